@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QStringView>
+
+#include <cstdint>
+#include <optional>
+
+namespace oe {
+
+// Reads a number the forgiving way hand-edited files need: blanks anywhere are skipped, then an
+// optional sign, digits and an optional decimal point with fraction digits are taken from the start;
+// reading stops at the first character that cannot continue the number. Text that does not begin
+// with a number reads as 0.
+double readLenientNumber(QStringView text);
+
+// Rounds to the nearest integer, halves to the even neighbour. Empty when the result lies outside
+// [min, max] (or is not finite).
+std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::int64_t max);
+
+// readLenientNumber followed by roundHalfEven.
+std::optional<std::int64_t> readLenientInteger(QStringView text, std::int64_t min, std::int64_t max);
+
+} // namespace oe
