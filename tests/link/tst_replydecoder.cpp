@@ -1,0 +1,153 @@
+#include "replydecoder.h"
+
+#include <QTest>
+
+using namespace oe;
+
+Q_DECLARE_METATYPE(oe::ReplyKind)
+
+class TestReplyDecoder : public QObject
+{
+    Q_OBJECT
+private slots:
+    void kinds_data();
+    void kinds();
+    void status_data();
+    void status();
+    void parameterAndEcho_data();
+    void parameterAndEcho();
+    void version();
+    void neverReadsPastTheEnd_data();
+    void neverReadsPastTheEnd();
+    void largeBurst();
+};
+
+void TestReplyDecoder::kinds_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<ReplyKind>("kind");
+    QTest::newRow("empty") << QByteArray() << ReplyKind::Ignored;
+    QTest::newRow("3 bytes") << QByteArray::fromHex("435503") << ReplyKind::Ignored;
+    QTest::newRow("unknown code 7") << QByteArray::fromHex("435507000000") << ReplyKind::Ignored;
+    QTest::newRow("unknown code 0") << QByteArray::fromHex("435500000000") << ReplyKind::Ignored;
+    QTest::newRow("wrong second byte") << QByteArray::fromHex("4356030000") << ReplyKind::BadHeader;
+    QTest::newRow("wrong first byte") << QByteArray::fromHex("5043030000000000000000")
+                                      << ReplyKind::BadHeader;
+    QTest::newRow("short garbage") << QByteArray::fromHex("ffff") << ReplyKind::Ignored;
+    QTest::newRow("reset") << QByteArray::fromHex("43550a00") << ReplyKind::Reset;
+    QTest::newRow("reset with more") << QByteArray::fromHex("43550a0012345678") << ReplyKind::Reset;
+    QTest::newRow("reset 3 bytes") << QByteArray::fromHex("43550a") << ReplyKind::Ignored;
+    QTest::newRow("read 5 bytes") << QByteArray::fromHex("4355010412") << ReplyKind::Truncated;
+    QTest::newRow("echo 4 bytes") << QByteArray::fromHex("43550204") << ReplyKind::Truncated;
+    QTest::newRow("version 5 bytes") << QByteArray::fromHex("4355040102") << ReplyKind::Truncated;
+    QTest::newRow("status 10 bytes") << QByteArray::fromHex("435503" "05dc00640019" "00")
+                                     << ReplyKind::Truncated;
+    QTest::newRow("status 4 bytes") << QByteArray::fromHex("43550305") << ReplyKind::Truncated;
+    QTest::newRow("read") << QByteArray::fromHex("435501040000") << ReplyKind::Parameter;
+    QTest::newRow("echo") << QByteArray::fromHex("435502041234") << ReplyKind::Echo;
+    QTest::newRow("status") << QByteArray::fromHex("43550305dc006400190050") << ReplyKind::Status;
+    QTest::newRow("version") << QByteArray::fromHex("435504010203") << ReplyKind::Version;
+    QTest::newRow("two frames glued") << QByteArray::fromHex("435502041234" "43550a00")
+                                      << ReplyKind::Echo;
+}
+
+void TestReplyDecoder::kinds()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(ReplyKind, kind);
+    QCOMPARE(decodeReply(bytes).kind, kind);
+}
+
+void TestReplyDecoder::status_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint32>("rpm");
+    QTest::addColumn<qint32>("tinj");
+    QTest::addColumn<qint32>("pump");
+    QTest::addColumn<qint32>("pause");
+    QTest::newRow("example") << QByteArray::fromHex("43550305dc006400190050") << 1500 << 100 << 25 << 80;
+    QTest::newRow("rpm 0") << QByteArray::fromHex("43550300000064001900 50") << 0 << 100 << 25 << 80;
+    QTest::newRow("pause 0") << QByteArray::fromHex("43550305dc006400190000") << 1500 << 100 << 25 << 0;
+    QTest::newRow("all ones, unsigned")
+        << QByteArray::fromHex("435503ffffffffffffffff") << 65535 << 65535 << 65535 << 65535;
+    QTest::newRow("byte order") << QByteArray::fromHex("43550301020304050607 08") << 0x0102 << 0x0304
+                                << 0x0506 << 0x0708;
+}
+
+void TestReplyDecoder::status()
+{
+    QFETCH(QByteArray, bytes);
+    const DecodedReply reply = decodeReply(bytes);
+    QCOMPARE(reply.kind, ReplyKind::Status);
+    QTEST(reply.rpm, "rpm");
+    QTEST(reply.tinj, "tinj");
+    QTEST(reply.pump, "pump");
+    QTEST(reply.pause, "pause");
+}
+
+void TestReplyDecoder::parameterAndEcho_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<ReplyKind>("kind");
+    QTest::addColumn<qint32>("index");
+    QTest::addColumn<qint32>("value");
+    QTest::newRow("echo 4 = 0x1234") << QByteArray::fromHex("435502041234") << ReplyKind::Echo << 4 << 4660;
+    QTest::newRow("read 7 = 155") << QByteArray::fromHex("43550107009b") << ReplyKind::Parameter << 7 << 155;
+    QTest::newRow("read 2 = 65535") << QByteArray::fromHex("43550102ffff") << ReplyKind::Parameter << 2
+                                    << 65535;
+    QTest::newRow("index 255") << QByteArray::fromHex("435501ff0100") << ReplyKind::Parameter << 255 << 256;
+}
+
+void TestReplyDecoder::parameterAndEcho()
+{
+    QFETCH(QByteArray, bytes);
+    const DecodedReply reply = decodeReply(bytes);
+    QTEST(reply.kind, "kind");
+    QTEST(reply.index, "index");
+    QTEST(reply.value, "value");
+}
+
+void TestReplyDecoder::version()
+{
+    const DecodedReply reply = decodeReply(QByteArray::fromHex("435504010203"));
+    QCOMPARE(reply.kind, ReplyKind::Version);
+    QCOMPARE(reply.version, (std::array<quint8, 3>{1, 2, 3}));
+    QCOMPARE(decodeReply(QByteArray::fromHex("435504ff0a00")).version,
+             (std::array<quint8, 3>{255, 10, 0}));
+}
+
+void TestReplyDecoder::neverReadsPastTheEnd_data()
+{
+    // A view that stops short of a complete frame sitting in memory: decoding the bytes past the
+    // view's end would turn these into complete replies.
+    QTest::addColumn<QByteArray>("memory");
+    QTest::addColumn<int>("length");
+    QTest::newRow("status") << QByteArray::fromHex("43550305dc006400190050") << 10;
+    QTest::newRow("read") << QByteArray::fromHex("435501041234") << 5;
+    QTest::newRow("echo") << QByteArray::fromHex("435502041234") << 4;
+    QTest::newRow("version") << QByteArray::fromHex("435504010203") << 5;
+}
+
+void TestReplyDecoder::neverReadsPastTheEnd()
+{
+    QFETCH(QByteArray, memory);
+    QFETCH(int, length);
+    const DecodedReply reply = decodeReply(QByteArrayView(memory.constData(), length));
+    QCOMPARE(reply.kind, ReplyKind::Truncated);
+    QCOMPARE(reply.value, 0);
+    QCOMPARE(reply.rpm, 0);
+    QCOMPARE(reply.version, (std::array<quint8, 3>{}));
+}
+
+void TestReplyDecoder::largeBurst()
+{
+    QByteArray burst = QByteArray::fromHex("435502041234");
+    burst += QByteArray(4096, '\xAA');
+    const DecodedReply reply = decodeReply(burst);
+    QCOMPARE(reply.kind, ReplyKind::Echo);
+    QCOMPARE(reply.value, 0x1234);
+    QCOMPARE(decodeReply(QByteArray(4096, 'C')).kind, ReplyKind::BadHeader);
+}
+
+QTEST_GUILESS_MAIN(TestReplyDecoder)
+#include "tst_replydecoder.moc"
