@@ -53,8 +53,10 @@ double readLenientNumber(QStringView text)
         return 0.0;
     if (digits.empty() || digits == "-" || digits == "." || digits == "-.")
         return 0.0;
-    if (extraExponent > 0)
-        digits += "e" + std::to_string(extraExponent);
+    if (extraExponent > 0) {
+        digits.push_back('e');
+        digits.append(std::to_string(extraExponent));
+    }
     return std::strtod(digits.c_str(), nullptr);
 }
 

@@ -1,0 +1,30 @@
+# Shared by scripts/run and scripts/test: Debian packages and the build.
+# shellcheck shell=bash
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BUILD_DIR=${OE_BUILD_DIR:-$ROOT/build}
+
+# Installs the Debian packages that are not installed yet (non-interactive; needs root or sudo).
+ensure_packages() {
+  local missing=()
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+BUILD_PACKAGES=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev)
+
+# Configures and builds everything (Release, ccache).
+build_all() {
+  export CCACHE_BASEDIR="$ROOT"
+  export CCACHE_NOHASHDIR=1
+  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+}

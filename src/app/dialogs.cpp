@@ -1,0 +1,46 @@
+#include "dialogs.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace oe {
+
+namespace {
+QString titleOrProgramName(const QString &title)
+{
+    return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
+}
+} // namespace
+
+void QtDialogs::message(QWidget *parent, const QString &text, const QString &title)
+{
+    QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool QtDialogs::question(QWidget *parent, const QString &text, const QString &title)
+{
+    QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent);
+    return box.exec() == QMessageBox::Ok;
+}
+
+QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, QString(), folder, filter);
+}
+
+QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(parent, QString(), folder, filter);
+}
+
+void QtDialogs::openDocument(const QString &path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+} // namespace oe

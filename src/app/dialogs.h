@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace oe {
+
+// Every modal box and file dialog the window shows goes through here, so tests can script the answers
+// instead of clicking modal dialogs.
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+
+    // A box with one OK button. An empty title shows the program's name.
+    virtual void message(QWidget *parent, const QString &text, const QString &title) = 0;
+    // A box with OK and Cancel; true for OK.
+    virtual bool question(QWidget *parent, const QString &text, const QString &title) = 0;
+    // File dialogs; an empty result means Cancel.
+    virtual QString openFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
+    virtual QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
+    // Opens a document in the viewer the desktop associates with it; never waits for the viewer.
+    virtual void openDocument(const QString &path) = 0;
+};
+
+// The real dialogs: QMessageBox (text as text(), title as windowTitle()) and QFileDialog.
+class QtDialogs : public Dialogs
+{
+public:
+    void message(QWidget *parent, const QString &text, const QString &title) override;
+    bool question(QWidget *parent, const QString &text, const QString &title) override;
+    QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
+    QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) override;
+    void openDocument(const QString &path) override;
+};
+
+} // namespace oe

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "configfile.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSlider;
+
+namespace oe {
+
+class Dialogs;
+class IntervalTimer;
+
+// The one window of the program: the controls of the layout, start-up, the idle view and closing.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(const QString &programFolder, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Replaces the message boxes and file dialogs (tests script them). Not owned; nullptr restores the
+    // real ones.
+    void setDialogs(Dialogs *dialogs);
+
+    QString programFolder() const { return m_programFolder; }
+    int ComPort() const { return m_comPort; }
+    const ConfigLineArray &ConfigLines() const { return m_configLines; }
+
+    // Puts the window into its idle view: labels empty, sliders disabled at their lower bounds, map and
+    // reset buttons disabled, the pump lamp at rest, no firmware version. Changes no session state.
+    void ResetView();
+
+    // config.ini in the program folder. ReadConfig fills ConfigLines with defaults where the file is
+    // missing, unreadable or short; WriteConfig replaces the file atomically.
+    void ReadConfig();
+    bool WriteConfig(QString *error = nullptr);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    void createTimers();
+    void startUp();
+    void stopTimers();
+    void validatePortList();
+    Dialogs &dialogs();
+
+    QString configPath() const;
+
+    const QString m_programFolder;
+    std::unique_ptr<Dialogs> m_realDialogs;
+    Dialogs *m_dialogs = nullptr;
+
+    // Session state
+    int m_comPort = 0;
+    ConfigLineArray m_configLines;
+
+public:
+    // The controls, named as in the layout (each also carries its name as objectName).
+    QGroupBox *Frame1 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr, *Frame4 = nullptr,
+              *Frame5 = nullptr, *Frame6 = nullptr, *Frame7 = nullptr, *Frame8 = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
+           *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr,
+           *Label9 = nullptr, *Label10 = nullptr, *Label11 = nullptr;
+    QLabel *RpmLabel = nullptr, *TinjLabel = nullptr, *PumpLabel = nullptr, *PauseLabel = nullptr;
+    QLabel *RpmMinLabel = nullptr, *TinjMinLabel = nullptr, *TinjMaxLabel = nullptr,
+           *PumpMinLabel = nullptr, *PumpMaxLabel = nullptr, *PausaMinLabel = nullptr,
+           *PausaMaxLabel = nullptr, *RpmMultiplierLabel = nullptr;
+    QLabel *Image1 = nullptr;
+    QPushButton *cmdLoadMap = nullptr, *cmdSaveMap = nullptr, *btnConnect = nullptr,
+                *ResetCmd = nullptr;
+    QComboBox *COMM_Combo = nullptr;
+    QSlider *RpmMultiplierSlider = nullptr, *RpmMinSlider = nullptr, *TinjMinSlider = nullptr,
+            *TinjMaxSlider = nullptr, *PumpMinSlider = nullptr, *PumpMaxSlider = nullptr,
+            *SliderPausaAlMinimo = nullptr, *SliderPausaAlMassimo = nullptr;
+    QMenu *menuLinguaTop = nullptr, *menuInfoTop = nullptr;
+    std::array<QAction *, 2> menuLingua{};
+    std::array<QAction *, 2> menuInfo{};
+    IntervalTimer *MSComm1_Timer = nullptr, *Timer_StatusRequest = nullptr,
+                  *TimerLampeggio = nullptr, *TimerPausaLampeggio = nullptr;
+};
+
+} // namespace oe

@@ -1,0 +1,253 @@
+#include "intervaltimer.h"
+#include "mainwindow.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QtTest>
+
+using namespace oe;
+
+namespace {
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QColor backColor(const QLabel *label)
+{
+    return label->palette().color(QPalette::Window);
+}
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void portFromConfig_data();
+    void portFromConfig();
+    void missingConfigUsesDefaults();
+    void badConfigStartsPromptly_data();
+    void badConfigStartsPromptly();
+    void idleViewAfterStartUp();
+    void resetViewKeepsNothingShown();
+    void layoutControlsExist();
+    void portListValidatesOnFocusLeave();
+    void closingStopsTimers();
+};
+
+void TestStartup::portFromConfig_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<int>("comPort");
+    QTest::newRow("COM=07") << QByteArray("COM=07\r\nLanguage=ITA\r\n") << 7;
+    QTest::newRow("COM=15") << QByteArray("COM=15\r\nLanguage=ITA\r\n") << 15;
+    QTest::newRow("COM=99") << QByteArray("COM=99\r\nLanguage=ITA\r\n") << 15;
+    QTest::newRow("COM=") << QByteArray("COM=\r\nLanguage=ITA\r\n") << 0;
+    QTest::newRow("COM=7") << QByteArray("COM=7\r\nLanguage=ITA\r\n") << 0;
+    QTest::newRow("empty first line") << QByteArray("\r\nLanguage=ITA\r\n") << 0;
+    QTest::newRow("-1") << QByteArray("COM-1\r\nLanguage=ITA\r\n") << 0;
+    QTest::newRow("CR only") << QByteArray("COM=03\rLanguage=ITA\r") << 3;
+    QTest::newRow("LF only") << QByteArray("COM=11\nLanguage=ITA\n") << 11;
+}
+
+void TestStartup::portFromConfig()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(int, comPort);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("config.ini"), config);
+    MainWindow window(dir.path());
+    QCOMPARE(window.ComPort(), comPort);
+    QCOMPARE(window.COMM_Combo->currentIndex(), comPort - 1);
+    if (comPort > 0)
+        QCOMPARE(window.COMM_Combo->currentText(), QString("COM%1").arg(comPort));
+    QCOMPARE(window.COMM_Combo->count(), 15);
+    QCOMPARE(window.COMM_Combo->itemText(0), QString("COM1"));
+    QCOMPARE(window.COMM_Combo->itemText(14), QString("COM15"));
+    QCOMPARE(window.ConfigLines()[1], QString("Language=ITA"));
+}
+
+void TestStartup::missingConfigUsesDefaults()
+{
+    QTemporaryDir dir;
+    {
+        QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+        MainWindow window(dir.path());
+        QCOMPARE(window.ComPort(), 1);
+        QCOMPARE(window.ConfigLines()[0], QString("COM=01"));
+        QCOMPARE(window.ConfigLines()[1], QString("Language=ITA"));
+        QVERIFY(!QFile::exists(dir.filePath("config.ini"))); // created by the first write, not here
+    }
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    writeFile(dir.filePath("config.ini"), "COM=04");
+    MainWindow window(dir.path());
+    QCOMPARE(window.ComPort(), 4);
+    QCOMPARE(window.ConfigLines()[1], QString("Language=ENG"));
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestStartup::badConfigStartsPromptly_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("asDirectory");
+    QTest::newRow("binary junk") << QByteArray("\x00\xff\x13\x37\r\x80\x81", 7) << false;
+    QTest::newRow("nul bytes") << QByteArray("COM\0=05\r\n\0\0\0", 12) << false;
+    QTest::newRow("50 MB line") << QByteArray(50 << 20, '7') << false;
+    QTest::newRow("directory") << QByteArray() << true;
+}
+
+void TestStartup::badConfigStartsPromptly()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, asDirectory);
+    QTemporaryDir dir;
+    if (asDirectory)
+        QVERIFY(QDir(dir.path()).mkdir("config.ini"));
+    else
+        writeFile(dir.filePath("config.ini"), content);
+    MainWindow window(dir.path());
+    QVERIFY(window.ComPort() >= 0 && window.ComPort() <= 15);
+    QCOMPARE(window.ConfigLines()[1].isEmpty(), false);
+    QVERIFY(!window.btnConnect->text().isEmpty());
+}
+
+void TestStartup::idleViewAfterStartUp()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("config.ini"), "COM=02\r\nLanguage=ITA\r\n");
+    MainWindow window(dir.path());
+    const QList<QPair<const char *, int>> sliders{
+        {"RpmMinSlider", 0},        {"TinjMinSlider", 50},       {"TinjMaxSlider", 50},
+        {"PumpMinSlider", 1},       {"PumpMaxSlider", 2},        {"SliderPausaAlMinimo", 80},
+        {"SliderPausaAlMassimo", 80}, {"RpmMultiplierSlider", 5}};
+    for (const auto &[name, lower] : sliders) {
+        auto *slider = window.findChild<QSlider *>(name);
+        QVERIFY2(slider, name);
+        QVERIFY2(!slider->isEnabled(), name);
+        QCOMPARE(slider->value(), lower);
+        QCOMPARE(slider->minimum(), lower);
+    }
+    for (const char *name : {"RpmLabel", "TinjLabel", "PumpLabel", "PauseLabel", "RpmMinLabel",
+                             "TinjMinLabel", "TinjMaxLabel", "PumpMinLabel", "PumpMaxLabel",
+                             "PausaMinLabel", "PausaMaxLabel", "RpmMultiplierLabel", "Label9"}) {
+        auto *label = window.findChild<QLabel *>(name);
+        QVERIFY2(label, name);
+        QVERIFY2(label->text().isEmpty(), name);
+    }
+    QCOMPARE(backColor(window.Label3), QColor(192, 192, 0));
+    QVERIFY(!window.cmdLoadMap->isEnabled());
+    QVERIFY(!window.cmdSaveMap->isEnabled());
+    QVERIFY(!window.ResetCmd->isEnabled());
+    QVERIFY(window.btnConnect->isEnabled());
+    QVERIFY(window.COMM_Combo->isEnabled());
+    for (const char *name : {"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"}) {
+        auto *timer = window.findChild<IntervalTimer *>(name);
+        QVERIFY2(timer, name);
+        QVERIFY2(!timer->enabled(), name);
+    }
+}
+
+void TestStartup::resetViewKeepsNothingShown()
+{
+    QTemporaryDir dir;
+    MainWindow window(dir.path());
+    window.PumpMaxSlider->setEnabled(true);
+    window.PumpMaxSlider->setValue(30);
+    window.RpmLabel->setText("1500");
+    window.Label9->setText("Ver. 1.2.3");
+    window.ResetCmd->setEnabled(true);
+    window.COMM_Combo->setEnabled(false);
+    window.ResetView();
+    QCOMPARE(window.PumpMaxSlider->value(), 2);
+    QVERIFY(!window.PumpMaxSlider->isEnabled());
+    QVERIFY(window.RpmLabel->text().isEmpty());
+    QVERIFY(window.Label9->text().isEmpty());
+    QVERIFY(!window.ResetCmd->isEnabled());
+    QVERIFY(!window.COMM_Combo->isEnabled()); // not the view's business
+}
+
+void TestStartup::layoutControlsExist()
+{
+    QTemporaryDir dir;
+    MainWindow window(dir.path());
+    QCOMPARE(window.windowTitle(), QString("KESTRO - OE Setup"));
+    QCOMPARE(window.objectName(), QString("Form1"));
+    QVERIFY(!window.windowIcon().isNull());
+    const QList<QPair<const char *, QRect>> geometry{
+        {"Frame1", {16, 7, 193, 201}},   {"RpmLabel", {88, 32, 89, 33}},
+        {"Frame5", {16, 298, 193, 144}}, {"btnConnect", {32, 48, 129, 25}},
+        {"Frame6", {216, 413, 303, 129}}, {"SliderPausaAlMassimo", {8, 88, 190, 33}},
+        {"Image1", {14, 443, 189, 116}}};
+    for (const auto &[name, rect] : geometry) {
+        auto *widget = window.findChild<QWidget *>(name);
+        QVERIFY2(widget, name);
+        QCOMPARE(widget->geometry(), rect);
+    }
+    const QList<QPair<const char *, std::array<int, 5>>> sliders{
+        {"RpmMinSlider", {0, 6000, 50, 500, 1000}},   {"TinjMinSlider", {50, 30000, 50, 50, 5000}},
+        {"PumpMaxSlider", {2, 50, 1, 5, 5}},          {"SliderPausaAlMinimo", {80, 2400, 1, 5, 100}},
+        {"RpmMultiplierSlider", {5, 20, 1, 1, 1}}};
+    for (const auto &[name, p] : sliders) {
+        auto *slider = window.findChild<QSlider *>(name);
+        QVERIFY2(slider, name);
+        QCOMPARE(slider->minimum(), p[0]);
+        QCOMPARE(slider->maximum(), p[1]);
+        QCOMPARE(slider->singleStep(), p[2]);
+        QCOMPARE(slider->pageStep(), p[3]);
+        QCOMPARE(slider->tickInterval(), p[4]);
+    }
+    for (const char *name : {"menuLingua_0", "menuLingua_1", "menuInfo_0", "menuInfo_1"})
+        QVERIFY2(window.findChild<QAction *>(name), name);
+    QCOMPARE(window.findChild<QAction *>("menuInfo_0")->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(window.findChild<QAction *>("menuLingua_1")->text(), QString("English"));
+}
+
+void TestStartup::portListValidatesOnFocusLeave()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("config.ini"), "COM=01\r\nLanguage=ITA\r\n");
+    MainWindow window(dir.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    window.COMM_Combo->setFocus();
+    QTRY_VERIFY(window.COMM_Combo->hasFocus());
+    window.COMM_Combo->setCurrentIndex(2);
+    QCOMPARE(window.ComPort(), 1); // not yet: only when the focus leaves the list
+    window.ResetCmd->setEnabled(true);
+    window.ResetCmd->setFocus();
+    QTRY_COMPARE(window.ComPort(), 3);
+    window.COMM_Combo->setFocus();
+    QTRY_VERIFY(window.COMM_Combo->hasFocus());
+    window.COMM_Combo->setCurrentIndex(-1);
+    window.ResetCmd->setFocus();
+    QTRY_COMPARE(window.ComPort(), 0);
+}
+
+void TestStartup::closingStopsTimers()
+{
+    QTemporaryDir dir;
+    MainWindow window(dir.path());
+    const QStringList names{"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"};
+    for (const QString &name : names) {
+        auto *timer = window.findChild<IntervalTimer *>(name);
+        timer->setInterval(1000);
+        timer->setEnabled(true);
+        QVERIFY(timer->ticking());
+    }
+    window.show();
+    QVERIFY(window.close());
+    for (const QString &name : names) {
+        auto *timer = window.findChild<IntervalTimer *>(name);
+        QVERIFY2(!timer->enabled(), qPrintable(name));
+        QVERIFY2(!timer->ticking(), qPrintable(name));
+    }
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

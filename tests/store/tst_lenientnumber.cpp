@@ -1,0 +1,89 @@
+#include "lenientnumber.h"
+
+#include <QtTest>
+
+using namespace oe;
+
+class TestLenientNumber : public QObject
+{
+    Q_OBJECT
+private slots:
+    void reading_data();
+    void reading();
+    void integers_data();
+    void integers();
+};
+
+void TestLenientNumber::reading_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("plain") << "1500" << 1500.0;
+    QTest::newRow("leading blanks") << "   42" << 42.0;
+    QTest::newRow("blanks inside") << " 1 5 0 0 " << 1500.0;
+    QTest::newRow("tab") << "\t7" << 7.0;
+    QTest::newRow("minus") << "-12" << -12.0;
+    QTest::newRow("minus then blank") << "- 12" << -12.0;
+    QTest::newRow("plus") << "+8" << 8.0;
+    QTest::newRow("fraction") << "12.5" << 12.5;
+    QTest::newRow("point first") << ".5" << 0.5;
+    QTest::newRow("stops at junk") << "12abc" << 12.0;
+    QTest::newRow("stops at second point") << "1.2.3" << 1.2;
+    QTest::newRow("stops at second sign") << "-1-2" << -1.0;
+    QTest::newRow("junk first") << "abc" << 0.0;
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("sign only") << "-" << 0.0;
+    QTest::newRow("point only") << "." << 0.0;
+    QTest::newRow("leading zeros") << "0007" << 7.0;
+    QTest::newRow("equals sign") << "=7" << 0.0;
+    QTest::newRow("nul stops") << QString::fromLatin1("5\0" "9", 3) << 5.0;
+    QTest::newRow("huge") << QString(400, u'9') << std::numeric_limits<double>::infinity();
+}
+
+void TestLenientNumber::reading()
+{
+    QFETCH(QString, text);
+    QFETCH(double, expected);
+    QCOMPARE(readLenientNumber(text), expected);
+}
+
+void TestLenientNumber::integers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("min");
+    QTest::addColumn<qint64>("max");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<qint64>("expected");
+    const qint64 i32min = INT32_MIN, i32max = INT32_MAX;
+    QTest::newRow("12.5 to even") << "12.5" << i32min << i32max << true << qint64(12);
+    QTest::newRow("13.5 to even") << "13.5" << i32min << i32max << true << qint64(14);
+    QTest::newRow("-2.5 to even") << "-2.5" << i32min << i32max << true << qint64(-2);
+    QTest::newRow("12.51 up") << "12.51" << i32min << i32max << true << qint64(13);
+    QTest::newRow("0.4 down") << "0.4" << i32min << i32max << true << qint64(0);
+    QTest::newRow("max fits") << "2147483647" << i32min << i32max << true << qint64(INT32_MAX);
+    QTest::newRow("max+1 fails") << "2147483648" << i32min << i32max << false << qint64(0);
+    QTest::newRow("max+0.5 rounds past") << "2147483647.5" << i32min << i32max << false << qint64(0);
+    QTest::newRow("min fits") << "-2147483648" << i32min << i32max << true << qint64(INT32_MIN);
+    QTest::newRow("entry 1000") << "1000" << qint64(0) << qint64(1000) << true << qint64(1000);
+    QTest::newRow("entry 1001") << "1001" << qint64(0) << qint64(1000) << false << qint64(0);
+    QTest::newRow("entry -001") << "-001" << qint64(0) << qint64(1000) << false << qint64(0);
+    QTest::newRow("entry 999.5") << "999.5" << qint64(0) << qint64(1000) << true << qint64(1000);
+    QTest::newRow("huge") << QString(400, u'9') << i32min << i32max << false << qint64(0);
+    QTest::newRow("junk is zero") << "x" << qint64(0) << qint64(1000) << true << qint64(0);
+}
+
+void TestLenientNumber::integers()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, min);
+    QFETCH(qint64, max);
+    QFETCH(bool, ok);
+    QFETCH(qint64, expected);
+    const auto value = readLenientInteger(text, min, max);
+    QCOMPARE(value.has_value(), ok);
+    if (ok)
+        QCOMPARE(*value, expected);
+}
+
+QTEST_APPLESS_MAIN(TestLenientNumber)
+#include "tst_lenientnumber.moc"
