@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace oe {
+
+// Entry numbers of the caption table that the program uses. Numbers 18 to 25 and 43 to 1000 carry
+// nothing the program shows, but a language file may still fill them.
+namespace Caption {
+enum Entry : int {
+    RpmName = 0,              // Label1
+    TinjName = 1,             // Label2
+    PumpName = 2,             // Label3, also the pump lamp
+    PauseName = 3,            // Label8
+    ConnectionFrame = 4,      // Frame5
+    Connect = 5,              // btnConnect while not connected
+    Disconnect = 6,           // btnConnect while connected or connecting
+    RpmMinFrame = 7,          // Frame2
+    InjectionTimeFrame = 8,   // Frame3
+    PumpTimeFrame = 9,        // Frame4
+    PumpPauseFrame = 10,      // Frame6
+    TinjMinName = 11,         // Label4
+    TinjMaxName = 12,         // Label5
+    PumpMinLoadName = 13,     // Label10
+    PumpMaxLoadName = 14,     // Label7
+    PauseMinLoadName = 15,    // Label6
+    PauseMaxLoadName = 16,    // Label11
+    ResetButton = 17,         // ResetCmd
+    ConnectFailed = 26,       // message after a failed connection attempt
+    MessageTitle = 27,        // title of every titled message box
+    ResetNotConfirmed = 28,   // message: the reset command was not confirmed
+    WriteNotConfirmed = 29,   // message: a parameter write was not confirmed
+    About = 30,               // text of the About box
+    RpmMultiplierFrame = 31,  // Frame7
+    LoadMapButton = 32,       // cmdLoadMap
+    SaveMapButton = 33,       // cmdSaveMap
+    MapFrame = 34,            // Frame8
+    LanguageMenu = 35,        // menuLinguaTop
+    MapQuestion = 36,         // question before a map is sent (OK / Cancel)
+    MapNotice = 37,           // notice after a map was sent and read back
+    AfterReset = 38,          // message after every reset command
+    PortLost = 39,            // message: the controller's port went away
+    MapInvalid = 40,          // message: map file not valid; the reason is appended
+    MapNotSaved = 41,         // message: the map file could not be saved
+    SettingNotSaved = 42,     // message: config.ini could not be written
+};
+} // namespace Caption
+
+// The caption table: one text per entry number 0 to 1000, all empty until a language is loaded.
+// Loading a language only ever overwrites entries, so an entry a language leaves out keeps the
+// text of the language loaded before it.
+class CaptionTable
+{
+public:
+    static constexpr int kFirstEntry = 0;
+    static constexpr int kLastEntry = 1000;
+    static constexpr int kEntryCount = kLastEntry + 1;
+
+    static constexpr bool isEntry(int entry) { return entry >= kFirstEntry && entry <= kLastEntry; }
+
+    // Empty for a number outside 0 to 1000.
+    QString text(int entry) const;
+    // Ignored for a number outside 0 to 1000; returns whether the text was stored.
+    bool set(int entry, const QString &text);
+
+    bool operator==(const CaptionTable &other) const { return m_texts == other.m_texts; }
+
+private:
+    std::array<QString, kEntryCount> m_texts;
+};
+
+} // namespace oe
