@@ -1,0 +1,128 @@
+// The oe-sim program as a user runs it: a link in the program folder, replies over it, and the link
+// gone after SIGTERM.
+
+#include "ptyclient.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int kPatienceMs = 10000;
+
+bool waitForLink(const QString &path, QProcess &process)
+{
+    QDeadlineTimer deadline(kPatienceMs);
+    while (!deadline.hasExpired()) {
+        if (QFileInfo(path).exists())
+            return true;
+        if (process.state() == QProcess::NotRunning)
+            return false;
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+} // namespace
+
+class TestSimProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void servesPortAndRemovesLink();
+    void portFromConfig();
+    void refusesLiveLink();
+    void rejectsBadFault();
+    void helpListsFaults();
+};
+
+void TestSimProgram::servesPortAndRemovesLink()
+{
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.start(QStringLiteral(OE_SIM_EXE), {QStringLiteral("--folder"), dir.path(), QStringLiteral("--port"),
+                                           QStringLiteral("COM3"), QStringLiteral("--verbose")});
+    const QString link = dir.path() + QStringLiteral("/ports/COM3");
+    QVERIFY2(waitForLink(link, sim), sim.readAllStandardError().constData());
+    {
+        PtyClient client(link);
+        QVERIFY(client.isOpen());
+        QVERIFY(client.write(QByteArray::fromHex("50430400000000")));
+        QCOMPARE(client.read(kPatienceMs, 6).toHex(' '), QByteArray("43 55 04 01 03 07"));
+    }
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(kPatienceMs));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+    const QString out = QString::fromLocal8Bit(sim.readAllStandardOutput());
+    QVERIFY2(out.contains(QStringLiteral("/dev/pts/")), qPrintable(out));
+    const QString log = QString::fromLocal8Bit(sim.readAllStandardError());
+    QVERIFY2(log.contains(QStringLiteral("<- 50 43 04 00 00 00 00")), qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral("-> 43 55 04 01 03 07")), qPrintable(log));
+}
+
+void TestSimProgram::portFromConfig()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("config.ini")), "COM=07\r\nLanguage=ENG\r\n");
+    QProcess sim;
+    sim.start(QStringLiteral(OE_SIM_EXE), {QStringLiteral("--folder"), dir.path()});
+    QVERIFY(waitForLink(dir.path() + QStringLiteral("/ports/COM7"), sim));
+    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/ports/COM1")));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(kPatienceMs));
+    QVERIFY(!QFileInfo(dir.path() + QStringLiteral("/ports/COM7")).isSymLink());
+}
+
+void TestSimProgram::refusesLiveLink()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("ports"))));
+    const QString link = dir.filePath(QStringLiteral("ports/COM2"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), link));  // stands for a real adapter
+    QProcess sim;
+    sim.start(QStringLiteral(OE_SIM_EXE), {QStringLiteral("--folder"), dir.path(), QStringLiteral("--port"),
+                                           QStringLiteral("2")});
+    QVERIFY(sim.waitForFinished(kPatienceMs));
+    QCOMPARE(sim.exitCode(), 1);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), QStringLiteral("/dev/null"));
+}
+
+void TestSimProgram::rejectsBadFault()
+{
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.start(QStringLiteral(OE_SIM_EXE), {QStringLiteral("--folder"), dir.path(), QStringLiteral("--fault"),
+                                           QStringLiteral("delay=soon")});
+    QVERIFY(sim.waitForFinished(kPatienceMs));
+    QCOMPARE(sim.exitCode(), 2);
+    QVERIFY(sim.readAllStandardError().contains("delay"));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("ports"))));
+}
+
+void TestSimProgram::helpListsFaults()
+{
+    QProcess sim;
+    sim.start(QStringLiteral(OE_SIM_EXE), {QStringLiteral("--help")});
+    QVERIFY(sim.waitForFinished(kPatienceMs));
+    const QString help = QString::fromLocal8Bit(sim.readAllStandardOutput());
+    for (const char *name : {"silent", "delay=", "drop=", "wrong-header", "short", "unknown-code",
+                             "garbage-before", "garbage-after", "echo-clamp", "split", "late", "hangup=",
+                             "--port", "--folder", "--verbose", "--fault"})
+        QVERIFY2(help.contains(QLatin1String(name)), name);
+}
+
+QTEST_GUILESS_MAIN(TestSimProgram)
+#include "tst_simprogram.moc"
