@@ -1,0 +1,123 @@
+#include "qtserialport.h"
+
+#include "portpath.h"
+#include "serialsettings.h"
+
+#include <QScopedValueRollback>
+#include <QThread>
+
+namespace oe {
+
+QtSerialPort::QtSerialPort(const QString &programFolder, QObject *parent)
+    : SerialPort(parent), m_programFolder(programFolder)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    // No loss report while being torn down.
+    m_port.disconnect(this);
+}
+
+bool QtSerialPort::open(int comPort, QString *error)
+{
+    close();
+    m_port.setPortName(resolvePortDevice(comPort, m_programFolder));
+    m_port.setBaudRate(SerialSettings::kBaudRate);
+    m_port.setDataBits(SerialSettings::kDataBits);
+    m_port.setParity(SerialSettings::kParity);
+    m_port.setStopBits(SerialSettings::kStopBits);
+    m_port.setFlowControl(SerialSettings::kFlowControl);
+    m_lost = false;
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        if (error)
+            *error = m_port.errorString();
+        return false;
+    }
+    // Bytes the other side sent while the port was closed belong to nobody.
+    m_port.clear();
+    return true;
+}
+
+void QtSerialPort::close()
+{
+    // Closing a closed QSerialPort raises NotOpenError; never do it.
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool QtSerialPort::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+void QtSerialPort::write(const QByteArray &bytes)
+{
+    if (m_port.isOpen())
+        m_port.write(bytes);
+}
+
+void QtSerialPort::setReceiveThreshold(int bytes)
+{
+    m_threshold = qMax(0, bytes);
+}
+
+QByteArray QtSerialPort::readAll()
+{
+    if (!m_port.isOpen())
+        return {};
+    {
+        // Bytes that arrived while the thread slept are still in the driver: fetch them first.
+        // The readyRead this may raise is not a new receive event.
+        QScopedValueRollback guard(m_draining, true);
+        m_port.waitForReadyRead(0);
+    }
+    if (!m_port.isOpen()) // the fetch found the other side gone
+        return {};
+    return m_port.readAll();
+}
+
+void QtSerialPort::discardInput()
+{
+    if (!m_port.isOpen())
+        return;
+    m_port.readAll();
+    m_port.clear(QSerialPort::Input);
+}
+
+void QtSerialPort::pause(std::chrono::milliseconds duration)
+{
+    QThread::msleep(qMax<qint64>(0, duration.count()));
+}
+
+void QtSerialPort::onReadyRead()
+{
+    if (m_draining || m_inReceiveEvent)
+        return;
+    if (m_threshold <= 0 || m_port.bytesAvailable() < m_threshold)
+        return;
+    QScopedValueRollback guard(m_inReceiveEvent, true);
+    emit receiveEvent();
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error)
+{
+    // Timeouts come from waitForReadyRead finding nothing new, NotOpenError from an operation on a
+    // closed port (closing again would recurse), the rest from open() or a setter: none is a loss.
+    if (error != QSerialPort::ReadError && error != QSerialPort::WriteError
+        && error != QSerialPort::ResourceError)
+        return;
+    // Read, write and resource errors on an open port mean the other side is gone. The port keeps
+    // raising them as fast as it can while open, so close it right here.
+    if (!m_port.isOpen())
+        return;
+    m_port.close();
+    if (!m_lost) {
+        m_lost = true;
+        emit portLost();
+    }
+}
+
+} // namespace oe

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "serialport.h"
+
+#include <QSerialPort>
+
+namespace oe {
+
+// SerialPort over QSerialPort. COM numbers resolve through resolvePortDevice in the program folder.
+class QtSerialPort : public SerialPort
+{
+    Q_OBJECT
+public:
+    explicit QtSerialPort(const QString &programFolder, QObject *parent = nullptr);
+    ~QtSerialPort() override;
+
+    bool open(int comPort, QString *error) override;
+    void close() override;
+    bool isOpen() const override;
+    void write(const QByteArray &bytes) override;
+    void setReceiveThreshold(int bytes) override;
+    QByteArray readAll() override;
+    void discardInput() override;
+    void pause(std::chrono::milliseconds duration) override;
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+
+    QString m_programFolder;
+    QSerialPort m_port;
+    int m_threshold = 0;
+    bool m_inReceiveEvent = false;
+    bool m_draining = false;
+    bool m_lost = false;
+};
+
+} // namespace oe
