@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -14,6 +15,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 
 // The logo and icon live in this static library, so their resource must be pulled in by hand.
 static void initAppResources()
@@ -248,6 +250,10 @@ void MainWindow::buildMenus()
     menuInfo[0]->setShortcut(QKeySequence(Qt::Key_F1));
     menuInfo[0]->setShortcutContext(Qt::WindowShortcut);
     menuInfo[1] = named(menuInfoTop->addAction(QStringLiteral("About")), "menuInfo_1");
+    for (int i = 0; i < 2; ++i) {
+        connect(menuLingua[size_t(i)], &QAction::triggered, this, [this, i] { chooseLanguage(i); });
+        connect(menuInfo[size_t(i)], &QAction::triggered, this, [this, i] { showInfo(i); });
+    }
 }
 
 void MainWindow::createTimers()
@@ -269,6 +275,155 @@ void MainWindow::startUp()
     const int port = portFromLine(m_configLines[0]);
     COMM_Combo->setCurrentIndex(port - 1); // port 0: no selection
     m_comPort = port;
+    loadStartLanguage();
+}
+
+namespace {
+const QString kItalian = QStringLiteral("ITA");
+const QString kEnglish = QStringLiteral("ENG");
+
+// Used only for entries that no language file filled.
+QString builtInCaption(int entry)
+{
+    switch (entry) {
+    case Caption::Connect: return QStringLiteral("CONNECT");
+    case Caption::Disconnect: return QStringLiteral("DISCONNECT");
+    case Caption::ConnectFailed: return QStringLiteral("Connection failed: the controller does not answer.");
+    case Caption::MessageTitle: return QStringLiteral("OE Setup");
+    case Caption::ResetNotConfirmed: return QStringLiteral("The controller did not confirm the reset command.");
+    case Caption::WriteNotConfirmed: return QStringLiteral("The controller did not confirm the new value.");
+    case Caption::About: return QStringLiteral("OE Setup %1").arg(QStringLiteral(OE_VERSION));
+    case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
+    case Caption::MapNotice: return QStringLiteral("The map was sent to the controller and read back.");
+    case Caption::AfterReset: return QStringLiteral("Reset command sent; the parameters are read again.");
+    case Caption::PortLost: return QStringLiteral("Connection lost: the controller's port went away.");
+    case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
+    case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
+    case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
+    default: return QString();
+    }
+}
+
+bool loaded(const LanguageLoadResult &result)
+{
+    return result.ok && result.sectionFound;
+}
+
+QString loadFailureText(const LanguageLoadResult &result, const QString &code, const QString &path)
+{
+    if (!result.ok)
+        return result.error;
+    return QStringLiteral("%1 has no section [%2].").arg(path, code);
+}
+} // namespace
+
+QString MainWindow::caption(int entry) const
+{
+    const QString text = m_captions.text(entry);
+    return text.isEmpty() ? builtInCaption(entry) : text;
+}
+
+LanguageLoadResult MainWindow::LoadLanguage(const QString &code)
+{
+    return loadLanguage(languageFilePath(m_programFolder), code, m_captions);
+}
+
+// A broken or incomplete Language.ini must not leave the window blank: fall back to the other language,
+// and failing that keep the captions the window was built with and say what is wrong.
+void MainWindow::loadStartLanguage()
+{
+    const QString wanted = languageFromLine(m_configLines[1]);
+    QStringList codes{wanted};
+    for (const QString &known : {kItalian, kEnglish})
+        if (known != wanted)
+            codes.append(known);
+    QString problem;
+    for (const QString &code : codes) {
+        const LanguageLoadResult result = LoadLanguage(code);
+        if (loaded(result)) {
+            ApplyCaptions();
+            return;
+        }
+        if (problem.isEmpty())
+            problem = loadFailureText(result, code, languageFilePath(m_programFolder));
+    }
+    // Shown once the event loop runs, so it has the window (and any dialogs a test put in) behind it.
+    QTimer::singleShot(0, this, [this, problem] {
+        dialogs().message(this, QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
+                          QStringLiteral("OE Setup"));
+    });
+}
+
+void MainWindow::ApplyCaptions()
+{
+    const QList<QPair<QWidget *, int>> controls{
+        {Label1, Caption::RpmName},          {Label2, Caption::TinjName},
+        {Label3, Caption::PumpName},         {Label8, Caption::PauseName},
+        {Frame5, Caption::ConnectionFrame},  {Frame2, Caption::RpmMinFrame},
+        {Frame3, Caption::InjectionTimeFrame}, {Frame4, Caption::PumpTimeFrame},
+        {Frame6, Caption::PumpPauseFrame},   {Label4, Caption::TinjMinName},
+        {Label5, Caption::TinjMaxName},      {Label10, Caption::PumpMinLoadName},
+        {Label7, Caption::PumpMaxLoadName},  {Label6, Caption::PauseMinLoadName},
+        {Label11, Caption::PauseMaxLoadName}, {ResetCmd, Caption::ResetButton},
+        {Frame7, Caption::RpmMultiplierFrame}, {cmdLoadMap, Caption::LoadMapButton},
+        {cmdSaveMap, Caption::SaveMapButton}, {Frame8, Caption::MapFrame},
+    };
+    // An entry no language filled keeps the caption the control has, rather than blanking it.
+    auto apply = [this](int entry, auto setText) {
+        const QString text = m_captions.text(entry);
+        if (!text.isEmpty())
+            setText(text);
+    };
+    for (const auto &[control, entry] : controls) {
+        if (auto *label = qobject_cast<QLabel *>(control))
+            apply(entry, [label](const QString &t) { label->setText(t); });
+        else if (auto *frame = qobject_cast<QGroupBox *>(control))
+            apply(entry, [frame](const QString &t) { frame->setTitle(t); });
+        else if (auto *button = qobject_cast<QPushButton *>(control))
+            apply(entry, [button](const QString &t) { button->setText(t); });
+    }
+    apply(Caption::LanguageMenu, [this](const QString &t) { menuLinguaTop->setTitle(t); });
+    btnConnect->setText(caption(isConnected() ? Caption::Disconnect : Caption::Connect));
+}
+
+void MainWindow::chooseLanguage(int index)
+{
+    if (index != 0 && index != 1)
+        return;
+    const QString previousLine = m_configLines[1];
+    m_configLines[1] = index == 0 ? QStringLiteral("Language=ITA") : QStringLiteral("Language=ENG");
+    const QString code = languageFromLine(m_configLines[1]);
+    const LanguageLoadResult result = LoadLanguage(code);
+    if (!loaded(result)) {
+        // Saving a choice that cannot load would break the next start; stay with the language in use.
+        m_configLines[1] = previousLine;
+        LoadLanguage(languageFromLine(previousLine));
+        ApplyCaptions();
+        dialogs().message(this,
+                          QStringLiteral("This language could not be loaded from Language.ini.\n%1")
+                              .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
+                          caption(Caption::MessageTitle));
+        return;
+    }
+    ApplyCaptions();
+    if (!WriteConfig())
+        dialogs().message(this, caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
+}
+
+void MainWindow::showInfo(int index)
+{
+    if (index == 0) {
+        const QString help = QDir(m_programFolder).filePath(QStringLiteral("Help.chm"));
+        if (QFileInfo::exists(help))
+            dialogs().openDocument(help);
+    } else if (index == 1) {
+        dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
+    }
+}
+
+bool MainWindow::isConnected() const
+{
+    return false;
 }
 
 void MainWindow::ResetView()

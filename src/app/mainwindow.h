@@ -1,6 +1,8 @@
 #pragma once
 
+#include "captiontable.h"
 #include "configfile.h"
+#include "languagefile.h"
 
 #include <QMainWindow>
 
@@ -45,6 +47,16 @@ public:
     void ReadConfig();
     bool WriteConfig(QString *error = nullptr);
 
+    // Language.ini: loads one language section into Captions; ApplyCaptions shows it on the controls.
+    LanguageLoadResult LoadLanguage(const QString &code);
+    void ApplyCaptions();
+    const CaptionTable &Captions() const { return m_captions; }
+    // The text of a caption-table entry; the messages have a built-in English text for when no
+    // language file could fill them, so no box is ever shown blank.
+    QString caption(int entry) const;
+
+    bool isConnected() const;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,6 +68,9 @@ private:
     void startUp();
     void stopTimers();
     void validatePortList();
+    void loadStartLanguage();
+    void chooseLanguage(int index);
+    void showInfo(int index);
     Dialogs &dialogs();
 
     QString configPath() const;
@@ -67,6 +82,7 @@ private:
     // Session state
     int m_comPort = 0;
     ConfigLineArray m_configLines;
+    CaptionTable m_captions;
 
 public:
     // The controls, named as in the layout (each also carries its name as objectName).

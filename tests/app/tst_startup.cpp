@@ -1,5 +1,6 @@
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "scripteddialogs.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -212,6 +213,8 @@ void TestStartup::portListValidatesOnFocusLeave()
     QTemporaryDir dir;
     writeFile(dir.filePath("config.ini"), "COM=01\r\nLanguage=ITA\r\n");
     MainWindow window(dir.path());
+    ScriptedDialogs dialogs; // no Language.ini here: the start-up complaint goes to the script
+    window.setDialogs(&dialogs);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.activateWindow();
@@ -233,6 +236,8 @@ void TestStartup::closingStopsTimers()
 {
     QTemporaryDir dir;
     MainWindow window(dir.path());
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
     const QStringList names{"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"};
     for (const QString &name : names) {
         auto *timer = window.findChild<IntervalTimer *>(name);

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "dialogs.h"
+
+#include <QStringList>
+
+#include <functional>
+
+// Records every box the window shows and answers from a script, so no test clicks a modal dialog.
+class ScriptedDialogs : public oe::Dialogs
+{
+public:
+    struct Shown {
+        QString kind; // "message" or "question"
+        QString text;
+        QString title;
+    };
+    QList<Shown> shown;
+    QList<bool> questionAnswers;   // taken in order; OK when the list runs out
+    QStringList openAnswers;       // file names for the open dialog; Cancel when the list runs out
+    QStringList saveAnswers;
+    QStringList openedDocuments;
+    QStringList fileDialogFolders;
+    std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
+
+    void message(QWidget *, const QString &text, const QString &title) override
+    {
+        shown.append({QStringLiteral("message"), text, title});
+        if (onMessage)
+            onMessage();
+    }
+    bool question(QWidget *, const QString &text, const QString &title) override
+    {
+        shown.append({QStringLiteral("question"), text, title});
+        return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
+    }
+    QString openFileName(QWidget *, const QString &folder, const QString &) override
+    {
+        fileDialogFolders.append(folder);
+        return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+    }
+    QString saveFileName(QWidget *, const QString &folder, const QString &) override
+    {
+        fileDialogFolders.append(folder);
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
+    void openDocument(const QString &path) override { openedDocuments.append(path); }
+
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const Shown &s : shown)
+            out.append(s.text);
+        return out;
+    }
+};

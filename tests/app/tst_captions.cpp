@@ -1,0 +1,215 @@
+#include "mainwindow.h"
+#include "scripteddialogs.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace oe;
+
+namespace {
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A program folder with the shipped Language.ini and the given config.ini.
+void makeFolder(const QTemporaryDir &dir, const QByteArray &config)
+{
+    QVERIFY(QFile::copy(QStringLiteral(OE_LANGUAGE_INI), dir.filePath("Language.ini")));
+    if (!config.isNull())
+        writeFile(dir.filePath("config.ini"), config);
+}
+} // namespace
+
+class TestCaptions : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startUpInConfiguredLanguage_data();
+    void startUpInConfiguredLanguage();
+    void menuSwitchesAndSurvivesRestart();
+    void languageItemsKeepTheirCaptions();
+    void brokenLanguageFileAtStartUp_data();
+    void brokenLanguageFileAtStartUp();
+    void missingSectionFallsBackToOtherLanguage();
+    void menuWithBrokenLanguageKeepsChoice();
+    void menuWhenConfigCannotBeWritten();
+    void aboutAndHelp();
+};
+
+void TestCaptions::startUpInConfiguredLanguage_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QString>("connect");
+    QTest::addColumn<QString>("loadMap");
+    QTest::newRow("ITA") << QByteArray("COM=01\r\nLanguage=ITA\r\n") << "CONNETTI" << "Carica Mappa";
+    QTest::newRow("ENG") << QByteArray("COM=01\r\nLanguage=ENG\r\n") << "CONNECT" << "Load Map";
+}
+
+void TestCaptions::startUpInConfiguredLanguage()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QString, connect);
+    QFETCH(QString, loadMap);
+    QTemporaryDir dir;
+    makeFolder(dir, config);
+    MainWindow window(dir.path());
+    QCOMPARE(window.btnConnect->text(), connect);
+    QCOMPARE(window.cmdLoadMap->text(), loadMap);
+    QVERIFY(!window.Label4->text().isEmpty());
+    QVERIFY(!window.Frame7->title().isEmpty());
+    QVERIFY(window.Label9->text().isEmpty()); // the version label never takes a caption
+    QCOMPARE(window.Frame1->title(), QString("Status"));
+}
+
+void TestCaptions::menuSwitchesAndSurvivesRestart()
+{
+    QTemporaryDir dir;
+    makeFolder(dir, "COM=07\r\nLanguage=ITA\r\n");
+    {
+        MainWindow window(dir.path());
+        ScriptedDialogs dialogs;
+        window.setDialogs(&dialogs);
+        QCOMPARE(window.ResetCmd->text(), QString("RESET"));
+        window.findChild<QAction *>("menuLingua_1")->trigger();
+        QCOMPARE(window.ConfigLines()[1], QString("Language=ENG"));
+        QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
+        QCOMPARE(window.menuLinguaTop->title(), QString("Language"));
+        QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ENG\r\n"));
+        QVERIFY(dialogs.shown.isEmpty());
+    }
+    MainWindow again(dir.path());
+    QCOMPARE(again.btnConnect->text(), QString("CONNECT"));
+    again.findChild<QAction *>("menuLingua_0")->trigger();
+    QCOMPARE(again.btnConnect->text(), QString("CONNETTI"));
+    QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
+}
+
+void TestCaptions::languageItemsKeepTheirCaptions()
+{
+    QTemporaryDir dir;
+    makeFolder(dir, "COM=01\r\nLanguage=ENG\r\n");
+    MainWindow window(dir.path());
+    QCOMPARE(window.findChild<QAction *>("menuLingua_0")->text(), QString("Italiano"));
+    QCOMPARE(window.findChild<QAction *>("menuLingua_1")->text(), QString("English"));
+    QCOMPARE(window.menuInfoTop->title(), QString("Info"));
+}
+
+void TestCaptions::brokenLanguageFileAtStartUp_data()
+{
+    QTest::addColumn<QByteArray>("language"); // null: no file at all
+    QTest::addColumn<QString>("mentioned");
+    QTest::newRow("missing") << QByteArray() << "Language.ini";
+    QTest::newRow("no sections") << QByteArray("just text\r\n") << "no section";
+    QTest::newRow("bad item") << QByteArray("[ITA]\r\n0005 CONNETTI\r\n1001 x\r\n[END LANGUAGE]\r\n[ENG]\r\nxx\r\n")
+                              << "1001 x";
+}
+
+void TestCaptions::brokenLanguageFileAtStartUp()
+{
+    QFETCH(QByteArray, language);
+    QFETCH(QString, mentioned);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("config.ini"), "COM=01\r\nLanguage=ITA\r\n");
+    if (!language.isNull())
+        writeFile(dir.filePath("Language.ini"), language);
+    MainWindow window(dir.path());
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
+    QTRY_COMPARE(dialogs.shown.size(), 1);
+    QVERIFY2(dialogs.shown[0].text.contains("Language.ini"), qPrintable(dialogs.shown[0].text));
+    QVERIFY2(dialogs.shown[0].text.contains(mentioned), qPrintable(dialogs.shown[0].text));
+    // The captions the window was built with stay; nothing is blank.
+    QCOMPARE(window.cmdLoadMap->text(), QString("Carica Mappa"));
+    QCOMPARE(window.Frame3->title(), QString("Tempi Iniezione Veicolo"));
+    QVERIFY(!window.btnConnect->text().isEmpty());
+    QVERIFY(!window.caption(26).isEmpty());
+    QVERIFY(!window.caption(27).isEmpty());
+    QCoreApplication::processEvents();
+    QCOMPARE(dialogs.shown.size(), 1);
+}
+
+void TestCaptions::missingSectionFallsBackToOtherLanguage()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("config.ini"), "COM=01\r\nLanguage=ENG\r\n");
+    writeFile(dir.filePath("Language.ini"), "[ITA]\r\n0005 CONNETTI\r\n0032 Carica\r\n[END LANGUAGE]\r\n");
+    MainWindow window(dir.path());
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
+    QCoreApplication::processEvents();
+    QVERIFY(dialogs.shown.isEmpty());
+    QCOMPARE(window.btnConnect->text(), QString("CONNETTI"));
+    QCOMPARE(window.cmdLoadMap->text(), QString("Carica"));
+    QCOMPARE(window.cmdSaveMap->text(), QString("Salva Mappa")); // not in the file: kept
+    QCOMPARE(window.ConfigLines()[1], QString("Language=ENG")); // the choice itself is not rewritten
+}
+
+void TestCaptions::menuWithBrokenLanguageKeepsChoice()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("config.ini"), "COM=03\r\nLanguage=ITA\r\n");
+    writeFile(dir.filePath("Language.ini"),
+              "[ITA]\r\n0005 CONNETTI\r\n[END LANGUAGE]\r\n[ENG]\r\n0005 CONNECT\r\n0006\r\n[END LANGUAGE]\r\n");
+    MainWindow window(dir.path());
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
+    window.findChild<QAction *>("menuLingua_1")->trigger();
+    QCOMPARE(dialogs.shown.size(), 1);
+    QVERIFY(dialogs.shown[0].text.contains("Language.ini"));
+    QCOMPARE(window.ConfigLines()[1], QString("Language=ITA"));
+    QCOMPARE(window.btnConnect->text(), QString("CONNETTI"));
+    QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=03\r\nLanguage=ITA\r\n"));
+}
+
+void TestCaptions::menuWhenConfigCannotBeWritten()
+{
+    QTemporaryDir dir;
+    makeFolder(dir, QByteArray());
+    QVERIFY(QDir(dir.path()).mkdir("config.ini")); // a folder in the way: every write fails
+    MainWindow window(dir.path());
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
+    window.findChild<QAction *>("menuLingua_1")->trigger();
+    QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
+    QCOMPARE(dialogs.shown.size(), 1);
+    QCOMPARE(dialogs.shown[0].text, window.Captions().text(42));
+    QCOMPARE(dialogs.shown[0].title, window.Captions().text(27));
+    QVERIFY(!dialogs.shown[0].text.isEmpty());
+}
+
+void TestCaptions::aboutAndHelp()
+{
+    QTemporaryDir dir;
+    makeFolder(dir, "COM=01\r\nLanguage=ITA\r\n");
+    MainWindow window(dir.path());
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
+    window.findChild<QAction *>("menuLingua_1")->trigger();
+    window.findChild<QAction *>("menuInfo_1")->trigger();
+    QCOMPARE(dialogs.shown.size(), 1);
+    QCOMPARE(dialogs.shown[0].text, window.Captions().text(30));
+    QVERIFY(dialogs.shown[0].text.contains("OE Setup"));
+    QCOMPARE(dialogs.shown[0].title, window.Captions().text(27));
+    window.findChild<QAction *>("menuInfo_0")->trigger(); // no Help.chm: nothing happens
+    QVERIFY(dialogs.openedDocuments.isEmpty());
+    writeFile(dir.filePath("Help.chm"), "x");
+    window.findChild<QAction *>("menuInfo_0")->trigger();
+    QCOMPARE(dialogs.openedDocuments, QStringList{dir.filePath("Help.chm")});
+    QCOMPARE(dialogs.shown.size(), 1);
+}
+
+QTEST_MAIN(TestCaptions)
+#include "tst_captions.moc"
