@@ -34,7 +34,6 @@ DeviceLink::DeviceLink(SerialPort *port, LinkHost *host, QObject *parent)
 
 DeviceLink::~DeviceLink()
 {
-    m_port->disconnect(this);
     endAllWaits();
 }
 
@@ -229,6 +228,7 @@ bool DeviceLink::awaitReply(Wait &wait, std::chrono::milliseconds timeout)
     } else if (!m_waits.empty()) {
         ReplyDone = true;
     }
+    ReplyOk = wait.ok;
     return wait.ok;
 }
 

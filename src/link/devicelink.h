@@ -45,6 +45,7 @@ public:
     static constexpr int kResetNotConfirmedEntry = 28;
     static constexpr int kWriteNotConfirmedEntry = 29;
 
+    // port and host must outlive the link.
     DeviceLink(SerialPort *port, LinkHost *host, QObject *parent = nullptr);
     ~DeviceLink() override;
 
