@@ -1,7 +1,9 @@
 #include "mainwindow.h"
 
+#include "devicelink.h"
 #include "dialogs.h"
 #include "intervaltimer.h"
+#include "qtserialport.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -46,6 +48,7 @@ QColor bgr(quint32 value)
 const QColor kCaptionBack = bgr(0x0000C0C0); // also the pump lamp at rest
 const QColor kLiveBack = bgr(0x000080FF);
 const QColor kVersionBack = bgr(0x00FFFFC0);
+const QColor kLampOnBack = bgr(0x000000FF);
 
 QFont baseFont()
 {
@@ -130,7 +133,17 @@ void setBackColor(QLabel *label, const QColor &color)
 } // namespace
 
 MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
+    : MainWindow(programFolder, new QtSerialPort(programFolder), parent)
+{
+}
+
+MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_realDialogs(std::make_unique<QtDialogs>())
+{
+    init(port);
+}
+
+void MainWindow::init(SerialPort *port)
 {
     initAppResources();
     m_dialogs = m_realDialogs.get();
@@ -140,6 +153,8 @@ MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
     setFont(baseFont());
     buildLayout();
     buildMenus();
+    port->setParent(this);
+    m_link = new DeviceLink(port, this, this);
     createTimers();
     startUp();
 }
@@ -147,6 +162,8 @@ MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopTimers();
+    // No handler may go on against a window that is going away.
+    m_link->endSession();
 }
 
 void MainWindow::setDialogs(Dialogs *dialogs)
@@ -238,6 +255,15 @@ void MainWindow::buildLayout()
     Label11 = makeLabel(Frame6, "Label11", QStringLiteral("Carico Max"), twips(3045, 1080, 1335, 375));
     SliderPausaAlMassimo = makeSlider(Frame6, "SliderPausaAlMassimo", twips(120, 1320, 2850, 495), {80, 2400, 1, 5, 100, 80});
     PausaMaxLabel = makeLabel(Frame6, "PausaMaxLabel", QString(), twips(3045, 1440, 1335, 375));
+
+    m_sliders = {PumpMinSlider, PumpMaxSlider, RpmMinSlider, TinjMinSlider, TinjMaxSlider,
+                 SliderPausaAlMinimo, SliderPausaAlMassimo, RpmMultiplierSlider};
+    m_valueLabels = {PumpMinLabel, PumpMaxLabel, RpmMinLabel, TinjMinLabel, TinjMaxLabel,
+                     PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
+    for (QSlider *slider : m_sliders) {
+        slider->setMouseTracking(true); // previews follow the mouse with no button held
+        slider->installEventFilter(this);
+    }
 }
 
 void MainWindow::buildMenus()
@@ -258,10 +284,16 @@ void MainWindow::buildMenus()
 
 void MainWindow::createTimers()
 {
-    MSComm1_Timer = new IntervalTimer(QStringLiteral("MSComm1_Timer"), 300, this);
-    Timer_StatusRequest = new IntervalTimer(QStringLiteral("Timer_StatusRequest"), 500, this);
+    MSComm1_Timer = m_link->replyTimer();
+    Timer_StatusRequest = m_link->statusTimer();
     TimerLampeggio = new IntervalTimer(QStringLiteral("TimerLampeggio"), 0, this);
     TimerPausaLampeggio = new IntervalTimer(QStringLiteral("TimerPausaLampeggio"), 0, this);
+    connect(Timer_StatusRequest, &IntervalTimer::tick, this, &MainWindow::onStatusPoll);
+    connect(TimerPausaLampeggio, &IntervalTimer::tick, this, &MainWindow::onPauseTick);
+    connect(TimerLampeggio, &IntervalTimer::tick, this, &MainWindow::onFlashEnd);
+    connect(m_link, &DeviceLink::portLost, this, &MainWindow::onPortLost);
+    connect(btnConnect, &QPushButton::clicked, this, &MainWindow::onConnectClicked);
+    connect(ResetCmd, &QPushButton::clicked, this, &MainWindow::onResetClicked);
 }
 
 void MainWindow::startUp()
@@ -423,7 +455,7 @@ void MainWindow::showInfo(int index)
 
 bool MainWindow::isConnected() const
 {
-    return false;
+    return m_link->Connected;
 }
 
 void MainWindow::ResetView()
@@ -441,9 +473,14 @@ void MainWindow::ResetView()
         slider->setEnabled(false);
     cmdLoadMap->setEnabled(false);
     cmdSaveMap->setEnabled(false);
-    setBackColor(Label3, kCaptionBack);
+    setLampColor(kLampOff);
     Label9->clear();
     ResetCmd->setEnabled(false);
+}
+
+void MainWindow::setLampColor(LampColor color)
+{
+    setBackColor(Label3, color == kLampOn ? kLampOnBack : kCaptionBack);
 }
 
 void MainWindow::ReadConfig()
@@ -474,6 +511,20 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
+    if (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonRelease) {
+        for (int i = 0; i < kParameterCount; ++i) {
+            if (watched != m_sliders[size_t(i)])
+                continue;
+            // Let the slider move its knob first, then act on where it stands.
+            m_sliders[size_t(i)]->event(event);
+            event->accept();
+            if (event->type() == QEvent::MouseMove)
+                previewSlider(ParameterIndex(i));
+            else
+                commitSlider(ParameterIndex(i));
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -486,6 +537,10 @@ void MainWindow::stopTimers()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     stopTimers();
+    // Ends a reply wait in progress, so the sequence that waits stops instead of talking on. Nothing is
+    // sent to the controller.
+    ++m_session;
+    m_link->endSession();
     event->accept();
 }
 

@@ -3,6 +3,8 @@
 #include "captiontable.h"
 #include "configfile.h"
 #include "languagefile.h"
+#include "linkhost.h"
+#include "parameterset.h"
 
 #include <QMainWindow>
 
@@ -19,16 +21,33 @@ class QSlider;
 
 namespace oe {
 
+class DeviceLink;
 class Dialogs;
 class IntervalTimer;
+class SerialPort;
 
-// The one window of the program: the controls of the layout, start-up, the idle view and closing.
-class MainWindow : public QMainWindow
+// The one window of the program: the controls of the layout, start-up, the idle view and closing, the
+// session with the controller, parameter editing and the pump lamp.
+class MainWindow : public QMainWindow, private LinkHost
 {
     Q_OBJECT
 public:
     explicit MainWindow(const QString &programFolder, QWidget *parent = nullptr);
+    // The same window talking through the given port (tests pass a scripted one); takes ownership.
+    MainWindow(const QString &programFolder, SerialPort *port, QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Session variables: the parameters as last read, previewed or committed, and the live readings of
+    // the last status reply.
+    struct SessionVariables {
+        ParameterSet Parameters;
+        qint32 LiveRpm = 0;
+        qint32 LiveTinj = 0;
+        qint32 LivePump = 0;
+        qint32 LivePause = 0;
+    };
+    const SessionVariables &session() const { return m_vars; }
+    DeviceLink *link() const { return m_link; }
 
     // Replaces the message boxes and file dialogs (tests script them). Not owned; nullptr restores the
     // real ones.
@@ -53,9 +72,13 @@ public:
     const CaptionTable &Captions() const { return m_captions; }
     // The text of a caption-table entry; the messages have a built-in English text for when no
     // language file could fill them, so no box is ever shown blank.
-    QString caption(int entry) const;
+    QString caption(int entry) const override;
 
     bool isConnected() const;
+
+    // The slider and value label of a parameter.
+    QSlider *sliderFor(ParameterIndex index) const { return m_sliders[size_t(index)]; }
+    QLabel *labelFor(ParameterIndex index) const { return m_valueLabels[size_t(index)]; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -68,6 +91,31 @@ private:
     void startUp();
     void stopTimers();
     void validatePortList();
+    void init(SerialPort *port);
+
+    // Session with the controller
+    void onConnectClicked();
+    void connectToController();
+    void connectFailed();
+    void disconnectFromController();
+    void onStatusPoll();
+    void onResetClicked();
+    void onPortLost();
+    bool sessionStillOpen(quint64 session) const;
+
+    // Parameter editing and the pump lamp
+    void previewSlider(ParameterIndex index);
+    void commitSlider(ParameterIndex index);
+    void onPauseTick();
+    void onFlashEnd();
+    enum LampColor { kLampOff, kLampOn };
+    void setLampColor(LampColor color);
+
+    // What the device link shows through the window
+    void showMessage(const QString &text, const QString &title) override;
+    void statusDecoded(qint32 rpm, qint32 tinj, qint32 pump, qint32 pause) override;
+    void versionDecoded(const QString &text) override;
+    void applyParameter(ParameterIndex index, qint32 value) override;
     void loadStartLanguage();
     void chooseLanguage(int index);
     void showInfo(int index);
@@ -83,6 +131,16 @@ private:
     int m_comPort = 0;
     ConfigLineArray m_configLines;
     CaptionTable m_captions;
+    SessionVariables m_vars;
+    DeviceLink *m_link = nullptr;
+    // Counts sessions: a sequence that waited for the controller checks it to learn whether the
+    // session it started in is still the one open.
+    quint64 m_session = 0;
+    enum class SessionView { Idle, Connecting, Connected };
+    SessionView m_view = SessionView::Idle;
+    bool m_connectInProgress = false;
+    std::array<QSlider *, kParameterCount> m_sliders{};
+    std::array<QLabel *, kParameterCount> m_valueLabels{};
 
 public:
     // The controls, named as in the layout (each also carries its name as objectName).
