@@ -1,0 +1,382 @@
+#include "devicelink.h"
+#include "windowrig.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QStyleOptionSlider>
+#include <QtTest>
+
+namespace {
+// The centre of a slider's knob, where a press grabs it without moving it.
+QPoint knobCentre(QSlider *slider)
+{
+    struct Access : QSlider {
+        using QSlider::initStyleOption;
+    };
+    QStyleOptionSlider option;
+    static_cast<Access *>(slider)->initStyleOption(&option);
+    return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+}
+
+QByteArray writeFrame(int index, int value)
+{
+    QByteArray frame = QByteArray::fromHex("504302000000000000");
+    frame[3] = char(index);
+    frame[4] = char(value >> 8);
+    frame[5] = char(value & 0xFF);
+    return frame;
+}
+
+QList<QByteArray> writesOnly(const QList<QByteArray> &frames)
+{
+    QList<QByteArray> writes;
+    for (const QByteArray &frame : frames)
+        if (frame.size() == 9 && frame[2] == 2)
+            writes.append(frame);
+    return writes;
+}
+
+const QColor kLampOff(192, 192, 0);
+const QColor kLampOn(255, 0, 0);
+QColor lamp(MainWindow &w)
+{
+    return w.Label3->palette().color(QPalette::Window);
+}
+} // namespace
+
+// A connected window, shown so mouse input reaches it, with the status poll held off so frame
+// counts only see what the sliders send.
+struct SliderRig : Rig {
+    bool start()
+    {
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            return false;
+        if (!connect())
+            return false;
+        timer("Timer_StatusRequest")->setEnabled(false);
+        port->clearWritten();
+        return true;
+    }
+    QSlider *slider(int index) { return window->sliderFor(ParameterIndex(index)); }
+    QLabel *label(int index) { return window->labelFor(ParameterIndex(index)); }
+    // The knob is put at a position as a drag would leave it, the mouse moves over it (the preview)
+    // and a button is released on it (the commit).
+    void dragTo(int index, int position)
+    {
+        slider(index)->setValue(position);
+        hover(index);
+    }
+    void hover(int index) { QTest::mouseMove(slider(index), knobCentre(slider(index))); }
+    void release(int index, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mousePress(slider(index), button, {}, knobCentre(slider(index)));
+        QTest::mouseRelease(slider(index), button, {}, knobCentre(slider(index)));
+    }
+    QList<QByteArray> writes() const { return writesOnly(port->writtenBytes()); }
+};
+
+class TestSliders : public QObject
+{
+    Q_OBJECT
+private slots:
+    void previewSendsNothing_data();
+    void previewSendsNothing();
+    void commitWithInterlock_data();
+    void commitWithInterlock();
+    void realDragCommitsWhatItPreviewed();
+    void rightButtonReleaseWritesOnce();
+    void clickWithoutMoveWrites();
+    void keyboardChangeWrittenOnlyAfterMoveAndRelease();
+    void controllerValueShownUntilNextMove();
+    void italianDecimalComma();
+    void releasedSliderDisabledDuringWrite();
+    void sessionEndingDuringWriteLeavesSliderDisabled();
+    void lampFlashesAboveThreshold_data();
+    void lampFlashesAboveThreshold();
+    void previewOfThresholdStopsFlashes();
+    void lampFollowsPauseRhythm();
+    void disconnectStopsLamp();
+};
+
+void TestSliders::previewSendsNothing_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("pump min 25") << 0 << 25 << 25 << "0.5 s";
+    QTest::newRow("pump max 50") << 1 << 50 << 50 << "1 s";
+    QTest::newRow("rpm min 49") << 2 << 49 << 0 << "0";
+    QTest::newRow("rpm min 6000") << 2 << 6000 << 6000 << "6000";
+    QTest::newRow("tinj min 1249") << 3 << 1249 << 1200 << "1200";
+    QTest::newRow("tinj max 30000") << 4 << 30000 << 30000 << "30000";
+    QTest::newRow("pause min 81") << 5 << 81 << 81 << "2.02 s";
+    QTest::newRow("pause max 2400") << 6 << 2400 << 2400 << "60 s";
+    QTest::newRow("multiplier 5") << 7 << 5 << 50 << "50%";
+    QTest::newRow("multiplier 20") << 7 << 20 << 200 << "200%";
+}
+
+void TestSliders::previewSendsNothing()
+{
+    QFETCH(int, index);
+    QFETCH(int, position);
+    QFETCH(int, field);
+    QFETCH(QString, label);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.dragTo(index, position);
+    QCOMPARE(rig.w().session().Parameters[ParameterIndex(index)], field);
+    QCOMPARE(rig.label(index)->text(), label);
+    QCOMPARE(rig.slider(index)->value(), position); // the knob itself is not rounded
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.port->written().size(), 0);
+}
+
+void TestSliders::commitWithInterlock_data()
+{
+    QTest::addColumn<int>("partner");       // -1: none
+    QTest::addColumn<int>("partnerPosition");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("position");      // where the drag left the released slider
+    QTest::addColumn<int>("finalPosition");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("written");
+    QTest::newRow("pump max below min") << 0 << 30 << 1 << 20 << 30 << "0.6 s" << 30;
+    QTest::newRow("pump min above max") << 1 << 20 << 0 << 35 << 20 << "0.4 s" << 20;
+    QTest::newRow("pump equal") << 0 << 30 << 1 << 30 << 30 << "0.6 s" << 30;
+    QTest::newRow("pause max above min") << 5 << 400 << 6 << 500 << 400 << "10 s" << 400;
+    QTest::newRow("pause min below max") << 6 << 400 << 5 << 300 << 400 << "10 s" << 400;
+    QTest::newRow("pause in order") << 6 << 100 << 5 << 300 << 300 << "7.5 s" << 300;
+    QTest::newRow("tinj min above max") << 4 << 3000 << 3 << 5000 << 3000 << "3000" << 3000;
+    QTest::newRow("tinj max below min") << 3 << 4000 << 4 << 2000 << 4000 << "4000" << 4000;
+    QTest::newRow("tinj min 1249 in order") << 4 << 1249 << 3 << 1249 << 1249 << "1200" << 1200;
+    QTest::newRow("tinj max partner unrounded") << 3 << 1249 << 4 << 1000 << 1249 << "1200" << 1200;
+    QTest::newRow("rpm min") << -1 << 0 << 2 << 1525 << 1525 << "1500" << 1500;
+    QTest::newRow("multiplier 5") << -1 << 0 << 7 << 5 << 5 << "50%" << 50;
+}
+
+void TestSliders::commitWithInterlock()
+{
+    QFETCH(int, partner);
+    QFETCH(int, partnerPosition);
+    QFETCH(int, index);
+    QFETCH(int, position);
+    QFETCH(int, finalPosition);
+    QFETCH(QString, label);
+    QFETCH(int, written);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    if (partner >= 0)
+        rig.slider(partner)->setValue(partnerPosition);
+    rig.dragTo(index, position);
+    rig.release(index);
+    QCOMPARE(rig.slider(index)->value(), finalPosition);
+    QCOMPARE(rig.label(index)->text(), label);
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(index, written)});
+    QCOMPARE(rig.controller.params[size_t(index)], quint16(written));
+    QCOMPARE(rig.w().session().Parameters[ParameterIndex(index)], written);
+    if (partner >= 0)
+        QCOMPARE(rig.slider(partner)->value(), partnerPosition); // the partner never moves
+    QVERIFY(rig.slider(index)->isEnabled());
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+void TestSliders::realDragCommitsWhatItPreviewed()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    QSlider *slider = rig.slider(2);
+    const QPoint from = knobCentre(slider);
+    QTest::mousePress(slider, Qt::LeftButton, {}, from);
+    QTest::mouseMove(slider, from + QPoint(60, 0));
+    QTest::mouseMove(slider, from + QPoint(90, 0));
+    QVERIFY(slider->value() > 0);
+    const QString previewed = rig.label(2)->text();
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, from + QPoint(90, 0));
+    const int field = rig.w().session().Parameters.RpmMin;
+    QCOMPARE(previewed, QString::number(field));
+    QCOMPARE(field % 50, 0);
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(2, field)});
+}
+
+void TestSliders::rightButtonReleaseWritesOnce()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    const int before = rig.slider(1)->value();
+    rig.release(1, Qt::RightButton);
+    QCOMPARE(rig.slider(1)->value(), before);
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(1, before)});
+}
+
+void TestSliders::clickWithoutMoveWrites()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.release(6);
+    rig.release(6);
+    QCOMPARE(rig.writes(), (QList<QByteArray>{writeFrame(6, 80), writeFrame(6, 80)}));
+}
+
+void TestSliders::keyboardChangeWrittenOnlyAfterMoveAndRelease()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    QSlider *slider = rig.slider(0);
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_Right);
+    QTest::keyClick(slider, Qt::Key_PageUp);
+    QCOMPARE(slider->value(), 5 + 1 + 5);
+    QCOMPARE(rig.label(0)->text(), QString("0.1 s")); // still the value read at connect
+    QCOMPARE(rig.w().session().Parameters.MinPumpCycles, 5);
+    QCOMPARE(rig.port->written().size(), 0);
+    rig.hover(0);
+    QCOMPARE(rig.label(0)->text(), QString("0.22 s"));
+    rig.release(0);
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(0, 11)});
+}
+
+void TestSliders::controllerValueShownUntilNextMove()
+{
+    SliderRig rig;
+    rig.controller.params[3] = 1234;
+    QVERIFY(rig.start());
+    QCOMPARE(rig.label(3)->text(), QString("1234"));
+    QCOMPARE(rig.slider(3)->value(), 1234);
+    rig.hover(3);
+    QCOMPARE(rig.label(3)->text(), QString("1200"));
+    QCOMPARE(rig.w().session().Parameters.TinjMin, 1200);
+}
+
+void TestSliders::italianDecimalComma()
+{
+    QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.dragTo(0, 25);
+    QCOMPARE(rig.label(0)->text(), QString("0,5 s"));
+    rig.dragTo(5, 90);
+    QCOMPARE(rig.label(5)->text(), QString("2,25 s"));
+}
+
+void TestSliders::releasedSliderDisabledDuringWrite()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.port->setReplyDelay(std::chrono::milliseconds(150));
+    bool disabledMeanwhile = false, othersLive = false;
+    QTimer::singleShot(60, rig.window.get(), [&] {
+        disabledMeanwhile = !rig.slider(4)->isEnabled();
+        othersLive = rig.slider(3)->isEnabled();
+    });
+    rig.release(4);
+    QVERIFY(disabledMeanwhile);
+    QVERIFY(othersLive);
+    QVERIFY(rig.slider(4)->isEnabled());
+}
+
+void TestSliders::sessionEndingDuringWriteLeavesSliderDisabled()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.port->setReplyDelay(std::chrono::milliseconds(200));
+    QTimer::singleShot(50, rig.window.get(), [&] { rig.w().btnConnect->click(); }); // disconnect
+    rig.release(1);
+    QVERIFY(!rig.w().isConnected());
+    for (QSlider *slider : rig.w().findChildren<QSlider *>())
+        QVERIFY2(!slider->isEnabled(), qPrintable(slider->objectName()));
+    QCOMPARE(rig.port->written().size(), 1);
+    QVERIFY(rig.dialogs.shown.isEmpty()); // an ended session is not an unconfirmed write
+}
+
+void TestSliders::lampFlashesAboveThreshold_data()
+{
+    QTest::addColumn<int>("rpm");
+    QTest::addColumn<int>("rpmMin");
+    QTest::addColumn<bool>("flash");
+    QTest::newRow("equal") << 600 << 600 << false;
+    QTest::newRow("one above") << 601 << 600 << true;
+    QTest::newRow("engine stopped") << 0 << 0 << false;
+}
+
+void TestSliders::lampFlashesAboveThreshold()
+{
+    QFETCH(int, rpm);
+    QFETCH(int, rpmMin);
+    QFETCH(bool, flash);
+    SliderRig rig;
+    rig.controller.params[2] = quint16(rpmMin);
+    rig.controller.rpm = quint16(rpm);
+    QVERIFY(rig.start());
+    rig.w().link()->RequestStatus();
+    IntervalTimer *pause = rig.timer("TimerPausaLampeggio");
+    IntervalTimer *flashTimer = rig.timer("TimerLampeggio");
+    QCOMPARE(pause->interval(), 2000);
+    emit pause->tick();
+    QCOMPARE(lamp(rig.w()), flash ? kLampOn : kLampOff);
+    QVERIFY(flashTimer->enabled()); // armed either way
+    QCOMPARE(flashTimer->interval(), 500);
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY(!flashTimer->enabled());
+    QVERIFY(clock.elapsed() >= 450);
+    QCOMPARE(lamp(rig.w()), kLampOff);
+}
+
+void TestSliders::previewOfThresholdStopsFlashes()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.w().link()->RequestStatus(); // 1500 rpm against a threshold of 600
+    IntervalTimer *pause = rig.timer("TimerPausaLampeggio");
+    emit pause->tick();
+    QCOMPARE(lamp(rig.w()), kLampOn);
+    emit rig.timer("TimerLampeggio")->tick();
+    QCOMPARE(lamp(rig.w()), kLampOff);
+    rig.dragTo(2, 1500); // a preview, no commit
+    emit pause->tick();
+    QCOMPARE(lamp(rig.w()), kLampOff);
+    QCOMPARE(rig.port->written().size(), 1); // only the status request
+}
+
+// Status replies re-arm the pause timer twice or more per pause; the lamp must still flash once per
+// reported pause (2 s here), not never.
+void TestSliders::lampFollowsPauseRhythm()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.timer("Timer_StatusRequest")->setEnabled(true);
+    QSignalSpy pauseTicks(rig.timer("TimerPausaLampeggio"), &IntervalTimer::tick);
+    int flashes = 0;
+    bool wasOn = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 4700) {
+        QTest::qWait(20);
+        const bool on = lamp(rig.w()) == kLampOn;
+        flashes += on && !wasOn;
+        wasOn = on;
+    }
+    QVERIFY2(pauseTicks.count() >= 1 && pauseTicks.count() <= 3, qPrintable(QString::number(pauseTicks.count())));
+    QCOMPARE(flashes, int(pauseTicks.count()));
+}
+
+void TestSliders::disconnectStopsLamp()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.w().link()->RequestStatus();
+    emit rig.timer("TimerPausaLampeggio")->tick();
+    QCOMPARE(lamp(rig.w()), kLampOn);
+    rig.w().btnConnect->click();
+    QCOMPARE(lamp(rig.w()), kLampOff);
+    QVERIFY(!rig.timer("TimerPausaLampeggio")->enabled());
+    QVERIFY(!rig.timer("TimerLampeggio")->enabled());
+    QVERIFY(!rig.timer("TimerLampeggio")->ticking());
+}
+
+QTEST_MAIN(TestSliders)
+#include "tst_sliders.moc"
