@@ -21,10 +21,12 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev)
 
-# Configures and builds everything (Release, ccache).
+# Configures and builds (Release, ccache): the given targets, or everything.
 build_all() {
   export CCACHE_BASEDIR="$ROOT"
   export CCACHE_NOHASHDIR=1
   cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$BUILD_DIR" -j"$(nproc)"
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}"
 }
