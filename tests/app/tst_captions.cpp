@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "testfiles.h"
 #include "scripteddialogs.h"
 
 #include <QAction>
@@ -11,19 +12,6 @@
 using namespace oe;
 
 namespace {
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A program folder with the shipped Language.ini and the given config.ini.
 void makeFolder(const QTemporaryDir &dir, const QByteArray &config)
 {

@@ -1,6 +1,7 @@
 #include "devicelink.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "testfiles.h"
 #include "windowrig.h"
 
 #include <QComboBox>
@@ -12,12 +13,6 @@
 using namespace oe;
 
 namespace {
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QList<QByteArray> readFrames()
 {
     QList<QByteArray> frames;

@@ -1,5 +1,6 @@
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "testfiles.h"
 #include "scripteddialogs.h"
 
 #include <QComboBox>
@@ -12,13 +13,6 @@
 using namespace oe;
 
 namespace {
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 QColor backColor(const QLabel *label)
 {
     return label->palette().color(QPalette::Window);
