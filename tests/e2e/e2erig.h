@@ -1,0 +1,200 @@
+#pragma once
+
+// The real window on the real QSerialPort, talking over a pty to the simulated controller in a
+// temporary program folder. The simulator runs on this thread, so every wait here spins the event
+// loop; a blocking read would starve the controller.
+
+#include "devicelink.h"
+#include "intervaltimer.h"
+#include "mainwindow.h"
+#include "scripteddialogs.h"
+#include "simfixture.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSlider>
+#include <QTest>
+
+#include <memory>
+#include <sys/resource.h>
+
+namespace e2e {
+
+inline const QByteArray kVersionFrame = QByteArray::fromHex("50430400000000");
+inline const QByteArray kStatusFrame = QByteArray::fromHex("50430300000000");
+inline const QByteArray kResetFrame = QByteArray::fromHex("50430a00000000");
+inline const QString kSimVersionText = QStringLiteral("Ver. 1.3.7");
+
+// Generous: the machine running the tests may be loaded.
+constexpr int kPatienceMs = 8000;
+
+inline QByteArray readFrame(int index)
+{
+    return QByteArray("\x50\x43\x01", 3) + char(index) + QByteArray(3, '\0');
+}
+
+inline QList<QByteArray> readFrames()
+{
+    QList<QByteArray> frames;
+    for (int i = 0; i < 8; ++i)
+        frames.append(readFrame(i));
+    return frames;
+}
+
+inline QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// User plus system CPU time of this process, in seconds.
+inline double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds this process burns while the event loop runs for the given time.
+inline double cpuDuring(int ms)
+{
+    const double before = cpuSeconds();
+    QTest::qWait(ms);
+    return cpuSeconds() - before;
+}
+
+// Whether the port can be opened by someone else: false while the program still holds it (its lock
+// file) or when the line is gone.
+inline bool portFree(const QString &path)
+{
+    QSerialPort probe;
+    probe.setPortName(path);
+    const bool opened = probe.open(QIODevice::ReadWrite);
+    probe.close();
+    return opened;
+}
+
+struct Rig {
+    oe::SimFixture fx;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<oe::MainWindow> window;
+
+    // config: the bytes of config.ini; empty writes the fixture's own port with English.
+    explicit Rig(const QByteArray &config = {}, int comPort = 3)
+        : fx(comPort)
+    {
+        if (!fx.isReady())
+            return;
+        QFile::copy(QStringLiteral(OE_LANGUAGE_INI), path(QStringLiteral("Language.ini")));
+        if (config.isEmpty())
+            fx.writeConfig(QStringLiteral("ENG"));
+        else
+            writeFile(path(QStringLiteral("config.ini")), config);
+        window = std::make_unique<oe::MainWindow>(fx.programFolder());
+        window->setDialogs(&dialogs);
+    }
+
+    bool ready() const { return fx.isReady() && window; }
+    oe::MainWindow &w() { return *window; }
+    QString path(const QString &name) const { return QDir(fx.programFolder()).filePath(name); }
+    QString entry(int number) const { return window->Captions().text(number); }
+    oe::ControllerSim &sim() { return fx.sim(); }
+
+    QList<QByteArray> frames() const
+    {
+        QList<QByteArray> out;
+        for (const oe::SimRequest &r : fx.requests())
+            out.append(r.frame);
+        return out;
+    }
+
+    QStringList hex(const QList<QByteArray> &frames) const
+    {
+        QStringList out;
+        for (const QByteArray &f : frames)
+            out.append(oe::hexBytes(f));
+        return out;
+    }
+
+    // Clicks btnConnect; the connect runs to its end inside the click, waiting with the event loop.
+    bool connect()
+    {
+        w().btnConnect->click();
+        return w().isConnected();
+    }
+
+    QList<QSlider *> sliders()
+    {
+        return {w().RpmMultiplierSlider, w().RpmMinSlider,        w().TinjMinSlider,
+                w().TinjMaxSlider,       w().PumpMinSlider,       w().PumpMaxSlider,
+                w().SliderPausaAlMinimo, w().SliderPausaAlMassimo};
+    }
+
+    // The connected view, as the controller's values say. Empty when it holds, else what is wrong.
+    QString connectedViewProblem()
+    {
+        QStringList wrong;
+        if (!w().isConnected())
+            wrong << "not connected";
+        if (!w().link()->portOpen())
+            wrong << "port closed";
+        if (w().Label9->text() != kSimVersionText)
+            wrong << "Label9 '" + w().Label9->text() + "'";
+        if (w().btnConnect->text() != entry(6))
+            wrong << "btnConnect '" + w().btnConnect->text() + "'";
+        if (w().COMM_Combo->isEnabled())
+            wrong << "port list enabled";
+        for (QSlider *s : sliders()) {
+            if (!s->isEnabled())
+                wrong << s->objectName() + " disabled";
+        }
+        return wrong.join(", ");
+    }
+
+    // The idle view with the port released. Empty when it holds, else what is wrong.
+    QString idleViewProblem()
+    {
+        QStringList wrong;
+        if (w().isConnected())
+            wrong << "still connected";
+        if (w().link()->portOpen())
+            wrong << "port still open";
+        if (!w().Label9->text().isEmpty())
+            wrong << "Label9 '" + w().Label9->text() + "'";
+        if (w().btnConnect->text() != entry(5))
+            wrong << "btnConnect '" + w().btnConnect->text() + "'";
+        if (!w().COMM_Combo->isEnabled())
+            wrong << "port list disabled";
+        if (w().ResetCmd->isEnabled())
+            wrong << "ResetCmd enabled";
+        if (w().cmdLoadMap->isEnabled() || w().cmdSaveMap->isEnabled())
+            wrong << "map buttons enabled";
+        for (QSlider *s : sliders()) {
+            if (s->isEnabled())
+                wrong << s->objectName() + " enabled";
+        }
+        const std::pair<const char *, oe::IntervalTimer *> timers[] = {
+            {"MSComm1_Timer", w().MSComm1_Timer},
+            {"Timer_StatusRequest", w().Timer_StatusRequest},
+            {"TimerLampeggio", w().TimerLampeggio},
+            {"TimerPausaLampeggio", w().TimerPausaLampeggio}};
+        for (const auto &[name, timer] : timers) {
+            if (timer->enabled())
+                wrong << QString::fromLatin1(name) + " running";
+        }
+        return wrong.join(", ");
+    }
+};
+
+} // namespace e2e

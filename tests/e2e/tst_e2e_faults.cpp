@@ -1,0 +1,147 @@
+// Every way the simulated controller can misbehave, over a real pty: the program connects (or fails
+// to), runs for a while, and ends in a consistent view with at most one message, without spinning.
+
+#include "e2erig.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace oe;
+using namespace e2e;
+
+namespace {
+
+enum class Outcome {
+    Connected, // connected view, the controller's values shown, no message
+    Failed,    // the connect failed: idle view, message 26 once
+    Lost,      // the line went away after the identification: idle view, message 39 once
+    Either,    // timing decides between Connected and Failed; either must be consistent
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Outcome)
+
+class TestE2eFaults : public QObject
+{
+    Q_OBJECT
+private slots:
+    void survivesFaultMode_data();
+    void survivesFaultMode();
+};
+
+void TestE2eFaults::survivesFaultMode_data()
+{
+    QTest::addColumn<QString>("faults");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("versionFrames"); // identification requests; 0: not checked
+
+    QTest::newRow("none") << "none" << Outcome::Connected << 1;
+    QTest::newRow("delay within the time-out") << "delay=150" << Outcome::Connected << 1;
+    QTest::newRow("delay past the time-out") << "delay=400" << Outcome::Either << 0;
+    QTest::newRow("drop first 2") << "drop=2" << Outcome::Connected << 3;
+    QTest::newRow("drop first 3") << "drop=3" << Outcome::Failed << 3;
+    QTest::newRow("silent") << "silent" << Outcome::Failed << 3;
+    QTest::newRow("wrong header") << "wrong-header" << Outcome::Failed << 3;
+    QTest::newRow("short frame") << "short=1" << Outcome::Failed << 3;
+    QTest::newRow("short by all but 3") << "short=4" << Outcome::Failed << 3;
+    QTest::newRow("unknown code") << "unknown-code" << Outcome::Failed << 3;
+    QTest::newRow("garbage before") << "garbage-before=3" << Outcome::Failed << 3;
+    QTest::newRow("garbage burst after") << "garbage-after=256" << Outcome::Connected << 1;
+    QTest::newRow("echo clamp") << "echo-clamp" << Outcome::Connected << 1;
+    QTest::newRow("split past the read pause") << "split=100" << Outcome::Failed << 3;
+    QTest::newRow("late") << "late" << Outcome::Failed << 3;
+    QTest::newRow("hang-up at identification") << "hangup=1" << Outcome::Lost << 1;
+    QTest::newRow("hang-up during the reads") << "hangup=5" << Outcome::Lost << 1;
+    QTest::newRow("hang-up while polling") << "hangup=11" << Outcome::Lost << 1;
+    QTest::newRow("delay and garbage after") << "delay=100,garbage-after=40" << Outcome::Connected << 1;
+}
+
+void TestE2eFaults::survivesFaultMode()
+{
+    QFETCH(QString, faults);
+    QFETCH(Outcome, outcome);
+    QFETCH(int, versionFrames);
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    const SimParameters values = {4, 12, 1200, 1800, 6500, 120, 90, 130};
+    rig.sim().setParameters(values);
+    SimFaults f;
+    QString why;
+    QVERIFY2(f.apply(faults, &why), qPrintable(why));
+    rig.sim().setFaults(f);
+
+    QElapsedTimer clock;
+    clock.start();
+    const bool connected = rig.connect();
+    // The worst connect: three identification time-outs, then eight reads of three time-outs each.
+    QVERIFY2(clock.elapsed() < 12000, qPrintable(QString::number(clock.elapsed())));
+    // It runs on (polling, or idle after a failure), and nothing spins meanwhile, whatever the state.
+    const double cpu = cpuDuring(connected ? 1500 : 700);
+    QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("%1 s of CPU").arg(cpu)));
+
+    // Still responsive: a queued call runs promptly.
+    bool ran = false;
+    QMetaObject::invokeMethod(rig.window.get(), [&] { ran = true; }, Qt::QueuedConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(ran, 2000);
+
+    int versions = 0;
+    for (const QByteArray &frame : rig.frames())
+        versions += frame == kVersionFrame;
+    if (versionFrames > 0)
+        QCOMPARE(versions, versionFrames);
+
+    Outcome seen = Outcome::Failed;
+    if (rig.w().isConnected())
+        seen = Outcome::Connected;
+    else if (rig.dialogs.texts() == QStringList{rig.entry(39)})
+        seen = Outcome::Lost;
+    if (outcome != Outcome::Either)
+        QCOMPARE(int(seen), int(outcome));
+    else
+        QVERIFY(seen != Outcome::Lost);
+
+    switch (seen) {
+    case Outcome::Connected: {
+        QVERIFY(connected);
+        QCOMPARE(rig.connectedViewProblem(), QString());
+        QVERIFY(rig.w().ResetCmd->isEnabled());
+        QVERIFY(rig.w().Timer_StatusRequest->enabled());
+        QCOMPARE(rig.dialogs.texts(), QStringList{});
+        if (outcome == Outcome::Connected) {
+            for (int i = 0; i < 8; ++i)
+                QCOMPARE(rig.w().session().Parameters[ParameterIndex(i)], qint32(values[size_t(i)]));
+            QVERIFY(!rig.w().RpmLabel->text().isEmpty()); // polls got through
+        }
+        // A clean disconnect afterwards: nothing more on the line.
+        rig.w().btnConnect->click();
+        const qint64 sent = rig.sim().requestCount();
+        QCOMPARE(rig.idleViewProblem(), QString());
+        QTest::qWait(600);
+        QCOMPARE(rig.sim().requestCount(), sent);
+        break;
+    }
+    case Outcome::Failed:
+        QVERIFY(!connected);
+        QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(26)});
+        QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+        QCOMPARE(rig.idleViewProblem(), QString());
+        break;
+    case Outcome::Lost:
+        QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+        QCOMPARE(rig.idleViewProblem(), QString());
+        break;
+    case Outcome::Either:
+        break;
+    }
+    if (seen != Outcome::Connected) {
+        // Stays idle: no request and no second message later.
+        const qint64 sent = rig.sim().requestCount();
+        QTest::qWait(600);
+        QCOMPARE(rig.sim().requestCount(), sent);
+        QCOMPARE(rig.dialogs.shown.size(), 1);
+    }
+}
+
+QTEST_MAIN(TestE2eFaults)
+#include "tst_e2e_faults.moc"

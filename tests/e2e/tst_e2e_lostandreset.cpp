@@ -1,0 +1,137 @@
+// A line that goes away while connected, the reset with and without the controller's
+// acknowledgement, and closing the window during a wait, over a real pty.
+
+#include "e2erig.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace oe;
+using namespace e2e;
+
+class TestE2eLostAndReset : public QObject
+{
+    Q_OBJECT
+private slots:
+    void hangUpWhileConnected();
+    void resetAcknowledged();
+    void resetNotAcknowledged();
+    void closingDuringResetWaitEndsIt();
+};
+
+void TestE2eLostAndReset::hangUpWhileConnected()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    QVERIFY(rig.connect());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().TimerPausaLampeggio->enabled(), kPatienceMs); // polling
+
+    // The other end goes away. The port reports it in a tight loop unless the program closes it:
+    // a second of the event loop after the hang-up must cost far less than a second of CPU.
+    const double cpuBefore = cpuSeconds();
+    rig.fx.hangUp();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.shown.size(), 1, kPatienceMs);
+    QTest::qWait(1000);
+    const double cpu = cpuSeconds() - cpuBefore;
+    QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("%1 s of CPU").arg(cpu)));
+
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
+    QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    QCOMPARE(rig.idleViewProblem(), QString());
+    QVERIFY(rig.w().RpmLabel->text().isEmpty());
+    QTest::qWait(600);
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+
+    // A new line on the same COM port: the program connects again.
+    QVERIFY2(rig.fx.reopen(), qPrintable(rig.fx.errorString()));
+    rig.sim().clearRequests();
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QCOMPARE(rig.frames().size(), 9);
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+}
+
+void TestE2eLostAndReset::resetAcknowledged()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.sim().setParameter(simparam::MinPumpCycles, 9); // the reset brings back the default 5
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.w().PumpMinSlider->value(), 9);
+    rig.w().Timer_StatusRequest->setEnabled(false); // keep polls out of the frame count
+    rig.sim().clearRequests();
+    bool quietDuringMessage = false;
+    rig.dialogs.onMessage = [&] {
+        quietDuringMessage = !rig.w().ResetCmd->isEnabled() && !rig.w().Timer_StatusRequest->enabled();
+    };
+
+    rig.w().ResetCmd->click();
+    QList<QByteArray> expected{kResetFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(38)});
+    QVERIFY(quietDuringMessage);
+    QCOMPARE(rig.w().PumpMinSlider->value(), 5);
+    QCOMPARE(rig.w().PumpMinLabel->text(), QString("0.1 s"));
+    QCOMPARE(rig.w().session().Parameters.MinPumpCycles, 5);
+    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    // The poll comes back.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() > 9, kPatienceMs);
+    QCOMPARE(oe::hexBytes(rig.frames()[9]), oe::hexBytes(kStatusFrame));
+}
+
+void TestE2eLostAndReset::resetNotAcknowledged()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.sim().setParameter(simparam::MinPumpCycles, 9);
+    QVERIFY(rig.connect());
+    rig.w().Timer_StatusRequest->setEnabled(false);
+    SimFaults faults;
+    faults.dropFirst = 3; // the three reset frames go unheard; the reads after them are answered
+    rig.sim().setFaults(faults);
+    rig.sim().clearRequests();
+
+    rig.w().ResetCmd->click();
+    QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
+    QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    const auto &log = rig.fx.requests();
+    QList<QByteArray> expected{kResetFrame, kResetFrame, kResetFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
+    for (int i = 1; i < 3; ++i) {
+        const qint64 gap = log[i].atMs - log[i - 1].atMs;
+        QVERIFY2(gap >= 950 && gap < 2000, qPrintable(QString::number(gap)));
+    }
+    QCOMPARE(rig.w().PumpMinSlider->value(), 9); // the controller never reset
+    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QCOMPARE(rig.connectedViewProblem(), QString());
+}
+
+void TestE2eLostAndReset::closingDuringResetWaitEndsIt()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    QVERIFY(rig.connect());
+    rig.w().Timer_StatusRequest->setEnabled(false);
+    SimFaults faults;
+    faults.silent = true;
+    rig.sim().setFaults(faults);
+    rig.sim().clearRequests();
+    QTimer::singleShot(150, rig.window.get(), [&] { rig.w().close(); });
+    QElapsedTimer clock;
+    clock.start();
+    rig.w().ResetCmd->click(); // would wait 3 x 1 s, then read eight times
+    QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(rig.hex(rig.frames()), rig.hex({kResetFrame}));
+    QVERIFY(rig.dialogs.shown.isEmpty());
+    QTest::qWait(1200);
+    QCOMPARE(rig.frames().size(), 1);
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+QTEST_MAIN(TestE2eLostAndReset)
+#include "tst_e2e_lostandreset.moc"

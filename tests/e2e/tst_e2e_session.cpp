@@ -1,0 +1,336 @@
+// The session over a real serial line: connect, the poll, disconnect, failed connects and parameter
+// writes, with the simulated controller at the other end of a pty.
+
+#include "e2erig.h"
+#include "enginemodel.h"
+#include "numbertexts.h"
+
+#include <QElapsedTimer>
+#include <QStyleOptionSlider>
+#include <QtTest>
+
+using namespace oe;
+using namespace e2e;
+
+namespace {
+// Values off the simulator's defaults, so a shown value must have come over the line.
+const SimParameters kCustomParameters = {7, 20, 1750, 2000, 8000, 200, 100, 150};
+} // namespace
+
+class TestE2eSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void connectShowsVersionValuesThenPolls();
+    void pollPeriod();
+    void liveReadingsFollowTheEngine();
+    void disconnectSendsNothingAndFreesThePort();
+    void silentController();
+    void portThatCannotOpen_data();
+    void portThatCannotOpen();
+    void staleRepliesOfAFailedConnectAreDropped();
+    void writeParameter_data();
+    void writeParameter();
+    void sliderReleaseWritesOverTheLine();
+};
+
+void TestE2eSession::connectShowsVersionValuesThenPolls()
+{
+    Rig rig("COM=03\r\nLanguage=ENG"); // rewritten in full by a successful connect
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.sim().setParameters(kCustomParameters);
+    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(rig.connect());
+    qInfo("connect to a prompt controller took %lld ms", clock.elapsed());
+
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QList<QByteArray> expected{kVersionFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames()), rig.hex(expected)); // no retry, no extra request
+    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QVERIFY(rig.w().cmdLoadMap->isEnabled());
+    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QCOMPARE(fileBytes(rig.path("config.ini")), QByteArray("COM=03\r\nLanguage=ENG\r\n"));
+
+    const ParameterSet &p = rig.w().session().Parameters;
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(p[ParameterIndex(i)], qint32(kCustomParameters[size_t(i)]));
+    QCOMPARE(rig.w().PumpMinLabel->text(), QString("0.14 s"));
+    QCOMPARE(rig.w().PumpMaxLabel->text(), QString("0.4 s"));
+    QCOMPARE(rig.w().RpmMinLabel->text(), QString("1750"));
+    QCOMPARE(rig.w().TinjMinLabel->text(), QString("2000"));
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("8000"));
+    QCOMPARE(rig.w().PausaMinLabel->text(), QString("5 s"));
+    QCOMPARE(rig.w().PausaMaxLabel->text(), QString("2.5 s"));
+    QCOMPARE(rig.w().RpmMultiplierLabel->text(), QString("150%"));
+    QCOMPARE(rig.w().RpmMultiplierSlider->value(), 15);
+    QCOMPARE(rig.w().RpmMinSlider->value(), 1750);
+    QCOMPARE(rig.w().SliderPausaAlMassimo->value(), 100);
+
+    // Then the poll, and only the poll.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 12, kPatienceMs);
+    for (const QByteArray &frame : rig.frames().mid(9))
+        QCOMPARE(oe::hexBytes(frame), oe::hexBytes(kStatusFrame));
+    QVERIFY(!rig.w().RpmLabel->text().isEmpty());
+    QVERIFY(!rig.w().PauseLabel->text().isEmpty());
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+void TestE2eSession::pollPeriod()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    QVERIFY(rig.connect());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.fx.requests().size() >= 9 + 4, kPatienceMs);
+    const auto &log = rig.fx.requests();
+    // Each poll comes 500 ms after the previous request ended (its reply took the 50 ms read pause at
+    // least): never sooner, and not a whole period late either.
+    for (qsizetype i = 9; i < 13; ++i) {
+        QCOMPARE(oe::hexBytes(log[i].frame), oe::hexBytes(kStatusFrame));
+        const qint64 gap = log[i].atMs - log[i - 1].atMs;
+        QVERIFY2(gap >= 500 && gap < 1500, qPrintable(QStringLiteral("request %1: %2 ms").arg(i).arg(gap)));
+    }
+}
+
+void TestE2eSession::liveReadingsFollowTheEngine()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.sim().setParameter(simparam::RpmMultiplier, 150);
+    rig.sim().setEngineOverride(EngineReading{2000, 5000});
+    QVERIFY(rig.connect());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().RpmLabel->text(), QString("3000"), kPatienceMs); // 2000 at 150 %
+    QCOMPARE(rig.w().TinjLabel->text(), QString("5000"));
+    const PumpTiming pump = pumpTiming(rig.sim().parameters(), 3000, 5000);
+    QVERIFY(pump.pause > 0);
+    QCOMPARE(rig.w().session().LivePump, qint32(pump.pump));
+    QCOMPARE(rig.w().session().LivePause, qint32(pump.pause));
+    QCOMPARE(rig.w().PauseLabel->text(), secondsText(pump.pause, SecondsUnit::Steps25ms));
+    QCOMPARE(rig.w().TimerPausaLampeggio->interval(), pump.pause * 25);
+
+    // The engine stops: speed 0 shows "Err!" for the pause.
+    rig.sim().setEngineRunning(false);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().RpmLabel->text(), QString("0"), kPatienceMs);
+    QCOMPARE(rig.w().PauseLabel->text(), QString("Err!"));
+    rig.sim().setEngineRunning(true);
+    rig.sim().setEngineOverride(EngineReading{1000, 1200});
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().RpmLabel->text(), QString("1500"), kPatienceMs);
+    QCOMPARE(rig.w().TinjLabel->text(), QString("1200"));
+}
+
+void TestE2eSession::disconnectSendsNothingAndFreesThePort()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.sim().setParameters(kCustomParameters);
+    QVERIFY(rig.connect());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().TimerPausaLampeggio->enabled(), kPatienceMs); // a poll came back
+    QVERIFY(!portFree(rig.fx.portPath()));
+
+    rig.w().btnConnect->click();
+    const qint64 sent = rig.sim().requestCount();
+    QCOMPARE(rig.idleViewProblem(), QString());
+    QVERIFY(rig.w().RpmLabel->text().isEmpty());
+    QCOMPARE(rig.w().COMM_Combo->currentText(), QString("COM3"));
+    QCOMPARE(rig.w().session().Parameters.TinjMax, 8000); // the view changed, not the values
+    QTest::qWait(1500);                                 // three poll periods
+    QCOMPARE(rig.sim().requestCount(), sent);
+    QVERIFY(rig.dialogs.shown.isEmpty());
+    QVERIFY(portFree(rig.fx.portPath()));
+
+    // The same port connects again and shows what the controller holds now.
+    rig.sim().setParameter(simparam::TinjMax, 7000);
+    rig.sim().clearRequests();
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QCOMPARE(rig.frames().size(), 9);
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("7000"));
+}
+
+void TestE2eSession::silentController()
+{
+    const QByteArray config("COM=03\r\nLanguage=ENG"); // a successful connect would rewrite it
+    Rig rig(config);
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    SimFaults faults;
+    faults.silent = true;
+    rig.sim().setFaults(faults);
+    QVERIFY(!rig.connect());
+    QCOMPARE(rig.hex(rig.frames()), rig.hex({kVersionFrame, kVersionFrame, kVersionFrame}));
+    const auto &log = rig.fx.requests();
+    for (int i = 1; i < 3; ++i) {
+        const qint64 gap = log[i].atMs - log[i - 1].atMs;
+        QVERIFY2(gap >= 280 && gap < 1000, qPrintable(QString::number(gap)));
+    }
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(26)});
+    QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    QCOMPARE(rig.idleViewProblem(), QString());
+    QCOMPARE(fileBytes(rig.path("config.ini")), config);
+    QVERIFY(portFree(rig.fx.portPath()));
+    QTest::qWait(700);
+    QCOMPARE(rig.frames().size(), 3);
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+}
+
+void TestE2eSession::portThatCannotOpen_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QString>("portEntry"); // what ports/COM5 becomes: "dangling" or "file"
+    QTest::newRow("link to a device that is gone") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "dangling";
+    QTest::newRow("not a terminal") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "file";
+    QTest::newRow("no port chosen") << QByteArray("COM=\r\nLanguage=ENG\r\n") << "";
+}
+
+void TestE2eSession::portThatCannotOpen()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QString, portEntry);
+    Rig rig(config);
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    const QString com5 = rig.path("ports/COM5");
+    if (portEntry == "dangling")
+        QVERIFY(QFile::link(rig.path("ports/no-such-device"), com5));
+    else if (portEntry == "file")
+        QVERIFY(writeFile(com5, "not a serial line"));
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!rig.connect());
+    // At once: no identification request goes out, so no 3 x 300 ms of time-outs either.
+    QVERIFY2(clock.elapsed() < 600, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(rig.sim().requestCount(), 0);
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(26)});
+    QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    QCOMPARE(rig.idleViewProblem(), QString());
+    QCOMPARE(fileBytes(rig.path("config.ini")), config);
+    if (portEntry == "file")
+        QCOMPARE(fileBytes(com5), QByteArray("not a serial line"));
+}
+
+void TestE2eSession::staleRepliesOfAFailedConnectAreDropped()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    SimFaults faults;
+    faults.lateMs = SimFaults::kDefaultLateMs; // every reply after the last try gave up
+    rig.sim().setFaults(faults);
+    QVERIFY(!rig.connect());
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(26)});
+    // The three late version replies reach the line while the program's side is closed.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() == 3, kPatienceMs);
+    QTest::qWait(SimFaults::kDefaultLateMs + 900);
+
+    rig.sim().setFaults(SimFaults());
+    rig.sim().setParameter(simparam::RpmMin, 2500);
+    rig.sim().clearRequests();
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QList<QByteArray> expected{kVersionFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
+    QCOMPARE(rig.w().RpmMinLabel->text(), QString("2500"));
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+}
+
+void TestE2eSession::writeParameter_data()
+{
+    QTest::addColumn<QString>("faults");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("result"); // DeviceLink::WriteResult
+    QTest::addColumn<int>("stored"); // what the controller holds afterwards; -1: what it held
+    QTest::addColumn<int>("frames"); // write frames on the line
+    QTest::addColumn<bool>("notConfirmedShown");
+    using R = DeviceLink::WriteResult;
+    QTest::newRow("prompt") << "none" << 2 << 1500 << int(R::Confirmed) << 1500 << 1 << false;
+    QTest::newRow("high byte") << "none" << 4 << 25600 << int(R::Confirmed) << 25600 << 1 << false;
+    QTest::newRow("third try") << "drop=2" << 3 << 2500 << int(R::Confirmed) << 2500 << 3 << false;
+    QTest::newRow("echo differs") << "echo-clamp" << 3 << 1260 << int(R::NotConfirmed) << 1250 << 3 << true;
+    QTest::newRow("echo same") << "echo-clamp" << 3 << 1250 << int(R::Confirmed) << 1250 << 1 << false;
+    QTest::newRow("silent") << "silent" << 2 << 1500 << int(R::NotConfirmed) << -1 << 3 << true;
+    QTest::newRow("out of range") << "none" << 2 << 70000 << int(R::OutOfRange) << -1 << 0 << false;
+}
+
+void TestE2eSession::writeParameter()
+{
+    QFETCH(QString, faults);
+    QFETCH(int, index);
+    QFETCH(int, value);
+    QFETCH(int, result);
+    QFETCH(int, stored);
+    QFETCH(int, frames);
+    QFETCH(bool, notConfirmedShown);
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    QVERIFY(rig.connect());
+    const int before = rig.sim().parameter(index);
+    SimFaults f;
+    QString why;
+    QVERIFY2(f.apply(faults, &why), qPrintable(why));
+    rig.sim().setFaults(f);
+    rig.sim().clearRequests();
+
+    QCOMPARE(int(rig.w().link()->WriteParameter(quint8(index), value)), result);
+    QCOMPARE(int(rig.sim().parameter(index)), stored < 0 ? before : stored);
+    QList<QByteArray> writes;
+    for (const QByteArray &frame : rig.frames()) {
+        if (frame[2] == 2) {
+            writes.append(frame);
+            QCOMPARE(frame.size(), 9);
+            QCOMPARE(quint8(frame[3]), quint8(index));
+            QCOMPARE(quint8(frame[4]) * 256 + quint8(frame[5]), value);
+        }
+    }
+    QCOMPARE(writes.size(), frames);
+    QCOMPARE(rig.frames().size(), frames); // no poll ran inside the write
+    QCOMPARE(rig.dialogs.texts(), notConfirmedShown ? QStringList{rig.entry(29)} : QStringList{});
+    if (notConfirmedShown)
+        QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    QVERIFY(rig.w().isConnected());
+    if (result != int(DeviceLink::WriteResult::OutOfRange))
+        QVERIFY(rig.w().Timer_StatusRequest->enabled());
+}
+
+void TestE2eSession::sliderReleaseWritesOverTheLine()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    QVERIFY(rig.connect());
+    rig.w().Timer_StatusRequest->setEnabled(false); // only the write on the line
+    rig.sim().clearRequests();
+    QSlider *slider = rig.w().RpmMinSlider;
+    const int before = slider->value();
+    QCOMPARE(before, 600);
+
+    // A drag of the knob to the right; the release commits what the drag left.
+    struct Access : QSlider {
+        using QSlider::initStyleOption;
+    };
+    QStyleOptionSlider option;
+    static_cast<Access *>(slider)->initStyleOption(&option);
+    const QPoint knob =
+        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    QTest::mousePress(slider, Qt::LeftButton, {}, knob);
+    QTest::mouseMove(slider, knob + QPoint(40, 0));
+    QTest::mouseMove(slider, knob + QPoint(70, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, knob + QPoint(70, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 1, kPatienceMs);
+    QTRY_VERIFY_WITH_TIMEOUT(slider->isEnabled(), kPatienceMs); // the write ended
+    const int field = rig.w().session().Parameters.RpmMin;
+    QVERIFY2(field > before && slider->value() > before, qPrintable(QString::number(field)));
+    QCOMPARE(field % 50, 0); // the controller's step
+    QCOMPARE(rig.w().RpmMinLabel->text(), QString::number(field));
+    QCOMPARE(int(rig.sim().parameter(simparam::RpmMin)), field);
+    QCOMPARE(rig.frames().size(), 1);
+    QCOMPARE(oe::hexBytes(rig.frames()[0]), oe::hexBytes(QByteArray::fromHex("50430202") + char(field >> 8)
+                                                          + char(field & 0xFF) + QByteArray(3, '\0')));
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+QTEST_MAIN(TestE2eSession)
+#include "tst_e2e_session.moc"
