@@ -25,6 +25,7 @@ private slots:
     void pollPeriod();
     void liveReadingsFollowTheEngine();
     void disconnectSendsNothingAndFreesThePort();
+    void clickDuringConnectIsIgnored();
     void silentController();
     void portThatCannotOpen_data();
     void portThatCannotOpen();
@@ -148,6 +149,25 @@ void TestE2eSession::disconnectSendsNothingAndFreesThePort()
     QCOMPARE(rig.connectedViewProblem(), QString());
     QCOMPARE(rig.frames().size(), 9);
     QCOMPARE(rig.w().TinjMaxLabel->text(), QString("7000"));
+}
+
+void TestE2eSession::clickDuringConnectIsIgnored()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    SimFaults faults;
+    faults.replyDelayMs = 100; // a connect of about 1.4 s, with the clicks inside it
+    rig.sim().setFaults(faults);
+    int clicks = 0;
+    QTimer::singleShot(50, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
+    QTimer::singleShot(600, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
+    QVERIFY(rig.connect());
+    QCOMPARE(clicks, 2);
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QList<QByteArray> expected{kVersionFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
+    QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
 void TestE2eSession::silentController()
