@@ -33,6 +33,7 @@ private slots:
     void writeParameter_data();
     void writeParameter();
     void sliderReleaseWritesOverTheLine();
+    void interlockedReleaseWritesPartnerValue();
 };
 
 void TestE2eSession::connectShowsVersionValuesThenPolls()
@@ -350,6 +351,41 @@ void TestE2eSession::sliderReleaseWritesOverTheLine()
     QCOMPARE(oe::hexBytes(rig.frames()[0]), oe::hexBytes(QByteArray::fromHex("50430202") + char(field >> 8)
                                                           + char(field & 0xFF) + QByteArray(3, '\0')));
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+// The pump maximum dragged below the minimum yields to it on release, and the controller stores the
+// minimum's value as the maximum.
+void TestE2eSession::interlockedReleaseWritesPartnerValue()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    QVERIFY(rig.connect());
+    rig.w().Timer_StatusRequest->setEnabled(false);
+    rig.sim().clearRequests();
+    QSlider *slider = rig.w().PumpMaxSlider;
+    const int minimum = rig.w().PumpMinSlider->value();
+    QVERIFY(slider->value() > minimum + 3);
+
+    struct Access : QSlider {
+        using QSlider::initStyleOption;
+    };
+    QStyleOptionSlider option;
+    static_cast<Access *>(slider)->initStyleOption(&option);
+    const QPoint knob =
+        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    QTest::mousePress(slider, Qt::LeftButton, {}, knob);
+    QTest::mouseMove(slider, knob - QPoint(80, 0));
+    QTest::mouseMove(slider, knob - QPoint(200, 0));
+    QVERIFY(slider->value() < minimum);
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, knob - QPoint(200, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(slider->isEnabled(), kPatienceMs);
+    QCOMPARE(slider->value(), minimum);
+    QCOMPARE(rig.w().session().Parameters.MaxPumpCycles, minimum);
+    QCOMPARE(int(rig.sim().parameter(simparam::MaxPumpCycles)), minimum);
+    QCOMPARE(rig.frames().size(), 1);
+    QCOMPARE(rig.w().PumpMinSlider->value(), minimum);
 }
 
 QTEST_MAIN(TestE2eSession)
