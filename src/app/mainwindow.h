@@ -116,9 +116,12 @@ private:
     void statusDecoded(qint32 rpm, qint32 tinj, qint32 pump, qint32 pause) override;
     void versionDecoded(const QString &text) override;
     void applyParameter(ParameterIndex index, qint32 value) override;
+
+    // Language and the Info menu
     void loadStartLanguage();
     void chooseLanguage(int index);
     void showInfo(int index);
+
     Dialogs &dialogs();
 
     QString configPath() const;
