@@ -1,24 +1,13 @@
 #include "devicelink.h"
+#include "sliderknob.h"
 #include "windowrig.h"
 
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
-#include <QStyleOptionSlider>
 #include <QtTest>
 
 namespace {
-// The centre of a slider's knob, where a press grabs it without moving it.
-QPoint knobCentre(QSlider *slider)
-{
-    struct Access : QSlider {
-        using QSlider::initStyleOption;
-    };
-    QStyleOptionSlider option;
-    static_cast<Access *>(slider)->initStyleOption(&option);
-    return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
-}
-
 QByteArray writeFrame(int index, int value)
 {
     QByteArray frame = QByteArray::fromHex("504302000000000000");

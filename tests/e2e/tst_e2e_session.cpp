@@ -2,11 +2,11 @@
 // writes, with the simulated controller at the other end of a pty.
 
 #include "e2erig.h"
+#include "sliderknob.h"
 #include "enginemodel.h"
 #include "numbertexts.h"
 
 #include <QElapsedTimer>
-#include <QStyleOptionSlider>
 #include <QtTest>
 
 using namespace oe;
@@ -329,13 +329,7 @@ void TestE2eSession::sliderReleaseWritesOverTheLine()
     QCOMPARE(before, 600);
 
     // A drag of the knob to the right; the release commits what the drag left.
-    struct Access : QSlider {
-        using QSlider::initStyleOption;
-    };
-    QStyleOptionSlider option;
-    static_cast<Access *>(slider)->initStyleOption(&option);
-    const QPoint knob =
-        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    const QPoint knob = knobCentre(slider);
     QTest::mousePress(slider, Qt::LeftButton, {}, knob);
     QTest::mouseMove(slider, knob + QPoint(40, 0));
     QTest::mouseMove(slider, knob + QPoint(70, 0));
@@ -368,13 +362,7 @@ void TestE2eSession::interlockedReleaseWritesPartnerValue()
     const int minimum = rig.w().PumpMinSlider->value();
     QVERIFY(slider->value() > minimum + 3);
 
-    struct Access : QSlider {
-        using QSlider::initStyleOption;
-    };
-    QStyleOptionSlider option;
-    static_cast<Access *>(slider)->initStyleOption(&option);
-    const QPoint knob =
-        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    const QPoint knob = knobCentre(slider);
     QTest::mousePress(slider, Qt::LeftButton, {}, knob);
     QTest::mouseMove(slider, knob - QPoint(80, 0));
     QTest::mouseMove(slider, knob - QPoint(200, 0));
