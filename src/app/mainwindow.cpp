@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include "devicelink.h"
 #include "dialogs.h"
 #include "intervaltimer.h"
 #include "qtserialport.h"
@@ -153,9 +152,9 @@ void MainWindow::init(SerialPort *port)
     setFont(baseFont());
     buildLayout();
     buildMenus();
-    port->setParent(this);
-    m_link = new DeviceLink(port, this, this);
+    m_session = new Session(port, this);
     createTimers();
+    bindSession();
     startUp();
 }
 
@@ -163,7 +162,8 @@ MainWindow::~MainWindow()
 {
     stopTimers();
     // No handler may go on against a window that is going away.
-    m_link->endSession();
+    m_session->disconnect(this);
+    m_session->disconnectNow();
 }
 
 void MainWindow::setDialogs(Dialogs *dialogs)
@@ -284,16 +284,14 @@ void MainWindow::buildMenus()
 
 void MainWindow::createTimers()
 {
-    MSComm1_Timer = m_link->replyTimer();
-    Timer_StatusRequest = m_link->statusTimer();
+    MSComm1_Timer = m_session->engine()->replyTimer();
+    Timer_StatusRequest = m_session->statusTimer();
     TimerLampeggio = new IntervalTimer(QStringLiteral("TimerLampeggio"), 0, this);
-    TimerPausaLampeggio = new IntervalTimer(QStringLiteral("TimerPausaLampeggio"), 0, this);
-    connect(Timer_StatusRequest, &IntervalTimer::tick, this, &MainWindow::onStatusPoll);
+    // The pause moves with the engine's load at every status reply; the lamp keeps its rhythm.
+    TimerPausaLampeggio = new IntervalTimer(QStringLiteral("TimerPausaLampeggio"), 0, this,
+                                            IntervalTimer::Phase::KeepPhase);
     connect(TimerPausaLampeggio, &IntervalTimer::tick, this, &MainWindow::onPauseTick);
     connect(TimerLampeggio, &IntervalTimer::tick, this, &MainWindow::onFlashEnd);
-    connect(m_link, &DeviceLink::portLost, this, &MainWindow::onPortLost);
-    connect(btnConnect, &QPushButton::clicked, this, &MainWindow::onConnectClicked);
-    connect(ResetCmd, &QPushButton::clicked, this, &MainWindow::onResetClicked);
 }
 
 void MainWindow::startUp()
@@ -355,9 +353,15 @@ QString MainWindow::caption(int entry) const
     return text.isEmpty() ? builtInCaption(entry) : text;
 }
 
+// The section is loaded into a copy and taken only when it loaded whole, so a file that breaks
+// part-way never leaves two languages mixed on the controls.
 LanguageLoadResult MainWindow::LoadLanguage(const QString &code)
 {
-    return loadLanguage(languageFilePath(m_programFolder), code, m_captions);
+    CaptionTable scratch = m_captions;
+    const LanguageLoadResult result = loadLanguage(languageFilePath(m_programFolder), code, scratch);
+    if (loaded(result))
+        m_captions = scratch;
+    return result;
 }
 
 // A broken or incomplete Language.ini must not leave the window blank: fall back to the other language,
@@ -415,7 +419,9 @@ void MainWindow::ApplyCaptions()
             apply(entry, [button](const QString &t) { button->setText(t); });
     }
     apply(Caption::LanguageMenu, [this](const QString &t) { menuLinguaTop->setTitle(t); });
-    btnConnect->setText(caption(isConnected() ? Caption::Disconnect : Caption::Connect));
+    // Entry 6 from the moment a connect starts until the session ends.
+    const bool sessionOpen = m_session->state() != Session::State::Idle;
+    btnConnect->setText(caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
 }
 
 void MainWindow::chooseLanguage(int index)
@@ -429,8 +435,6 @@ void MainWindow::chooseLanguage(int index)
     if (!loaded(result)) {
         // Saving a choice that cannot load would break the next start; stay with the language in use.
         m_configLines[1] = previousLine;
-        LoadLanguage(languageFromLine(previousLine));
-        ApplyCaptions();
         dialogs().message(this,
                           QStringLiteral("This language could not be loaded from Language.ini.\n%1")
                               .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
@@ -455,7 +459,7 @@ void MainWindow::showInfo(int index)
 
 bool MainWindow::isConnected() const
 {
-    return m_link->Connected;
+    return m_session->Connected();
 }
 
 void MainWindow::ResetView()
@@ -537,10 +541,9 @@ void MainWindow::stopTimers()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     stopTimers();
-    // Ends a reply wait in progress, so the sequence that waits stops instead of talking on. Nothing is
-    // sent to the controller.
-    ++m_session;
-    m_link->endSession();
+    // Drops the request in flight and everything queued, so no sequence talks on. Nothing is sent to
+    // the controller.
+    m_session->disconnectNow();
     event->accept();
 }
 

@@ -3,8 +3,8 @@
 #include "captiontable.h"
 #include "configfile.h"
 #include "languagefile.h"
-#include "linkhost.h"
 #include "parameterset.h"
+#include "session.h"
 
 #include <QMainWindow>
 
@@ -21,14 +21,14 @@ class QSlider;
 
 namespace oe {
 
-class DeviceLink;
 class Dialogs;
 class IntervalTimer;
 class SerialPort;
 
-// The one window of the program: the controls of the layout, start-up, the idle view and closing, the
-// session with the controller, parameter editing and the pump lamp.
-class MainWindow : public QMainWindow, private LinkHost
+// The one window of the program: the controls of the layout, start-up, the idle view and closing,
+// captions, parameter editing and the pump lamp. The exchanges with the controller belong to the
+// Session; the window shows what it reports and hands it what the user does.
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
@@ -37,17 +37,8 @@ public:
     MainWindow(const QString &programFolder, SerialPort *port, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Session variables: the parameters as last read, previewed or committed, and the live readings of
-    // the last status reply.
-    struct SessionVariables {
-        ParameterSet Parameters;
-        qint32 LiveRpm = 0;
-        qint32 LiveTinj = 0;
-        qint32 LivePump = 0;
-        qint32 LivePause = 0;
-    };
-    const SessionVariables &session() const { return m_vars; }
-    DeviceLink *link() const { return m_link; }
+    // The session with the controller: its state, the parameters and the live readings.
+    Session &session() const { return *m_session; }
 
     // Replaces the message boxes and file dialogs (tests script them). Not owned; nullptr restores the
     // real ones.
@@ -72,7 +63,7 @@ public:
     const CaptionTable &Captions() const { return m_captions; }
     // The text of a caption-table entry; the messages have a built-in English text for when no
     // language file could fill them, so no box is ever shown blank.
-    QString caption(int entry) const override;
+    QString caption(int entry) const;
 
     bool isConnected() const;
 
@@ -93,15 +84,17 @@ private:
     void validatePortList();
     void init(SerialPort *port);
 
-    // Session with the controller
+    // Binding to the session
+    void bindSession();
     void onConnectClicked();
-    void connectToController();
-    void connectFailed();
-    void disconnectFromController();
-    void onStatusPoll();
     void onResetClicked();
-    void onPortLost();
-    bool sessionStillOpen(quint64 session) const;
+    void onSessionState(Session::State state);
+    void onIdentified(int comPort, const std::array<quint8, 3> &version);
+    void onParameterRead(ParameterIndex index, qint32 field);
+    void onLiveReadings();
+    void onWriteFinished(ParameterIndex index, bool confirmed);
+    void onSessionMessage(int textEntry, int titleEntry);
+    void setParameterInput(bool enabled);
 
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);
@@ -110,12 +103,6 @@ private:
     void onFlashEnd();
     enum LampColor { kLampOff, kLampOn };
     void setLampColor(LampColor color);
-
-    // What the device link shows through the window
-    void showMessage(const QString &text, const QString &title) override;
-    void statusDecoded(qint32 rpm, qint32 tinj, qint32 pump, qint32 pause) override;
-    void versionDecoded(const QString &text) override;
-    void applyParameter(ParameterIndex index, qint32 value) override;
 
     // Language and the Info menu
     void loadStartLanguage();
@@ -134,14 +121,9 @@ private:
     int m_comPort = 0;
     ConfigLineArray m_configLines;
     CaptionTable m_captions;
-    SessionVariables m_vars;
-    DeviceLink *m_link = nullptr;
-    // Counts sessions: a sequence that waited for the controller checks it to learn whether the
-    // session it started in is still the one open.
-    quint64 m_session = 0;
-    enum class SessionView { Idle, Connecting, Connected };
-    SessionView m_view = SessionView::Idle;
-    bool m_connectInProgress = false;
+    Session *m_session = nullptr;
+    // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
+    std::array<bool, kParameterCount> m_commitPending{};
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
 

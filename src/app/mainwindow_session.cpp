@@ -1,7 +1,6 @@
-// The session with the controller: connect, disconnect, the status poll, reset, a lost port, and how
-// decoded replies reach the window.
+// The window's side of the session with the controller: what the user's clicks and slider moves ask
+// of it, and how what it reports reaches the controls.
 
-#include "devicelink.h"
 #include "dialogs.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
@@ -15,163 +14,123 @@
 
 namespace oe {
 
-bool MainWindow::sessionStillOpen(quint64 session) const
+namespace {
+// A pause tick lights the lamp for this long.
+constexpr int kFlashMs = 500;
+// The controller counts the pump pause in 25 ms steps.
+constexpr int kPauseStepMs = 25;
+} // namespace
+
+void MainWindow::bindSession()
 {
-    return session == m_session && m_link->portOpen();
+    connect(m_session, &Session::stateChanged, this, &MainWindow::onSessionState);
+    connect(m_session, &Session::identified, this, &MainWindow::onIdentified);
+    connect(m_session, &Session::parameterRead, this, &MainWindow::onParameterRead);
+    connect(m_session, &Session::liveReadingsChanged, this, &MainWindow::onLiveReadings);
+    connect(m_session, &Session::writeFinished, this, &MainWindow::onWriteFinished);
+    connect(m_session, &Session::message, this, &MainWindow::onSessionMessage);
+    connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] { btnConnect->setFocus(); });
+    connect(btnConnect, &QPushButton::clicked, this, &MainWindow::onConnectClicked);
+    connect(ResetCmd, &QPushButton::clicked, this, &MainWindow::onResetClicked);
 }
 
 void MainWindow::onConnectClicked()
 {
-    // The connect waits for the controller with the event loop running, so a second click can come in
-    // meanwhile; it must not start a second connect or a disconnect inside the first.
-    if (m_connectInProgress)
-        return;
-    if (isConnected())
-        disconnectFromController();
-    else
-        connectToController();
-}
-
-void MainWindow::connectToController()
-{
-    m_connectInProgress = true;
-    const auto done = qScopeGuard([this] { m_connectInProgress = false; });
-
-    btnConnect->setText(caption(Caption::Disconnect));
-    m_view = SessionView::Connecting;
-    const quint64 session = ++m_session;
-
-    QString error;
-    if (m_comPort < 1 || !m_link->openPort(m_comPort, &error)) {
-        connectFailed();
-        return;
+    switch (m_session->state()) {
+    case Session::State::Idle:
+        m_session->connectTo(m_comPort);
+        break;
+    case Session::State::Connecting:
+        // The identification and the first reads must finish or fail on their own: a second click
+        // would otherwise cut a connect the user just asked for.
+        break;
+    case Session::State::Connected:
+    case Session::State::Busy:
+        m_session->disconnectNow();
+        break;
     }
-    m_link->RequestVersion();
-    if (session != m_session)
-        return; // the window closed meanwhile
-    if (!isConnected() || !m_link->portOpen()) {
-        connectFailed();
-        return;
-    }
-    m_view = SessionView::Connected;
-
-    // A program folder that cannot be written must not cost the connection: the port is then just
-    // not remembered for the next start.
-    m_configLines[0] = portLine(m_comPort);
-    WriteConfig();
-
-    COMM_Combo->setEnabled(false);
-    for (QSlider *slider : {RpmMinSlider, TinjMinSlider, TinjMaxSlider, PumpMinSlider, PumpMaxSlider,
-                            SliderPausaAlMinimo, SliderPausaAlMassimo, RpmMultiplierSlider})
-        slider->setEnabled(true);
-    cmdLoadMap->setEnabled(true);
-    cmdSaveMap->setEnabled(true);
-    for (quint8 index = 0; index < kParameterCount; ++index) {
-        if (!sessionStillOpen(session))
-            return; // disconnected or lost while reading: the disconnect has set the view
-        m_link->ReadParameter(index);
-    }
-    if (!sessionStillOpen(session))
-        return;
-    Timer_StatusRequest->setEnabled(true);
-    ResetCmd->setEnabled(true);
-}
-
-void MainWindow::connectFailed()
-{
-    COMM_Combo->setEnabled(true);
-    m_link->Connected = false;
-    MSComm1_Timer->setEnabled(false);
-    m_link->endSession(); // closes the port if it was opened
-    ++m_session;
-    m_view = SessionView::Idle;
-    btnConnect->setText(caption(Caption::Connect));
-    Timer_StatusRequest->setEnabled(false);
-    // A failure after the controls were enabled must not leave them live with the port closed.
-    if (cmdLoadMap->isEnabled() || RpmMinSlider->isEnabled())
-        ResetView();
-    dialogs().message(this, caption(Caption::ConnectFailed), caption(Caption::MessageTitle));
-}
-
-void MainWindow::disconnectFromController()
-{
-    COMM_Combo->setEnabled(true);
-    m_link->Connected = false;
-    MSComm1_Timer->setEnabled(false);
-    m_link->endSession(); // closes the port and ends any wait in progress
-    ++m_session;
-    m_view = SessionView::Idle;
-    btnConnect->setText(caption(Caption::Connect));
-    Timer_StatusRequest->setEnabled(false);
-    TimerPausaLampeggio->setEnabled(false);
-    TimerLampeggio->setEnabled(false);
-    ResetView();
-}
-
-void MainWindow::onPortLost()
-{
-    // During a connect the connect itself reports the failure.
-    if (m_view != SessionView::Connected)
-        return;
-    disconnectFromController();
-    dialogs().message(this, caption(Caption::PortLost), caption(Caption::MessageTitle));
-}
-
-void MainWindow::onStatusPoll()
-{
-    m_link->RequestStatus();
-    btnConnect->setFocus();
 }
 
 void MainWindow::onResetClicked()
 {
-    const quint64 session = m_session;
-    ResetCmd->setEnabled(false);
-    m_link->SendReset();
-    if (!sessionStillOpen(session))
-        return;
-    dialogs().message(this, caption(Caption::AfterReset), QString());
-    for (quint8 index = 0; index < kParameterCount; ++index) {
-        if (!sessionStillOpen(session))
-            return;
-        m_link->ReadParameter(index);
+    m_session->reset();
+}
+
+void MainWindow::onSessionState(Session::State state)
+{
+    switch (state) {
+    case Session::State::Connecting:
+        btnConnect->setText(caption(Caption::Disconnect));
+        break;
+    case Session::State::Connected:
+        setParameterInput(true);
+        break;
+    case Session::State::Busy:
+        setParameterInput(false);
+        break;
+    case Session::State::Idle:
+        COMM_Combo->setEnabled(true);
+        btnConnect->setText(caption(Caption::Connect));
+        TimerPausaLampeggio->setEnabled(false);
+        TimerLampeggio->setEnabled(false);
+        m_commitPending.fill(false);
+        ResetView();
+        break;
     }
-    if (!sessionStillOpen(session))
-        return;
-    ResetCmd->setEnabled(true);
-    Timer_StatusRequest->setEnabled(true);
 }
 
-void MainWindow::showMessage(const QString &text, const QString &title)
+// The sliders, the map buttons and RESET take input only while the session is connected and no
+// sequence runs: a slider whose value was never read must never write its idle lower bound.
+void MainWindow::setParameterInput(bool enabled)
 {
-    dialogs().message(this, text, title);
+    for (int i = 0; i < kParameterCount; ++i)
+        m_sliders[size_t(i)]->setEnabled(enabled && !m_commitPending[size_t(i)]);
+    cmdLoadMap->setEnabled(enabled);
+    cmdSaveMap->setEnabled(enabled);
+    ResetCmd->setEnabled(enabled);
 }
 
-void MainWindow::statusDecoded(qint32 rpm, qint32 tinj, qint32 pump, qint32 pause)
+void MainWindow::onIdentified(int comPort, const std::array<quint8, 3> &version)
 {
-    m_vars.LiveRpm = rpm;
-    RpmLabel->setText(plainNumberText(rpm));
-    m_vars.LiveTinj = tinj;
-    TinjLabel->setText(plainNumberText(tinj));
-    m_vars.LivePump = pump;
-    PumpLabel->setText(secondsText(pump, SecondsUnit::Steps20ms));
-    m_vars.LivePause = pause;
-    TimerPausaLampeggio->setEnabled(true);
-    TimerPausaLampeggio->setInterval(pause * 25);
-    PauseLabel->setText(rpm != 0 ? secondsText(pause, SecondsUnit::Steps25ms) : QStringLiteral("Err!"));
+    Label9->setText(QStringLiteral("Ver. %1.%2.%3")
+                        .arg(plainNumberText(version[0]), plainNumberText(version[1]),
+                             plainNumberText(version[2])));
+    // A program folder that cannot be written must not cost the connection: the port is then just
+    // not remembered for the next start.
+    m_configLines[0] = portLine(comPort);
+    WriteConfig();
+    COMM_Combo->setEnabled(false);
 }
 
-void MainWindow::versionDecoded(const QString &text)
+void MainWindow::onParameterRead(ParameterIndex index, qint32 field)
 {
-    Label9->setText(text);
-}
-
-void MainWindow::applyParameter(ParameterIndex index, qint32 value)
-{
-    const qint32 field = index == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
-    m_vars.Parameters[index] = field;
     sliderFor(index)->setValue(positionFromField(index, field));
     labelFor(index)->setText(displayText(index, field));
+}
+
+void MainWindow::onLiveReadings()
+{
+    const Session &s = *m_session;
+    RpmLabel->setText(plainNumberText(s.LiveRpm));
+    TinjLabel->setText(plainNumberText(s.LiveTinj));
+    PumpLabel->setText(secondsText(s.LivePump, SecondsUnit::Steps20ms));
+    TimerPausaLampeggio->setEnabled(true);
+    TimerPausaLampeggio->setInterval(s.LivePause * kPauseStepMs);
+    PauseLabel->setText(s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms)
+                                       : QStringLiteral("Err!"));
+}
+
+void MainWindow::onWriteFinished(ParameterIndex index, bool)
+{
+    m_commitPending[size_t(index)] = false;
+    if (m_session->state() == Session::State::Connected)
+        sliderFor(index)->setEnabled(true);
+}
+
+void MainWindow::onSessionMessage(int textEntry, int titleEntry)
+{
+    dialogs().message(this, caption(textEntry),
+                      titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
 }
 
 // ---- Parameter editing
@@ -182,16 +141,15 @@ void MainWindow::previewSlider(ParameterIndex index)
     if (!slider->isEnabled())
         return;
     const qint32 field = fieldFromPosition(index, slider->value());
-    m_vars.Parameters[index] = field;
+    m_session->previewParameter(index, field);
     labelFor(index)->setText(displayText(index, field));
 }
 
 void MainWindow::commitSlider(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
-    if (!slider->isEnabled())
+    if (!slider->isEnabled() || m_session->state() != Session::State::Connected)
         return;
-    const quint64 session = m_session;
     slider->setEnabled(false);
 
     bool moved = false;
@@ -203,23 +161,20 @@ void MainWindow::commitSlider(ParameterIndex index)
             moved = true;
         }
     }
+    qint32 field = m_session->Parameters[index];
     if (commitRefreshesField(index, moved)) {
-        m_vars.Parameters[index] = fieldFromPosition(index, slider->value());
-        labelFor(index)->setText(displayText(index, m_vars.Parameters[index]));
+        field = fieldFromPosition(index, slider->value());
+        labelFor(index)->setText(displayText(index, field));
     }
-    m_link->WriteParameter(quint8(index), m_vars.Parameters[index]);
-
-    // A session that ended during the write has put the window into its idle view: the slider stays
-    // disabled there, or a later release would write with no port open.
-    if (session == m_session)
-        slider->setEnabled(true);
+    m_commitPending[size_t(index)] = true;
+    m_session->commitParameter(index, field);
 }
 
 void MainWindow::onPauseTick()
 {
-    if (m_vars.LiveRpm > m_vars.Parameters.RpmMin)
+    if (m_session->LiveRpm > m_session->Parameters.RpmMin)
         setLampColor(kLampOn);
-    TimerLampeggio->setInterval(500);
+    TimerLampeggio->setInterval(kFlashMs);
     TimerLampeggio->setEnabled(true);
 }
 

@@ -7,13 +7,21 @@ namespace oe {
 
 // A timer with the Enabled/Interval behaviour the window's logic is written for: it ticks only while
 // enabled with an interval above 0; setting Enabled or Interval to the value it already has leaves a
-// running countdown alone; a new interval on a running timer starts a fresh countdown. Ticks repeat
-// until the timer is disabled. Always a precise timer: a coarse one fires up to 5 % early.
+// running countdown alone. Ticks repeat until the timer is disabled. Always a precise timer: a coarse
+// one fires up to 5 % early.
+//
+// What a new interval does to a running timer depends on its phase rule: RestartOnChange starts a
+// fresh countdown; KeepPhase keeps the rhythm, so the next tick comes at the last tick (or the start)
+// plus the new interval, at once when that moment has passed. The pump lamp needs KeepPhase: its pause
+// is re-set at every status reply and may move each time, and a restart would never let it tick.
 class IntervalTimer : public QObject
 {
     Q_OBJECT
 public:
-    IntervalTimer(const QString &name, int interval, QObject *parent = nullptr);
+    enum class Phase { RestartOnChange, KeepPhase };
+
+    IntervalTimer(const QString &name, int interval, QObject *parent = nullptr,
+                  Phase phase = Phase::RestartOnChange);
 
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
@@ -25,11 +33,15 @@ signals:
     void tick();
 
 private:
-    void restartIfDue();
+    void restart();
+    void onTimeout();
 
     QTimer m_timer;
+    Phase m_phase;
     bool m_enabled = false;
     int m_interval = 0;
+    // KeepPhase: when the last tick was due, or when the countdown started (monotonic ms).
+    qint64 m_referenceMs = 0;
 };
 
 } // namespace oe

@@ -4,7 +4,6 @@
 #include "serialsettings.h"
 
 #include <QScopedValueRollback>
-#include <QThread>
 
 namespace oe {
 
@@ -69,7 +68,7 @@ QByteArray QtSerialPort::readAll()
     if (!m_port.isOpen())
         return {};
     {
-        // Bytes that arrived while the thread slept are still in the driver: fetch them first.
+        // Bytes the driver holds but has not reported yet belong to this read: fetch them first.
         // The readyRead this may raise is not a new receive event.
         QScopedValueRollback guard(m_draining, true);
         m_port.waitForReadyRead(0);
@@ -85,11 +84,6 @@ void QtSerialPort::discardInput()
         return;
     m_port.readAll();
     m_port.clear(QSerialPort::Input);
-}
-
-void QtSerialPort::pause(std::chrono::milliseconds duration)
-{
-    QThread::msleep(qMax<qint64>(0, duration.count()));
 }
 
 void QtSerialPort::onReadyRead()

@@ -21,7 +21,6 @@ public:
     void setReceiveThreshold(int bytes) override;
     QByteArray readAll() override;
     void discardInput() override;
-    void pause(std::chrono::milliseconds duration) override;
 
 private:
     void onReadyRead();

@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QString>
 
-#include <chrono>
 
 namespace oe {
 
@@ -24,11 +23,9 @@ public:
     virtual void write(const QByteArray &bytes) = 0;
     // receiveEvent is raised once at least this many bytes are waiting; 0 raises none.
     virtual void setReceiveThreshold(int bytes) = 0;
-    // Every byte waiting, including bytes that arrived during a pause().
+    // Every byte waiting, including bytes the driver holds but has not reported yet.
     virtual QByteArray readAll() = 0;
     virtual void discardInput() = 0;
-    // Blocks the thread; no events are handled meanwhile.
-    virtual void pause(std::chrono::milliseconds duration) = 0;
 
 signals:
     void receiveEvent();

@@ -13,6 +13,8 @@ private slots:
     void zeroIntervalNeverTicks();
     void rearmingWithSameValuesKeepsCountdown();
     void newIntervalRestartsCountdown();
+    void keepPhaseFollowsMovingInterval_data();
+    void keepPhaseFollowsMovingInterval();
     void disableStops();
 };
 
@@ -56,6 +58,40 @@ void TestIntervalTimer::newIntervalRestartsCountdown()
         timer.setInterval(timer.interval() == 400 ? 401 : 400);
     }
     QCOMPARE(ticks.count(), 0);
+}
+
+// The lamp's pause timer: the pause moves with the load at every status reply, and the rhythm must
+// survive it. A shorter interval whose moment has passed ticks at once.
+void TestIntervalTimer::keepPhaseFollowsMovingInterval_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::addColumn<int>("minTicks");
+    QTest::addColumn<int>("maxTicks");
+    QTest::newRow("pause moving by one step") << 300 << 301 << 2 << 4;
+    QTest::newRow("pause halved past its moment") << 600 << 100 << 5 << 11;
+}
+
+void TestIntervalTimer::keepPhaseFollowsMovingInterval()
+{
+    QFETCH(int, first);
+    QFETCH(int, second);
+    QFETCH(int, minTicks);
+    QFETCH(int, maxTicks);
+    IntervalTimer timer("t", first, nullptr, IntervalTimer::Phase::KeepPhase);
+    QSignalSpy ticks(&timer, &IntervalTimer::tick);
+    timer.setEnabled(true);
+    QElapsedTimer clock;
+    clock.start();
+    int flip = 0;
+    while (clock.elapsed() < 1000) {
+        QTest::qWait(50);
+        if (first - second == -1 || first - second == 1)
+            timer.setInterval(++flip % 2 ? second : first);
+        else if (clock.elapsed() >= 200)
+            timer.setInterval(second);
+    }
+    QVERIFY2(ticks.count() >= minTicks && ticks.count() <= maxTicks, qPrintable(QString::number(ticks.count())));
 }
 
 void TestIntervalTimer::disableStops()

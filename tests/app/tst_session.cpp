@@ -1,4 +1,3 @@
-#include "devicelink.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
 #include "testfiles.h"
@@ -165,7 +164,13 @@ void TestSession::clickDuringConnectIsIgnored()
     rig.port->setReplyDelay(std::chrono::milliseconds(100));
     int clicks = 0;
     QTimer::singleShot(50, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
-    QTimer::singleShot(400, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
+    QTimer::singleShot(400, rig.window.get(), [&] {
+        rig.w().btnConnect->click();
+        ++clicks;
+        // Captions applied meanwhile (a language change) keep the connect's caption.
+        rig.w().ApplyCaptions();
+        QCOMPARE(rig.w().btnConnect->text(), rig.entry(6));
+    });
     QVERIFY(rig.connect());
     QCOMPARE(clicks, 2);
     QCOMPARE(rig.port->openCount(), 1);
@@ -215,6 +220,7 @@ void TestSession::lostPortDuringConnectReads()
         return rig.controller.respond(request);
     });
     rig.w().btnConnect->click();
+    QVERIFY(rig.waitQuiet());
     QVERIFY(lost);
     QVERIFY(!rig.w().isConnected());
     QCOMPARE(rig.port->written().size(), 4); // version and reads 0 to 2, nothing after the loss
@@ -237,6 +243,8 @@ void TestSession::resetAcknowledged()
     };
     rig.controller.params[0] = 9;
     rig.w().ResetCmd->click();
+    QVERIFY(!rig.w().ResetCmd->isEnabled());
+    QVERIFY(rig.waitQuiet());
     QList<QByteArray> expected{kResetFrame};
     expected += readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
@@ -257,6 +265,7 @@ void TestSession::resetNotAcknowledged()
     rig.port->clearWritten();
     rig.controller.ackReset = false;
     rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const auto frames = rig.port->written();
@@ -288,7 +297,8 @@ void TestSession::statusReplyShown()
     QVERIFY(rig.connect());
     rig.timer("Timer_StatusRequest")->setEnabled(false);
     rig.port->setResponder([&](const QByteArray &) { return reply; });
-    rig.w().link()->RequestStatus();
+    rig.w().session().RequestStatus();
+    QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.w().RpmLabel->text(), labels[0]);
     QCOMPARE(rig.w().TinjLabel->text(), labels[1]);
     QCOMPARE(rig.w().PumpLabel->text(), labels[2]);
@@ -337,7 +347,9 @@ void TestSession::closingDuringWaitEndsIt()
     clock.start();
     rig.port->clearWritten();
     rig.w().ResetCmd->click(); // would wait three seconds and then read eight times
+    QVERIFY(rig.waitQuiet());
     QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
+    QTest::qWait(1200);
     QCOMPARE(rig.port->written().size(), 1);
     QVERIFY(rig.dialogs.shown.isEmpty());
     for (const char *name : {"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"})

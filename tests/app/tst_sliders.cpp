@@ -1,4 +1,4 @@
-#include "devicelink.h"
+#include "numbertexts.h"
 #include "sliderknob.h"
 #include "windowrig.h"
 
@@ -44,7 +44,7 @@ struct SliderRig : Rig {
             return false;
         if (!connect())
             return false;
-        timer("Timer_StatusRequest")->setEnabled(false);
+        window->session().holdPoll(true);
         port->clearWritten();
         return true;
     }
@@ -58,10 +58,12 @@ struct SliderRig : Rig {
         hover(index);
     }
     void hover(int index) { QTest::mouseMove(slider(index), knobCentre(slider(index))); }
+    // Releases a button on the knob and waits until the write it started has ended.
     void release(int index, Qt::MouseButton button = Qt::LeftButton)
     {
         QTest::mousePress(slider(index), button, {}, knobCentre(slider(index)));
         QTest::mouseRelease(slider(index), button, {}, knobCentre(slider(index)));
+        waitQuiet();
     }
     QList<QByteArray> writes() const { return writesOnly(port->writtenBytes()); }
 };
@@ -81,10 +83,13 @@ private slots:
     void controllerValueShownUntilNextMove();
     void italianDecimalComma();
     void releasedSliderDisabledDuringWrite();
+    void actionsWhileControllerAnswersLate_data();
+    void actionsWhileControllerAnswersLate();
     void sessionEndingDuringWriteLeavesSliderDisabled();
     void lampFlashesAboveThreshold_data();
     void lampFlashesAboveThreshold();
     void previewOfThresholdStopsFlashes();
+    void lampFollowsPauseRhythm_data();
     void lampFollowsPauseRhythm();
     void disconnectStopsLamp();
 };
@@ -184,6 +189,7 @@ void TestSliders::realDragCommitsWhatItPreviewed()
     QVERIFY(slider->value() > 0);
     const QString previewed = rig.label(2)->text();
     QTest::mouseRelease(slider, Qt::LeftButton, {}, from + QPoint(90, 0));
+    QVERIFY(rig.waitQuiet());
     const int field = rig.w().session().Parameters.RpmMin;
     QCOMPARE(previewed, QString::number(field));
     QCOMPARE(field % 50, 0);
@@ -267,6 +273,56 @@ void TestSliders::releasedSliderDisabledDuringWrite()
     QVERIFY(rig.slider(4)->isEnabled());
 }
 
+// A controller that answers every request 150 ms late, and a user who does not wait for it: a click
+// on a slider during the connect's reads, a release during a status request, RESET during a status
+// request. Every request goes out once, and the window ends up showing what the controller holds.
+void TestSliders::actionsWhileControllerAnswersLate_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QList<int>>("codes"); // command codes sent from the action on
+    QTest::newRow("slider click during the connect") << "connect" << QList<int>{4, 1, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("slider release during a status") << "release" << QList<int>{3, 2};
+    QTest::newRow("reset during a status") << "reset" << QList<int>{3, 10, 1, 1, 1, 1, 1, 1, 1, 1};
+}
+
+void TestSliders::actionsWhileControllerAnswersLate()
+{
+    QFETCH(QString, action);
+    QFETCH(QList<int>, codes);
+    SliderRig rig;
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    rig.port->setReplyDelay(std::chrono::milliseconds(150));
+    if (action == "connect") {
+        rig.w().btnConnect->click();
+        QTest::qWait(400); // identification done, reads under way
+        rig.dragTo(4, 25000);
+        rig.release(4);
+    } else {
+        QVERIFY(rig.connect());
+        rig.w().session().holdPoll(true);
+        rig.port->clearWritten();
+        rig.w().session().RequestStatus();
+        QTest::qWait(40);
+        if (action == "release") {
+            rig.dragTo(4, 20000);
+            rig.release(4);
+        } else {
+            rig.w().ResetCmd->click();
+        }
+    }
+    QVERIFY(rig.waitQuiet());
+    QList<int> sent;
+    for (const QByteArray &frame : rig.port->writtenBytes())
+        sent.append(quint8(frame[2]));
+    QCOMPARE(sent, codes);
+    for (int i = 0; i < kParameterCount; ++i) {
+        QCOMPARE(rig.w().session().Parameters[ParameterIndex(i)], qint32(rig.controller.params[size_t(i)]));
+        QCOMPARE(rig.label(i)->text(), displayText(ParameterIndex(i), rig.controller.params[size_t(i)]));
+    }
+    QCOMPARE(rig.controller.params[4], quint16(action == "release" ? 20000 : 9000));
+}
+
 void TestSliders::sessionEndingDuringWriteLeavesSliderDisabled()
 {
     SliderRig rig;
@@ -300,7 +356,8 @@ void TestSliders::lampFlashesAboveThreshold()
     rig.controller.params[2] = quint16(rpmMin);
     rig.controller.rpm = quint16(rpm);
     QVERIFY(rig.start());
-    rig.w().link()->RequestStatus();
+    rig.w().session().RequestStatus();
+    QVERIFY(rig.waitQuiet());
     IntervalTimer *pause = rig.timer("TimerPausaLampeggio");
     IntervalTimer *flashTimer = rig.timer("TimerLampeggio");
     QCOMPARE(pause->interval(), 2000);
@@ -319,7 +376,8 @@ void TestSliders::previewOfThresholdStopsFlashes()
 {
     SliderRig rig;
     QVERIFY(rig.start());
-    rig.w().link()->RequestStatus(); // 1500 rpm against a threshold of 600
+    rig.w().session().RequestStatus();
+    QVERIFY(rig.waitQuiet()); // 1500 rpm against a threshold of 600
     IntervalTimer *pause = rig.timer("TimerPausaLampeggio");
     emit pause->tick();
     QCOMPARE(lamp(rig.w()), kLampOn);
@@ -332,12 +390,27 @@ void TestSliders::previewOfThresholdStopsFlashes()
 }
 
 // Status replies re-arm the pause timer twice or more per pause; the lamp must still flash once per
-// reported pause (2 s here), not never.
+// reported pause (about 2 s here), not never, also when the pause moves at every reply.
+void TestSliders::lampFollowsPauseRhythm_data()
+{
+    QTest::addColumn<bool>("moving");
+    QTest::newRow("steady pause") << false;
+    QTest::newRow("pause moving at every reply") << true;
+}
+
 void TestSliders::lampFollowsPauseRhythm()
 {
+    QFETCH(bool, moving);
     SliderRig rig;
+    if (moving) {
+        rig.port->setResponder([&rig](const QByteArray &request) {
+            if (request.size() > 2 && request[2] == 3)
+                rig.controller.pause = rig.controller.pause == 80 ? 81 : 80;
+            return rig.controller.respond(request);
+        });
+    }
     QVERIFY(rig.start());
-    rig.timer("Timer_StatusRequest")->setEnabled(true);
+    rig.w().session().holdPoll(false);
     QSignalSpy pauseTicks(rig.timer("TimerPausaLampeggio"), &IntervalTimer::tick);
     int flashes = 0;
     bool wasOn = false;
@@ -357,7 +430,8 @@ void TestSliders::disconnectStopsLamp()
 {
     SliderRig rig;
     QVERIFY(rig.start());
-    rig.w().link()->RequestStatus();
+    rig.w().session().RequestStatus();
+    QVERIFY(rig.waitQuiet());
     emit rig.timer("TimerPausaLampeggio")->tick();
     QCOMPARE(lamp(rig.w()), kLampOn);
     rig.w().btnConnect->click();

@@ -5,9 +5,11 @@
 #include "mainwindow.h"
 #include "scripteddialogs.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
@@ -34,10 +36,26 @@ struct Rig {
     }
     MainWindow &w() { return *window; }
     QString entry(int n) const { return window->Captions().text(n); }
+    // Clicks CONNECT and waits until the connect has succeeded or failed.
     bool connect()
     {
         window->btnConnect->click();
-        return window->isConnected();
+        waitQuiet();
+        return window->isConnected() && window->session().state() == Session::State::Connected;
+    }
+    // Waits until no sequence runs and nothing is on the wire or queued.
+    bool waitQuiet(int limitMs = 15000)
+    {
+        const Session &s = window->session();
+        auto quiet = [&s] {
+            return s.state() != Session::State::Connecting && s.state() != Session::State::Busy
+                   && !s.engine()->busy();
+        };
+        QElapsedTimer clock;
+        clock.start();
+        while (!quiet() && clock.elapsed() < limitMs)
+            QTest::qWait(5);
+        return quiet();
     }
     IntervalTimer *timer(const char *name) { return window->findChild<IntervalTimer *>(name); }
 };

@@ -4,7 +4,6 @@
 // temporary program folder. The simulator runs on this thread, so every wait here spins the event
 // loop; a blocking read would starve the controller.
 
-#include "devicelink.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
 #include "scripteddialogs.h"
@@ -12,6 +11,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -127,11 +127,27 @@ struct Rig {
         return out;
     }
 
-    // Clicks btnConnect; the connect runs to its end inside the click, waiting with the event loop.
+    // Clicks btnConnect and waits until the connect has succeeded or failed.
     bool connect()
     {
         w().btnConnect->click();
-        return w().isConnected();
+        waitQuiet();
+        return w().isConnected() && w().session().state() == oe::Session::State::Connected;
+    }
+
+    // Waits until no sequence runs and nothing is on the wire or queued.
+    bool waitQuiet(int limitMs = 20000)
+    {
+        const oe::Session &s = w().session();
+        auto quiet = [&s] {
+            return s.state() != oe::Session::State::Connecting && s.state() != oe::Session::State::Busy
+                   && !s.engine()->busy();
+        };
+        QElapsedTimer clock;
+        clock.start();
+        while (!quiet() && clock.elapsed() < limitMs)
+            QTest::qWait(5);
+        return quiet();
     }
 
     QList<QSlider *> sliders()
@@ -147,7 +163,7 @@ struct Rig {
         QStringList wrong;
         if (!w().isConnected())
             wrong << "not connected";
-        if (!w().link()->portOpen())
+        if (!w().session().engine()->isOpen())
             wrong << "port closed";
         if (w().Label9->text() != kSimVersionText)
             wrong << "Label9 '" + w().Label9->text() + "'";
@@ -168,7 +184,7 @@ struct Rig {
         QStringList wrong;
         if (w().isConnected())
             wrong << "still connected";
-        if (w().link()->portOpen())
+        if (w().session().engine()->isOpen())
             wrong << "port still open";
         if (!w().Label9->text().isEmpty())
             wrong << "Label9 '" + w().Label9->text() + "'";

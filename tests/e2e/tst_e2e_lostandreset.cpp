@@ -66,6 +66,7 @@ void TestE2eLostAndReset::resetAcknowledged()
     };
 
     rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
     QList<QByteArray> expected{kResetFrame};
     expected += readFrames();
     QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
@@ -95,6 +96,7 @@ void TestE2eLostAndReset::resetNotAcknowledged()
     rig.sim().clearRequests();
 
     rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const auto &log = rig.fx.requests();
@@ -125,6 +127,7 @@ void TestE2eLostAndReset::closingDuringResetWaitEndsIt()
     QElapsedTimer clock;
     clock.start();
     rig.w().ResetCmd->click(); // would wait 3 x 1 s, then read eight times
+    QVERIFY(rig.waitQuiet());
     QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.hex(rig.frames()), rig.hex({kResetFrame}));
     QVERIFY(rig.dialogs.shown.isEmpty());

@@ -34,6 +34,7 @@ private slots:
     void writeParameter();
     void sliderReleaseWritesOverTheLine();
     void interlockedReleaseWritesPartnerValue();
+    void lateControllerHurriedUser();
 };
 
 void TestE2eSession::connectShowsVersionValuesThenPolls()
@@ -261,18 +262,17 @@ void TestE2eSession::writeParameter_data()
     QTest::addColumn<QString>("faults");
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("value");
-    QTest::addColumn<int>("result"); // DeviceLink::WriteResult
+    QTest::addColumn<bool>("confirmed");
     QTest::addColumn<int>("stored"); // what the controller holds afterwards; -1: what it held
     QTest::addColumn<int>("frames"); // write frames on the line
     QTest::addColumn<bool>("notConfirmedShown");
-    using R = DeviceLink::WriteResult;
-    QTest::newRow("prompt") << "none" << 2 << 1500 << int(R::Confirmed) << 1500 << 1 << false;
-    QTest::newRow("high byte") << "none" << 4 << 25600 << int(R::Confirmed) << 25600 << 1 << false;
-    QTest::newRow("third try") << "drop=2" << 3 << 2500 << int(R::Confirmed) << 2500 << 3 << false;
-    QTest::newRow("echo differs") << "echo-clamp" << 3 << 1260 << int(R::NotConfirmed) << 1250 << 3 << true;
-    QTest::newRow("echo same") << "echo-clamp" << 3 << 1250 << int(R::Confirmed) << 1250 << 1 << false;
-    QTest::newRow("silent") << "silent" << 2 << 1500 << int(R::NotConfirmed) << -1 << 3 << true;
-    QTest::newRow("out of range") << "none" << 2 << 70000 << int(R::OutOfRange) << -1 << 0 << false;
+    QTest::newRow("prompt") << "none" << 2 << 1500 << true << 1500 << 1 << false;
+    QTest::newRow("high byte") << "none" << 4 << 25600 << true << 25600 << 1 << false;
+    QTest::newRow("third try") << "drop=2" << 3 << 2500 << true << 2500 << 3 << false;
+    QTest::newRow("echo differs") << "echo-clamp" << 3 << 1260 << false << 1250 << 3 << true;
+    QTest::newRow("echo same") << "echo-clamp" << 3 << 1250 << true << 1250 << 1 << false;
+    QTest::newRow("silent") << "silent" << 2 << 1500 << false << -1 << 3 << true;
+    QTest::newRow("out of range") << "none" << 2 << 70000 << false << -1 << 0 << false;
 }
 
 void TestE2eSession::writeParameter()
@@ -280,7 +280,7 @@ void TestE2eSession::writeParameter()
     QFETCH(QString, faults);
     QFETCH(int, index);
     QFETCH(int, value);
-    QFETCH(int, result);
+    QFETCH(bool, confirmed);
     QFETCH(int, stored);
     QFETCH(int, frames);
     QFETCH(bool, notConfirmedShown);
@@ -294,7 +294,10 @@ void TestE2eSession::writeParameter()
     rig.sim().setFaults(f);
     rig.sim().clearRequests();
 
-    QCOMPARE(int(rig.w().link()->WriteParameter(quint8(index), value)), result);
+    std::optional<bool> result;
+    rig.w().session().WriteParameter(quint8(index), value, [&result](bool ok) { result = ok; });
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(result, std::optional<bool>(confirmed));
     QCOMPARE(int(rig.sim().parameter(index)), stored < 0 ? before : stored);
     QList<QByteArray> writes;
     for (const QByteArray &frame : rig.frames()) {
@@ -311,8 +314,7 @@ void TestE2eSession::writeParameter()
     if (notConfirmedShown)
         QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     QVERIFY(rig.w().isConnected());
-    if (result != int(DeviceLink::WriteResult::OutOfRange))
-        QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QVERIFY(rig.w().Timer_StatusRequest->enabled());
 }
 
 void TestE2eSession::sliderReleaseWritesOverTheLine()
@@ -374,6 +376,51 @@ void TestE2eSession::interlockedReleaseWritesPartnerValue()
     QCOMPARE(int(rig.sim().parameter(simparam::MaxPumpCycles)), minimum);
     QCOMPARE(rig.frames().size(), 1);
     QCOMPARE(rig.w().PumpMinSlider->value(), minimum);
+}
+
+// A controller that answers 150 ms late and a user who does not wait: a click on a slider while the
+// connect still reads, then RESET while a status request is out. Every request goes out once and the
+// window ends up showing exactly what the controller holds.
+void TestE2eSession::lateControllerHurriedUser()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.sim().setParameters(kCustomParameters);
+    SimFaults faults;
+    faults.replyDelayMs = 150;
+    rig.sim().setFaults(faults);
+    rig.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+
+    rig.w().btnConnect->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 3, kPatienceMs); // identified, reads under way
+    QSlider *slider = rig.w().TinjMaxSlider;
+    const QPoint knob = knobCentre(slider);
+    QTest::mousePress(slider, Qt::LeftButton, {}, knob - QPoint(60, 0));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, knob - QPoint(60, 0));
+    QVERIFY(rig.waitQuiet());
+    QList<QByteArray> expected{kVersionFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
+    QCOMPARE(rig.connectedViewProblem(), QString());
+
+    // RESET while the poll waits for its reply.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().session().engine()->busy(), kPatienceMs);
+    QCOMPARE(oe::hexBytes(rig.frames().last()), oe::hexBytes(kStatusFrame));
+    rig.sim().clearRequests();
+    rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
+    expected = {kResetFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames().mid(0, 9)), rig.hex(expected));
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(38)});
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const qint32 held = rig.sim().parameter(i);
+        QCOMPARE(rig.w().session().Parameters[index], held);
+        QCOMPARE(rig.w().labelFor(index)->text(), displayText(index, held));
+    }
+    QCOMPARE(rig.connectedViewProblem(), QString());
 }
 
 QTEST_MAIN(TestE2eSession)

@@ -1,47 +1,11 @@
 #pragma once
 
 #include "fakeserialport.h"
-#include "linkhost.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QPair>
-#include <QString>
 
 namespace oe::test {
-
-// Records everything the link shows through the window.
-class RecordingHost : public LinkHost
-{
-public:
-    struct Status {
-        qint32 rpm, tinj, pump, pause;
-        bool operator==(const Status &) const = default;
-    };
-
-    QString caption(int entry) const override { return QStringLiteral("caption %1").arg(entry); }
-    void showMessage(const QString &text, const QString &title) override
-    {
-        messages.append({text, title});
-        if (onMessage)
-            onMessage();
-    }
-    void statusDecoded(qint32 rpm, qint32 tinj, qint32 pump, qint32 pause) override
-    {
-        statuses.append({rpm, tinj, pump, pause});
-    }
-    void versionDecoded(const QString &text) override { versions.append(text); }
-    void applyParameter(ParameterIndex index, qint32 value) override
-    {
-        applied.append({int(index), value});
-    }
-
-    QList<QPair<QString, QString>> messages;
-    QList<Status> statuses;
-    QStringList versions;
-    QList<QPair<int, qint32>> applied;
-    std::function<void()> onMessage;
-};
 
 inline QByteArray hex(const char *text)
 {

@@ -1,6 +1,6 @@
-#include "devicelink.h"
 #include "linktesthelpers.h"
 #include "qtserialport.h"
+#include "requestengine.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -133,7 +133,7 @@ void TestQtSerialPort::readAllTakesBytesThatArrivedDuringPause()
     connect(&port, &SerialPort::receiveEvent, this, [&] {
         ++events;
         masterWrite(QByteArray::fromHex("04010203")); // the rest of the frame, on the wire now
-        port.pause(50ms);
+        QThread::msleep(50);
         read = port.readAll();
         port.discardInput();
     });
@@ -151,7 +151,7 @@ void TestQtSerialPort::discardDropsEverything()
     masterWrite(QByteArray(300, 'x'));
     QTest::qWait(100);
     port.discardInput();
-    port.pause(20ms);
+    QThread::msleep(20);
     QCOMPARE(port.readAll(), QByteArray());
 }
 
@@ -165,7 +165,7 @@ void TestQtSerialPort::staleBytesAreDroppedOnOpen()
     masterWrite("stale bytes");
     QtSerialPort port(m_folder.path());
     QVERIFY(port.open(4, nullptr));
-    port.pause(30ms);
+    QThread::msleep(30);
     QCOMPARE(port.readAll(), QByteArray());
 }
 
@@ -188,9 +188,8 @@ void TestQtSerialPort::hangUpClosesAndReportsOnce()
 void TestQtSerialPort::linkExchangeAndHangUp()
 {
     QtSerialPort port(m_folder.path());
-    test::RecordingHost host;
-    DeviceLink link(&port, &host);
-    QVERIFY(link.openPort(4, nullptr));
+    RequestEngine engine(&port);
+    QVERIFY(engine.open(4, nullptr));
 
     // A controller that answers identification and nothing else.
     QByteArray requests;
@@ -204,12 +203,14 @@ void TestQtSerialPort::linkExchangeAndHangUp()
         if (requests.endsWith(QByteArray::fromHex("50430400000000")))
             masterWrite(QByteArray::fromHex("435504010203"));
     });
-    link.RequestVersion();
-    QVERIFY(link.Connected);
-    QCOMPARE(host.versions, QStringList{"Ver. 1.2.3"});
+    std::optional<RequestResult> version;
+    engine.submit(Request::version(), [&](const RequestResult &r) { version = r; });
+    QTRY_VERIFY(version.has_value());
+    QVERIFY(version->answered());
+    QCOMPARE(version->reply.version, (std::array<quint8, 3>{1, 2, 3}));
     QCOMPARE(requests.toHex(' '), QByteArray::fromHex("50430400000000").toHex(' '));
 
-    QSignalSpy lost(&link, &DeviceLink::portLost);
+    QSignalSpy lost(&engine, &RequestEngine::portLost);
     QTimer::singleShot(100, this, [&] {
         notifier.setEnabled(false);
         ::close(m_master);
@@ -217,13 +218,15 @@ void TestQtSerialPort::linkExchangeAndHangUp()
     });
     QElapsedTimer clock;
     clock.start();
-    link.RequestStatus();
-    QVERIFY2(clock.elapsed() < 450, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!link.portOpen());
-    QVERIFY(!link.statusTimer()->enabled());
+    bool statusEnded = false;
+    engine.submit(Request::status(), [&](const RequestResult &) { statusEnded = true; });
     QTRY_COMPARE(lost.count(), 1);
-    QTest::qWait(100);
+    QVERIFY2(clock.elapsed() < 450, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!engine.isOpen());
+    QVERIFY(!engine.busy());
+    QTest::qWait(600);
     QCOMPARE(lost.count(), 1);
+    QVERIFY(!statusEnded); // dropped with the session, not reported as unanswered
 }
 
 QTEST_GUILESS_MAIN(TestQtSerialPort)

@@ -92,13 +92,6 @@ void FakeSerialPort::discardInput()
     m_input.clear();
 }
 
-void FakeSerialPort::pause(std::chrono::milliseconds duration)
-{
-    m_pauses.append(duration.count());
-    if (m_realPauses)
-        QThread::msleep(qMax<qint64>(0, duration.count()));
-}
-
 void FakeSerialPort::takeArrived()
 {
     while (!m_arrivals.isEmpty() && m_arrivals.first().due.hasExpired())

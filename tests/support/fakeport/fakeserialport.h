@@ -14,8 +14,8 @@ namespace oe {
 
 // An in-memory serial port for tests. Written frames are recorded with a time stamp; a responder
 // turns each written frame into reply bytes, which arrive after a delay through a timer, so the
-// receive event comes from the event loop as with a real port. Bytes whose arrival time passes while
-// the thread is paused are in the next readAll(), again like a real port.
+// receive event comes from the event loop as with a real port. Bytes whose arrival time has passed
+// are in the next readAll() even before their timer fired, again like a real port.
 class FakeSerialPort : public SerialPort
 {
     Q_OBJECT
@@ -38,8 +38,6 @@ public:
     void deliver(const QByteArray &bytes, std::chrono::milliseconds delay = {});
     // The other side goes away: the port closes and portLost is raised once.
     void loseConnection();
-    // Whether pause() sleeps for real (the default).
-    void setRealPauses(bool real) { m_realPauses = real; }
 
     // --- observation
     const QList<Frame> &written() const { return m_written; }
@@ -51,7 +49,6 @@ public:
     int comPort() const { return m_comPort; }
     int receiveThreshold() const { return m_threshold; }
     int discardCount() const { return m_discards; }
-    QList<qint64> pauses() const { return m_pauses; }
     qsizetype bytesWaiting() const { return m_input.size(); }
 
     // --- SerialPort
@@ -62,7 +59,6 @@ public:
     void setReceiveThreshold(int bytes) override { m_threshold = qMax(0, bytes); }
     QByteArray readAll() override;
     void discardInput() override;
-    void pause(std::chrono::milliseconds duration) override;
 
 private:
     struct Arrival {
@@ -77,14 +73,12 @@ private:
     Responder m_responder;
     std::chrono::milliseconds m_replyDelay{5};
     QString m_openError;
-    bool m_realPauses = true;
 
     QElapsedTimer m_clock;
     QTimer m_arrivalTimer;
     QList<Arrival> m_arrivals; // in order of arrival
     QByteArray m_input;
     QList<Frame> m_written;
-    QList<qint64> m_pauses;
     bool m_open = false;
     bool m_inReceiveEvent = false;
     bool m_lossReported = false;

@@ -1,0 +1,159 @@
+#pragma once
+
+#include "intervaltimer.h"
+#include "replydecoder.h"
+#include "requestframes.h"
+#include "serialport.h"
+
+#include <QDeadlineTimer>
+#include <QObject>
+#include <QQueue>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace oe {
+
+// One exchange with the controller: what to send, what answers it, how long to wait and how often
+// to try.
+struct Request {
+    enum class Kind { ReadParameter, WriteParameter, Status, Version, Reset };
+
+    Kind kind = Kind::Status;
+    quint8 index = 0;  // read and write
+    qint32 value = 0;  // write
+    std::chrono::milliseconds timeout{300};
+    int tries = 3;
+
+    static Request read(quint8 index);
+    static Request write(quint8 index, qint32 value);
+    static Request status();
+    static Request version();
+    static Request reset();
+
+    // Whether a well-formed reply is this request's own answer. A write's echo must carry the index
+    // and the value sent.
+    bool answeredBy(const DecodedReply &reply) const;
+};
+
+struct RequestResult {
+    enum class Outcome {
+        Answered,    // the request's own reply came
+        NotAnswered, // every try timed out or was refused by the controller
+        OutOfRange,  // a write value that does not fit in the frame; nothing was sent
+    };
+    Outcome outcome = Outcome::NotAnswered;
+    DecodedReply reply;  // the answer, for Answered
+    int framesSent = 0;
+
+    bool answered() const { return outcome == Outcome::Answered; }
+};
+
+// Puts one request at a time on the wire and waits for its reply without blocking the thread.
+//
+// Requests wait in a queue and go out in order. Each try discards stale input, sends the frame and
+// arms the reply time-out (MSComm1_Timer). The first bytes of a reply stop the time-out and start a
+// 50 ms settle timer; bytes keep collecting meanwhile and HandleInput decodes them when it fires.
+// A reply that is the request's own ends it. A well-formed reply that answers something else (the
+// late reply of an earlier attempt, typically) is set aside: a status reply still reaches
+// statusReceived, anything else is dropped, and the request waits on for the rest of its time-out.
+// Frames that are unusable (wrong header, too short, unknown code) and a write echo with another
+// value fail the try at once. After the last failed try the request ends unanswered.
+//
+// drop() and close() throw away the queue and the request in flight; their callbacks never run and
+// nothing more is sent.
+class RequestEngine : public QObject
+{
+    Q_OBJECT
+public:
+    using Callback = std::function<void(const RequestResult &)>;
+
+    static constexpr int kTries = 3;
+    static constexpr std::chrono::milliseconds kReadTimeout{300};
+    static constexpr std::chrono::milliseconds kWriteTimeout{300};
+    static constexpr std::chrono::milliseconds kVersionTimeout{300};
+    static constexpr std::chrono::milliseconds kStatusTimeout{500};
+    static constexpr std::chrono::milliseconds kResetTimeout{1000};
+    // Lets the rest of a frame arrive after its first two bytes raised the receive event.
+    static constexpr std::chrono::milliseconds kReplySettle{50};
+    // A short rest for the controller before the first frame of a write.
+    static constexpr std::chrono::milliseconds kWriteLeadIn{10};
+    static constexpr int kReceiveThreshold = 2;
+
+    // The port must outlive the engine.
+    explicit RequestEngine(SerialPort *port, QObject *parent = nullptr);
+    ~RequestEngine() override;
+
+    bool open(int comPort, QString *error);
+    // Drops everything and closes the port. Nothing is sent afterwards.
+    void close();
+    bool isOpen() const;
+
+    // Queues the request; done runs once with its result, unless the queue is dropped first.
+    // Nothing is queued while the port is closed.
+    void submit(const Request &request, Callback done = {});
+    // Forgets the request in flight and every queued one.
+    void drop();
+
+    // A request in flight or waiting.
+    bool busy() const { return m_current.has_value() || !m_queue.isEmpty(); }
+    int queuedCount() const { return int(m_queue.size()); }
+
+    IntervalTimer *replyTimer() const { return m_replyTimer; } // "MSComm1_Timer"
+
+    // The outcome of the last ended try: ReplyOk when it got its own reply; ReplyDone while nothing is
+    // being waited for.
+    bool ReplyOk = false;
+    bool ReplyDone = true;
+    // Index and value of the last own reply to a read or write.
+    qint32 ReplyIndex = 0;
+    qint32 ReplyValue = 0;
+
+    // Decodes what the port collected during the settle pause.
+    void HandleInput();
+
+signals:
+    // Raised when a request is taken from the queue, before its first frame.
+    void requestStarted();
+    // Every status reply, its own request's or one set aside.
+    void statusReceived(const oe::DecodedReply &reply);
+    // The other side went away; everything is dropped and the port is closed. Raised once per loss,
+    // from the event loop.
+    void portLost();
+
+private:
+    enum class State { Idle, LeadIn, WaitingForReply, ProcessingReply };
+    struct Pending {
+        Request request;
+        Callback done;
+        int triesLeft = 0;
+        int framesSent = 0;
+        QDeadlineTimer deadline;
+    };
+
+    void scheduleNext();
+    void startNext();
+    void sendAttempt();
+    void tryFailed();
+    void finish(RequestResult::Outcome outcome, const DecodedReply &reply = {});
+    void armReplyTimer(std::chrono::milliseconds timeout);
+    void onReceiveEvent();
+    void onReplyTimeout();
+    void onPortLost();
+
+    SerialPort *m_port;
+    IntervalTimer *m_replyTimer;
+    QTimer m_settleTimer;
+    QTimer m_leadInTimer;
+    QTimer m_nextTimer;
+    WriteFrame m_writeFrame;
+    QQueue<Pending> m_queue;
+    std::optional<Pending> m_current;
+    State m_state = State::Idle;
+    quint64 m_generation = 0;
+    bool m_lossReported = false;
+};
+
+} // namespace oe

@@ -1,0 +1,250 @@
+#include "session.h"
+
+#include "sliderrules.h"
+
+namespace oe {
+
+Session::Session(SerialPort *port, QObject *parent)
+    : QObject(parent),
+      m_engine(new RequestEngine(port, this)),
+      m_statusTimer(new IntervalTimer(QStringLiteral("Timer_StatusRequest"),
+                                      int(kStatusPollInterval.count()), this))
+{
+    port->setParent(this);
+    // Every request stops the poll while it runs; it comes back once the line is quiet again.
+    connect(m_engine, &RequestEngine::requestStarted, m_statusTimer, [this] { m_statusTimer->setEnabled(false); });
+    connect(m_engine, &RequestEngine::statusReceived, this, &Session::onStatusReceived);
+    connect(m_engine, &RequestEngine::portLost, this, &Session::onPortLost);
+    connect(m_statusTimer, &IntervalTimer::tick, this, &Session::onStatusPoll);
+}
+
+Session::~Session()
+{
+    ++m_sessionId;
+    m_statusTimer->setEnabled(false);
+    m_engine->close();
+}
+
+void Session::setState(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void Session::submit(const Request &request, std::function<void(const RequestResult &)> done)
+{
+    const quint64 id = m_sessionId;
+    m_engine->submit(request, [this, id, done = std::move(done)](const RequestResult &result) {
+        if (id != m_sessionId)
+            return;
+        if (done)
+            done(result);
+        if (id == m_sessionId)
+            resumePollIfQuiet();
+    });
+}
+
+void Session::connectTo(int comPort)
+{
+    if (m_state != State::Idle)
+        return;
+    const quint64 id = ++m_sessionId;
+    m_comPort = comPort;
+    setState(State::Connecting);
+    QString error;
+    if (id != m_sessionId)
+        return;
+    if (comPort < 1 || !m_engine->open(comPort, &error)) {
+        connectFailed();
+        return;
+    }
+    submit(Request::version(), [this, id](const RequestResult &result) {
+        if (!result.answered()) {
+            connectFailed();
+            return;
+        }
+        m_connected = true;
+        emit identified(m_comPort, result.reply.version);
+        if (id != m_sessionId)
+            return;
+        readAll([this] { setState(State::Connected); });
+    });
+}
+
+void Session::connectFailed()
+{
+    endSession();
+    emit message(kConnectFailedEntry, kMessageTitleEntry);
+}
+
+void Session::disconnectNow()
+{
+    if (m_state != State::Idle)
+        endSession();
+}
+
+void Session::endSession()
+{
+    ++m_sessionId;
+    m_connected = false;
+    m_pollHeld = false;
+    m_statusTimer->setEnabled(false);
+    m_engine->close();
+    setState(State::Idle);
+}
+
+void Session::onPortLost()
+{
+    if (m_state == State::Idle)
+        return;
+    // Before the controller identified itself the connect has failed; after, the session was lost.
+    const int entry = m_connected ? kPortLostEntry : kConnectFailedEntry;
+    endSession();
+    emit message(entry, kMessageTitleEntry);
+}
+
+void Session::readAll(std::function<void()> then)
+{
+    for (quint8 index = 0; index < kParameterCount; ++index) {
+        const bool last = index == kParameterCount - 1;
+        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
+    }
+}
+
+void Session::previewParameter(ParameterIndex index, qint32 field)
+{
+    Parameters[index] = field;
+}
+
+bool Session::commitParameter(ParameterIndex index, qint32 field)
+{
+    if (m_state != State::Connected)
+        return false;
+    Parameters[index] = field;
+    WriteParameter(quint8(index), field, [this, index](bool confirmed) { emit writeFinished(index, confirmed); });
+    return true;
+}
+
+bool Session::reset()
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    const quint64 id = m_sessionId;
+    SendReset([this, id](bool acknowledged) {
+        if (!acknowledged)
+            emit message(kResetNotConfirmedEntry, kMessageTitleEntry);
+        if (id != m_sessionId)
+            return;
+        // Shown in every case; the read-back waits until the user has closed it.
+        emit message(kAfterResetEntry, kNoTitle);
+        if (id != m_sessionId)
+            return;
+        readAll([this] { setState(State::Connected); });
+    });
+    return true;
+}
+
+bool Session::loadMap(const ParameterSet &values)
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    for (quint8 index = 0; index < kParameterCount; ++index)
+        WriteParameter(index, values[ParameterIndex(index)]);
+    readAll([this, values] {
+        setState(State::Connected);
+        emit mapLoaded(values, Parameters);
+    });
+    return true;
+}
+
+void Session::holdPoll(bool hold)
+{
+    m_pollHeld = hold;
+    if (hold)
+        m_statusTimer->setEnabled(false);
+    else
+        resumePollIfQuiet();
+}
+
+void Session::RequestVersion(std::function<void(bool)> then)
+{
+    submit(Request::version(), [then](const RequestResult &result) {
+        if (then)
+            then(result.answered());
+    });
+}
+
+void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
+{
+    submit(Request::read(index), [this, index, then](const RequestResult &result) {
+        // A read that got no answer of its own leaves the field as it was.
+        if (result.answered() && isParameterIndex(index)) {
+            const auto parameter = ParameterIndex(index);
+            const qint32 value = result.reply.value;
+            const qint32 field = parameter == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
+            Parameters[parameter] = field;
+            emit parameterRead(parameter, field);
+        }
+        if (then)
+            then(result.answered());
+    });
+}
+
+void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then)
+{
+    const quint64 id = m_sessionId;
+    submit(Request::write(index, value), [this, id, then](const RequestResult &result) {
+        if (result.outcome == RequestResult::Outcome::NotAnswered) {
+            emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
+            if (id != m_sessionId)
+                return;
+        }
+        if (then)
+            then(result.answered());
+    });
+}
+
+void Session::RequestStatus()
+{
+    if (!m_connected)
+        return;
+    submit(Request::status(), {});
+}
+
+void Session::SendReset(std::function<void(bool)> then)
+{
+    submit(Request::reset(), [then](const RequestResult &result) {
+        if (then)
+            then(result.answered());
+    });
+}
+
+void Session::onStatusPoll()
+{
+    if (m_state != State::Connected || m_pollHeld || m_engine->busy())
+        return;
+    RequestStatus();
+}
+
+void Session::resumePollIfQuiet()
+{
+    if (m_state == State::Connected && !m_pollHeld && !m_engine->busy())
+        m_statusTimer->setEnabled(true);
+}
+
+void Session::onStatusReceived(const DecodedReply &reply)
+{
+    if (m_state == State::Idle)
+        return;
+    LiveRpm = reply.rpm;
+    LiveTinj = reply.tinj;
+    LivePump = reply.pump;
+    LivePause = reply.pause;
+    emit liveReadingsChanged();
+}
+
+} // namespace oe

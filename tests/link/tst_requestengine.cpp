@@ -1,0 +1,412 @@
+#include "linktesthelpers.h"
+#include "requestengine.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+using namespace oe;
+using namespace oe::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(oe::Request)
+
+class TestRequestEngine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void promptExchanges_data();
+    void promptExchanges();
+    void silentController_data();
+    void silentController();
+    void otherRepliesAreSetAside_data();
+    void otherRepliesAreSetAside();
+    void unusableFrameEndsTryAtOnce_data();
+    void unusableFrameEndsTryAtOnce();
+    void writeSucceedsOnSecondTry();
+    void silentWriteAfterEqualEcho();
+    void writeOutOfRangeSendsNothing();
+    void splitReplyIsJoined();
+    void gluedBytesAreDiscarded();
+    void everyTryGetsFullTimeout();
+    void overlappingRequestsGoOutOnceInOrder_data();
+    void overlappingRequestsGoOutOnceInOrder();
+    void lateRepliesNeverAnswerTheWrongRequest();
+    void dropEndsEverything();
+    void portLostReportedOnce();
+
+private:
+    // Submits and runs the event loop until the request ends (or a generous limit passes).
+    std::optional<RequestResult> run(const Request &request, int limitMs = 5000);
+    QList<int> writtenCodes() const;
+
+    std::unique_ptr<FakeSerialPort> m_port;
+    std::unique_ptr<RequestEngine> m_engine;
+};
+
+void TestRequestEngine::init()
+{
+    m_port = std::make_unique<FakeSerialPort>();
+    m_engine = std::make_unique<RequestEngine>(m_port.get());
+    QVERIFY(m_engine->open(3, nullptr));
+    QCOMPARE(m_port->comPort(), 3);
+}
+
+void TestRequestEngine::cleanup()
+{
+    m_engine.reset();
+    m_port.reset();
+}
+
+std::optional<RequestResult> TestRequestEngine::run(const Request &request, int limitMs)
+{
+    std::optional<RequestResult> result;
+    m_engine->submit(request, [&result](const RequestResult &r) { result = r; });
+    QElapsedTimer clock;
+    clock.start();
+    while (!result && clock.elapsed() < limitMs)
+        QTest::qWait(5);
+    return result;
+}
+
+QList<int> TestRequestEngine::writtenCodes() const
+{
+    QList<int> codes;
+    for (const QByteArray &frame : m_port->writtenBytes())
+        codes.append(frameCode(frame));
+    return codes;
+}
+
+void TestRequestEngine::promptExchanges_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("read") << Request::read(4) << hex("50430104000000");
+    QTest::newRow("write") << Request::write(2, 1500) << hex("5043020205dc000000");
+    QTest::newRow("version") << Request::version() << hex("50430400000000");
+    QTest::newRow("status") << Request::status() << hex("50430300000000");
+    QTest::newRow("reset") << Request::reset() << hex("50430a00000000");
+}
+
+void TestRequestEngine::promptExchanges()
+{
+    QFETCH(Request, request);
+    QFETCH(QByteArray, frame);
+    m_port->setResponder(promptReply);
+    QSignalSpy statuses(m_engine.get(), &RequestEngine::statusReceived);
+    QElapsedTimer clock;
+    clock.start();
+
+    const auto result = run(request);
+
+    QVERIFY(result);
+    QVERIFY(result->answered());
+    QCOMPARE(result->framesSent, 1);
+    QCOMPARE(m_port->writtenBytes(), QList<QByteArray>{frame});
+    QVERIFY(m_engine->ReplyOk);
+    QVERIFY(!m_engine->busy());
+    QVERIFY(!m_engine->replyTimer()->enabled());
+    QCOMPARE(m_port->receiveThreshold(), 2);
+    // Decoded after the settle pause that follows the first bytes (the fake answers in 5 ms).
+    QVERIFY2(clock.elapsed() >= 50, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(statuses.count(), request.kind == Request::Kind::Status ? 1 : 0);
+    if (request.kind == Request::Kind::ReadParameter)
+        QCOMPARE(result->reply.value, 104);
+    if (request.kind == Request::Kind::WriteParameter) {
+        QCOMPARE(m_engine->ReplyIndex, 2);
+        QCOMPARE(m_engine->ReplyValue, 1500);
+    }
+    if (request.kind == Request::Kind::Version)
+        QCOMPARE(result->reply.version, (std::array<quint8, 3>{1, 2, 3}));
+}
+
+void TestRequestEngine::silentController_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("read") << Request::read(0) << 300;
+    QTest::newRow("write") << Request::write(1, 10) << 300;
+    QTest::newRow("version") << Request::version() << 300;
+    QTest::newRow("status") << Request::status() << 500;
+    QTest::newRow("reset") << Request::reset() << 1000;
+}
+
+void TestRequestEngine::silentController()
+{
+    QFETCH(Request, request);
+    QFETCH(int, timeoutMs);
+
+    const auto result = run(request);
+
+    QVERIFY(result);
+    QCOMPARE(result->outcome, RequestResult::Outcome::NotAnswered);
+    const auto &frames = m_port->written();
+    QCOMPARE(frames.size(), 3);
+    QCOMPARE(frames[0].bytes, frames[2].bytes);
+    for (int i = 1; i < frames.size(); ++i) {
+        const qint64 gap = frames[i].atMs - frames[i - 1].atMs;
+        QVERIFY2(gap >= timeoutMs - 5 && gap <= timeoutMs + 400, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
+    }
+    QVERIFY(!m_engine->replyTimer()->enabled());
+    QVERIFY(!m_engine->ReplyOk);
+    QVERIFY(m_engine->ReplyDone);
+}
+
+// A well-formed reply to something else neither ends the try nor sends the frame again: the try
+// waits out its time-out. Only a status reply is still taken in.
+void TestRequestEngine::otherRepliesAreSetAside_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("read answered by status") << Request::read(4) << hex("43550305dc006400190050") << 300;
+    QTest::newRow("read answered for another index") << Request::read(4) << hex("435501030007") << 300;
+    QTest::newRow("read answered by echo") << Request::read(4) << hex("435502040007") << 300;
+    QTest::newRow("write echo other index") << Request::write(2, 1500) << hex("4355020305dc") << 300;
+    QTest::newRow("write answered by read reply") << Request::write(2, 1500) << hex("4355010205dc") << 300;
+    QTest::newRow("reset answered by status") << Request::reset() << hex("43550305dc006400190050") << 1000;
+    QTest::newRow("version answered by reset ack") << Request::version() << hex("43550a00") << 300;
+    QTest::newRow("status answered by echo") << Request::status() << hex("435502041234") << 500;
+}
+
+void TestRequestEngine::otherRepliesAreSetAside()
+{
+    QFETCH(Request, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, timeoutMs);
+    m_port->setResponder([reply](const QByteArray &) { return reply; });
+    QSignalSpy statuses(m_engine.get(), &RequestEngine::statusReceived);
+
+    const auto result = run(request);
+
+    QVERIFY(result);
+    QVERIFY(!result->answered());
+    const auto &frames = m_port->written();
+    QCOMPARE(frames.size(), 3);
+    for (int i = 1; i < frames.size(); ++i) {
+        const qint64 gap = frames[i].atMs - frames[i - 1].atMs;
+        QVERIFY2(gap >= timeoutMs - 5, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
+    }
+    QCOMPARE(statuses.count(), quint8(reply[2]) == 3 ? 3 : 0);
+    QCOMPARE(m_engine->ReplyIndex, 0);
+    QCOMPARE(m_engine->ReplyValue, 0);
+}
+
+void TestRequestEngine::unusableFrameEndsTryAtOnce_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("unknown code") << Request::version() << hex("435507000000");
+    QTest::newRow("three bytes") << Request::version() << hex("435504");
+    QTest::newRow("truncated version") << Request::version() << hex("4355040102");
+    QTest::newRow("truncated status") << Request::status() << hex("43550305dc0064001900");
+    QTest::newRow("wrong header") << Request::version() << hex("435604010203");
+    QTest::newRow("garbage burst") << Request::version() << QByteArray(2000, '\xAA');
+    QTest::newRow("write echo clamped") << Request::write(2, 1500) << hex("43550202057d");
+}
+
+void TestRequestEngine::unusableFrameEndsTryAtOnce()
+{
+    QFETCH(Request, request);
+    QFETCH(QByteArray, reply);
+    m_port->setResponder([reply](const QByteArray &) { return reply; });
+    QElapsedTimer clock;
+    clock.start();
+
+    const auto result = run(request);
+
+    QVERIFY(result);
+    QVERIFY(!result->answered());
+    QCOMPARE(m_port->written().size(), 3);
+    QCOMPARE(m_port->bytesWaiting(), 0);
+    // Three time-outs would take 900 ms or more; each frame ends its try about 55 ms after the request.
+    QVERIFY2(clock.elapsed() < 700, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestRequestEngine::writeSucceedsOnSecondTry()
+{
+    int requests = 0;
+    m_port->setResponder([&](const QByteArray &request) {
+        return ++requests == 1 ? QByteArray() : promptReply(request);
+    });
+    const auto result = run(Request::write(3, 0x1234));
+    QVERIFY(result && result->answered());
+    QCOMPARE(result->framesSent, 2);
+    QCOMPARE(m_port->writtenBytes(), (QList<QByteArray>{hex("504302031234000000"), hex("504302031234000000")}));
+}
+
+void TestRequestEngine::silentWriteAfterEqualEcho()
+{
+    m_port->setResponder(promptReply);
+    QVERIFY(run(Request::write(2, 1500))->answered());
+    m_port->setResponder({});
+    m_port->clearWritten();
+    // ReplyIndex/ReplyValue still hold 2/1500 from the last echo: they must not confirm this write.
+    QVERIFY(!run(Request::write(2, 1500))->answered());
+    QCOMPARE(m_port->written().size(), 3);
+}
+
+void TestRequestEngine::writeOutOfRangeSendsNothing()
+{
+    m_port->setResponder(promptReply);
+    for (qint32 value : {65536, -1}) {
+        const auto result = run(Request::write(1, value));
+        QVERIFY(result);
+        QCOMPARE(result->outcome, RequestResult::Outcome::OutOfRange);
+    }
+    QVERIFY(m_port->written().isEmpty());
+}
+
+void TestRequestEngine::splitReplyIsJoined()
+{
+    FakeSerialPort *port = m_port.get();
+    port->setResponder([port](const QByteArray &) {
+        port->deliver(hex("4355"), 5ms);
+        port->deliver(hex("04010203"), 25ms); // inside the settle pause
+        return QByteArray();
+    });
+    const auto result = run(Request::version());
+    QVERIFY(result && result->answered());
+    QCOMPARE(m_port->written().size(), 1);
+}
+
+void TestRequestEngine::gluedBytesAreDiscarded()
+{
+    m_port->setResponder([](const QByteArray &) { return hex("435504010203" "435501041234"); });
+    QVERIFY(run(Request::version())->answered());
+    QCOMPARE(m_port->bytesWaiting(), 0);
+    QCOMPARE(m_engine->ReplyIndex, 0);
+    // Nothing of the glued read reply is left to answer the next read.
+    m_port->setResponder({});
+    QVERIFY(!run(Request::read(4))->answered());
+}
+
+void TestRequestEngine::everyTryGetsFullTimeout()
+{
+    // A reply timer left running with the same interval must not shorten the first try.
+    m_engine->replyTimer()->setInterval(300);
+    m_engine->replyTimer()->setEnabled(true);
+    QTest::qWait(200);
+    run(Request::read(0));
+    const auto &frames = m_port->written();
+    QCOMPARE(frames.size(), 3);
+    QVERIFY2(frames[1].atMs - frames[0].atMs >= 295, qPrintable(QString::number(frames[1].atMs - frames[0].atMs)));
+}
+
+// A technician's clicks against a controller that answers 150 ms late: whatever is asked while a
+// request is on the wire goes out after its reply, each frame exactly once, in the order asked.
+void TestRequestEngine::overlappingRequestsGoOutOnceInOrder_data()
+{
+    QTest::addColumn<QList<Request>>("requests");
+    QTest::addColumn<QList<int>>("codes");
+    QTest::newRow("write during a status") << QList<Request>{Request::status(), Request::write(2, 1500)}
+                                          << QList<int>{3, 2};
+    QTest::newRow("reset during a status") << QList<Request>{Request::status(), Request::reset(), Request::read(0)}
+                                          << QList<int>{3, 10, 1};
+    QTest::newRow("writes during reads")
+        << QList<Request>{Request::read(0), Request::read(1), Request::write(1, 20), Request::read(2)}
+        << QList<int>{1, 1, 2, 1};
+}
+
+void TestRequestEngine::overlappingRequestsGoOutOnceInOrder()
+{
+    QFETCH(QList<Request>, requests);
+    QFETCH(QList<int>, codes);
+    m_port->setReplyDelay(150ms);
+    m_port->setResponder(promptReply);
+    QList<int> answered;
+    for (int i = 0; i < requests.size(); ++i) {
+        // Each one a little after the one before, while that one still waits for its reply.
+        QTimer::singleShot(i * 40, m_engine.get(), [&, i] {
+            m_engine->submit(requests[i], [&answered, i](const RequestResult &r) {
+                if (r.answered())
+                    answered.append(i);
+            });
+        });
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(answered.size(), requests.size(), 5000);
+    QCOMPARE(writtenCodes(), codes);
+    QList<int> inOrder;
+    for (int i = 0; i < requests.size(); ++i)
+        inOrder.append(i);
+    QCOMPARE(answered, inOrder);
+    // No frame goes out while another waits: each follows the previous reply's settle pause.
+    const auto &frames = m_port->written();
+    for (int i = 1; i < frames.size(); ++i)
+        QVERIFY2(frames[i].atMs - frames[i - 1].atMs >= 195, qPrintable(QString::number(frames[i].atMs - frames[i - 1].atMs)));
+}
+
+// A controller slower than the time-out: each try's reply comes after the next try went out. The
+// late reply answers the same request or is set aside; it never shifts replies onto other requests.
+void TestRequestEngine::lateRepliesNeverAnswerTheWrongRequest()
+{
+    m_port->setReplyDelay(350ms);
+    m_port->setResponder(promptReply);
+    QList<qint32> values;
+    for (quint8 index : {3, 4, 5})
+        m_engine->submit(Request::read(index), [&values](const RequestResult &r) {
+            values.append(r.answered() ? r.reply.value : -1);
+        });
+    QTRY_COMPARE_WITH_TIMEOUT(values.size(), 3, 8000);
+    QCOMPARE(values, (QList<qint32>{103, 104, 105}));
+    QCOMPARE(writtenCodes(), (QList<int>{1, 1, 1, 1, 1, 1}));
+    QList<int> indices;
+    for (const QByteArray &frame : m_port->writtenBytes())
+        indices.append(quint8(frame[3]));
+    QCOMPARE(indices, (QList<int>{3, 3, 4, 4, 5, 5}));
+}
+
+void TestRequestEngine::dropEndsEverything()
+{
+    m_port->setReplyDelay(100ms);
+    m_port->setResponder(promptReply);
+    int callbacks = 0;
+    for (quint8 index = 0; index < 8; ++index)
+        m_engine->submit(Request::read(index), [&callbacks](const RequestResult &) { ++callbacks; });
+    QTRY_COMPARE(callbacks, 2);
+    m_engine->close();
+    QVERIFY(!m_engine->busy());
+    QTest::qWait(400);
+    QCOMPARE(callbacks, 2);
+    QCOMPARE(m_port->written().size(), 3);
+    QCOMPARE(m_port->writesWhileClosed(), 0);
+    QVERIFY(!m_engine->replyTimer()->enabled());
+    // Nothing queues on a closed port.
+    m_engine->submit(Request::status(), [&callbacks](const RequestResult &) { ++callbacks; });
+    QTest::qWait(50);
+    QCOMPARE(m_port->written().size(), 3);
+}
+
+void TestRequestEngine::portLostReportedOnce()
+{
+    QSignalSpy spy(m_engine.get(), &RequestEngine::portLost);
+    bool endedBeforeReport = false;
+    connect(m_engine.get(), &RequestEngine::portLost, this,
+            [&] { endedBeforeReport = !m_engine->isOpen() && !m_engine->busy(); });
+    m_engine->submit(Request::status());
+    m_engine->submit(Request::read(1));
+    QTimer::singleShot(100, m_engine.get(), [&] { m_port->loseConnection(); });
+
+    QTRY_COMPARE(spy.count(), 1);
+    QVERIFY(endedBeforeReport);
+    QCOMPARE(m_port->written().size(), 1);
+    m_port->loseConnection();
+    QTest::qWait(50);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(m_port->writesWhileClosed(), 0);
+
+    // A new session reports its own loss.
+    QVERIFY(m_engine->open(3, nullptr));
+    m_port->loseConnection();
+    QTRY_COMPARE(spy.count(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestRequestEngine)
+#include "tst_requestengine.moc"
