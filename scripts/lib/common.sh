@@ -19,6 +19,21 @@ ensure_packages() {
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Generates a C-library locale such as it_IT.UTF-8 when the system lacks it (needs root or sudo).
+# The tests switch to it to prove that numbers in files do not follow the desktop's locale; without
+# it they skip those cases, so a failure here is reported but does not stop the run.
+ensure_locale() {
+  local name=$1 wanted
+  wanted=$(echo "$name" | tr '[:upper:]' '[:lower:]' | sed 's/utf-8$/utf8/')
+  locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | grep -qxF "$wanted" && return 0
+  ensure_packages locales
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Generating locale $name"
+  $sudo localedef -i "${name%%.*}" -f "${name#*.}" "$name" ||
+    echo "Could not generate locale $name; the tests that need it will be skipped" >&2
+}
+
 BUILD_PACKAGES=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev)
 
 # Configures and builds (Release, ccache): the given targets, or everything.

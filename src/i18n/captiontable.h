@@ -6,7 +6,7 @@
 
 namespace oe {
 
-// Entry numbers of the caption table that the program uses. Numbers 18 to 25 and 43 to 1000 carry
+// Entry numbers of the caption table that the program uses. Numbers 18 to 25 and 55 to 1000 carry
 // nothing the program shows, but a language file may still fill them.
 namespace Caption {
 enum Entry : int {
@@ -45,6 +45,19 @@ enum Entry : int {
     MapInvalid = 40,          // message: map file not valid; the reason is appended
     MapNotSaved = 41,         // message: the map file could not be saved
     SettingNotSaved = 42,     // message: config.ini could not be written
+    // Why a map file was refused, after MapInvalid; %1 is the line, %2 the value or the system's reason.
+    MapCannotRead = 43,
+    MapTooLarge = 44,
+    MapNotText = 45,
+    MapTooFewLines = 46,
+    MapTooManyLines = 47,
+    MapBlankLine = 48,
+    MapNoEquals = 49,
+    MapNotANumber = 50,
+    MapOutOfRange = 51,
+    MapNoChanges = 52,        // in the question: the map holds the values the controller has
+    MapAllMatch = 53,         // in the notice: the read-back found every value of the map
+    MapDiffers = 54,          // in the notice: heads the list of parameters the read-back found different
 };
 } // namespace Caption
 

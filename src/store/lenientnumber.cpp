@@ -1,7 +1,8 @@
 #include "lenientnumber.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <limits>
 #include <string>
 
 namespace oe {
@@ -15,7 +16,7 @@ bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 constexpr int kMaxKeptDigits = 40;
 } // namespace
 
-double readLenientNumber(QStringView text)
+std::optional<double> readLeadingNumber(QStringView text)
 {
     std::string digits; // "[-]ddd.ddd" with at most kMaxKeptDigits digits
     long long extraExponent = 0;
@@ -50,14 +51,27 @@ double readLenientNumber(QStringView text)
         }
     }
     if (!sawDigit)
-        return 0.0;
+        return std::nullopt;
     if (digits.empty() || digits == "-" || digits == "." || digits == "-.")
-        return 0.0;
+        return 0.0; // only zeros
     if (extraExponent > 0) {
         digits.push_back('e');
         digits.append(std::to_string(extraExponent));
     }
-    return std::strtod(digits.c_str(), nullptr);
+    // from_chars, unlike strtod, ignores the C locale: an Italian desktop would otherwise stop
+    // reading "13.5" at the point.
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+        const double inf = std::numeric_limits<double>::infinity();
+        return digits.front() == '-' ? -inf : inf;
+    }
+    return value;
+}
+
+double readLenientNumber(QStringView text)
+{
+    return readLeadingNumber(text).value_or(0.0);
 }
 
 std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::int64_t max)
@@ -66,9 +80,15 @@ std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::i
         return std::nullopt;
     // The default floating-point rounding mode is to nearest, ties to even.
     const double rounded = std::nearbyint(value);
-    if (rounded < double(min) || rounded > double(max))
+    // double(INT64_MAX) is 2^63, one past the largest int64, so compare against the exact powers of
+    // two first and the bounds only once the value is known to convert.
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    if (rounded < -kTwoTo63 || rounded >= kTwoTo63)
         return std::nullopt;
-    return static_cast<std::int64_t>(rounded);
+    const auto whole = static_cast<std::int64_t>(rounded);
+    if (whole < min || whole > max)
+        return std::nullopt;
+    return whole;
 }
 
 std::optional<std::int64_t> readLenientInteger(QStringView text, std::int64_t min, std::int64_t max)

@@ -13,6 +13,10 @@ namespace oe {
 // with a number reads as 0.
 double readLenientNumber(QStringView text);
 
+// The same reading, but empty when the text does not begin with a number (after blanks), so a
+// caller can tell "abc" from "0".
+std::optional<double> readLeadingNumber(QStringView text);
+
 // Rounds to the nearest integer, halves to the even neighbour. Empty when the result lies outside
 // [min, max] (or is not finite).
 std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::int64_t max);

@@ -1,5 +1,6 @@
 #include "captiontable.h"
 #include "languagefile.h"
+#include "maptexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,7 +38,7 @@ QList<int> usedEntries()
     QList<int> entries;
     for (int i = 0; i <= 17; ++i)
         entries << i;
-    for (int i = 26; i <= 42; ++i)
+    for (int i = 26; i <= 54; ++i)
         entries << i;
     return entries;
 }
@@ -60,6 +61,8 @@ private slots:
     void badInput();
     void shippedFile_data();
     void shippedFile();
+    void mapErrorTexts_data();
+    void mapErrorTexts();
 };
 
 void TestLanguageFile::captionTableRange()
@@ -300,6 +303,41 @@ void TestLanguageFile::shippedFile()
     QVERIFY(table.text(Caption::RpmMultiplierFrame) != table.text(Caption::RpmMinFrame));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("OE Setup")));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("1.0.0")));
+}
+
+void TestLanguageFile::mapErrorTexts_data()
+{
+    QTest::addColumn<QString>("code"); // empty: no language loaded, the built-in texts
+    QTest::newRow("ITA") << QStringLiteral("ITA");
+    QTest::newRow("ENG") << QStringLiteral("ENG");
+    QTest::newRow("built-in") << QString();
+}
+
+// Every refusal must name its line and value: a translation that drops a placeholder hides
+// where the technician has to look.
+void TestLanguageFile::mapErrorTexts()
+{
+    QFETCH(QString, code);
+    CaptionTable table;
+    if (!code.isEmpty())
+        QVERIFY(loadLanguage(QStringLiteral(OE_SHIPPED_LANGUAGE_INI), code, table).ok);
+
+    using Kind = MapFileError::Kind;
+    const QList<Kind> withLine = {Kind::NotText, Kind::TooFewLines, Kind::BlankLine,
+                                  Kind::NoEquals, Kind::NotANumber, Kind::OutOfRange};
+    const QList<Kind> withDetail = {Kind::CannotRead, Kind::NotANumber, Kind::OutOfRange};
+    const QString detail = QStringLiteral("%1x"); // a value read from the file is never expanded
+    for (Kind kind : {Kind::CannotRead, Kind::TooLarge, Kind::NotText, Kind::TooFewLines,
+                      Kind::TooManyLines, Kind::BlankLine, Kind::NoEquals, Kind::NotANumber,
+                      Kind::OutOfRange}) {
+        QString text = mapErrorText({kind, 7, detail}, table);
+        const QString what = QStringLiteral("kind %1: %2").arg(int(kind)).arg(text);
+        QCOMPARE(text.contains(u'7'), withLine.contains(kind));
+        QVERIFY2(text.contains(detail) == withDetail.contains(kind), qPrintable(what));
+        QVERIFY2(!text.remove(detail).contains(u'%') && text.size() > 10, qPrintable(what));
+    }
+    for (int entry : {Caption::MapNoChanges, Caption::MapAllMatch, Caption::MapDiffers})
+        QVERIFY(!builtInMapCaption(entry).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLanguageFile)

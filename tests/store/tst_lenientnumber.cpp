@@ -1,6 +1,9 @@
+#include "clocaleguard.h"
 #include "lenientnumber.h"
 
 #include <QtTest>
+
+#include <optional>
 
 using namespace oe;
 
@@ -54,22 +57,31 @@ void TestLenientNumber::integers_data()
     QTest::addColumn<qint64>("max");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<qint64>("expected");
+    QTest::addColumn<QByteArray>("cLocale"); // empty: the locale the test starts in
     const qint64 i32min = INT32_MIN, i32max = INT32_MAX;
-    QTest::newRow("12.5 to even") << "12.5" << i32min << i32max << true << qint64(12);
-    QTest::newRow("13.5 to even") << "13.5" << i32min << i32max << true << qint64(14);
-    QTest::newRow("-2.5 to even") << "-2.5" << i32min << i32max << true << qint64(-2);
-    QTest::newRow("12.51 up") << "12.51" << i32min << i32max << true << qint64(13);
-    QTest::newRow("0.4 down") << "0.4" << i32min << i32max << true << qint64(0);
-    QTest::newRow("max fits") << "2147483647" << i32min << i32max << true << qint64(INT32_MAX);
-    QTest::newRow("max+1 fails") << "2147483648" << i32min << i32max << false << qint64(0);
-    QTest::newRow("max+0.5 rounds past") << "2147483647.5" << i32min << i32max << false << qint64(0);
-    QTest::newRow("min fits") << "-2147483648" << i32min << i32max << true << qint64(INT32_MIN);
-    QTest::newRow("entry 1000") << "1000" << qint64(0) << qint64(1000) << true << qint64(1000);
-    QTest::newRow("entry 1001") << "1001" << qint64(0) << qint64(1000) << false << qint64(0);
-    QTest::newRow("entry -001") << "-001" << qint64(0) << qint64(1000) << false << qint64(0);
-    QTest::newRow("entry 999.5") << "999.5" << qint64(0) << qint64(1000) << true << qint64(1000);
-    QTest::newRow("huge") << QString(400, u'9') << i32min << i32max << false << qint64(0);
-    QTest::newRow("junk is zero") << "x" << qint64(0) << qint64(1000) << true << qint64(0);
+    QTest::newRow("12.5 to even") << "12.5" << i32min << i32max << true << qint64(12) << QByteArray();
+    QTest::newRow("13.5 to even") << "13.5" << i32min << i32max << true << qint64(14) << QByteArray();
+    QTest::newRow("-2.5 to even") << "-2.5" << i32min << i32max << true << qint64(-2) << QByteArray();
+    QTest::newRow("12.51 up") << "12.51" << i32min << i32max << true << qint64(13) << QByteArray();
+    QTest::newRow("0.4 down") << "0.4" << i32min << i32max << true << qint64(0) << QByteArray();
+    QTest::newRow("max fits") << "2147483647" << i32min << i32max << true << qint64(INT32_MAX) << QByteArray();
+    QTest::newRow("max+1 fails") << "2147483648" << i32min << i32max << false << qint64(0) << QByteArray();
+    QTest::newRow("max+0.5 rounds past") << "2147483647.5" << i32min << i32max << false << qint64(0) << QByteArray();
+    QTest::newRow("min fits") << "-2147483648" << i32min << i32max << true << qint64(INT32_MIN) << QByteArray();
+    QTest::newRow("entry 1000") << "1000" << qint64(0) << qint64(1000) << true << qint64(1000) << QByteArray();
+    QTest::newRow("entry 1001") << "1001" << qint64(0) << qint64(1000) << false << qint64(0) << QByteArray();
+    QTest::newRow("entry -001") << "-001" << qint64(0) << qint64(1000) << false << qint64(0) << QByteArray();
+    QTest::newRow("entry 999.5") << "999.5" << qint64(0) << qint64(1000) << true << qint64(1000) << QByteArray();
+    QTest::newRow("huge") << QString(400, u'9') << i32min << i32max << false << qint64(0) << QByteArray();
+    QTest::newRow("junk is zero") << "x" << qint64(0) << qint64(1000) << true << qint64(0) << QByteArray();
+    // Under a comma-decimal C locale the C library would stop at the point and read 13.
+    QTest::newRow("13.5 Italian C locale") << "13.5" << i32min << i32max << true << qint64(14) << QByteArray(kItalianLocale);
+    QTest::newRow("12.5 Italian C locale") << "12.5" << i32min << i32max << true << qint64(12) << QByteArray(kItalianLocale);
+    // 2^63 and above: double(INT64_MAX) is 2^63 itself, so a careless bound check lets it through.
+    const qint64 i64min = INT64_MIN, i64max = INT64_MAX;
+    QTest::newRow("9.3e18 past int64") << "9300000000000000000" << i64min << i64max << false << qint64(0) << QByteArray();
+    QTest::newRow("2^63 past int64") << "9223372036854775808" << i64min << i64max << false << qint64(0) << QByteArray();
+    QTest::newRow("-2^63 fits int64") << "-9223372036854775808" << i64min << i64max << true << i64min << QByteArray();
 }
 
 void TestLenientNumber::integers()
@@ -79,6 +91,14 @@ void TestLenientNumber::integers()
     QFETCH(qint64, max);
     QFETCH(bool, ok);
     QFETCH(qint64, expected);
+    QFETCH(QByteArray, cLocale);
+    std::optional<CLocaleGuard> locale;
+    if (!cLocale.isEmpty()) {
+        locale.emplace(cLocale.constData());
+        if (!locale->ok())
+            QSKIP(kNoItalianLocale);
+        QCOMPARE(CLocaleGuard::decimalPoint(), ',');
+    }
     const auto value = readLenientInteger(text, min, max);
     QCOMPARE(value.has_value(), ok);
     if (ok)

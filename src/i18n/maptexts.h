@@ -1,0 +1,21 @@
+#pragma once
+
+#include "captiontable.h"
+#include "mapfile.h"
+
+#include <QString>
+
+namespace oe {
+
+// The caption entry that explains a map-file refusal of this kind.
+int mapErrorEntry(MapFileError::Kind kind);
+
+// English texts of the map-file entries (MapCannotRead to MapDiffers), for a language file that
+// lacks them; empty for any other entry.
+QString builtInMapCaption(int entry);
+
+// Why a map file was refused, from the table's entry with %1 replaced by the line and %2 by the
+// value or the system's reason; the built-in English text when the table has none.
+QString mapErrorText(const MapFileError &error, const CaptionTable &table);
+
+} // namespace oe

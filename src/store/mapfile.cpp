@@ -1,0 +1,133 @@
+#include "mapfile.h"
+
+#include "atomicfile.h"
+#include "lenientnumber.h"
+#include "textlines.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace oe {
+
+namespace {
+
+constexpr std::array<const char *, kMapValueCount> kKeys = {
+    "MinPumpCycles", "MaxPumpCycles", "RpmMin", "TinjMin",
+    "TinjMax", "MinLoadPumpPause", "MaxLoadPumpPause", "RpmMultiplier",
+};
+
+// Map files are ASCII. Any other byte means the user picked something that is not a map file
+// (an image, a program, a file full of NULs); tabs pass because blanks are skipped anyway.
+bool isTextChar(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u'\t' || (u >= 0x20 && u < 0x7f);
+}
+
+bool isBlankOnly(const QString &line)
+{
+    for (QChar c : line) {
+        if (c != u' ' && c != u'\t')
+            return false;
+    }
+    return true;
+}
+
+MapReadResult refused(MapFileError::Kind kind, int line, const QString &detail = QString())
+{
+    MapReadResult result;
+    result.error = {kind, line, detail};
+    return result;
+}
+
+} // namespace
+
+MapReadResult parseMap(QByteArrayView data)
+{
+    if (data.size() > kMapMaxFileSize)
+        return refused(MapFileError::Kind::TooLarge, 0);
+    // Some Windows editors start a UTF-8 file with a byte-order mark; it carries nothing for us.
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data = data.sliced(3);
+
+    // One line more than allowed is enough to see that there are too many.
+    const QStringList lines =
+        splitLines(QByteArray::fromRawData(data.data(), data.size()), kMapMaxLines + 1);
+
+    MapReadResult result;
+    // The extra lines 9 to 11 are checked like the first eight although their values are never
+    // used: a file with a broken tail is more likely a damaged or wrong file than a map with notes.
+    for (int i = 0; i < lines.size(); ++i) {
+        const int lineNumber = i + 1;
+        if (lineNumber > kMapMaxLines)
+            return refused(MapFileError::Kind::TooManyLines, lineNumber);
+        const QString &line = lines[i];
+        if (!std::all_of(line.cbegin(), line.cend(), isTextChar))
+            return refused(MapFileError::Kind::NotText, lineNumber);
+        if (isBlankOnly(line))
+            return refused(MapFileError::Kind::BlankLine, lineNumber);
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0)
+            return refused(MapFileError::Kind::NoEquals, lineNumber);
+        qsizetype end = line.indexOf(u'=', equals + 1);
+        if (end < 0)
+            end = line.size();
+        const QStringView value = QStringView(line).mid(equals + 1, end - equals - 1);
+        const std::optional<double> number = readLeadingNumber(value);
+        if (!number)
+            return refused(MapFileError::Kind::NotANumber, lineNumber, value.trimmed().toString());
+        const auto rounded = roundHalfEven(*number, kMapMinValue, kMapMaxValue);
+        if (!rounded)
+            return refused(MapFileError::Kind::OutOfRange, lineNumber, value.trimmed().toString());
+        if (i < kMapValueCount)
+            result.values[size_t(i)] = qint32(*rounded);
+    }
+    if (lines.size() < kMapValueCount)
+        return refused(MapFileError::Kind::TooFewLines, int(lines.size()));
+    result.ok = true;
+    return result;
+}
+
+MapReadResult readMapFile(const QString &path)
+{
+    // A pipe or a device is never a map file, and opening a pipe would wait for a writer. A folder
+    // is left to QFile, which refuses it with its own reason.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir())
+        return refused(MapFileError::Kind::CannotRead, 0, QStringLiteral("not a regular file"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refused(MapFileError::Kind::CannotRead, 0, file.errorString());
+    const QByteArray data = file.read(kMapMaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return refused(MapFileError::Kind::CannotRead, 0, file.errorString());
+    return parseMap(data);
+}
+
+QByteArray formatMap(const MapValues &values)
+{
+    QByteArray out;
+    for (int i = 0; i < kMapValueCount; ++i) {
+        out += kKeys[size_t(i)];
+        out += '=';
+        out += QByteArray::number(values[size_t(i)]);
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool writeMapFile(const QString &path, const MapValues &values, QString *error)
+{
+    return writeFileAtomically(path, formatMap(values), error);
+}
+
+QString mapFileKey(int index)
+{
+    if (index < 0 || index >= kMapValueCount)
+        return QString();
+    return QString::fromLatin1(kKeys[size_t(index)]);
+}
+
+} // namespace oe

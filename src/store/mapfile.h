@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <array>
+
+namespace oe {
+
+// A map file: eight lines "key=value", each ended by CR LF, in parameter-index order
+// (MinPumpCycles, MaxPumpCycles, RpmMin, TinjMin, TinjMax, MinLoadPumpPause, MaxLoadPumpPause,
+// RpmMultiplier). The values travel in that order, so this layer needs no parameter type.
+inline constexpr int kMapValueCount = 8;
+using MapValues = std::array<qint32, kMapValueCount>;
+
+// Hand-edited files may carry a few lines more; past this many the file is refused.
+inline constexpr int kMapMaxLines = 11;
+// A real map file is a few hundred bytes; past this the file is refused without reading it all.
+inline constexpr qsizetype kMapMaxFileSize = 64 * 1024;
+// Every value must fit the 16-bit field of a parameter write.
+inline constexpr qint32 kMapMinValue = 0;
+inline constexpr qint32 kMapMaxValue = 65535;
+
+struct MapFileError {
+    enum class Kind {
+        CannotRead,   // detail: the system's reason
+        TooLarge,     // the file is larger than kMapMaxFileSize
+        NotText,      // line: holds a control character (binary data, NUL bytes) or a non-ASCII byte
+        TooFewLines,  // line: how many lines were found
+        TooManyLines, // line: the first line past kMapMaxLines
+        BlankLine,    // line: empty or blanks only
+        NoEquals,     // line: has no "="
+        NotANumber,   // line, detail: the value text, which does not begin with a number
+        OutOfRange,   // line, detail: the value text, which rounds to outside 0 to 65535
+    };
+    Kind kind = Kind::CannotRead;
+    int line = 0;   // 1-based line the fault is on; 0 when it is about the whole file
+    QString detail; // the offending value text, or the system's reason for CannotRead
+
+    bool operator==(const MapFileError &) const = default;
+};
+
+struct MapReadResult {
+    bool ok = false;
+    MapValues values{};
+    MapFileError error{}; // meaningful only when !ok
+};
+
+// Checks the whole contents and takes the values by line position (the key text is never
+// compared). The first fault in reading order refuses the file.
+MapReadResult parseMap(QByteArrayView data);
+
+// Reads at most kMapMaxFileSize + 1 bytes of the file, then parseMap.
+MapReadResult readMapFile(const QString &path);
+
+// The exact bytes of a map file holding these values.
+QByteArray formatMap(const MapValues &values);
+
+// Replaces the file at path with formatMap(values), all or nothing.
+bool writeMapFile(const QString &path, const MapValues &values, QString *error);
+
+// The key of map line index + 1 ("MinPumpCycles" for 0); empty outside 0 to 7.
+QString mapFileKey(int index);
+
+} // namespace oe
