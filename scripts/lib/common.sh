@@ -34,7 +34,12 @@ ensure_locale() {
     echo "Could not generate locale $name; the tests that need it will be skipped" >&2
 }
 
-BUILD_PACKAGES=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev)
+# fp-utils: chmcmd compiles Help.chm. fonts-liberation2: the window's pictures in the manual are taken
+# offscreen at build time and need a font with Arial's metrics.
+BUILD_PACKAGES=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev fp-utils
+                fonts-liberation2)
+# libchm-bin: extract_chmLib reads Help.chm back in its test.
+TEST_PACKAGES=(libchm-bin)
 
 # Configures and builds (Release, ccache): the given targets, or everything.
 build_all() {

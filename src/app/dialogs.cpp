@@ -38,9 +38,14 @@ QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QS
     return QFileDialog::getSaveFileName(parent, QString(), folder, filter);
 }
 
-void QtDialogs::openDocument(const QString &path)
+HelpViewers QtDialogs::helpViewers()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return desktopHelpViewers();
+}
+
+void QtDialogs::openDocument(const QUrl &url)
+{
+    QDesktopServices::openUrl(url);
 }
 
 } // namespace oe

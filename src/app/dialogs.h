@@ -1,7 +1,10 @@
 #pragma once
 
+#include "helpdocument.h"
+
 #include <QString>
 
+class QUrl;
 class QWidget;
 
 namespace oe {
@@ -20,8 +23,10 @@ public:
     // File dialogs; an empty result means Cancel.
     virtual QString openFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
     virtual QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
+    // What the desktop can show the manual in (tests answer for a desktop of their choice).
+    virtual HelpViewers helpViewers() = 0;
     // Opens a document in the viewer the desktop associates with it; never waits for the viewer.
-    virtual void openDocument(const QString &path) = 0;
+    virtual void openDocument(const QUrl &url) = 0;
 };
 
 // The real dialogs: QMessageBox (text as text(), title as windowTitle()) and QFileDialog.
@@ -32,7 +37,8 @@ public:
     bool question(QWidget *parent, const QString &text, const QString &title) override;
     QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) override;
-    void openDocument(const QString &path) override;
+    HelpViewers helpViewers() override;
+    void openDocument(const QUrl &url) override;
 };
 
 } // namespace oe

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "dialogs.h"
+#include "helpdocument.h"
 #include "intervaltimer.h"
 #include "qtserialport.h"
 
@@ -449,9 +450,12 @@ void MainWindow::chooseLanguage(int index)
 void MainWindow::showInfo(int index)
 {
     if (index == 0) {
-        const QString help = QDir(m_programFolder).filePath(QStringLiteral("Help.chm"));
-        if (QFileInfo::exists(help))
-            dialogs().openDocument(help);
+        // Help.chm where the desktop can show it, else the HTML pages in the language in use; with
+        // neither there is nothing to open and nothing is said.
+        const QUrl url = helpDocumentUrl(m_programFolder, languageFromLine(m_configLines[1]),
+                                         dialogs().helpViewers());
+        if (!url.isEmpty())
+            dialogs().openDocument(url);
     } else if (index == 1) {
         dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
     }

@@ -3,6 +3,7 @@
 #include "dialogs.h"
 
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 
@@ -19,7 +20,8 @@ public:
     QList<bool> questionAnswers;   // taken in order; OK when the list runs out
     QStringList openAnswers;       // file names for the open dialog; Cancel when the list runs out
     QStringList saveAnswers;
-    QStringList openedDocuments;
+    QStringList openedDocuments;   // local paths
+    oe::HelpViewers viewers{false, true}; // a desktop that shows Help.chm
     QStringList fileDialogFolders;
     std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
 
@@ -44,7 +46,8 @@ public:
         fileDialogFolders.append(folder);
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
-    void openDocument(const QString &path) override { openedDocuments.append(path); }
+    oe::HelpViewers helpViewers() override { return viewers; }
+    void openDocument(const QUrl &url) override { openedDocuments.append(url.toLocalFile()); }
 
     QStringList texts() const
     {

@@ -1,0 +1,175 @@
+// Takes the pictures of the manual from the program itself, so they always show the window as it is:
+// for each language the idle window, then the window connected to the simulated controller, whole and
+// part by part. Runs offscreen at build time and drives the window only through its controls.
+//
+//   oe-helpshots <output folder> <Language.ini>
+
+#include "mainwindow.h"
+#include "portlink.h"
+#include "ptyserver.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr int kComPort = 3;
+// Each wait is bounded, so a broken build never hangs; a connect to the simulator takes about a second.
+constexpr int kPatienceMs = 8000;
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "oe-helpshots: %s\n", qPrintable(text));
+}
+
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitFor(const std::function<bool()> &done, int ms = kPatienceMs)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        spin(10);
+    }
+    return true;
+}
+
+bool save(const QPixmap &picture, const QDir &out, const QString &name)
+{
+    const QString path = out.filePath(name);
+    if (picture.isNull() || !picture.save(path, "PNG")) {
+        say(QStringLiteral("cannot write %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+// The frames of the right column, with the window's own margin around them.
+QRect parameterColumn(const oe::MainWindow &w)
+{
+    QRect area;
+    for (const QGroupBox *frame : {w.Frame7, w.Frame2, w.Frame3, w.Frame4, w.Frame6})
+        area = area.united(frame->geometry());
+    return area.adjusted(-4, -4, 4, 4);
+}
+
+bool shootLanguage(const QString &code, const QString &languageIni, const QDir &out)
+{
+    const QString suffix = code.toLower();
+    // Italian shots show the Italian decimal comma, as on an Italian PC.
+    QLocale::setDefault(code == QLatin1String("ITA") ? QLocale(QLocale::Italian, QLocale::Italy)
+                                                     : QLocale(QLocale::English, QLocale::UnitedKingdom));
+
+    QTemporaryDir folder;
+    if (!folder.isValid() || !QFile::copy(languageIni, folder.filePath(QStringLiteral("Language.ini")))) {
+        say(QStringLiteral("cannot prepare a program folder with %1").arg(languageIni));
+        return false;
+    }
+    QFile config(folder.filePath(QStringLiteral("config.ini")));
+    if (!config.open(QIODevice::WriteOnly)
+        || config.write(QStringLiteral("COM=%1\r\nLanguage=%2\r\n").arg(kComPort, 2, 10, QLatin1Char('0')).arg(code).toLatin1()) < 0) {
+        say(QStringLiteral("cannot write %1").arg(config.fileName()));
+        return false;
+    }
+    config.close();
+
+    oe::PtyServer controller;
+    QString why;
+    if (!controller.open(&why)
+        || !oe::createPortLink(oe::portLinkPath(folder.path(), kComPort), controller.slavePath(), &why)) {
+        say(QStringLiteral("no simulated controller: %1").arg(why));
+        return false;
+    }
+
+    oe::MainWindow window(folder.path());
+    window.show();
+    if (!waitFor([&] { return window.isVisible() && window.Frame1->isVisible(); })) {
+        say(QStringLiteral("the window did not show"));
+        return false;
+    }
+    spin(50);
+    if (!save(window.grab(), out, QStringLiteral("window-idle-%1.png").arg(suffix)))
+        return false;
+
+    // A message box would wait for a click nobody makes: close it and fail, saying what it said.
+    QString boxText;
+    QTimer boxCloser;
+    QObject::connect(&boxCloser, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxText = box->text();
+            box->reject();
+        }
+    });
+    boxCloser.start(50);
+
+    window.COMM_Combo->setCurrentIndex(kComPort - 1);
+    window.btnConnect->click();
+    const bool connected = waitFor([&] {
+        return !boxText.isEmpty() || (window.ResetCmd->isEnabled() && !window.RpmLabel->text().isEmpty());
+    });
+    if (!connected || !boxText.isEmpty()) {
+        say(QStringLiteral("no connection to the simulated controller on COM%1%2")
+                .arg(kComPort)
+                .arg(boxText.isEmpty() ? QString() : QStringLiteral(": ") + boxText));
+        return false;
+    }
+    spin(50);
+    const bool saved = save(window.grab(), out, QStringLiteral("window-connected-%1.png").arg(suffix))
+                       && save(window.Frame1->grab(), out, QStringLiteral("status-%1.png").arg(suffix))
+                       && save(window.Frame5->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
+                       && save(window.Frame8->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
+                       && save(window.centralWidget()->grab(parameterColumn(window)), out,
+                               QStringLiteral("parameters-%1.png").arg(suffix));
+    window.btnConnect->click(); // disconnect: the port is closed before the controller goes away
+    boxCloser.stop();
+    oe::removePortLink(oe::portLinkPath(folder.path(), kComPort), controller.slavePath());
+    return saved;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("OE Setup"));
+    const QStringList args = QApplication::arguments();
+    if (args.size() != 3) {
+        say(QStringLiteral("usage: oe-helpshots <output folder> <Language.ini>"));
+        return 2;
+    }
+    const QDir out(args[1]);
+    if (!out.mkpath(QStringLiteral("."))) {
+        say(QStringLiteral("cannot create %1").arg(args[1]));
+        return 1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString &code : {QStringLiteral("ITA"), QStringLiteral("ENG")}) {
+        if (!shootLanguage(code, args[2], out))
+            return 1;
+    }
+    say(QStringLiteral("pictures in %1 (%2 ms)").arg(out.absolutePath()).arg(clock.elapsed()));
+    return 0;
+}
