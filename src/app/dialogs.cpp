@@ -21,10 +21,11 @@ void QtDialogs::message(QWidget *parent, const QString &text, const QString &tit
     box.exec();
 }
 
-bool QtDialogs::question(QWidget *parent, const QString &text, const QString &title)
+bool QtDialogs::question(QWidget *parent, const QString &text, const QString &title, const QString &details)
 {
     QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text,
                     QMessageBox::Ok | QMessageBox::Cancel, parent);
+    box.setInformativeText(details);
     return box.exec() == QMessageBox::Ok;
 }
 

@@ -18,8 +18,9 @@ public:
 
     // A box with one OK button. An empty title shows the program's name.
     virtual void message(QWidget *parent, const QString &text, const QString &title) = 0;
-    // A box with OK and Cancel; true for OK.
-    virtual bool question(QWidget *parent, const QString &text, const QString &title) = 0;
+    // A box with OK and Cancel; true for OK. details, when given, is shown below the text.
+    virtual bool question(QWidget *parent, const QString &text, const QString &title,
+                          const QString &details = {}) = 0;
     // File dialogs; an empty result means Cancel.
     virtual QString openFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
     virtual QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
@@ -34,7 +35,8 @@ class QtDialogs : public Dialogs
 {
 public:
     void message(QWidget *parent, const QString &text, const QString &title) override;
-    bool question(QWidget *parent, const QString &text, const QString &title) override;
+    bool question(QWidget *parent, const QString &text, const QString &title,
+                  const QString &details = {}) override;
     QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) override;
     HelpViewers helpViewers() override;

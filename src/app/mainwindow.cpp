@@ -3,6 +3,7 @@
 #include "dialogs.h"
 #include "helpdocument.h"
 #include "intervaltimer.h"
+#include "maptexts.h"
 #include "qtserialport.h"
 
 #include <QAction>
@@ -331,7 +332,7 @@ QString builtInCaption(int entry)
     case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
     case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
     case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
-    default: return QString();
+    default: return builtInMapCaption(entry);
     }
 }
 

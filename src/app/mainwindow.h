@@ -96,6 +96,13 @@ private:
     void onSessionMessage(int textEntry, int titleEntry);
     void setParameterInput(bool enabled);
 
+    // Map files
+    void onLoadMapClicked();
+    void onSaveMapClicked();
+    void onMapLoaded(const MapLoadResult &result);
+    QString mapsFolder() const;
+    QString parameterCaption(ParameterIndex index) const;
+
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index);

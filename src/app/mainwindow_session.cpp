@@ -32,6 +32,9 @@ void MainWindow::bindSession()
     connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] { btnConnect->setFocus(); });
     connect(btnConnect, &QPushButton::clicked, this, &MainWindow::onConnectClicked);
     connect(ResetCmd, &QPushButton::clicked, this, &MainWindow::onResetClicked);
+    connect(cmdLoadMap, &QPushButton::clicked, this, &MainWindow::onLoadMapClicked);
+    connect(cmdSaveMap, &QPushButton::clicked, this, &MainWindow::onSaveMapClicked);
+    connect(m_session, &Session::mapLoaded, this, &MainWindow::onMapLoaded);
 }
 
 void MainWindow::onConnectClicked()

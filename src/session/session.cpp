@@ -152,11 +152,12 @@ bool Session::loadMap(const ParameterSet &values)
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
+    m_mapLoad = MapLoadResult{values, {}, {}};
     for (quint8 index = 0; index < kParameterCount; ++index)
         WriteParameter(index, values[ParameterIndex(index)]);
-    readAll([this, values] {
+    readAll([this] {
         setState(State::Connected);
-        emit mapLoaded(values, Parameters);
+        emit mapLoaded(m_mapLoad);
     });
     return true;
 }
@@ -187,6 +188,8 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
             const qint32 value = result.reply.value;
             const qint32 field = parameter == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
             Parameters[parameter] = field;
+            m_mapLoad.readBack[parameter] = value;
+            m_mapLoad.answered[index] = true;
             emit parameterRead(parameter, field);
         }
         if (then)

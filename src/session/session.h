@@ -13,6 +13,14 @@ namespace oe {
 
 class SerialPort;
 
+// What a map load sent and what the read-back found: the values as the controller reported them
+// (before the window caps anything), and which reads got an answer at all.
+struct MapLoadResult {
+    ParameterSet sent;
+    ParameterSet readBack;
+    std::array<bool, kParameterCount> answered{};
+};
+
 // The session with the controller, without any widget: the connection state, the parameters as the
 // window holds them, the live readings, and every exchange the window asks for: connect, disconnect,
 // the status poll, parameter writes, reset and map loads. Requests go through one RequestEngine, so
@@ -97,8 +105,8 @@ signals:
     void liveReadingsChanged();
     // A commit's write ended, confirmed or not (the message for "not" is raised before).
     void writeFinished(oe::ParameterIndex index, bool confirmed);
-    // A map load ended: the values sent and what the controller holds now.
-    void mapLoaded(const oe::ParameterSet &sent, const oe::ParameterSet &readBack);
+    // A map load ended with its read-back.
+    void mapLoaded(const oe::MapLoadResult &result);
     // A message for the user: a caption entry as text and one as title (kNoTitle for none). The
     // session waits for the handler to return before it goes on, so a modal box may be shown.
     void message(int textEntry, int titleEntry);
@@ -123,6 +131,8 @@ private:
     // Counts sessions: a step that comes back after waiting checks it to learn whether the session it
     // belongs to is still the one open.
     quint64 m_sessionId = 0;
+    // The raw values of the reads since the last map load started.
+    MapLoadResult m_mapLoad;
 };
 
 } // namespace oe

@@ -15,6 +15,7 @@ public:
         QString kind; // "message" or "question"
         QString text;
         QString title;
+        QString details; // a question's text below its main text
     };
     QList<Shown> shown;
     QList<bool> questionAnswers;   // taken in order; OK when the list runs out
@@ -24,16 +25,19 @@ public:
     oe::HelpViewers viewers{false, true}; // a desktop that shows Help.chm
     QStringList fileDialogFolders;
     std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
+    std::function<void()> onQuestion; // likewise inside a question
 
     void message(QWidget *, const QString &text, const QString &title) override
     {
-        shown.append({QStringLiteral("message"), text, title});
+        shown.append({QStringLiteral("message"), text, title, QString()});
         if (onMessage)
             onMessage();
     }
-    bool question(QWidget *, const QString &text, const QString &title) override
+    bool question(QWidget *, const QString &text, const QString &title, const QString &details) override
     {
-        shown.append({QStringLiteral("question"), text, title});
+        shown.append({QStringLiteral("question"), text, title, details});
+        if (onQuestion)
+            onQuestion();
         return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
     }
     QString openFileName(QWidget *, const QString &folder, const QString &) override

@@ -1,7 +1,9 @@
 // A line that goes away while connected, the reset with and without the controller's
-// acknowledgement, and closing the window during a wait, over a real pty.
+// acknowledgement, a map load (whole, and cut by a hang-up), and closing the window during a wait,
+// over a real pty.
 
 #include "e2erig.h"
+#include "mapfile.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -17,6 +19,8 @@ private slots:
     void resetAcknowledged();
     void resetNotAcknowledged();
     void closingDuringResetWaitEndsIt();
+    void mapLoad_data();
+    void mapLoad();
 };
 
 void TestE2eLostAndReset::hangUpWhileConnected()
@@ -134,6 +138,60 @@ void TestE2eLostAndReset::closingDuringResetWaitEndsIt()
     QTest::qWait(1200);
     QCOMPARE(rig.frames().size(), 1);
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+void TestE2eLostAndReset::mapLoad_data()
+{
+    QTest::addColumn<int>("hangUpAfter"); // 0: the line stays up
+    QTest::newRow("whole load") << 0;
+    QTest::newRow("line gone after five writes") << 5;
+}
+
+void TestE2eLostAndReset::mapLoad()
+{
+    QFETCH(int, hangUpAfter);
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    QVERIFY(rig.connect());
+    const MapValues file = {6, 30, 2500, 1000, 14, 300, 120, 150};
+    const QString path = rig.path("edited.map");
+    QVERIFY(writeFile(path, formatMap(file)));
+    rig.dialogs.openAnswers << path;
+    SimFaults faults;
+    faults.hangUpAfter = hangUpAfter;
+    rig.sim().setFaults(faults);
+    QVERIFY(rig.waitQuiet());
+    rig.sim().clearRequests();
+
+    rig.w().cmdLoadMap->click();
+    QVERIFY(rig.waitQuiet());
+
+    const QList<QByteArray> frames = rig.frames();
+    const int writes = hangUpAfter ? hangUpAfter : 8;
+    for (int i = 0; i < writes; ++i) {
+        QCOMPARE(frames[i].size(), 9);
+        QCOMPARE(int(frames[i][3]), i);
+        QCOMPARE(quint8(frames[i][4]) * 256 + quint8(frames[i][5]), file[size_t(i)]);
+    }
+    QCOMPARE(rig.dialogs.shown[0].kind, QString("question"));
+    QVERIFY(rig.dialogs.shown[0].details.contains(QStringLiteral("Tinj Max: ")));
+    if (hangUpAfter) {
+        QCOMPARE(frames.size(), hangUpAfter);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.shown.size(), 2, kPatienceMs);
+        QCOMPARE(rig.dialogs.shown[1].text, rig.entry(39)); // no notice: the load did not end
+        QCOMPARE(rig.idleViewProblem(), QString());
+        return;
+    }
+    QList<QByteArray> expected = readFrames();
+    QCOMPARE(rig.hex(frames.mid(8, 8)), rig.hex(expected));
+    for (int i = 0; i < 8; ++i) {
+        QCOMPARE(qint32(rig.sim().parameter(i)), file[size_t(i)]);
+        QCOMPARE(rig.w().session().Parameters[ParameterIndex(i)], file[size_t(i)]);
+    }
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+    QCOMPARE(rig.dialogs.shown[1].text, rig.entry(37) + "\n\n" + rig.entry(53));
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QVERIFY(rig.w().Timer_StatusRequest->enabled());
 }
 
 QTEST_MAIN(TestE2eLostAndReset)

@@ -1,0 +1,242 @@
+// Map files in the window: a load checks the whole file, shows what it changes, writes and reads back
+// and says what the controller now holds; a save writes the file whole or says why not.
+
+#include "mapfile.h"
+#include "testfiles.h"
+#include "windowrig.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace oe;
+
+namespace {
+const QByteArray kControllerMap = "MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=600\r\nTinjMin=1500\r\n"
+                                  "TinjMax=9000\r\nMinLoadPumpPause=160\r\nMaxLoadPumpPause=80\r\nRpmMultiplier=100\r\n";
+
+QList<int> codes(const QList<QByteArray> &frames)
+{
+    QList<int> out;
+    for (const QByteArray &frame : frames)
+        out.append(quint8(frame[2]));
+    return out;
+}
+
+const QList<int> kLoadCodes{2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1};
+} // namespace
+
+// A connected window with the poll held off, so the frames are the map's own.
+struct MapRig : Rig {
+    bool start()
+    {
+        if (!connect())
+            return false;
+        window->session().holdPoll(true);
+        port->clearWritten();
+        return true;
+    }
+    QString map(const QString &name, const QByteArray &content)
+    {
+        const QString path = dir.filePath(name);
+        writeFile(path, content);
+        return path;
+    }
+};
+
+class TestMaps : public QObject
+{
+    Q_OBJECT
+private slots:
+    void loadSendsWhatTheFileHolds_data();
+    void loadSendsWhatTheFileHolds();
+    void refusedFileSendsNothing_data();
+    void refusedFileSendsNothing();
+    void cancelSendsNothing_data();
+    void cancelSendsNothing();
+    void disconnectStopsLoad();
+    void save_data();
+    void save();
+};
+
+void TestMaps::loadSendsWhatTheFileHolds_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("clampTinjMax"); // the controller stores at least 50 there
+    QTest::addColumn<QString>("details");   // the question's list of changes; "" for entry 52
+    QTest::addColumn<QString>("verdict");   // after notice 37: "" for entry 53, else the differing line
+    QTest::newRow("identical") << kControllerMap << false << "" << "";
+    QTest::newRow("edited, keys ignored, lenient numbers")
+        << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1 4").replace("RpmMultiplier=100", "x=12.5")
+        << false << "Tinj Max: 9000 → 14\nMoltiplicatore RPM: 100% → 12%" << "";
+    QTest::newRow("controller clamps") << QByteArray(kControllerMap).replace("TinjMax=9000", "TinjMax=14") << true
+                                       << "Tinj Max: 9000 → 14" << "Tinj Max: 14 → 50";
+}
+
+void TestMaps::loadSendsWhatTheFileHolds()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, clampTinjMax);
+    QFETCH(QString, details);
+    QFETCH(QString, verdict);
+    MapRig rig;
+    QVERIFY(rig.start());
+    if (clampTinjMax) {
+        rig.port->setResponder([&rig](QByteArray request) {
+            if (request.size() == 9 && request[2] == 2 && request[3] == 4 && quint8(request[5]) < 50 && !request[4])
+                request[5] = 50;
+            return rig.controller.respond(request);
+        });
+    }
+    rig.dialogs.openAnswers << rig.map("edited.map", file);
+    rig.w().cmdLoadMap->click();
+    QVERIFY(!rig.w().cmdLoadMap->isEnabled()); // no input while the load runs
+    QVERIFY(rig.waitQuiet());
+
+    QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{QDir(rig.dir.path()).filePath("Maps")});
+    QVERIFY(QFileInfo(rig.dir.filePath("Maps")).isDir());
+    QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
+    QCOMPARE(rig.dialogs.shown.first().text, rig.entry(36));
+    QCOMPARE(rig.dialogs.shown.first().details, details.isEmpty() ? rig.entry(52) : details);
+    QCOMPARE(codes(rig.port->writtenBytes().mid(0, 8 + 2 * clampTinjMax + 8)),
+             clampTinjMax ? (QList<int>{2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1}) : kLoadCodes);
+    // The writes carry the file's values by line position, in index order.
+    QList<int> indices;
+    for (const QByteArray &frame : rig.port->writtenBytes())
+        indices.append(quint8(frame[3]));
+    QCOMPARE(indices.mid(0, 4), (QList<int>{0, 1, 2, 3}));
+    const MapReadResult expected = parseMap(file);
+    QVERIFY(expected.ok);
+    for (int i = 0; i < 8; ++i) {
+        if (!(clampTinjMax && i == 4))
+            QCOMPARE(rig.controller.params[size_t(i)], quint16(expected.values[size_t(i)]));
+        QCOMPARE(rig.w().session().Parameters[ParameterIndex(i)], qint32(rig.controller.params[size_t(i)]));
+    }
+    const QString notice = rig.dialogs.shown.last().text;
+    QCOMPARE(rig.dialogs.shown.last().title, rig.entry(27));
+    QCOMPARE(notice, rig.entry(37) + "\n\n" + (verdict.isEmpty() ? rig.entry(53) : rig.entry(54) + "\n" + verdict));
+    QCOMPARE(rig.dialogs.texts().count(rig.entry(29)), clampTinjMax ? 1 : 0);
+    QVERIFY(rig.w().cmdLoadMap->isEnabled());
+    QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
+}
+
+void TestMaps::refusedFileSendsNothing_data()
+{
+    QTest::addColumn<QByteArray>("file"); // "dir": a folder
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("seven lines") << QByteArray(kControllerMap).replace("RpmMultiplier=100\r\n", "")
+                                 << "Il file ha troppo poche righe: 7 invece di 8.";
+    QTest::newRow("blank line after the eighth") << kControllerMap + "\r\n" << "La riga 9 è vuota.";
+    QTest::newRow("not a number") << QByteArray(kControllerMap).replace("=600", "=abc")
+                                  << "Riga 3: il valore 'abc' non è un numero.";
+    QTest::newRow("too large for the frame") << QByteArray(kControllerMap).replace("=1500", "=70000")
+                                             << "Riga 4: il valore 70000 è fuori dall'intervallo da 0 a 65535.";
+    QTest::newRow("a folder") << QByteArray("dir") << "Impossibile leggere il file";
+}
+
+void TestMaps::refusedFileSendsNothing()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+    MapRig rig;
+    QVERIFY(rig.start());
+    QString path = rig.dir.filePath("bad.map");
+    if (file == "dir")
+        QVERIFY(QDir().mkdir(path));
+    else
+        rig.map("bad.map", file);
+    rig.dialogs.openAnswers << path;
+    rig.w().cmdLoadMap->click();
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+    QVERIFY2(rig.dialogs.shown[0].text.startsWith(rig.entry(40) + "\n" + reason), qPrintable(rig.dialogs.shown[0].text));
+    QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    QTest::qWait(100);
+    QCOMPARE(rig.port->written().size(), 0);
+    QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
+}
+
+void TestMaps::cancelSendsNothing_data()
+{
+    QTest::addColumn<bool>("atQuestion");
+    QTest::newRow("open dialog") << false;
+    QTest::newRow("question") << true;
+}
+
+void TestMaps::cancelSendsNothing()
+{
+    QFETCH(bool, atQuestion);
+    MapRig rig;
+    QVERIFY(rig.start());
+    bool pollQuietMeanwhile = false;
+    rig.dialogs.onQuestion = [&] { pollQuietMeanwhile = !rig.timer("Timer_StatusRequest")->enabled(); };
+    if (atQuestion) {
+        rig.dialogs.openAnswers << rig.map("m.map", kControllerMap);
+        rig.dialogs.questionAnswers << false;
+    }
+    rig.w().session().holdPoll(false);
+    rig.w().cmdLoadMap->click();
+    QCOMPARE(pollQuietMeanwhile, atQuestion);
+    QTest::qWait(100);
+    QCOMPARE(rig.port->written().size(), 0);
+    QCOMPARE(rig.dialogs.shown.size(), atQuestion ? 1 : 0);
+    QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
+}
+
+// A disconnect in the middle of a load: nothing more goes out, no notice, the idle view.
+void TestMaps::disconnectStopsLoad()
+{
+    MapRig rig;
+    QVERIFY(rig.start());
+    rig.port->setReplyDelay(std::chrono::milliseconds(50));
+    rig.dialogs.openAnswers << rig.map("m.map", QByteArray(kControllerMap).replace("=600", "=700"));
+    rig.w().cmdLoadMap->click();
+    QTRY_VERIFY(rig.port->written().size() >= 4);
+    rig.w().btnConnect->click();
+    const auto sent = rig.port->written().size();
+    QVERIFY(rig.waitQuiet());
+    QTest::qWait(300);
+    QCOMPARE(rig.port->written().size(), sent);
+    QCOMPARE(rig.port->writesWhileClosed(), 0);
+    QCOMPARE(rig.dialogs.shown.size(), 1); // the question only
+    QVERIFY(!rig.w().cmdLoadMap->isEnabled());
+    QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
+}
+
+void TestMaps::save_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("written"); // "": the save fails
+    QTest::newRow("extension added") << "mine" << "mine.map";
+    QTest::newRow("own extension kept") << "mine.txt" << "mine.txt";
+    QTest::newRow("a folder in the way") << "taken.map" << "";
+}
+
+void TestMaps::save()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, written);
+    MapRig rig;
+    rig.controller.params[3] = 1234;
+    QVERIFY(rig.start());
+    const QString maps = rig.dir.filePath("Maps");
+    QDir().mkpath(maps + "/taken.map");
+    rig.dialogs.saveAnswers << maps + "/" + name;
+    rig.w().cmdSaveMap->click();
+    QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
+    QCOMPARE(rig.port->written().size(), 0);
+    if (written.isEmpty()) {
+        QCOMPARE(rig.dialogs.shown.size(), 1);
+        QVERIFY(rig.dialogs.shown[0].text.startsWith(rig.entry(41) + "\n"));
+        QVERIFY(rig.dialogs.shown[0].text.size() > rig.entry(41).size() + 1); // with the reason
+        QVERIFY(QFileInfo(maps + "/taken.map").isDir());
+    } else {
+        QVERIFY(rig.dialogs.shown.isEmpty());
+        QCOMPARE(readFile(maps + "/" + written), QByteArray(kControllerMap).replace("=1500", "=1234"));
+    }
+    QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
+}
+
+QTEST_MAIN(TestMaps)
+#include "tst_maps.moc"
