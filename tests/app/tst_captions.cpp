@@ -32,6 +32,7 @@ private slots:
     void brokenLanguageFileAtStartUp_data();
     void brokenLanguageFileAtStartUp();
     void missingSectionFallsBackToOtherLanguage();
+    void sectionBrokenPartWayIsNotMixedIn();
     void menuWithBrokenLanguageKeepsChoice();
     void menuWhenConfigCannotBeWritten();
     void aboutAndHelp();
@@ -143,6 +144,24 @@ void TestCaptions::missingSectionFallsBackToOtherLanguage()
     QCOMPARE(window.cmdLoadMap->text(), QString("Carica"));
     QCOMPARE(window.cmdSaveMap->text(), QString("Salva Mappa")); // not in the file: kept
     QCOMPARE(window.ConfigLines()[1], QString("Language=ENG")); // the choice itself is not rewritten
+}
+
+// A section that breaks after some of its items is not used at all: the other language comes in whole,
+// with no Italian caption left among the English ones.
+void TestCaptions::sectionBrokenPartWayIsNotMixedIn()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("config.ini"), "COM=01\r\nLanguage=ITA\r\n");
+    writeFile(dir.filePath("Language.ini"), "[ITA]\r\n0005 CONNETTI\r\n0032 Carica\r\n1001 x\r\n[END LANGUAGE]\r\n"
+                                            "[ENG]\r\n0005 CONNECT\r\n0033 Save\r\n[END LANGUAGE]\r\n");
+    MainWindow window(dir.path());
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
+    QCoreApplication::processEvents();
+    QVERIFY(dialogs.shown.isEmpty());
+    QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
+    QCOMPARE(window.cmdSaveMap->text(), QString("Save"));
+    QCOMPARE(window.cmdLoadMap->text(), QString("Carica Mappa")); // the design-time caption, not the broken section's
 }
 
 void TestCaptions::menuWithBrokenLanguageKeepsChoice()
