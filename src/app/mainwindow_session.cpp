@@ -83,11 +83,13 @@ void MainWindow::onSessionState(Session::State state)
 }
 
 // The sliders, the map buttons and RESET take input only while the session is connected and no
-// sequence runs: a slider whose value was never read must never write its idle lower bound.
+// sequence runs, and a slider only once its value was read: one never read must never write its idle
+// lower bound.
 void MainWindow::setParameterInput(bool enabled)
 {
     for (int i = 0; i < kParameterCount; ++i)
-        m_sliders[size_t(i)]->setEnabled(enabled && !m_commitPending[size_t(i)]);
+        m_sliders[size_t(i)]->setEnabled(enabled && !m_commitPending[size_t(i)]
+                                          && m_session->parameterKnown(ParameterIndex(i)));
     cmdLoadMap->setEnabled(enabled);
     cmdSaveMap->setEnabled(enabled);
     ResetCmd->setEnabled(enabled);
@@ -127,7 +129,7 @@ void MainWindow::onWriteFinished(ParameterIndex index, bool)
 {
     m_commitPending[size_t(index)] = false;
     if (m_session->state() == Session::State::Connected)
-        sliderFor(index)->setEnabled(true);
+        sliderFor(index)->setEnabled(m_session->parameterKnown(index));
 }
 
 void MainWindow::onSessionMessage(int textEntry, int titleEntry)

@@ -90,6 +90,7 @@ void Session::endSession()
     ++m_sessionId;
     m_connected = false;
     m_pollHeld = false;
+    m_known.fill(false);
     m_statusTimer->setEnabled(false);
     m_engine->close();
     setState(State::Idle);
@@ -188,6 +189,7 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
             const qint32 value = result.reply.value;
             const qint32 field = parameter == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
             Parameters[parameter] = field;
+            m_known[index] = true;
             m_mapLoad.readBack[parameter] = value;
             m_mapLoad.answered[index] = true;
             emit parameterRead(parameter, field);

@@ -61,6 +61,10 @@ public:
     RequestEngine *engine() const { return m_engine; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
+    // Whether the controller has told this session the parameter's value. A slider whose value was
+    // never read stays out of reach: a release would write whatever it happens to show.
+    bool parameterKnown(ParameterIndex index) const { return m_known[size_t(index)]; }
+
     // The parameters as last read, previewed or committed, and the live readings of the last status
     // reply. They keep their values when the session ends.
     ParameterSet Parameters;
@@ -131,6 +135,7 @@ private:
     // Counts sessions: a step that comes back after waiting checks it to learn whether the session it
     // belongs to is still the one open.
     quint64 m_sessionId = 0;
+    std::array<bool, kParameterCount> m_known{};
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
 };

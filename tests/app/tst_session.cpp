@@ -37,6 +37,7 @@ private slots:
     void unwritableConfigDoesNotFailConnect();
     void lostPortWhileConnected();
     void lostPortDuringConnectReads();
+    void unreadParameterStaysOutOfReach();
     void resetAcknowledged();
     void resetNotAcknowledged();
     void statusReplyShown_data();
@@ -228,6 +229,29 @@ void TestSession::lostPortDuringConnectReads()
     QVERIFY(!rig.w().cmdLoadMap->isEnabled());
     QVERIFY(!rig.w().ResetCmd->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
+}
+
+// A read that never got its answer leaves its slider disabled: showing the idle lower bound, a
+// release would write it. A later read (here the reset's) brings it in.
+void TestSession::unreadParameterStaysOutOfReach()
+{
+    Rig rig;
+    bool answerRead4 = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (request[2] == 1 && request[3] == 4 && !answerRead4)
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.connect());
+    QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
+    QVERIFY(rig.w().TinjMaxLabel->text().isEmpty());
+    QVERIFY(rig.w().TinjMinSlider->isEnabled());
+    QVERIFY(rig.w().ResetCmd->isEnabled());
+    answerRead4 = true;
+    rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.w().TinjMaxSlider->isEnabled());
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
 }
 
 void TestSession::resetAcknowledged()
