@@ -3,9 +3,9 @@
 #include "fakecontroller.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "sessionwait.h"
 #include "scripteddialogs.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -46,16 +46,7 @@ struct Rig {
     // Waits until no sequence runs and nothing is on the wire or queued.
     bool waitQuiet(int limitMs = 15000)
     {
-        const Session &s = window->session();
-        auto quiet = [&s] {
-            return s.state() != Session::State::Connecting && s.state() != Session::State::Busy
-                   && !s.engine()->busy();
-        };
-        QElapsedTimer clock;
-        clock.start();
-        while (!quiet() && clock.elapsed() < limitMs)
-            QTest::qWait(5);
-        return quiet();
+        return waitSessionQuiet(window->session(), limitMs);
     }
     IntervalTimer *timer(const char *name) { return window->findChild<IntervalTimer *>(name); }
 };

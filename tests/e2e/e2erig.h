@@ -6,12 +6,12 @@
 
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "sessionwait.h"
 #include "scripteddialogs.h"
 #include "simfixture.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -138,16 +138,7 @@ struct Rig {
     // Waits until no sequence runs and nothing is on the wire or queued.
     bool waitQuiet(int limitMs = 20000)
     {
-        const oe::Session &s = w().session();
-        auto quiet = [&s] {
-            return s.state() != oe::Session::State::Connecting && s.state() != oe::Session::State::Busy
-                   && !s.engine()->busy();
-        };
-        QElapsedTimer clock;
-        clock.start();
-        while (!quiet() && clock.elapsed() < limitMs)
-            QTest::qWait(5);
-        return quiet();
+        return waitSessionQuiet(w().session(), limitMs);
     }
 
     QList<QSlider *> sliders()

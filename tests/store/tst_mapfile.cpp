@@ -1,9 +1,9 @@
 #include "clocaleguard.h"
 #include "mapfile.h"
+#include "tinydisk.h"
 
 #include <QtTest>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace oe;
@@ -239,17 +239,14 @@ void TestMapFile::oddFiles()
 // A save that fails midway (disk full) must leave the old map whole and no temporary file behind.
 void TestMapFile::failedSaveKeepsOldFile()
 {
-    QTemporaryDir dir;
-    const QString mountPoint = dir.filePath("tiny");
-    QVERIFY(QDir().mkpath(mountPoint));
-    if (::mount("tmpfs", mountPoint.toLocal8Bit().constData(), "tmpfs", 0, "size=16k") != 0)
+    TinyDisk disk;
+    if (!disk.ready())
         QSKIP("cannot mount a small tmpfs here (needs root)");
-    const auto unmount = qScopeGuard([&] { ::umount(mountPoint.toLocal8Bit().constData()); });
 
-    const QString path = mountPoint + "/saved.map";
+    const QString path = disk.filePath("saved.map");
     const MapValues old = {1, 2, 3, 4, 5, 6, 7, 8};
     QVERIFY(writeMapFile(path, old, nullptr));
-    QFile filler(mountPoint + "/filler");
+    QFile filler(disk.filePath("filler"));
     QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
     const QByteArray block(1024, 'f');
     while (filler.write(block) == block.size()) {
@@ -262,7 +259,7 @@ void TestMapFile::failedSaveKeepsOldFile()
     const MapReadResult read = readMapFile(path);
     QVERIFY(read.ok);
     QCOMPARE(read.values, old);
-    QCOMPARE(QDir(mountPoint).entryList(QDir::Files), (QStringList{"filler", "saved.map"}));
+    QCOMPARE(QDir(disk.filePath("")).entryList(QDir::Files), (QStringList{"filler", "saved.map"}));
 }
 
 QTEST_APPLESS_MAIN(TestMapFile)

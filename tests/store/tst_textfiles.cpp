@@ -1,10 +1,10 @@
 #include "atomicfile.h"
 #include "configfile.h"
 #include "textlines.h"
+#include "tinydisk.h"
 
 #include <QtTest>
 
-#include <sys/mount.h>
 
 using namespace oe;
 
@@ -135,14 +135,11 @@ void TestTextFiles::portLines()
 // A write that fails midway (disk full) must leave the old file whole.
 void TestTextFiles::failedWriteKeepsOldFile()
 {
-    QTemporaryDir dir;
-    const QString mountPoint = dir.filePath("tiny");
-    QVERIFY(QDir().mkpath(mountPoint));
-    if (::mount("tmpfs", mountPoint.toLocal8Bit().constData(), "tmpfs", 0, "size=16k") != 0)
+    TinyDisk disk;
+    if (!disk.ready())
         QSKIP("cannot mount a small tmpfs here (needs root)");
-    const auto unmount = qScopeGuard([&] { ::umount(mountPoint.toLocal8Bit().constData()); });
 
-    const QString path = mountPoint + "/config.ini";
+    const QString path = disk.filePath("config.ini");
     QVERIFY(writeConfigFile(path, {"COM=04", "Language=ITA"}, nullptr));
     QString error;
     const QString hugeLine(64 * 1024, u'x');
@@ -151,7 +148,7 @@ void TestTextFiles::failedWriteKeepsOldFile()
     const ConfigReadResult read = readConfigFile(path);
     QCOMPARE(read.lines[0], QString("COM=04"));
     QCOMPARE(read.lines[1], QString("Language=ITA"));
-    QCOMPARE(QDir(mountPoint).entryList(QDir::Files), QStringList{"config.ini"});
+    QCOMPARE(QDir(disk.filePath("")).entryList(QDir::Files), QStringList{"config.ini"});
 }
 
 QTEST_APPLESS_MAIN(TestTextFiles)
