@@ -66,9 +66,16 @@ std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::i
         return std::nullopt;
     // The default floating-point rounding mode is to nearest, ties to even.
     const double rounded = std::nearbyint(value);
-    if (rounded < double(min) || rounded > double(max))
+    // Only a value inside the 64-bit range may be converted; 2^63 itself is outside it, though
+    // double(INT64_MAX) rounds up to it.
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    if (rounded < -kTwoTo63 || rounded >= kTwoTo63)
         return std::nullopt;
-    return static_cast<std::int64_t>(rounded);
+    // Compared as integers: a bound above 2^53 may lie between two doubles.
+    const auto integer = static_cast<std::int64_t>(rounded);
+    if (integer < min || integer > max)
+        return std::nullopt;
+    return integer;
 }
 
 std::optional<std::int64_t> readLenientInteger(QStringView text, std::int64_t min, std::int64_t max)

@@ -70,6 +70,14 @@ void TestLenientNumber::integers_data()
     QTest::newRow("entry 999.5") << "999.5" << qint64(0) << qint64(1000) << true << qint64(1000);
     QTest::newRow("huge") << QString(400, u'9') << i32min << i32max << false << qint64(0);
     QTest::newRow("junk is zero") << "x" << qint64(0) << qint64(1000) << true << qint64(0);
+    // The text of INT64_MAX reads as 2^63, which no 64-bit integer holds (a fuzzing find).
+    QTest::newRow("int64 max reads past the range") << "9223372036854775807" << qint64(INT64_MIN)
+                                                    << qint64(INT64_MAX) << false << qint64(0);
+    QTest::newRow("int64 min fits") << "-9223372036854775808" << qint64(INT64_MIN) << qint64(INT64_MAX)
+                                    << true << qint64(INT64_MIN);
+    // A bound no double holds: 2^54+3 as a double is 2^54+4, which must still count as above it.
+    QTest::newRow("bound between doubles") << "18014398509481987" << qint64(0) << qint64(18014398509481987)
+                                           << false << qint64(0);
 }
 
 void TestLenientNumber::integers()
