@@ -3,6 +3,9 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD_DIR=${OE_BUILD_DIR:-$ROOT/build}
+# The instrumented builds sit beside the plain one, each in its own folder.
+SANITIZE_DIR=$BUILD_DIR-asan
+FUZZ_DIR=$BUILD_DIR-fuzz
 
 # Installs the Debian packages that are not installed yet (non-interactive; needs root or sudo).
 ensure_packages() {
@@ -40,13 +43,36 @@ BUILD_PACKAGES=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-qpa-pl
                 fonts-liberation2)
 # libchm-bin: extract_chmLib reads Help.chm back in its test.
 TEST_PACKAGES=(libchm-bin)
+# The sanitizer build and the fuzz targets: clang with libFuzzer, and llvm-symbolizer for readable
+# reports from either compiler's sanitizers.
+SANITIZER_PACKAGES=(clang libclang-rt-14-dev llvm-14)
+export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 
-# Configures and builds (Release, ccache): the given targets, or everything.
-build_all() {
+# Configures and builds one folder with ccache: configure_and_build DIR [cmake options...] [-- targets...]
+configure_and_build() {
+  local dir=$1
+  shift
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  [ $# -gt 0 ] && targets=(--target "$@")
   export CCACHE_BASEDIR="$ROOT"
   export CCACHE_NOHASHDIR=1
-  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  local targets=()
-  [ $# -gt 0 ] && targets=(--target "$@")
-  cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}"
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "${options[@]}" >/dev/null
+  cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
+}
+
+# The plain build (Release): the given targets, or everything.
+build_all() {
+  configure_and_build "$BUILD_DIR" -- "$@"
+}
+
+# Everything, tests included, under AddressSanitizer + UndefinedBehaviorSanitizer.
+build_sanitized() {
+  configure_and_build "$SANITIZE_DIR" -DOE_SANITIZE=ON
+}
+
+# The libFuzzer targets (clang; they carry the same sanitizers).
+build_fuzzers() {
+  configure_and_build "$FUZZ_DIR" -DCMAKE_CXX_COMPILER=clang++ -DOE_BUILD_FUZZ=ON -DOE_BUILD_TESTS=OFF -- fuzz_all
 }

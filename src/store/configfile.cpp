@@ -27,8 +27,13 @@ ConfigReadResult readConfigFile(const QString &path)
         result.error = QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString());
         return result;
     }
-    const QByteArray data = file.read(kMaxConfigRead);
-    const QStringList lines = splitLines(data, 2);
+    return parseConfig(file.read(kMaxConfigRead));
+}
+
+ConfigReadResult parseConfig(const QByteArray &contents)
+{
+    ConfigReadResult result;
+    const QStringList lines = splitLines(contents, 2);
     for (int i = 0; i < lines.size(); ++i)
         result.lines[size_t(i)] = lines[i];
     result.linesRead = int(lines.size());

@@ -17,6 +17,9 @@ struct ConfigReadResult {
 
 ConfigReadResult readConfigFile(const QString &path);
 
+// The same over the file's contents already in memory.
+ConfigReadResult parseConfig(const QByteArray &contents);
+
 // Writes both lines, each ended by CR LF, replacing the whole file atomically.
 bool writeConfigFile(const QString &path, const ConfigLineArray &lines, QString *error);
 

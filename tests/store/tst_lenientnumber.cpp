@@ -82,6 +82,12 @@ void TestLenientNumber::integers_data()
     QTest::newRow("9.3e18 past int64") << "9300000000000000000" << i64min << i64max << false << qint64(0) << QByteArray();
     QTest::newRow("2^63 past int64") << "9223372036854775808" << i64min << i64max << false << qint64(0) << QByteArray();
     QTest::newRow("-2^63 fits int64") << "-9223372036854775808" << i64min << i64max << true << i64min << QByteArray();
+    // The text of INT64_MAX reads as 2^63, which no 64-bit integer holds (a fuzzing find).
+    QTest::newRow("int64 max reads past the range") << "9223372036854775807" << i64min << i64max << false
+                                                    << qint64(0) << QByteArray();
+    // A bound no double holds: 2^54+3 as a double is 2^54+4, which must still count as above it.
+    QTest::newRow("bound between doubles") << "18014398509481987" << qint64(0) << qint64(18014398509481987)
+                                           << false << qint64(0) << QByteArray();
 }
 
 void TestLenientNumber::integers()
