@@ -1,0 +1,41 @@
+// Map files as anyone may have edited them: a file is either refused with a fault that names a real
+// line, or read into eight values that fit a parameter write. What we write back reads back the same.
+
+#include "fuzzcheck.h"
+#include "mapfile.h"
+#include "textlines.h"
+
+using namespace oe;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray contents(reinterpret_cast<const char *>(data), qsizetype(size));
+    const MapReadResult map = parseMap(contents);
+
+    if (!map.ok) {
+        using Kind = MapFileError::Kind;
+        const MapFileError &e = map.error;
+        FUZZ_CHECK(e.kind != Kind::CannotRead); // only a file on disk can fail to read
+        FUZZ_CHECK((e.kind == Kind::TooLarge) == (contents.size() > kMapMaxFileSize));
+        if (e.kind == Kind::TooManyLines)
+            FUZZ_CHECK(e.line == kMapMaxLines + 1);
+        else if (e.kind == Kind::TooFewLines)
+            FUZZ_CHECK(e.line >= 0 && e.line < kMapValueCount);
+        else if (e.kind != Kind::TooLarge)
+            FUZZ_CHECK(e.line >= 1 && e.line <= kMapMaxLines);
+        return 0;
+    }
+
+    // Accepted: a text file of eight to eleven lines whose values all fit the frame.
+    FUZZ_CHECK(contents.size() <= kMapMaxFileSize);
+    const qsizetype lines = splitLines(contents).size();
+    FUZZ_CHECK(lines >= kMapValueCount && lines <= kMapMaxLines);
+    for (qint32 value : map.values)
+        FUZZ_CHECK(value >= kMapMinValue && value <= kMapMaxValue);
+
+    const QByteArray written = formatMap(map.values);
+    const MapReadResult again = parseMap(written);
+    FUZZ_CHECK(again.ok && again.values == map.values);
+    FUZZ_CHECK(formatMap(again.values) == written);
+    return 0;
+}
