@@ -5,8 +5,9 @@ option(OE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" 
 option(OE_BUILD_FUZZ "Build the libFuzzer targets in fuzz/ (needs clang++)" OFF)
 
 set(OE_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-# -O1 keeps the instrumented code fast enough for the timed tests and compiles twice as fast as -O2 -g;
-# -g1 is enough for file and line in the reports. Coming after the build type's flags, these win.
+# For the suite: -O1 keeps the instrumented code fast enough and compiles twice as fast as -O2 -g; -g1
+# is enough for file and line in the reports. Coming after the build type's flags, these win. The few
+# fuzz files take -O2: there every execution per second counts.
 set(OE_SANITIZER_OPT -O1 -g1)
 
 if(OE_BUILD_FUZZ)
@@ -27,4 +28,4 @@ endif()
 set(OE_SANITIZER_ENV
   "ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1:check_initialization_order=1"
   "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
-  "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/../tests/lsan.supp:print_suppressions=0")
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
