@@ -106,7 +106,12 @@ int main(int argc, char *argv[])
         QStringLiteral("Start with the engine stopped (engine speed 0)."));
     const QCommandLineOption firmwareOption(QStringLiteral("firmware"),
         QStringLiteral("Firmware version to report (default 1.3.7)."), QStringLiteral("A.B.C"));
-    parser.addOptions({portOption, folderOption, faultOption, verboseOption, engineOffOption, firmwareOption});
+    const QCommandLineOption paceOption(QStringLiteral("pace"),
+        QStringLiteral("Pace the line like a wire at BAUD, 8N1 (e.g. 9600: 1.042 ms a byte): replies go out "
+                       "byte by byte and requests are taken in no faster. Default: bytes pass at once."),
+        QStringLiteral("BAUD"));
+    parser.addOptions({portOption, folderOption, faultOption, verboseOption, engineOffOption, firmwareOption,
+                       paceOption});
     parser.process(app);
 
     const auto usageError = [](const QString &why) {
@@ -156,6 +161,16 @@ int main(int argc, char *argv[])
         sim.setVersion(version);
     }
 
+    if (parser.isSet(paceOption)) {
+        bool ok = false;
+        const int baud = parser.value(paceOption).toInt(&ok);
+        if (!ok || baud < PtyServer::kMinPaceBaud || baud > PtyServer::kMaxPaceBaud)
+            return usageError(QStringLiteral("--pace wants a baud rate from %1 to %2, not \"%3\"")
+                                  .arg(PtyServer::kMinPaceBaud).arg(PtyServer::kMaxPaceBaud)
+                                  .arg(parser.value(paceOption)));
+        server.setPace(baud);
+    }
+
     const QString linkPath = portLinkPath(folder, comPort);
     QString linkedTarget;
     const auto bringUp = [&]() {
@@ -177,6 +192,8 @@ int main(int argc, char *argv[])
         return 1;
     out() << "oe-sim: firmware " << sim.version()[0] << '.' << sim.version()[1] << '.' << sim.version()[2]
           << ", engine " << (sim.engineRunning() ? "running" : "stopped") << ", faults " << faults.describe()
+          << ", line " << (server.pace() > 0 ? QStringLiteral("paced at %1 baud").arg(server.pace())
+                                              : QStringLiteral("unpaced"))
           << Qt::endl;
 
     if (parser.isSet(verboseOption)) {

@@ -3,8 +3,10 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -15,8 +17,34 @@ namespace oe {
 
 PtyServer::PtyServer(QObject *parent)
     : QObject(parent)
+    , m_paceTimer(new QTimer(this))
 {
     m_clock.start();
+    m_paceTimer->setSingleShot(true);
+    m_paceTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_paceTimer, &QTimer::timeout, this, &PtyServer::pacedTick);
+}
+
+void PtyServer::setPace(int baud)
+{
+    baud = baud <= 0 ? 0 : std::clamp(baud, kMinPaceBaud, kMaxPaceBaud);
+    if (baud == m_paceBaud)
+        return;
+    m_paceBaud = baud;
+    // Ten bits a byte on the wire: start bit, eight data bits, stop bit.
+    m_byteNs = baud > 0 ? 10 * 1'000'000'000LL / baud : 0;
+    if (baud > 0)
+        return;
+    // Unpaced from now on: what is still on its way goes through at once.
+    m_paceTimer->stop();
+    QList<QByteArray> replies = std::exchange(m_txReplies, {});
+    if (!replies.isEmpty())
+        replies.first().remove(0, std::exchange(m_txSentOfFirst, 0));
+    for (const QByteArray &reply : replies)
+        writeNow(reply);
+    const QByteArray requests = std::exchange(m_rxQueue, {});
+    if (!requests.isEmpty())
+        deliver(requests);
 }
 
 PtyServer::~PtyServer()
@@ -78,6 +106,18 @@ void PtyServer::readMaster()
     }
     if (data.isEmpty())
         return;
+    if (m_paceBaud > 0) {
+        if (m_rxQueue.isEmpty())
+            m_rxNextDueNs = std::max(m_rxNextDueNs, m_clock.nsecsElapsed() + m_byteNs);
+        m_rxQueue += data;
+        schedulePacedTick();
+        return;
+    }
+    deliver(data);
+}
+
+void PtyServer::deliver(const QByteArray &data)
+{
     const qint64 now = elapsedMs();
     const qint64 countBefore = m_sim.requestCount();
     const QList<SimOutput> outputs = m_sim.feed(data, now);
@@ -118,6 +158,72 @@ void PtyServer::writeNow(const QByteArray &bytes)
 {
     if (m_master < 0 || bytes.isEmpty())
         return;
+    if (m_paceBaud > 0) {
+        if (m_txReplies.isEmpty())
+            m_txNextDueNs = std::max(m_txNextDueNs, m_clock.nsecsElapsed() + m_byteNs);
+        m_txReplies.append(bytes);
+        schedulePacedTick();
+        return;
+    }
+    writeToLine(bytes);
+}
+
+void PtyServer::pacedTick()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    qsizetype dueRequestBytes = 0;
+    while (dueRequestBytes < m_rxQueue.size() && m_rxNextDueNs <= now) {
+        ++dueRequestBytes;
+        m_rxNextDueNs += m_byteNs;
+    }
+    if (dueRequestBytes > 0) {
+        const QByteArray due = m_rxQueue.left(dueRequestBytes);
+        m_rxQueue.remove(0, dueRequestBytes);
+        deliver(due);
+    }
+    while (!m_txReplies.isEmpty() && m_txNextDueNs <= now && m_master >= 0) {
+        const QByteArray &reply = m_txReplies.first();
+        qsizetype due = 0;
+        while (m_txSentOfFirst + due < reply.size() && m_txNextDueNs <= now) {
+            ++due;
+            m_txNextDueNs += m_byteNs;
+        }
+        writeBytes(reply.mid(m_txSentOfFirst, due));
+        m_txSentOfFirst += due;
+        if (m_txSentOfFirst < reply.size())
+            break;
+        const QByteArray sent = m_txReplies.takeFirst();
+        m_txSentOfFirst = 0;
+        emit bytesWritten(sent, elapsedMs());
+    }
+    schedulePacedTick();
+}
+
+void PtyServer::schedulePacedTick()
+{
+    qint64 next = -1;
+    if (!m_rxQueue.isEmpty())
+        next = m_rxNextDueNs;
+    if (!m_txReplies.isEmpty() && (next < 0 || m_txNextDueNs < next))
+        next = m_txNextDueNs;
+    if (next < 0 || m_master < 0) {
+        m_paceTimer->stop();
+        return;
+    }
+    // Milliseconds rounded up: a byte is never through before its time.
+    const qint64 waitNs = std::max<qint64>(0, next - m_clock.nsecsElapsed());
+    m_paceTimer->start(int((waitNs + 999'999) / 1'000'000));
+}
+
+void PtyServer::writeToLine(const QByteArray &bytes)
+{
+    emit bytesWritten(bytes.left(writeBytes(bytes)), elapsedMs());
+}
+
+qsizetype PtyServer::writeBytes(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return 0;
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
@@ -130,7 +236,7 @@ void PtyServer::writeNow(const QByteArray &bytes)
             break;
         }
     }
-    emit bytesWritten(bytes.left(done), elapsedMs());
+    return done;
 }
 
 void PtyServer::hangUpWhenDrained()
@@ -142,6 +248,8 @@ void PtyServer::hangUpWhenDrained()
     auto *poll = new QTimer(m_pending);
     connect(poll, &QTimer::timeout, this, [this, waited] {
         int waiting = 0;
+        if (!m_txReplies.isEmpty() && waited.elapsed() < kHangUpDrainMs.count())
+            return;  // a paced reply is still going out
         if (::ioctl(m_heldSlave, FIONREAD, &waiting) != 0 || waiting == 0 || waited.elapsed() >= kHangUpDrainMs.count())
             hangUp();
     }, Qt::QueuedConnection);
@@ -162,6 +270,12 @@ void PtyServer::closeLine()
     m_pending = nullptr;
     delete m_notifier;
     m_notifier = nullptr;
+    m_paceTimer->stop();
+    m_rxQueue.clear();
+    m_txReplies.clear();
+    m_txSentOfFirst = 0;
+    m_rxNextDueNs = 0;
+    m_txNextDueNs = 0;
     if (m_master >= 0)
         ::close(m_master);
     if (m_heldSlave >= 0)

@@ -9,6 +9,7 @@
 #include <chrono>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace oe {
 
@@ -36,6 +37,14 @@ public:
     // Closes both our sides, so the program's port sees the line go away. Pending replies are dropped.
     void hangUp();
 
+    // Paces the line like a wire at this many baud, 8N1 (ten bits a byte: 1.042 ms at 9600): reply
+    // bytes go out one by one at that rate, and request bytes reach the controller no faster than
+    // that however fast the program writes them. 0, the default, passes bytes at once.
+    static constexpr int kMinPaceBaud = 300;
+    static constexpr int kMaxPaceBaud = 1000000;
+    void setPace(int baud);
+    int pace() const { return m_paceBaud; }
+
     ControllerSim &sim() { return m_sim; }
     const ControllerSim &sim() const { return m_sim; }
 
@@ -50,7 +59,12 @@ signals:
 private:
     void readMaster();
     void schedule(const SimOutput &out);
+    void deliver(const QByteArray &data);
     void writeNow(const QByteArray &bytes);
+    void writeToLine(const QByteArray &bytes);
+    qsizetype writeBytes(const QByteArray &bytes);
+    void pacedTick();
+    void schedulePacedTick();
     void hangUpWhenDrained();
     void closeLine();
 
@@ -62,6 +76,17 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     // Owns the timers of pending replies; replaced at each hang-up so that none fires on a new line.
     QObject *m_pending = nullptr;
+
+    // The paced line: bytes on their way in each direction, and when (on m_clock, in nanoseconds)
+    // the next of them is through. A reply is reported written once its last byte is out.
+    int m_paceBaud = 0;
+    qint64 m_byteNs = 0;
+    QByteArray m_rxQueue;
+    qint64 m_rxNextDueNs = 0;
+    QList<QByteArray> m_txReplies;
+    qsizetype m_txSentOfFirst = 0;
+    qint64 m_txNextDueNs = 0;
+    QTimer *m_paceTimer = nullptr;
 };
 
 } // namespace oe

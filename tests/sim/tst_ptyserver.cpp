@@ -38,6 +38,7 @@ private slots:
     void delayHoldsReplyBack();
     void lateComesAfterLongestTimeout();
     void splitWritesTwoParts();
+    void pacedLineTakesWireTime();
     void hangUpClosesLine();
     void hangUpFaultAfterNthFrame();
     void reopenAfterHangUp();
@@ -102,6 +103,26 @@ void TestPtyServer::splitWritesTwoParts()
     QCOMPARE(client.read(400), QByteArray());
     QCOMPARE(client.read(kPatienceMs, 6).toHex(' '), QByteArray("14 82 00 0a 00 78"));
     QCOMPARE(written.size(), 2);
+}
+
+void TestPtyServer::pacedLineTakesWireTime()
+{
+    // At 9600 baud a byte is ten bits, 1.042 ms: the 7-byte request is taken in over 7.3 ms and the
+    // 11-byte status reply goes out over 11.5 ms. Only a lower bound: a busy machine may be slower.
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    fx.setPace(9600);
+    fx.sim().setEngineOverride(EngineReading{1500, 5250});
+    QSignalSpy written(&fx.server(), &PtyServer::bytesWritten);
+    PtyClient client(fx.portPath());
+    QElapsedTimer sent;
+    sent.start();
+    QVERIFY(client.write(QByteArray::fromHex("50430300000000")));
+    const QByteArray reply = client.read(kPatienceMs, 11);
+    const qint64 tookMs = sent.elapsed();
+    QCOMPARE(reply.toHex(' '), QByteArray("43 55 03 05 dc 14 82 00 0a 00 78"));
+    QVERIFY2(tookMs >= 18, qPrintable(QStringLiteral("%1 ms").arg(tookMs)));
+    QCOMPARE(written.size(), 1);  // reported once, when the last byte is out
 }
 
 void TestPtyServer::hangUpClosesLine()

@@ -120,7 +120,7 @@ void TestSimProgram::helpListsFaults()
     const QString help = QString::fromLocal8Bit(sim.readAllStandardOutput());
     for (const char *name : {"silent", "delay=", "drop=", "wrong-header", "short", "unknown-code",
                              "garbage-before", "garbage-after", "echo-clamp", "split", "late", "hangup=",
-                             "--port", "--folder", "--verbose", "--fault"})
+                             "--port", "--folder", "--verbose", "--fault", "--pace"})
         QVERIFY2(help.contains(QLatin1String(name)), name);
 }
 

@@ -31,6 +31,9 @@ public:
     // Now, on the clock of requests()[i].atMs.
     qint64 elapsedMs() const { return m_server.elapsedMs(); }
 
+    // Paces the line like a wire at this many baud (PtyServer::setPace); 0 passes bytes at once.
+    void setPace(int baud) { m_server.setPace(baud); }
+
     // Closes the controller's side: the program's open port sees the line go away.
     void hangUp() { m_server.hangUp(); }
     // A new line after a hang-up, with the link re-pointed; parameters and faults are kept.
