@@ -16,20 +16,38 @@
 
 namespace bench {
 
-// The real port, with the time of every frame the program writes: an exchange is timed from there.
+// The real port, with the time of every frame the program writes and of the first receive event
+// after it: the line's part of an exchange lies between the two, the program's after.
 class StampedPort : public oe::QtSerialPort
 {
 public:
-    using QtSerialPort::QtSerialPort;
+    explicit StampedPort(const QString &programFolder) : QtSerialPort(programFolder)
+    {
+        // Connected before the request engine's own slot, so the stamp is not taken after its work.
+        QObject::connect(this, &SerialPort::receiveEvent, this, [this] {
+            if (!m_awaitingReply)
+                return;
+            m_awaitingReply = false;
+            lastReceiveMs = monoMs();
+            if (onFirstReceive)
+                onFirstReceive();
+        });
+    }
     void write(const QByteArray &bytes) override
     {
         lastWriteMs = monoMs();
+        m_awaitingReply = true;
         if (onWrite)
             onWrite(bytes);
         QtSerialPort::write(bytes);
     }
     double lastWriteMs = 0;
+    double lastReceiveMs = 0;
     std::function<void(const QByteArray &)> onWrite;
+    std::function<void()> onFirstReceive;
+
+private:
+    bool m_awaitingReply = false;
 };
 
 struct Rig {
