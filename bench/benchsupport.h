@@ -116,7 +116,12 @@ public:
             while ((end = m_pending.indexOf('\n')) >= 0) {
                 m_lines.append(QString::fromLocal8Bit(m_pending.left(end)));
                 m_pending.remove(0, end + 1);
+                if (m_lines.last().contains(QLatin1String(" -> /dev/")))
+                    ++m_links;
             }
+            // Only the latest lines are looked at; a long soak must not grow here.
+            if (m_lines.size() > kKeptLines)
+                m_lines.remove(0, m_lines.size() - kKeptLines);
         });
     }
     ~SimProcess() override { stop(); }
@@ -154,11 +159,7 @@ public:
     void command(const QString &line) { m_process.write((line + QLatin1Char('\n')).toLocal8Bit()); }
 
     // How often it has linked a line: once at the start and once more after every hang-up.
-    int links() const
-    {
-        return int(std::count_if(m_lines.cbegin(), m_lines.cend(),
-                                 [](const QString &l) { return l.contains(QLatin1String(" -> /dev/")); }));
-    }
+    int links() const { return m_links; }
     bool waitForLinks(int count, int limitMs)
     {
         return waitUntil([this, count] { return links() >= count || !running(); }, limitMs) && links() >= count;
@@ -167,11 +168,11 @@ public:
     // The eight parameters as the controller holds them, in index order.
     std::optional<std::array<int, 8>> params(int limitMs = 3000)
     {
-        const qsizetype before = m_lines.size();
+        m_lines.clear();
         command(QStringLiteral("params"));
         std::optional<std::array<int, 8>> found;
         waitUntil([&] {
-            for (qsizetype i = before; i < m_lines.size() && !found; ++i) {
+            for (qsizetype i = 0; i < m_lines.size() && !found; ++i) {
                 const QStringList parts = m_lines[i].mid(8).split(QLatin1Char(' '), Qt::SkipEmptyParts);
                 if (!m_lines[i].startsWith(QLatin1String("oe-sim: ")) || parts.size() != 8
                     || !parts[0].startsWith(QLatin1String("MinPumpCycles=")))
@@ -199,9 +200,11 @@ public:
     }
 
 private:
+    static constexpr qsizetype kKeptLines = 100;
     QProcess m_process;
     QByteArray m_pending;
     QStringList m_lines;
+    int m_links = 0;
 };
 
 } // namespace bench
