@@ -163,6 +163,7 @@ void MainWindow::init(SerialPort *port)
 MainWindow::~MainWindow()
 {
     stopTimers();
+    storePort();
     // No handler may go on against a window that is going away.
     m_session->disconnect(this);
     m_session->disconnectNow();

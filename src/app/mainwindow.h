@@ -90,6 +90,7 @@ private:
     void onResetClicked();
     void onSessionState(Session::State state);
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
+    void storePort();
     void onParameterRead(ParameterIndex index, qint32 field);
     void onLiveReadings();
     void onWriteFinished(ParameterIndex index, bool confirmed);
@@ -131,6 +132,8 @@ private:
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
+    // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
+    bool m_portToStore = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
 

@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <utility>
+
 namespace oe {
 
 namespace {
@@ -67,11 +69,13 @@ void MainWindow::onSessionState(Session::State state)
         break;
     case Session::State::Connected:
         setParameterInput(true);
+        storePort();
         break;
     case Session::State::Busy:
         setParameterInput(false);
         break;
     case Session::State::Idle:
+        storePort();
         COMM_Combo->setEnabled(true);
         btnConnect->setText(caption(Caption::Connect));
         TimerPausaLampeggio->setEnabled(false);
@@ -100,11 +104,19 @@ void MainWindow::onIdentified(int comPort, const std::array<quint8, 3> &version)
     Label9->setText(QStringLiteral("Ver. %1.%2.%3")
                         .arg(plainNumberText(version[0]), plainNumberText(version[1]),
                              plainNumberText(version[2])));
+    m_configLines[0] = portLine(comPort);
+    // Stored when the connect's reads are done, or when the session ends first: the file is flushed
+    // to disk, and the reads must not wait for the disk.
+    m_portToStore = true;
+    COMM_Combo->setEnabled(false);
+}
+
+void MainWindow::storePort()
+{
     // A program folder that cannot be written must not cost the connection: the port is then just
     // not remembered for the next start.
-    m_configLines[0] = portLine(comPort);
-    WriteConfig();
-    COMM_Combo->setEnabled(false);
+    if (std::exchange(m_portToStore, false))
+        WriteConfig();
 }
 
 void MainWindow::onParameterRead(ParameterIndex index, qint32 field)

@@ -210,7 +210,7 @@ void TestSession::lostPortWhileConnected()
 
 void TestSession::lostPortDuringConnectReads()
 {
-    Rig rig;
+    Rig rig("COM=07\r\nLanguage=ITA\r\nthird line, gone once the file is written\r\n");
     bool lost = false;
     rig.port->setResponder([&](const QByteArray &request) {
         if (request[2] == 1 && request[3] == 2 && !lost) {
@@ -226,6 +226,8 @@ void TestSession::lostPortDuringConnectReads()
     QVERIFY(!rig.w().isConnected());
     QCOMPARE(rig.port->written().size(), 4); // version and reads 0 to 2, nothing after the loss
     QTRY_COMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
+    // The controller did identify itself: its port is remembered all the same.
+    QCOMPARE(readFile(rig.dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
     QVERIFY(!rig.w().cmdLoadMap->isEnabled());
     QVERIFY(!rig.w().ResetCmd->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
