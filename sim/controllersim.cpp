@@ -191,7 +191,7 @@ std::optional<SimOutput> ControllerSim::handle(QByteArrayView frame, qint64 nowM
             out.bytes = shaped(reply);
             out.delayMs = m_faults.lateMs > 0 ? m_faults.lateMs : m_faults.replyDelayMs;
             if (m_faults.splitGapMs > 0 && out.bytes.size() >= 2) {
-                // At least two bytes in the first write, so the program's receive event fires on it.
+                // At least two bytes in the first write: a header the program can tell from junk.
                 out.splitAt = int(std::max<qsizetype>(2, out.bytes.size() / 2));
                 out.splitGapMs = m_faults.splitGapMs;
                 if (out.splitAt >= out.bytes.size())

@@ -54,7 +54,7 @@ struct RequestResult {
 // Puts one request at a time on the wire and waits for its reply without blocking the thread.
 //
 // Requests wait in a queue and go out in order. Each try discards stale input, sends the frame and
-// arms the reply time-out (MSComm1_Timer). The first bytes of a reply stop the time-out and start a
+// arms the reply time-out (MSComm1_Timer). The first byte of a reply stops the time-out and starts a
 // 50 ms settle timer; bytes keep collecting meanwhile and HandleInput decodes them when it fires.
 // A reply that is the request's own ends it. A well-formed reply that answers something else (the
 // late reply of an earlier attempt, typically) is set aside: a status reply still reaches
@@ -80,7 +80,9 @@ public:
     static constexpr std::chrono::milliseconds kReplySettle{50};
     // A short rest for the controller before the first frame of a write.
     static constexpr std::chrono::milliseconds kWriteLeadIn{10};
-    static constexpr int kReceiveThreshold = 2;
+    // The settle pause starts on a reply's first byte: waiting for a second one would add a byte's
+    // time on the wire (1 ms at 9600 baud) to every exchange, and the pause collects the rest anyway.
+    static constexpr int kReceiveThreshold = 1;
 
     // The port must outlive the engine.
     explicit RequestEngine(SerialPort *port, QObject *parent = nullptr);
