@@ -65,6 +65,14 @@ inline void waitMs(int ms)
     loop.exec();
 }
 
+// This process's share of a core, in percent, while the event loop runs for this long.
+inline double cpuPercentOver(int ms)
+{
+    const double cpu0 = cpuSeconds(), wall0 = monoMs();
+    waitMs(ms);
+    return (cpuSeconds() - cpu0) / ((monoMs() - wall0) / 1000.0) * 100.0;
+}
+
 // Runs the event loop until done() holds or the limit passes; checks every few milliseconds.
 inline bool waitUntil(const std::function<bool()> &done, int limitMs)
 {

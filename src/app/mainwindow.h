@@ -103,6 +103,7 @@ private:
     void onMapLoaded(const MapLoadResult &result);
     QString mapsFolder() const;
     QString parameterCaption(ParameterIndex index) const;
+    QString changeLine(ParameterIndex index, const QString &from, const QString &to) const;
 
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);

@@ -65,6 +65,12 @@ QString MainWindow::parameterCaption(ParameterIndex index) const
     return QString();
 }
 
+// "Tinj Max: 9000 → 14": one parameter going from one shown value to another.
+QString MainWindow::changeLine(ParameterIndex index, const QString &from, const QString &to) const
+{
+    return QStringLiteral("%1: %2 → %3").arg(parameterCaption(index), from, to);
+}
+
 void MainWindow::onLoadMapClicked()
 {
     if (m_session->state() != Session::State::Connected)
@@ -89,8 +95,7 @@ void MainWindow::onLoadMapClicked()
         const auto index = ParameterIndex(i);
         const qint32 now = m_session->Parameters[index];
         if (values[index] != now)
-            changes << QStringLiteral("%1: %2 → %3")
-                           .arg(parameterCaption(index), displayText(index, now), displayText(index, values[index]));
+            changes << changeLine(index, displayText(index, now), displayText(index, values[index]));
     }
     const QString details = changes.isEmpty() ? caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
     if (!dialogs().question(this, caption(Caption::MapQuestion), caption(Caption::MessageTitle), details))
@@ -109,7 +114,7 @@ void MainWindow::onMapLoaded(const MapLoadResult &result)
             continue;
         const QString now = result.answered[size_t(i)] ? displayText(index, result.readBack[index])
                                                        : QStringLiteral("?");
-        differing << QStringLiteral("%1: %2 → %3").arg(parameterCaption(index), displayText(index, sent), now);
+        differing << changeLine(index, displayText(index, sent), now);
     }
     QString text = caption(Caption::MapNotice) + QStringLiteral("\n\n");
     if (differing.isEmpty())

@@ -171,9 +171,9 @@ void RequestEngine::sendAttempt()
         return;
     }
     const Request &request = m_current->request;
-    const QByteArray frame = request.kind == Request::Kind::WriteParameter
-                                 ? m_writeFrame.build(request.index, request.value).value_or(QByteArray())
-                                 : frameFor(request);
+    // A write's frame was built (and its value checked) when the request started.
+    const QByteArray frame =
+        request.kind == Request::Kind::WriteParameter ? m_writeFrame.bytes() : frameFor(request);
     // Whatever is still waiting answers nothing that is in flight now.
     m_settleTimer.stop();
     m_port->discardInput();

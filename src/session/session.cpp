@@ -228,16 +228,20 @@ void Session::SendReset(std::function<void(bool)> then)
     });
 }
 
+bool Session::pollMayRun() const
+{
+    return m_state == State::Connected && !m_pollHeld && !m_engine->busy();
+}
+
 void Session::onStatusPoll()
 {
-    if (m_state != State::Connected || m_pollHeld || m_engine->busy())
-        return;
-    RequestStatus();
+    if (pollMayRun())
+        RequestStatus();
 }
 
 void Session::resumePollIfQuiet()
 {
-    if (m_state == State::Connected && !m_pollHeld && !m_engine->busy())
+    if (pollMayRun())
         m_statusTimer->setEnabled(true);
 }
 

@@ -121,6 +121,8 @@ private:
     void readAll(std::function<void()> then);
     void connectFailed();
     void endSession();
+    // Connected, no sequence, no dialog holding it, nothing on the wire.
+    bool pollMayRun() const;
     void onStatusPoll();
     void resumePollIfQuiet();
     void onStatusReceived(const DecodedReply &reply);

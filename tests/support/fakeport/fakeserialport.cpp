@@ -1,7 +1,6 @@
 #include "fakeserialport.h"
 
 #include <QScopedValueRollback>
-#include <QThread>
 
 #include <algorithm>
 
