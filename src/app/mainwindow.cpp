@@ -156,6 +156,7 @@ void MainWindow::init(SerialPort *port)
     m_session = new Session(port, this);
     createTimers();
     bindSession();
+    bindTools();
     startUp();
 }
 
@@ -282,6 +283,7 @@ void MainWindow::buildMenus()
         connect(menuLingua[size_t(i)], &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         connect(menuInfo[size_t(i)], &QAction::triggered, this, [this, i] { showInfo(i); });
     }
+    buildToolsMenu();
 }
 
 void MainWindow::createTimers()
@@ -332,6 +334,12 @@ QString builtInCaption(int entry)
     case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
     case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
     case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
+    case Caption::RecordNotStarted: return QStringLiteral("The recording file could not be created: %1");
+    case Caption::RecordStopped: return QStringLiteral("Recording stopped: %1 could not be written.");
+    case Caption::PictureNotSaved: return QStringLiteral("The picture could not be saved.");
+    case Caption::ReadSame: return QStringLiteral("The parameters read again match the ones shown.");
+    case Caption::ReadDiffers: return QStringLiteral("These parameters in the controller differ from the ones shown:");
+    case Caption::ReadUnanswered: return QStringLiteral("No answer for:");
     default: return builtInMapCaption(entry);
     }
 }
@@ -421,6 +429,7 @@ void MainWindow::ApplyCaptions()
             apply(entry, [button](const QString &t) { button->setText(t); });
     }
     apply(Caption::LanguageMenu, [this](const QString &t) { menuLinguaTop->setTitle(t); });
+    applyToolCaptions();
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session->state() != Session::State::Idle;
     btnConnect->setText(caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
@@ -485,6 +494,7 @@ void MainWindow::ResetView()
     setLampColor(kLampOff);
     Label9->clear();
     ResetCmd->setEnabled(false);
+    setToolsEnabled(false);
 }
 
 void MainWindow::setLampColor(LampColor color)
@@ -518,6 +528,8 @@ void MainWindow::validatePortList()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (valueEditorEvent(watched, event))
+        return true;
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonRelease) {

@@ -4,6 +4,7 @@
 #include "configfile.h"
 #include "languagefile.h"
 #include "parameterset.h"
+#include "recorder.h"
 #include "session.h"
 
 #include <QMainWindow>
@@ -13,6 +14,7 @@
 
 class QAction;
 class QComboBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -21,6 +23,7 @@ class QSlider;
 
 namespace oe {
 
+class ChartWindow;
 class Dialogs;
 class IntervalTimer;
 class SerialPort;
@@ -71,6 +74,14 @@ public:
     QSlider *sliderFor(ParameterIndex index) const { return m_sliders[size_t(index)]; }
     QLabel *labelFor(ParameterIndex index) const { return m_valueLabels[size_t(index)]; }
 
+    // The tools: the live chart's window (built with the window, shown from the menu), the recorder
+    // and the exact-value editor while one is open ("ValueEditor").
+    ChartWindow *chartWindow() const { return m_chart; }
+    Recorder *recorder() const { return m_recorder; }
+    QDoubleSpinBox *valueEditor() const { return m_valueEditor; }
+    // Opens the editor over a parameter's value label, as a double-click on it does.
+    bool openValueEditor(ParameterIndex index);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -107,7 +118,7 @@ private:
 
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);
-    void commitSlider(ParameterIndex index);
+    void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
     void onPauseTick();
     void onFlashEnd();
     enum LampColor { kLampOff, kLampOn };
@@ -117,6 +128,20 @@ private:
     void loadStartLanguage();
     void chooseLanguage(int index);
     void showInfo(int index);
+
+    // Tools: chart, recording, read again, exact values
+    void buildToolsMenu();
+    void bindTools();
+    void applyToolCaptions();
+    void setToolsEnabled(bool enabled);
+    void showChart();
+    void toggleRecording();
+    void onRecordingFailed(const QString &path);
+    void saveChartPicture();
+    void readAgain();
+    bool valueEditorEvent(QObject *watched, QEvent *event);
+    void commitValueEditor();
+    void closeValueEditor();
 
     Dialogs &dialogs();
 
@@ -137,6 +162,10 @@ private:
     bool m_portToStore = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
+    ChartWindow *m_chart = nullptr;
+    Recorder *m_recorder = nullptr;
+    QDoubleSpinBox *m_valueEditor = nullptr;
+    ParameterIndex m_editorIndex = ParameterIndex::MinPumpCycles;
 
 public:
     // The controls, named as in the layout (each also carries its name as objectName).
@@ -156,9 +185,10 @@ public:
     QSlider *RpmMultiplierSlider = nullptr, *RpmMinSlider = nullptr, *TinjMinSlider = nullptr,
             *TinjMaxSlider = nullptr, *PumpMinSlider = nullptr, *PumpMaxSlider = nullptr,
             *SliderPausaAlMinimo = nullptr, *SliderPausaAlMassimo = nullptr;
-    QMenu *menuLinguaTop = nullptr, *menuInfoTop = nullptr;
+    QMenu *menuLinguaTop = nullptr, *menuInfoTop = nullptr, *menuToolsTop = nullptr;
     std::array<QAction *, 2> menuLingua{};
     std::array<QAction *, 2> menuInfo{};
+    std::array<QAction *, 3> menuTools{}; // chart, record, read
     IntervalTimer *MSComm1_Timer = nullptr, *Timer_StatusRequest = nullptr,
                   *TimerLampeggio = nullptr, *TimerPausaLampeggio = nullptr;
 };

@@ -101,6 +101,7 @@ void MainWindow::onLoadMapClicked()
     if (!dialogs().question(this, caption(Caption::MapQuestion), caption(Caption::MessageTitle), details))
         return;
     // Refused when the port went away while the question was open.
+    m_recorder->setCause(Recorder::Cause::Map);
     m_session->loadMap(values);
 }
 

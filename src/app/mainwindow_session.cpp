@@ -1,6 +1,7 @@
 // The window's side of the session with the controller: what the user's clicks and slider moves ask
 // of it, and how what it reports reaches the controls.
 
+#include "chartwindow.h"
 #include "dialogs.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
@@ -58,6 +59,7 @@ void MainWindow::onConnectClicked()
 
 void MainWindow::onResetClicked()
 {
+    m_recorder->setCause(Recorder::Cause::Reset);
     m_session->reset();
 }
 
@@ -97,6 +99,7 @@ void MainWindow::setParameterInput(bool enabled)
     cmdLoadMap->setEnabled(enabled);
     cmdSaveMap->setEnabled(enabled);
     ResetCmd->setEnabled(enabled);
+    setToolsEnabled(enabled);
 }
 
 void MainWindow::onIdentified(int comPort, const std::array<quint8, 3> &version)
@@ -162,7 +165,7 @@ void MainWindow::previewSlider(ParameterIndex index)
     labelFor(index)->setText(displayText(index, field));
 }
 
-void MainWindow::commitSlider(ParameterIndex index)
+void MainWindow::commitSlider(ParameterIndex index, Recorder::Cause cause)
 {
     QSlider *slider = sliderFor(index);
     if (!slider->isEnabled() || m_session->state() != Session::State::Connected)
@@ -184,13 +187,16 @@ void MainWindow::commitSlider(ParameterIndex index)
         labelFor(index)->setText(displayText(index, field));
     }
     m_commitPending[size_t(index)] = true;
+    m_recorder->setCause(cause);
     m_session->commitParameter(index, field);
 }
 
 void MainWindow::onPauseTick()
 {
-    if (m_session->LiveRpm > m_session->Parameters.RpmMin)
+    if (m_session->LiveRpm > m_session->Parameters.RpmMin) {
         setLampColor(kLampOn);
+        m_chart->addFlash();
+    }
     TimerLampeggio->setInterval(kFlashMs);
     TimerLampeggio->setEnabled(true);
 }

@@ -6,8 +6,8 @@
 
 namespace oe {
 
-// Entry numbers of the caption table that the program uses. Numbers 18 to 25 and 55 to 1000 carry
-// nothing the program shows, but a language file may still fill them.
+// Entry numbers of the caption table that the program uses. Numbers 18 to 25, 55 to 119 and 133 to
+// 1000 carry nothing the program shows, but a language file may still fill them.
 namespace Caption {
 enum Entry : int {
     RpmName = 0,              // Label1
@@ -58,6 +58,19 @@ enum Entry : int {
     MapNoChanges = 52,        // in the question: the map holds the values the controller has
     MapAllMatch = 53,         // in the notice: the read-back found every value of the map
     MapDiffers = 54,          // in the notice: heads the list of parameters the read-back found different
+    ToolsMenu = 120,          // menuToolsTop
+    ChartItem = 121,          // menuTools_0, also opens the chart window
+    RecordItem = 122,         // menuTools_1
+    ReadItem = 123,           // menuTools_2
+    ChartTitle = 124,         // the chart window's title
+    ChartPause = 125,         // the chart's pause button
+    ChartSave = 126,          // the chart's button that saves a picture
+    RecordNotStarted = 127,   // message: the recording file could not be created; %1 the reason
+    RecordStopped = 128,      // message: a recording stopped on a write failure; %1 the file
+    PictureNotSaved = 129,    // message: the chart's picture could not be saved
+    ReadSame = 130,           // after Read: the controller holds what the window shows
+    ReadDiffers = 131,        // after Read: heads the list of parameters found different
+    ReadUnanswered = 132,     // after Read: heads the list of parameters that got no answer
 };
 } // namespace Caption
 

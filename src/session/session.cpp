@@ -163,6 +163,19 @@ bool Session::loadMap(const ParameterSet &values)
     return true;
 }
 
+bool Session::readAgain()
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    m_mapLoad = MapLoadResult{Parameters, {}, {}};
+    readAll([this] {
+        setState(State::Connected);
+        emit readAgainFinished(m_mapLoad);
+    });
+    return true;
+}
+
 void Session::holdPoll(bool hold)
 {
     m_pollHeld = hold;

@@ -89,6 +89,9 @@ public:
     // Writes the eight values in index order, then reads all eight back; mapLoaded follows. Refused
     // unless Connected.
     bool loadMap(const ParameterSet &values);
+    // Reads the eight parameters again, as the connect does; readAgainFinished follows. Refused unless
+    // Connected.
+    bool readAgain();
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
@@ -111,6 +114,8 @@ signals:
     void writeFinished(oe::ParameterIndex index, bool confirmed);
     // A map load ended with its read-back.
     void mapLoaded(const oe::MapLoadResult &result);
+    // A read-again ended; result.sent holds the values the session held before it.
+    void readAgainFinished(const oe::MapLoadResult &result);
     // A message for the user: a caption entry as text and one as title (kNoTitle for none). The
     // session waits for the handler to return before it goes on, so a modal box may be shown.
     void message(int textEntry, int titleEntry);
