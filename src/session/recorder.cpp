@@ -148,12 +148,14 @@ void Recorder::onParameterRead(ParameterIndex index, qint32 field)
 }
 
 // Every commit makes a line, also one that wrote the value the controller had: the user asked for it.
+// Only commits finish a write this way, so anything but a typed value came from a slider.
 void Recorder::onWriteFinished(ParameterIndex index, bool confirmed)
 {
     const qint32 value = m_session->Parameters[index];
     auto &known = m_values[size_t(index)];
+    const Cause cause = m_cause == Cause::Typed ? Cause::Typed : Cause::Slider;
     if (isRecording())
-        write(changeLine(QDateTime::currentDateTime(), index, known, value, m_cause, confirmed));
+        write(changeLine(QDateTime::currentDateTime(), index, known, value, cause, confirmed));
     if (confirmed)
         known = value;
 }

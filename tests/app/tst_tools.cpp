@@ -1,0 +1,245 @@
+#include "chartwindow.h"
+#include "livetrace.h"
+#include "recorder.h"
+#include "tinydisk.h"
+#include "windowrig.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QSlider>
+#include <QtTest>
+
+#include <functional>
+
+using LineMaker = std::function<QByteArray(const QDateTime &)>;
+Q_DECLARE_METATYPE(LineMaker)
+
+namespace {
+QByteArrayList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArrayList lines = file.readAll().split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+} // namespace
+
+class TestTools : public QObject
+{
+    Q_OBJECT
+private slots:
+    void traceBreaksAtGaps_data();
+    void traceBreaksAtGaps();
+    void recorderLines_data();
+    void recorderLines();
+    void recordingFollowsTheSession();
+    void recordingStopsOnWriteFailure();
+    void chartEmptiesForANewSession();
+    void readAgainSaysWhatChanged_data();
+    void readAgainSaysWhatChanged();
+};
+
+void TestTools::traceBreaksAtGaps_data()
+{
+    QTest::addColumn<QList<qint64>>("times"); // -1: a reported gap
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<QList<qint64>>("keptTimes");
+    QTest::addColumn<QList<bool>>("breaks");
+    QTest::newRow("steady poll") << QList<qint64>{0, 560, 1120} << 8 << QList<qint64>{0, 560, 1120}
+                                 << QList<bool>{false, false, false};
+    QTest::newRow("a commit between polls") << QList<qint64>{0, 1200, 1760} << 8 << QList<qint64>{0, 1200, 1760}
+                                            << QList<bool>{false, false, false};
+    QTest::newRow("unanswered polls") << QList<qint64>{0, 560, 2100, 2660} << 8
+                                      << QList<qint64>{0, 560, 2100, 2660} << QList<bool>{false, false, true, false};
+    QTest::newRow("reported gap") << QList<qint64>{0, -1, 560, 1120} << 8 << QList<qint64>{0, 560, 1120}
+                                  << QList<bool>{false, true, false};
+    QTest::newRow("gap before the first sample") << QList<qint64>{-1, 0, 560} << 8 << QList<qint64>{0, 560}
+                                                 << QList<bool>{false, false};
+    QTest::newRow("ring drops the oldest") << QList<qint64>{0, 500, 1000, 4000, 4500} << 3
+                                           << QList<qint64>{1000, 4000, 4500} << QList<bool>{false, true, false};
+}
+
+void TestTools::traceBreaksAtGaps()
+{
+    QFETCH(QList<qint64>, times);
+    QFETCH(int, capacity);
+    QFETCH(QList<qint64>, keptTimes);
+    QFETCH(QList<bool>, breaks);
+    LiveTrace trace(capacity);
+    for (qint64 t : times) {
+        if (t < 0)
+            trace.markGap();
+        else
+            trace.append({t, 1, 2, 3, 4, false});
+    }
+    QList<qint64> kept;
+    QList<bool> gaps;
+    for (int i = 0; i < trace.size(); ++i) {
+        kept << trace.at(i).ms;
+        gaps << (i > 0 && trace.at(i).gapBefore);
+    }
+    QCOMPARE(kept, keptTimes);
+    QCOMPARE(gaps, breaks);
+}
+
+void TestTools::recorderLines_data()
+{
+    QTest::addColumn<bool>("italian");
+    QTest::addColumn<LineMaker>("make");
+    QTest::addColumn<QByteArray>("expected");
+    for (bool italian : {false, true}) {
+        const QByteArray lang = italian ? " (italian locale)" : "";
+        QTest::newRow("reading" + lang)
+            << italian << LineMaker([](const QDateTime &at) { return Recorder::readingLine(at, 1500, 100, 25, 81); })
+            << QByteArray("2026-12-07T14:05:09.042,reading,1500,100,25,0.500,81,2.025,,,,,,\r\n");
+        QTest::newRow("typed pause" + lang) << italian << LineMaker([](const QDateTime &at) {
+            return Recorder::changeLine(at, ParameterIndex::MaxLoadPumpPause, 80, 83, Recorder::Cause::Typed, true);
+        }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MaxLoadPumpPause,80,83,2.075,typed,yes\r\n");
+    }
+    QTest::newRow("unknown before, not confirmed") << false << LineMaker([](const QDateTime &at) {
+        return Recorder::changeLine(at, ParameterIndex::TinjMin, std::nullopt, 1200, Recorder::Cause::Slider, false);
+    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,TinjMin,,1200,1200,slider,no\r\n");
+    QTest::newRow("pump from a map") << false << LineMaker([](const QDateTime &at) {
+        return Recorder::changeLine(at, ParameterIndex::MinPumpCycles, 5, 7, Recorder::Cause::Map, true);
+    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MinPumpCycles,5,7,0.140,map,yes\r\n");
+    QTest::newRow("header") << false << LineMaker([](const QDateTime &) { return Recorder::header(); })
+        << QByteArray("time,event,rpm,tinj,pump_steps,pump_s,pause_steps,pause_s,parameter,from,to,to_display,"
+                      "cause,confirmed\r\n");
+}
+
+void TestTools::recorderLines()
+{
+    QFETCH(bool, italian);
+    QFETCH(LineMaker, make);
+    QFETCH(QByteArray, expected);
+    QLocale::setDefault(italian ? QLocale(QLocale::Italian, QLocale::Italy) : QLocale::c());
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    const QByteArray line = make(QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9, 42)));
+    QCOMPARE(line, expected);
+    QCOMPARE(line.count(','), Recorder::header().count(',')); // every line has every column
+}
+
+// Record from the menu: the file is readable while the recording runs, holds the readings and a
+// commit in order, and the disconnect ends it with the item unchecked.
+void TestTools::recordingFollowsTheSession()
+{
+    Rig rig;
+    QAction *record = rig.w().findChild<QAction *>("menuTools_1");
+    QVERIFY(record && !record->isEnabled());
+    QVERIFY(rig.connect());
+    QVERIFY(record->isEnabled());
+    const QString path = rig.dir.filePath("Recordings/ride.csv");
+    rig.dialogs.saveAnswers << path;
+    record->trigger();
+    QVERIFY(rig.w().recorder()->isRecording());
+    QVERIFY(record->isChecked());
+    QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
+    QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 5000); // flushed line by line
+    rig.controller.rpm = 3210;
+    QVERIFY(rig.w().session().commitParameter(ParameterIndex::RpmMin, 750));
+    QVERIFY(rig.waitQuiet());
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",3210,"), 5000);
+    rig.w().btnConnect->click(); // disconnect
+    QVERIFY(!rig.w().recorder()->isRecording());
+    QVERIFY(!record->isChecked());
+    QVERIFY(!record->isEnabled());
+    const QByteArrayList lines = fileLines(path);
+    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QStringList events;
+    for (const QByteArray &line : lines.mid(1))
+        events << QString::fromLatin1(line.split(',').value(1));
+    const int change = events.indexOf("change");
+    QVERIFY2(change > 0 && events.lastIndexOf("change") == change, qPrintable(events.join(' ')));
+    QVERIFY(lines[change + 1].contains(",RpmMin,600,750,750,slider,yes"));
+    QVERIFY(lines.last().contains(",reading,3210,"));
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+void TestTools::recordingStopsOnWriteFailure()
+{
+    TinyDisk disk;
+    if (!disk.ready())
+        QSKIP("cannot mount a tmpfs here (needs root)");
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.w().session().holdPoll(true);
+    const QString path = disk.filePath("ride.csv");
+    rig.dialogs.saveAnswers << path;
+    rig.w().findChild<QAction *>("menuTools_1")->trigger();
+    QVERIFY(rig.w().recorder()->isRecording());
+    // Readings arrive far faster than a poll brings them, until the disk is full.
+    for (int i = 0; i < 2000 && rig.w().recorder()->isRecording(); ++i)
+        emit rig.w().session().liveReadingsChanged();
+    QVERIFY(!rig.w().recorder()->isRecording());
+    QVERIFY(!rig.w().findChild<QAction *>("menuTools_1")->isChecked());
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(Caption::RecordStopped).arg(path));
+    const QByteArrayList lines = fileLines(path);
+    QVERIFY(lines.size() > 10);
+    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QVERIFY(lines[lines.size() - 2].endsWith(",,,,,,\r")); // whole lines up to the failure
+    QVERIFY(rig.w().isConnected()); // the session goes on
+}
+
+void TestTools::chartEmptiesForANewSession()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    ChartWindow *chart = rig.w().chartWindow();
+    rig.w().findChild<QAction *>("menuTools_0")->trigger();
+    QVERIFY(chart->isVisible() && !chart->isModal());
+    QTRY_VERIFY_WITH_TIMEOUT(chart->trace().size() >= 2, 5000);
+    const TraceSample last = chart->trace().at(chart->trace().size() - 1);
+    QCOMPARE(last.rpm, 1500);
+    QCOMPARE(last.pump, 25);
+    rig.w().btnConnect->click(); // disconnect: the chart stays, with a break to come
+    QVERIFY(chart->isVisible());
+    QVERIFY(chart->trace().size() >= 2);
+    rig.w().btnConnect->click();
+    QCOMPARE(chart->trace().size(), 0);
+    QVERIFY(rig.waitQuiet());
+}
+
+void TestTools::readAgainSaysWhatChanged_data()
+{
+    QTest::addColumn<int>("controllerTinjMax");
+    QTest::addColumn<int>("previewRpmMin"); // -1: none
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("nothing changed") << 9000 << -1 << QStringList{"130"};
+    QTest::newRow("changed on the controller") << 12000 << -1 << QStringList{"131", "Tinj Max: 9000 → 12000"};
+    QTest::newRow("a preview never sent") << 9000 << 1000
+                                          << QStringList{"131", "Soglia RPM Inferiore: 1000 → 600"};
+}
+
+void TestTools::readAgainSaysWhatChanged()
+{
+    QFETCH(int, controllerTinjMax);
+    QFETCH(int, previewRpmMin);
+    QFETCH(QStringList, expected);
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.controller.params[4] = quint16(controllerTinjMax);
+    if (previewRpmMin >= 0)
+        rig.w().session().previewParameter(ParameterIndex::RpmMin, previewRpmMin);
+    rig.port->clearWritten();
+    rig.w().findChild<QAction *>("menuTools_2")->trigger();
+    QVERIFY(rig.waitQuiet());
+    int reads = 0;
+    for (const QByteArray &frame : rig.port->writtenBytes())
+        reads += frame[2] == 1 ? 1 : 0;
+    QCOMPARE(reads, 8);
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+    QString text = rig.entry(expected[0].toInt());
+    if (expected.size() > 1)
+        text += '\n' + expected[1];
+    QCOMPARE(rig.dialogs.shown[0].text, text);
+    QCOMPARE(rig.w().labelFor(ParameterIndex::TinjMax)->text(), QString::number(controllerTinjMax));
+    QCOMPARE(rig.w().sliderFor(ParameterIndex::TinjMax)->value(), controllerTinjMax);
+}
+
+QTEST_MAIN(TestTools)
+#include "tst_tools.moc"
