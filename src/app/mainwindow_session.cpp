@@ -32,7 +32,12 @@ void MainWindow::bindSession()
     connect(m_session, &Session::liveReadingsChanged, this, &MainWindow::onLiveReadings);
     connect(m_session, &Session::writeFinished, this, &MainWindow::onWriteFinished);
     connect(m_session, &Session::message, this, &MainWindow::onSessionMessage);
-    connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] { btnConnect->setFocus(); });
+    // The poll puts the focus on CONNECT, but never out of an open value editor: the typing would go
+    // on into the button, where a space disconnects.
+    connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] {
+        if (!m_valueEditor)
+            btnConnect->setFocus();
+    });
     connect(btnConnect, &QPushButton::clicked, this, &MainWindow::onConnectClicked);
     connect(ResetCmd, &QPushButton::clicked, this, &MainWindow::onResetClicked);
     connect(cmdLoadMap, &QPushButton::clicked, this, &MainWindow::onLoadMapClicked);

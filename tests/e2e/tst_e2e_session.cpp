@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QtTest>
 
 using namespace oe;
@@ -448,8 +449,10 @@ void TestE2eSession::recordingOfARideWithATypedValue()
 
     const QByteArray before = rig.w().TinjMaxLabel->text().toLatin1();
     QTest::mouseDClick(rig.w().TinjMaxLabel, Qt::LeftButton);
-    QDoubleSpinBox *editor = rig.w().findChild<QDoubleSpinBox *>("ValueEditor");
+    QPointer<QDoubleSpinBox> editor = rig.w().findChild<QDoubleSpinBox *>("ValueEditor");
     QVERIFY(editor && editor->isVisible());
+    QTest::qWait(1500); // polls come and go while the user reads the sheet
+    QVERIFY2(editor && editor->hasFocus(), "the poll took the focus out of the editor");
     QTest::keyClicks(editor, "12345");
     QTest::keyClick(editor, Qt::Key_Return);
     QVERIFY(rig.waitQuiet());
