@@ -313,6 +313,10 @@ void TestSliders::italianDecimalComma()
     QCOMPARE(rig.label(0)->text(), QString("0,5 s"));
     rig.dragTo(5, 90);
     QCOMPARE(rig.label(5)->text(), QString("2,25 s"));
+    QVERIFY(rig.typeValue(1, false, "0,62", Qt::Key_Return)); // the editor reads the same comma
+    rig.waitQuiet();
+    QCOMPARE(rig.label(1)->text(), QString("0,62 s"));
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(1, 31)});
 }
 
 void TestSliders::releasedSliderDisabledDuringWrite()

@@ -5,6 +5,8 @@
 #include "windowrig.h"
 
 #include <QAction>
+#include <QImage>
+#include <QPushButton>
 #include <QLabel>
 #include <QSlider>
 #include <QtTest>
@@ -196,6 +198,13 @@ void TestTools::chartEmptiesForANewSession()
     const TraceSample last = chart->trace().at(chart->trace().size() - 1);
     QCOMPARE(last.rpm, 1500);
     QCOMPARE(last.pump, 25);
+    const QString picture = rig.dir.filePath("chart.png");
+    rig.dialogs.saveAnswers << picture;
+    chart->saveButton()->click();
+    QCOMPARE(QImage(picture).size(), chart->view()->size());
+    rig.dialogs.saveAnswers << rig.dir.filePath("no such folder/chart.png");
+    chart->saveButton()->click();
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(Caption::PictureNotSaved)});
     rig.w().btnConnect->click(); // disconnect: the chart stays, with a break to come
     QVERIFY(chart->isVisible());
     QVERIFY(chart->trace().size() >= 2);
