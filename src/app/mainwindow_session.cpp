@@ -192,7 +192,7 @@ void MainWindow::commitSlider(ParameterIndex index, Recorder::Cause cause)
         labelFor(index)->setText(displayText(index, field));
     }
     m_commitPending[size_t(index)] = true;
-    m_recorder->setCause(cause);
+    m_recorder->commitStarted(index, field, cause);
     m_session->commitParameter(index, field);
 }
 

@@ -147,17 +147,23 @@ void Recorder::onParameterRead(ParameterIndex index, qint32 field)
     known = field;
 }
 
-// Every commit makes a line, also one that wrote the value the controller had: the user asked for it.
-// Only commits finish a write this way, so anything but a typed value came from a slider.
+void Recorder::commitStarted(ParameterIndex index, qint32 value, Cause cause)
+{
+    m_cause = cause;
+    m_commits[size_t(index)] = Commit{value, cause};
+}
+
+// Every commit makes a line with the value it wrote, also one that wrote the value the controller
+// had: the user asked for it.
 void Recorder::onWriteFinished(ParameterIndex index, bool confirmed)
 {
-    const qint32 value = m_session->Parameters[index];
+    const Commit commit = m_commits[size_t(index)].value_or(Commit{m_session->Parameters[index], Cause::Slider});
+    m_commits[size_t(index)].reset();
     auto &known = m_values[size_t(index)];
-    const Cause cause = m_cause == Cause::Typed ? Cause::Typed : Cause::Slider;
     if (isRecording())
-        write(changeLine(QDateTime::currentDateTime(), index, known, value, cause, confirmed));
+        write(changeLine(QDateTime::currentDateTime(), index, known, commit.value, commit.cause, confirmed));
     if (confirmed)
-        known = value;
+        known = commit.value;
 }
 
 } // namespace oe

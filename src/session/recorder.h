@@ -35,6 +35,8 @@ public:
     bool isRecording() const { return m_file.isOpen(); }
     QString path() const { return m_file.fileName(); }
     void setCause(Cause cause) { m_cause = cause; }
+    // A commit of this value is on its way; its line follows when the write ends, with this cause.
+    void commitStarted(ParameterIndex index, qint32 value, Cause cause);
 
     static QByteArray header();
     static QByteArray readingLine(const QDateTime &time, qint32 rpm, qint32 tinj, qint32 pump, qint32 pause);
@@ -57,6 +59,11 @@ private:
     QFile m_file;
     Cause m_cause = Cause::Read;
     std::array<std::optional<qint32>, kParameterCount> m_values{};
+    struct Commit {
+        qint32 value;
+        Cause cause;
+    };
+    std::array<std::optional<Commit>, kParameterCount> m_commits{};
 };
 
 } // namespace oe
