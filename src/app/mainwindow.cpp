@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "chartwindow.h"
 #include "dialogs.h"
 #include "helpdocument.h"
 #include "intervaltimer.h"
@@ -557,6 +558,7 @@ void MainWindow::stopTimers()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_chart->close();
     stopTimers();
     // Drops the request in flight and everything queued, so no sequence talks on. Nothing is sent to
     // the controller.

@@ -27,10 +27,12 @@ namespace oe {
 
 namespace {
 
-// How the editor shows a parameter: the label's unit, enough decimals for every step, the step a
-// slider position is worth.
+// How the editor shows a parameter: the label's unit, enough decimals for every step, what a field
+// and a slider position are worth in that unit, and the step of the arrows.
 struct EditorScale {
-    double perPosition; // display units per slider position
+    double perField;
+    double perPosition;
+    double step;
     int decimals;
     const char *suffix;
 };
@@ -40,14 +42,14 @@ EditorScale editorScale(ParameterIndex index)
     switch (index) {
     case ParameterIndex::MinPumpCycles:
     case ParameterIndex::MaxPumpCycles:
-        return {0.02, 2, " s"};
+        return {0.02, 0.02, 0.02, 2, " s"};
     case ParameterIndex::MinLoadPumpPause:
     case ParameterIndex::MaxLoadPumpPause:
-        return {0.025, 3, " s"};
+        return {0.025, 0.025, 0.025, 3, " s"};
     case ParameterIndex::RpmMultiplier:
-        return {10, 0, "%"};
+        return {1, 10, 10, 0, "%"};
     default:
-        return {1, 0, ""};
+        return {1, 1, 50, 0, ""};
     }
 }
 
@@ -216,13 +218,10 @@ bool MainWindow::openValueEditor(ParameterIndex index)
     editor->setObjectName(QStringLiteral("ValueEditor"));
     editor->setLocale(QLocale()); // the decimal separator the labels show
     editor->setDecimals(scale.decimals);
-    editor->setSingleStep(scale.perPosition * (index == ParameterIndex::RpmMin || index == ParameterIndex::TinjMin
-                                                       || index == ParameterIndex::TinjMax
-                                                   ? 50
-                                                   : 1));
+    editor->setSingleStep(scale.step);
     editor->setRange(slider->minimum() * scale.perPosition, slider->maximum() * scale.perPosition);
     editor->setSuffix(QString::fromLatin1(scale.suffix));
-    editor->setValue(m_session->Parameters[index] * (index == ParameterIndex::RpmMultiplier ? 1 : scale.perPosition));
+    editor->setValue(m_session->Parameters[index] * scale.perField);
     editor->setGeometry(label->geometry().adjusted(-4, -2, 8, 2));
     editor->setFont(label->font());
     editor->installEventFilter(this);
@@ -246,7 +245,7 @@ void MainWindow::commitValueEditor()
     const int position = std::clamp(int(std::lround(editor->value() / scale.perPosition)), slider->minimum(),
                                     slider->maximum());
     const qint32 field = fieldFromPosition(index, position);
-    editor->setValue(field * (index == ParameterIndex::RpmMultiplier ? 1 : scale.perPosition));
+    editor->setValue(field * scale.perField);
     closeValueEditor();
     if (!slider->isEnabled() || m_session->state() != Session::State::Connected)
         return;
