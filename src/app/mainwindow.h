@@ -139,6 +139,7 @@ private:
     void onRecordingFailed(const QString &path);
     void saveChartPicture();
     void readAgain();
+    void onReadAgainFinished(const MapLoadResult &result);
     bool valueEditorEvent(QObject *watched, QEvent *event);
     void commitValueEditor();
     void closeValueEditor();

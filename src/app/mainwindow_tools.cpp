@@ -89,29 +89,7 @@ void MainWindow::bindTools()
         if (state != Session::State::Connected)
             closeValueEditor();
     });
-    connect(m_session, &Session::readAgainFinished, this, [this](const MapLoadResult &result) {
-        QStringList differing, unanswered;
-        for (int i = 0; i < kParameterCount; ++i) {
-            const auto index = ParameterIndex(i);
-            if (!result.answered[size_t(i)]) {
-                unanswered << parameterCaption(index);
-                continue;
-            }
-            qint32 now = result.readBack[index];
-            if (index == ParameterIndex::RpmMultiplier)
-                now = cappedMultiplier(now);
-            if (now != result.sent[index])
-                differing << changeLine(index, displayText(index, result.sent[index]), displayText(index, now));
-        }
-        QStringList parts;
-        if (differing.isEmpty() && unanswered.isEmpty())
-            parts << caption(Caption::ReadSame);
-        if (!differing.isEmpty())
-            parts << caption(Caption::ReadDiffers) + QLatin1Char('\n') + differing.join(QLatin1Char('\n'));
-        if (!unanswered.isEmpty())
-            parts << caption(Caption::ReadUnanswered) + QLatin1Char('\n') + unanswered.join(QLatin1Char('\n'));
-        dialogs().message(this, parts.join(QStringLiteral("\n\n")), caption(Caption::MessageTitle));
-    });
+    connect(m_session, &Session::readAgainFinished, this, &MainWindow::onReadAgainFinished);
     connect(m_recorder, &Recorder::recordingChanged, menuTools[1], &QAction::setChecked);
     connect(m_recorder, &Recorder::recordingChanged, this, [this] { setToolsEnabled(menuTools[0]->isEnabled()); });
     connect(m_recorder, &Recorder::writeFailed, this, &MainWindow::onRecordingFailed);
@@ -202,6 +180,33 @@ void MainWindow::readAgain()
 {
     m_recorder->setCause(Recorder::Cause::Read);
     m_session->readAgain();
+}
+
+// One message for the whole read: the values that differ from what the window showed, and those
+// that got no answer.
+void MainWindow::onReadAgainFinished(const MapLoadResult &result)
+{
+    QStringList differing, unanswered;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        if (!result.answered[size_t(i)]) {
+            unanswered << parameterCaption(index);
+            continue;
+        }
+        qint32 now = result.readBack[index];
+        if (index == ParameterIndex::RpmMultiplier)
+            now = cappedMultiplier(now);
+        if (now != result.sent[index])
+            differing << changeLine(index, displayText(index, result.sent[index]), displayText(index, now));
+    }
+    QStringList parts;
+    if (differing.isEmpty() && unanswered.isEmpty())
+        parts << caption(Caption::ReadSame);
+    if (!differing.isEmpty())
+        parts << caption(Caption::ReadDiffers) + QLatin1Char('\n') + differing.join(QLatin1Char('\n'));
+    if (!unanswered.isEmpty())
+        parts << caption(Caption::ReadUnanswered) + QLatin1Char('\n') + unanswered.join(QLatin1Char('\n'));
+    dialogs().message(this, parts.join(QStringLiteral("\n\n")), caption(Caption::MessageTitle));
 }
 
 // ---- Exact values
