@@ -225,8 +225,9 @@ void MainWindow::buildLayout()
     Image1->setPixmap(QPixmap(QStringLiteral(":/oe/logo.png")));
     Image1->setAlignment(Qt::AlignCenter);
 
+    // Over the logo, the one place in the layout with room for a sentence where it covers no control.
     LinkStateLabel = named(new QLabel(client), "LinkStateLabel");
-    LinkStateLabel->setGeometry(twips(240, 6645, 2895, 1740));
+    LinkStateLabel->setGeometry(Image1->geometry());
     LinkStateLabel->setFont(boldFont());
     LinkStateLabel->setWordWrap(true);
     LinkStateLabel->setAlignment(Qt::AlignCenter);

@@ -276,14 +276,15 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
 void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then)
 {
     const quint64 id = m_sessionId;
-    writeQuietly(index, value, [this, id, then](bool confirmed) {
-        if (!confirmed) {
+    submit(Request::write(index, value), [this, id, then](const RequestResult &result) {
+        // A value that does not fit the frame was never sent: nothing to confirm.
+        if (result.outcome == RequestResult::Outcome::NotAnswered) {
             emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
             if (id != m_sessionId)
                 return;
         }
         if (then)
-            then(confirmed);
+            then(result.answered());
     });
 }
 

@@ -330,7 +330,7 @@ void TestSession::silentControllerShownAsSuch()
     QVERIFY(line);
     QVERIFY(line->isHidden());
     QList<QRect> geometries;
-    for (QWidget *widget : rig.w().findChildren<QWidget *>())
+    for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
         geometries << widget->geometry();
     QSignalSpy answering(&rig.w().session(), &Session::controllerAnsweringChanged);
     rig.controller.silent = true;
@@ -344,7 +344,7 @@ void TestSession::silentControllerShownAsSuch()
     QVERIFY(rig.w().isConnected());
     QVERIFY(rig.dialogs.shown.isEmpty());
     QList<QRect> now;
-    for (QWidget *widget : rig.w().findChildren<QWidget *>())
+    for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
         now << widget->geometry();
     QCOMPARE(now, geometries);
 
