@@ -156,7 +156,7 @@ void ChartView::paintEvent(QPaintEvent *)
     p.setFont(small);
     for (int lane = 0; lane < 4; ++lane) {
         const QRectF box(plot.left(), plot.top() + lane * (laneHeight + kLaneGap), plot.width(), laneHeight);
-        double top = lane == 0 ? m_rpmMin : 0;
+        double top = lane == 0 ? std::max(m_rpmMin, 0) : 0;
         for (int i = first; i < count; ++i)
             if (m_trace.at(i).ms <= right)
                 top = std::max(top, displayValue(lane, m_trace.at(i)));
@@ -176,7 +176,7 @@ void ChartView::paintEvent(QPaintEvent *)
         p.drawText(QRectF(0, box.top(), kLeftMargin - 4, box.height()), Qt::AlignRight | Qt::AlignVCenter,
                    m_names[size_t(lane)]);
 
-        if (lane == 0) {
+        if (lane == 0 && m_rpmMin != kNoRpmMin) {
             p.setPen(QPen(QColor(200, 0, 0), 1, Qt::DashLine));
             p.drawLine(QPointF(box.left(), yOf(m_rpmMin)), QPointF(box.right(), yOf(m_rpmMin)));
         }

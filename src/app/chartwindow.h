@@ -21,6 +21,8 @@ class ChartView : public QWidget
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 100;
+    // No threshold line: the controller's RpmMin is not known.
+    static constexpr qint32 kNoRpmMin = -1;
 
     explicit ChartView(const LiveTrace &trace, QWidget *parent = nullptr);
 
@@ -55,7 +57,7 @@ private:
     int m_spanMinutes = 2;
     bool m_paused = false;
     qint64 m_pausedAt = 0;
-    qint32 m_rpmMin = 0;
+    qint32 m_rpmMin = kNoRpmMin;
     bool m_dirty = true;
     qint64 m_paintedEdge = 0;
     int m_paints = 0;

@@ -103,9 +103,20 @@ private:
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
     void storePort();
     void onParameterRead(ParameterIndex index, qint32 field);
+    void onParameterKnownChanged(ParameterIndex index, bool known);
+    void showParameter(ParameterIndex index);
     void onLiveReadings();
+    void onControllerAnswering(bool answering);
     void onWriteFinished(ParameterIndex index, bool confirmed);
     void onSessionMessage(int textEntry, int titleEntry);
+    // Boxes never stack: a message raised while a box or file dialog of the window is open (a port
+    // lost meanwhile, say) waits until it has closed.
+    void showMessage(const QString &text, const QString &title);
+    struct ModalScope {
+        explicit ModalScope(MainWindow *window);
+        ~ModalScope();
+        MainWindow *window;
+    };
     void setParameterInput(bool enabled);
 
     // Map files
@@ -119,6 +130,8 @@ private:
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
+    void writeSlider(ParameterIndex index, Recorder::Cause cause);
+    void refuseCommit(ParameterIndex index, ParameterIndex partner);
     void onPauseTick();
     void onFlashEnd();
     enum LampColor { kLampOff, kLampOn };
@@ -139,7 +152,7 @@ private:
     void onRecordingFailed(const QString &path);
     void saveChartPicture();
     void readAgain();
-    void onReadAgainFinished(const MapLoadResult &result);
+    void onReadAgainFinished(const RereadResult &result);
     bool valueEditorEvent(QObject *watched, QEvent *event);
     void commitValueEditor();
     void closeValueEditor();
@@ -159,6 +172,8 @@ private:
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
+    int m_modalDepth = 0;
+    QList<QPair<QString, QString>> m_waitingMessages; // text, title
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
     bool m_portToStore = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
@@ -180,6 +195,9 @@ public:
            *PumpMinLabel = nullptr, *PumpMaxLabel = nullptr, *PausaMinLabel = nullptr,
            *PausaMaxLabel = nullptr, *RpmMultiplierLabel = nullptr;
     QLabel *Image1 = nullptr;
+    // What the window knows about the link beyond the layout's controls: "the controller does not
+    // answer". Hidden while there is nothing to say.
+    QLabel *LinkStateLabel = nullptr;
     QPushButton *cmdLoadMap = nullptr, *cmdSaveMap = nullptr, *btnConnect = nullptr,
                 *ResetCmd = nullptr;
     QComboBox *COMM_Combo = nullptr;

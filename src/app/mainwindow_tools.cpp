@@ -77,7 +77,10 @@ void MainWindow::bindTools()
     m_recorder = new Recorder(m_session, this);
     connect(m_chart, &ChartWindow::savePictureRequested, this, &MainWindow::saveChartPicture);
     connect(m_session, &Session::liveReadingsChanged, m_chart, [this] {
-        m_chart->view()->setRpmMin(m_session->Parameters.RpmMin);
+        // The threshold line shows what the controller holds, not a slider's preview.
+        m_chart->view()->setRpmMin(m_session->parameterKnown(ParameterIndex::RpmMin)
+                                       ? m_session->confirmedParameters().RpmMin
+                                       : ChartView::kNoRpmMin);
         m_chart->addReading(m_session->LiveRpm, m_session->LiveTinj, m_session->LivePump, m_session->LivePause);
     });
     connect(m_session, &Session::stateChanged, this, [this](Session::State state) {
@@ -88,6 +91,10 @@ void MainWindow::bindTools()
             m_chart->markGap();
         if (state != Session::State::Connected)
             closeValueEditor();
+    });
+    connect(m_session, &Session::controllerAnsweringChanged, m_chart, [this](bool answering) {
+        if (!answering)
+            m_chart->markGap();
     });
     connect(m_session, &Session::readAgainFinished, this, &MainWindow::onReadAgainFinished);
     connect(m_recorder, &Recorder::recordingChanged, menuTools[1], &QAction::setChecked);
@@ -146,7 +153,11 @@ void MainWindow::toggleRecording()
     QDir().mkpath(folder);
     const QString suggested = QDir(folder).filePath(
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".csv"));
-    QString path = dialogs().saveFileName(this, suggested, QStringLiteral("CSV (*.csv)"));
+    QString path;
+    {
+        ModalScope scope(this);
+        path = dialogs().saveFileName(this, suggested, QStringLiteral("CSV (*.csv)"));
+    }
     // The session may have ended while the dialog was open: nothing left to record.
     if (path.isEmpty() || m_session->state() == Session::State::Idle)
         return;
@@ -154,26 +165,29 @@ void MainWindow::toggleRecording()
         path += QStringLiteral(".csv");
     QString error;
     if (!m_recorder->start(path, &error) && !error.isEmpty())
-        dialogs().message(this, caption(Caption::RecordNotStarted).arg(error), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::RecordNotStarted).arg(error), caption(Caption::MessageTitle));
 }
 
 void MainWindow::onRecordingFailed(const QString &path)
 {
-    dialogs().message(this, caption(Caption::RecordStopped).arg(QDir::toNativeSeparators(path)),
-                      caption(Caption::MessageTitle));
+    showMessage(caption(Caption::RecordStopped).arg(QDir::toNativeSeparators(path)), caption(Caption::MessageTitle));
 }
 
 void MainWindow::saveChartPicture()
 {
     const QString suggested = QDir(m_programFolder).filePath(
         QStringLiteral("chart-%1.png").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    QString path = dialogs().saveFileName(m_chart, suggested, QStringLiteral("PNG (*.png)"));
+    QString path;
+    {
+        ModalScope scope(this);
+        path = dialogs().saveFileName(m_chart, suggested, QStringLiteral("PNG (*.png)"));
+    }
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".png");
     if (!m_chart->savePicture(path))
-        dialogs().message(m_chart, caption(Caption::PictureNotSaved), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::PictureNotSaved), caption(Caption::MessageTitle));
 }
 
 void MainWindow::readAgain()
@@ -184,7 +198,7 @@ void MainWindow::readAgain()
 
 // One message for the whole read: the values that differ from what the window showed, and those
 // that got no answer.
-void MainWindow::onReadAgainFinished(const MapLoadResult &result)
+void MainWindow::onReadAgainFinished(const RereadResult &result)
 {
     QStringList differing, unanswered;
     for (int i = 0; i < kParameterCount; ++i) {
@@ -196,8 +210,10 @@ void MainWindow::onReadAgainFinished(const MapLoadResult &result)
         qint32 now = result.readBack[index];
         if (index == ParameterIndex::RpmMultiplier)
             now = cappedMultiplier(now);
-        if (now != result.sent[index])
-            differing << changeLine(index, displayText(index, result.sent[index]), displayText(index, now));
+        const bool known = result.knownBefore[size_t(i)];
+        if (!known || now != result.before[index])
+            differing << changeLine(index, known ? displayText(index, result.before[index]) : QStringLiteral("---"),
+                                    displayText(index, now));
     }
     QStringList parts;
     if (differing.isEmpty() && unanswered.isEmpty())
@@ -206,7 +222,7 @@ void MainWindow::onReadAgainFinished(const MapLoadResult &result)
         parts << caption(Caption::ReadDiffers) + QLatin1Char('\n') + differing.join(QLatin1Char('\n'));
     if (!unanswered.isEmpty())
         parts << caption(Caption::ReadUnanswered) + QLatin1Char('\n') + unanswered.join(QLatin1Char('\n'));
-    dialogs().message(this, parts.join(QStringLiteral("\n\n")), caption(Caption::MessageTitle));
+    showMessage(parts.join(QStringLiteral("\n\n")), caption(Caption::MessageTitle));
 }
 
 // ---- Exact values

@@ -102,8 +102,9 @@ bool Recorder::start(const QString &path, QString *error)
     }
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        m_values[size_t(i)] = m_session->parameterKnown(index) ? std::optional(m_session->Parameters[index])
-                                                               : std::nullopt;
+        m_values[size_t(i)] = m_session->parameterKnown(index)
+                                  ? std::optional(m_session->confirmedParameters()[index])
+                                  : std::nullopt;
     }
     emit recordingChanged(true);
     write(header());
@@ -141,6 +142,11 @@ void Recorder::onReadings()
 // A read only makes a line when it found something else than the value known before.
 void Recorder::onParameterRead(ParameterIndex index, qint32 field)
 {
+    // The read-back of an unconfirmed commit belongs after the commit's own line.
+    if (auto &commit = m_commits[size_t(index)]) {
+        commit->readBack = field;
+        return;
+    }
     auto &known = m_values[size_t(index)];
     if (isRecording() && known != field)
         write(changeLine(QDateTime::currentDateTime(), index, known, field, m_cause, true));
@@ -149,21 +155,28 @@ void Recorder::onParameterRead(ParameterIndex index, qint32 field)
 
 void Recorder::commitStarted(ParameterIndex index, qint32 value, Cause cause)
 {
-    m_cause = cause;
-    m_commits[size_t(index)] = Commit{value, cause};
+    m_commits[size_t(index)] = Commit{value, cause, std::nullopt};
 }
 
 // Every commit makes a line with the value it wrote, also one that wrote the value the controller
-// had: the user asked for it.
+// had: the user asked for it. A commit the controller did not confirm is followed by what the read
+// after it found, if that differs from what was known.
 void Recorder::onWriteFinished(ParameterIndex index, bool confirmed)
 {
-    const Commit commit = m_commits[size_t(index)].value_or(Commit{m_session->Parameters[index], Cause::Slider});
+    const Commit commit =
+        m_commits[size_t(index)].value_or(Commit{m_session->Parameters[index], Cause::Slider, std::nullopt});
     m_commits[size_t(index)].reset();
     auto &known = m_values[size_t(index)];
+    const QDateTime now = QDateTime::currentDateTime();
     if (isRecording())
-        write(changeLine(QDateTime::currentDateTime(), index, known, commit.value, commit.cause, confirmed));
-    if (confirmed)
+        write(changeLine(now, index, known, commit.value, commit.cause, confirmed));
+    if (confirmed) {
         known = commit.value;
+    } else if (commit.readBack) {
+        if (isRecording() && known != commit.readBack)
+            write(changeLine(now, index, known, *commit.readBack, Cause::Read, true));
+        known = commit.readBack;
+    }
 }
 
 } // namespace oe

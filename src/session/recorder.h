@@ -62,6 +62,7 @@ private:
     struct Commit {
         qint32 value;
         Cause cause;
+        std::optional<qint32> readBack; // what a read after an unconfirmed write found
     };
     std::array<std::optional<Commit>, kParameterCount> m_commits{};
 };

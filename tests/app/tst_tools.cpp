@@ -217,20 +217,29 @@ void TestTools::readAgainSaysWhatChanged_data()
 {
     QTest::addColumn<int>("controllerTinjMax");
     QTest::addColumn<int>("previewRpmMin"); // -1: none
+    QTest::addColumn<bool>("unknownAtConnect"); // Tinj Max's read went unanswered at connect
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("nothing changed") << 9000 << -1 << QStringList{"130"};
-    QTest::newRow("changed on the controller") << 12000 << -1 << QStringList{"131", "Tinj Max: 9000 → 12000"};
-    QTest::newRow("a preview never sent") << 9000 << 1000
-                                          << QStringList{"131", "Soglia RPM Inferiore: 1000 → 600"};
+    QTest::newRow("nothing changed") << 9000 << -1 << false << QStringList{"130"};
+    QTest::newRow("changed on the controller") << 12000 << -1 << false << QStringList{"131", "Tinj Max: 9000 → 12000"};
+    QTest::newRow("a preview is no controller value") << 9000 << 1000 << false << QStringList{"130"};
+    QTest::newRow("unknown until read again") << 9000 << -1 << true << QStringList{"131", "Tinj Max: --- → 9000"};
 }
 
 void TestTools::readAgainSaysWhatChanged()
 {
     QFETCH(int, controllerTinjMax);
     QFETCH(int, previewRpmMin);
+    QFETCH(bool, unknownAtConnect);
     QFETCH(QStringList, expected);
     Rig rig;
+    bool connected = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (unknownAtConnect && !connected && request[2] == 1 && request[3] == 4)
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
     QVERIFY(rig.connect());
+    connected = true;
     rig.controller.params[4] = quint16(controllerTinjMax);
     if (previewRpmMin >= 0)
         rig.w().session().previewParameter(ParameterIndex::RpmMin, previewRpmMin);
