@@ -228,10 +228,13 @@ void TestSliders::unknownPartnerReadBeforeCommit_data()
     QTest::addColumn<int>("position");
     QTest::addColumn<QString>("label"); // after the commit
     QTest::addColumn<int>("written");   // -1: nothing
-    QTest::newRow("tinj min, partner answers") << 3 << 4 << true << 3000 << "3000" << 3000;
-    QTest::newRow("tinj min, partner silent") << 3 << 4 << false << 3000 << "1500" << -1;
-    QTest::newRow("pump max, partner answers") << 1 << 0 << true << 3 << "0.1 s" << 5;
-    QTest::newRow("pause max, partner silent") << 6 << 5 << false << 100 << "2 s" << -1;
+    QTest::addColumn<QString>("typed");  // else a drag to position
+    QTest::newRow("tinj min, partner answers") << 3 << 4 << true << 3000 << "3000" << 3000 << "";
+    QTest::newRow("tinj min, partner silent") << 3 << 4 << false << 3000 << "1500" << -1 << "";
+    QTest::newRow("pump max, partner answers") << 1 << 0 << true << 3 << "0.1 s" << 5 << "";
+    QTest::newRow("pause max, partner silent") << 6 << 5 << false << 100 << "2 s" << -1 << "";
+    QTest::newRow("typed pump max, partner answers") << 1 << 0 << true << 0 << "0.1 s" << 5 << "0.06";
+    QTest::newRow("typed tinj min, partner silent") << 3 << 4 << false << 0 << "1500" << -1 << "3000";
 }
 
 void TestSliders::unknownPartnerReadBeforeCommit()
@@ -242,6 +245,7 @@ void TestSliders::unknownPartnerReadBeforeCommit()
     QFETCH(int, position);
     QFETCH(QString, label);
     QFETCH(int, written);
+    QFETCH(QString, typed);
     SliderRig rig;
     bool connected = false;
     rig.port->setResponder([&](const QByteArray &request) {
@@ -252,8 +256,13 @@ void TestSliders::unknownPartnerReadBeforeCommit()
     QVERIFY(rig.start());
     connected = true;
     QCOMPARE(rig.label(partner)->text(), QString("---"));
-    rig.dragTo(index, position);
-    rig.release(index);
+    if (typed.isEmpty()) {
+        rig.dragTo(index, position);
+        rig.release(index);
+    } else {
+        QVERIFY(rig.typeValue(index, false, typed, Qt::Key_Return));
+        rig.waitQuiet();
+    }
     QCOMPARE(rig.writes(), written < 0 ? QList<QByteArray>{} : QList<QByteArray>{writeFrame(index, written)});
     QCOMPARE(rig.label(index)->text(), label);
     QVERIFY(rig.slider(index)->isEnabled());

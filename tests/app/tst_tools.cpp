@@ -5,6 +5,7 @@
 #include "windowrig.h"
 
 #include <QAction>
+#include <QDoubleSpinBox>
 #include <QImage>
 #include <QPushButton>
 #include <QLabel>
@@ -37,6 +38,7 @@ private slots:
     void traceBreaksAtGaps();
     void recorderLines_data();
     void recorderLines();
+    void recordingFollowsTheSession_data();
     void recordingFollowsTheSession();
     void recordingStopsOnWriteFailure();
     void chartEmptiesForANewSession();
@@ -125,9 +127,27 @@ void TestTools::recorderLines()
 }
 
 // Record from the menu: the file is readable while the recording runs, holds the readings and a
-// commit in order, and the disconnect ends it with the item unchecked.
+// typed commit in order (an unconfirmed one followed by what the read after it found), and the
+// disconnect ends it with the item unchecked.
+void TestTools::recordingFollowsTheSession_data()
+{
+    QTest::addColumn<QString>("controller"); // prompt, clamps (to 20000), silent (from the write on)
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArrayList>("changes");
+    QTest::newRow("prompt") << "prompt" << 2 << "750" << QByteArrayList{",RpmMin,600,750,750,typed,yes"};
+    QTest::newRow("controller clamps") << "clamps" << 4 << "25000"
+        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no", ",TinjMax,9000,20000,20000,read,yes"};
+    QTest::newRow("controller falls silent") << "silent" << 4 << "25000"
+        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no"};
+}
+
 void TestTools::recordingFollowsTheSession()
 {
+    QFETCH(QString, controller);
+    QFETCH(int, index);
+    QFETCH(QString, typed);
+    QFETCH(QByteArrayList, changes);
     Rig rig;
     QAction *record = rig.w().findChild<QAction *>("menuTools_1");
     QVERIFY(record && !record->isEnabled());
@@ -141,24 +161,44 @@ void TestTools::recordingFollowsTheSession()
     QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
     QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
     QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 5000); // flushed line by line
+
     rig.controller.rpm = 3210;
-    QVERIFY(rig.w().session().commitParameter(ParameterIndex::RpmMin, 750));
+    rig.port->setResponder([&](QByteArray request) {
+        if (controller == "silent")
+            return QByteArray();
+        if (controller == "clamps" && request[2] == 2 && quint8(request[4]) * 256 + quint8(request[5]) > 20000) {
+            request[4] = char(20000 >> 8);
+            request[5] = char(20000 & 0xFF);
+        }
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.w().openValueEditor(ParameterIndex(index)));
+    QTest::keyClicks(rig.w().valueEditor(), typed);
+    QTest::keyClick(rig.w().valueEditor(), Qt::Key_Return);
     QVERIFY(rig.waitQuiet());
-    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",3210,"), 5000);
+    if (controller != "silent")
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",3210,"), 5000);
     rig.w().btnConnect->click(); // disconnect
     QVERIFY(!rig.w().recorder()->isRecording());
     QVERIFY(!record->isChecked());
     QVERIFY(!record->isEnabled());
+
     const QByteArrayList lines = fileLines(path);
     QCOMPARE(lines[0] + '\n', Recorder::header());
-    QStringList events;
-    for (const QByteArray &line : lines.mid(1))
-        events << QString::fromLatin1(line.split(',').value(1));
-    const int change = events.indexOf("change");
-    QVERIFY2(change > 0 && events.lastIndexOf("change") == change, qPrintable(events.join(' ')));
-    QVERIFY(lines[change + 1].contains(",RpmMin,600,750,750,slider,yes"));
-    QVERIFY(lines.last().contains(",reading,3210,"));
-    QVERIFY(rig.dialogs.shown.isEmpty());
+    QByteArrayList changed;
+    int firstChange = -1;
+    for (int i = 1; i < lines.size(); ++i) {
+        if (!lines[i].contains(",change,"))
+            continue;
+        changed << lines[i].mid(lines[i].indexOf(",,,,,,,") + 6).chopped(1); // from the parameter on
+        if (firstChange < 0)
+            firstChange = i;
+    }
+    QCOMPARE(changed, changes);
+    QVERIFY(firstChange > 1); // readings came before it
+    if (controller != "silent")
+        QVERIFY(lines.last().contains(",reading,3210,")); // and after it
+    QCOMPARE(rig.dialogs.texts(), controller == "prompt" ? QStringList{} : QStringList{rig.entry(29)});
 }
 
 void TestTools::recordingStopsOnWriteFailure()
