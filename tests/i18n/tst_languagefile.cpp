@@ -42,6 +42,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 60; i <= 62; ++i)
         entries << i;
+    for (int i = 120; i <= 132; ++i)
+        entries << i;
     return entries;
 }
 
