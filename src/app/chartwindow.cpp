@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -50,6 +51,14 @@ double roundTop(double value)
         if (value <= step * power)
             return step * power;
     return 10 * power;
+}
+
+// A scale's top in the labels' style: their decimal separator, no grouping.
+QString scaleText(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', 6);
 }
 
 const std::array<QColor, 4> kLaneColors{QColor(20, 80, 200), QColor(20, 130, 60), QColor(210, 110, 0),
@@ -169,7 +178,7 @@ void ChartView::paintEvent(QPaintEvent *)
         p.setPen(Qt::black);
         const QString unit = lane >= 2 ? QStringLiteral(" s") : QString();
         p.drawText(QRectF(0, box.top(), kLeftMargin - 4, 14), Qt::AlignRight | Qt::AlignTop,
-                   QString::number(top) + unit);
+                   scaleText(top) + unit);
         p.drawText(QRectF(0, box.bottom() - 14, kLeftMargin - 4, 14), Qt::AlignRight | Qt::AlignBottom,
                    QStringLiteral("0"));
         p.setPen(kLaneColors[size_t(lane)]);
