@@ -238,6 +238,26 @@ void TestTools::chartEmptiesForANewSession()
     const TraceSample last = chart->trace().at(chart->trace().size() - 1);
     QCOMPARE(last.rpm, 1500);
     QCOMPARE(last.pump, 25);
+    // Paused, the plot stands still while readings come in; it never repaints more than ten times a
+    // second, and not at all while hidden.
+    ChartView *view = chart->view();
+    chart->pauseButton()->click();
+    const int samples = chart->trace().size();
+    const QImage still = view->grab().toImage();
+    QTRY_VERIFY_WITH_TIMEOUT(chart->trace().size() > samples, 5000);
+    QCOMPARE(view->grab().toImage(), still);
+    chart->pauseButton()->click();
+    const int paints = view->paintCount();
+    QTest::qWait(1000);
+    QVERIFY2(view->paintCount() - paints <= 11, qPrintable(QString::number(view->paintCount() - paints)));
+    chart->hide();
+    const int hiddenPaints = view->paintCount();
+    const int hiddenSamples = chart->trace().size();
+    QTRY_VERIFY_WITH_TIMEOUT(chart->trace().size() > hiddenSamples, 5000);
+    QTest::qWait(2 * ChartView::kRefreshMs);
+    QCOMPARE(view->paintCount(), hiddenPaints);
+    chart->show();
+
     const QString picture = rig.dir.filePath("chart.png");
     rig.dialogs.saveAnswers << picture;
     chart->saveButton()->click();
