@@ -21,7 +21,7 @@ class Recorder : public QObject
 {
     Q_OBJECT
 public:
-    // What the parameter changes that follow come from.
+    // Where a parameter change came from.
     enum class Cause { Slider, Typed, Map, Reset, Read };
     Q_ENUM(Cause)
 
@@ -34,6 +34,7 @@ public:
     void stop();
     bool isRecording() const { return m_file.isOpen(); }
     QString path() const { return m_file.fileName(); }
+    // The sequence about to start (a map load, a reset, a read): what its reads find is put down to it.
     void setCause(Cause cause) { m_cause = cause; }
     // A commit of this value is on its way; its line follows when the write ends, with this cause.
     void commitStarted(ParameterIndex index, qint32 value, Cause cause);
