@@ -97,7 +97,13 @@ void MainWindow::onLoadMapClicked()
         if (values[index] != now)
             changes << changeLine(index, displayText(index, now), displayText(index, values[index]));
     }
-    const QString details = changes.isEmpty() ? caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
+    QString details = changes.isEmpty() ? caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
+    // Lines named otherwise than we name them are still read by position; the user sees how.
+    QStringList notes;
+    for (const MapKeyNote &note : map.keyNotes)
+        notes << mapKeyNoteText(note, m_captions);
+    if (!notes.isEmpty())
+        details = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + details;
     if (!dialogs().question(this, caption(Caption::MapQuestion), caption(Caption::MessageTitle), details))
         return;
     // Refused when the port went away while the question was open.
@@ -136,9 +142,9 @@ void MainWindow::onSaveMapClicked()
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
-    QString error;
-    if (!writeMapFile(path, toMapValues(m_session->Parameters), &error))
-        dialogs().message(this, caption(Caption::MapNotSaved) + QLatin1Char('\n') + error,
+    FileProblem problem;
+    if (!writeMapFile(path, toMapValues(m_session->Parameters), nullptr, &problem))
+        dialogs().message(this, caption(Caption::MapNotSaved) + QLatin1Char('\n') + fileProblemText(problem, m_captions),
                           caption(Caption::MessageTitle));
 }
 
