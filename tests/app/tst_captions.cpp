@@ -1,5 +1,6 @@
 #include "dialogs.h"
 #include "mainwindow.h"
+#include "qttranslations.h"
 #include "testfiles.h"
 #include "scripteddialogs.h"
 
@@ -9,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace oe;
@@ -233,6 +235,8 @@ void TestCaptions::qtDialogsFollowTheLanguage()
 {
     QTemporaryDir dir;
     makeFolder(dir, "COM=01\r\nLanguage=ENG\r\n");
+    QVERIFY2(QTranslator().load("qtbase_it", QtTranslations::searchFolders(dir.path()).last()),
+             "qtbase_it.qm is missing: install qt6-translations-l10n (scripts/test does)");
     const auto buttons = [](QWidget *parent) {
         const auto box = makeQuestionBox(parent, "text", "title", QString(), true);
         return QStringList{box->button(QMessageBox::Ok)->text(), box->button(QMessageBox::Cancel)->text(),
