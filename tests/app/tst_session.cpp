@@ -371,6 +371,8 @@ void TestSession::silentControllerShownAsSuch()
     QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
     QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
 void TestSession::resetAsksFirst_data()
 {
     QTest::addColumn<bool>("ok");
