@@ -78,8 +78,9 @@ void MainWindow::onResetClicked()
         ModalScope scope(this);
         ok = dialogs().confirm(this, caption(Caption::ResetQuestion), caption(Caption::MessageTitle));
     }
+    if (ok)
+        m_recorder->setCause(Recorder::Cause::Reset);
     // The session may have ended while the box was open; reset() refuses then.
-    m_recorder->setCause(Recorder::Cause::Reset);
     if (!ok || !m_session->reset())
         ResetCmd->setEnabled(m_session->state() == Session::State::Connected);
 }
