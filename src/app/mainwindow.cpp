@@ -11,13 +11,18 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 // The logo and icon live in this static library, so their resource must be pulled in by hand.
 static void initAppResources()
@@ -272,7 +277,6 @@ void MainWindow::buildLayout()
     m_valueLabels = {PumpMinLabel, PumpMaxLabel, RpmMinLabel, TinjMinLabel, TinjMaxLabel,
                      PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
     for (QSlider *slider : m_sliders) {
-        slider->setMouseTracking(true); // previews follow the mouse with no button held
         slider->installEventFilter(this);
     }
 }
@@ -532,21 +536,74 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonRelease) {
-        for (int i = 0; i < kParameterCount; ++i) {
-            if (watched != m_sliders[size_t(i)])
-                continue;
-            // Let the slider move its knob first, then act on where it stands.
-            m_sliders[size_t(i)]->event(event);
-            event->accept();
-            if (event->type() == QEvent::MouseMove)
-                previewSlider(ParameterIndex(i));
-            else
-                commitSlider(ParameterIndex(i));
-            return true;
-        }
-    }
+    const auto found = std::find(m_sliders.begin(), m_sliders.end(), watched);
+    if (found != m_sliders.end() && sliderEvent(ParameterIndex(found - m_sliders.begin()), event))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+namespace {
+bool isSliderKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+// A slider previews while the user moves it (a drag, or its keys) and commits when the gesture ends
+// (the button or the key released). A mouse passing over it with no button held changes nothing,
+// and neither does the wheel: a knob must never stand somewhere the label and the controller do not.
+bool MainWindow::sliderEvent(ParameterIndex index, QEvent *event)
+{
+    QSlider *slider = sliderFor(index);
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease: {
+        const bool release = event->type() == QEvent::MouseButtonRelease;
+        if (!release && static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton)
+            return false;
+        // Let the slider move its knob first, then act on where it stands.
+        slider->event(event);
+        event->accept();
+        if (release)
+            commitSlider(index);
+        else
+            previewSlider(index);
+        return true;
+    }
+    case QEvent::Wheel:
+        event->accept();
+        return true;
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!isSliderKey(key->key()) || !slider->isEnabled())
+            return false;
+        slider->event(event);
+        m_keyEditing[size_t(index)] = true;
+        previewSlider(index);
+        return true;
+    }
+    case QEvent::KeyRelease: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        // Auto-repeat sends releases too; only the last one ends the gesture.
+        if (!isSliderKey(key->key()) || key->isAutoRepeat() || !std::exchange(m_keyEditing[size_t(index)], false))
+            return false;
+        commitSlider(index);
+        return true;
+    }
+    case QEvent::FocusOut:
+        // The focus can go (the status poll takes it) while a key is held: the gesture ends there.
+        if (std::exchange(m_keyEditing[size_t(index)], false))
+            commitSlider(index);
+        return false;
+    default:
+        return false;
+    }
 }
 
 void MainWindow::stopTimers()
