@@ -403,8 +403,8 @@ void MainWindow::loadStartLanguage()
     }
     // Shown once the event loop runs, so it has the window (and any dialogs a test put in) behind it.
     QTimer::singleShot(0, this, [this, problem] {
-        dialogs().message(this, QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
-                          QStringLiteral("OE Setup"));
+        showMessage(QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
+                    QStringLiteral("OE Setup"));
     });
 }
 
@@ -453,15 +453,14 @@ void MainWindow::chooseLanguage(int index)
     if (!loaded(result)) {
         // Saving a choice that cannot load would break the next start; stay with the language in use.
         m_configLines[1] = previousLine;
-        dialogs().message(this,
-                          QStringLiteral("This language could not be loaded from Language.ini.\n%1")
-                              .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
-                          caption(Caption::MessageTitle));
+        showMessage(QStringLiteral("This language could not be loaded from Language.ini.\n%1")
+                        .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
+                    caption(Caption::MessageTitle));
         return;
     }
     ApplyCaptions();
     if (!WriteConfig())
-        dialogs().message(this, caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
 }
 
 void MainWindow::showInfo(int index)
@@ -474,7 +473,7 @@ void MainWindow::showInfo(int index)
         if (!url.isEmpty())
             dialogs().openDocument(url);
     } else if (index == 1) {
-        dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::About), caption(Caption::MessageTitle));
     }
 }
 
