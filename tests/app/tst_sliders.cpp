@@ -320,6 +320,7 @@ void TestSliders::inputBesideDrags_data()
     QTest::newRow("wheel") << "wheel" << "100%" << -1;
     QTest::newRow("keys, one held with auto-repeat") << "keys" << "140%" << 140;
     QTest::newRow("key held while the focus goes") << "focus" << "120%" << 120;
+    QTest::newRow("key held, then a click") << "click" << "110%" << 110;
 }
 
 // Only a drag or the slider's keys move what the window holds, and only their end writes; a map saved
@@ -344,7 +345,10 @@ void TestSliders::inputBesideDrags()
         slider->setFocus();
         rig.key(7, QEvent::KeyPress, Qt::Key_Right);
         QCOMPARE(rig.label(7)->text(), QString("110%")); // previewed at once
-        if (input == "focus") {
+        if (input == "click") {
+            rig.release(7);
+            rig.key(7, QEvent::KeyRelease, Qt::Key_Right);
+        } else if (input == "focus") {
             rig.key(7, QEvent::KeyPress, Qt::Key_Right, true);
             rig.w().btnConnect->setFocus();
             QCOMPARE(rig.label(7)->text(), QString("120%"));
