@@ -13,13 +13,18 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 // The logo and icon live in this static library, so their resource must be pulled in by hand.
 static void initAppResources()
@@ -275,7 +280,6 @@ void MainWindow::buildLayout()
     m_valueLabels = {PumpMinLabel, PumpMaxLabel, RpmMinLabel, TinjMinLabel, TinjMaxLabel,
                      PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
     for (QSlider *slider : m_sliders) {
-        slider->setMouseTracking(true); // previews follow the mouse with no button held
         slider->installEventFilter(this);
     }
 }
@@ -424,8 +428,8 @@ void MainWindow::loadStartLanguage()
     }
     // Shown once the event loop runs, so it has the window (and any dialogs a test put in) behind it.
     QTimer::singleShot(0, this, [this, problem] {
-        dialogs().message(this, QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
-                          QStringLiteral("OE Setup"));
+        showMessage(QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
+                    QStringLiteral("OE Setup"));
     });
 }
 
@@ -475,16 +479,15 @@ void MainWindow::chooseLanguage(int index)
         // Saving a choice that cannot load would break the next start; stay with the language in use.
         m_configLines[1] = previousLine;
         showLanguageInUse(m_languageInUse); // the click moved the check mark
-        dialogs().message(this,
-                          QStringLiteral("This language could not be loaded from Language.ini.\n%1")
-                              .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
-                          caption(Caption::MessageTitle));
+        showMessage(QStringLiteral("This language could not be loaded from Language.ini.\n%1")
+                        .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
+                    caption(Caption::MessageTitle));
         return;
     }
     ApplyCaptions();
     showLanguageInUse(code);
     if (!WriteConfig())
-        dialogs().message(this, caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
 }
 
 void MainWindow::showLanguageInUse(const QString &code)
@@ -505,12 +508,10 @@ void MainWindow::showInfo(int index)
                                          dialogs().helpViewers());
         // A desktop with no program for the document says nothing itself: give the user the path.
         if (!url.isEmpty() && !dialogs().openDocument(url))
-            dialogs().message(this,
-                              fillPlaceholder(caption(Caption::HelpNotOpened),
-                                              QDir::toNativeSeparators(url.toLocalFile())),
-                              caption(Caption::MessageTitle));
+            showMessage(fillPlaceholder(caption(Caption::HelpNotOpened), QDir::toNativeSeparators(url.toLocalFile())),
+                        caption(Caption::MessageTitle));
     } else if (index == 1) {
-        dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::About), caption(Caption::MessageTitle));
     }
 }
 
@@ -572,21 +573,74 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonRelease) {
-        for (int i = 0; i < kParameterCount; ++i) {
-            if (watched != m_sliders[size_t(i)])
-                continue;
-            // Let the slider move its knob first, then act on where it stands.
-            m_sliders[size_t(i)]->event(event);
-            event->accept();
-            if (event->type() == QEvent::MouseMove)
-                previewSlider(ParameterIndex(i));
-            else
-                commitSlider(ParameterIndex(i));
-            return true;
-        }
-    }
+    const auto found = std::find(m_sliders.begin(), m_sliders.end(), watched);
+    if (found != m_sliders.end() && sliderEvent(ParameterIndex(found - m_sliders.begin()), event))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+namespace {
+bool isSliderKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+// A slider previews while the user moves it (a drag, or its keys) and commits when the gesture ends
+// (the button or the key released). A mouse passing over it with no button held changes nothing,
+// and neither does the wheel: a knob must never stand somewhere the label and the controller do not.
+bool MainWindow::sliderEvent(ParameterIndex index, QEvent *event)
+{
+    QSlider *slider = sliderFor(index);
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease: {
+        const bool release = event->type() == QEvent::MouseButtonRelease;
+        if (!release && static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton)
+            return false;
+        // Let the slider move its knob first, then act on where it stands.
+        slider->event(event);
+        event->accept();
+        if (release)
+            commitSlider(index);
+        else
+            previewSlider(index);
+        return true;
+    }
+    case QEvent::Wheel:
+        event->accept();
+        return true;
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!isSliderKey(key->key()) || !slider->isEnabled())
+            return false;
+        slider->event(event);
+        m_keyEditing[size_t(index)] = true;
+        previewSlider(index);
+        return true;
+    }
+    case QEvent::KeyRelease: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        // Auto-repeat sends releases too; only the last one ends the gesture.
+        if (!isSliderKey(key->key()) || key->isAutoRepeat() || !std::exchange(m_keyEditing[size_t(index)], false))
+            return false;
+        commitSlider(index);
+        return true;
+    }
+    case QEvent::FocusOut:
+        // The focus can go (the status poll takes it) while a key is held: the gesture ends there.
+        if (std::exchange(m_keyEditing[size_t(index)], false))
+            commitSlider(index);
+        return false;
+    default:
+        return false;
+    }
 }
 
 void MainWindow::stopTimers()

@@ -121,6 +121,7 @@ private:
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index);
     void writeSlider(ParameterIndex index);
+    bool sliderEvent(ParameterIndex index, QEvent *event);
     void refuseCommit(ParameterIndex index, ParameterIndex partner);
     void onPauseTick();
     void onFlashEnd();
@@ -151,6 +152,8 @@ private:
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
+    // Sliders moved by their keys since the last commit.
+    std::array<bool, kParameterCount> m_keyEditing{};
     int m_modalDepth = 0;
     QList<QPair<QString, QString>> m_waitingMessages; // text, title
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.

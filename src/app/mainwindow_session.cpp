@@ -252,8 +252,14 @@ void MainWindow::previewSlider(ParameterIndex index)
 void MainWindow::commitSlider(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
+    // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
+    m_keyEditing[size_t(index)] = false;
     if (!slider->isEnabled() || m_session->state() != Session::State::Connected)
         return;
+    // A disabled slider hands its focus to the next control, which would be another slider taking
+    // the next key; the button the poll focuses anyway takes nothing from a slider key.
+    if (slider->hasFocus())
+        btnConnect->setFocus();
     slider->setEnabled(false);
     m_commitPending[size_t(index)] = true;
     // The interlock holds the slider to what the controller has for its partner: a partner never
