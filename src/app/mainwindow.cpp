@@ -4,6 +4,9 @@
 #include "helpdocument.h"
 #include "intervaltimer.h"
 #include "maptexts.h"
+#include "portcombo.h"
+#include "portsearch.h"
+#include "porttexts.h"
 #include "qtserialport.h"
 
 #include <QAction>
@@ -156,6 +159,7 @@ void MainWindow::init(SerialPort *port)
     m_session = new Session(port, this);
     createTimers();
     bindSession();
+    bindPorts();
     startUp();
 }
 
@@ -211,7 +215,7 @@ void MainWindow::buildLayout()
     cmdSaveMap = makeButton(Frame8, "cmdSaveMap", QStringLiteral("Salva Mappa"), twips(225, 765, 2445, 420));
 
     Frame5 = makeFrame(client, "Frame5", QStringLiteral("Connection"), twips(240, 4470, 2895, 2160));
-    COMM_Combo = named(new QComboBox(Frame5), "COMM_Combo");
+    COMM_Combo = named(new PortCombo(Frame5), "COMM_Combo");
     COMM_Combo->setGeometry(twips(480, 360, 1935, 315));
     COMM_Combo->setFont(baseFont());
     COMM_Combo->installEventFilter(this);
@@ -332,7 +336,10 @@ QString builtInCaption(int entry)
     case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
     case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
     case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
-    default: return builtInMapCaption(entry);
+    default: {
+        const QString map = builtInMapCaption(entry);
+        return map.isEmpty() ? builtInPortCaption(entry) : map;
+    }
     }
 }
 
@@ -546,6 +553,8 @@ void MainWindow::stopTimers()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     stopTimers();
+    if (m_searchProgress)
+        m_search->cancel();
     // Drops the request in flight and everything queued, so no sequence talks on. Nothing is sent to
     // the controller.
     m_session->disconnectNow();

@@ -41,6 +41,8 @@ void MainWindow::bindSession()
 
 void MainWindow::onConnectClicked()
 {
+    if (m_searchProgress) // a search holds the engine
+        return;
     switch (m_session->state()) {
     case Session::State::Idle:
         m_session->connectTo(m_comPort);
@@ -146,6 +148,10 @@ void MainWindow::onWriteFinished(ParameterIndex index, bool)
 
 void MainWindow::onSessionMessage(int textEntry, int titleEntry)
 {
+    if (textEntry == Session::kConnectFailedEntry) {
+        showConnectFailure();
+        return;
+    }
     dialogs().message(this, caption(textEntry),
                       titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
 }

@@ -6,7 +6,7 @@
 
 namespace oe {
 
-// Entry numbers of the caption table that the program uses. Numbers 18 to 25 and 55 to 1000 carry
+// Entry numbers of the caption table that the program uses. Numbers 18 to 25, 55 to 99 and 114 to 1000 carry
 // nothing the program shows, but a language file may still fill them.
 namespace Caption {
 enum Entry : int {
@@ -58,6 +58,21 @@ enum Entry : int {
     MapNoChanges = 52,        // in the question: the map holds the values the controller has
     MapAllMatch = 53,         // in the notice: the read-back found every value of the map
     MapDiffers = 54,          // in the notice: heads the list of parameters the read-back found different
+    // Why a connect failed, below ConnectFailed; %1 is the device, %2 the system's words.
+    PortNotFound = 100,
+    PortInUse = 101,
+    PortNoPermission = 102,
+    PortNotATty = 103,
+    PortOtherError = 104,
+    NoIdentification = 105,   // the port opened, the controller stayed silent
+    NoPortSelected = 106,
+    SearchPorts = 107,        // the failure box's button
+    SearchProgress = 108,     // %1: the port being tried
+    SearchFound = 109,        // question; %1 the port, %2 its device
+    SearchNothing = 110,
+    AdapterOffer = 111,       // question; %1 the device, %2 its description, %3 the port offered
+    AdapterLinkFailed = 112,  // %1 the port, %2 why
+    LinkDangling = 113,       // a port's tooltip; %1 the missing device, %2 the link
 };
 } // namespace Caption
 
