@@ -167,7 +167,11 @@ QString MainWindow::connectFailureDetails(const ConnectFailure &failure) const
 {
     if (failure.comPort < 1)
         return caption(Caption::NoPortSelected);
-    const QString device = failure.device.isEmpty() ? comName(failure.comPort) : failure.device;
+    // The port as the user chose it, and the device it leads to when that has another name.
+    const QString name = comName(failure.comPort);
+    const QString device = failure.device.isEmpty() || failure.device == name
+                               ? name
+                               : QStringLiteral("%1 (%2)").arg(name, failure.device);
     if (failure.kind == ConnectFailure::Kind::NoAnswer)
         return fillPortText(caption(Caption::NoIdentification), device);
     int entry = Caption::PortOtherError;

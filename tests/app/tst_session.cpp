@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QProgressDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -48,6 +49,7 @@ private slots:
     void readApplied();
     void closingDuringWaitEndsIt();
     void portMarksAndUsbAdapterOffer();
+    void cancelledSearchSendsNothingMore();
 };
 
 void TestSession::connectReadsParametersThenPolls()
@@ -142,7 +144,7 @@ void TestSession::connectFailures()
     QCOMPARE(failure.device, device);
     QCOMPARE(failure.systemText, openError);
     QVERIFY(!rig.entry(detailsEntry).isEmpty());
-    QCOMPARE(rig.dialogs.shown[0].details, QString(rig.entry(detailsEntry)).replace("%1", device));
+    QCOMPARE(rig.dialogs.shown[0].details, QString(rig.entry(detailsEntry)).replace("%1", "COM4 (" + device + ")"));
     QCOMPARE(rig.dialogs.shown[0].action, QString()); // no other port exists to search
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
@@ -456,6 +458,35 @@ void TestSession::portMarksAndUsbAdapterOffer()
         const bool bold = i == 1 || i == 2 || i == 4;
         QCOMPARE(combo->itemData(i, Qt::FontRole).value<QFont>().bold(), bold);
     }
+}
+
+void TestSession::cancelledSearchSendsNothingMore()
+{
+    Rig rig("COM=07\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    for (const char *port : {"ports/COM2", "ports/COM3", "ports/COM9"})
+        QVERIFY(QFile::link("/dev/null", rig.dir.filePath(port))); // ports that lead somewhere
+    rig.controller.silent = true;
+    rig.dialogs.actionAnswers = {true};
+    rig.w().btnConnect->click();
+    QProgressDialog *progress = nullptr;
+    QTRY_VERIFY((progress = rig.w().findChild<QProgressDialog *>("searchProgress")));
+    QTRY_COMPARE(rig.port->written().size(), 4); // three tries on COM7, then COM2's one
+    QCOMPARE(rig.port->comPort(), 2);
+    QVERIFY(!rig.w().btnConnect->isEnabled());
+    QVERIFY(!rig.w().COMM_Combo->isEnabled());
+    rig.w().btnConnect->click(); // refused: the search holds the port
+    QPushButton *cancel = progress->findChild<QPushButton *>();
+    QVERIFY(cancel);
+    cancel->click();
+    QTest::qWait(1200);
+    QCOMPARE(rig.port->written().size(), 4);
+    QCOMPARE(rig.port->comPort(), 2);
+    QVERIFY(!rig.port->isOpen());
+    QCOMPARE(rig.dialogs.shown.size(), 1); // the failure box; a cancelled search reports nothing
+    QVERIFY(rig.w().btnConnect->isEnabled());
+    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QCOMPARE(rig.w().session().state(), Session::State::Idle);
 }
 
 QTEST_MAIN(TestSession)

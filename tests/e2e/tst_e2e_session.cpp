@@ -220,7 +220,7 @@ void TestE2eSession::silentController()
     QVERIFY(!rig.connect());
     QCOMPARE(rig.hex(rig.frames()), rig.hex({kVersionFrame, kVersionFrame, kVersionFrame}));
     QCOMPARE(rig.dialogs.shown[0].details,
-             rig.entry(105).replace("%1", QFileInfo(rig.fx.portPath()).symLinkTarget()));
+             rig.entry(105).replace("%1", "COM3 (" + QFileInfo(rig.fx.portPath()).symLinkTarget() + ")"));
     const auto &log = rig.fx.requests();
     for (int i = 1; i < 3; ++i) {
         const qint64 gap = log[i].atMs - log[i - 1].atMs;
@@ -268,7 +268,7 @@ void TestE2eSession::portThatCannotOpen()
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(26)});
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const QString device = portEntry == "dangling" ? rig.path("ports/no-such-device") : QFileInfo(com5).absoluteFilePath();
-    QCOMPARE(rig.dialogs.shown[0].details, rig.entry(detailsEntry).replace("%1", device));
+    QCOMPARE(rig.dialogs.shown[0].details, rig.entry(detailsEntry).replace("%1", "COM5 (" + device + ")"));
     QCOMPARE(rig.dialogs.shown[0].action, rig.entry(107)); // the controller's port, COM3, is there to search
     QCOMPARE(rig.idleViewProblem(), QString());
     QCOMPARE(fileBytes(rig.path("config.ini")), config);
