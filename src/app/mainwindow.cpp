@@ -229,6 +229,15 @@ void MainWindow::buildLayout()
     Image1->setPixmap(QPixmap(QStringLiteral(":/oe/logo.png")));
     Image1->setAlignment(Qt::AlignCenter);
 
+    // Over the logo, the one place in the layout with room for a sentence where it covers no control.
+    LinkStateLabel = named(new QLabel(client), "LinkStateLabel");
+    LinkStateLabel->setGeometry(Image1->geometry());
+    LinkStateLabel->setFont(boldFont());
+    LinkStateLabel->setWordWrap(true);
+    LinkStateLabel->setAlignment(Qt::AlignCenter);
+    LinkStateLabel->setAutoFillBackground(true);
+    LinkStateLabel->hide();
+
     // Right column: the eight parameters.
     Frame7 = makeFrame(client, "Frame7", QStringLiteral("Soglia RPM Inferiore"), twips(3255, 105, 4545, 990));
     RpmMultiplierSlider = makeSlider(Frame7, "RpmMultiplierSlider", twips(120, 315, 2850, 495), {5, 20, 1, 1, 1, 10});
@@ -336,6 +345,9 @@ QString builtInCaption(int entry)
     case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
     case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
     case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
+    case Caption::PartnerUnknown: return QStringLiteral("The controller did not report %1, so the new value was not written.");
+    case Caption::NotAnswering: return QStringLiteral("The controller does not answer. Check the cable and the power supply.");
+    case Caption::SaveUnknown: return QStringLiteral("The map was not saved: the controller has not reported these parameters:");
     default: {
         const QString map = builtInMapCaption(entry);
         return map.isEmpty() ? builtInPortCaption(entry) : map;

@@ -102,9 +102,20 @@ private:
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
     void storePort();
     void onParameterRead(ParameterIndex index, qint32 field);
+    void onParameterKnownChanged(ParameterIndex index, bool known);
+    void showParameter(ParameterIndex index);
     void onLiveReadings();
+    void onControllerAnswering(bool answering);
     void onWriteFinished(ParameterIndex index, bool confirmed);
     void onSessionMessage(int textEntry, int titleEntry);
+    // Boxes never stack: a message raised while a box or file dialog of the window is open (a port
+    // lost meanwhile, say) waits until it has closed.
+    void showMessage(const QString &text, const QString &title);
+    struct ModalScope {
+        explicit ModalScope(MainWindow *window);
+        ~ModalScope();
+        MainWindow *window;
+    };
     void setParameterInput(bool enabled);
 
     // Finding the controller: the port list's marks, USB adapters, the failure box and the search
@@ -130,6 +141,8 @@ private:
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index);
+    void writeSlider(ParameterIndex index);
+    void refuseCommit(ParameterIndex index, ParameterIndex partner);
     void onPauseTick();
     void onFlashEnd();
     enum LampColor { kLampOff, kLampOn };
@@ -155,6 +168,8 @@ private:
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
+    int m_modalDepth = 0;
+    QList<QPair<QString, QString>> m_waitingMessages; // text, title
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
     bool m_portToStore = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
@@ -183,6 +198,9 @@ public:
            *PumpMinLabel = nullptr, *PumpMaxLabel = nullptr, *PausaMinLabel = nullptr,
            *PausaMaxLabel = nullptr, *RpmMultiplierLabel = nullptr;
     QLabel *Image1 = nullptr;
+    // What the window knows about the link beyond the layout's controls: "the controller does not
+    // answer". Hidden while there is nothing to say.
+    QLabel *LinkStateLabel = nullptr;
     QPushButton *cmdLoadMap = nullptr, *cmdSaveMap = nullptr, *btnConnect = nullptr,
                 *ResetCmd = nullptr;
     QComboBox *COMM_Combo = nullptr;

@@ -120,8 +120,8 @@ void MainWindow::markPorts()
 
 void MainWindow::offerUsbAdapters(const QList<SystemPort> &system)
 {
-    // Never while a connect, a session or a search has a port open, nor from inside an offer.
-    if (m_offeringAdapter || m_searchProgress || m_session->state() != Session::State::Idle)
+    // Never while a connect, a session or a search has a port open, nor over another box.
+    if (m_offeringAdapter || m_searchProgress || m_modalDepth > 0 || m_session->state() != Session::State::Idle)
         return;
     QSet<QString> plugged;
     for (const SystemPort &port : system)
@@ -140,12 +140,17 @@ void MainWindow::offerUsbAdapters(const QList<SystemPort> &system)
         m_adaptersOffered.insert(adapter.device);
         const QString text = fillPortText(caption(Caption::AdapterOffer), adapter.device, adapter.description,
                                           comName(comPort));
-        if (!dialogs().question(this, text, caption(Caption::MessageTitle)))
+        bool yes = false;
+        {
+            ModalScope scope(this);
+            yes = dialogs().question(this, text, caption(Caption::MessageTitle));
+        }
+        if (!yes)
             continue;
         QString error;
         if (!makePortLink(m_programFolder, comPort, adapter.device, &error)) {
-            dialogs().message(this, fillPortText(caption(Caption::AdapterLinkFailed), comName(comPort), error),
-                              caption(Caption::MessageTitle));
+            showMessage(fillPortText(caption(Caption::AdapterLinkFailed), comName(comPort), error),
+                        caption(Caption::MessageTitle));
             continue;
         }
         linked = true;
@@ -191,12 +196,21 @@ void MainWindow::showConnectFailure()
     const ConnectFailure failure = m_session->lastConnectFailure();
     m_ports = listComPorts(m_programFolder, m_systemPorts());
     markPorts();
+    const QString details = connectFailureDetails(failure);
+    if (m_modalDepth > 0) {
+        // Another box is open: this one waits for it, as every message does, and offers no search.
+        showMessage(caption(Caption::ConnectFailed) + QStringLiteral("\n\n") + details, caption(Caption::MessageTitle));
+        return;
+    }
     const bool othersExist = std::any_of(m_ports.begin(), m_ports.end(), [&](const ComPortInfo &port) {
         return port.present && port.comPort != failure.comPort;
     });
-    const bool search = dialogs().messageWithAction(this, caption(Caption::ConnectFailed),
-                                                    caption(Caption::MessageTitle), connectFailureDetails(failure),
-                                                    othersExist ? caption(Caption::SearchPorts) : QString());
+    bool search = false;
+    {
+        ModalScope scope(this);
+        search = dialogs().messageWithAction(this, caption(Caption::ConnectFailed), caption(Caption::MessageTitle),
+                                             details, othersExist ? caption(Caption::SearchPorts) : QString());
+    }
     // Started from the event loop: the session is still reporting the failure.
     if (search)
         QMetaObject::invokeMethod(this, [this, port = failure.comPort] { startSearch(port); }, Qt::QueuedConnection);
@@ -213,7 +227,7 @@ void MainWindow::startSearch(int skippedPort)
         if (port.present && port.comPort != skippedPort)
             ports.append(port.comPort);
     if (ports.isEmpty()) {
-        dialogs().message(this, caption(Caption::SearchNothing), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::SearchNothing), caption(Caption::MessageTitle));
         return;
     }
     btnConnect->setEnabled(false);
@@ -255,12 +269,17 @@ void MainWindow::onSearchFinished(int comPort)
     COMM_Combo->setEnabled(true);
     if (comPort == 0) {
         if (!m_searchCancelled)
-            dialogs().message(this, caption(Caption::SearchNothing), caption(Caption::MessageTitle));
+            showMessage(caption(Caption::SearchNothing), caption(Caption::MessageTitle));
         return;
     }
     const QString device = comPort <= m_ports.size() ? m_ports[comPort - 1].device : comName(comPort);
-    if (!dialogs().question(this, fillPortText(caption(Caption::SearchFound), comName(comPort), device),
-                            caption(Caption::MessageTitle)))
+    bool connectThere = false;
+    {
+        ModalScope scope(this);
+        connectThere = dialogs().question(this, fillPortText(caption(Caption::SearchFound), comName(comPort), device),
+                                          caption(Caption::MessageTitle));
+    }
+    if (!connectThere)
         return;
     if (m_session->state() != Session::State::Idle)
         return;

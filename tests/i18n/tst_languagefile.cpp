@@ -40,6 +40,10 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 26; i <= 54; ++i)
         entries << i;
+    for (int i = 60; i <= 62; ++i)
+        entries << i;
+    for (int i = 100; i <= 113; ++i)
+        entries << i;
     return entries;
 }
 
