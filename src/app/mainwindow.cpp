@@ -511,13 +511,12 @@ void MainWindow::showInfo(int index)
         const QUrl url = helpDocumentUrl(m_programFolder, languageFromLine(m_configLines[1]),
                                          dialogs().helpViewers());
         // A desktop with no program for the document says nothing itself: give the user the path.
+        // These boxes open while a connect may still run: a failure it reports waits for them.
         if (!url.isEmpty() && !dialogs().openDocument(url))
-            dialogs().message(this,
-                              fillPlaceholder(caption(Caption::HelpNotOpened),
-                                              QDir::toNativeSeparators(url.toLocalFile())),
-                              caption(Caption::MessageTitle));
+            showMessage(fillPlaceholder(caption(Caption::HelpNotOpened), QDir::toNativeSeparators(url.toLocalFile())),
+                        caption(Caption::MessageTitle));
     } else if (index == 1) {
-        dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::About), caption(Caption::MessageTitle));
     }
 }
 

@@ -190,6 +190,8 @@ private:
     PortSearch *m_search = nullptr;
     QProgressDialog *m_searchProgress = nullptr;
     bool m_searchCancelled = false;
+    // A connect failed while another box was open; its box follows when that one closes.
+    bool m_connectFailureWaiting = false;
 
 public:
     // The controls, named as in the layout (each also carries its name as objectName).

@@ -196,12 +196,13 @@ void MainWindow::showConnectFailure()
     const ConnectFailure failure = m_session->lastConnectFailure();
     m_ports = listComPorts(m_programFolder, m_systemPorts());
     markPorts();
-    const QString details = connectFailureDetails(failure);
     if (m_modalDepth > 0) {
-        // Another box is open: this one waits for it, as every message does, and offers no search.
-        showMessage(caption(Caption::ConnectFailed) + QStringLiteral("\n\n") + details, caption(Caption::MessageTitle));
+        // Another box is open: this one waits for it, as every message does. No connect can start
+        // meanwhile, so the failure it will tell is still this one.
+        m_connectFailureWaiting = true;
         return;
     }
+    const QString details = connectFailureDetails(failure);
     const bool othersExist = std::any_of(m_ports.begin(), m_ports.end(), [&](const ComPortInfo &port) {
         return port.present && port.comPort != failure.comPort;
     });

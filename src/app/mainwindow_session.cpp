@@ -227,7 +227,9 @@ MainWindow::ModalScope::ModalScope(MainWindow *window) : window(window)
 
 MainWindow::ModalScope::~ModalScope()
 {
-    if (--window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
+    if (--window->m_modalDepth == 0 && std::exchange(window->m_connectFailureWaiting, false)) {
+        window->showConnectFailure();
+    } else if (window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
         const auto [text, title] = window->m_waitingMessages.takeFirst();
         window->showMessage(text, title);
     }

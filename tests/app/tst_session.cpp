@@ -3,6 +3,7 @@
 #include "testfiles.h"
 #include "windowrig.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -57,6 +58,7 @@ private slots:
     void closingDuringWaitEndsIt();
     void portMarksAndUsbAdapterOffer();
     void cancelledSearchSendsNothingMore();
+    void connectFailureWaitsForAnOpenBox();
 };
 
 void TestSession::connectReadsParametersThenPolls()
@@ -626,6 +628,31 @@ void TestSession::cancelledSearchSendsNothingMore()
     QVERIFY(rig.w().btnConnect->isEnabled());
     QVERIFY(rig.w().COMM_Combo->isEnabled());
     QCOMPARE(rig.w().session().state(), Session::State::Idle);
+}
+
+// The About box is open when the connect fails: the failure's box, search and all, follows it.
+void TestSession::connectFailureWaitsForAnOpenBox()
+{
+    Rig rig("COM=07\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    QVERIFY(QFile::link("/dev/null", rig.dir.filePath("ports/COM2")));
+    rig.controller.silent = true;
+    bool waited = false;
+    qsizetype shownOverAbout = -1;
+    rig.dialogs.onMessage = [&] {
+        if (std::exchange(waited, true))
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(rig.w().session().state() == Session::State::Idle, 5000);
+        shownOverAbout = rig.dialogs.shown.size() - 1;
+    };
+    rig.w().btnConnect->click();
+    rig.w().findChild<QAction *>("menuInfo_1")->trigger();
+    QCOMPARE(shownOverAbout, 0);
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(30));
+    QCOMPARE(rig.dialogs.shown[1].text, rig.entry(26));
+    QCOMPARE(rig.dialogs.shown[1].details, rig.entry(105).replace("%1", "COM7 (fake:COM7)"));
+    QCOMPARE(rig.dialogs.shown[1].action, rig.entry(107));
 }
 
 QTEST_MAIN(TestSession)
