@@ -4,6 +4,9 @@
 #include "helpdocument.h"
 #include "intervaltimer.h"
 #include "maptexts.h"
+#include "portcombo.h"
+#include "portsearch.h"
+#include "porttexts.h"
 #include "qtserialport.h"
 #include "qttranslations.h"
 
@@ -164,6 +167,7 @@ void MainWindow::init(SerialPort *port)
     m_session = new Session(port, this);
     createTimers();
     bindSession();
+    bindPorts();
     startUp();
 }
 
@@ -219,7 +223,7 @@ void MainWindow::buildLayout()
     cmdSaveMap = makeButton(Frame8, "cmdSaveMap", QStringLiteral("Salva Mappa"), twips(225, 765, 2445, 420));
 
     Frame5 = makeFrame(client, "Frame5", QStringLiteral("Connection"), twips(240, 4470, 2895, 2160));
-    COMM_Combo = named(new QComboBox(Frame5), "COMM_Combo");
+    COMM_Combo = named(new PortCombo(Frame5), "COMM_Combo");
     COMM_Combo->setGeometry(twips(480, 360, 1935, 315));
     COMM_Combo->setFont(baseFont());
     COMM_Combo->installEventFilter(this);
@@ -365,7 +369,10 @@ QString builtInCaption(int entry)
     case Caption::HelpNotOpened:
         return QStringLiteral("The manual cannot be opened: no program on this computer opens it. "
                               "Open it by hand:\n%1");
-    default: return builtInMapCaption(entry);
+    default: {
+        const QString map = builtInMapCaption(entry);
+        return map.isEmpty() ? builtInPortCaption(entry) : map;
+    }
     }
 }
 
@@ -507,6 +514,7 @@ void MainWindow::showInfo(int index)
         const QUrl url = helpDocumentUrl(m_programFolder, languageFromLine(m_configLines[1]),
                                          dialogs().helpViewers());
         // A desktop with no program for the document says nothing itself: give the user the path.
+        // These boxes open while a connect may still run: a failure it reports waits for them.
         if (!url.isEmpty() && !dialogs().openDocument(url))
             showMessage(fillPlaceholder(caption(Caption::HelpNotOpened), QDir::toNativeSeparators(url.toLocalFile())),
                         caption(Caption::MessageTitle));
@@ -652,6 +660,8 @@ void MainWindow::stopTimers()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     stopTimers();
+    if (m_searchProgress)
+        m_search->cancel();
     // Drops the request in flight and everything queued, so no sequence talks on. Nothing is sent to
     // the controller.
     m_session->disconnectNow();

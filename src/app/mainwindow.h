@@ -4,11 +4,15 @@
 #include "configfile.h"
 #include "languagefile.h"
 #include "parameterset.h"
+#include "portcatalog.h"
 #include "session.h"
 
 #include <QMainWindow>
 
+#include <QSet>
+
 #include <array>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -16,6 +20,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QProgressDialog;
 class QPushButton;
 class QSlider;
 
@@ -23,6 +28,7 @@ namespace oe {
 
 class Dialogs;
 class IntervalTimer;
+class PortSearch;
 class QtTranslations;
 class SerialPort;
 
@@ -44,6 +50,9 @@ public:
     // Replaces the message boxes and file dialogs (tests script them). Not owned; nullptr restores the
     // real ones.
     void setDialogs(Dialogs *dialogs);
+
+    // Where the list of the system's serial ports comes from (tests give a list of their own).
+    void setSystemPortLister(std::function<QList<SystemPort>()> lister);
 
     QString programFolder() const { return m_programFolder; }
     int ComPort() const { return m_comPort; }
@@ -74,6 +83,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -108,6 +118,18 @@ private:
         MainWindow *window;
     };
     void setParameterInput(bool enabled);
+
+    // Finding the controller: the port list's marks, USB adapters, the failure box and the search
+    void bindPorts();
+    void refreshPortList();
+    void markPorts();
+    void offerUsbAdapters(const QList<SystemPort> &system);
+    void showConnectFailure();
+    QString connectFailureDetails(const ConnectFailure &failure) const;
+    void startSearch(int skippedPort);
+    void onSearchTrying(int comPort, int index, int count);
+    void onSearchFinished(int comPort);
+    void selectPort(int comPort);
 
     // Map files
     void onLoadMapClicked();
@@ -160,6 +182,19 @@ private:
     bool m_portToStore = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
+
+    // Ports
+    std::function<QList<SystemPort>()> m_systemPorts;
+    QList<ComPortInfo> m_ports;
+    // USB adapters offered as a COM port this session; one goes when its adapter is unplugged.
+    QSet<QString> m_adaptersOffered;
+    bool m_offeringAdapter = false;
+    bool m_shownOnce = false;
+    PortSearch *m_search = nullptr;
+    QProgressDialog *m_searchProgress = nullptr;
+    bool m_searchCancelled = false;
+    // A connect failed while another box was open; its box follows when that one closes.
+    bool m_connectFailureWaiting = false;
 
 public:
     // The controls, named as in the layout (each also carries its name as objectName).

@@ -45,6 +45,8 @@ void MainWindow::bindSession()
 
 void MainWindow::onConnectClicked()
 {
+    if (m_searchProgress) // a search holds the engine
+        return;
     switch (m_session->state()) {
     case Session::State::Idle:
         m_session->connectTo(m_comPort);
@@ -211,6 +213,10 @@ void MainWindow::onWriteFinished(ParameterIndex index, bool confirmed)
 
 void MainWindow::onSessionMessage(int textEntry, int titleEntry)
 {
+    if (textEntry == Session::kConnectFailedEntry) {
+        showConnectFailure();
+        return;
+    }
     showMessage(caption(textEntry), titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
 }
 
@@ -221,7 +227,9 @@ MainWindow::ModalScope::ModalScope(MainWindow *window) : window(window)
 
 MainWindow::ModalScope::~ModalScope()
 {
-    if (--window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
+    if (--window->m_modalDepth == 0 && std::exchange(window->m_connectFailureWaiting, false)) {
+        window->showConnectFailure();
+    } else if (window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
         const auto [text, title] = window->m_waitingMessages.takeFirst();
         window->showMessage(text, title);
     }

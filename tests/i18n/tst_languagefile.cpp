@@ -44,6 +44,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 70; i <= 77; ++i)
         entries << i;
+    for (int i = 100; i <= 113; ++i)
+        entries << i;
     return entries;
 }
 
