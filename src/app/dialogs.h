@@ -21,9 +21,11 @@ public:
     // A box with OK and Cancel; true for OK. details, when given, is shown below the text.
     virtual bool question(QWidget *parent, const QString &text, const QString &title,
                           const QString &details = {}) = 0;
-    // File dialogs; an empty result means Cancel.
+    // File dialogs; an empty result means Cancel. The save dialog appends defaultSuffix (without the
+    // dot) to a name typed without one, before it asks whether to replace an existing file.
     virtual QString openFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
-    virtual QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
+    virtual QString saveFileName(QWidget *parent, const QString &folder, const QString &filter,
+                                 const QString &defaultSuffix = {}) = 0;
     // What the desktop can show the manual in (tests answer for a desktop of their choice).
     virtual HelpViewers helpViewers() = 0;
     // Opens a document in the viewer the desktop associates with it; never waits for the viewer.
@@ -38,7 +40,8 @@ public:
     bool question(QWidget *parent, const QString &text, const QString &title,
                   const QString &details = {}) override;
     QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
-    QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) override;
+    QString saveFileName(QWidget *parent, const QString &folder, const QString &filter,
+                         const QString &defaultSuffix = {}) override;
     HelpViewers helpViewers() override;
     void openDocument(const QUrl &url) override;
 };

@@ -101,7 +101,7 @@ private:
     void onLoadMapClicked();
     void onSaveMapClicked();
     void onMapLoaded(const MapLoadResult &result);
-    QString mapsFolder() const;
+    QString mapsFolder();
     QString parameterCaption(ParameterIndex index) const;
     QString changeLine(ParameterIndex index, const QString &from, const QString &to) const;
 
@@ -135,6 +135,7 @@ private:
     std::array<bool, kParameterCount> m_commitPending{};
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
     bool m_portToStore = false;
+    bool m_mapsProblemShown = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
 

@@ -37,12 +37,20 @@ ParameterSet fromMapValues(const MapValues &values)
 
 } // namespace
 
-QString MainWindow::mapsFolder() const
+QString MainWindow::mapsFolder()
 {
     const QString folder = QDir(m_programFolder).filePath(QStringLiteral("Maps"));
     // A missing folder would leave the dialog in some unrelated place.
     QDir().mkpath(folder);
-    return folder;
+    if (QFileInfo(folder).isDir())
+        return folder;
+    // A file (or a broken link) named Maps: the dialog would open beside it with "Maps" filled in as
+    // the name, and nothing would say why. Say it once and use the program folder.
+    if (!m_mapsProblemShown) {
+        m_mapsProblemShown = true;
+        dialogs().message(this, caption(Caption::MapsNotAFolder), caption(Caption::MessageTitle));
+    }
+    return m_programFolder;
 }
 
 // The name a technician knows the parameter by: its frame's caption, and the row's caption where the
@@ -131,11 +139,17 @@ void MainWindow::onSaveMapClicked()
     m_session->holdPoll(true);
     const auto resumePoll = qScopeGuard([this] { m_session->holdPoll(false); });
 
-    QString path = dialogs().saveFileName(this, mapsFolder(), kMapFilter);
+    QString path = dialogs().saveFileName(this, mapsFolder(), kMapFilter, QStringLiteral("map"));
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
+    if (QFileInfo(path).suffix().isEmpty()) {
+        // Whatever asked about the name as typed did not ask about the file we are about to write.
         path += QStringLiteral(".map");
+        if (QFileInfo::exists(path)
+            && !dialogs().question(this, caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
+                                   caption(Caption::MessageTitle)))
+            return;
+    }
     QString error;
     if (!writeMapFile(path, toMapValues(m_session->Parameters), &error))
         dialogs().message(this, caption(Caption::MapNotSaved) + QLatin1Char('\n') + error,

@@ -58,6 +58,8 @@ enum Entry : int {
     MapNoChanges = 52,        // in the question: the map holds the values the controller has
     MapAllMatch = 53,         // in the notice: the read-back found every value of the map
     MapDiffers = 54,          // in the notice: heads the list of parameters the read-back found different
+    MapsNotAFolder = 80,      // message: Maps in the program folder is not a folder
+    MapReplace = 81,          // question: replace the map file %1?
 };
 } // namespace Caption
 

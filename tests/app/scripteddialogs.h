@@ -24,6 +24,7 @@ public:
     QStringList openedDocuments;   // local paths
     oe::HelpViewers viewers{false, true}; // a desktop that shows Help.chm
     QStringList fileDialogFolders;
+    QStringList saveSuffixes;      // the default suffix each save dialog was given
     std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
     std::function<void()> onQuestion; // likewise inside a question
 
@@ -45,9 +46,10 @@ public:
         fileDialogFolders.append(folder);
         return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
     }
-    QString saveFileName(QWidget *, const QString &folder, const QString &) override
+    QString saveFileName(QWidget *, const QString &folder, const QString &, const QString &suffix) override
     {
         fileDialogFolders.append(folder);
+        saveSuffixes.append(suffix);
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
     oe::HelpViewers helpViewers() override { return viewers; }
