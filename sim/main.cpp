@@ -4,6 +4,7 @@
 #include "configfile.h"
 #include "portlink.h"
 #include "ptyserver.h"
+#include "simlink.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -64,8 +65,9 @@ QString helpText()
         "Simulated valve-oiler controller on a pseudo-terminal.\n"
         "\n"
         "Creates a pty and links it as <folder>/ports/COMn, where the program looks for port COMn before\n"
-        "any real device. Serves until interrupted (Ctrl+C, SIGTERM), then removes the link. An existing\n"
-        "link to a live device is never replaced.\n"
+        "any real device, with a record of this simulator beside it (ports/COMn.sim). Serves until\n"
+        "interrupted (Ctrl+C, SIGTERM), then removes both. Links left by simulators that are gone are\n"
+        "removed at start; any other link (a device, even one not plugged in) is never touched.\n"
         "\n"
         "Fault modes (--fault, several allowed, or comma-separated):\n");
     for (const QString &line : SimFaults::helpLines())
@@ -171,6 +173,10 @@ int main(int argc, char *argv[])
         server.setPace(baud);
     }
 
+    // A gone simulator's link leads to a pty name that anyone may have been given since.
+    for (const QString &removed : removeStaleSimLinks(folder))
+        out() << "oe-sim: removed the link of a simulator that has stopped: " << removed << Qt::endl;
+
     const QString linkPath = portLinkPath(folder, comPort);
     QString linkedTarget;
     const auto bringUp = [&]() {
@@ -202,6 +208,9 @@ int main(int argc, char *argv[])
         });
         QObject::connect(&server, &PtyServer::bytesWritten, [](const QByteArray &bytes, qint64) {
             err() << stamp() << "  -> " << hexBytes(bytes) << Qt::endl;
+        });
+        QObject::connect(&server, &PtyServer::clientClosed, [] {
+            err() << stamp() << "  the program closed the line" << Qt::endl;
         });
     }
     // After a hang-up the line comes back on a new pty, so the program can connect again.

@@ -1,5 +1,7 @@
 #include "portlink.h"
 
+#include "simlink.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -63,21 +65,43 @@ bool createPortLink(const QString &linkPath, const QString &target, QString *err
         if (!S_ISLNK(st.st_mode))
             return fail(QStringLiteral("%1 exists and is not a link; remove it or choose another port").arg(linkPath));
         const QString current = linkTarget(path);
-        struct stat targetSt {};
-        const bool dangling = ::stat(path.constData(), &targetSt) != 0;
-        if (!dangling && current != target && (replaceable.isEmpty() || current != replaceable))
+        SimLinkRecord record;
+        const SimLinkState state = simLinkState(linkPath, &record);
+        const bool ours = current == target || (!replaceable.isEmpty() && current == replaceable);
+        if (!ours && state == SimLinkState::Live)
+            return fail(QStringLiteral("%1 is served by the simulator running as process %2; use it, or stop it first")
+                            .arg(linkPath).arg(record.pid));
+        if (!ours && state == SimLinkState::NotSimulators) {
+            struct stat targetSt {};
+            if (::stat(path.constData(), &targetSt) != 0)
+                return fail(QStringLiteral("%1 points at %2, which is not present; the link is not ours to "
+                                           "replace: plug the device in, or remove the link or choose another port")
+                                .arg(linkPath, current));
             return fail(QStringLiteral("%1 already points at %2; remove the link or choose another port")
                             .arg(linkPath, current));
+        }
+        // Ours or a gone simulator's: away before the record changes, so the old pty is never
+        // reached through a link that now seems to be described by the new record.
+        if (current != target)
+            ::unlink(path.constData());
     }
+    // The record first: a simulator's link never exists without it.
+    QString recordError;
+    if (!writeSimRecord(linkPath, ownSimRecord(target), &recordError))
+        return fail(recordError);
+    const auto failLink = [&](const QString &why) {
+        QFile::remove(simRecordPath(linkPath));
+        return fail(QStringLiteral("cannot create the link %1: %2").arg(linkPath, why));
+    };
     // Made beside the final name and renamed over it, so the program never sees a half-made port.
     const QByteArray temporary = path + ".new" + QByteArray::number(qint64(::getpid()));
     ::unlink(temporary.constData());
     if (::symlink(QFile::encodeName(target).constData(), temporary.constData()) != 0)
-        return fail(QStringLiteral("cannot create the link %1: %2").arg(linkPath, errnoText()));
+        return failLink(errnoText());
     if (::rename(temporary.constData(), path.constData()) != 0) {
         const QString why = errnoText();
         ::unlink(temporary.constData());
-        return fail(QStringLiteral("cannot create the link %1: %2").arg(linkPath, why));
+        return failLink(why);
     }
     return true;
 }
@@ -87,7 +111,10 @@ bool removePortLink(const QString &linkPath, const QString &target)
     const QByteArray path = QFile::encodeName(linkPath);
     if (target.isEmpty() || linkTarget(path) != target)
         return false;
-    return ::unlink(path.constData()) == 0;
+    if (::unlink(path.constData()) != 0)
+        return false;
+    QFile::remove(simRecordPath(linkPath));
+    return true;
 }
 
 } // namespace oe

@@ -2,6 +2,7 @@
 
 #include "portpath.h"
 #include "serialsettings.h"
+#include "simlink.h"
 
 #include <QScopedValueRollback>
 
@@ -23,7 +24,15 @@ QtSerialPort::~QtSerialPort()
 bool QtSerialPort::open(int comPort, QString *error)
 {
     close();
-    m_port.setPortName(resolvePortDevice(comPort, m_programFolder));
+    const QString device = resolvePortDevice(comPort, m_programFolder);
+    // A gone simulator's pty name may since have gone to someone's terminal: never write into it.
+    const QString refusal = simLinkRefusal(device);
+    if (!refusal.isEmpty()) {
+        if (error)
+            *error = refusal;
+        return false;
+    }
+    m_port.setPortName(device);
     m_port.setBaudRate(SerialSettings::kBaudRate);
     m_port.setDataBits(SerialSettings::kDataBits);
     m_port.setParity(SerialSettings::kParity);
