@@ -68,17 +68,19 @@ bool createPortLink(const QString &linkPath, const QString &target, QString *err
         SimLinkRecord record;
         const SimLinkState state = simLinkState(linkPath, &record);
         const bool ours = current == target || (!replaceable.isEmpty() && current == replaceable);
+        // "COM3 -> /dev/ttyUSB0": how the technician made the link, and how we name it back.
+        const QString named = QStringLiteral("%1 -> %2").arg(info.fileName(), current);
         if (!ours && state == SimLinkState::Live)
-            return fail(QStringLiteral("%1 is served by the simulator running as process %2; use it, or stop it first")
-                            .arg(linkPath).arg(record.pid));
+            return fail(QStringLiteral("%1: served by the simulator running as process %2; use it, or stop it first")
+                            .arg(named).arg(record.pid));
         if (!ours && state == SimLinkState::NotSimulators) {
             struct stat targetSt {};
             if (::stat(path.constData(), &targetSt) != 0)
-                return fail(QStringLiteral("%1 points at %2, which is not present; the link is not ours to "
-                                           "replace: plug the device in, or remove the link or choose another port")
-                                .arg(linkPath, current));
-            return fail(QStringLiteral("%1 already points at %2; remove the link or choose another port")
-                            .arg(linkPath, current));
+                return fail(QStringLiteral("%1: the device is not present. The link is not the simulator's, so it "
+                                           "stays; plug the device in, or remove %2 to use the simulator")
+                                .arg(named, linkPath));
+            return fail(QStringLiteral("%1: a device is linked there; remove %2 to use the simulator on that port")
+                            .arg(named, linkPath));
         }
         // Ours or a gone simulator's: away before the record changes, so the old pty is never
         // reached through a link that now seems to be described by the new record.

@@ -232,7 +232,7 @@ void TestPtyServer::linkCreatedAndRemoved()
     QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/ports")));
     QVERIFY(QFile::link(QStringLiteral("/nonexistent/pts/99"), link));
     QVERIFY(!createPortLink(link, QStringLiteral("/dev/null"), &error));
-    QVERIFY2(error.contains(QStringLiteral("/nonexistent/pts/99")) && error.contains(QStringLiteral("not present")),
+    QVERIFY2(error.startsWith(QStringLiteral("COM4 -> /nonexistent/pts/99: the device is not present")),
              qPrintable(error));
     QCOMPARE(QFileInfo(link).symLinkTarget(), QStringLiteral("/nonexistent/pts/99"));
     // The same link recorded by a simulator that has gone is replaced.
