@@ -130,6 +130,7 @@ private:
     int m_comPort = 0;
     ConfigLineArray m_configLines;
     CaptionTable m_captions;
+    QString m_builtInCode;  // the language of the built-in texts that fill entries the file lacks
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};

@@ -60,6 +60,7 @@ enum Entry : int {
     MapDiffers = 54,          // in the notice: heads the list of parameters the read-back found different
     MapsNotAFolder = 80,      // message: Maps in the program folder is not a folder
     MapReplace = 81,          // question: replace the map file %1?
+    LanguageFileUnreadable = 82, // message: no language in Language.ini; the built-in texts are shown
 };
 } // namespace Caption
 

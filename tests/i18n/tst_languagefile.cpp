@@ -1,4 +1,5 @@
 #include "captiontable.h"
+#include "builtincaptions.h"
 #include "languagefile.h"
 #include "maptexts.h"
 
@@ -39,6 +40,8 @@ QList<int> usedEntries()
     for (int i = 0; i <= 17; ++i)
         entries << i;
     for (int i = 26; i <= 54; ++i)
+        entries << i;
+    for (int i = 80; i <= 82; ++i)
         entries << i;
     return entries;
 }
@@ -303,6 +306,8 @@ void TestLanguageFile::shippedFile()
     QVERIFY(table.text(Caption::RpmMultiplierFrame) != table.text(Caption::RpmMinFrame));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("OE Setup")));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("1.0.0")));
+    // What the program shows without a readable Language.ini is this very section.
+    QVERIFY(builtInCaptions(code) == table);
 }
 
 void TestLanguageFile::mapErrorTexts_data()
