@@ -483,7 +483,10 @@ void MainWindow::setLampColor(LampColor color)
 
 void MainWindow::ReadConfig()
 {
-    const ConfigReadResult result = readConfigFile(configPath());
+    ConfigReadResult result = readConfigFile(configPath());
+    // Binary contents are taken as no file: the defaults, and the next WriteConfig replaces them whole.
+    if (!result.isText)
+        result = ConfigReadResult{};
     m_configLines = result.lines;
     // A missing or short file is not an error: the first start has none, and the first WriteConfig
     // creates it.
