@@ -40,12 +40,28 @@ sleep 0 &
 gone=$!
 wait "$gone"
 printf 'oe-sim port link\npid=%s\nstarted=1\npty=/dev/pts/999999\n' "$gone" >"$bin/ports/COM2.sim"
+echo "oe-sim: COM2 = $bin/ports/COM2 -> /dev/pts/999999" >"$work/oe-sim-COM2.log"  # that simulator's log
 out=$(run) || fail "exit $?: $out"
 grep -q "^COM2 /dev/pts/[0-9]*$" "$work/program-saw" || fail "no simulator while the program ran: $(cat "$work/program-saw")"
+grep -qF "Simulated controller: $(grep '^COM2 ' "$work/program-saw")" <<<"${out//COM2 -> /COM2 }" ||
+  fail "the port named is not the one served: $out"
 ! grep -q "/dev/pts/999999" "$work/program-saw" || fail "the stale link was kept: $out"
 grep -qx "COM2.control " "$work/program-saw" || fail "no command FIFO: $(cat "$work/program-saw")"
 [ ! -e "$bin/ports/COM2" ] && [ ! -e "$bin/ports/COM2.sim" ] || fail "the simulator's link outlived the run"
 [ -s "$work/oe-sim-COM2.log" ] || fail "no log of its own"
+
+# A simulator started by hand already serves the port: used as it is, and still serving afterwards.
+"$bin/oe-sim" --folder "$bin" --port COM2 </dev/null >/dev/null 2>&1 &
+own=$!
+for _ in $(seq 100); do [ -L "$bin/ports/COM2" ] && break; sleep 0.05; done
+served=$(readlink "$bin/ports/COM2")
+out=$(run) || fail "exit $?: $out"
+kill -0 "$own" || fail "the running simulator was stopped"
+[ "$(readlink "$bin/ports/COM2")" = "$served" ] || fail "the running simulator's link changed"
+grep -qx "COM2 $served" "$work/program-saw" || fail "the program did not get the running simulator"
+grep -qF "served by the simulator running as process $own" <<<"$out" || fail "not said: $out"
+kill "$own"
+wait "$own" || true
 
 # No display: said at once, before anything starts.
 out=$(OE_BUILD_DIR=$work DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM= "$root/scripts/run" --no-build 2>&1) && fail "started without a display"
