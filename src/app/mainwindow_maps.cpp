@@ -42,11 +42,13 @@ QString MainWindow::mapsFolder()
     const QString folder = QDir(m_programFolder).filePath(QStringLiteral("Maps"));
     // A missing folder would leave the dialog in some unrelated place.
     QDir().mkpath(folder);
-    if (QFileInfo(folder).isDir())
+    const QFileInfo info(folder);
+    if (info.isDir())
         return folder;
     // A file (or a broken link) named Maps: the dialog would open beside it with "Maps" filled in as
-    // the name, and nothing would say why. Say it once and use the program folder.
-    if (!m_mapsProblemShown) {
+    // the name, and nothing would say why. Say it once and use the program folder. Nothing there at
+    // all (a read-only program folder) needs no word: the program folder it is.
+    if ((info.exists() || info.isSymLink()) && !m_mapsProblemShown) {
         m_mapsProblemShown = true;
         dialogs().message(this, caption(Caption::MapsNotAFolder), caption(Caption::MessageTitle));
     }
