@@ -26,11 +26,13 @@ run() { OE_BUILD_DIR=$work DISPLAY=:0 WAYLAND_DISPLAY= QT_QPA_PLATFORM= "$root/s
 # A user's link to an adapter that is not plugged in: it stays as it is, and the program starts alone
 # with the reason.
 ln -s /dev/ttyUSB-not-plugged "$bin/ports/COM1"
+mkfifo "$bin/ports/COM1.control"  # the console of a simulator killed long ago: a write would hang
 out=$(run) || fail "exit $?: $out"
+[ ! -e "$bin/ports/COM1.control" ] || fail "a console nobody reads was kept"
 [ "$(readlink "$bin/ports/COM1")" = /dev/ttyUSB-not-plugged ] || fail "the link changed"
 [ ! -e "$bin/ports/COM1.sim" ] || fail "a simulator record was made for the user's link"
 grep -qF "COM1 -> /dev/ttyUSB-not-plugged: the device is not present" <<<"$out" || fail "no reason: $out"
-grep -qx "COM1 /dev/ttyUSB-not-plugged" "$work/program-saw" || fail "the program did not start"
+grep -qx "COM1 /dev/ttyUSB-not-plugged" "$work/program-saw" || fail "the program did not start: $(cat "$work/program-saw")"
 
 # A link left by a simulator that was killed: removed, and a new simulator serves the port while the
 # program runs; afterwards nothing of it is left.
@@ -47,6 +49,7 @@ grep -qF "Simulated controller: $(grep '^COM2 ' "$work/program-saw")" <<<"${out/
   fail "the port named is not the one served: $out"
 ! grep -q "/dev/pts/999999" "$work/program-saw" || fail "the stale link was kept: $out"
 grep -qx "COM2.control " "$work/program-saw" || fail "no command FIFO: $(cat "$work/program-saw")"
+[ ! -e "$bin/ports/COM2.control" ] || fail "the command FIFO outlived the run"
 [ ! -e "$bin/ports/COM2" ] && [ ! -e "$bin/ports/COM2.sim" ] || fail "the simulator's link outlived the run"
 [ -s "$work/oe-sim-COM2.log" ] || fail "no log of its own"
 
