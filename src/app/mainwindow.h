@@ -135,7 +135,7 @@ private:
     void onLoadMapClicked();
     void onSaveMapClicked();
     void onMapLoaded(const MapLoadResult &result);
-    QString mapsFolder() const;
+    QString mapsFolder();
     QString parameterCaption(ParameterIndex index) const;
     QString changeLine(ParameterIndex index, const QString &from, const QString &to) const;
 
@@ -171,6 +171,7 @@ private:
     // The language whose captions are on the controls; empty while none could be loaded.
     QString m_languageInUse;
     std::unique_ptr<QtTranslations> m_qtTranslations;
+    QString m_builtInCode;  // the language of the built-in texts that fill entries the file lacks
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
@@ -180,6 +181,7 @@ private:
     QList<QPair<QString, QString>> m_waitingMessages; // text, title
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
     bool m_portToStore = false;
+    bool m_mapsProblemShown = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
 

@@ -84,6 +84,9 @@ enum Entry : int {
     AdapterOffer = 111,       // question; %1 the device, %2 its description, %3 the port offered
     AdapterLinkFailed = 112,  // %1 the port, %2 why
     LinkDangling = 113,       // a port's tooltip; %1 the missing device, %2 the link
+    MapsNotAFolder = 80,      // message: Maps in the program folder is not a folder
+    MapReplace = 81,          // question: replace the map file %1?
+    LanguageFileUnreadable = 82, // message: no language in Language.ini; the built-in texts are shown
 };
 } // namespace Caption
 
