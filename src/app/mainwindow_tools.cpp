@@ -106,18 +106,13 @@ void MainWindow::bindTools()
 
 void MainWindow::applyToolCaptions()
 {
-    auto text = [this](int entry, const char *fallback) {
-        const QString t = m_captions.text(entry);
-        return t.isEmpty() ? QString::fromLatin1(fallback) : t;
-    };
-    menuToolsTop->setTitle(text(Caption::ToolsMenu, "Tools"));
-    menuTools[0]->setText(text(Caption::ChartItem, "Chart"));
-    menuTools[1]->setText(text(Caption::RecordItem, "Record"));
-    menuTools[2]->setText(text(Caption::ReadItem, "Read"));
-    m_chart->setCaptions(text(Caption::ChartTitle, "Live chart"), text(Caption::ChartPause, "Pause"),
-                         text(Caption::ChartSave, "Save picture"),
-                         {text(Caption::RpmName, "RPM"), text(Caption::TinjName, "TINJ"),
-                          text(Caption::PumpName, "PUMP"), text(Caption::PauseName, "PAUSE")});
+    menuToolsTop->setTitle(caption(Caption::ToolsMenu));
+    menuTools[0]->setText(caption(Caption::ChartItem));
+    menuTools[1]->setText(caption(Caption::RecordItem));
+    menuTools[2]->setText(caption(Caption::ReadItem));
+    m_chart->setCaptions(caption(Caption::ChartTitle), caption(Caption::ChartPause), caption(Caption::ChartSave),
+                         {caption(Caption::RpmName), caption(Caption::TinjName), caption(Caption::PumpName),
+                          caption(Caption::PauseName)});
 }
 
 // Like the map buttons, the tools work while connected with no sequence running; a recording can be
