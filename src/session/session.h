@@ -3,6 +3,7 @@
 #include "intervaltimer.h"
 #include "parameterset.h"
 #include "requestengine.h"
+#include "serialport.h"
 
 #include <QObject>
 
@@ -10,8 +11,6 @@
 #include <functional>
 
 namespace oe {
-
-class SerialPort;
 
 // What a map load sent and what the read-back found: the values as the controller reported them
 // (before the window caps anything), which writes the controller confirmed, and which reads got an
@@ -21,6 +20,21 @@ struct MapLoadResult {
     ParameterSet readBack;
     std::array<bool, kParameterCount> confirmed{};
     std::array<bool, kParameterCount> answered{};
+};
+
+// Why the last connect failed.
+struct ConnectFailure {
+    enum class Kind {
+        None,          // no connect has failed since the last one started
+        PortNotOpened, // the port could not be opened: openError and systemText say why
+        NoAnswer,      // the port opened, but no identification reply came
+    };
+    Kind kind = Kind::None;
+    int comPort = 0;
+    QString device;     // what the port leads to
+    PortOpenError openError = PortOpenError::None;
+    QString systemText; // the system's own words, for PortNotOpened
+    bool bytesReceived = false; // NoAnswer: bytes came, but none made a valid reply
 };
 
 // The session with the controller, without any widget: the connection state, the parameters as the
@@ -64,6 +78,8 @@ public:
     // True once the controller has identified itself, until the session ends.
     bool Connected() const { return m_connected; }
     RequestEngine *engine() const { return m_engine; }
+    // Valid when the connect-failed message is raised, and until the next connect starts.
+    const ConnectFailure &lastConnectFailure() const { return m_lastFailure; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
     // ---- What the controller holds, as far as this session knows.
@@ -156,7 +172,7 @@ private:
     void setAnswering(bool answering);
     // A write that raises no message: commits and map loads report in their own way.
     void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
-    void connectFailed();
+    void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
     void endSession();
     // Connected, no sequence, no dialog holding it, nothing on the wire.
     bool pollMayRun() const;
@@ -180,6 +196,7 @@ private:
     int m_missedPolls = 0;
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
+    ConnectFailure m_lastFailure;
 };
 
 } // namespace oe

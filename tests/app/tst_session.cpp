@@ -43,6 +43,8 @@ private slots:
     void lostReadBackLeavesParameterUnknown_data();
     void lostReadBackLeavesParameterUnknown();
     void silentControllerShownAsSuch();
+    void resetAsksFirst_data();
+    void resetAsksFirst();
     void resetAcknowledged();
     void resetNotAcknowledged();
     void statusReplyShown_data();
@@ -101,9 +103,16 @@ void TestSession::connectFailures_data()
     QTest::addColumn<QString>("openError");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<int>("framesSent");
-    QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0;
-    QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0;
-    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3;
+    QTest::addColumn<ConnectFailure::Kind>("kind");
+    QTest::addColumn<PortOpenError>("reason");
+    QTest::addColumn<QString>("device");
+    using Kind = ConnectFailure::Kind;
+    QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0
+                                      << Kind::PortNotOpened << PortOpenError::NotFound << QString();
+    QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0
+                                      << Kind::PortNotOpened << PortOpenError::InUse << "fake:COM4";
+    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3
+                                       << Kind::NoAnswer << PortOpenError::None << "fake:COM4";
 }
 
 void TestSession::connectFailures()
@@ -112,8 +121,11 @@ void TestSession::connectFailures()
     QFETCH(QString, openError);
     QFETCH(bool, silent);
     QFETCH(int, framesSent);
+    QFETCH(ConnectFailure::Kind, kind);
+    QFETCH(PortOpenError, reason);
+    QFETCH(QString, device);
     Rig rig(config);
-    rig.port->setOpenError(openError);
+    rig.port->setOpenError(openError, PortOpenError::InUse);
     rig.controller.silent = silent;
     QElapsedTimer clock;
     clock.start();
@@ -126,6 +138,11 @@ void TestSession::connectFailures()
     QCOMPARE(rig.dialogs.shown.size(), 1);
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(26));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    const ConnectFailure &failure = rig.w().session().lastConnectFailure();
+    QCOMPARE(failure.kind, kind);
+    QCOMPARE(failure.openError, reason);
+    QCOMPARE(failure.device, device);
+    QCOMPARE(failure.systemText, openError);
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
     QVERIFY(rig.w().COMM_Combo->isEnabled());
@@ -356,6 +373,44 @@ void TestSession::silentControllerShownAsSuch()
     QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
     QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+void TestSession::resetAsksFirst_data()
+{
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("OK") << true;
+}
+
+// RESET asks first; nothing goes out while the question is open, and Cancel sends nothing at all.
+void TestSession::resetAsksFirst()
+{
+    QFETCH(bool, ok);
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.w().session().holdPoll(true); // keep polls out of the frame count
+    rig.port->clearWritten();
+    rig.dialogs.confirmAnswers << ok;
+    qsizetype sentMeanwhile = -1;
+    bool buttonOffMeanwhile = false;
+    rig.dialogs.onConfirm = [&] {
+        QTest::qWait(50);
+        sentMeanwhile = rig.port->written().size();
+        buttonOffMeanwhile = !rig.w().ResetCmd->isEnabled();
+    };
+    rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.dialogs.confirms.size(), 1);
+    QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72));
+    QCOMPARE(rig.dialogs.confirms[0].title, rig.entry(27));
+    QCOMPARE(sentMeanwhile, 0);
+    QVERIFY(buttonOffMeanwhile);
+    QList<QByteArray> expected;
+    if (ok)
+        expected = QList<QByteArray>{kResetFrame} + readFrames();
+    QCOMPARE(rig.port->writtenBytes(), expected);
+    QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38)} : QStringList{});
+    QVERIFY(rig.w().ResetCmd->isEnabled());
 }
 
 void TestSession::resetAcknowledged()

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
@@ -79,7 +80,9 @@ inline double cpuDuring(int ms)
 inline bool portFree(const QString &path)
 {
     QSerialPort probe;
-    probe.setPortName(path);
+    // The program opens the device a link leads to, and the lock is named after that path.
+    const QString device = QFileInfo(path).canonicalFilePath();
+    probe.setPortName(device.isEmpty() ? path : device);
     const bool opened = probe.open(QIODevice::ReadWrite);
     probe.close();
     return opened;
