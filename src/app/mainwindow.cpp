@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "builtincaptions.h"
+#include "chartwindow.h"
 #include "dialogs.h"
 #include "helpdocument.h"
 #include "intervaltimer.h"
@@ -168,6 +169,7 @@ void MainWindow::init(SerialPort *port)
     m_session = new Session(port, this);
     createTimers();
     bindSession();
+    bindTools();
     bindPorts();
     startUp();
 }
@@ -311,6 +313,7 @@ void MainWindow::buildMenus()
         connect(menuLingua[size_t(i)], &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         connect(menuInfo[size_t(i)], &QAction::triggered, this, [this, i] { showInfo(i); });
     }
+    buildToolsMenu();
 }
 
 void MainWindow::createTimers()
@@ -447,6 +450,7 @@ void MainWindow::ApplyCaptions()
             apply(entry, [button](const QString &t) { button->setText(t); });
     }
     apply(Caption::LanguageMenu, [this](const QString &t) { menuLinguaTop->setTitle(t); });
+    applyToolCaptions();
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session->state() != Session::State::Idle;
     btnConnect->setText(caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
@@ -524,6 +528,7 @@ void MainWindow::ResetView()
     setLampColor(kLampOff);
     Label9->clear();
     ResetCmd->setEnabled(false);
+    setToolsEnabled(false);
 }
 
 void MainWindow::setLampColor(LampColor color)
@@ -560,6 +565,8 @@ void MainWindow::validatePortList()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (valueEditorEvent(watched, event))
+        return true;
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
     const auto found = std::find(m_sliders.begin(), m_sliders.end(), watched);
@@ -640,6 +647,7 @@ void MainWindow::stopTimers()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_chart->close();
     stopTimers();
     if (m_searchProgress)
         m_search->cancel();

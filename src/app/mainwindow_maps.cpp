@@ -132,6 +132,7 @@ void MainWindow::onLoadMapClicked()
     if (!send)
         return;
     // Refused when the port went away while the question was open.
+    m_recorder->setCause(Recorder::Cause::Map);
     m_session->loadMap(values);
 }
 

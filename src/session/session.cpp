@@ -256,6 +256,23 @@ bool Session::loadMap(const ParameterSet &values)
     return true;
 }
 
+bool Session::readAgain()
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    RereadResult result{m_confirmed, m_known, {}, {}};
+    // A read that goes unanswered keeps what was known: the controller is silent, not changed.
+    m_mapLoad = MapLoadResult{};
+    readAll([this, result]() mutable {
+        result.readBack = m_mapLoad.readBack;
+        result.answered = m_mapLoad.answered;
+        setState(State::Connected);
+        emit readAgainFinished(result);
+    });
+    return true;
+}
+
 void Session::holdPoll(bool hold)
 {
     m_pollHeld = hold;

@@ -49,6 +49,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 100; i <= 113; ++i)
         entries << i;
+    for (int i = 120; i <= 132; ++i)
+        entries << i;
     return entries;
 }
 
