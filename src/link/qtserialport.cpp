@@ -23,7 +23,7 @@ QtSerialPort::~QtSerialPort()
 bool QtSerialPort::open(int comPort, QString *error)
 {
     close();
-    m_port.setPortName(resolvePortDevice(comPort, m_programFolder));
+    m_port.setPortName(m_device.isEmpty() ? resolvePortDevice(comPort, m_programFolder) : m_device);
     m_port.setBaudRate(SerialSettings::kBaudRate);
     m_port.setDataBits(SerialSettings::kDataBits);
     m_port.setParity(SerialSettings::kParity);

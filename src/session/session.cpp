@@ -213,11 +213,14 @@ void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool
     });
 }
 
-void Session::RequestStatus()
+void Session::RequestStatus(std::function<void(bool)> then)
 {
     if (!m_connected)
         return;
-    submit(Request::status(), {});
+    submit(Request::status(), [then](const RequestResult &result) {
+        if (then)
+            then(result.answered());
+    });
 }
 
 void Session::SendReset(std::function<void(bool)> then)
