@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace oe {
 
 LinePacer::LinePacer(RequestBytes onRequest, ReplyOut onReplyOut)
-    : m_onRequest(std::move(onRequest)), m_onReplyOut(std::move(onReplyOut)), m_thread([this] { run(); })
+    : m_onRequest(std::move(onRequest)), m_onReplyOut(std::move(onReplyOut)),
+      m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), m_thread([this] { run(); })
 {
 }
 
@@ -18,8 +22,15 @@ LinePacer::~LinePacer()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    m_wake.notify_all();
+    wake();
     m_thread.join();
+    ::close(m_wakeFd);
+}
+
+void LinePacer::wake()
+{
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
 }
 
 qint64 LinePacer::nowNs()
@@ -40,6 +51,7 @@ void LinePacer::setLine(int masterFd)
     {
         std::lock_guard lock(m_mutex);
         m_master = masterFd;
+        m_lineReadable = true;
         ++m_line;
         m_rxQueue.clear();
         m_txReplies.clear();
@@ -47,24 +59,13 @@ void LinePacer::setLine(int masterFd)
         m_rxNextDueNs = 0;
         m_txNextDueNs = 0;
     }
-    m_wake.notify_all();
+    wake();
 }
 
 quint64 LinePacer::line() const
 {
     std::lock_guard lock(m_mutex);
     return m_line;
-}
-
-void LinePacer::takeRequest(const QByteArray &bytes, qint64 arrivedNs)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_rxQueue.isEmpty())
-            m_rxNextDueNs = std::max(m_rxNextDueNs, arrivedNs + m_byteNs);
-        m_rxQueue += bytes;
-    }
-    m_wake.notify_all();
 }
 
 void LinePacer::sendReply(const QByteArray &bytes, qint64 startNs)
@@ -77,7 +78,7 @@ void LinePacer::sendReply(const QByteArray &bytes, qint64 startNs)
             m_txNextDueNs = std::max(m_txNextDueNs, startNs + m_byteNs);
         m_txReplies.append(bytes);
     }
-    m_wake.notify_all();
+    wake();
 }
 
 bool LinePacer::replyPending() const
@@ -108,11 +109,20 @@ qint64 LinePacer::nextDueLocked() const
 
 void LinePacer::run()
 {
+    // A sleeping thread's wake-up may otherwise be put off by the default 50 µs timer slack.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
         const qint64 next = nextDueLocked();
         if (next < 0) {
-            m_wake.wait(lock);
+            // Nothing to time: wait for the program's bytes, or for work, a new line or the end.
+            pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_lineReadable ? m_master : -1, POLLIN, 0}};
+            lock.unlock();
+            ::poll(fds, 2, -1);
+            lock.lock();
+            quint64 count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+            readRequestsLocked();
             continue;
         }
         if (next > nowNs()) {
@@ -124,10 +134,39 @@ void LinePacer::run()
             while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
             }
             lock.lock();
+            readRequestsLocked();
             continue;
         }
         passDueLocked(nowNs());
     }
+}
+
+void LinePacer::readRequestsLocked()
+{
+    if (m_master < 0 || !m_lineReadable)
+        return;
+    QByteArray data;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+        if (n > 0) {
+            data.append(chunk, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        // EOF or a hard error would wake the wait for ever; with the owner's slave held it should
+        // not happen, and if it does we stop listening rather than spin.
+        m_lineReadable = false;
+        break;
+    }
+    if (data.isEmpty())
+        return;
+    if (m_rxQueue.isEmpty())
+        m_rxNextDueNs = std::max(m_rxNextDueNs, nowNs() + m_byteNs);
+    m_rxQueue += data;
 }
 
 void LinePacer::passDueLocked(qint64 now)

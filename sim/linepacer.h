@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -14,8 +13,9 @@ namespace oe {
 // one before it. Its own thread sleeps to each byte's absolute deadline (clock_nanosleep with
 // TIMER_ABSTIME on CLOCK_MONOTONIC), so the error is the kernel's wake-up latency, not a timer's
 // millisecond rounding, and nothing drifts over a long reply. Reply bytes are written to the pty's
-// master from that thread; request bytes and finished replies are handed to callbacks there, which
-// must only post to the owner's thread.
+// master from that thread, and it reads the requests there too, so that a request's time of arrival
+// is when the kernel had it, not when the owner's event loop got round to it. Request bytes and
+// finished replies are handed to callbacks on that thread, which must only post to the owner's thread.
 class LinePacer
 {
 public:
@@ -32,13 +32,11 @@ public:
     static qint64 nowNs();
 
     void setByteNs(qint64 byteNs);
-    // The master to write replies to; -1 drops everything on its way. Each call starts a new line, whose
+    // The master to read requests from and write replies to; -1 drops everything on its way. Each call starts a new line, whose
     // number the callbacks carry, so that the owner can tell bytes of a line it has since closed.
     void setLine(int masterFd);
     quint64 line() const;
 
-    // Bytes the program wrote, read at arrivedNs: the first is through a byte time later.
-    void takeRequest(const QByteArray &bytes, qint64 arrivedNs);
     // A reply whose first byte starts after startNs (or after the reply before it, if that ends later).
     void sendReply(const QByteArray &bytes, qint64 startNs);
     bool replyPending() const;
@@ -52,6 +50,8 @@ public:
 
 private:
     void run();
+    void wake();
+    void readRequestsLocked();
     qint64 nextDueLocked() const;
     void passDueLocked(qint64 now);
 
@@ -59,8 +59,9 @@ private:
     const ReplyOut m_onReplyOut;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
+    int m_wakeFd = -1; // an eventfd: breaks the thread's wait for the line when work or a new line comes
     bool m_stopping = false;
+    bool m_lineReadable = true;
     qint64 m_byteNs = 0;
     int m_master = -1;
     quint64 m_line = 0;

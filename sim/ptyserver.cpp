@@ -45,6 +45,9 @@ void PtyServer::setPace(int baud)
                     }, Qt::QueuedConnection);
                 });
             m_pacer->setLine(m_master);
+            // The pacer reads the line itself from now on.
+            if (m_notifier)
+                m_notifier->setEnabled(false);
         }
         // Ten bits a byte on the wire: start bit, eight data bits, stop bit.
         m_pacer->setByteNs(10 * 1'000'000'000LL / baud);
@@ -53,6 +56,8 @@ void PtyServer::setPace(int baud)
     // Unpaced from now on: what is still on its way goes through at once.
     const LinePacer::Undelivered rest = m_pacer->takeUndelivered();
     m_pacer.reset();
+    if (m_notifier)
+        m_notifier->setEnabled(true);
     for (const QByteArray &reply : rest.replies)
         writeToLine(reply);
     if (!rest.requests.isEmpty())
@@ -96,6 +101,7 @@ bool PtyServer::open(QString *error)
         m_pacer->setLine(m_master);
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyServer::readMaster);
+    m_notifier->setEnabled(!m_pacer);
     return true;
 }
 
@@ -120,10 +126,6 @@ void PtyServer::readMaster()
     }
     if (data.isEmpty())
         return;
-    if (m_pacer) {
-        m_pacer->takeRequest(data, LinePacer::nowNs());
-        return;
-    }
     deliver(data, LinePacer::nowNs());
 }
 
