@@ -101,6 +101,20 @@ QString CliRunner::caption(int entry) const
     QString text = m_captions.text(entry);
     if (text.isEmpty())
         text = builtInMapCaption(entry);
+    // Without a language file the session's messages still have to say something.
+    if (text.isEmpty()) {
+        switch (entry) {
+        case Session::kConnectFailedEntry: return QStringLiteral("Connection failed: the controller does not answer.");
+        case Session::kResetNotConfirmedEntry: return QStringLiteral("The controller did not confirm the reset command.");
+        case Session::kWriteNotConfirmedEntry: return QStringLiteral("The controller did not confirm the new value.");
+        case Session::kAfterResetEntry: return QStringLiteral("The reset command was sent; the parameters are read again.");
+        case Session::kPortLostEntry: return QStringLiteral("Connection lost: the controller's port went away.");
+        case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
+        case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
+        case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
+        default: break;
+        }
+    }
     return text;
 }
 
