@@ -1,10 +1,10 @@
 #include "clirunner.h"
 
-#include "comports.h"
 #include "configfile.h"
 #include "languagefile.h"
 #include "maptexts.h"
 #include "numbertexts.h"
+#include "portcatalog.h"
 #include "portpath.h"
 #include "qtserialport.h"
 #include "sliderrules.h"
@@ -17,27 +17,6 @@
 #include <cstdio>
 
 namespace oe {
-
-// The port as the window opens it, remembering whether the open itself failed and why: that tells a
-// port that cannot be opened (exit 2) from a controller that does not answer (exit 3).
-class CliPort : public QtSerialPort
-{
-public:
-    using QtSerialPort::QtSerialPort;
-    bool open(int comPort, QString *error) override
-    {
-        m_openFailed = !QtSerialPort::open(comPort, &m_openError);
-        if (error)
-            *error = m_openError;
-        return !m_openFailed;
-    }
-    bool openFailed() const { return m_openFailed; }
-    QString openError() const { return m_openError; }
-
-private:
-    bool m_openFailed = false;
-    QString m_openError;
-};
 
 namespace {
 
@@ -60,6 +39,33 @@ constexpr OrderedPair kOrderedPairs[] = {
 };
 
 QString key(ParameterIndex index) { return mapFileKey(int(index)); }
+
+// Why a port did not open, in words a technician can act on.
+QString openErrorText(PortOpenError error)
+{
+    switch (error) {
+    case PortOpenError::NotFound: return QStringLiteral("no such device");
+    case PortOpenError::InUse: return QStringLiteral("in use by another program");
+    case PortOpenError::NoPermission: return QStringLiteral("no permission to open it (on Linux: the dialout group)");
+    case PortOpenError::NotATty: return QStringLiteral("not a serial port");
+    case PortOpenError::None:
+    case PortOpenError::Other: break;
+    }
+    return QStringLiteral("cannot open it");
+}
+
+const char *openErrorName(PortOpenError error)
+{
+    switch (error) {
+    case PortOpenError::None: return "None";
+    case PortOpenError::NotFound: return "NotFound";
+    case PortOpenError::InUse: return "InUse";
+    case PortOpenError::NoPermission: return "NoPermission";
+    case PortOpenError::NotATty: return "NotATty";
+    case PortOpenError::Other: break;
+    }
+    return "Other";
+}
 
 QString versionText(const std::array<quint8, 3> &v)
 {
@@ -246,10 +252,9 @@ void CliRunner::start()
     }
 
     m_json.insert(QStringLiteral("port"), m_options.port);
-    auto *port = new CliPort(m_programFolder);
+    auto *port = new QtSerialPort(m_programFolder);
     if (!m_options.device.isEmpty())
         port->setDevice(m_options.device);
-    m_port = port;
     m_session = new Session(port, this);
     connect(m_session, &Session::message, this, &CliRunner::onMessage);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
@@ -303,12 +308,31 @@ void CliRunner::onMessage(int textEntry, int)
     if (m_phase == Phase::Done)
         return;
     switch (textEntry) {
-    case Session::kConnectFailedEntry:
-        if (m_port->openFailed())
-            finish(CliExit::PortNotOpened, QStringLiteral("cannot open %1: %2").arg(portText(), m_port->openError()));
-        else
+    case Session::kConnectFailedEntry: {
+        const ConnectFailure &failure = m_session->lastConnectFailure();
+        const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
+        QJsonObject json{{QStringLiteral("kind"), notOpened ? QStringLiteral("PortNotOpened") : QStringLiteral("NoAnswer")},
+                         {QStringLiteral("device"), failure.device}};
+        if (notOpened) {
+            json.insert(QStringLiteral("reason"), QLatin1String(openErrorName(failure.openError)));
+            json.insert(QStringLiteral("systemText"), failure.systemText);
+        } else {
+            json.insert(QStringLiteral("bytesReceived"), failure.bytesReceived);
+        }
+        m_json.insert(QStringLiteral("connectFailure"), json);
+        if (notOpened) {
+            QString why = openErrorText(failure.openError);
+            if (!failure.systemText.isEmpty())
+                why += QStringLiteral(" (%1)").arg(failure.systemText);
+            const QString device = failure.device.isEmpty() || failure.device == m_options.port
+                                       ? portText()
+                                       : QStringLiteral("%1 (%2)").arg(m_options.port, failure.device);
+            finish(CliExit::PortNotOpened, QStringLiteral("cannot open %1: %2").arg(device, why));
+        } else {
             finish(CliExit::NoAnswer, caption(textEntry));
+        }
         break;
+    }
     case Session::kPortLostEntry:
         finish(CliExit::NoAnswer, caption(textEntry));
         break;
@@ -426,16 +450,21 @@ void CliRunner::finish(CliExit code, const QString &error)
 void CliRunner::listPorts()
 {
     QJsonArray list;
-    for (const CliComPort &port : cliComPorts(m_programFolder)) {
+    for (const ComPortInfo &port : listComPorts(m_programFolder)) {
+        QString state = port.present ? QStringLiteral("yes") : QStringLiteral("no");
+        if (port.dangling)
+            state = QStringLiteral("no, the link's target is gone");
         list.append(QJsonObject{{QStringLiteral("port"), QStringLiteral("COM%1").arg(port.comPort)},
                                 {QStringLiteral("device"), port.device},
                                 {QStringLiteral("present"), port.present},
+                                {QStringLiteral("linked"), port.linked},
+                                {QStringLiteral("dangling"), port.dangling},
                                 {QStringLiteral("description"), port.description}});
         out(QStringLiteral("COM%1 %2 %3 %4")
                 .arg(port.comPort, -2)
-                .arg(port.present ? QStringLiteral("yes") : QStringLiteral("no "))
-                .arg(port.device)
-                .arg(port.description)
+                .arg(port.device, -28)
+                .arg(state)
+                .arg(port.description.isEmpty() ? QString() : QStringLiteral("– ") + port.description)
                 .trimmed());
     }
     m_json.insert(QStringLiteral("ports"), list);

@@ -15,8 +15,6 @@
 
 namespace oe {
 
-class CliPort;
-
 // One oe-cli command on the window's own session: the same engine, tries, time-outs and rules, no
 // widget. Results go to stdout (text or one JSON document), progress and questions to stderr.
 class CliRunner : public QObject
@@ -79,7 +77,6 @@ private:
     QJsonObject m_json;
     Phase m_phase = Phase::Connecting;
 
-    CliPort *m_port = nullptr;
     Session *m_session = nullptr;
     QString m_firmware;
 
