@@ -65,6 +65,7 @@ private slots:
     void invalidFileSendsNothing();
     void clampingControllerFailsReadBack();
     void silentController();
+    void portThatCannotBeOpened();
     void interruptReportsWhatWentOut();
 };
 
@@ -146,6 +147,15 @@ void TestCli::silentController()
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.out, QByteArray()); // nothing on stdout but results
     QCOMPARE(fx.requests().size(), 3); // the identification, tried three times, once each
+}
+
+void TestCli::portThatCannotBeOpened()
+{
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    const Run run = runCli(fx, {QStringLiteral("info"), QStringLiteral("-p"), fx.programFolder() + QStringLiteral("/no-tty")});
+    QCOMPARE(run.exitCode, 2); // not 3: the controller was never asked
+    QVERIFY2(run.err.contains(QLatin1String("no such device")), qPrintable(run.err));
 }
 
 void TestCli::interruptReportsWhatWentOut()
