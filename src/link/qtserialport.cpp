@@ -98,8 +98,12 @@ bool QtSerialPort::isOpen() const
 
 void QtSerialPort::write(const QByteArray &bytes)
 {
-    if (m_port.isOpen())
-        m_port.write(bytes);
+    if (!m_port.isOpen())
+        return;
+    m_port.write(bytes);
+    // Out now, not on a later pass of the event loop: a repaint queued by the last reply would
+    // otherwise hold the frame back, and its reply with it.
+    m_port.flush();
 }
 
 void QtSerialPort::setReceiveThreshold(int bytes)
