@@ -409,12 +409,20 @@ QString CliRunner::stepsReportText() const
     return lines.join(QLatin1Char('\n'));
 }
 
+void CliRunner::finishWatch()
+{
+    if (m_watchMissed >= 2)
+        finish(CliExit::NoAnswer, QStringLiteral("the controller stopped answering"));
+    else
+        finish(CliExit::Done);
+}
+
 void CliRunner::interrupt()
 {
     if (m_phase == Phase::Done)
         return;
     if (m_options.command == CliOptions::Command::Watch && m_phase == Phase::Ready) {
-        finish(CliExit::Done);
+        finishWatch();
         return;
     }
     finish(CliExit::Interrupted, QStringLiteral("interrupted"));
@@ -705,7 +713,21 @@ void CliRunner::runReset()
 
 void CliRunner::runWatch()
 {
+    // The poll is the only request while watching: one that starts while the one before it brought
+    // no reading means that one went unanswered. After two in a row the readings are no longer the
+    // controller's, and the line says so once, until a reply comes.
+    connect(m_session->engine(), &RequestEngine::requestStarted, this, [this] {
+        if (m_watchAwaiting && ++m_watchMissed == 2) {
+            m_readings.append(QJsonObject{{QStringLiteral("answered"), false}});
+            m_json.insert(QStringLiteral("readings"), m_readings);
+            if (!m_options.json)
+                m_out << QStringLiteral("---") << Qt::endl;
+        }
+        m_watchAwaiting = true;
+    });
     connect(m_session, &Session::liveReadingsChanged, this, [this] {
+        m_watchAwaiting = false;
+        m_watchMissed = 0;
         const Session &s = *m_session;
         const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
         const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
@@ -727,7 +749,7 @@ void CliRunner::runWatch()
     m_session->holdPoll(false);
     m_session->RequestStatus();
     if (m_options.seconds > 0)
-        QTimer::singleShot(m_options.seconds * 1000, this, [this] { finish(CliExit::Done); });
+        QTimer::singleShot(m_options.seconds * 1000, this, [this] { finishWatch(); });
 }
 
 } // namespace oe

@@ -54,6 +54,7 @@ private:
     void runSet();
     void runReset();
     void runWatch();
+    void finishWatch();
     void listPorts();
     void onMapLoaded(const MapLoadResult &result);
     void verifySet();
@@ -90,6 +91,8 @@ private:
 
     QSet<int> m_unanswered;
     QJsonArray m_readings;
+    bool m_watchAwaiting = false;
+    int m_watchMissed = 0;
 };
 
 } // namespace oe

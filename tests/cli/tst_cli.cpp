@@ -66,6 +66,7 @@ private slots:
     void clampingControllerFailsReadBack();
     void silentController();
     void portThatCannotBeOpened();
+    void watchSaysWhenTheControllerFallsSilent();
     void interruptReportsWhatWentOut();
 };
 
@@ -156,6 +157,30 @@ void TestCli::portThatCannotBeOpened()
     const Run run = runCli(fx, {QStringLiteral("info"), QStringLiteral("-p"), fx.programFolder() + QStringLiteral("/no-tty")});
     QCOMPARE(run.exitCode, 2); // not 3: the controller was never asked
     QVERIFY2(run.err.contains(QLatin1String("no such device")), qPrintable(run.err));
+}
+
+void TestCli::watchSaysWhenTheControllerFallsSilent()
+{
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    fx.sim().setEngineOverride(EngineReading{1500, 5250});
+    Cli cli(fx, {QStringLiteral("watch"), QStringLiteral("--seconds"), QStringLiteral("6")});
+    QByteArray out;
+    QVERIFY(QTest::qWaitFor([&] {
+        out += cli.process().readAllStandardOutput();
+        return out.contains("PUMP") || cli.process().state() == QProcess::NotRunning;
+    }, 30000));
+    SimFaults faults;
+    faults.silent = true;
+    fx.sim().setFaults(faults);
+    const Run run = cli.finish();
+    out += run.out;
+    QCOMPARE(run.exitCode, 3);
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    // The readings as the window shows them, then one "---" for the silence, said once.
+    QVERIFY2(out.contains("\nRPM 1500  TINJ 5250  PUMP "), out.constData());
+    QCOMPARE(lines.last(), QByteArray("---"));
+    QCOMPARE(out.count("---"), 1);
 }
 
 void TestCli::interruptReportsWhatWentOut()
