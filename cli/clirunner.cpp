@@ -118,6 +118,8 @@ QString CliRunner::caption(int entry) const
         case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
         case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
         case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
+        case Caption::SaveUnknown: return QStringLiteral("No map saved: the controller did not tell these values:");
+        case Caption::ResetQuestion: return QStringLiteral("Reset the controller?");
         default: break;
         }
     }
@@ -156,7 +158,7 @@ QString CliRunner::valueText(ParameterIndex index) const
 {
     if (!m_session->parameterKnown(index))
         return QStringLiteral("---");
-    return displayText(index, m_session->Parameters[index]);
+    return displayText(index, m_session->confirmedParameters()[index]);
 }
 
 QJsonArray CliRunner::parametersJson() const
@@ -168,7 +170,7 @@ QJsonArray CliRunner::parametersJson() const
                       {QStringLiteral("caption"), parameterCaption(index)},
                       {QStringLiteral("known"), m_session->parameterKnown(index)}};
         if (m_session->parameterKnown(index)) {
-            p.insert(QStringLiteral("value"), m_session->Parameters[index]);
+            p.insert(QStringLiteral("value"), m_session->confirmedParameters()[index]);
             p.insert(QStringLiteral("display"), valueText(index));
         }
         list.append(p);
@@ -182,7 +184,7 @@ void CliRunner::printParameters()
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const bool known = m_session->parameterKnown(index);
-        const QString raw = known ? plainNumberText(m_session->Parameters[index]) : QStringLiteral("---");
+        const QString raw = known ? plainNumberText(m_session->confirmedParameters()[index]) : QStringLiteral("---");
         out(QStringLiteral("%1 %2 %3 %4")
                 .arg(key(index), -17)
                 .arg(raw, 6)
@@ -233,6 +235,7 @@ void CliRunner::start()
             return;
         }
         m_mapValues = map.values;
+        m_mapKeyNotes = map.keyNotes;
     }
     if (m_options.command == Command::Set) {
         for (const auto &[index, value] : std::as_const(m_options.values)) {
@@ -336,11 +339,6 @@ void CliRunner::onMessage(int textEntry, int)
     case Session::kPortLostEntry:
         finish(CliExit::NoAnswer, caption(textEntry));
         break;
-    case Session::kWriteNotConfirmedEntry:
-        if (m_stepsStarted > 0)
-            m_stepsUnconfirmed.insert(m_stepsStarted - 1);
-        err(caption(textEntry));
-        break;
     case Session::kResetNotConfirmedEntry:
         m_resetAcknowledged = false;
         err(caption(textEntry));
@@ -356,7 +354,6 @@ void CliRunner::beginSteps(const QString &what, const QStringList &steps)
     m_stepsWhat = what;
     m_steps = steps;
     m_stepsStarted = 0;
-    m_stepsUnconfirmed.clear();
     m_phase = Phase::Sequence;
 }
 
@@ -368,23 +365,21 @@ void CliRunner::onRequestStarted()
     err(QStringLiteral("%1 %2/%3: %4").arg(m_stepsWhat).arg(m_stepsStarted).arg(m_steps.size()).arg(m_steps[m_stepsStarted - 1]));
 }
 
-// Which steps of the sequence went out: a step is done once the next one started; the one on the
-// wire when the session ended may or may not have reached the controller.
+// Which steps of the sequence went out: a step is over once the next one started (answered or not:
+// a sequence says which at its end); the one on the wire when the session ended may or may not have
+// reached the controller.
 QJsonObject CliRunner::stepsReport() const
 {
-    QJsonArray done, unconfirmed, onWire, notSent;
+    QJsonArray over, onWire, notSent;
     for (int i = 0; i < m_steps.size(); ++i) {
         if (i >= m_stepsStarted)
             notSent.append(m_steps[i]);
-        else if (m_stepsUnconfirmed.contains(i))
-            unconfirmed.append(m_steps[i]);
         else if (i == m_stepsStarted - 1)
             onWire.append(m_steps[i]);
         else
-            done.append(m_steps[i]);
+            over.append(m_steps[i]);
     }
-    return {{QStringLiteral("done"), done},
-            {QStringLiteral("notConfirmed"), unconfirmed},
+    return {{QStringLiteral("sent"), over},
             {QStringLiteral("sentUnanswered"), onWire},
             {QStringLiteral("notSent"), notSent}};
 }
@@ -402,8 +397,7 @@ QString CliRunner::stepsReportText() const
             items << v.toString();
         lines << QStringLiteral("  %1: %2").arg(QLatin1String(label), items.join(QStringLiteral(", ")));
     };
-    add("done", "done");
-    add("notConfirmed", "sent, not confirmed");
+    add("sent", "sent");
     add("sentUnanswered", "sent, its answer not awaited");
     add("notSent", "not sent");
     return lines.join(QLatin1Char('\n'));
@@ -411,7 +405,7 @@ QString CliRunner::stepsReportText() const
 
 void CliRunner::finishWatch()
 {
-    if (m_watchMissed >= 2)
+    if (!m_session->controllerAnswering())
         finish(CliExit::NoAnswer, QStringLiteral("the controller stopped answering"));
     else
         finish(CliExit::Done);
@@ -519,24 +513,25 @@ void CliRunner::runInfo()
 void CliRunner::runSave()
 {
     printParameters();
-    MapValues values{};
-    QStringList unknown;
-    for (int i = 0; i < kParameterCount; ++i) {
-        values[size_t(i)] = m_session->Parameters[ParameterIndex(i)];
-        if (!m_session->parameterKnown(ParameterIndex(i)))
-            unknown << key(ParameterIndex(i));
-    }
     // A map holds what the controller told us, never a guess.
-    if (!unknown.isEmpty()) {
-        finish(CliExit::NoAnswer, QStringLiteral("not read: %1; no file written").arg(unknown.join(QStringLiteral(", "))));
+    if (!m_session->allParametersKnown()) {
+        QStringList unknown;
+        for (int i = 0; i < kParameterCount; ++i) {
+            if (!m_session->parameterKnown(ParameterIndex(i)))
+                unknown << key(ParameterIndex(i));
+        }
+        finish(CliExit::NoAnswer, caption(Caption::SaveUnknown) + QLatin1Char(' ') + unknown.join(QStringLiteral(", ")));
         return;
     }
+    MapValues values{};
+    for (int i = 0; i < kParameterCount; ++i)
+        values[size_t(i)] = m_session->confirmedParameters()[ParameterIndex(i)];
     QString path = m_options.file;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
-    QString error;
-    if (!writeMapFile(path, values, &error)) {
-        finish(CliExit::InvalidInput, caption(Caption::MapNotSaved) + QLatin1Char(' ') + error);
+    FileProblem problem;
+    if (!writeMapFile(path, values, nullptr, &problem)) {
+        finish(CliExit::InvalidInput, caption(Caption::MapNotSaved) + QLatin1Char(' ') + fileProblemText(problem, m_captions));
         return;
     }
     m_json.insert(QStringLiteral("file"), path);
@@ -552,15 +547,22 @@ void CliRunner::runLoad()
         const auto index = ParameterIndex(i);
         const qint32 to = m_mapValues[size_t(i)];
         const bool known = m_session->parameterKnown(index);
-        if (known && m_session->Parameters[index] == to)
+        if (known && m_session->confirmedParameters()[index] == to)
             continue;
         QJsonObject change{{QStringLiteral("name"), key(index)}, {QStringLiteral("to"), to}};
         if (known)
-            change.insert(QStringLiteral("from"), m_session->Parameters[index]);
+            change.insert(QStringLiteral("from"), m_session->confirmedParameters()[index]);
         changes.append(change);
         lines << QStringLiteral("%1: %2 → %3").arg(key(index), valueText(index), displayText(index, to));
     }
+    // Lines named otherwise than we name them are still read by position; the user sees how.
+    QJsonArray notes;
+    for (const MapKeyNote &note : std::as_const(m_mapKeyNotes)) {
+        notes.append(mapKeyNoteText(note, m_captions));
+        out(mapKeyNoteText(note, m_captions));
+    }
     m_json.insert(QStringLiteral("file"), m_options.file);
+    m_json.insert(QStringLiteral("notes"), notes);
     m_json.insert(QStringLiteral("changes"), changes);
     if (lines.isEmpty())
         out(caption(Caption::MapNoChanges));
@@ -624,7 +626,7 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
 void CliRunner::runSet()
 {
     // The pairs are judged on what the controller holds now, with the new values in place.
-    ParameterSet after = m_session->Parameters;
+    ParameterSet after = m_session->confirmedParameters();
     QSet<int> given;
     for (const auto &[index, value] : std::as_const(m_options.values)) {
         after[index] = value;
@@ -675,8 +677,8 @@ void CliRunner::verifySet()
         if (m_unanswered.contains(int(index))) {
             unanswered << key(index);
         } else {
-            p.insert(QStringLiteral("readBack"), m_session->Parameters[index]);
-            if (m_session->Parameters[index] != value)
+            p.insert(QStringLiteral("readBack"), m_session->confirmedParameters()[index]);
+            if (m_session->confirmedParameters()[index] != value)
                 differing << QStringLiteral("%1: %2 → %3").arg(key(index), displayText(index, value), valueText(index));
         }
         readBack.append(p);
@@ -693,7 +695,7 @@ void CliRunner::verifySet()
 
 void CliRunner::runReset()
 {
-    if (!m_options.yes && !m_ask(QStringLiteral("Reset the controller?"))) {
+    if (!m_options.yes && !m_ask(caption(Caption::ResetQuestion))) {
         finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
         return;
     }
@@ -713,21 +715,16 @@ void CliRunner::runReset()
 
 void CliRunner::runWatch()
 {
-    // The poll is the only request while watching: one that starts while the one before it brought
-    // no reading means that one went unanswered. After two in a row the readings are no longer the
-    // controller's, and the line says so once, until a reply comes.
-    connect(m_session->engine(), &RequestEngine::requestStarted, this, [this] {
-        if (m_watchAwaiting && ++m_watchMissed == 2) {
-            m_readings.append(QJsonObject{{QStringLiteral("answered"), false}});
-            m_json.insert(QStringLiteral("readings"), m_readings);
-            if (!m_options.json)
-                m_out << QStringLiteral("---") << Qt::endl;
-        }
-        m_watchAwaiting = true;
+    // The session's own judgement of a silent controller: said once, until it answers again.
+    connect(m_session, &Session::controllerAnsweringChanged, this, [this](bool answering) {
+        if (answering)
+            return;
+        m_readings.append(QJsonObject{{QStringLiteral("answered"), false}});
+        m_json.insert(QStringLiteral("readings"), m_readings);
+        if (!m_options.json)
+            m_out << QStringLiteral("--- %1").arg(caption(Caption::NotAnswering)).trimmed() << Qt::endl;
     });
     connect(m_session, &Session::liveReadingsChanged, this, [this] {
-        m_watchAwaiting = false;
-        m_watchMissed = 0;
         const Session &s = *m_session;
         const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
         const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");

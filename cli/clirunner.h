@@ -82,17 +82,15 @@ private:
     QString m_firmware;
 
     MapValues m_mapValues{};
+    QList<MapKeyNote> m_mapKeyNotes;
     bool m_resetAcknowledged = true;
 
     QString m_stepsWhat;
     QStringList m_steps;
     int m_stepsStarted = 0;
-    QSet<int> m_stepsUnconfirmed;
 
     QSet<int> m_unanswered;
     QJsonArray m_readings;
-    bool m_watchAwaiting = false;
-    int m_watchMissed = 0;
 };
 
 } // namespace oe
