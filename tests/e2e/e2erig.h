@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QSlider>
 #include <QTest>
@@ -78,8 +79,10 @@ inline double cpuDuring(int ms)
 // file) or when the line is gone.
 inline bool portFree(const QString &path)
 {
+    // The lock is named after the device the program opens, which is where a ports/ link leads.
+    const QString device = QFileInfo(path).canonicalFilePath();
     QSerialPort probe;
-    probe.setPortName(path);
+    probe.setPortName(device.isEmpty() ? path : device);
     const bool opened = probe.open(QIODevice::ReadWrite);
     probe.close();
     return opened;
