@@ -125,12 +125,16 @@ void LinePacer::run()
         if (next < 0) {
             // Nothing to time: wait for the program's bytes, or for work, a new line or the end.
             pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_lineReadable ? m_master : -1, POLLIN, 0}};
+            const quint64 line = m_line;
             lock.unlock();
             ::poll(fds, 2, -1);
             lock.lock();
             quint64 count = 0;
             [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
             readRequestsLocked();
+            // A hang-up or error would make every wait return at once: stop listening rather than spin.
+            if (fds[1].fd >= 0 && line == m_line && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
+                m_lineReadable = false;
             continue;
         }
         if (next > nowNs()) {
