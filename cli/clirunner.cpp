@@ -272,7 +272,7 @@ void CliRunner::start()
             m_session->holdPoll(true);
             onConnected();
         } else if (m_phase == Phase::Sequence && m_options.command == CliOptions::Command::Reset) {
-            const bool allRead = m_unanswered.isEmpty();
+            const bool allRead = m_session->allParametersKnown();
             m_json.insert(QStringLiteral("resetConfirmed"), m_resetAcknowledged);
             printParameters();
             if (!m_resetAcknowledged)
@@ -595,7 +595,9 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
     QJsonArray readBack;
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        QJsonObject p{{QStringLiteral("name"), key(index)}, {QStringLiteral("sent"), result.sent[index]}};
+        QJsonObject p{{QStringLiteral("name"), key(index)},
+                      {QStringLiteral("sent"), result.sent[index]},
+                      {QStringLiteral("confirmed"), result.confirmed[size_t(i)]}};
         if (!result.answered[size_t(i)]) {
             unanswered << key(index);
         } else {
@@ -705,10 +707,6 @@ void CliRunner::runReset()
     for (int i = 0; i < kParameterCount; ++i)
         steps << QStringLiteral("read %1").arg(key(ParameterIndex(i)));
     beginSteps(QStringLiteral("reset"), steps);
-    // The read-back's answers decide whether the values printed afterwards are the controller's.
-    connect(m_session, &Session::parameterRead, this, [this](ParameterIndex index) { m_unanswered.remove(int(index)); });
-    for (int i = 0; i < kParameterCount; ++i)
-        m_unanswered.insert(i);
     if (!m_session->reset())
         finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
 }
