@@ -1,5 +1,7 @@
 #include "ptyserver.h"
 
+#include "clientwatch.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -102,6 +104,8 @@ bool PtyServer::open(QString *error)
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyServer::readMaster);
     m_notifier->setEnabled(!m_pacer);
+    m_clientWatch = new ClientWatch(m_heldSlave, m_slavePath, this);
+    connect(m_clientWatch, &ClientWatch::clientClosed, this, &PtyServer::clientClosed);
     return true;
 }
 
@@ -233,6 +237,8 @@ void PtyServer::closeLine()
     m_pending = nullptr;
     delete m_notifier;
     m_notifier = nullptr;
+    delete m_clientWatch;
+    m_clientWatch = nullptr;
     // The pacer lets go of the master before it is closed: its number may be reused at once.
     if (m_pacer)
         m_pacer->setLine(-1);

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace oe {
@@ -19,6 +20,17 @@ void QtDialogs::message(QWidget *parent, const QString &text, const QString &tit
 {
     QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+bool QtDialogs::messageWithAction(QWidget *parent, const QString &text, const QString &title,
+                                  const QString &details, const QString &action)
+{
+    QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text, QMessageBox::Ok, parent);
+    box.setInformativeText(details);
+    QPushButton *actionButton = action.isEmpty() ? nullptr : box.addButton(action, QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    return actionButton && box.clickedButton() == actionButton;
 }
 
 std::unique_ptr<QMessageBox> makeQuestionBox(QWidget *parent, const QString &text, const QString &title,
@@ -46,9 +58,17 @@ QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QS
     return QFileDialog::getOpenFileName(parent, QString(), folder, filter);
 }
 
-QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QString &filter)
+QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QString &filter,
+                                const QString &defaultSuffix)
 {
-    return QFileDialog::getSaveFileName(parent, QString(), folder, filter);
+    // The static helper has no default suffix: it would ask about "a" and then we would write "a.map".
+    QFileDialog dialog(parent, QString(), folder, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 HelpViewers QtDialogs::helpViewers()

@@ -69,6 +69,24 @@ enum Entry : int {
     FileNoPermission = 75,    // ... access is denied
     DiskFull = 76,            // ... the disk is full
     NotAFile = 77,            // ... a folder or device was chosen
+    // Why a connect failed, below ConnectFailed; %1 is the device, %2 the system's words.
+    PortNotFound = 100,
+    PortInUse = 101,
+    PortNoPermission = 102,
+    PortNotATty = 103,
+    PortOtherError = 104,
+    NoIdentification = 105,   // the port opened, the controller stayed silent
+    NoPortSelected = 106,
+    SearchPorts = 107,        // the failure box's button
+    SearchProgress = 108,     // %1: the port being tried
+    SearchFound = 109,        // question; %1 the port, %2 its device
+    SearchNothing = 110,
+    AdapterOffer = 111,       // question; %1 the device, %2 its description, %3 the port offered
+    AdapterLinkFailed = 112,  // %1 the port, %2 why
+    LinkDangling = 113,       // a port's tooltip; %1 the missing device, %2 the link
+    MapsNotAFolder = 80,      // message: Maps in the program folder is not a folder
+    MapReplace = 81,          // question: replace the map file %1?
+    LanguageFileUnreadable = 82, // message: no language in Language.ini; the built-in texts are shown
 };
 } // namespace Caption
 
