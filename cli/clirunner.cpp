@@ -40,18 +40,35 @@ constexpr OrderedPair kOrderedPairs[] = {
 
 QString key(ParameterIndex index) { return mapFileKey(int(index)); }
 
-// Why a port did not open, in words a technician can act on.
-QString openErrorText(PortOpenError error)
+// The window's caption for why a port did not open, or for a silent controller.
+int connectFailureEntry(const ConnectFailure &failure)
 {
-    switch (error) {
-    case PortOpenError::NotFound: return QStringLiteral("no such device");
-    case PortOpenError::InUse: return QStringLiteral("in use by another program");
-    case PortOpenError::NoPermission: return QStringLiteral("no permission to open it (on Linux: the dialout group)");
-    case PortOpenError::NotATty: return QStringLiteral("not a serial port");
+    if (failure.kind == ConnectFailure::Kind::NoAnswer)
+        return Caption::NoIdentification;
+    switch (failure.openError) {
+    case PortOpenError::NotFound: return Caption::PortNotFound;
+    case PortOpenError::InUse: return Caption::PortInUse;
+    case PortOpenError::NoPermission: return Caption::PortNoPermission;
+    case PortOpenError::NotATty: return Caption::PortNotATty;
     case PortOpenError::None:
     case PortOpenError::Other: break;
     }
-    return QStringLiteral("cannot open it");
+    return Caption::PortOtherError;
+}
+
+// %1 and %2 replaced in one pass, so a device path or a system text holding a % sign stays as it is.
+QString fillIn(const QString &text, const QString &a1, const QString &a2)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'%' && i + 1 < text.size() && (text[i + 1] == u'1' || text[i + 1] == u'2')) {
+            out += text[i + 1] == u'1' ? a1 : a2;
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 const char *openErrorName(PortOpenError error)
@@ -324,15 +341,19 @@ void CliRunner::onMessage(int textEntry, int)
         }
         m_json.insert(QStringLiteral("connectFailure"), json);
         if (notOpened) {
-            QString why = openErrorText(failure.openError);
-            if (!failure.systemText.isEmpty())
-                why += QStringLiteral(" (%1)").arg(failure.systemText);
             const QString device = failure.device.isEmpty() || failure.device == m_options.port
                                        ? portText()
                                        : QStringLiteral("%1 (%2)").arg(m_options.port, failure.device);
-            finish(CliExit::PortNotOpened, QStringLiteral("cannot open %1: %2").arg(device, why));
+            QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
+            if (why.isEmpty())
+                why = QStringLiteral("cannot open %1: %2").arg(device, failure.systemText);
+            else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
+                why += QStringLiteral(" (%1)").arg(failure.systemText);
+            finish(CliExit::PortNotOpened, why);
         } else {
-            finish(CliExit::NoAnswer, caption(textEntry));
+            const QString device = failure.device.isEmpty() ? portText() : failure.device;
+            const QString why = fillIn(caption(Caption::NoIdentification), device, {});
+            finish(CliExit::NoAnswer, why.isEmpty() ? caption(textEntry) : why);
         }
         break;
     }
@@ -452,7 +473,9 @@ void CliRunner::finish(CliExit code, const QString &error)
 void CliRunner::listPorts()
 {
     QJsonArray list;
-    for (const ComPortInfo &port : listComPorts(m_programFolder)) {
+    const QList<SystemPort> system = systemSerialPorts();
+    const QList<ComPortInfo> ports = listComPorts(m_programFolder, system);
+    for (const ComPortInfo &port : ports) {
         QString state = port.present ? QStringLiteral("yes") : QStringLiteral("no");
         if (port.dangling)
             state = QStringLiteral("no, the link's target is gone");
@@ -470,6 +493,14 @@ void CliRunner::listPorts()
                 .trimmed());
     }
     m_json.insert(QStringLiteral("ports"), list);
+    // An adapter the window would offer a COM number for: a script sees it here too.
+    QJsonArray adapters;
+    for (const SystemPort &adapter : unlinkedUsbAdapters(ports, system)) {
+        adapters.append(QJsonObject{{QStringLiteral("device"), adapter.device},
+                                    {QStringLiteral("description"), adapter.description}});
+        out(QStringLiteral("USB adapter without a ports/ link: %1 %2").arg(adapter.device, adapter.description).trimmed());
+    }
+    m_json.insert(QStringLiteral("unlinkedAdapters"), adapters);
     finish(CliExit::Done);
 }
 
