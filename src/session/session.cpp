@@ -333,14 +333,16 @@ void Session::writeQuietly(quint8 index, qint32 value, std::function<void(bool)>
     });
 }
 
-void Session::RequestStatus()
+void Session::RequestStatus(std::function<void(bool)> then)
 {
     if (!m_connected)
         return;
-    submit(Request::status(), [this](const RequestResult &result) {
+    submit(Request::status(), [this, then](const RequestResult &result) {
         // An answer counts in onStatusReceived, also one that came late for an earlier request.
         if (!result.answered() && ++m_missedPolls >= kMissedPollsForSilence)
             setAnswering(false);
+        if (then)
+            then(result.answered());
     });
 }
 

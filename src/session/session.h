@@ -152,7 +152,7 @@ public:
     void RequestVersion(std::function<void(bool)> then = {});
     void ReadParameter(quint8 index, std::function<void(bool)> then = {});
     void WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then = {});
-    void RequestStatus();
+    void RequestStatus(std::function<void(bool)> then = {});
     void SendReset(std::function<void(bool)> then = {});
 
 signals:
