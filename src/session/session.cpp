@@ -106,11 +106,12 @@ void Session::onPortLost()
     emit message(entry, kMessageTitleEntry);
 }
 
-void Session::readAll(std::function<void()> then)
+void Session::readAll(std::function<void()> then, const ParameterSet *written)
 {
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
-        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
+        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>(),
+                      written ? std::optional((*written)[ParameterIndex(index)]) : std::nullopt);
     }
 }
 
@@ -159,7 +160,7 @@ bool Session::loadMap(const ParameterSet &values)
     readAll([this] {
         setState(State::Connected);
         emit mapLoaded(m_mapLoad);
-    });
+    }, &values);
     return true;
 }
 
@@ -180,9 +181,11 @@ void Session::RequestVersion(std::function<void(bool)> then)
     });
 }
 
-void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
+void Session::ReadParameter(quint8 index, std::function<void(bool)> then, std::optional<qint32> written)
 {
-    submit(Request::read(index), [this, index, then](const RequestResult &result) {
+    Request request = Request::read(index);
+    request.written = written;
+    submit(request, [this, index, then](const RequestResult &result) {
         // A read that got no answer of its own leaves the field as it was.
         if (result.answered() && isParameterIndex(index)) {
             const auto parameter = ParameterIndex(index);

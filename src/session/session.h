@@ -8,6 +8,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace oe {
 
@@ -95,7 +96,8 @@ public:
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
     void RequestVersion(std::function<void(bool)> then = {});
-    void ReadParameter(quint8 index, std::function<void(bool)> then = {});
+    void ReadParameter(quint8 index, std::function<void(bool)> then = {},
+                       std::optional<qint32> written = std::nullopt);
     void WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then = {});
     void RequestStatus();
     void SendReset(std::function<void(bool)> then = {});
@@ -118,7 +120,9 @@ signals:
 private:
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
-    void readAll(std::function<void()> then);
+    // Reads the eight parameters; with written, the values just sent, which the read-back believes
+    // even outside a slider's range (a map may hold such a value).
+    void readAll(std::function<void()> then, const ParameterSet *written = nullptr);
     void connectFailed();
     void endSession();
     // Connected, no sequence, no dialog holding it, nothing on the wire.

