@@ -18,8 +18,12 @@ namespace oe {
 PtyServer::PtyServer(QObject *parent)
     : QObject(parent)
     , m_paceTimer(new QTimer(this))
+    , m_noiseTimer(new QTimer(this))
 {
     m_clock.start();
+    m_noiseTimer->setInterval(5);
+    connect(m_noiseTimer, &QTimer::timeout, this, &PtyServer::writeNoise);
+    m_sim.setFaultsListener([this] { updateNoise(); });
     m_paceTimer->setSingleShot(true);
     m_paceTimer->setTimerType(Qt::PreciseTimer);
     connect(m_paceTimer, &QTimer::timeout, this, &PtyServer::pacedTick);
@@ -49,7 +53,21 @@ void PtyServer::setPace(int baud)
 
 PtyServer::~PtyServer()
 {
+    m_sim.setFaultsListener({});
     closeLine();
+}
+
+void PtyServer::updateNoise()
+{
+    if (m_sim.faults().noisePerSecond > 0 && m_master >= 0)
+        m_noiseTimer->start();
+    else
+        m_noiseTimer->stop();
+}
+
+void PtyServer::writeNoise()
+{
+    writeNow(m_sim.noise(elapsedMs()));
 }
 
 bool PtyServer::open(QString *error)
@@ -82,6 +100,7 @@ bool PtyServer::open(QString *error)
     m_pending = new QObject(this);
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyServer::readMaster);
+    updateNoise();
     return true;
 }
 
@@ -140,7 +159,18 @@ void PtyServer::schedule(const SimOutput &out)
         finish();
     };
     const auto first = [this, out, second, finish] {
-        if (out.splitAt > 0) {
+        if (out.byteGapMs > 0) {
+            // One byte now and each of the rest a gap after the one before.
+            for (qsizetype i = 0; i < out.bytes.size(); ++i) {
+                const bool last = i + 1 == out.bytes.size();
+                QTimer::singleShot(int(i) * out.byteGapMs, Qt::PreciseTimer, m_pending,
+                                   [this, byte = out.bytes.mid(i, 1), last, finish] {
+                                       writeNow(byte);
+                                       if (last)
+                                           finish();
+                                   });
+            }
+        } else if (out.splitAt > 0) {
             writeNow(out.bytes.left(out.splitAt));
             QTimer::singleShot(out.splitGapMs, Qt::PreciseTimer, m_pending, second);
         } else {
@@ -271,6 +301,7 @@ void PtyServer::closeLine()
     delete m_notifier;
     m_notifier = nullptr;
     m_paceTimer->stop();
+    m_noiseTimer->stop();
     m_rxQueue.clear();
     m_txReplies.clear();
     m_txSentOfFirst = 0;

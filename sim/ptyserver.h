@@ -67,6 +67,9 @@ private:
     void schedulePacedTick();
     void hangUpWhenDrained();
     void closeLine();
+    // The noise fault: bytes the engine puts on the line, written as they fall due.
+    void updateNoise();
+    void writeNoise();
 
     ControllerSim m_sim;
     QElapsedTimer m_clock;
@@ -87,6 +90,7 @@ private:
     qsizetype m_txSentOfFirst = 0;
     qint64 m_txNextDueNs = 0;
     QTimer *m_paceTimer = nullptr;
+    QTimer *m_noiseTimer = nullptr;
 };
 
 } // namespace oe

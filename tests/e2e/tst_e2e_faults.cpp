@@ -64,6 +64,8 @@ void TestE2eFaults::survivesFaultMode_data()
     QTest::newRow("hang-up during the reads") << "hangup=5" << Outcome::Lost << 1 << Tries::Unchecked;
     QTest::newRow("hang-up while polling") << "hangup=11" << Outcome::Lost << 1 << Tries::Unchecked;
     QTest::newRow("delay and garbage after") << "delay=100,garbage-after=40" << Outcome::Connected << 1 << Tries::Unchecked;
+    QTest::newRow("reply bytes 30 ms apart") << "gap=30" << Outcome::Connected << 1 << Tries::Unchecked;
+    QTest::newRow("noise 500 bytes/s") << "noise=500" << Outcome::Connected << 0 << Tries::Unchecked;
 }
 
 void TestE2eFaults::survivesFaultMode()
