@@ -96,9 +96,19 @@ void TestSession::connectFailures_data()
     QTest::addColumn<QString>("openError");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<int>("framesSent");
-    QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0;
-    QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0;
-    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3;
+    QTest::addColumn<ConnectFailure::Kind>("kind");
+    QTest::addColumn<PortOpenError>("reason");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("noise"); // the controller's side sends only line noise
+    using Kind = ConnectFailure::Kind;
+    QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0
+                                      << Kind::PortNotOpened << PortOpenError::NotFound << QString() << false;
+    QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0
+                                      << Kind::PortNotOpened << PortOpenError::InUse << "fake:COM4" << false;
+    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3
+                                       << Kind::NoAnswer << PortOpenError::None << "fake:COM4" << false;
+    QTest::newRow("only noise") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3
+                                << Kind::NoAnswer << PortOpenError::None << "fake:COM4" << true;
 }
 
 void TestSession::connectFailures()
@@ -107,9 +117,15 @@ void TestSession::connectFailures()
     QFETCH(QString, openError);
     QFETCH(bool, silent);
     QFETCH(int, framesSent);
+    QFETCH(ConnectFailure::Kind, kind);
+    QFETCH(PortOpenError, reason);
+    QFETCH(QString, device);
+    QFETCH(bool, noise);
     Rig rig(config);
-    rig.port->setOpenError(openError);
+    rig.port->setOpenError(openError, PortOpenError::InUse);
     rig.controller.silent = silent;
+    if (noise)
+        rig.port->setResponder([](const QByteArray &) { return hex("a54355ff0043"); });
     QElapsedTimer clock;
     clock.start();
     QVERIFY(!rig.connect());
@@ -121,6 +137,12 @@ void TestSession::connectFailures()
     QCOMPARE(rig.dialogs.shown.size(), 1);
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(26));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    const ConnectFailure &failure = rig.w().session().lastConnectFailure();
+    QCOMPARE(failure.kind, kind);
+    QCOMPARE(failure.openError, reason);
+    QCOMPARE(failure.device, device);
+    QCOMPARE(failure.systemText, openError);
+    QCOMPARE(failure.bytesReceived, noise);
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
     QVERIFY(rig.w().COMM_Combo->isEnabled());
