@@ -16,6 +16,8 @@ Session::Session(SerialPort *port, QObject *parent)
     connect(m_engine, &RequestEngine::statusReceived, this, &Session::onStatusReceived);
     connect(m_engine, &RequestEngine::portLost, this, &Session::onPortLost);
     connect(m_statusTimer, &IntervalTimer::tick, this, &Session::onStatusPoll);
+    connect(m_engine, &RequestEngine::tryEnded, this, &Session::onTryEnded);
+    m_clock.start();
 }
 
 Session::~Session()
@@ -106,6 +108,9 @@ void Session::endSession()
     m_connected = false;
     m_pollHeld = false;
     m_known.fill(false);
+    m_verifier.clear();
+    m_lineQuality.clear();
+    m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);
     m_engine->close();
     setState(State::Idle);
@@ -127,9 +132,17 @@ void Session::onPortLost()
 
 void Session::readAll(std::function<void()> then, const ParameterSet *written)
 {
+    m_verifier.clear();
+    m_sequenceReads.fill(std::nullopt);
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
-        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>(),
+        const auto done = [this, then](bool) {
+            // A flipped bit in a read answer can look like a value; each one is read again while
+            // the poll runs.
+            m_verifier.start(m_sequenceReads);
+            then();
+        };
+        ReadParameter(index, last ? done : std::function<void(bool)>(),
                       written ? std::optional((*written)[ParameterIndex(index)]) : std::nullopt);
     }
 }
@@ -143,6 +156,7 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
 {
     if (m_state != State::Connected)
         return false;
+    m_verifier.forget(index); // the echo tells the value
     Parameters[index] = field;
     WriteParameter(quint8(index), field, [this, index](bool confirmed) { emit writeFinished(index, confirmed); });
     return true;
@@ -213,6 +227,7 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then, std::o
             Parameters[parameter] = field;
             m_known[index] = true;
             m_mapLoad.readBack[parameter] = value;
+            m_sequenceReads[index] = value;
             m_mapLoad.answered[index] = true;
             emit parameterRead(parameter, field);
         }
@@ -239,7 +254,50 @@ void Session::RequestStatus()
 {
     if (!m_connected)
         return;
-    submit(Request::status(), {});
+    submit(Request::status(), [this](const RequestResult &) { verifyNext(); });
+}
+
+void Session::verifyNext()
+{
+    const std::optional<ParameterIndex> next = m_verifier.next();
+    if (!next || !pollMayRun())
+        return;
+    const ParameterIndex index = *next;
+    Request request = Request::read(quint8(index));
+    // What the sequence read is believed again: it decides nothing by itself.
+    request.written = m_sequenceReads[size_t(index)];
+    submit(request, [this, index](const RequestResult &result) {
+        const ParameterVerifier::Outcome outcome =
+            m_verifier.answer(index, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+        switch (outcome.verdict) {
+        case ParameterVerifier::Verdict::ReadAgain:
+        case ParameterVerifier::Verdict::Confirmed:
+            break;
+        case ParameterVerifier::Verdict::Changed: {
+            const qint32 field = index == ParameterIndex::RpmMultiplier ? cappedMultiplier(outcome.value) : outcome.value;
+            Parameters[index] = field;
+            m_known[size_t(index)] = true;
+            emit parameterRead(index, field);
+            break;
+        }
+        case ParameterVerifier::Verdict::Unknown:
+            m_known[size_t(index)] = false;
+            emit parameterUnverified(index);
+            break;
+        }
+    });
+}
+
+void Session::onTryEnded(TryEnd end)
+{
+    if (m_state == State::Idle)
+        return;
+    m_lineQuality.record(end == TryEnd::Answered, m_clock.elapsed());
+    const int percent = lineFailedPercent();
+    if (percent != m_reportedFailedPercent) {
+        m_reportedFailedPercent = percent;
+        emit lineQualityChanged(percent);
+    }
 }
 
 void Session::SendReset(std::function<void(bool)> then)

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "intervaltimer.h"
+#include "linequality.h"
 #include "parameterset.h"
+#include "parameterverifier.h"
 #include "requestengine.h"
+
+#include <QElapsedTimer>
 #include "serialport.h"
 
 #include <QObject>
@@ -109,6 +113,12 @@ public:
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
+    // Tries that failed over the last minute, in percent (see LineQuality); 0 while idle.
+    int lineFailedPercent() { return m_lineQuality.failedPercent(m_clock.elapsed()); }
+    bool lineNoisy() { return m_lineQuality.noisy(m_clock.elapsed()); }
+    // A verification pass is reading the parameters again.
+    bool verifying() const { return m_verifier.running(); }
+
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
     void RequestVersion(std::function<void(bool)> then = {});
@@ -125,6 +135,10 @@ signals:
     // A value read from the controller is now the field (the multiplier capped at 200 %).
     void parameterRead(oe::ParameterIndex index, qint32 field);
     void liveReadingsChanged();
+    // The share of failed tries changed (see lineFailedPercent()).
+    void lineQualityChanged(int failedPercent);
+    // The verification pass found no two equal answers: the parameter's value is not known.
+    void parameterUnverified(oe::ParameterIndex index);
     // A commit's write ended, confirmed or not (the message for "not" is raised before).
     void writeFinished(oe::ParameterIndex index, bool confirmed);
     // A map load ended with its read-back.
@@ -146,6 +160,9 @@ private:
     void onStatusPoll();
     void resumePollIfQuiet();
     void onStatusReceived(const DecodedReply &reply);
+    void onTryEnded(TryEnd end);
+    // One read of the verification pass, in the gap after a status poll.
+    void verifyNext();
     void onPortLost();
 
     RequestEngine *m_engine;
@@ -160,6 +177,12 @@ private:
     std::array<bool, kParameterCount> m_known{};
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
+    // What the reads of the running sequence answered: the first answers of the verification pass.
+    std::array<std::optional<qint32>, kParameterCount> m_sequenceReads{};
+    ParameterVerifier m_verifier;
+    LineQuality m_lineQuality;
+    int m_reportedFailedPercent = 0;
+    QElapsedTimer m_clock;
     ConnectFailure m_lastFailure;
 };
 

@@ -75,12 +75,16 @@ void TestSession::connectReadsParametersThenPolls()
     for (QSlider *slider : rig.w().findChildren<QSlider *>())
         QVERIFY2(slider->isEnabled(), qPrintable(slider->objectName()));
 
-    // The poll: a status request 500 ms after the previous request ended, again and again.
+    // The poll: a status request 500 ms after the previous request ended, again and again; right
+    // after each of the first eight, the verification pass reads one parameter again.
     rig.port->clearWritten();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.port->written().size() >= 3, 5000);
-    for (const auto &frame : rig.port->written())
-        QCOMPARE(frame.bytes, kStatusFrame);
-    const qint64 gap = rig.port->written()[2].atMs - rig.port->written()[1].atMs;
+    QTRY_VERIFY_WITH_TIMEOUT(rig.port->written().size() >= 19, 15000);
+    const auto &frames = rig.port->written();
+    for (int i = 0; i < 16; ++i)
+        QCOMPARE(frames[i].bytes, i % 2 ? readFrames()[i / 2] : kStatusFrame);
+    QCOMPARE(frames[16].bytes, kStatusFrame);
+    QCOMPARE(frames[17].bytes, kStatusFrame);
+    const qint64 gap = frames[17].atMs - frames[16].atMs;
     QVERIFY2(gap >= 540 && gap < 1500, qPrintable(QString::number(gap))); // 500 + reply + 50 ms pause
     QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
     QCOMPARE(rig.w().PauseLabel->text(), QString("2 s"));
