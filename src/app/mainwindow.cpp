@@ -225,6 +225,15 @@ void MainWindow::buildLayout()
     Image1->setPixmap(QPixmap(QStringLiteral(":/oe/logo.png")));
     Image1->setAlignment(Qt::AlignCenter);
 
+    // Over the logo, the one place in the layout with room for a sentence where it covers no control.
+    LinkStateLabel = named(new QLabel(client), "LinkStateLabel");
+    LinkStateLabel->setGeometry(Image1->geometry());
+    LinkStateLabel->setFont(boldFont());
+    LinkStateLabel->setWordWrap(true);
+    LinkStateLabel->setAlignment(Qt::AlignCenter);
+    LinkStateLabel->setAutoFillBackground(true);
+    LinkStateLabel->hide();
+
     // Right column: the eight parameters.
     Frame7 = makeFrame(client, "Frame7", QStringLiteral("Soglia RPM Inferiore"), twips(3255, 105, 4545, 990));
     RpmMultiplierSlider = makeSlider(Frame7, "RpmMultiplierSlider", twips(120, 315, 2850, 495), {5, 20, 1, 1, 1, 10});
@@ -332,6 +341,10 @@ QString builtInCaption(int entry)
     case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
     case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
     case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
+    case Caption::PartnerUnknown: return QStringLiteral("The controller did not report %1, so the new value was not written.");
+    case Caption::NotAnswering: return QStringLiteral("The controller does not answer. Check the cable and the power supply.");
+    case Caption::SaveUnknown: return QStringLiteral("The map was not saved: the controller has not reported these parameters:");
+    case Caption::NoisyLine: return QStringLiteral("Noisy line: %1 % of the exchanges failed in the last minute.");
     default: return builtInMapCaption(entry);
     }
 }
@@ -424,6 +437,7 @@ void MainWindow::ApplyCaptions()
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session->state() != Session::State::Idle;
     btnConnect->setText(caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
+    showLinkState();
 }
 
 void MainWindow::chooseLanguage(int index)

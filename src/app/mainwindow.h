@@ -92,9 +92,22 @@ private:
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
     void storePort();
     void onParameterRead(ParameterIndex index, qint32 field);
+    void onParameterKnownChanged(ParameterIndex index, bool known);
+    void showParameter(ParameterIndex index);
     void onLiveReadings();
+    void onControllerAnswering(bool answering);
+    // The link line over the logo: a controller that does not answer, else a noisy line, else nothing.
+    void showLinkState();
     void onWriteFinished(ParameterIndex index, bool confirmed);
     void onSessionMessage(int textEntry, int titleEntry);
+    // Boxes never stack: a message raised while a box or file dialog of the window is open (a port
+    // lost meanwhile, say) waits until it has closed.
+    void showMessage(const QString &text, const QString &title);
+    struct ModalScope {
+        explicit ModalScope(MainWindow *window);
+        ~ModalScope();
+        MainWindow *window;
+    };
     void setParameterInput(bool enabled);
 
     // Map files
@@ -108,6 +121,8 @@ private:
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index);
+    void writeSlider(ParameterIndex index);
+    void refuseCommit(ParameterIndex index, ParameterIndex partner);
     void onPauseTick();
     void onFlashEnd();
     enum LampColor { kLampOff, kLampOn };
@@ -133,6 +148,8 @@ private:
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
+    int m_modalDepth = 0;
+    QList<QPair<QString, QString>> m_waitingMessages; // text, title
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
     bool m_portToStore = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
@@ -150,6 +167,9 @@ public:
            *PumpMinLabel = nullptr, *PumpMaxLabel = nullptr, *PausaMinLabel = nullptr,
            *PausaMaxLabel = nullptr, *RpmMultiplierLabel = nullptr;
     QLabel *Image1 = nullptr;
+    // What the window knows about the link beyond the layout's controls: "the controller does not
+    // answer". Hidden while there is nothing to say.
+    QLabel *LinkStateLabel = nullptr;
     QPushButton *cmdLoadMap = nullptr, *cmdSaveMap = nullptr, *btnConnect = nullptr,
                 *ResetCmd = nullptr;
     QComboBox *COMM_Combo = nullptr;

@@ -79,26 +79,39 @@ void MainWindow::onLoadMapClicked()
     m_session->holdPoll(true);
     const auto resumePoll = qScopeGuard([this] { m_session->holdPoll(false); });
 
-    const QString path = dialogs().openFileName(this, mapsFolder(), kMapFilter);
-    if (path.isEmpty())
+    QString path;
+    {
+        ModalScope scope(this);
+        path = dialogs().openFileName(this, mapsFolder(), kMapFilter);
+    }
+    // The session may have ended while the dialog was open; then there is nothing to ask.
+    if (path.isEmpty() || m_session->state() != Session::State::Connected)
         return;
     const MapReadResult map = readMapFile(path);
     if (!map.ok) {
-        dialogs().message(this, caption(Caption::MapInvalid) + QLatin1Char('\n') + mapErrorText(map.error, m_captions),
-                          caption(Caption::MessageTitle));
+        showMessage(caption(Caption::MapInvalid) + QLatin1Char('\n') + mapErrorText(map.error, m_captions),
+                    caption(Caption::MessageTitle));
         return;
     }
     const ParameterSet values = fromMapValues(map.values);
 
+    // Against what the controller has; a value it never told shows as unknown.
     QStringList changes;
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const qint32 now = m_session->Parameters[index];
-        if (values[index] != now)
-            changes << changeLine(index, displayText(index, now), displayText(index, values[index]));
+        const bool known = m_session->parameterKnown(index);
+        const qint32 now = m_session->confirmedParameters()[index];
+        if (!known || values[index] != now)
+            changes << changeLine(index, known ? displayText(index, now) : QStringLiteral("---"),
+                                  displayText(index, values[index]));
     }
     const QString details = changes.isEmpty() ? caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
-    if (!dialogs().question(this, caption(Caption::MapQuestion), caption(Caption::MessageTitle), details))
+    bool send = false;
+    {
+        ModalScope scope(this);
+        send = dialogs().question(this, caption(Caption::MapQuestion), caption(Caption::MessageTitle), details);
+    }
+    if (!send)
         return;
     // Refused when the port went away while the question was open.
     m_session->loadMap(values);
@@ -121,25 +134,39 @@ void MainWindow::onMapLoaded(const MapLoadResult &result)
         text += caption(Caption::MapAllMatch);
     else
         text += caption(Caption::MapDiffers) + QLatin1Char('\n') + differing.join(QLatin1Char('\n'));
-    dialogs().message(this, text, caption(Caption::MessageTitle));
+    showMessage(text, caption(Caption::MessageTitle));
 }
 
 void MainWindow::onSaveMapClicked()
 {
     if (m_session->state() != Session::State::Connected)
         return;
+    // A map holds what the controller holds: with a value it never told, there is no such map.
+    if (!m_session->allParametersKnown()) {
+        QStringList unknown;
+        for (int i = 0; i < kParameterCount; ++i)
+            if (!m_session->parameterKnown(ParameterIndex(i)))
+                unknown << parameterCaption(ParameterIndex(i));
+        showMessage(caption(Caption::SaveUnknown) + QLatin1Char('\n') + unknown.join(QLatin1Char('\n')),
+                    caption(Caption::MessageTitle));
+        return;
+    }
     m_session->holdPoll(true);
     const auto resumePoll = qScopeGuard([this] { m_session->holdPoll(false); });
 
-    QString path = dialogs().saveFileName(this, mapsFolder(), kMapFilter);
-    if (path.isEmpty())
+    QString path;
+    {
+        ModalScope scope(this);
+        path = dialogs().saveFileName(this, mapsFolder(), kMapFilter);
+    }
+    // The values are taken after the dialog: the session may have ended or learnt otherwise meanwhile.
+    if (path.isEmpty() || m_session->state() != Session::State::Connected || !m_session->allParametersKnown())
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
     QString error;
-    if (!writeMapFile(path, toMapValues(m_session->Parameters), &error))
-        dialogs().message(this, caption(Caption::MapNotSaved) + QLatin1Char('\n') + error,
-                          caption(Caption::MessageTitle));
+    if (!writeMapFile(path, toMapValues(m_session->confirmedParameters()), &error))
+        showMessage(caption(Caption::MapNotSaved) + QLatin1Char('\n') + error, caption(Caption::MessageTitle));
 }
 
 } // namespace oe

@@ -21,6 +21,8 @@ namespace {
 constexpr int kFlashMs = 500;
 // The controller counts the pump pause in 25 ms steps.
 constexpr int kPauseStepMs = 25;
+// Shown where the window does not know what the controller holds or reads.
+const QString kUnknownText = QStringLiteral("---");
 } // namespace
 
 void MainWindow::bindSession()
@@ -28,7 +30,10 @@ void MainWindow::bindSession()
     connect(m_session, &Session::stateChanged, this, &MainWindow::onSessionState);
     connect(m_session, &Session::identified, this, &MainWindow::onIdentified);
     connect(m_session, &Session::parameterRead, this, &MainWindow::onParameterRead);
+    connect(m_session, &Session::parameterKnownChanged, this, &MainWindow::onParameterKnownChanged);
     connect(m_session, &Session::liveReadingsChanged, this, &MainWindow::onLiveReadings);
+    connect(m_session, &Session::controllerAnsweringChanged, this, &MainWindow::onControllerAnswering);
+    connect(m_session, &Session::lineQualityChanged, this, &MainWindow::showLinkState);
     connect(m_session, &Session::writeFinished, this, &MainWindow::onWriteFinished);
     connect(m_session, &Session::message, this, &MainWindow::onSessionMessage);
     connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] { btnConnect->setFocus(); });
@@ -46,9 +51,8 @@ void MainWindow::onConnectClicked()
         m_session->connectTo(m_comPort);
         break;
     case Session::State::Connecting:
-        // The identification and the first reads must finish or fail on their own: a second click
-        // would otherwise cut a connect the user just asked for.
-        break;
+        // The button says DISCONNECT from the start of a connect, and a slow controller can hold a
+        // connect for seconds: it means it.
     case Session::State::Connected:
     case Session::State::Busy:
         m_session->disconnectNow();
@@ -66,9 +70,14 @@ void MainWindow::onSessionState(Session::State state)
     switch (state) {
     case Session::State::Connecting:
         btnConnect->setText(caption(Caption::Disconnect));
+        // The list shows the port in use for as long as the session holds it.
+        COMM_Combo->setEnabled(false);
         break;
     case Session::State::Connected:
         setParameterInput(true);
+        for (int i = 0; i < kParameterCount; ++i)
+            if (!m_session->parameterKnown(ParameterIndex(i)))
+                showParameter(ParameterIndex(i));
         storePort();
         break;
     case Session::State::Busy:
@@ -82,6 +91,7 @@ void MainWindow::onSessionState(Session::State state)
         TimerLampeggio->setEnabled(false);
         m_commitPending.fill(false);
         ResetView();
+        LinkStateLabel->hide();
         break;
     }
 }
@@ -119,10 +129,60 @@ void MainWindow::storePort()
         WriteConfig();
 }
 
-void MainWindow::onParameterRead(ParameterIndex index, qint32 field)
+void MainWindow::onParameterRead(ParameterIndex index, qint32)
 {
-    sliderFor(index)->setValue(positionFromField(index, field));
+    showParameter(index);
+}
+
+void MainWindow::onParameterKnownChanged(ParameterIndex index, bool)
+{
+    // The idle view has empty labels; a session that ends makes everything unknown on its way there.
+    if (m_session->state() != Session::State::Idle)
+        showParameter(index);
+}
+
+// A known parameter shows the controller's value on its slider and label, and takes input while the
+// session is connected and no commit of it is on its way; an unknown one shows "---" and takes none.
+void MainWindow::showParameter(ParameterIndex index)
+{
+    QSlider *slider = sliderFor(index);
+    if (!m_session->parameterKnown(index)) {
+        slider->setEnabled(false);
+        labelFor(index)->setText(kUnknownText);
+        return;
+    }
+    const qint32 field = m_session->confirmedParameters()[index];
+    slider->setValue(positionFromField(index, field));
     labelFor(index)->setText(displayText(index, field));
+    slider->setEnabled(m_session->state() == Session::State::Connected && !m_commitPending[size_t(index)]);
+}
+
+void MainWindow::showLinkState()
+{
+    const bool open = m_session->state() != Session::State::Idle;
+    if (open && !m_session->controllerAnswering()) {
+        LinkStateLabel->setText(caption(Caption::NotAnswering));
+    } else if (open && m_session->lineNoisy()) {
+        LinkStateLabel->setText(caption(Caption::NoisyLine).arg(m_session->lineFailedPercent()));
+    } else {
+        LinkStateLabel->hide();
+        return;
+    }
+    LinkStateLabel->show();
+}
+
+void MainWindow::onControllerAnswering(bool answering)
+{
+    showLinkState();
+    if (answering)
+        return; // the readings and the lamp come back with the answer's readings
+    // Readings the controller no longer confirms are not shown as if they were current, and a lamp
+    // flashing on would say the pump runs.
+    for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel})
+        label->setText(kUnknownText);
+    TimerPausaLampeggio->setEnabled(false);
+    TimerLampeggio->setEnabled(false);
+    setLampColor(kLampOff);
 }
 
 void MainWindow::onLiveReadings()
@@ -137,17 +197,43 @@ void MainWindow::onLiveReadings()
                                        : QStringLiteral("Err!"));
 }
 
-void MainWindow::onWriteFinished(ParameterIndex index, bool)
+void MainWindow::onWriteFinished(ParameterIndex index, bool confirmed)
 {
     m_commitPending[size_t(index)] = false;
-    if (m_session->state() == Session::State::Connected)
+    if (m_session->state() != Session::State::Connected)
+        return;
+    if (confirmed)
         sliderFor(index)->setEnabled(m_session->parameterKnown(index));
+    else
+        showParameter(index); // what the read after it found, or "---"
 }
 
 void MainWindow::onSessionMessage(int textEntry, int titleEntry)
 {
-    dialogs().message(this, caption(textEntry),
-                      titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
+    showMessage(caption(textEntry), titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
+}
+
+MainWindow::ModalScope::ModalScope(MainWindow *window) : window(window)
+{
+    ++window->m_modalDepth;
+}
+
+MainWindow::ModalScope::~ModalScope()
+{
+    if (--window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
+        const auto [text, title] = window->m_waitingMessages.takeFirst();
+        window->showMessage(text, title);
+    }
+}
+
+void MainWindow::showMessage(const QString &text, const QString &title)
+{
+    if (m_modalDepth > 0) {
+        m_waitingMessages.append({text, title});
+        return;
+    }
+    ModalScope scope(this);
+    dialogs().message(this, text, title);
 }
 
 // ---- Parameter editing
@@ -168,7 +254,37 @@ void MainWindow::commitSlider(ParameterIndex index)
     if (!slider->isEnabled() || m_session->state() != Session::State::Connected)
         return;
     slider->setEnabled(false);
+    m_commitPending[size_t(index)] = true;
+    // The interlock holds the slider to what the controller has for its partner: a partner never
+    // read this session is read first, and without its answer nothing is written.
+    const auto partner = interlockPartner(index);
+    if (partner && !m_session->parameterKnown(*partner)) {
+        m_session->readIfUnknown(*partner, [this, index, partner](bool known) {
+            if (m_session->state() != Session::State::Connected) {
+                m_commitPending[size_t(index)] = false; // a sequence took over; it shows its own values
+                return;
+            }
+            if (known)
+                writeSlider(index);
+            else
+                refuseCommit(index, *partner);
+        });
+        return;
+    }
+    writeSlider(index);
+}
 
+void MainWindow::refuseCommit(ParameterIndex index, ParameterIndex partner)
+{
+    m_commitPending[size_t(index)] = false;
+    m_session->revertPreview(index);
+    showParameter(index);
+    showMessage(caption(Caption::PartnerUnknown).arg(parameterCaption(partner)), caption(Caption::MessageTitle));
+}
+
+void MainWindow::writeSlider(ParameterIndex index)
+{
+    QSlider *slider = sliderFor(index);
     bool moved = false;
     if (const auto partner = interlockPartner(index)) {
         const int position = slider->value();
@@ -183,8 +299,8 @@ void MainWindow::commitSlider(ParameterIndex index)
         field = fieldFromPosition(index, slider->value());
         labelFor(index)->setText(displayText(index, field));
     }
-    m_commitPending[size_t(index)] = true;
-    m_session->commitParameter(index, field);
+    if (!m_session->commitParameter(index, field))
+        m_commitPending[size_t(index)] = false;
 }
 
 void MainWindow::onPauseTick()

@@ -6,7 +6,7 @@
 
 namespace oe {
 
-// Entry numbers of the caption table that the program uses. Numbers 18 to 25 and 55 to 1000 carry
+// Entry numbers of the caption table that the program uses. Numbers 18 to 25, 55 to 59, 63 to 89 and 91 to 1000 carry
 // nothing the program shows, but a language file may still fill them.
 namespace Caption {
 enum Entry : int {
@@ -58,6 +58,10 @@ enum Entry : int {
     MapNoChanges = 52,        // in the question: the map holds the values the controller has
     MapAllMatch = 53,         // in the notice: the read-back found every value of the map
     MapDiffers = 54,          // in the notice: heads the list of parameters the read-back found different
+    PartnerUnknown = 60,      // message: a commit's interlock partner could not be read; %1 names it
+    NotAnswering = 61,        // LinkStateLabel: the status poll goes unanswered
+    SaveUnknown = 62,         // message: no map saved while parameters are unknown; their names follow
+    NoisyLine = 90,           // LinkStateLabel: %1 is the share of tries that failed over the last minute
 };
 } // namespace Caption
 

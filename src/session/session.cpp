@@ -2,6 +2,9 @@
 
 #include "sliderrules.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace oe {
 
 Session::Session(SerialPort *port, QObject *parent)
@@ -107,13 +110,38 @@ void Session::endSession()
     ++m_sessionId;
     m_connected = false;
     m_pollHeld = false;
-    m_known.fill(false);
+    m_missedPolls = 0;
     m_verifier.clear();
     m_lineQuality.clear();
     m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);
     m_engine->close();
+    forgetAll();
+    setAnswering(true);
     setState(State::Idle);
+}
+
+bool Session::allParametersKnown() const
+{
+    return std::all_of(m_known.begin(), m_known.end(), [](bool known) { return known; });
+}
+
+void Session::setKnown(ParameterIndex index, bool known)
+{
+    if (std::exchange(m_known[size_t(index)], known) != known)
+        emit parameterKnownChanged(index, known);
+}
+
+void Session::forgetAll()
+{
+    for (int i = 0; i < kParameterCount; ++i)
+        setKnown(ParameterIndex(i), false);
+}
+
+void Session::setAnswering(bool answering)
+{
+    if (std::exchange(m_answering, answering) != answering)
+        emit controllerAnsweringChanged(answering);
 }
 
 void Session::onPortLost()
@@ -132,6 +160,8 @@ void Session::onPortLost()
 
 void Session::readAll(std::function<void()> then, const ParameterSet *written)
 {
+    // From here only the answers of these reads say what the controller holds.
+    forgetAll();
     m_verifier.clear();
     m_sequenceReads.fill(std::nullopt);
     for (quint8 index = 0; index < kParameterCount; ++index) {
@@ -152,13 +182,54 @@ void Session::previewParameter(ParameterIndex index, qint32 field)
     Parameters[index] = field;
 }
 
+void Session::revertPreview(ParameterIndex index)
+{
+    if (parameterKnown(index))
+        Parameters[index] = m_confirmed[index];
+}
+
+bool Session::readIfUnknown(ParameterIndex index, std::function<void(bool)> then)
+{
+    if (m_state != State::Connected)
+        return false;
+    const quint64 id = m_sessionId;
+    if (parameterKnown(index)) {
+        QMetaObject::invokeMethod(
+            this, [this, id, then] { if (id == m_sessionId && then) then(true); }, Qt::QueuedConnection);
+        return true;
+    }
+    ReadParameter(quint8(index), [this, index, then](bool) {
+        if (then)
+            then(parameterKnown(index));
+    });
+    return true;
+}
+
 bool Session::commitParameter(ParameterIndex index, qint32 field)
 {
     if (m_state != State::Connected)
         return false;
     m_verifier.forget(index); // the echo tells the value
     Parameters[index] = field;
-    WriteParameter(quint8(index), field, [this, index](bool confirmed) { emit writeFinished(index, confirmed); });
+    const quint64 id = m_sessionId;
+    writeQuietly(quint8(index), field, [this, id, index, field](bool confirmed) {
+        if (confirmed) {
+            m_confirmed[index] = field;
+            setKnown(index, true);
+            if (id == m_sessionId)
+                emit writeFinished(index, true);
+            return;
+        }
+        // The controller may hold the new value, the old one or one it clamped: only a read tells.
+        setKnown(index, false);
+        if (id != m_sessionId)
+            return;
+        ReadParameter(quint8(index), [this, id, index](bool) {
+            emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
+            if (id == m_sessionId)
+                emit writeFinished(index, false);
+        });
+    });
     return true;
 }
 
@@ -187,9 +258,11 @@ bool Session::loadMap(const ParameterSet &values)
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    m_mapLoad = MapLoadResult{values, {}, {}};
+    m_mapLoad = MapLoadResult{values, {}, {}, {}};
+    // An unconfirmed write is no box of its own: the notice at the end lists what differs.
     for (quint8 index = 0; index < kParameterCount; ++index)
-        WriteParameter(index, values[ParameterIndex(index)]);
+        writeQuietly(index, values[ParameterIndex(index)],
+                     [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
     readAll([this] {
         setState(State::Connected);
         emit mapLoaded(m_mapLoad);
@@ -225,7 +298,8 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then, std::o
             const qint32 value = result.reply.value;
             const qint32 field = parameter == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
             Parameters[parameter] = field;
-            m_known[index] = true;
+            m_confirmed[parameter] = field;
+            setKnown(parameter, true);
             m_mapLoad.readBack[parameter] = value;
             m_sequenceReads[index] = value;
             m_mapLoad.answered[index] = true;
@@ -240,6 +314,7 @@ void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool
 {
     const quint64 id = m_sessionId;
     submit(Request::write(index, value), [this, id, then](const RequestResult &result) {
+        // A value that does not fit the frame was never sent: nothing to confirm.
         if (result.outcome == RequestResult::Outcome::NotAnswered) {
             emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
             if (id != m_sessionId)
@@ -250,11 +325,24 @@ void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool
     });
 }
 
+void Session::writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then)
+{
+    submit(Request::write(index, value), [then](const RequestResult &result) {
+        if (then)
+            then(result.answered());
+    });
+}
+
 void Session::RequestStatus()
 {
     if (!m_connected)
         return;
-    submit(Request::status(), [this](const RequestResult &) { verifyNext(); });
+    submit(Request::status(), [this](const RequestResult &result) {
+        // An answer counts in onStatusReceived, also one that came late for an earlier request.
+        if (!result.answered() && ++m_missedPolls >= kMissedPollsForSilence)
+            setAnswering(false);
+        verifyNext();
+    });
 }
 
 void Session::verifyNext()
@@ -276,13 +364,13 @@ void Session::verifyNext()
         case ParameterVerifier::Verdict::Changed: {
             const qint32 field = index == ParameterIndex::RpmMultiplier ? cappedMultiplier(outcome.value) : outcome.value;
             Parameters[index] = field;
-            m_known[size_t(index)] = true;
+            m_confirmed[index] = field;
+            setKnown(index, true);
             emit parameterRead(index, field);
             break;
         }
         case ParameterVerifier::Verdict::Unknown:
-            m_known[size_t(index)] = false;
-            emit parameterUnverified(index);
+            setKnown(index, false);
             break;
         }
     });
@@ -329,6 +417,8 @@ void Session::onStatusReceived(const DecodedReply &reply)
 {
     if (m_state == State::Idle)
         return;
+    m_missedPolls = 0;
+    setAnswering(true);
     LiveRpm = reply.rpm;
     LiveTinj = reply.tinj;
     LivePump = reply.pump;

@@ -18,10 +18,12 @@
 namespace oe {
 
 // What a map load sent and what the read-back found: the values as the controller reported them
-// (before the window caps anything), and which reads got an answer at all.
+// (before the window caps anything), which writes the controller confirmed, and which reads got an
+// answer at all.
 struct MapLoadResult {
     ParameterSet sent;
     ParameterSet readBack;
+    std::array<bool, kParameterCount> confirmed{};
     std::array<bool, kParameterCount> answered{};
 };
 
@@ -46,7 +48,8 @@ struct ConnectFailure {
 // exactly one is on the wire at a time and each goes out once, in the order asked.
 //
 // While a sequence runs (the connect, a reset's read-back, a map load) the session is not Connected,
-// so the window takes no parameter input and the poll stays quiet; a disconnect still ends it at once.
+// so the window takes no parameter input and the poll stays quiet; a disconnect still ends it at once,
+// also during the connect. A sequence raises its message only once nothing of it is left on the wire.
 class Session : public QObject
 {
     Q_OBJECT
@@ -60,6 +63,8 @@ public:
     Q_ENUM(State)
 
     static constexpr std::chrono::milliseconds kStatusPollInterval{500};
+    // Unanswered status requests in a row after which the controller counts as not answering.
+    static constexpr int kMissedPollsForSilence = 2;
 
     // Caption entries of the messages the session raises.
     static constexpr int kConnectFailedEntry = 26;
@@ -82,12 +87,25 @@ public:
     const ConnectFailure &lastConnectFailure() const { return m_lastFailure; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
-    // Whether the controller has told this session the parameter's value. A slider whose value was
-    // never read stays out of reach: a release would write whatever it happens to show.
+    // ---- What the controller holds, as far as this session knows.
+    //
+    // A parameter is known once the controller told its value this session: an answered read, or the
+    // confirming echo of a commit. It becomes unknown again when the session ends, when a reset's or
+    // a map load's read-back starts (only an answered read brings it back), and when a commit was not
+    // confirmed and the read after it went unanswered. parameterKnownChanged reports every change.
     bool parameterKnown(ParameterIndex index) const { return m_known[size_t(index)]; }
+    bool allParametersKnown() const;
+    // The values the controller confirmed; an entry means something only while its parameter is
+    // known. Multiplier values are capped at 200 % as the window shows them.
+    const ParameterSet &confirmedParameters() const { return m_confirmed; }
 
-    // The parameters as last read, previewed or committed, and the live readings of the last status
-    // reply. They keep their values when the session ends.
+    // False once kMissedPollsForSilence status requests in a row went unanswered, true again with the
+    // first status reply; true while no session is open. controllerAnsweringChanged reports changes.
+    bool controllerAnswering() const { return m_answering; }
+
+    // The working copy of the parameters: what was last read, previewed or committed. A preview is the
+    // user's intent, not the controller's value; show and save confirmedParameters() instead. Kept
+    // when the session ends. The live readings are those of the last status reply.
     ParameterSet Parameters;
     qint32 LiveRpm = 0;
     qint32 LiveTinj = 0;
@@ -102,8 +120,14 @@ public:
 
     // A slider preview: the field changes, nothing is sent.
     void previewParameter(ParameterIndex index, qint32 field);
-    // Stores the field and writes it to the controller; writeFinished follows. Refused unless
-    // Connected.
+    // Puts the working copy of a known parameter back to its confirmed value (a preview given up).
+    void revertPreview(ParameterIndex index);
+    // Reads the parameter unless it is known; then runs with whether it is known, unless the session
+    // ends first (from the event loop in either case). Refused (false) unless Connected.
+    bool readIfUnknown(ParameterIndex index, std::function<void(bool known)> then);
+    // Stores the field and writes it to the controller; writeFinished follows. An echo confirms the
+    // value. Without one the parameter is read once: its answer is what the controller holds, or the
+    // parameter is unknown; the message (entry 29) comes after that read. Refused unless Connected.
     bool commitParameter(ParameterIndex index, qint32 field);
     // Resets the controller, then reads the eight parameters back. Refused unless Connected.
     bool reset();
@@ -121,6 +145,8 @@ public:
 
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
+    // A read's answer makes the parameter known. WriteParameter raises the message of entry 29 when
+    // the write is not confirmed; it leaves what is known as it was.
     void RequestVersion(std::function<void(bool)> then = {});
     void ReadParameter(quint8 index, std::function<void(bool)> then = {},
                        std::optional<qint32> written = std::nullopt);
@@ -132,14 +158,17 @@ signals:
     void stateChanged(oe::Session::State state);
     // The controller identified itself on this port with this firmware version.
     void identified(int comPort, const std::array<quint8, 3> &version);
-    // A value read from the controller is now the field (the multiplier capped at 200 %).
+    // A value read from the controller is now the field and the confirmed value (the multiplier
+    // capped at 200 %); the parameter is known.
     void parameterRead(oe::ParameterIndex index, qint32 field);
+    // The parameter became known or unknown (see parameterKnown()).
+    void parameterKnownChanged(oe::ParameterIndex index, bool known);
     void liveReadingsChanged();
+    // See controllerAnswering().
+    void controllerAnsweringChanged(bool answering);
     // The share of failed tries changed (see lineFailedPercent()).
     void lineQualityChanged(int failedPercent);
-    // The verification pass found no two equal answers: the parameter's value is not known.
-    void parameterUnverified(oe::ParameterIndex index);
-    // A commit's write ended, confirmed or not (the message for "not" is raised before).
+    // A commit ended: confirmed by its echo, or not (then after the read and the message that follow).
     void writeFinished(oe::ParameterIndex index, bool confirmed);
     // A map load ended with its read-back.
     void mapLoaded(const oe::MapLoadResult &result);
@@ -153,6 +182,11 @@ private:
     // Reads the eight parameters; with written, the values just sent, which the read-back believes
     // even outside a slider's range (a map may hold such a value).
     void readAll(std::function<void()> then, const ParameterSet *written = nullptr);
+    void setKnown(ParameterIndex index, bool known);
+    void forgetAll();
+    void setAnswering(bool answering);
+    // A write that raises no message: commits and map loads report in their own way.
+    void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
     void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
     void endSession();
     // Connected, no sequence, no dialog holding it, nothing on the wire.
@@ -175,6 +209,9 @@ private:
     // belongs to is still the one open.
     quint64 m_sessionId = 0;
     std::array<bool, kParameterCount> m_known{};
+    ParameterSet m_confirmed;
+    bool m_answering = true;
+    int m_missedPolls = 0;
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
     // What the reads of the running sequence answered: the first answers of the verification pass.

@@ -26,6 +26,7 @@ public:
     QStringList fileDialogFolders;
     std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
     std::function<void()> onQuestion; // likewise inside a question
+    std::function<void()> onFileDialog; // likewise inside a file dialog
 
     void message(QWidget *, const QString &text, const QString &title) override
     {
@@ -43,11 +44,15 @@ public:
     QString openFileName(QWidget *, const QString &folder, const QString &) override
     {
         fileDialogFolders.append(folder);
+        if (onFileDialog)
+            onFileDialog();
         return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
     }
     QString saveFileName(QWidget *, const QString &folder, const QString &) override
     {
         fileDialogFolders.append(folder);
+        if (onFileDialog)
+            onFileDialog();
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
     oe::HelpViewers helpViewers() override { return viewers; }

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QtTest>
 
@@ -33,11 +34,15 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void disconnectSendsNothing();
-    void clickDuringConnectIsIgnored();
+    void disconnectDuringSlowConnect_data();
+    void disconnectDuringSlowConnect();
     void unwritableConfigDoesNotFailConnect();
     void lostPortWhileConnected();
     void lostPortDuringConnectReads();
     void unreadParameterStaysOutOfReach();
+    void lostReadBackLeavesParameterUnknown_data();
+    void lostReadBackLeavesParameterUnknown();
+    void silentControllerShownAsSuch();
     void resetAcknowledged();
     void resetNotAcknowledged();
     void statusReplyShown_data();
@@ -185,25 +190,41 @@ void TestSession::disconnectSendsNothing()
     QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
-void TestSession::clickDuringConnectIsIgnored()
+void TestSession::disconnectDuringSlowConnect_data()
 {
+    QTest::addColumn<int>("framesSent"); // the click comes while this frame waits for its reply
+    QTest::newRow("during the identification") << 1;
+    QTest::newRow("during the reads") << 3;
+}
+
+// A slow controller holds a connect for seconds; DISCONNECT ends it at once, without a message, and
+// the port list stays locked while the connect runs.
+void TestSession::disconnectDuringSlowConnect()
+{
+    QFETCH(int, framesSent);
     Rig rig;
-    rig.port->setReplyDelay(std::chrono::milliseconds(100));
-    int clicks = 0;
-    QTimer::singleShot(50, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
-    QTimer::singleShot(400, rig.window.get(), [&] {
-        rig.w().btnConnect->click();
-        ++clicks;
-        // Captions applied meanwhile (a language change) keep the connect's caption.
-        rig.w().ApplyCaptions();
-        QCOMPARE(rig.w().btnConnect->text(), rig.entry(6));
+    rig.port->setReplyDelay(std::chrono::milliseconds(150));
+    bool listLocked = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (rig.port->written().size() == framesSent) {
+            QTimer::singleShot(20, rig.window.get(), [&] {
+                listLocked = !rig.w().COMM_Combo->isEnabled();
+                rig.w().btnConnect->click();
+            });
+        }
+        return rig.controller.respond(request);
     });
-    QVERIFY(rig.connect());
-    QCOMPARE(clicks, 2);
-    QCOMPARE(rig.port->openCount(), 1);
-    QCOMPARE(rig.port->written().size(), 9);
-    QVERIFY(rig.port->isOpen());
+    QVERIFY(!rig.connect());
+    QVERIFY(listLocked);
+    QTest::qWait(600);
+    QCOMPARE(rig.port->written().size(), framesSent);
+    QCOMPARE(rig.port->writesWhileClosed(), 0);
+    QVERIFY(!rig.port->isOpen());
     QVERIFY(rig.dialogs.shown.isEmpty());
+    QCOMPARE(rig.w().session().state(), Session::State::Idle);
+    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
+    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QVERIFY(!rig.w().TinjMinSlider->isEnabled());
 }
 
 void TestSession::unwritableConfigDoesNotFailConnect()
@@ -272,7 +293,7 @@ void TestSession::unreadParameterStaysOutOfReach()
     });
     QVERIFY(rig.connect());
     QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
-    QVERIFY(rig.w().TinjMaxLabel->text().isEmpty());
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("---"));
     QVERIFY(rig.w().TinjMinSlider->isEnabled());
     QVERIFY(rig.w().ResetCmd->isEnabled());
     answerRead4 = true;
@@ -280,6 +301,88 @@ void TestSession::unreadParameterStaysOutOfReach()
     QVERIFY(rig.waitQuiet());
     QVERIFY(rig.w().TinjMaxSlider->isEnabled());
     QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
+}
+
+void TestSession::lostReadBackLeavesParameterUnknown_data()
+{
+    QTest::addColumn<QString>("sequence");
+    QTest::newRow("reset") << "reset";
+    QTest::newRow("map load") << "map";
+}
+
+// The controller's reset default (or the map's value) is not what the window showed before: a read
+// that goes unanswered leaves the parameter unknown, not at its old value, and no map can be saved.
+void TestSession::lostReadBackLeavesParameterUnknown()
+{
+    QFETCH(QString, sequence);
+    Rig rig;
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (request[2] == 1 && request[3] == 4)
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    rig.controller.params[4] = 5000;
+    if (sequence == "reset") {
+        rig.w().ResetCmd->click();
+    } else {
+        rig.dialogs.openAnswers << rig.dir.filePath("m.map");
+        writeFile(rig.dialogs.openAnswers[0], "a=5\r\nb=15\r\nc=600\r\nd=1500\r\ne=5000\r\nf=160\r\ng=80\r\nh=100\r\n");
+        rig.w().cmdLoadMap->click();
+    }
+    QVERIFY(rig.waitQuiet());
+    QVERIFY(!rig.w().session().parameterKnown(ParameterIndex::TinjMax));
+    QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("---"));
+    QVERIFY(rig.w().TinjMinSlider->isEnabled());
+
+    rig.dialogs.shown.clear();
+    rig.dialogs.saveAnswers << rig.dir.filePath("saved.map");
+    rig.w().cmdSaveMap->click();
+    QVERIFY(!QFile::exists(rig.dir.filePath("saved.map")));
+    QVERIFY(rig.dialogs.fileDialogFolders.size() == (sequence == "map" ? 1 : 0)); // no save dialog
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(62) + "\nTinj Max"});
+}
+
+// Two status requests in a row without an answer: the readings show "---", the lamp stops and a line
+// says so, without a box and without moving a control; the first answer brings everything back.
+void TestSession::silentControllerShownAsSuch()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    QTRY_COMPARE(rig.w().RpmLabel->text(), QString("1500"));
+    QLabel *line = rig.w().findChild<QLabel *>("LinkStateLabel");
+    QVERIFY(line);
+    QVERIFY(line->isHidden());
+    QList<QRect> geometries;
+    for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
+        geometries << widget->geometry();
+    QSignalSpy answering(&rig.w().session(), &Session::controllerAnsweringChanged);
+    rig.controller.silent = true;
+    // The failing tries may show the line as noisy first; two unanswered polls say more.
+    QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 1, 8000);
+    QVERIFY(!line->isHidden());
+    QCOMPARE(line->text(), rig.entry(61));
+    for (QLabel *label : {rig.w().RpmLabel, rig.w().TinjLabel, rig.w().PumpLabel, rig.w().PauseLabel})
+        QCOMPARE(label->text(), QString("---"));
+    QVERIFY(!rig.timer("TimerPausaLampeggio")->enabled());
+    QVERIFY(!rig.timer("TimerLampeggio")->enabled());
+    QVERIFY(rig.w().isConnected());
+    QVERIFY(rig.dialogs.shown.isEmpty());
+    QList<QRect> now;
+    for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
+        now << widget->geometry();
+    QCOMPARE(now, geometries);
+
+    rig.controller.silent = false;
+    QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 2, 4000);
+    // The time-outs of the silence are a good share of the minute's tries.
+    QVERIFY(!line->isHidden());
+    QCOMPARE(line->text(), rig.entry(90).arg(rig.w().session().lineFailedPercent()));
+    QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
+    QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
+    QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
 void TestSession::resetAcknowledged()

@@ -76,6 +76,10 @@ private slots:
     void previewSendsNothing();
     void commitWithInterlock_data();
     void commitWithInterlock();
+    void unknownPartnerReadBeforeCommit_data();
+    void unknownPartnerReadBeforeCommit();
+    void unconfirmedWriteReadsBack_data();
+    void unconfirmedWriteReadsBack();
     void realDragCommitsWhatItPreviewed();
     void rightButtonReleaseWritesOnce();
     void clickWithoutMoveWrites();
@@ -175,6 +179,88 @@ void TestSliders::commitWithInterlock()
         QCOMPARE(rig.slider(partner)->value(), partnerPosition); // the partner never moves
     QVERIFY(rig.slider(index)->isEnabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+// The partner's read went unanswered at connect; its slider shows nothing the interlock could use.
+void TestSliders::unknownPartnerReadBeforeCommit_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("partner");
+    QTest::addColumn<bool>("partnerAnswersLater");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("label"); // after the commit
+    QTest::addColumn<int>("written");   // -1: nothing
+    QTest::newRow("tinj min, partner answers") << 3 << 4 << true << 3000 << "3000" << 3000;
+    QTest::newRow("tinj min, partner silent") << 3 << 4 << false << 3000 << "1500" << -1;
+    QTest::newRow("pump max, partner answers") << 1 << 0 << true << 3 << "0.1 s" << 5;
+    QTest::newRow("pause max, partner silent") << 6 << 5 << false << 100 << "2 s" << -1;
+}
+
+void TestSliders::unknownPartnerReadBeforeCommit()
+{
+    QFETCH(int, index);
+    QFETCH(int, partner);
+    QFETCH(bool, partnerAnswersLater);
+    QFETCH(int, position);
+    QFETCH(QString, label);
+    QFETCH(int, written);
+    SliderRig rig;
+    bool connected = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (request[2] == 1 && request[3] == partner && !(connected && partnerAnswersLater))
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.start());
+    connected = true;
+    QCOMPARE(rig.label(partner)->text(), QString("---"));
+    rig.dragTo(index, position);
+    rig.release(index);
+    QCOMPARE(rig.writes(), written < 0 ? QList<QByteArray>{} : QList<QByteArray>{writeFrame(index, written)});
+    QCOMPARE(rig.label(index)->text(), label);
+    QVERIFY(rig.slider(index)->isEnabled());
+    QCOMPARE(rig.slider(partner)->isEnabled(), partnerAnswersLater);
+    if (partnerAnswersLater) {
+        QVERIFY(rig.dialogs.shown.isEmpty());
+        QCOMPARE(rig.label(partner)->text(), displayText(ParameterIndex(partner), rig.controller.params[size_t(partner)]));
+    } else {
+        QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(60).arg(partner == 4 ? QString("Tinj Max") : QString("Pausa Iniezione lubrif. – Carico Min"))});
+        QCOMPARE(rig.w().session().Parameters[ParameterIndex(index)], qint32(rig.controller.params[size_t(index)]));
+    }
+}
+
+// A write without its echo: the window shows what a read then finds, or "---" when that read fails too.
+void TestSliders::unconfirmedWriteReadsBack_data()
+{
+    QTest::addColumn<bool>("clamping"); // else silent from the write on
+    QTest::addColumn<QString>("label");
+    QTest::newRow("controller clamps to 20000") << true << "20000";
+    QTest::newRow("controller falls silent") << false << "---";
+}
+
+void TestSliders::unconfirmedWriteReadsBack()
+{
+    QFETCH(bool, clamping);
+    QFETCH(QString, label);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.port->setResponder([&](QByteArray request) {
+        if (!clamping)
+            return QByteArray();
+        if (request[2] == 2 && quint8(request[4]) * 256 + quint8(request[5]) > 20000) {
+            request[4] = char(20000 >> 8);
+            request[5] = char(20000 & 0xFF);
+        }
+        return rig.controller.respond(request);
+    });
+    rig.dragTo(4, 25000);
+    rig.release(4);
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(29)});
+    QCOMPARE(rig.label(4)->text(), label);
+    QCOMPARE(rig.slider(4)->isEnabled(), clamping);
+    QCOMPARE(rig.w().session().parameterKnown(ParameterIndex::TinjMax), clamping);
+    if (clamping)
+        QCOMPARE(rig.slider(4)->value(), 20000);
 }
 
 void TestSliders::realDragCommitsWhatItPreviewed()

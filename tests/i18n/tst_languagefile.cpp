@@ -40,6 +40,9 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 26; i <= 54; ++i)
         entries << i;
+    for (int i = 60; i <= 62; ++i)
+        entries << i;
+    entries << 90;
     return entries;
 }
 
