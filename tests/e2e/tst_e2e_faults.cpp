@@ -2,6 +2,8 @@
 // to), runs for a while, and ends in a consistent view with at most one message, without spinning.
 
 #include "e2erig.h"
+#include "numbertexts.h"
+#include "plausibility.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -31,6 +33,7 @@ class TestE2eFaults : public QObject
 private slots:
     void survivesFaultMode_data();
     void survivesFaultMode();
+    void noisyLineShowsWhatTheControllerHolds();
 };
 
 void TestE2eFaults::survivesFaultMode_data()
@@ -169,6 +172,47 @@ void TestE2eFaults::survivesFaultMode()
         QCOMPARE(rig.sim().requestCount(), sent);
         QCOMPARE(rig.dialogs.shown.size(), 1);
     }
+}
+
+// An engine's line: noise between the replies and one reply in twenty with a bit flipped. Once the
+// verification pass is through, the window shows the controller's values or "---", and no reading
+// it showed on the way was one an engine cannot give.
+void TestE2eFaults::noisyLineShowsWhatTheControllerHolds()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    const SimParameters values = {4, 12, 1200, 1800, 6500, 120, 90, 130};
+    rig.sim().setParameters(values);
+    SimFaults faults;
+    QVERIFY(faults.apply(QStringLiteral("noise=100,flip=5"), nullptr));
+    rig.sim().setFaults(faults);
+    Session &session = rig.w().session();
+    QStringList impossible;
+    QObject::connect(&session, &Session::liveReadingsChanged, [&] {
+        const qint32 readings[] = {session.LiveRpm, session.LiveTinj, session.LivePump, session.LivePause};
+        for (int i = 0; i < 4; ++i) {
+            if (!statusRanges()[size_t(i)].holds(readings[i]))
+                impossible << QStringLiteral("%1 %2").arg(QLatin1String(statusRanges()[size_t(i)].what)).arg(readings[i]);
+        }
+    });
+
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(rig.connect());
+        QTRY_VERIFY_WITH_TIMEOUT(!session.verifying(), 30000);
+        for (int i = 0; i < 8; ++i) {
+            const auto index = ParameterIndex(i);
+            const QString shown = rig.w().labelFor(index)->text();
+            if (!session.parameterKnown(index)) {
+                QCOMPARE(shown, QString("---"));
+                continue;
+            }
+            QCOMPARE(session.Parameters[index], qint32(values[size_t(i)]));
+            QCOMPARE(shown, displayText(index, values[size_t(i)]));
+        }
+        rig.w().btnConnect->click(); // disconnect
+        QVERIFY(rig.waitQuiet());
+    }
+    QVERIFY2(impossible.isEmpty(), qPrintable(impossible.join(", ")));
 }
 
 QTEST_MAIN(TestE2eFaults)
