@@ -11,11 +11,20 @@ void ParameterVerifier::start(const std::array<std::optional<qint32>, kParameter
 {
     clear();
     for (int i = 0; i < kParameterCount; ++i) {
-        if (firstAnswers[size_t(i)]) {
-            m_answers[size_t(i)] = {firstAnswers[size_t(i)]};
-            m_order.append(ParameterIndex(i));
-        }
+        if (firstAnswers[size_t(i)])
+            add(ParameterIndex(i), *firstAnswers[size_t(i)]);
     }
+}
+
+void ParameterVerifier::add(ParameterIndex index, qint32 firstAnswer)
+{
+    m_answers[size_t(index)] = {firstAnswer};
+    if (m_order.contains(index))
+        return;
+    qsizetype at = 0;
+    while (at < m_order.size() && m_order[at] < index)
+        ++at;
+    m_order.insert(at, index);
 }
 
 std::optional<ParameterIndex> ParameterVerifier::next() const

@@ -10,8 +10,9 @@
 namespace oe {
 
 // The line has no checksum: a read answer with one bit flipped can hold a value that looks right. So
-// after a sequence has read the parameters, each one is read once more; a value that differs is read
-// a third time, and two equal answers decide. Without two equal answers the value is not known.
+// every answered read (the eight of a connect, a reset or a map load, and any single one) is followed
+// by one more; a value that differs is read a third time, and two equal answers decide. Without two
+// equal answers the value is not known.
 //
 // This keeps the pass's bookkeeping; the session does the reads, one per gap between status polls.
 class ParameterVerifier
@@ -30,6 +31,8 @@ public:
 
     // Starts a pass over the parameters that have a first answer; a pass already running is dropped.
     void start(const std::array<std::optional<qint32>, kParameterCount> &firstAnswers);
+    // Puts one parameter (back) into the pass with a new first answer; the pass keeps index order.
+    void add(ParameterIndex index, qint32 firstAnswer);
     // The parameter to read in the next gap, if any.
     std::optional<ParameterIndex> next() const;
     // The answer of a verification read of the parameter next() gave (nullopt: none came).

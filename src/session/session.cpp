@@ -163,16 +163,9 @@ void Session::readAll(std::function<void()> then, const ParameterSet *written)
     // From here only the answers of these reads say what the controller holds.
     forgetAll();
     m_verifier.clear();
-    m_sequenceReads.fill(std::nullopt);
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
-        const auto done = [this, then](bool) {
-            // A flipped bit in a read answer can look like a value; each one is read again while
-            // the poll runs.
-            m_verifier.start(m_sequenceReads);
-            then();
-        };
-        ReadParameter(index, last ? done : std::function<void(bool)>(),
+        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>(),
                       written ? std::optional((*written)[ParameterIndex(index)]) : std::nullopt);
     }
 }
@@ -301,7 +294,10 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then, std::o
             m_confirmed[parameter] = field;
             setKnown(parameter, true);
             m_mapLoad.readBack[parameter] = value;
-            m_sequenceReads[index] = value;
+            // A flipped bit in a read answer can look like a value: it is read again while the poll
+            // runs (see verifyNext).
+            m_verifyBase[index] = value;
+            m_verifier.add(parameter, value);
             m_mapLoad.answered[index] = true;
             emit parameterRead(parameter, field);
         }
@@ -352,8 +348,8 @@ void Session::verifyNext()
         return;
     const ParameterIndex index = *next;
     Request request = Request::read(quint8(index));
-    // What the sequence read is believed again: it decides nothing by itself.
-    request.written = m_sequenceReads[size_t(index)];
+    // The answer being checked is believed again: it decides nothing by itself.
+    request.written = m_verifyBase[size_t(index)];
     submit(request, [this, index](const RequestResult &result) {
         const ParameterVerifier::Outcome outcome =
             m_verifier.answer(index, result.answered() ? std::optional(result.reply.value) : std::nullopt);

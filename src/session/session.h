@@ -214,8 +214,8 @@ private:
     int m_missedPolls = 0;
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
-    // What the reads of the running sequence answered: the first answers of the verification pass.
-    std::array<std::optional<qint32>, kParameterCount> m_sequenceReads{};
+    // The read answers the verification pass checks.
+    std::array<std::optional<qint32>, kParameterCount> m_verifyBase{};
     ParameterVerifier m_verifier;
     LineQuality m_lineQuality;
     int m_reportedFailedPercent = 0;

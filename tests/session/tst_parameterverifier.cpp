@@ -50,8 +50,8 @@ void TestParameterVerifier::verdicts()
     QVERIFY(!verifier.running());
 }
 
-// Only parameters the sequence read are checked, in index order, a third read right after its
-// second; a commit takes its parameter out, and a new sequence starts over.
+// Only parameters that were read are checked, in index order, a third read right after its second;
+// a commit takes its parameter out, and a new sequence starts over.
 void TestParameterVerifier::onePassInIndexOrder()
 {
     ParameterVerifier verifier;
@@ -70,6 +70,11 @@ void TestParameterVerifier::onePassInIndexOrder()
     QCOMPARE(verifier.answer(ParameterIndex::TinjMax, 9000).verdict, Verdict::ReadAgain);
     verifier.start(first);
     QCOMPARE(verifier.next(), std::optional(ParameterIndex::MaxPumpCycles));
+    // A single read joins in index order; read again, it starts over from its new answer.
+    verifier.add(ParameterIndex::MinPumpCycles, 5);
+    verifier.add(ParameterIndex::MinPumpCycles, 6);
+    QCOMPARE(verifier.next(), std::optional(ParameterIndex::MinPumpCycles));
+    QCOMPARE(verifier.answer(ParameterIndex::MinPumpCycles, 6).verdict, Verdict::Confirmed);
     verifier.clear();
     QVERIFY(!verifier.next());
 }
