@@ -658,6 +658,8 @@ int main(int argc, char *argv[])
             statusWrites.append(monoMs());
     };
     waitUntil([&] { return rig.quiet(); }, 3000);
+    // The reads above are checked once more in the gaps between polls; the period is the poll's alone.
+    waitUntil([&] { return !rig.s().verifying(); }, 20000);
     waitMs(1200);
     statusWrites.clear();
     const int periods = quick ? 12 : 40;
