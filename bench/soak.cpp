@@ -222,13 +222,15 @@ private:
     // mismatch (reported); true when it matched or the moment was not quiet.
     bool checkIfQuiet(const QString &why, bool requireAll = false)
     {
-        // A value read over a line that flips bits is the controller's only once its verification
-        // pass is through; a value still wrong after it is a mismatch.
-        if (m_busyChecking || m_rig.s().state() != Session::State::Connected || !m_rig.quiet() || m_rig.s().verifying())
+        if (m_busyChecking || m_rig.s().state() != Session::State::Connected || !m_rig.quiet())
             return true;
         m_busyChecking = true;
         const auto held = m_rig.s().Parameters;
-        const auto doubtful = m_doubtful;
+        // A value read over a line that flips bits is the controller's only once its verification
+        // pass is through; a value still wrong after it is a mismatch.
+        auto doubtful = m_doubtful;
+        for (int i = 0; i < oe::kParameterCount; ++i)
+            doubtful[size_t(i)] = doubtful[size_t(i)] || m_rig.s().verifying(ParameterIndex(i));
         const std::optional<std::array<int, 8>> sim = m_rig.sim->params();
         m_busyChecking = false;
         if (!sim) {
@@ -237,7 +239,10 @@ private:
             return false;
         }
         // Something may have happened while the simulator answered; the check then proves nothing.
-        if (m_rig.s().Parameters != held || m_doubtful != doubtful || m_rig.s().state() != Session::State::Connected
+        bool changed = false;
+        for (int i = 0; i < oe::kParameterCount; ++i)
+            changed = changed || doubtful[size_t(i)] != (m_doubtful[size_t(i)] || m_rig.s().verifying(ParameterIndex(i)));
+        if (m_rig.s().Parameters != held || changed || m_rig.s().state() != Session::State::Connected
             || !m_rig.quiet())
             return true;
         QStringList wrong;

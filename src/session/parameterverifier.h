@@ -41,6 +41,7 @@ public:
     void forget(ParameterIndex index);
     void clear();
     bool running() const { return !m_order.isEmpty(); }
+    bool pending(ParameterIndex index) const { return m_order.contains(index); }
 
 private:
     std::array<QList<std::optional<qint32>>, kParameterCount> m_answers{};

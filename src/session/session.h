@@ -140,8 +140,9 @@ public:
     // Tries that failed over the last minute, in percent (see LineQuality); 0 while idle.
     int lineFailedPercent() { return m_lineQuality.failedPercent(m_clock.elapsed()); }
     bool lineNoisy() { return m_lineQuality.noisy(m_clock.elapsed()); }
-    // A verification pass is reading the parameters again.
+    // A verification pass is reading parameters again, or this one.
     bool verifying() const { return m_verifier.running(); }
+    bool verifying(ParameterIndex index) const { return m_verifier.pending(index); }
 
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
