@@ -193,6 +193,7 @@ void RequestEngine::sendAttempt()
         return;
     clearInput();
     m_timedOut = false;
+    m_tryHeardBytes = false;
     m_port->setReceiveThreshold(kReceiveThreshold);
     m_port->write(frame);
     if (dropped())
@@ -269,7 +270,7 @@ void RequestEngine::onReceiveEvent()
     if (generation != m_generation || bytes.isEmpty())
         return; // nothing came, or the line went away inside the call
     if (m_current && m_state == State::WaitingForReply)
-        m_current->bytesReceived = true;
+        m_current->bytesReceived = m_tryHeardBytes = true;
     m_input += bytes;
     m_chunks.append({m_input.size(), m_clock.elapsed()});
     HandleInput();
@@ -369,7 +370,7 @@ void RequestEngine::HandleInput()
         return;
     }
     if (final)
-        tryFailed(m_input.isEmpty() && !m_current->bytesReceived ? TryEnd::TimedOut : TryEnd::Noise);
+        tryFailed(m_tryHeardBytes ? TryEnd::Noise : TryEnd::TimedOut);
 }
 
 void RequestEngine::onReplyTimeout()

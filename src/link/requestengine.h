@@ -196,6 +196,7 @@ private:
     // The try's time-out has passed; a frame that began before it may still finish until m_graceUntil.
     bool m_timedOut = false;
     qint64 m_graceUntil = 0;
+    bool m_tryHeardBytes = false;
     quint64 m_generation = 0;
     bool m_lossReported = false;
 };

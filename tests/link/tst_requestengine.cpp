@@ -36,6 +36,7 @@ private slots:
     void replyFoundInNoise_data();
     void replyFoundInNoise();
     void slowReplyIsAwaited();
+    void eachTryEndsForItsOwnReason();
     void writeSucceedsOnSecondTry();
     void silentWriteAfterEqualEcho();
     void writeOutOfRangeSendsNothing();
@@ -322,6 +323,27 @@ void TestRequestEngine::replyFoundInNoise()
         QCOMPARE(result->reply.version[0], value);
         break;
     }
+}
+
+// Noise in the first try, then silence, then the reply: what the line quality counts.
+void TestRequestEngine::eachTryEndsForItsOwnReason()
+{
+    int tries = 0;
+    m_port->setResponder([&tries](const QByteArray &request) {
+        switch (++tries) {
+        case 1: return hex("a5435603ff");
+        case 2: return QByteArray();
+        default: return promptReply(request);
+        }
+    });
+    QSignalSpy ends(m_engine.get(), &RequestEngine::tryEnded);
+    const auto result = run(Request::version());
+    QVERIFY(result && result->answered());
+    QVERIFY(result->bytesReceived);
+    QList<TryEnd> seen;
+    for (const QList<QVariant> &end : ends)
+        seen << end.at(0).value<TryEnd>();
+    QCOMPARE(seen, (QList<TryEnd>{TryEnd::Noise, TryEnd::TimedOut, TryEnd::Answered}));
 }
 
 // A reply whose bytes trickle in, further apart than the settle pause allows for in all.
