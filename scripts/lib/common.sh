@@ -38,9 +38,10 @@ ensure_locale() {
 }
 
 # fp-utils: chmcmd compiles Help.chm. fonts-liberation2: the window's pictures in the manual are taken
-# offscreen at build time and need a font with Arial's metrics.
+# offscreen at build time and need a font with Arial's metrics. qt6-translations-l10n: Qt's own buttons
+# and file dialogs in Italian (qtbase_it.qm), loaded at run time.
 BUILD_PACKAGES=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev fp-utils
-                fonts-liberation2)
+                fonts-liberation2 qt6-translations-l10n)
 # libchm-bin: extract_chmLib reads Help.chm back in its test.
 TEST_PACKAGES=(libchm-bin)
 # The sanitizer build and the fuzz targets: clang with libFuzzer, and llvm-symbolizer for readable

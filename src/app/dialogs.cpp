@@ -21,12 +21,24 @@ void QtDialogs::message(QWidget *parent, const QString &text, const QString &tit
     box.exec();
 }
 
+std::unique_ptr<QMessageBox> makeQuestionBox(QWidget *parent, const QString &text, const QString &title,
+                                             const QString &details, bool cancelIsDefault)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, titleOrProgramName(title), text,
+                                             QMessageBox::Ok | QMessageBox::Cancel, parent);
+    box->setInformativeText(details);
+    box->setDefaultButton(cancelIsDefault ? QMessageBox::Cancel : QMessageBox::Ok);
+    return box;
+}
+
 bool QtDialogs::question(QWidget *parent, const QString &text, const QString &title, const QString &details)
 {
-    QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text,
-                    QMessageBox::Ok | QMessageBox::Cancel, parent);
-    box.setInformativeText(details);
-    return box.exec() == QMessageBox::Ok;
+    return makeQuestionBox(parent, text, title, details, false)->exec() == QMessageBox::Ok;
+}
+
+bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &title)
+{
+    return makeQuestionBox(parent, text, title, QString(), true)->exec() == QMessageBox::Ok;
 }
 
 QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QString &filter)
@@ -44,9 +56,9 @@ HelpViewers QtDialogs::helpViewers()
     return desktopHelpViewers();
 }
 
-void QtDialogs::openDocument(const QUrl &url)
+bool QtDialogs::openDocument(const QUrl &url)
 {
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
 }
 
 } // namespace oe

@@ -5,8 +5,10 @@
 #include "intervaltimer.h"
 #include "maptexts.h"
 #include "qtserialport.h"
+#include "qttranslations.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -138,7 +140,8 @@ MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
 }
 
 MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *parent)
-    : QMainWindow(parent), m_programFolder(programFolder), m_realDialogs(std::make_unique<QtDialogs>())
+    : QMainWindow(parent), m_programFolder(programFolder), m_realDialogs(std::make_unique<QtDialogs>()),
+      m_qtTranslations(std::make_unique<QtTranslations>(programFolder))
 {
     init(port);
 }
@@ -287,6 +290,14 @@ void MainWindow::buildMenus()
     menuInfo[0]->setShortcut(QKeySequence(Qt::Key_F1));
     menuInfo[0]->setShortcutContext(Qt::WindowShortcut);
     menuInfo[1] = named(menuInfoTop->addAction(QStringLiteral("About")), "menuInfo_1");
+    // The language in use carries the check mark.
+    auto *languages = new QActionGroup(this);
+    // Optional: while no language could be loaded, neither item is checked.
+    languages->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction *item : menuLingua) {
+        item->setCheckable(true);
+        languages->addAction(item);
+    }
     for (int i = 0; i < 2; ++i) {
         connect(menuLingua[size_t(i)], &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         connect(menuInfo[size_t(i)], &QAction::triggered, this, [this, i] { showInfo(i); });
@@ -344,9 +355,22 @@ QString builtInCaption(int entry)
     case Caption::PartnerUnknown: return QStringLiteral("The controller did not report %1, so the new value was not written.");
     case Caption::NotAnswering: return QStringLiteral("The controller does not answer. Check the cable and the power supply.");
     case Caption::SaveUnknown: return QStringLiteral("The map was not saved: the controller has not reported these parameters:");
+    case Caption::ResetQuestion:
+        return QStringLiteral("The controller's parameters will return to their factory values. "
+                              "To keep the present ones, save a map first. Reset the controller?");
+    case Caption::HelpNotOpened:
+        return QStringLiteral("The manual cannot be opened: no program on this computer opens it. "
+                              "Open it by hand:\n%1");
     case Caption::NoisyLine: return QStringLiteral("Noisy line: %1 % of the exchanges failed in the last minute.");
     default: return builtInMapCaption(entry);
     }
+}
+
+// %1 in a caption, replaced once, so a path holding "%1" stays as it is.
+QString fillPlaceholder(const QString &text, const QString &value)
+{
+    const qsizetype at = text.indexOf(QLatin1String("%1"));
+    return at < 0 ? text + QLatin1Char(' ') + value : QString(text).replace(at, 2, value);
 }
 
 bool loaded(const LanguageLoadResult &result)
@@ -393,6 +417,7 @@ void MainWindow::loadStartLanguage()
         const LanguageLoadResult result = LoadLanguage(code);
         if (loaded(result)) {
             ApplyCaptions();
+            showLanguageInUse(code);
             return;
         }
         if (problem.isEmpty())
@@ -451,6 +476,7 @@ void MainWindow::chooseLanguage(int index)
     if (!loaded(result)) {
         // Saving a choice that cannot load would break the next start; stay with the language in use.
         m_configLines[1] = previousLine;
+        showLanguageInUse(m_languageInUse); // the click moved the check mark
         dialogs().message(this,
                           QStringLiteral("This language could not be loaded from Language.ini.\n%1")
                               .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
@@ -458,8 +484,18 @@ void MainWindow::chooseLanguage(int index)
         return;
     }
     ApplyCaptions();
+    showLanguageInUse(code);
     if (!WriteConfig())
         dialogs().message(this, caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
+}
+
+void MainWindow::showLanguageInUse(const QString &code)
+{
+    m_languageInUse = code;
+    menuLingua[0]->setChecked(code == kItalian);
+    menuLingua[1]->setChecked(code == kEnglish);
+    // Missing Italian texts for Qt's own dialogs leave them in English; the program's stay right.
+    m_qtTranslations->use(code);
 }
 
 void MainWindow::showInfo(int index)
@@ -469,8 +505,12 @@ void MainWindow::showInfo(int index)
         // neither there is nothing to open and nothing is said.
         const QUrl url = helpDocumentUrl(m_programFolder, languageFromLine(m_configLines[1]),
                                          dialogs().helpViewers());
-        if (!url.isEmpty())
-            dialogs().openDocument(url);
+        // A desktop with no program for the document says nothing itself: give the user the path.
+        if (!url.isEmpty() && !dialogs().openDocument(url))
+            dialogs().message(this,
+                              fillPlaceholder(caption(Caption::HelpNotOpened),
+                                              QDir::toNativeSeparators(url.toLocalFile())),
+                              caption(Caption::MessageTitle));
     } else if (index == 1) {
         dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
     }

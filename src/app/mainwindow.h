@@ -23,6 +23,7 @@ namespace oe {
 
 class Dialogs;
 class IntervalTimer;
+class QtTranslations;
 class SerialPort;
 
 // The one window of the program: the controls of the layout, start-up, the idle view and closing,
@@ -131,6 +132,7 @@ private:
     // Language and the Info menu
     void loadStartLanguage();
     void chooseLanguage(int index);
+    void showLanguageInUse(const QString &code);
     void showInfo(int index);
 
     Dialogs &dialogs();
@@ -145,6 +147,9 @@ private:
     int m_comPort = 0;
     ConfigLineArray m_configLines;
     CaptionTable m_captions;
+    // The language whose captions are on the controls; empty while none could be loaded.
+    QString m_languageInUse;
+    std::unique_ptr<QtTranslations> m_qtTranslations;
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};

@@ -105,7 +105,13 @@ void MainWindow::onLoadMapClicked()
             changes << changeLine(index, known ? displayText(index, now) : QStringLiteral("---"),
                                   displayText(index, values[index]));
     }
-    const QString details = changes.isEmpty() ? caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
+    QString details = changes.isEmpty() ? caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
+    // Lines named otherwise than we name them are still read by position; the user sees how.
+    QStringList notes;
+    for (const MapKeyNote &note : map.keyNotes)
+        notes << mapKeyNoteText(note, m_captions);
+    if (!notes.isEmpty())
+        details = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + details;
     bool send = false;
     {
         ModalScope scope(this);
@@ -164,9 +170,10 @@ void MainWindow::onSaveMapClicked()
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
-    QString error;
-    if (!writeMapFile(path, toMapValues(m_session->confirmedParameters()), &error))
-        showMessage(caption(Caption::MapNotSaved) + QLatin1Char('\n') + error, caption(Caption::MessageTitle));
+    FileProblem problem;
+    if (!writeMapFile(path, toMapValues(m_session->confirmedParameters()), nullptr, &problem))
+        showMessage(caption(Caption::MapNotSaved) + QLatin1Char('\n') + fileProblemText(problem, m_captions),
+                    caption(Caption::MessageTitle));
 }
 
 } // namespace oe

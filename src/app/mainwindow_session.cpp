@@ -60,9 +60,22 @@ void MainWindow::onConnectClicked()
     }
 }
 
+// A reset takes every parameter back to the controller's factory values: never on one slip of the
+// mouse. Cancel sends nothing; the status poll goes on under the question, as it does in the idle
+// connected view.
 void MainWindow::onResetClicked()
 {
-    m_session->reset();
+    if (m_session->state() != Session::State::Connected)
+        return;
+    ResetCmd->setEnabled(false);
+    bool ok = false;
+    {
+        ModalScope scope(this);
+        ok = dialogs().confirm(this, caption(Caption::ResetQuestion), caption(Caption::MessageTitle));
+    }
+    // The session may have ended while the box was open; reset() refuses then.
+    if (!ok || !m_session->reset())
+        ResetCmd->setEnabled(m_session->state() == Session::State::Connected);
 }
 
 void MainWindow::onSessionState(Session::State state)

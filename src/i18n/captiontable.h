@@ -6,8 +6,8 @@
 
 namespace oe {
 
-// Entry numbers of the caption table that the program uses. Numbers 18 to 25, 55 to 59, 63 to 89 and 91 to 1000 carry
-// nothing the program shows, but a language file may still fill them.
+// Entry numbers of the caption table that the program uses. Numbers not named here carry nothing the
+// program shows, but a language file may still fill them.
 namespace Caption {
 enum Entry : int {
     RpmName = 0,              // Label1
@@ -61,6 +61,14 @@ enum Entry : int {
     PartnerUnknown = 60,      // message: a commit's interlock partner could not be read; %1 names it
     NotAnswering = 61,        // LinkStateLabel: the status poll goes unanswered
     SaveUnknown = 62,         // message: no map saved while parameters are unknown; their names follow
+    MapCrossedPair = 70,      // why a map was refused: %1 the pair's second line, %2 the pair and its values
+    MapKeyNote = 71,          // in the question: %1 a line, %2 its key in the file, %3 the key it is read as
+    ResetQuestion = 72,       // question before the reset command (OK / Cancel, Cancel the default)
+    HelpNotOpened = 73,       // message: the desktop could not open the manual; %1 its full path
+    FileNotFound = 74,        // why a file could not be read or saved: it, or its folder, does not exist
+    FileNoPermission = 75,    // ... access is denied
+    DiskFull = 76,            // ... the disk is full
+    NotAFile = 77,            // ... a folder or device was chosen
     NoisyLine = 90,           // LinkStateLabel: %1 is the share of tries that failed over the last minute
 };
 } // namespace Caption

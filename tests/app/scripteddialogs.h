@@ -19,6 +19,8 @@ public:
     };
     QList<Shown> shown;
     QList<bool> questionAnswers;   // taken in order; OK when the list runs out
+    QList<Shown> confirms;         // the boxes for steps that cannot be undone, kept apart from shown
+    QList<bool> confirmAnswers;    // taken in order; OK when the list runs out
     QStringList openAnswers;       // file names for the open dialog; Cancel when the list runs out
     QStringList saveAnswers;
     QStringList openedDocuments;   // local paths
@@ -27,6 +29,7 @@ public:
     std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
     std::function<void()> onQuestion; // likewise inside a question
     std::function<void()> onFileDialog; // likewise inside a file dialog
+    std::function<void()> onConfirm;  // and inside a confirmation
 
     void message(QWidget *, const QString &text, const QString &title) override
     {
@@ -40,6 +43,13 @@ public:
         if (onQuestion)
             onQuestion();
         return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
+    }
+    bool confirm(QWidget *, const QString &text, const QString &title) override
+    {
+        confirms.append({QStringLiteral("confirm"), text, title, QString()});
+        if (onConfirm)
+            onConfirm();
+        return confirmAnswers.isEmpty() ? true : confirmAnswers.takeFirst();
     }
     QString openFileName(QWidget *, const QString &folder, const QString &) override
     {
@@ -56,7 +66,11 @@ public:
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
     oe::HelpViewers helpViewers() override { return viewers; }
-    void openDocument(const QUrl &url) override { openedDocuments.append(url.toLocalFile()); }
+    bool openDocument(const QUrl &url) override
+    {
+        openedDocuments.append(url.toLocalFile());
+        return true;
+    }
 
     QStringList texts() const
     {

@@ -1,4 +1,6 @@
+#include "dialogs.h"
 #include "mainwindow.h"
+#include "qttranslations.h"
 #include "testfiles.h"
 #include "scripteddialogs.h"
 
@@ -6,7 +8,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace oe;
@@ -36,6 +40,7 @@ private slots:
     void menuWithBrokenLanguageKeepsChoice();
     void menuWhenConfigCannotBeWritten();
     void aboutAndHelp();
+    void qtDialogsFollowTheLanguage();
 };
 
 void TestCaptions::startUpInConfiguredLanguage_data()
@@ -76,13 +81,18 @@ void TestCaptions::menuSwitchesAndSurvivesRestart()
         QCOMPARE(window.ConfigLines()[1], QString("Language=ENG"));
         QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
         QCOMPARE(window.menuLinguaTop->title(), QString("Language"));
+        QVERIFY(!window.menuLingua[0]->isChecked() && window.menuLingua[1]->isChecked());
+        window.menuLingua[1]->trigger(); // the language already in use stays checked
+        QVERIFY(window.menuLingua[1]->isChecked());
         QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ENG\r\n"));
         QVERIFY(dialogs.shown.isEmpty());
     }
     MainWindow again(dir.path());
     QCOMPARE(again.btnConnect->text(), QString("CONNECT"));
+    QVERIFY(again.menuLingua[1]->isChecked());
     again.findChild<QAction *>("menuLingua_0")->trigger();
     QCOMPARE(again.btnConnect->text(), QString("CONNETTI"));
+    QVERIFY(again.menuLingua[0]->isChecked() && !again.menuLingua[1]->isChecked());
     QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
 }
 
@@ -178,6 +188,7 @@ void TestCaptions::menuWithBrokenLanguageKeepsChoice()
     QVERIFY(dialogs.shown[0].text.contains("Language.ini"));
     QCOMPARE(window.ConfigLines()[1], QString("Language=ITA"));
     QCOMPARE(window.btnConnect->text(), QString("CONNETTI"));
+    QVERIFY(window.menuLingua[0]->isChecked() && !window.menuLingua[1]->isChecked());
     QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=03\r\nLanguage=ITA\r\n"));
 }
 
@@ -216,6 +227,31 @@ void TestCaptions::aboutAndHelp()
     window.findChild<QAction *>("menuInfo_0")->trigger();
     QCOMPARE(dialogs.openedDocuments, QStringList{dir.filePath("Help.chm")});
     QCOMPARE(dialogs.shown.size(), 1);
+}
+
+// Qt's own buttons follow a live switch both ways, and a box for a step that cannot be undone
+// leaves Cancel as the default.
+void TestCaptions::qtDialogsFollowTheLanguage()
+{
+    QTemporaryDir dir;
+    makeFolder(dir, "COM=01\r\nLanguage=ENG\r\n");
+    QVERIFY2(QTranslator().load("qtbase_it", QtTranslations::searchFolders(dir.path()).last()),
+             "qtbase_it.qm is missing: install qt6-translations-l10n (scripts/test does)");
+    const auto buttons = [](QWidget *parent) {
+        const auto box = makeQuestionBox(parent, "text", "title", QString(), true);
+        return QStringList{box->button(QMessageBox::Ok)->text(), box->button(QMessageBox::Cancel)->text(),
+                           box->defaultButton()->text()};
+    };
+    {
+        MainWindow window(dir.path());
+        QCOMPARE(buttons(&window), (QStringList{"OK", "Cancel", "Cancel"}));
+        window.menuLingua[0]->trigger();
+        QCOMPARE(buttons(&window), (QStringList{"OK", "Annulla", "Annulla"}));
+        window.menuLingua[1]->trigger();
+        QCOMPARE(buttons(&window), (QStringList{"OK", "Cancel", "Cancel"}));
+        window.menuLingua[0]->trigger();
+    }
+    QCOMPARE(buttons(nullptr)[1], QString("Cancel")); // a closed window leaves no translation behind
 }
 
 QTEST_MAIN(TestCaptions)

@@ -67,11 +67,15 @@ void TestMaps::loadSendsWhatTheFileHolds_data()
     QTest::addColumn<QString>("details");   // the question's list of changes; "" for entry 52
     QTest::addColumn<QString>("verdict");   // after notice 37: "" for entry 53, else the differing line
     QTest::newRow("identical") << kControllerMap << false << "" << "";
-    QTest::newRow("edited, keys ignored, lenient numbers")
-        << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1 4").replace("RpmMultiplier=100", "x=12.5")
-        << false << "Tinj Max: 9000 → 14\nMoltiplicatore RPM: 100% → 12%" << "";
-    QTest::newRow("controller clamps") << QByteArray(kControllerMap).replace("TinjMax=9000", "TinjMax=14") << true
-                                       << "Tinj Max: 9000 → 14" << "Tinj Max: 14 → 50";
+    QTest::newRow("edited, keys by position, lenient numbers")
+        << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1 6 0 0").replace("RpmMultiplier=100", "x=12.5")
+        << false
+        << "La riga 5 si chiama 'RpmMin'; viene letta come TinjMax.\nLa riga 8 si chiama 'x'; viene letta come "
+           "RpmMultiplier.\n\nTinj Max: 9000 → 1600\nMoltiplicatore RPM: 100% → 12%"
+        << "";
+    QTest::newRow("controller clamps")
+        << QByteArray(kControllerMap).replace("TinjMin=1500", "TinjMin=10").replace("TinjMax=9000", "TinjMax=14")
+        << true << "Tinj Min: 1500 → 10\nTinj Max: 9000 → 14" << "Tinj Max: 14 → 50";
 }
 
 void TestMaps::loadSendsWhatTheFileHolds()
@@ -133,7 +137,11 @@ void TestMaps::refusedFileSendsNothing_data()
                                   << "Riga 3: il valore 'abc' non è un numero.";
     QTest::newRow("too large for the frame") << QByteArray(kControllerMap).replace("=1500", "=70000")
                                              << "Riga 4: il valore 70000 è fuori dall'intervallo da 0 a 65535.";
-    QTest::newRow("a folder") << QByteArray("dir") << "Impossibile leggere il file";
+    QTest::newRow("a folder") << QByteArray("dir") << "Questo non è un file.";
+    QTest::newRow("gone") << QByteArray("gone") << "Il file o la sua cartella non esiste.";
+    QTest::newRow("tinj pair crossed")
+        << QByteArray(kControllerMap).replace("=1500", "=20000").replace("=9000", "=5000")
+        << "La riga 5 non è in ordine con la riga precedente (TinjMin 20000 > TinjMax 5000)";
 }
 
 void TestMaps::refusedFileSendsNothing()
@@ -145,7 +153,7 @@ void TestMaps::refusedFileSendsNothing()
     QString path = rig.dir.filePath("bad.map");
     if (file == "dir")
         QVERIFY(QDir().mkdir(path));
-    else
+    else if (file != "gone")
         rig.map("bad.map", file);
     rig.dialogs.openAnswers << path;
     rig.w().cmdLoadMap->click();
@@ -226,15 +234,18 @@ void TestMaps::save_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("written"); // "": the save fails
-    QTest::newRow("extension added") << "mine" << "mine.map";
-    QTest::newRow("own extension kept") << "mine.txt" << "mine.txt";
-    QTest::newRow("a folder in the way") << "taken.map" << "";
+    QTest::addColumn<QString>("reason");  // when it fails, in the language in use
+    QTest::newRow("extension added") << "mine" << "mine.map" << "";
+    QTest::newRow("own extension kept") << "mine.txt" << "mine.txt" << "";
+    QTest::newRow("a folder in the way") << "taken.map" << "" << "Questo non è un file.";
+    QTest::newRow("no such folder") << "gone/mine.map" << "" << "Il file o la sua cartella non esiste.";
 }
 
 void TestMaps::save()
 {
     QFETCH(QString, name);
     QFETCH(QString, written);
+    QFETCH(QString, reason);
     MapRig rig;
     rig.controller.params[3] = 1234;
     QVERIFY(rig.start());
@@ -246,8 +257,7 @@ void TestMaps::save()
     QCOMPARE(rig.port->written().size(), 0);
     if (written.isEmpty()) {
         QCOMPARE(rig.dialogs.shown.size(), 1);
-        QVERIFY(rig.dialogs.shown[0].text.startsWith(rig.entry(41) + "\n"));
-        QVERIFY(rig.dialogs.shown[0].text.size() > rig.entry(41).size() + 1); // with the reason
+        QCOMPARE(rig.dialogs.shown[0].text, rig.entry(41) + "\n" + reason);
         QVERIFY(QFileInfo(maps + "/taken.map").isDir());
     } else {
         QVERIFY(rig.dialogs.shown.isEmpty());

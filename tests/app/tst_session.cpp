@@ -43,6 +43,8 @@ private slots:
     void lostReadBackLeavesParameterUnknown_data();
     void lostReadBackLeavesParameterUnknown();
     void silentControllerShownAsSuch();
+    void resetAsksFirst_data();
+    void resetAsksFirst();
     void resetAcknowledged();
     void resetNotAcknowledged();
     void statusReplyShown_data();
@@ -383,6 +385,44 @@ void TestSession::silentControllerShownAsSuch()
     QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
     QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+void TestSession::resetAsksFirst_data()
+{
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("OK") << true;
+}
+
+// RESET asks first; nothing goes out while the question is open, and Cancel sends nothing at all.
+void TestSession::resetAsksFirst()
+{
+    QFETCH(bool, ok);
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.w().session().holdPoll(true); // keep polls out of the frame count
+    rig.port->clearWritten();
+    rig.dialogs.confirmAnswers << ok;
+    qsizetype sentMeanwhile = -1;
+    bool buttonOffMeanwhile = false;
+    rig.dialogs.onConfirm = [&] {
+        QTest::qWait(50);
+        sentMeanwhile = rig.port->written().size();
+        buttonOffMeanwhile = !rig.w().ResetCmd->isEnabled();
+    };
+    rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.dialogs.confirms.size(), 1);
+    QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72));
+    QCOMPARE(rig.dialogs.confirms[0].title, rig.entry(27));
+    QCOMPARE(sentMeanwhile, 0);
+    QVERIFY(buttonOffMeanwhile);
+    QList<QByteArray> expected;
+    if (ok)
+        expected = QList<QByteArray>{kResetFrame} + readFrames();
+    QCOMPARE(rig.port->writtenBytes(), expected);
+    QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38)} : QStringList{});
+    QVERIFY(rig.w().ResetCmd->isEnabled());
 }
 
 void TestSession::resetAcknowledged()
