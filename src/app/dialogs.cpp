@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace oe {
@@ -19,6 +20,17 @@ void QtDialogs::message(QWidget *parent, const QString &text, const QString &tit
 {
     QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+bool QtDialogs::messageWithAction(QWidget *parent, const QString &text, const QString &title,
+                                  const QString &details, const QString &action)
+{
+    QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text, QMessageBox::Ok, parent);
+    box.setInformativeText(details);
+    QPushButton *actionButton = action.isEmpty() ? nullptr : box.addButton(action, QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    return actionButton && box.clickedButton() == actionButton;
 }
 
 std::unique_ptr<QMessageBox> makeQuestionBox(QWidget *parent, const QString &text, const QString &title,

@@ -21,6 +21,10 @@ public:
 
     // A box with one OK button. An empty title shows the program's name.
     virtual void message(QWidget *parent, const QString &text, const QString &title) = 0;
+    // A box with OK and, unless action is empty, a button for an action the user may take instead;
+    // true when the action was chosen. details, when given, is shown below the text.
+    virtual bool messageWithAction(QWidget *parent, const QString &text, const QString &title,
+                                   const QString &details, const QString &action) = 0;
     // A box with OK and Cancel; true for OK. details, when given, is shown below the text.
     virtual bool question(QWidget *parent, const QString &text, const QString &title,
                           const QString &details = {}) = 0;
@@ -46,6 +50,8 @@ class QtDialogs : public Dialogs
 {
 public:
     void message(QWidget *parent, const QString &text, const QString &title) override;
+    bool messageWithAction(QWidget *parent, const QString &text, const QString &title,
+                           const QString &details, const QString &action) override;
     bool question(QWidget *parent, const QString &text, const QString &title,
                   const QString &details = {}) override;
     bool confirm(QWidget *parent, const QString &text, const QString &title) override;

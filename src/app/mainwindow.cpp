@@ -4,6 +4,9 @@
 #include "helpdocument.h"
 #include "intervaltimer.h"
 #include "maptexts.h"
+#include "portcombo.h"
+#include "portsearch.h"
+#include "porttexts.h"
 #include "qtserialport.h"
 #include "qttranslations.h"
 
@@ -13,13 +16,18 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 // The logo and icon live in this static library, so their resource must be pulled in by hand.
 static void initAppResources()
@@ -159,6 +167,7 @@ void MainWindow::init(SerialPort *port)
     m_session = new Session(port, this);
     createTimers();
     bindSession();
+    bindPorts();
     startUp();
 }
 
@@ -214,7 +223,7 @@ void MainWindow::buildLayout()
     cmdSaveMap = makeButton(Frame8, "cmdSaveMap", QStringLiteral("Salva Mappa"), twips(225, 765, 2445, 420));
 
     Frame5 = makeFrame(client, "Frame5", QStringLiteral("Connection"), twips(240, 4470, 2895, 2160));
-    COMM_Combo = named(new QComboBox(Frame5), "COMM_Combo");
+    COMM_Combo = named(new PortCombo(Frame5), "COMM_Combo");
     COMM_Combo->setGeometry(twips(480, 360, 1935, 315));
     COMM_Combo->setFont(baseFont());
     COMM_Combo->installEventFilter(this);
@@ -275,7 +284,6 @@ void MainWindow::buildLayout()
     m_valueLabels = {PumpMinLabel, PumpMaxLabel, RpmMinLabel, TinjMinLabel, TinjMaxLabel,
                      PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
     for (QSlider *slider : m_sliders) {
-        slider->setMouseTracking(true); // previews follow the mouse with no button held
         slider->installEventFilter(this);
     }
 }
@@ -362,7 +370,13 @@ QString builtInCaption(int entry)
         return QStringLiteral("The manual cannot be opened: no program on this computer opens it. "
                               "Open it by hand:\n%1");
     case Caption::NoisyLine: return QStringLiteral("Noisy line: %1 % of the exchanges failed in the last minute.");
-    default: return builtInMapCaption(entry);
+    case Caption::NoValidReply:
+        return QStringLiteral("The port %1 opened and bytes came in, but no valid reply: line noise, another device "
+                              "or another speed.");
+    default: {
+        const QString map = builtInMapCaption(entry);
+        return map.isEmpty() ? builtInPortCaption(entry) : map;
+    }
     }
 }
 
@@ -425,8 +439,8 @@ void MainWindow::loadStartLanguage()
     }
     // Shown once the event loop runs, so it has the window (and any dialogs a test put in) behind it.
     QTimer::singleShot(0, this, [this, problem] {
-        dialogs().message(this, QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
-                          QStringLiteral("OE Setup"));
+        showMessage(QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
+                    QStringLiteral("OE Setup"));
     });
 }
 
@@ -477,16 +491,15 @@ void MainWindow::chooseLanguage(int index)
         // Saving a choice that cannot load would break the next start; stay with the language in use.
         m_configLines[1] = previousLine;
         showLanguageInUse(m_languageInUse); // the click moved the check mark
-        dialogs().message(this,
-                          QStringLiteral("This language could not be loaded from Language.ini.\n%1")
-                              .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
-                          caption(Caption::MessageTitle));
+        showMessage(QStringLiteral("This language could not be loaded from Language.ini.\n%1")
+                        .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
+                    caption(Caption::MessageTitle));
         return;
     }
     ApplyCaptions();
     showLanguageInUse(code);
     if (!WriteConfig())
-        dialogs().message(this, caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
 }
 
 void MainWindow::showLanguageInUse(const QString &code)
@@ -506,13 +519,12 @@ void MainWindow::showInfo(int index)
         const QUrl url = helpDocumentUrl(m_programFolder, languageFromLine(m_configLines[1]),
                                          dialogs().helpViewers());
         // A desktop with no program for the document says nothing itself: give the user the path.
+        // These boxes open while a connect may still run: a failure it reports waits for them.
         if (!url.isEmpty() && !dialogs().openDocument(url))
-            dialogs().message(this,
-                              fillPlaceholder(caption(Caption::HelpNotOpened),
-                                              QDir::toNativeSeparators(url.toLocalFile())),
-                              caption(Caption::MessageTitle));
+            showMessage(fillPlaceholder(caption(Caption::HelpNotOpened), QDir::toNativeSeparators(url.toLocalFile())),
+                        caption(Caption::MessageTitle));
     } else if (index == 1) {
-        dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::About), caption(Caption::MessageTitle));
     }
 }
 
@@ -574,21 +586,74 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonRelease) {
-        for (int i = 0; i < kParameterCount; ++i) {
-            if (watched != m_sliders[size_t(i)])
-                continue;
-            // Let the slider move its knob first, then act on where it stands.
-            m_sliders[size_t(i)]->event(event);
-            event->accept();
-            if (event->type() == QEvent::MouseMove)
-                previewSlider(ParameterIndex(i));
-            else
-                commitSlider(ParameterIndex(i));
-            return true;
-        }
-    }
+    const auto found = std::find(m_sliders.begin(), m_sliders.end(), watched);
+    if (found != m_sliders.end() && sliderEvent(ParameterIndex(found - m_sliders.begin()), event))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+namespace {
+bool isSliderKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+// A slider previews while the user moves it (a drag, or its keys) and commits when the gesture ends
+// (the button or the key released). A mouse passing over it with no button held changes nothing,
+// and neither does the wheel: a knob must never stand somewhere the label and the controller do not.
+bool MainWindow::sliderEvent(ParameterIndex index, QEvent *event)
+{
+    QSlider *slider = sliderFor(index);
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease: {
+        const bool release = event->type() == QEvent::MouseButtonRelease;
+        if (!release && static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton)
+            return false;
+        // Let the slider move its knob first, then act on where it stands.
+        slider->event(event);
+        event->accept();
+        if (release)
+            commitSlider(index);
+        else
+            previewSlider(index);
+        return true;
+    }
+    case QEvent::Wheel:
+        event->accept();
+        return true;
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!isSliderKey(key->key()) || !slider->isEnabled())
+            return false;
+        slider->event(event);
+        m_keyEditing[size_t(index)] = true;
+        previewSlider(index);
+        return true;
+    }
+    case QEvent::KeyRelease: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        // Auto-repeat sends releases too; only the last one ends the gesture.
+        if (!isSliderKey(key->key()) || key->isAutoRepeat() || !std::exchange(m_keyEditing[size_t(index)], false))
+            return false;
+        commitSlider(index);
+        return true;
+    }
+    case QEvent::FocusOut:
+        // The focus can go (the status poll takes it) while a key is held: the gesture ends there.
+        if (std::exchange(m_keyEditing[size_t(index)], false))
+            commitSlider(index);
+        return false;
+    default:
+        return false;
+    }
 }
 
 void MainWindow::stopTimers()
@@ -600,6 +665,8 @@ void MainWindow::stopTimers()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     stopTimers();
+    if (m_searchProgress)
+        m_search->cancel();
     // Drops the request in flight and everything queued, so no sequence talks on. Nothing is sent to
     // the controller.
     m_session->disconnectNow();

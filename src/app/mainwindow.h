@@ -4,11 +4,15 @@
 #include "configfile.h"
 #include "languagefile.h"
 #include "parameterset.h"
+#include "portcatalog.h"
 #include "session.h"
 
 #include <QMainWindow>
 
+#include <QSet>
+
 #include <array>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -16,6 +20,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QProgressDialog;
 class QPushButton;
 class QSlider;
 
@@ -23,6 +28,7 @@ namespace oe {
 
 class Dialogs;
 class IntervalTimer;
+class PortSearch;
 class QtTranslations;
 class SerialPort;
 
@@ -44,6 +50,9 @@ public:
     // Replaces the message boxes and file dialogs (tests script them). Not owned; nullptr restores the
     // real ones.
     void setDialogs(Dialogs *dialogs);
+
+    // Where the list of the system's serial ports comes from (tests give a list of their own).
+    void setSystemPortLister(std::function<QList<SystemPort>()> lister);
 
     QString programFolder() const { return m_programFolder; }
     int ComPort() const { return m_comPort; }
@@ -74,6 +83,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -111,6 +121,18 @@ private:
     };
     void setParameterInput(bool enabled);
 
+    // Finding the controller: the port list's marks, USB adapters, the failure box and the search
+    void bindPorts();
+    void refreshPortList();
+    void markPorts();
+    void offerUsbAdapters(const QList<SystemPort> &system);
+    void showConnectFailure();
+    QString connectFailureDetails(const ConnectFailure &failure) const;
+    void startSearch(int skippedPort);
+    void onSearchTrying(int comPort, int index, int count);
+    void onSearchFinished(int comPort);
+    void selectPort(int comPort);
+
     // Map files
     void onLoadMapClicked();
     void onSaveMapClicked();
@@ -123,6 +145,7 @@ private:
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index);
     void writeSlider(ParameterIndex index);
+    bool sliderEvent(ParameterIndex index, QEvent *event);
     void refuseCommit(ParameterIndex index, ParameterIndex partner);
     void onPauseTick();
     void onFlashEnd();
@@ -153,12 +176,27 @@ private:
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
+    // Sliders moved by their keys since the last commit.
+    std::array<bool, kParameterCount> m_keyEditing{};
     int m_modalDepth = 0;
     QList<QPair<QString, QString>> m_waitingMessages; // text, title
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
     bool m_portToStore = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
+
+    // Ports
+    std::function<QList<SystemPort>()> m_systemPorts;
+    QList<ComPortInfo> m_ports;
+    // USB adapters offered as a COM port this session; one goes when its adapter is unplugged.
+    QSet<QString> m_adaptersOffered;
+    bool m_offeringAdapter = false;
+    bool m_shownOnce = false;
+    PortSearch *m_search = nullptr;
+    QProgressDialog *m_searchProgress = nullptr;
+    bool m_searchCancelled = false;
+    // A connect failed while another box was open; its box follows when that one closes.
+    bool m_connectFailureWaiting = false;
 
 public:
     // The controls, named as in the layout (each also carries its name as objectName).

@@ -132,7 +132,7 @@ void MainWindow::onMapLoaded(const MapLoadResult &result)
         if (result.answered[size_t(i)] && result.readBack[index] == sent)
             continue;
         const QString now = result.answered[size_t(i)] ? displayText(index, result.readBack[index])
-                                                       : QStringLiteral("?");
+                                                       : QStringLiteral("---");
         differing << changeLine(index, displayText(index, sent), now);
     }
     QString text = caption(Caption::MapNotice) + QStringLiteral("\n\n");

@@ -46,6 +46,8 @@ void MainWindow::bindSession()
 
 void MainWindow::onConnectClicked()
 {
+    if (m_searchProgress) // a search holds the engine
+        return;
     switch (m_session->state()) {
     case Session::State::Idle:
         m_session->connectTo(m_comPort);
@@ -223,6 +225,10 @@ void MainWindow::onWriteFinished(ParameterIndex index, bool confirmed)
 
 void MainWindow::onSessionMessage(int textEntry, int titleEntry)
 {
+    if (textEntry == Session::kConnectFailedEntry) {
+        showConnectFailure();
+        return;
+    }
     showMessage(caption(textEntry), titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
 }
 
@@ -233,7 +239,9 @@ MainWindow::ModalScope::ModalScope(MainWindow *window) : window(window)
 
 MainWindow::ModalScope::~ModalScope()
 {
-    if (--window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
+    if (--window->m_modalDepth == 0 && std::exchange(window->m_connectFailureWaiting, false)) {
+        window->showConnectFailure();
+    } else if (window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
         const auto [text, title] = window->m_waitingMessages.takeFirst();
         window->showMessage(text, title);
     }
@@ -264,8 +272,14 @@ void MainWindow::previewSlider(ParameterIndex index)
 void MainWindow::commitSlider(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
+    // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
+    m_keyEditing[size_t(index)] = false;
     if (!slider->isEnabled() || m_session->state() != Session::State::Connected)
         return;
+    // A disabled slider hands its focus to the next control, which would be another slider taking
+    // the next key; the button the poll focuses anyway takes nothing from a slider key.
+    if (slider->hasFocus())
+        btnConnect->setFocus();
     slider->setEnabled(false);
     m_commitPending[size_t(index)] = true;
     // The interlock holds the slider to what the controller has for its partner: a partner never

@@ -70,6 +70,22 @@ enum Entry : int {
     DiskFull = 76,            // ... the disk is full
     NotAFile = 77,            // ... a folder or device was chosen
     NoisyLine = 90,           // LinkStateLabel: %1 is the share of tries that failed over the last minute
+    NoValidReply = 91,        // why a connect failed: bytes came, none made a reply; %1 is the device
+    // Why a connect failed, below ConnectFailed; %1 is the device, %2 the system's words.
+    PortNotFound = 100,
+    PortInUse = 101,
+    PortNoPermission = 102,
+    PortNotATty = 103,
+    PortOtherError = 104,
+    NoIdentification = 105,   // the port opened, the controller stayed silent
+    NoPortSelected = 106,
+    SearchPorts = 107,        // the failure box's button
+    SearchProgress = 108,     // %1: the port being tried
+    SearchFound = 109,        // question; %1 the port, %2 its device
+    SearchNothing = 110,
+    AdapterOffer = 111,       // question; %1 the device, %2 its description, %3 the port offered
+    AdapterLinkFailed = 112,  // %1 the port, %2 why
+    LinkDangling = 113,       // a port's tooltip; %1 the missing device, %2 the link
 };
 } // namespace Caption
 

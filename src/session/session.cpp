@@ -231,6 +231,9 @@ bool Session::reset()
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
+    // Once the command is on the wire the controller may hold its defaults: nothing shown before is
+    // known any more, also while the message after the reset is up.
+    forgetAll();
     const quint64 id = m_sessionId;
     SendReset([this, id](bool acknowledged) {
         if (!acknowledged)

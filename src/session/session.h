@@ -90,9 +90,10 @@ public:
     // ---- What the controller holds, as far as this session knows.
     //
     // A parameter is known once the controller told its value this session: an answered read, or the
-    // confirming echo of a commit. It becomes unknown again when the session ends, when a reset's or
-    // a map load's read-back starts (only an answered read brings it back), and when a commit was not
-    // confirmed and the read after it went unanswered. parameterKnownChanged reports every change.
+    // confirming echo of a commit. All eight become unknown when the session ends, when a reset's
+    // command goes out and when a map load starts (only the answered reads of their read-back bring
+    // them back); one becomes unknown when its commit was not confirmed and the read after it went
+    // unanswered. parameterKnownChanged reports every change.
     bool parameterKnown(ParameterIndex index) const { return m_known[size_t(index)]; }
     bool allParametersKnown() const;
     // The values the controller confirmed; an entry means something only while its parameter is

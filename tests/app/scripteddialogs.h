@@ -12,13 +12,15 @@ class ScriptedDialogs : public oe::Dialogs
 {
 public:
     struct Shown {
-        QString kind; // "message" or "question"
+        QString kind; // "message", "action" (a message offering an action) or "question"
         QString text;
         QString title;
         QString details; // a question's text below its main text
+        QString action;  // the offered action's button, for "action"
     };
     QList<Shown> shown;
     QList<bool> questionAnswers;   // taken in order; OK when the list runs out
+    QList<bool> actionAnswers;     // true takes the offered action; OK when the list runs out
     QList<Shown> confirms;         // the boxes for steps that cannot be undone, kept apart from shown
     QList<bool> confirmAnswers;    // taken in order; OK when the list runs out
     QStringList openAnswers;       // file names for the open dialog; Cancel when the list runs out
@@ -33,20 +35,28 @@ public:
 
     void message(QWidget *, const QString &text, const QString &title) override
     {
-        shown.append({QStringLiteral("message"), text, title, QString()});
+        shown.append({QStringLiteral("message"), text, title, QString(), QString()});
         if (onMessage)
             onMessage();
     }
+    bool messageWithAction(QWidget *, const QString &text, const QString &title, const QString &details,
+                           const QString &action) override
+    {
+        shown.append({QStringLiteral("action"), text, title, details, action});
+        if (onMessage)
+            onMessage();
+        return !action.isEmpty() && !actionAnswers.isEmpty() && actionAnswers.takeFirst();
+    }
     bool question(QWidget *, const QString &text, const QString &title, const QString &details) override
     {
-        shown.append({QStringLiteral("question"), text, title, details});
+        shown.append({QStringLiteral("question"), text, title, details, QString()});
         if (onQuestion)
             onQuestion();
         return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
     }
     bool confirm(QWidget *, const QString &text, const QString &title) override
     {
-        confirms.append({QStringLiteral("confirm"), text, title, QString()});
+        confirms.append({QStringLiteral("confirm"), text, title, QString(), QString()});
         if (onConfirm)
             onConfirm();
         return confirmAnswers.isEmpty() ? true : confirmAnswers.takeFirst();

@@ -3,7 +3,11 @@
 #include "testfiles.h"
 #include "windowrig.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QProgressDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -52,6 +56,9 @@ private slots:
     void readApplied_data();
     void readApplied();
     void closingDuringWaitEndsIt();
+    void portMarksAndUsbAdapterOffer();
+    void cancelledSearchSendsNothingMore();
+    void connectFailureWaitsForAnOpenBox();
 };
 
 void TestSession::connectReadsParametersThenPolls()
@@ -110,16 +117,17 @@ void TestSession::connectFailures_data()
     QTest::addColumn<ConnectFailure::Kind>("kind");
     QTest::addColumn<PortOpenError>("reason");
     QTest::addColumn<QString>("device");
-    QTest::addColumn<bool>("noise"); // the controller's side sends only line noise
+    QTest::addColumn<int>("detailsEntry"); // the box's informative text; %1 is the device
+    QTest::addColumn<bool>("noise");       // the controller's side sends only line noise
     using Kind = ConnectFailure::Kind;
     QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0
-                                      << Kind::PortNotOpened << PortOpenError::NotFound << QString() << false;
+                                      << Kind::PortNotOpened << PortOpenError::NotFound << QString() << 106 << false;
     QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0
-                                      << Kind::PortNotOpened << PortOpenError::InUse << "fake:COM4" << false;
-    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3
-                                       << Kind::NoAnswer << PortOpenError::None << "fake:COM4" << false;
-    QTest::newRow("only noise") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3
-                                << Kind::NoAnswer << PortOpenError::None << "fake:COM4" << true;
+                                      << Kind::PortNotOpened << PortOpenError::InUse << "fake:COM4" << 101 << false;
+    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ENG\r\n") << QString() << true << 3
+                                       << Kind::NoAnswer << PortOpenError::None << "fake:COM4" << 105 << false;
+    QTest::newRow("only noise") << QByteArray("COM=04\r\nLanguage=ENG\r\n") << QString() << true << 3
+                                << Kind::NoAnswer << PortOpenError::None << "fake:COM4" << 91 << true;
 }
 
 void TestSession::connectFailures()
@@ -131,6 +139,7 @@ void TestSession::connectFailures()
     QFETCH(ConnectFailure::Kind, kind);
     QFETCH(PortOpenError, reason);
     QFETCH(QString, device);
+    QFETCH(int, detailsEntry);
     QFETCH(bool, noise);
     Rig rig(config);
     rig.port->setOpenError(openError, PortOpenError::InUse);
@@ -154,6 +163,9 @@ void TestSession::connectFailures()
     QCOMPARE(failure.device, device);
     QCOMPARE(failure.systemText, openError);
     QCOMPARE(failure.bytesReceived, noise);
+    QVERIFY(!rig.entry(detailsEntry).isEmpty());
+    QCOMPARE(rig.dialogs.shown[0].details, QString(rig.entry(detailsEntry)).replace("%1", "COM4 (" + device + ")"));
+    QCOMPARE(rig.dialogs.shown[0].action, QString()); // no other port exists to search
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
     QVERIFY(rig.w().COMM_Combo->isEnabled());
@@ -338,6 +350,8 @@ void TestSession::lostReadBackLeavesParameterUnknown()
     QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
     QCOMPARE(rig.w().TinjMaxLabel->text(), QString("---"));
     QVERIFY(rig.w().TinjMinSlider->isEnabled());
+    if (sequence == "map")
+        QVERIFY(rig.dialogs.shown.last().text.endsWith("Tinj Max: 5000 → ---"));
 
     rig.dialogs.shown.clear();
     rig.dialogs.saveAnswers << rig.dir.filePath("saved.map");
@@ -434,7 +448,8 @@ void TestSession::resetAcknowledged()
     bool buttonDisabledDuringMessage = false;
     rig.dialogs.onMessage = [&] {
         buttonDisabledDuringMessage = !rig.w().ResetCmd->isEnabled()
-                                      && !rig.timer("Timer_StatusRequest")->enabled();
+                                      && !rig.timer("Timer_StatusRequest")->enabled()
+                                      && rig.w().PumpMinLabel->text() == "---"; // the old value is gone
     };
     rig.controller.params[0] = 9;
     rig.w().ResetCmd->click();
@@ -549,6 +564,112 @@ void TestSession::closingDuringWaitEndsIt()
     QVERIFY(rig.dialogs.shown.isEmpty());
     for (const char *name : {"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"})
         QVERIFY2(!rig.timer(name)->enabled(), name);
+}
+
+void TestSession::portMarksAndUsbAdapterOffer()
+{
+    Rig rig("COM=01\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    const QString adapter = QDir(rig.dir.path()).absoluteFilePath("ttyUSB0"); // stands in for the device
+    QFile(adapter).open(QIODevice::WriteOnly);
+    QVERIFY(QFile::link("/dev/null", rig.dir.filePath("ports/COM3")));
+    QVERIFY(QFile::link(rig.dir.filePath("gone"), rig.dir.filePath("ports/COM4")));
+    bool plugged = true;
+    rig.w().setSystemPortLister([&] {
+        QList<SystemPort> ports{{"/dev/ttyS1", "16550A", false}};
+        if (plugged)
+            ports.append({adapter, "FT232R USB UART", true});
+        return ports;
+    });
+    QComboBox *combo = rig.w().COMM_Combo;
+    const auto open = [&] {
+        combo->showPopup();
+        combo->hidePopup();
+    };
+    const QString offer = QString(rig.entry(111)).replace("%1", adapter).replace("%2", "FT232R USB UART")
+                              .replace("%3", "COM5"); // COM3 is linked, COM4's link dangles: neither is free
+
+    rig.dialogs.questionAnswers = {false};
+    open();
+    open(); // a no is remembered
+    QCOMPARE(rig.dialogs.texts(), QStringList{offer});
+    QVERIFY(!QFileInfo(rig.dir.filePath("ports/COM5")).isSymLink());
+    plugged = false;
+    open();
+    plugged = true; // unplugged and back: offered again
+    open();
+    QCOMPARE(rig.dialogs.texts(), (QStringList{offer, offer}));
+    QCOMPARE(QFileInfo(rig.dir.filePath("ports/COM5")).symLinkTarget(), adapter);
+    QCOMPARE(combo->currentIndex(), 4);
+    QCOMPARE(rig.w().ComPort(), 5);
+    open(); // linked now: nothing more to offer
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+
+    // Texts stay COM1 to COM15; what leads somewhere is bold and says where.
+    const QStringList tips{QString(), "/dev/ttyS1 — 16550A", "/dev/null",
+                           QString(rig.entry(113)).replace("%1", rig.dir.filePath("gone"))
+                               .replace("%2", "ports/COM4"),
+                           adapter + " — FT232R USB UART"};
+    for (int i = 0; i < 15; ++i) {
+        QCOMPARE(combo->itemText(i), QString("COM%1").arg(i + 1));
+        QCOMPARE(combo->itemData(i, Qt::ToolTipRole).toString(), tips.value(i));
+        const bool bold = i == 1 || i == 2 || i == 4;
+        QCOMPARE(combo->itemData(i, Qt::FontRole).value<QFont>().bold(), bold);
+    }
+}
+
+void TestSession::cancelledSearchSendsNothingMore()
+{
+    Rig rig("COM=07\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    for (const char *port : {"ports/COM2", "ports/COM3", "ports/COM9"})
+        QVERIFY(QFile::link("/dev/null", rig.dir.filePath(port))); // ports that lead somewhere
+    rig.controller.silent = true;
+    rig.dialogs.actionAnswers = {true};
+    rig.w().btnConnect->click();
+    QProgressDialog *progress = nullptr;
+    QTRY_VERIFY((progress = rig.w().findChild<QProgressDialog *>("searchProgress")));
+    QTRY_COMPARE(rig.port->written().size(), 4); // three tries on COM7, then COM2's one
+    QCOMPARE(rig.port->comPort(), 2);
+    QVERIFY(!rig.w().btnConnect->isEnabled());
+    QVERIFY(!rig.w().COMM_Combo->isEnabled());
+    rig.w().btnConnect->click(); // refused: the search holds the port
+    QPushButton *cancel = progress->findChild<QPushButton *>();
+    QVERIFY(cancel);
+    cancel->click();
+    QTest::qWait(1200);
+    QCOMPARE(rig.port->written().size(), 4);
+    QCOMPARE(rig.port->comPort(), 2);
+    QVERIFY(!rig.port->isOpen());
+    QCOMPARE(rig.dialogs.shown.size(), 1); // the failure box; a cancelled search reports nothing
+    QVERIFY(rig.w().btnConnect->isEnabled());
+    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QCOMPARE(rig.w().session().state(), Session::State::Idle);
+}
+
+// The About box is open when the connect fails: the failure's box, search and all, follows it.
+void TestSession::connectFailureWaitsForAnOpenBox()
+{
+    Rig rig("COM=07\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    QVERIFY(QFile::link("/dev/null", rig.dir.filePath("ports/COM2")));
+    rig.controller.silent = true;
+    bool waited = false;
+    qsizetype shownOverAbout = -1;
+    rig.dialogs.onMessage = [&] {
+        if (std::exchange(waited, true))
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(rig.w().session().state() == Session::State::Idle, 5000);
+        shownOverAbout = rig.dialogs.shown.size() - 1;
+    };
+    rig.w().btnConnect->click();
+    rig.w().findChild<QAction *>("menuInfo_1")->trigger();
+    QCOMPARE(shownOverAbout, 0);
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(30));
+    QCOMPARE(rig.dialogs.shown[1].text, rig.entry(26));
+    QCOMPARE(rig.dialogs.shown[1].details, rig.entry(105).replace("%1", "COM7 (fake:COM7)"));
+    QCOMPARE(rig.dialogs.shown[1].action, rig.entry(107));
 }
 
 QTEST_MAIN(TestSession)

@@ -1,4 +1,5 @@
 #include "numbertexts.h"
+#include "testfiles.h"
 #include "sliderknob.h"
 #include "windowrig.h"
 
@@ -50,14 +51,22 @@ struct SliderRig : Rig {
     }
     QSlider *slider(int index) { return window->sliderFor(ParameterIndex(index)); }
     QLabel *label(int index) { return window->labelFor(ParameterIndex(index)); }
-    // The knob is put at a position as a drag would leave it, the mouse moves over it (the preview)
-    // and a button is released on it (the commit).
+    // The knob is put at a position as a drag would leave it and the mouse moves on it with the button
+    // held (the preview); release() then ends the drag (the commit).
     void dragTo(int index, int position)
     {
         slider(index)->setValue(position);
-        hover(index);
+        const QPointF at = knobCentre(slider(index));
+        QMouseEvent move(QEvent::MouseMove, at, slider(index)->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(slider(index), &move);
     }
     void hover(int index) { QTest::mouseMove(slider(index), knobCentre(slider(index))); }
+    void key(int index, QEvent::Type type, int key, bool autoRepeat = false)
+    {
+        QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+        QApplication::sendEvent(slider(index), &event);
+    }
     // Releases a button on the knob and waits until the write it started has ended.
     void release(int index, Qt::MouseButton button = Qt::LeftButton)
     {
@@ -83,7 +92,8 @@ private slots:
     void realDragCommitsWhatItPreviewed();
     void rightButtonReleaseWritesOnce();
     void clickWithoutMoveWrites();
-    void keyboardChangeWrittenOnlyAfterMoveAndRelease();
+    void inputBesideDrags_data();
+    void inputBesideDrags();
     void controllerValueShownUntilNextMove();
     void italianDecimalComma();
     void releasedSliderDisabledDuringWrite();
@@ -301,22 +311,72 @@ void TestSliders::clickWithoutMoveWrites()
     QCOMPARE(rig.writes(), (QList<QByteArray>{writeFrame(6, 80), writeFrame(6, 80)}));
 }
 
-void TestSliders::keyboardChangeWrittenOnlyAfterMoveAndRelease()
+void TestSliders::inputBesideDrags_data()
 {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("label");  // of the multiplier, read as 100 %, after the input
+    QTest::addColumn<int>("written");    // -1: nothing
+    QTest::newRow("knob moved, then the mouse passes over it") << "hover" << "100%" << -1;
+    QTest::newRow("wheel") << "wheel" << "100%" << -1;
+    QTest::newRow("keys, one held with auto-repeat") << "keys" << "140%" << 140;
+    QTest::newRow("key held while the focus goes") << "focus" << "120%" << 120;
+    QTest::newRow("key held, then a click") << "click" << "110%" << 110;
+}
+
+// Only a drag or the slider's keys move what the window holds, and only their end writes; a map saved
+// afterwards holds what the controller confirmed.
+void TestSliders::inputBesideDrags()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, label);
+    QFETCH(int, written);
     SliderRig rig;
     QVERIFY(rig.start());
-    QSlider *slider = rig.slider(0);
-    slider->setFocus();
-    QTest::keyClick(slider, Qt::Key_Right);
-    QTest::keyClick(slider, Qt::Key_PageUp);
-    QCOMPARE(slider->value(), 5 + 1 + 5);
-    QCOMPARE(rig.label(0)->text(), QString("0.1 s")); // still the value read at connect
-    QCOMPARE(rig.w().session().Parameters.MinPumpCycles, 5);
-    QCOMPARE(rig.port->written().size(), 0);
-    rig.hover(0);
-    QCOMPARE(rig.label(0)->text(), QString("0.22 s"));
-    rig.release(0);
-    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(0, 11)});
+    QSlider *slider = rig.slider(7);
+    if (input == "hover") {
+        slider->setValue(11);
+        rig.hover(7);
+    } else if (input == "wheel") {
+        QWheelEvent wheel(knobCentre(slider), slider->mapToGlobal(knobCentre(slider)), {}, {0, 120},
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(slider, &wheel);
+        QCOMPARE(slider->value(), 10);
+    } else {
+        slider->setFocus();
+        rig.key(7, QEvent::KeyPress, Qt::Key_Right);
+        QCOMPARE(rig.label(7)->text(), QString("110%")); // previewed at once
+        if (input == "click") {
+            rig.release(7);
+            rig.key(7, QEvent::KeyRelease, Qt::Key_Right);
+        } else if (input == "focus") {
+            rig.key(7, QEvent::KeyPress, Qt::Key_Right, true);
+            rig.w().btnConnect->setFocus();
+            QCOMPARE(rig.label(7)->text(), QString("120%"));
+        } else {
+            rig.key(7, QEvent::KeyRelease, Qt::Key_Right); // one short press
+            QVERIFY(rig.waitQuiet());
+            slider->setFocus();
+            for (int i = 0; i < 3; ++i) {
+                rig.key(7, QEvent::KeyPress, Qt::Key_Right, i > 0);
+                if (i < 2)
+                    rig.key(7, QEvent::KeyRelease, Qt::Key_Right, true);
+            }
+            QCOMPARE(rig.port->written().size(), 1); // the short press's write only
+            rig.key(7, QEvent::KeyRelease, Qt::Key_Right);
+        }
+    }
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.label(7)->text(), label);
+    QList<QByteArray> expected;
+    if (input == "keys")
+        expected << writeFrame(7, 110);
+    if (written >= 0)
+        expected << writeFrame(7, written);
+    QCOMPARE(rig.writes(), expected);
+
+    rig.dialogs.saveAnswers << rig.dir.filePath("after.map");
+    rig.w().cmdSaveMap->click();
+    QVERIFY(readFile(rig.dir.filePath("after.map")).endsWith(QByteArray("RpmMultiplier=") + QByteArray::number(written < 0 ? 100 : written) + "\r\n"));
 }
 
 void TestSliders::controllerValueShownUntilNextMove()
@@ -326,7 +386,7 @@ void TestSliders::controllerValueShownUntilNextMove()
     QVERIFY(rig.start());
     QCOMPARE(rig.label(3)->text(), QString("1234"));
     QCOMPARE(rig.slider(3)->value(), 1234);
-    rig.hover(3);
+    rig.dragTo(3, 1234);
     QCOMPARE(rig.label(3)->text(), QString("1200"));
     QCOMPARE(rig.w().session().Parameters.TinjMin, 1200);
 }

@@ -7,7 +7,13 @@
 #include "numbertexts.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProgressDialog>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 using namespace oe;
 using namespace e2e;
@@ -15,6 +21,36 @@ using namespace e2e;
 namespace {
 // Values off the simulator's defaults, so a shown value must have come over the line.
 const SimParameters kCustomParameters = {7, 20, 1750, 2000, 8000, 200, 100, 150};
+
+// A line with nothing behind it: a pty whose other side never answers, only records what came.
+struct SilentLine {
+    int master = -1;
+    QString device;
+    SilentLine()
+    {
+        char name[256] = {};
+        int slave = -1;
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return;
+        ::close(slave);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        device = QString::fromLocal8Bit(name);
+    }
+    ~SilentLine()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    QByteArray received() const
+    {
+        QByteArray bytes;
+        char buffer[256];
+        ssize_t n = 0;
+        while ((n = ::read(master, buffer, sizeof buffer)) > 0)
+            bytes.append(buffer, n);
+        return bytes;
+    }
+};
 } // namespace
 
 class TestE2eSession : public QObject
@@ -35,6 +71,7 @@ private slots:
     void sliderReleaseWritesOverTheLine();
     void interlockedReleaseWritesPartnerValue();
     void lateControllerHurriedUser();
+    void searchFindsTheControllerOnAnotherPort();
 };
 
 void TestE2eSession::connectShowsVersionValuesThenPolls()
@@ -190,6 +227,8 @@ void TestE2eSession::silentController()
     rig.sim().setFaults(faults);
     QVERIFY(!rig.connect());
     QCOMPARE(rig.hex(rig.frames()), rig.hex({kVersionFrame, kVersionFrame, kVersionFrame}));
+    QCOMPARE(rig.dialogs.shown[0].details,
+             rig.entry(105).replace("%1", "COM3 (" + QFileInfo(rig.fx.portPath()).symLinkTarget() + ")"));
     const auto &log = rig.fx.requests();
     for (int i = 1; i < 3; ++i) {
         const qint64 gap = log[i].atMs - log[i - 1].atMs;
@@ -209,15 +248,17 @@ void TestE2eSession::portThatCannotOpen_data()
 {
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<QString>("portEntry"); // what ports/COM5 becomes: "dangling" or "file"
-    QTest::newRow("link to a device that is gone") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "dangling";
-    QTest::newRow("not a terminal") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "file";
-    QTest::newRow("no port chosen") << QByteArray("COM=\r\nLanguage=ENG\r\n") << "";
+    QTest::addColumn<int>("detailsEntry");  // why, below the message; %1 is the device
+    QTest::newRow("link to a device that is gone") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "dangling" << 100;
+    QTest::newRow("not a terminal") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "file" << 103;
+    QTest::newRow("no port chosen") << QByteArray("COM=\r\nLanguage=ENG\r\n") << "" << 106;
 }
 
 void TestE2eSession::portThatCannotOpen()
 {
     QFETCH(QByteArray, config);
     QFETCH(QString, portEntry);
+    QFETCH(int, detailsEntry);
     Rig rig(config);
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     const QString com5 = rig.path("ports/COM5");
@@ -234,6 +275,9 @@ void TestE2eSession::portThatCannotOpen()
     QCOMPARE(rig.sim().requestCount(), 0);
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(26)});
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    const QString device = portEntry == "dangling" ? rig.path("ports/no-such-device") : QFileInfo(com5).absoluteFilePath();
+    QCOMPARE(rig.dialogs.shown[0].details, rig.entry(detailsEntry).replace("%1", "COM5 (" + device + ")"));
+    QCOMPARE(rig.dialogs.shown[0].action, rig.entry(107)); // the controller's port, COM3, is there to search
     QCOMPARE(rig.idleViewProblem(), QString());
     QCOMPARE(fileBytes(rig.path("config.ini")), config);
     if (portEntry == "file")
@@ -429,6 +473,42 @@ void TestE2eSession::lateControllerHurriedUser()
         QCOMPARE(rig.w().labelFor(index)->text(), displayText(index, held));
     }
     QCOMPARE(rig.connectedViewProblem(), QString());
+}
+
+// The controller sits on COM5; COM3 (configured) and COM4 lead to lines that stay silent. Two
+// clicks: the failure box's search, then yes to the port that answered.
+void TestE2eSession::searchFindsTheControllerOnAnotherPort()
+{
+    const QByteArray config("COM=03\r\nLanguage=ENG\r\n");
+    Rig rig(config, 5);
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    SilentLine com3, com4;
+    QVERIFY(!com3.device.isEmpty() && !com4.device.isEmpty());
+    QVERIFY(QFile::link(com3.device, rig.path("ports/COM3")));
+    QVERIFY(QFile::link(com4.device, rig.path("ports/COM4")));
+    rig.dialogs.actionAnswers = {true};
+
+    rig.w().btnConnect->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().isConnected(), kPatienceMs);
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QCOMPARE(rig.w().ComPort(), 5);
+    QCOMPARE(rig.w().COMM_Combo->currentText(), QString("COM5"));
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+    QCOMPARE(rig.dialogs.shown[0].action, rig.entry(107));
+    QCOMPARE(rig.dialogs.shown[1].text,
+             rig.entry(109).replace("%1", "COM5").replace("%2", QFileInfo(rig.fx.portPath()).symLinkTarget()));
+    QVERIFY(!rig.w().findChild<QProgressDialog *>("searchProgress"));
+
+    // Identification requests only: three on COM3 (the connect), one on COM4 and one on COM5 (the
+    // search, which skips the port that just failed), then the connect on COM5.
+    const QByteArray version = kVersionFrame;
+    QCOMPARE(com3.received(), version + version + version);
+    QCOMPARE(com4.received(), version);
+    QList<QByteArray> expected{kVersionFrame, kVersionFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames().mid(0, expected.size())), rig.hex(expected));
+    QCOMPARE(fileBytes(rig.path("config.ini")), QByteArray("COM=05\r\nLanguage=ENG\r\n"));
 }
 
 QTEST_MAIN(TestE2eSession)

@@ -44,7 +44,9 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 70; i <= 77; ++i)
         entries << i;
-    entries << 90;
+    entries << 90 << 91;
+    for (int i = 100; i <= 113; ++i)
+        entries << i;
     return entries;
 }
 
