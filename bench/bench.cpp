@@ -446,12 +446,19 @@ NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int by
         if (rig.connectNow()) {
             ++run.connects;
             // The identification too: its reply carries nothing that could be checked.
-            bool all = rig.w().Label9->text() == QStringLiteral("Ver. 1.3.7");
+            QStringList wrong;
+            if (rig.w().Label9->text() != QStringLiteral("Ver. 1.3.7"))
+                wrong << rig.w().Label9->text();
             for (int p = 0; p < oe::kParameterCount; ++p) {
                 const auto index = oe::ParameterIndex(p);
-                all = all && rig.s().parameterKnown(index) && rig.s().Parameters[index] == expected[size_t(p)];
+                if (!rig.s().parameterKnown(index))
+                    wrong << QStringLiteral("parameter %1 unknown").arg(p);
+                else if (rig.s().Parameters[index] != expected[size_t(p)])
+                    wrong << QStringLiteral("parameter %1 = %2").arg(p).arg(rig.s().Parameters[index]);
             }
-            run.complete += all;
+            run.complete += wrong.isEmpty();
+            if (!wrong.isEmpty())
+                out() << "  connect " << i + 1 << ": " << wrong.join(QStringLiteral(", ")) << Qt::endl;
         }
         if (i + 1 < connects) {
             rig.w().btnConnect->click(); // disconnect

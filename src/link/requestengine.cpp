@@ -284,13 +284,20 @@ void RequestEngine::HandleInput()
 
     // The last complete frame that answers the request wins; one that would answer but cannot be
     // right is remembered, so the try need not wait out its time-out for nothing.
-    const FrameAt *answer = nullptr;
+    QList<const FrameAt *> answers;
     const FrameAt *rejected = nullptr;
     const std::optional<Request> request = waiting ? std::optional(m_current->request) : std::nullopt;
     for (const FrameAt &frame : scan.complete) {
         const bool plausible = isPlausible(frame.reply);
         if (request && request->answeredBy(frame.reply)) {
-            (request->believes(frame.reply) ? answer : rejected) = &frame;
+            if (!request->believes(frame.reply)) {
+                rejected = &frame;
+                continue;
+            }
+            // A frame whose data holds this one's header was a false start.
+            while (!answers.isEmpty() && frame.start < answers.last()->start + answers.last()->length)
+                answers.removeLast();
+            answers.append(&frame);
             continue;
         }
         const bool refusedEcho = request && request->kind == Request::Kind::WriteParameter
@@ -308,6 +315,17 @@ void RequestEngine::HandleInput()
             emit statusReceived(frame.reply);
             if (generation != m_generation)
                 return;
+        }
+    }
+
+    const FrameAt *answer = answers.isEmpty() ? nullptr : answers.last();
+    // An identification carries nothing that could be checked, and noise shaped like one can follow
+    // the real reply: two that disagree leave the try without an answer.
+    for (const FrameAt *other : std::as_const(answers)) {
+        if (other->reply.kind == ReplyKind::Version && other->reply.version != answer->reply.version) {
+            rejected = answer;
+            answer = nullptr;
+            break;
         }
     }
 

@@ -253,6 +253,7 @@ void TestRequestEngine::frameThatCannotBeRightEndsTryAtOnce_data()
     QTest::newRow("pause 0 below its range") << Request::read(5) << hex("435501050000");
     QTest::newRow("engine speed 17237") << Request::status() << hex("435503435505dc00640019");
     QTest::newRow("pump time 82 s") << Request::status() << hex("43550305dc0064100000 50");
+    QTest::newRow("two identifications disagree") << Request::version() << hex("435504010203" "435504860afd");
 }
 
 void TestRequestEngine::frameThatCannotBeRightEndsTryAtOnce()
