@@ -1,17 +1,21 @@
 #pragma once
 
 #include "controllersim.h"
+#include "linepacer.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
+#include <memory>
 
 class QSocketNotifier;
 class QTimer;
 
 namespace oe {
+
+class ClientWatch;
 
 // Serves a ControllerSim on a pseudo-terminal. The program opens the slave side as if it were a serial
 // port; we read requests from the master side and write the replies there, each in one write unless a
@@ -55,16 +59,18 @@ signals:
     void requestReceived(const QByteArray &frame, qint64 atMs);
     void bytesWritten(const QByteArray &bytes, qint64 atMs);
     void hungUp();
+    // The program closed its side of the line (or was killed); the next open is welcome again.
+    void clientClosed();
 
 private:
     void readMaster();
-    void schedule(const SimOutput &out);
-    void deliver(const QByteArray &data);
-    void writeNow(const QByteArray &bytes);
+    // receivedNs: when the request's last byte was through (LinePacer::nowNs's clock); a reply
+    // without delay starts there, as the controller answers on the wire.
+    void schedule(const SimOutput &out, qint64 receivedNs);
+    void deliver(const QByteArray &data, qint64 receivedNs);
+    void writeNow(const QByteArray &bytes, qint64 startNs);
     void writeToLine(const QByteArray &bytes);
     qsizetype writeBytes(const QByteArray &bytes);
-    void pacedTick();
-    void schedulePacedTick();
     void hangUpWhenDrained();
     void closeLine();
     // The noise fault: bytes the engine puts on the line, written as they fall due.
@@ -77,19 +83,14 @@ private:
     int m_heldSlave = -1;
     QString m_slavePath;
     QSocketNotifier *m_notifier = nullptr;
+    ClientWatch *m_clientWatch = nullptr;
     // Owns the timers of pending replies; replaced at each hang-up so that none fires on a new line.
     QObject *m_pending = nullptr;
 
-    // The paced line: bytes on their way in each direction, and when (on m_clock, in nanoseconds)
-    // the next of them is through. A reply is reported written once its last byte is out.
+    // The paced line, on a thread of its own while pacing. A reply is reported written once its last
+    // byte is out.
     int m_paceBaud = 0;
-    qint64 m_byteNs = 0;
-    QByteArray m_rxQueue;
-    qint64 m_rxNextDueNs = 0;
-    QList<QByteArray> m_txReplies;
-    qsizetype m_txSentOfFirst = 0;
-    qint64 m_txNextDueNs = 0;
-    QTimer *m_paceTimer = nullptr;
+    std::unique_ptr<LinePacer> m_pacer;
     QTimer *m_noiseTimer = nullptr;
 };
 

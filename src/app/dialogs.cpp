@@ -58,9 +58,17 @@ QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QS
     return QFileDialog::getOpenFileName(parent, QString(), folder, filter);
 }
 
-QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QString &filter)
+QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QString &filter,
+                                const QString &defaultSuffix)
 {
-    return QFileDialog::getSaveFileName(parent, QString(), folder, filter);
+    // The static helper has no default suffix: it would ask about "a" and then we would write "a.map".
+    QFileDialog dialog(parent, QString(), folder, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 HelpViewers QtDialogs::helpViewers()

@@ -31,9 +31,11 @@ public:
     // A box with OK and Cancel for a step that cannot be undone: Cancel is the default button, so a
     // stray Enter keeps things as they are. True for OK.
     virtual bool confirm(QWidget *parent, const QString &text, const QString &title) = 0;
-    // File dialogs; an empty result means Cancel.
+    // File dialogs; an empty result means Cancel. The save dialog appends defaultSuffix (without the
+    // dot) to a name typed without one, before it asks whether to replace an existing file.
     virtual QString openFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
-    virtual QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
+    virtual QString saveFileName(QWidget *parent, const QString &folder, const QString &filter,
+                                 const QString &defaultSuffix = {}) = 0;
     // What the desktop can show the manual in (tests answer for a desktop of their choice).
     virtual HelpViewers helpViewers() = 0;
     // Opens a document in the viewer the desktop associates with it; never waits for the viewer. False
@@ -56,7 +58,8 @@ public:
                   const QString &details = {}) override;
     bool confirm(QWidget *parent, const QString &text, const QString &title) override;
     QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
-    QString saveFileName(QWidget *parent, const QString &folder, const QString &filter) override;
+    QString saveFileName(QWidget *parent, const QString &folder, const QString &filter,
+                         const QString &defaultSuffix = {}) override;
     HelpViewers helpViewers() override;
     bool openDocument(const QUrl &url) override;
 };

@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "builtincaptions.h"
+#include "chartwindow.h"
 #include "dialogs.h"
 #include "helpdocument.h"
 #include "intervaltimer.h"
@@ -167,6 +169,7 @@ void MainWindow::init(SerialPort *port)
     m_session = new Session(port, this);
     createTimers();
     bindSession();
+    bindTools();
     bindPorts();
     startUp();
 }
@@ -247,7 +250,7 @@ void MainWindow::buildLayout()
     LinkStateLabel->hide();
 
     // Right column: the eight parameters.
-    Frame7 = makeFrame(client, "Frame7", QStringLiteral("Soglia RPM Inferiore"), twips(3255, 105, 4545, 990));
+    Frame7 = makeFrame(client, "Frame7", QStringLiteral("Moltiplicatore RPM"), twips(3255, 105, 4545, 990));
     RpmMultiplierSlider = makeSlider(Frame7, "RpmMultiplierSlider", twips(120, 315, 2850, 495), {5, 20, 1, 1, 1, 10});
     RpmMultiplierLabel = makeLabel(Frame7, "RpmMultiplierLabel", QString(), twips(3045, 420, 1335, 375));
 
@@ -310,6 +313,7 @@ void MainWindow::buildMenus()
         connect(menuLingua[size_t(i)], &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         connect(menuInfo[size_t(i)], &QAction::triggered, this, [this, i] { showInfo(i); });
     }
+    buildToolsMenu();
 }
 
 void MainWindow::createTimers()
@@ -335,50 +339,13 @@ void MainWindow::startUp()
     const int port = portFromLine(m_configLines[0]);
     COMM_Combo->setCurrentIndex(port - 1); // port 0: no selection
     m_comPort = port;
+    m_builtInCode = systemLanguageCode();
     loadStartLanguage();
 }
 
 namespace {
 const QString kItalian = QStringLiteral("ITA");
 const QString kEnglish = QStringLiteral("ENG");
-
-// Used only for entries that no language file filled.
-QString builtInCaption(int entry)
-{
-    switch (entry) {
-    case Caption::Connect: return QStringLiteral("CONNECT");
-    case Caption::Disconnect: return QStringLiteral("DISCONNECT");
-    case Caption::ConnectFailed: return QStringLiteral("Connection failed: the controller does not answer.");
-    case Caption::MessageTitle: return QStringLiteral("OE Setup");
-    case Caption::ResetNotConfirmed: return QStringLiteral("The controller did not confirm the reset command.");
-    case Caption::WriteNotConfirmed: return QStringLiteral("The controller did not confirm the new value.");
-    case Caption::About: return QStringLiteral("OE Setup %1").arg(QStringLiteral(OE_VERSION));
-    case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
-    case Caption::MapNotice: return QStringLiteral("The map was sent to the controller and read back.");
-    case Caption::AfterReset: return QStringLiteral("Reset command sent; the parameters are read again.");
-    case Caption::PortLost: return QStringLiteral("Connection lost: the controller's port went away.");
-    case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
-    case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
-    case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
-    case Caption::PartnerUnknown: return QStringLiteral("The controller did not report %1, so the new value was not written.");
-    case Caption::NotAnswering: return QStringLiteral("The controller does not answer. Check the cable and the power supply.");
-    case Caption::SaveUnknown: return QStringLiteral("The map was not saved: the controller has not reported these parameters:");
-    case Caption::ResetQuestion:
-        return QStringLiteral("The controller's parameters will return to their factory values. "
-                              "To keep the present ones, save a map first. Reset the controller?");
-    case Caption::HelpNotOpened:
-        return QStringLiteral("The manual cannot be opened: no program on this computer opens it. "
-                              "Open it by hand:\n%1");
-    case Caption::NoisyLine: return QStringLiteral("Noisy line: %1 % of the exchanges failed in the last minute.");
-    case Caption::NoValidReply:
-        return QStringLiteral("The port %1 opened and bytes came in, but no valid reply: line noise, another device "
-                              "or another speed.");
-    default: {
-        const QString map = builtInMapCaption(entry);
-        return map.isEmpty() ? builtInPortCaption(entry) : map;
-    }
-    }
-}
 
 // %1 in a caption, replaced once, so a path holding "%1" stays as it is.
 QString fillPlaceholder(const QString &text, const QString &value)
@@ -403,7 +370,7 @@ QString loadFailureText(const LanguageLoadResult &result, const QString &code, c
 QString MainWindow::caption(int entry) const
 {
     const QString text = m_captions.text(entry);
-    return text.isEmpty() ? builtInCaption(entry) : text;
+    return text.isEmpty() ? builtInCaptions(m_builtInCode).text(entry) : text;
 }
 
 // The section is loaded into a copy and taken only when it loaded whole, so a file that breaks
@@ -412,13 +379,17 @@ LanguageLoadResult MainWindow::LoadLanguage(const QString &code)
 {
     CaptionTable scratch = m_captions;
     const LanguageLoadResult result = loadLanguage(languageFilePath(m_programFolder), code, scratch);
-    if (loaded(result))
+    if (loaded(result)) {
         m_captions = scratch;
+        // An entry an older file lacks is filled in the language shown.
+        if (!builtInCaptions(code).text(Caption::MessageTitle).isEmpty())
+            m_builtInCode = code;
+    }
     return result;
 }
 
 // A broken or incomplete Language.ini must not leave the window blank: fall back to the other language,
-// and failing that keep the captions the window was built with and say what is wrong.
+// and failing that show the built-in texts and say what is wrong.
 void MainWindow::loadStartLanguage()
 {
     const QString wanted = languageFromLine(m_configLines[1]);
@@ -437,10 +408,16 @@ void MainWindow::loadStartLanguage()
         if (problem.isEmpty())
             problem = loadFailureText(result, code, languageFilePath(m_programFolder));
     }
+    // Nothing readable: the built-in texts of the system's language, whole, so no control keeps a
+    // caption from another language or another control.
+    m_builtInCode = systemLanguageCode();
+    m_captions = builtInCaptions(m_builtInCode);
+    ApplyCaptions();
+    showLanguageInUse(m_builtInCode);
     // Shown once the event loop runs, so it has the window (and any dialogs a test put in) behind it.
     QTimer::singleShot(0, this, [this, problem] {
-        showMessage(QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
-                    QStringLiteral("OE Setup"));
+        showMessage(caption(Caption::LanguageFileUnreadable) + QLatin1Char('\n') + problem,
+                    caption(Caption::MessageTitle));
     });
 }
 
@@ -473,6 +450,7 @@ void MainWindow::ApplyCaptions()
             apply(entry, [button](const QString &t) { button->setText(t); });
     }
     apply(Caption::LanguageMenu, [this](const QString &t) { menuLinguaTop->setTitle(t); });
+    applyToolCaptions();
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session->state() != Session::State::Idle;
     btnConnect->setText(caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
@@ -551,6 +529,7 @@ void MainWindow::ResetView()
     setLampColor(kLampOff);
     Label9->clear();
     ResetCmd->setEnabled(false);
+    setToolsEnabled(false);
 }
 
 void MainWindow::setLampColor(LampColor color)
@@ -560,7 +539,10 @@ void MainWindow::setLampColor(LampColor color)
 
 void MainWindow::ReadConfig()
 {
-    const ConfigReadResult result = readConfigFile(configPath());
+    ConfigReadResult result = readConfigFile(configPath());
+    // Binary contents are taken as no file: the defaults, and the next WriteConfig replaces them whole.
+    if (!result.isText)
+        result = ConfigReadResult{};
     m_configLines = result.lines;
     // A missing or short file is not an error: the first start has none, and the first WriteConfig
     // creates it.
@@ -584,6 +566,8 @@ void MainWindow::validatePortList()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (valueEditorEvent(watched, event))
+        return true;
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
     const auto found = std::find(m_sliders.begin(), m_sliders.end(), watched);
@@ -664,6 +648,7 @@ void MainWindow::stopTimers()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_chart->close();
     stopTimers();
     if (m_searchProgress)
         m_search->cancel();

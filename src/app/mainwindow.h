@@ -5,6 +5,7 @@
 #include "languagefile.h"
 #include "parameterset.h"
 #include "portcatalog.h"
+#include "recorder.h"
 #include "session.h"
 
 #include <QMainWindow>
@@ -17,6 +18,7 @@
 
 class QAction;
 class QComboBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -26,6 +28,7 @@ class QSlider;
 
 namespace oe {
 
+class ChartWindow;
 class Dialogs;
 class IntervalTimer;
 class PortSearch;
@@ -80,6 +83,14 @@ public:
     // The slider and value label of a parameter.
     QSlider *sliderFor(ParameterIndex index) const { return m_sliders[size_t(index)]; }
     QLabel *labelFor(ParameterIndex index) const { return m_valueLabels[size_t(index)]; }
+
+    // The tools: the live chart's window (built with the window, shown from the menu), the recorder
+    // and the exact-value editor while one is open ("ValueEditor").
+    ChartWindow *chartWindow() const { return m_chart; }
+    Recorder *recorder() const { return m_recorder; }
+    QDoubleSpinBox *valueEditor() const { return m_valueEditor; }
+    // Opens the editor over a parameter's value label, as a double-click on it does.
+    bool openValueEditor(ParameterIndex index);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -137,14 +148,14 @@ private:
     void onLoadMapClicked();
     void onSaveMapClicked();
     void onMapLoaded(const MapLoadResult &result);
-    QString mapsFolder() const;
+    QString mapsFolder();
     QString parameterCaption(ParameterIndex index) const;
     QString changeLine(ParameterIndex index, const QString &from, const QString &to) const;
 
     // Parameter editing and the pump lamp
     void previewSlider(ParameterIndex index);
-    void commitSlider(ParameterIndex index);
-    void writeSlider(ParameterIndex index);
+    void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
+    void writeSlider(ParameterIndex index, Recorder::Cause cause);
     bool sliderEvent(ParameterIndex index, QEvent *event);
     void refuseCommit(ParameterIndex index, ParameterIndex partner);
     void onPauseTick();
@@ -157,6 +168,21 @@ private:
     void chooseLanguage(int index);
     void showLanguageInUse(const QString &code);
     void showInfo(int index);
+
+    // Tools: chart, recording, read again, exact values
+    void buildToolsMenu();
+    void bindTools();
+    void applyToolCaptions();
+    void setToolsEnabled(bool enabled);
+    void showChart();
+    void toggleRecording();
+    void onRecordingFailed(const QString &path);
+    void saveChartPicture();
+    void readAgain();
+    void onReadAgainFinished(const RereadResult &result);
+    bool valueEditorEvent(QObject *watched, QEvent *event);
+    void commitValueEditor();
+    void closeValueEditor();
 
     Dialogs &dialogs();
 
@@ -173,6 +199,7 @@ private:
     // The language whose captions are on the controls; empty while none could be loaded.
     QString m_languageInUse;
     std::unique_ptr<QtTranslations> m_qtTranslations;
+    QString m_builtInCode;  // the language of the built-in texts that fill entries the file lacks
     Session *m_session = nullptr;
     // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
     std::array<bool, kParameterCount> m_commitPending{};
@@ -182,8 +209,13 @@ private:
     QList<QPair<QString, QString>> m_waitingMessages; // text, title
     // The controller identified itself on the port in ConfigLines; config.ini does not say so yet.
     bool m_portToStore = false;
+    bool m_mapsProblemShown = false;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
+    ChartWindow *m_chart = nullptr;
+    Recorder *m_recorder = nullptr;
+    QDoubleSpinBox *m_valueEditor = nullptr;
+    ParameterIndex m_editorIndex = ParameterIndex::MinPumpCycles;
 
     // Ports
     std::function<QList<SystemPort>()> m_systemPorts;
@@ -219,9 +251,10 @@ public:
     QSlider *RpmMultiplierSlider = nullptr, *RpmMinSlider = nullptr, *TinjMinSlider = nullptr,
             *TinjMaxSlider = nullptr, *PumpMinSlider = nullptr, *PumpMaxSlider = nullptr,
             *SliderPausaAlMinimo = nullptr, *SliderPausaAlMassimo = nullptr;
-    QMenu *menuLinguaTop = nullptr, *menuInfoTop = nullptr;
+    QMenu *menuLinguaTop = nullptr, *menuInfoTop = nullptr, *menuToolsTop = nullptr;
     std::array<QAction *, 2> menuLingua{};
     std::array<QAction *, 2> menuInfo{};
+    std::array<QAction *, 3> menuTools{}; // chart, record, read
     IntervalTimer *MSComm1_Timer = nullptr, *Timer_StatusRequest = nullptr,
                   *TimerLampeggio = nullptr, *TimerPausaLampeggio = nullptr;
 };

@@ -37,12 +37,22 @@ ParameterSet fromMapValues(const MapValues &values)
 
 } // namespace
 
-QString MainWindow::mapsFolder() const
+QString MainWindow::mapsFolder()
 {
     const QString folder = QDir(m_programFolder).filePath(QStringLiteral("Maps"));
     // A missing folder would leave the dialog in some unrelated place.
     QDir().mkpath(folder);
-    return folder;
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return folder;
+    // A file (or a broken link) named Maps: the dialog would open beside it with "Maps" filled in as
+    // the name, and nothing would say why. Say it once and use the program folder. Nothing there at
+    // all (a read-only program folder) needs no word: the program folder it is.
+    if ((info.exists() || info.isSymLink()) && !m_mapsProblemShown) {
+        m_mapsProblemShown = true;
+        showMessage(caption(Caption::MapsNotAFolder), caption(Caption::MessageTitle));
+    }
+    return m_programFolder;
 }
 
 // The name a technician knows the parameter by: its frame's caption, and the row's caption where the
@@ -79,10 +89,12 @@ void MainWindow::onLoadMapClicked()
     m_session->holdPoll(true);
     const auto resumePoll = qScopeGuard([this] { m_session->holdPoll(false); });
 
+    // Before the dialog: a Maps that is no folder is told first.
+    const QString folder = mapsFolder();
     QString path;
     {
         ModalScope scope(this);
-        path = dialogs().openFileName(this, mapsFolder(), kMapFilter);
+        path = dialogs().openFileName(this, folder, kMapFilter);
     }
     // The session may have ended while the dialog was open; then there is nothing to ask.
     if (path.isEmpty() || m_session->state() != Session::State::Connected)
@@ -120,6 +132,7 @@ void MainWindow::onLoadMapClicked()
     if (!send)
         return;
     // Refused when the port went away while the question was open.
+    m_recorder->setCause(Recorder::Cause::Map);
     m_session->loadMap(values);
 }
 
@@ -160,16 +173,31 @@ void MainWindow::onSaveMapClicked()
     m_session->holdPoll(true);
     const auto resumePoll = qScopeGuard([this] { m_session->holdPoll(false); });
 
+    // Before the dialog: a Maps that is no folder is told first.
+    const QString folder = mapsFolder();
     QString path;
     {
         ModalScope scope(this);
-        path = dialogs().saveFileName(this, mapsFolder(), kMapFilter);
+        path = dialogs().saveFileName(this, folder, kMapFilter, QStringLiteral("map"));
     }
     // The values are taken after the dialog: the session may have ended or learnt otherwise meanwhile.
     if (path.isEmpty() || m_session->state() != Session::State::Connected || !m_session->allParametersKnown())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
+    if (QFileInfo(path).suffix().isEmpty()) {
+        // Whatever asked about the name as typed did not ask about the file we are about to write.
         path += QStringLiteral(".map");
+        if (QFileInfo::exists(path)) {
+            bool replace = false;
+            {
+                ModalScope scope(this);
+                replace = dialogs().question(
+                    this, caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
+                    caption(Caption::MessageTitle));
+            }
+            if (!replace || m_session->state() != Session::State::Connected || !m_session->allParametersKnown())
+                return;
+        }
+    }
     FileProblem problem;
     if (!writeMapFile(path, toMapValues(m_session->confirmedParameters()), nullptr, &problem))
         showMessage(caption(Caption::MapNotSaved) + QLatin1Char('\n') + fileProblemText(problem, m_captions),

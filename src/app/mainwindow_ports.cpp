@@ -20,31 +20,6 @@ QString comName(int comPort)
 }
 } // namespace
 
-QString builtInPortCaption(int entry)
-{
-    switch (entry) {
-    case Caption::PortNotFound: return QStringLiteral("The port %1 could not be opened: the device does not exist.");
-    case Caption::PortInUse: return QStringLiteral("The port %1 could not be opened: another program is using it.");
-    case Caption::PortNoPermission:
-        return QStringLiteral("The port %1 could not be opened: no permission. On Linux the user must be in the "
-                              "dialout group: run sudo usermod -aG dialout $USER, then log out and in again.");
-    case Caption::PortNotATty: return QStringLiteral("The port %1 could not be opened: it is not a serial port.");
-    case Caption::PortOtherError: return QStringLiteral("The port %1 could not be opened: %2");
-    case Caption::NoIdentification:
-        return QStringLiteral("The port %1 opened, but the controller did not answer the identification request "
-                              "(three tries).");
-    case Caption::NoPortSelected: return QStringLiteral("No COM port is selected.");
-    case Caption::SearchPorts: return QStringLiteral("Search the other ports");
-    case Caption::SearchProgress: return QStringLiteral("Looking for the controller on %1...");
-    case Caption::SearchFound: return QStringLiteral("The controller answered on %1 (%2). Connect there?");
-    case Caption::SearchNothing: return QStringLiteral("No controller answered on the other ports.");
-    case Caption::AdapterOffer: return QStringLiteral("A USB serial adapter was found: %1 (%2). Use it as %3?");
-    case Caption::AdapterLinkFailed: return QStringLiteral("The port %1 could not be set up: %2");
-    case Caption::LinkDangling: return QStringLiteral("%1 does not exist (the link %2 leads nowhere).");
-    default: return QString();
-    }
-}
-
 QString fillPortText(const QString &text, const QString &a1, const QString &a2, const QString &a3)
 {
     QString out;

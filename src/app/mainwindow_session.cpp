@@ -1,6 +1,7 @@
 // The window's side of the session with the controller: what the user's clicks and slider moves ask
 // of it, and how what it reports reaches the controls.
 
+#include "chartwindow.h"
 #include "dialogs.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
@@ -36,7 +37,12 @@ void MainWindow::bindSession()
     connect(m_session, &Session::lineQualityChanged, this, &MainWindow::showLinkState);
     connect(m_session, &Session::writeFinished, this, &MainWindow::onWriteFinished);
     connect(m_session, &Session::message, this, &MainWindow::onSessionMessage);
-    connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] { btnConnect->setFocus(); });
+    // The poll puts the focus on CONNECT, but never out of an open value editor: the typing would go
+    // on into the button, where a space disconnects.
+    connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] {
+        if (!m_valueEditor)
+            btnConnect->setFocus();
+    });
     connect(btnConnect, &QPushButton::clicked, this, &MainWindow::onConnectClicked);
     connect(ResetCmd, &QPushButton::clicked, this, &MainWindow::onResetClicked);
     connect(cmdLoadMap, &QPushButton::clicked, this, &MainWindow::onLoadMapClicked);
@@ -75,6 +81,8 @@ void MainWindow::onResetClicked()
         ModalScope scope(this);
         ok = dialogs().confirm(this, caption(Caption::ResetQuestion), caption(Caption::MessageTitle));
     }
+    if (ok)
+        m_recorder->setCause(Recorder::Cause::Reset);
     // The session may have ended while the box was open; reset() refuses then.
     if (!ok || !m_session->reset())
         ResetCmd->setEnabled(m_session->state() == Session::State::Connected);
@@ -122,6 +130,7 @@ void MainWindow::setParameterInput(bool enabled)
     cmdLoadMap->setEnabled(enabled);
     cmdSaveMap->setEnabled(enabled);
     ResetCmd->setEnabled(enabled);
+    setToolsEnabled(enabled);
 }
 
 void MainWindow::onIdentified(int comPort, const std::array<quint8, 3> &version)
@@ -269,7 +278,7 @@ void MainWindow::previewSlider(ParameterIndex index)
     labelFor(index)->setText(displayText(index, field));
 }
 
-void MainWindow::commitSlider(ParameterIndex index)
+void MainWindow::commitSlider(ParameterIndex index, Recorder::Cause cause)
 {
     QSlider *slider = sliderFor(index);
     // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
@@ -286,19 +295,20 @@ void MainWindow::commitSlider(ParameterIndex index)
     // read this session is read first, and without its answer nothing is written.
     const auto partner = interlockPartner(index);
     if (partner && !m_session->parameterKnown(*partner)) {
-        m_session->readIfUnknown(*partner, [this, index, partner](bool known) {
+        m_recorder->setCause(Recorder::Cause::Read);
+        m_session->readIfUnknown(*partner, [this, index, partner, cause](bool known) {
             if (m_session->state() != Session::State::Connected) {
                 m_commitPending[size_t(index)] = false; // a sequence took over; it shows its own values
                 return;
             }
             if (known)
-                writeSlider(index);
+                writeSlider(index, cause);
             else
                 refuseCommit(index, *partner);
         });
         return;
     }
-    writeSlider(index);
+    writeSlider(index, cause);
 }
 
 void MainWindow::refuseCommit(ParameterIndex index, ParameterIndex partner)
@@ -309,7 +319,7 @@ void MainWindow::refuseCommit(ParameterIndex index, ParameterIndex partner)
     showMessage(caption(Caption::PartnerUnknown).arg(parameterCaption(partner)), caption(Caption::MessageTitle));
 }
 
-void MainWindow::writeSlider(ParameterIndex index)
+void MainWindow::writeSlider(ParameterIndex index, Recorder::Cause cause)
 {
     QSlider *slider = sliderFor(index);
     bool moved = false;
@@ -326,14 +336,17 @@ void MainWindow::writeSlider(ParameterIndex index)
         field = fieldFromPosition(index, slider->value());
         labelFor(index)->setText(displayText(index, field));
     }
+    m_recorder->commitStarted(index, field, cause);
     if (!m_session->commitParameter(index, field))
         m_commitPending[size_t(index)] = false;
 }
 
 void MainWindow::onPauseTick()
 {
-    if (m_session->LiveRpm > m_session->Parameters.RpmMin)
+    if (m_session->LiveRpm > m_session->Parameters.RpmMin) {
         setLampColor(kLampOn);
+        m_chart->addFlash();
+    }
     TimerLampeggio->setInterval(kFlashMs);
     TimerLampeggio->setEnabled(true);
 }

@@ -86,6 +86,22 @@ enum Entry : int {
     AdapterOffer = 111,       // question; %1 the device, %2 its description, %3 the port offered
     AdapterLinkFailed = 112,  // %1 the port, %2 why
     LinkDangling = 113,       // a port's tooltip; %1 the missing device, %2 the link
+    MapsNotAFolder = 80,      // message: Maps in the program folder is not a folder
+    MapReplace = 81,          // question: replace the map file %1?
+    LanguageFileUnreadable = 82, // message: no language in Language.ini; the built-in texts are shown
+    ToolsMenu = 120,          // menuToolsTop
+    ChartItem = 121,          // menuTools_0, also opens the chart window
+    RecordItem = 122,         // menuTools_1
+    ReadItem = 123,           // menuTools_2
+    ChartTitle = 124,         // the chart window's title
+    ChartPause = 125,         // the chart's pause button
+    ChartSave = 126,          // the chart's button that saves a picture
+    RecordNotStarted = 127,   // message: the recording file could not be created; %1 the reason
+    RecordStopped = 128,      // message: a recording stopped on a write failure; %1 the file
+    PictureNotSaved = 129,    // message: the chart's picture could not be saved
+    ReadSame = 130,           // after Read: the controller holds what the window shows
+    ReadDiffers = 131,        // after Read: heads the list of parameters found different
+    ReadUnanswered = 132,     // after Read: heads the list of parameters that got no answer
 };
 } // namespace Caption
 

@@ -2,6 +2,7 @@
 
 #include "portpath.h"
 #include "serialsettings.h"
+#include "simlink.h"
 
 #include <QFileInfo>
 #include <QScopedValueRollback>
@@ -54,10 +55,18 @@ PortOpenError openErrorKind(QSerialPort::SerialPortError error, const QString &p
 bool QtSerialPort::open(int comPort, QString *error)
 {
     close();
-    const QString link = resolvePortDevice(comPort, m_programFolder);
+    const QString link = m_deviceOverride.isEmpty() ? resolvePortDevice(comPort, m_programFolder) : m_deviceOverride;
+    const QFileInfo info(link);
+    // A gone simulator's pty name may since have gone to someone's terminal: never write into it.
+    const QString refusal = simLinkRefusal(link);
+    if (!refusal.isEmpty()) {
+        setOpenOutcome(info.symLinkTarget(), PortOpenError::Other);
+        if (error)
+            *error = refusal;
+        return false;
+    }
     // The device itself is opened, not the link: QSerialPort's lock is named after the path, so two
     // links to one device must not make two locks. The device is also what the user knows it by.
-    const QFileInfo info(link);
 #ifdef Q_OS_WIN
     const QString path = link; // a name such as COM3, not a file
 #else
@@ -98,13 +107,22 @@ bool QtSerialPort::isOpen() const
 
 void QtSerialPort::write(const QByteArray &bytes)
 {
-    if (m_port.isOpen())
-        m_port.write(bytes);
+    if (!m_port.isOpen())
+        return;
+    m_port.write(bytes);
+    // Out now, not on a later pass of the event loop: a repaint queued by the last reply would
+    // otherwise hold the frame back, and its reply with it.
+    m_port.flush();
 }
 
 void QtSerialPort::setReceiveThreshold(int bytes)
 {
     m_threshold = qMax(0, bytes);
+}
+
+QByteArray QtSerialPort::readReceived()
+{
+    return m_port.isOpen() ? m_port.readAll() : QByteArray();
 }
 
 QByteArray QtSerialPort::readAll()

@@ -15,11 +15,14 @@ public:
     ~QtSerialPort() override;
 
     bool open(int comPort, QString *error) override;
+    // Opens this device instead of the one a COM number names, for a user who gives a device path.
+    void setDevice(const QString &device) { m_deviceOverride = device; }
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &bytes) override;
     void setReceiveThreshold(int bytes) override;
     QByteArray readAll() override;
+    QByteArray readReceived() override;
     void discardInput() override;
 
 private:
@@ -27,6 +30,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QString m_programFolder;
+    QString m_deviceOverride;
     QSerialPort m_port;
     int m_threshold = 0;
     bool m_inReceiveEvent = false;

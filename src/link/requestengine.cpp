@@ -81,7 +81,7 @@ RequestEngine::RequestEngine(SerialPort *port, QObject *parent)
       m_port(port),
       m_replyTimer(new IntervalTimer(QStringLiteral("MSComm1_Timer"), int(kReadTimeout.count()), this))
 {
-    for (QTimer *timer : {&m_settleTimer, &m_leadInTimer, &m_nextTimer}) {
+    for (QTimer *timer : {&m_settleTimer, &m_leadInTimer}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
     }
@@ -90,7 +90,6 @@ RequestEngine::RequestEngine(SerialPort *port, QObject *parent)
     connect(m_replyTimer, &IntervalTimer::tick, this, &RequestEngine::onReplyTimeout);
     connect(&m_settleTimer, &QTimer::timeout, this, &RequestEngine::HandleInput);
     connect(&m_leadInTimer, &QTimer::timeout, this, &RequestEngine::sendAttempt);
-    connect(&m_nextTimer, &QTimer::timeout, this, &RequestEngine::startNext);
     m_clock.start();
 }
 
@@ -135,7 +134,7 @@ void RequestEngine::drop()
     m_replyTimer->setEnabled(false);
     m_settleTimer.stop();
     m_leadInTimer.stop();
-    m_nextTimer.stop();
+    m_nextPosted = false;
     clearInput();
     ReplyDone = true;
 }
@@ -143,9 +142,19 @@ void RequestEngine::drop()
 void RequestEngine::scheduleNext()
 {
     // From the event loop, so a callback that queues the next step of a sequence has returned
-    // before that step goes out.
-    if (!m_current && !m_queue.isEmpty() && !m_nextTimer.isActive())
-        m_nextTimer.start(0);
+    // before that step goes out. A posted call rather than a zero timer: posted events come before
+    // timers, and the repaints a reply's callback queues are posted at low priority, so the next
+    // frame goes out ahead of them instead of waiting a repaint for every step of a sequence.
+    if (m_current || m_queue.isEmpty() || m_nextPosted)
+        return;
+    m_nextPosted = true;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(this, [this, generation] {
+        if (generation != m_generation)
+            return; // dropped meanwhile; whatever was queued since has posted its own
+        m_nextPosted = false;
+        startNext();
+    }, Qt::QueuedConnection);
 }
 
 void RequestEngine::startNext()
@@ -186,9 +195,11 @@ void RequestEngine::sendAttempt()
     // A write's frame was built (and its value checked) when the request started.
     const QByteArray frame =
         request.kind == Request::Kind::WriteParameter ? m_writeFrame.bytes() : frameFor(request);
-    // Whatever is still waiting answers nothing that is in flight now.
+    // Whatever is still waiting answers nothing that is in flight now. Taken and dropped rather than
+    // flushed in the driver: a flush can race the port's own pending read, which then finds nothing
+    // and reports the line as gone (bytes come all the time on a noisy line).
     m_settleTimer.stop();
-    m_port->discardInput();
+    m_port->readReceived();
     if (dropped())
         return;
     clearInput();
@@ -266,7 +277,7 @@ bool RequestEngine::mayAnswer(quint8 code) const
 void RequestEngine::onReceiveEvent()
 {
     const quint64 generation = m_generation;
-    const QByteArray bytes = m_port->readAll();
+    const QByteArray bytes = m_port->readReceived();
     if (generation != m_generation || bytes.isEmpty())
         return; // nothing came, or the line went away inside the call
     if (m_current && m_state == State::WaitingForReply)
@@ -366,7 +377,7 @@ void RequestEngine::HandleInput()
             ReplyValue = reply.value;
         }
         // Bytes that came with or after the frame belong to nothing that is waiting.
-        m_port->discardInput();
+        m_port->readReceived();
         if (generation != m_generation)
             return; // the line went away inside the call
         clearInput();

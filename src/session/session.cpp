@@ -266,6 +266,23 @@ bool Session::loadMap(const ParameterSet &values)
     return true;
 }
 
+bool Session::readAgain()
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    RereadResult result{m_confirmed, m_known, {}, {}};
+    // A read that goes unanswered keeps what was known: the controller is silent, not changed.
+    m_mapLoad = MapLoadResult{};
+    readAll([this, result]() mutable {
+        result.readBack = m_mapLoad.readBack;
+        result.answered = m_mapLoad.answered;
+        setState(State::Connected);
+        emit readAgainFinished(result);
+    });
+    return true;
+}
+
 void Session::holdPoll(bool hold)
 {
     m_pollHeld = hold;
@@ -332,14 +349,16 @@ void Session::writeQuietly(quint8 index, qint32 value, std::function<void(bool)>
     });
 }
 
-void Session::RequestStatus()
+void Session::RequestStatus(std::function<void(bool)> then)
 {
     if (!m_connected)
         return;
-    submit(Request::status(), [this](const RequestResult &result) {
+    submit(Request::status(), [this, then](const RequestResult &result) {
         // An answer counts in onStatusReceived, also one that came late for an earlier request.
         if (!result.answered() && ++m_missedPolls >= kMissedPollsForSilence)
             setAnswering(false);
+        if (then)
+            then(result.answered());
         verifyNext();
     });
 }

@@ -42,6 +42,15 @@ struct ConnectFailure {
     bool bytesReceived = false; // NoAnswer: bytes came, but none made a valid reply
 };
 
+// What reading the parameters again found: what the session knew before (the confirmed values, and
+// which were known), the values as the controller reported them, and which reads got an answer.
+struct RereadResult {
+    ParameterSet before;
+    std::array<bool, kParameterCount> knownBefore{};
+    ParameterSet readBack;
+    std::array<bool, kParameterCount> answered{};
+};
+
 // The session with the controller, without any widget: the connection state, the parameters as the
 // window holds them, the live readings, and every exchange the window asks for: connect, disconnect,
 // the status poll, parameter writes, reset and map loads. Requests go through one RequestEngine, so
@@ -135,6 +144,9 @@ public:
     // Writes the eight values in index order, then reads all eight back; mapLoaded follows. Refused
     // unless Connected.
     bool loadMap(const ParameterSet &values);
+    // Reads the eight parameters again, as the connect does; readAgainFinished follows. Refused unless
+    // Connected.
+    bool readAgain();
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
@@ -153,7 +165,7 @@ public:
     void ReadParameter(quint8 index, std::function<void(bool)> then = {},
                        std::optional<qint32> written = std::nullopt);
     void WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then = {});
-    void RequestStatus();
+    void RequestStatus(std::function<void(bool)> then = {});
     void SendReset(std::function<void(bool)> then = {});
 
 signals:
@@ -174,6 +186,8 @@ signals:
     void writeFinished(oe::ParameterIndex index, bool confirmed);
     // A map load ended with its read-back.
     void mapLoaded(const oe::MapLoadResult &result);
+    // A read-again ended.
+    void readAgainFinished(const oe::RereadResult &result);
     // A message for the user: a caption entry as text and one as title (kNoTitle for none). The
     // session waits for the handler to return before it goes on, so a modal box may be shown.
     void message(int textEntry, int titleEntry);

@@ -28,6 +28,7 @@ public:
     QStringList openedDocuments;   // local paths
     oe::HelpViewers viewers{false, true}; // a desktop that shows Help.chm
     QStringList fileDialogFolders;
+    QStringList saveSuffixes;      // the default suffix each save dialog was given
     std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
     std::function<void()> onQuestion; // likewise inside a question
     std::function<void()> onFileDialog; // likewise inside a file dialog
@@ -68,9 +69,10 @@ public:
             onFileDialog();
         return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
     }
-    QString saveFileName(QWidget *, const QString &folder, const QString &) override
+    QString saveFileName(QWidget *, const QString &folder, const QString &, const QString &suffix) override
     {
         fileDialogFolders.append(folder);
+        saveSuffixes.append(suffix);
         if (onFileDialog)
             onFileDialog();
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();

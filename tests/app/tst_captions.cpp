@@ -1,4 +1,5 @@
 #include "dialogs.h"
+#include "languagefile.h"
 #include "mainwindow.h"
 #include "qttranslations.h"
 #include "testfiles.h"
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTranslator>
 #include <QtTest>
 
@@ -110,16 +112,24 @@ void TestCaptions::brokenLanguageFileAtStartUp_data()
 {
     QTest::addColumn<QByteArray>("language"); // null: no file at all
     QTest::addColumn<QString>("mentioned");
-    QTest::newRow("missing") << QByteArray() << "Language.ini";
-    QTest::newRow("no sections") << QByteArray("just text\r\n") << "no section";
+    QTest::addColumn<QString>("system");      // the system's language: the built-in texts shown
+    QTest::newRow("missing") << QByteArray() << "Language.ini" << "ITA";
+    QTest::newRow("no sections") << QByteArray("just text\r\n") << "no section" << "ENG";
     QTest::newRow("bad item") << QByteArray("[ITA]\r\n0005 CONNETTI\r\n1001 x\r\n[END LANGUAGE]\r\n[ENG]\r\nxx\r\n")
-                              << "1001 x";
+                              << "1001 x" << "ITA";
 }
 
 void TestCaptions::brokenLanguageFileAtStartUp()
 {
     QFETCH(QByteArray, language);
     QFETCH(QString, mentioned);
+    QFETCH(QString, system);
+    const QLocale previous;
+    QLocale::setDefault(QLocale(system == "ITA" ? QLocale::Italian : QLocale::English));
+    const auto restore = qScopeGuard([previous] { QLocale::setDefault(previous); });
+    CaptionTable shipped;
+    QVERIFY(loadLanguage(QStringLiteral(OE_LANGUAGE_INI), system, shipped).sectionFound);
+
     QTemporaryDir dir;
     writeFile(dir.filePath("config.ini"), "COM=01\r\nLanguage=ITA\r\n");
     if (!language.isNull())
@@ -130,12 +140,16 @@ void TestCaptions::brokenLanguageFileAtStartUp()
     QTRY_COMPARE(dialogs.shown.size(), 1);
     QVERIFY2(dialogs.shown[0].text.contains("Language.ini"), qPrintable(dialogs.shown[0].text));
     QVERIFY2(dialogs.shown[0].text.contains(mentioned), qPrintable(dialogs.shown[0].text));
-    // The captions the window was built with stay; nothing is blank.
-    QCOMPARE(window.cmdLoadMap->text(), QString("Carica Mappa"));
-    QCOMPARE(window.Frame3->title(), QString("Tempi Iniezione Veicolo"));
-    QVERIFY(!window.btnConnect->text().isEmpty());
-    QVERIFY(!window.caption(26).isEmpty());
-    QVERIFY(!window.caption(27).isEmpty());
+    QVERIFY(dialogs.shown[0].text.startsWith(shipped.text(82) + "\n"));
+    // One whole language, each control with its own caption.
+    QCOMPARE(window.btnConnect->text(), shipped.text(5));
+    QCOMPARE(window.Frame2->title(), shipped.text(7));
+    QCOMPARE(window.Frame7->title(), shipped.text(31));
+    QCOMPARE(window.Label6->text(), shipped.text(15));
+    QCOMPARE(window.cmdLoadMap->text(), shipped.text(32));
+    QCOMPARE(window.menuLinguaTop->title(), shipped.text(35));
+    for (int entry : {26, 27, 41, 80})
+        QCOMPARE(window.caption(entry), shipped.text(entry));
     QCoreApplication::processEvents();
     QCOMPARE(dialogs.shown.size(), 1);
 }

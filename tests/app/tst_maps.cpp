@@ -58,6 +58,7 @@ private slots:
     void disconnectStopsLoad();
     void save_data();
     void save();
+    void mapsNotAFolder();
 };
 
 void TestMaps::loadSendsWhatTheFileHolds_data()
@@ -235,10 +236,15 @@ void TestMaps::save_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("written"); // "": the save fails
     QTest::addColumn<QString>("reason");  // when it fails, in the language in use
-    QTest::newRow("extension added") << "mine" << "mine.map" << "";
-    QTest::newRow("own extension kept") << "mine.txt" << "mine.txt" << "";
-    QTest::newRow("a folder in the way") << "taken.map" << "" << "Questo non è un file.";
-    QTest::newRow("no such folder") << "gone/mine.map" << "" << "Il file o la sua cartella non esiste.";
+    QTest::addColumn<bool>("replace");    // the answer to "replace the existing file?"
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("extension added") << "mine" << "mine.map" << "" << true << false;
+    QTest::newRow("own extension kept") << "mine.txt" << "mine.txt" << "" << true << false;
+    QTest::newRow("a folder in the way") << "taken.map" << "" << "Questo non è un file." << true << false;
+    QTest::newRow("no such folder") << "gone/mine.map" << "" << "Il file o la sua cartella non esiste." << true << false;
+    // The dialog only saw "old": the file about to be replaced is old.map.
+    QTest::newRow("typed name of a map, replaced") << "old" << "old.map" << "" << true << true;
+    QTest::newRow("typed name of a map, kept") << "old" << "" << "" << false << true;
 }
 
 void TestMaps::save()
@@ -246,24 +252,48 @@ void TestMaps::save()
     QFETCH(QString, name);
     QFETCH(QString, written);
     QFETCH(QString, reason);
+    QFETCH(bool, replace);
+    QFETCH(bool, asked);
     MapRig rig;
     rig.controller.params[3] = 1234;
     QVERIFY(rig.start());
     const QString maps = rig.dir.filePath("Maps");
     QDir().mkpath(maps + "/taken.map");
+    writeFile(maps + "/old.map", "old");
     rig.dialogs.saveAnswers << maps + "/" + name;
+    rig.dialogs.questionAnswers << replace;
     rig.w().cmdSaveMap->click();
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
+    QCOMPARE(rig.dialogs.saveSuffixes, QStringList{"map"});
     QCOMPARE(rig.port->written().size(), 0);
+    if (asked) {
+        QVERIFY(!rig.dialogs.shown.isEmpty());
+        QCOMPARE(rig.dialogs.shown.takeFirst().text, QString(rig.entry(81)).replace("%1", "old.map"));
+    }
     if (written.isEmpty()) {
-        QCOMPARE(rig.dialogs.shown.size(), 1);
-        QCOMPARE(rig.dialogs.shown[0].text, rig.entry(41) + "\n" + reason);
+        QCOMPARE(rig.dialogs.shown.size(), asked ? 0 : 1);
+        if (!asked)
+            QCOMPARE(rig.dialogs.shown[0].text, rig.entry(41) + "\n" + reason);
         QVERIFY(QFileInfo(maps + "/taken.map").isDir());
+        QCOMPARE(readFile(maps + "/old.map"), QByteArray("old"));
     } else {
         QVERIFY(rig.dialogs.shown.isEmpty());
         QCOMPARE(readFile(maps + "/" + written), QByteArray(kControllerMap).replace("=1500", "=1234"));
     }
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
+}
+
+void TestMaps::mapsNotAFolder()
+{
+    // A file named Maps: both dialogs open in the program folder, and the reason is told once.
+    MapRig rig;
+    QVERIFY(rig.start());
+    writeFile(rig.dir.filePath("Maps"), "not a folder");
+    rig.w().cmdSaveMap->click();
+    rig.w().cmdLoadMap->click();
+    QCOMPARE(rig.dialogs.fileDialogFolders, QStringList({rig.dir.path(), rig.dir.path()}));
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(80)});
+    QCOMPARE(readFile(rig.dir.filePath("Maps")), QByteArray("not a folder"));
 }
 
 QTEST_MAIN(TestMaps)

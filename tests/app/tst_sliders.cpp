@@ -3,6 +3,7 @@
 #include "sliderknob.h"
 #include "windowrig.h"
 
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
@@ -75,6 +76,23 @@ struct SliderRig : Rig {
         waitQuiet();
     }
     QList<QByteArray> writes() const { return writesOnly(port->writtenBytes()); }
+    // Opens the value editor, by Enter on the focused slider or a double-click on its label, types
+    // text over its value and ends with the given key.
+    bool typeValue(int index, bool byKey, const QString &text, Qt::Key end)
+    {
+        if (byKey) {
+            slider(index)->setFocus();
+            QTest::keyClick(slider(index), Qt::Key_Return);
+        } else {
+            QTest::mouseDClick(label(index), Qt::LeftButton);
+        }
+        QDoubleSpinBox *editor = window->findChild<QDoubleSpinBox *>("ValueEditor");
+        if (!editor || !editor->isVisible())
+            return false;
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, end);
+        return true;
+    }
 };
 
 class TestSliders : public QObject
@@ -94,6 +112,8 @@ private slots:
     void clickWithoutMoveWrites();
     void inputBesideDrags_data();
     void inputBesideDrags();
+    void valueEditorCancels_data();
+    void valueEditorCancels();
     void controllerValueShownUntilNextMove();
     void italianDecimalComma();
     void releasedSliderDisabledDuringWrite();
@@ -151,18 +171,29 @@ void TestSliders::commitWithInterlock_data()
     QTest::addColumn<int>("finalPosition");
     QTest::addColumn<QString>("label");
     QTest::addColumn<int>("written");
-    QTest::newRow("pump max below min") << 0 << 30 << 1 << 20 << 30 << "0.6 s" << 30;
-    QTest::newRow("pump min above max") << 1 << 20 << 0 << 35 << 20 << "0.4 s" << 20;
-    QTest::newRow("pump equal") << 0 << 30 << 1 << 30 << 30 << "0.6 s" << 30;
-    QTest::newRow("pause max above min") << 5 << 400 << 6 << 500 << 400 << "10 s" << 400;
-    QTest::newRow("pause min below max") << 6 << 400 << 5 << 300 << 400 << "10 s" << 400;
-    QTest::newRow("pause in order") << 6 << 100 << 5 << 300 << 300 << "7.5 s" << 300;
-    QTest::newRow("tinj min above max") << 4 << 3000 << 3 << 5000 << 3000 << "3000" << 3000;
-    QTest::newRow("tinj max below min") << 3 << 4000 << 4 << 2000 << 4000 << "4000" << 4000;
-    QTest::newRow("tinj min 1249 in order") << 4 << 1249 << 3 << 1249 << 1249 << "1200" << 1200;
-    QTest::newRow("tinj max partner unrounded") << 3 << 1249 << 4 << 1000 << 1249 << "1200" << 1200;
-    QTest::newRow("rpm min") << -1 << 0 << 2 << 1525 << 1525 << "1500" << 1500;
-    QTest::newRow("multiplier 5") << -1 << 0 << 7 << 5 << 5 << "50%" << 50;
+    QTest::addColumn<QString>("editor"); // "": a drag; "click": a double-click on the label; "key": Enter
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("pump max below min") << 0 << 30 << 1 << 20 << 30 << "0.6 s" << 30 << "" << "";
+    QTest::newRow("pump min above max") << 1 << 20 << 0 << 35 << 20 << "0.4 s" << 20 << "" << "";
+    QTest::newRow("pump equal") << 0 << 30 << 1 << 30 << 30 << "0.6 s" << 30 << "" << "";
+    QTest::newRow("pause max above min") << 5 << 400 << 6 << 500 << 400 << "10 s" << 400 << "" << "";
+    QTest::newRow("pause min below max") << 6 << 400 << 5 << 300 << 400 << "10 s" << 400 << "" << "";
+    QTest::newRow("pause in order") << 6 << 100 << 5 << 300 << 300 << "7.5 s" << 300 << "" << "";
+    QTest::newRow("tinj min above max") << 4 << 3000 << 3 << 5000 << 3000 << "3000" << 3000 << "" << "";
+    QTest::newRow("tinj max below min") << 3 << 4000 << 4 << 2000 << 4000 << "4000" << 4000 << "" << "";
+    QTest::newRow("tinj min 1249 in order") << 4 << 1249 << 3 << 1249 << 1249 << "1200" << 1200 << "" << "";
+    QTest::newRow("tinj max partner unrounded") << 3 << 1249 << 4 << 1000 << 1249 << "1200" << 1200 << "" << "";
+    QTest::newRow("rpm min") << -1 << 0 << 2 << 1525 << 1525 << "1500" << 1500 << "" << "";
+    QTest::newRow("multiplier 5") << -1 << 0 << 7 << 5 << 5 << "50%" << 50 << "" << "";
+    // The same commit from the exact-value editor: the typed value stands for a slider position,
+    // rounded as the slider rounds it, and the interlock holds it as it holds a drag.
+    QTest::newRow("typed pump max below min") << 0 << 30 << 1 << 0 << 30 << "0.6 s" << 30 << "click" << "0.4";
+    QTest::newRow("typed tinj min above max") << 4 << 3000 << 3 << 0 << 3000 << "3000" << 3000 << "key" << "5000";
+    QTest::newRow("typed tinj off the 50s") << 4 << 30000 << 3 << 0 << 1249 << "1200" << 1200 << "click" << "1249";
+    QTest::newRow("typed pause off its step") << 5 << 400 << 6 << 0 << 81 << "2.02 s" << 81 << "key" << "2.03";
+    QTest::newRow("typed pause exact odd step") << 5 << 400 << 6 << 0 << 83 << "2.08 s" << 83 << "click" << "2.075";
+    QTest::newRow("typed multiplier between tens") << -1 << 0 << 7 << 0 << 16 << "160%" << 160 << "click" << "156";
+    QTest::newRow("typed rpm min") << -1 << 0 << 2 << 0 << 1525 << "1500" << 1500 << "key" << "1525";
 }
 
 void TestSliders::commitWithInterlock()
@@ -174,12 +205,19 @@ void TestSliders::commitWithInterlock()
     QFETCH(int, finalPosition);
     QFETCH(QString, label);
     QFETCH(int, written);
+    QFETCH(QString, editor);
+    QFETCH(QString, typed);
     SliderRig rig;
     QVERIFY(rig.start());
     if (partner >= 0)
         rig.slider(partner)->setValue(partnerPosition);
-    rig.dragTo(index, position);
-    rig.release(index);
+    if (editor.isEmpty()) {
+        rig.dragTo(index, position);
+        rig.release(index);
+    } else {
+        QVERIFY(rig.typeValue(index, editor == "key", typed, Qt::Key_Return));
+        rig.waitQuiet();
+    }
     QCOMPARE(rig.slider(index)->value(), finalPosition);
     QCOMPARE(rig.label(index)->text(), label);
     QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(index, written)});
@@ -200,10 +238,13 @@ void TestSliders::unknownPartnerReadBeforeCommit_data()
     QTest::addColumn<int>("position");
     QTest::addColumn<QString>("label"); // after the commit
     QTest::addColumn<int>("written");   // -1: nothing
-    QTest::newRow("tinj min, partner answers") << 3 << 4 << true << 3000 << "3000" << 3000;
-    QTest::newRow("tinj min, partner silent") << 3 << 4 << false << 3000 << "1500" << -1;
-    QTest::newRow("pump max, partner answers") << 1 << 0 << true << 3 << "0.1 s" << 5;
-    QTest::newRow("pause max, partner silent") << 6 << 5 << false << 100 << "2 s" << -1;
+    QTest::addColumn<QString>("typed");  // else a drag to position
+    QTest::newRow("tinj min, partner answers") << 3 << 4 << true << 3000 << "3000" << 3000 << "";
+    QTest::newRow("tinj min, partner silent") << 3 << 4 << false << 3000 << "1500" << -1 << "";
+    QTest::newRow("pump max, partner answers") << 1 << 0 << true << 3 << "0.1 s" << 5 << "";
+    QTest::newRow("pause max, partner silent") << 6 << 5 << false << 100 << "2 s" << -1 << "";
+    QTest::newRow("typed pump max, partner answers") << 1 << 0 << true << 0 << "0.1 s" << 5 << "0.06";
+    QTest::newRow("typed tinj min, partner silent") << 3 << 4 << false << 0 << "1500" << -1 << "3000";
 }
 
 void TestSliders::unknownPartnerReadBeforeCommit()
@@ -214,6 +255,7 @@ void TestSliders::unknownPartnerReadBeforeCommit()
     QFETCH(int, position);
     QFETCH(QString, label);
     QFETCH(int, written);
+    QFETCH(QString, typed);
     SliderRig rig;
     bool connected = false;
     rig.port->setResponder([&](const QByteArray &request) {
@@ -224,8 +266,13 @@ void TestSliders::unknownPartnerReadBeforeCommit()
     QVERIFY(rig.start());
     connected = true;
     QCOMPARE(rig.label(partner)->text(), QString("---"));
-    rig.dragTo(index, position);
-    rig.release(index);
+    if (typed.isEmpty()) {
+        rig.dragTo(index, position);
+        rig.release(index);
+    } else {
+        QVERIFY(rig.typeValue(index, false, typed, Qt::Key_Return));
+        rig.waitQuiet();
+    }
     QCOMPARE(rig.writes(), written < 0 ? QList<QByteArray>{} : QList<QByteArray>{writeFrame(index, written)});
     QCOMPARE(rig.label(index)->text(), label);
     QVERIFY(rig.slider(index)->isEnabled());
@@ -379,6 +426,26 @@ void TestSliders::inputBesideDrags()
     QVERIFY(readFile(rig.dir.filePath("after.map")).endsWith(QByteArray("RpmMultiplier=") + QByteArray::number(written < 0 ? 100 : written) + "\r\n"));
 }
 
+void TestSliders::valueEditorCancels_data()
+{
+    QTest::addColumn<bool>("focusLost"); // by Tab; else Escape
+    QTest::newRow("escape") << false;
+    QTest::newRow("tab moves the focus away") << true;
+}
+
+void TestSliders::valueEditorCancels()
+{
+    QFETCH(bool, focusLost);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.typeValue(4, false, "20000", focusLost ? Qt::Key_Tab : Qt::Key_Escape));
+    QCoreApplication::processEvents();
+    QVERIFY(!rig.w().valueEditor());
+    QCOMPARE(rig.label(4)->text(), QString("9000"));
+    QCOMPARE(rig.w().session().Parameters.TinjMax, 9000);
+    QCOMPARE(rig.port->written().size(), 0);
+}
+
 void TestSliders::controllerValueShownUntilNextMove()
 {
     SliderRig rig;
@@ -401,6 +468,10 @@ void TestSliders::italianDecimalComma()
     QCOMPARE(rig.label(0)->text(), QString("0,5 s"));
     rig.dragTo(5, 90);
     QCOMPARE(rig.label(5)->text(), QString("2,25 s"));
+    QVERIFY(rig.typeValue(1, false, "0,62", Qt::Key_Return)); // the editor reads the same comma
+    rig.waitQuiet();
+    QCOMPARE(rig.label(1)->text(), QString("0,62 s"));
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(1, 31)});
 }
 
 void TestSliders::releasedSliderDisabledDuringWrite()

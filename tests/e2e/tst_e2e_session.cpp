@@ -6,9 +6,12 @@
 #include "enginemodel.h"
 #include "numbertexts.h"
 
+#include <QAction>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <QPointer>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -72,6 +75,7 @@ private slots:
     void interlockedReleaseWritesPartnerValue();
     void lateControllerHurriedUser();
     void searchFindsTheControllerOnAnotherPort();
+    void recordingOfARideWithATypedValue();
 };
 
 void TestE2eSession::connectShowsVersionValuesThenPolls()
@@ -513,3 +517,62 @@ void TestE2eSession::searchFindsTheControllerOnAnotherPort()
 
 QTEST_MAIN(TestE2eSession)
 #include "tst_e2e_session.moc"
+
+// A ride recorded from the menu with a value typed from a workshop sheet in the middle: the file
+// holds the readings of the simulated engine and the change, in the order they happened, and the
+// controller holds the exact value.
+void TestE2eSession::recordingOfARideWithATypedValue()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    QVERIFY(rig.connect());
+    const QString path = rig.path("Recordings/ride.csv");
+    rig.dialogs.saveAnswers << path;
+    QAction *record = rig.w().findChild<QAction *>("menuTools_1");
+    record->trigger();
+    QVERIFY(record->isChecked());
+    QTest::qWait(2500);
+
+    const QByteArray before = rig.w().TinjMaxLabel->text().toLatin1();
+    QTest::mouseDClick(rig.w().TinjMaxLabel, Qt::LeftButton);
+    QPointer<QDoubleSpinBox> editor = rig.w().findChild<QDoubleSpinBox *>("ValueEditor");
+    QVERIFY(editor && editor->isVisible());
+    QTest::qWait(1500); // polls come and go while the user reads the sheet
+    QVERIFY2(editor && editor->hasFocus(), "the poll took the focus out of the editor");
+    QTest::keyClicks(editor, "12345");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QVERIFY(rig.waitQuiet());
+    QTRY_COMPARE_WITH_TIMEOUT(int(rig.sim().parameter(simparam::TinjMax)), 12300, kPatienceMs);
+    QTest::qWait(2500);
+    record->trigger();
+    QVERIFY(!record->isChecked());
+
+    const QList<QByteArray> lines = fileBytes(path).split('\n');
+    QVERIFY(lines[0].startsWith("time,event,rpm,"));
+    QStringList events;
+    QDateTime previous;
+    QSet<QByteArray> speeds;
+    QByteArray change;
+    for (const QByteArray &line : lines.mid(1)) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> cells = line.split(',');
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(cells[0]), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid() && (!previous.isValid() || time >= previous), line.constData());
+        previous = time;
+        events << QString::fromLatin1(cells[1]);
+        if (cells[1] == "reading")
+            speeds.insert(cells[2]);
+        else
+            change = line;
+    }
+    const int at = events.indexOf("change");
+    QVERIFY2(at >= 2 && events.lastIndexOf("change") == at && events.size() - at >= 3, qPrintable(events.join(' ')));
+    QVERIFY2(events.size() >= 7, qPrintable(events.join(' ')));
+    QVERIFY2(change.contains(",TinjMax," + before + ",12300,12300,typed,yes"), change.constData());
+    QVERIFY2(speeds.size() >= 2, "the engine's speed did not move in the recording");
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("12300"));
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}

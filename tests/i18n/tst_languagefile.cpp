@@ -1,4 +1,5 @@
 #include "captiontable.h"
+#include "builtincaptions.h"
 #include "languagefile.h"
 #include "maptexts.h"
 
@@ -44,8 +45,12 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 70; i <= 77; ++i)
         entries << i;
+    for (int i = 80; i <= 82; ++i)
+        entries << i;
     entries << 90 << 91;
     for (int i = 100; i <= 113; ++i)
+        entries << i;
+    for (int i = 120; i <= 132; ++i)
         entries << i;
     return entries;
 }
@@ -310,6 +315,8 @@ void TestLanguageFile::shippedFile()
     QVERIFY(table.text(Caption::RpmMultiplierFrame) != table.text(Caption::RpmMinFrame));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("OE Setup")));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("1.0.0")));
+    // What the program shows without a readable Language.ini is this very section.
+    QVERIFY(builtInCaptions(code) == table);
 }
 
 void TestLanguageFile::mapErrorTexts_data()

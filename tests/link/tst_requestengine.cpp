@@ -548,8 +548,8 @@ void TestRequestEngine::hangUpInsideATry_data()
     QTest::addColumn<int>("call");
     QTest::addColumn<int>("nth");
     QTest::addColumn<int>("framesSent");
-    QTest::newRow("discard before the first try") << int(FakeSerialPort::Call::Discard) << 1 << 0;
-    QTest::newRow("discard before a retry") << int(FakeSerialPort::Call::Discard) << 2 << 1;
+    QTest::newRow("stale input dropped before the first try") << int(FakeSerialPort::Call::Read) << 1 << 0;
+    QTest::newRow("stale input dropped before a retry") << int(FakeSerialPort::Call::Read) << 2 << 1;
     QTest::newRow("write of a retry") << int(FakeSerialPort::Call::Write) << 2 << 1;
 }
 
