@@ -6,6 +6,7 @@
 
 #include "benchrig.h"
 #include "chartwindow.h"
+#include "enginemodel.h"
 #include "mapfile.h"
 
 #include <QAction>
@@ -419,6 +420,79 @@ bool writeMaps(const QString &a, const QString &b)
 
 } // namespace
 
+// A line with noise between the replies, as a running engine puts on it: how many tries get their
+// reply, and how many connects end with every parameter read and right.
+struct NoisyRun {
+    int tries = 0;
+    int answered = 0;
+    int connects = 0;
+    int complete = 0;
+};
+
+NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int bytesPerSecond, int connects, int pollMs)
+{
+    NoisyRun run;
+    Rig rig(simProgram, languageIni, kComPort,
+            {QStringLiteral("--pace"), QStringLiteral("9600"), QStringLiteral("--fault"),
+             QStringLiteral("noise=%1").arg(bytesPerSecond)});
+    if (!rig.ready()) {
+        out() << "  " << rig.error << Qt::endl;
+        return run;
+    }
+    QObject::connect(rig.s().engine(), &oe::RequestEngine::tryEnded, [&run](oe::TryEnd end) {
+        ++run.tries;
+        run.answered += end == oe::TryEnd::Answered;
+    });
+    const oe::SimParameters expected = oe::defaultSimParameters();
+    for (int i = 0; i < connects; ++i) {
+        if (rig.connectNow()) {
+            ++run.connects;
+            // The identification too: its reply carries nothing that could be checked.
+            QStringList wrong;
+            if (rig.w().Label9->text() != QStringLiteral("Ver. 1.3.7"))
+                wrong << rig.w().Label9->text();
+            for (int p = 0; p < oe::kParameterCount; ++p) {
+                const auto index = oe::ParameterIndex(p);
+                if (!rig.s().parameterKnown(index))
+                    wrong << QStringLiteral("parameter %1 unknown").arg(p);
+                else if (rig.s().Parameters[index] != expected[size_t(p)])
+                    wrong << QStringLiteral("parameter %1 = %2").arg(p).arg(rig.s().Parameters[index]);
+            }
+            run.complete += wrong.isEmpty();
+            if (!wrong.isEmpty())
+                out() << "  connect " << i + 1 << ": " << wrong.join(QStringLiteral(", ")) << Qt::endl;
+        }
+        if (i + 1 < connects) {
+            rig.w().btnConnect->click(); // disconnect
+            waitMs(100);
+        }
+    }
+    waitMs(pollMs);
+    return run;
+}
+
+void noiseRows(const QString &simProgram, const QString &languageIni, bool quick)
+{
+    for (const int bytesPerSecond : {100, 500}) {
+        out() << "noise, " << bytesPerSecond << " bytes/s" << Qt::endl;
+        const int connects = 10;
+        const NoisyRun run = noisyLine(simProgram, languageIni, bytesPerSecond, connects, quick ? 10000 : 30000);
+        const double share = run.tries > 0 ? 100.0 * run.answered / run.tries : 0;
+        const double goal = bytesPerSecond <= 100 ? 95 : 80;
+        Row &tries = addRow(QStringLiteral("noise %1 bytes/s: tries answered").arg(bytesPerSecond), QStringLiteral("%"),
+                            {share});
+        setGoal(tries, QStringLiteral(">= %1 %").arg(goal), share >= goal);
+        tries.note = QStringLiteral("%1 of %2 tries, over %3 connects and the polls after them")
+                         .arg(run.answered).arg(run.tries).arg(connects);
+        Row &full = addRow(QStringLiteral("noise %1 bytes/s: connects with every parameter read").arg(bytesPerSecond),
+                           QStringLiteral("of %1").arg(connects), {double(run.complete)});
+        setGoal(full, QStringLiteral("%1 of %1").arg(connects), run.complete == connects);
+        full.note = QStringLiteral("%1 connected; each with the controller's version, and every parameter known "
+                                   "and holding the controller's value")
+                        .arg(run.connects);
+    }
+}
+
 int main(int argc, char *argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], "--startup-child") == 0)
@@ -433,12 +507,18 @@ int main(int argc, char *argv[])
                                        QStringLiteral("FILE"));
     const QCommandLineOption simOption(QStringLiteral("sim"), QStringLiteral("The oe-sim program."),
                                        QStringLiteral("PATH"), QStringLiteral(OE_SIM_PROGRAM));
-    parser.addOptions({quickOption, csvOption, simOption});
+    const QCommandLineOption noiseOption(QStringLiteral("noise-only"), QStringLiteral("Only the rows of the noisy line."));
+    parser.addOptions({quickOption, csvOption, simOption, noiseOption});
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
     const QString simProgram = parser.value(simOption);
     const QString cliProgram = QStringLiteral(OE_CLI_PROGRAM);
     const QString languageIni = QStringLiteral(OE_LANGUAGE_INI);
+    if (parser.isSet(noiseOption)) {
+        noiseRows(simProgram, languageIni, quick);
+        printTable();
+        return std::none_of(g_rows.cbegin(), g_rows.cend(), [](const Row &r) { return r.pass == 0; }) ? 0 : 1;
+    }
     const int n = quick ? 10 : 40;
 
     out() << "oe-bench: " << (quick ? "quick" : "full") << " run; floors at 9600 baud 8N1: "
@@ -629,6 +709,8 @@ int main(int argc, char *argv[])
             statusWrites.append(monoMs());
     };
     waitUntil([&] { return rig.quiet(); }, 3000);
+    // The reads above are checked once more in the gaps between polls; the period is the poll's alone.
+    waitUntil([&] { return !rig.s().verifying(); }, 20000);
     waitMs(1200);
     statusWrites.clear();
     const int periods = quick ? 12 : 40;
@@ -695,6 +777,8 @@ int main(int argc, char *argv[])
                       .arg(rig.s().state() == Session::State::Idle ? QStringLiteral("idle") : QStringLiteral("NOT idle"))
                       .arg(rig.dialogs.shown.size() - messagesBefore);
     out() << "  sim CPU over the whole paced run: " << num(rig.sim->cpuSecondsUsed(), 2) << " s" << Qt::endl;
+
+    noiseRows(simProgram, languageIni, quick);
 
     out() << "memory" << Qt::endl;
     Row &startRss = addRow(QStringLiteral("resident memory after start-up"), QStringLiteral("MiB"), startup.rssMiB);

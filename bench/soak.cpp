@@ -7,6 +7,7 @@
 #include "benchrig.h"
 #include "mapfile.h"
 #include "numbertexts.h"
+#include "plausibility.h"
 #include "sliderrules.h"
 
 #include <QApplication>
@@ -54,9 +55,10 @@ QString stamp() { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"
 class Soak : public QObject
 {
 public:
-    Soak(Rig &rig, int minutes, quint32 seed)
+    // line: faults added to every phase (e.g. "noise=100,flip=5"), for a line on a running engine.
+    Soak(Rig &rig, int minutes, quint32 seed, const QString &line)
         : m_rig(rig), m_minutes(minutes), m_phaseMs(minutes < kShortRunMinutes ? kShortRunPhaseMs : kPhaseMs),
-          m_random(seed)
+          m_random(seed), m_line(line.isEmpty() ? QString() : QStringLiteral(",") + line)
     {
         Session &s = rig.s();
         connect(s.engine(), &oe::RequestEngine::requestStarted, this, [this] { ++m_requests; });
@@ -69,6 +71,18 @@ public:
             if (state == Session::State::Idle) {
                 m_wasIdle = true;
                 QTimer::singleShot(1500, this, &Soak::reconnect);
+            }
+        });
+        // A reading no engine or pump can give must never reach the window.
+        connect(&s, &Session::liveReadingsChanged, this, [this] {
+            const Session &s = m_rig.s();
+            const qint32 readings[] = {s.LiveRpm, s.LiveTinj, s.LivePump, s.LivePause};
+            for (size_t i = 0; i < 4; ++i) {
+                if (!oe::statusRanges()[i].holds(readings[i])) {
+                    ++m_impossible;
+                    out() << stamp() << " soak: IMPOSSIBLE " << oe::statusRanges()[i].what << " " << readings[i]
+                          << " shown" << Qt::endl;
+                }
             }
         });
         connect(&s, &Session::writeFinished, this, [this](ParameterIndex, bool confirmed) {
@@ -89,7 +103,9 @@ public:
         m_cpuMark = cpuSeconds();
         m_simCpuMark = m_rig.sim->cpuSecondsUsed();
         out() << stamp() << " soak: " << m_minutes << " min, phases of " << m_phaseMs / 1000 << " s: "
-              << kPhases.join(QStringLiteral(" ")) << Qt::endl;
+              << kPhases.join(QStringLiteral(" ")) << (m_line.isEmpty() ? QString() : ", each with " + m_line.mid(1))
+              << Qt::endl;
+        m_rig.sim->command(QStringLiteral("fault none") + m_line);
         m_rig.connectNow();
 
         QTimer phase, action, check, minute;
@@ -120,11 +136,11 @@ private:
         m_phase = (m_phase + 1) % int(kPhases.size());
         const QString spec = kPhases[m_phase];
         if (spec == u"hangup") {
-            m_rig.sim->command(QStringLiteral("fault none"));
+            m_rig.sim->command(QStringLiteral("fault none") + m_line);
             m_rig.sim->command(QStringLiteral("hangup"));
             ++m_hangups;
         } else {
-            m_rig.sim->command(QStringLiteral("fault none,") + spec);
+            m_rig.sim->command(QStringLiteral("fault none,") + spec + m_line);
         }
     }
 
@@ -222,6 +238,7 @@ private:
         m_busyChecking = true;
         const auto confirmed = s.confirmedParameters();
         const auto known = knownFlags();
+        const auto checking = verifyingFlags();
         const std::optional<std::array<int, 8>> sim = m_rig.sim->params();
         m_busyChecking = false;
         if (!sim) {
@@ -230,8 +247,8 @@ private:
             return false;
         }
         // Something may have happened while the simulator answered; the check then proves nothing.
-        if (s.confirmedParameters() != confirmed || knownFlags() != known || s.state() != Session::State::Connected
-            || !m_rig.quiet())
+        if (s.confirmedParameters() != confirmed || knownFlags() != known || verifyingFlags() != checking
+            || s.state() != Session::State::Connected || !m_rig.quiet())
             return true;
         QStringList wrong;
         int compared = 0;
@@ -246,6 +263,10 @@ private:
                     wrong << QStringLiteral("%1: unknown, label \"%2\"").arg(oe::mapFileKey(i), shown);
                 continue;
             }
+            // Over a line that flips bits a value is the controller's once its verification is through;
+            // one still wrong after it is a mismatch.
+            if (checking[size_t(i)])
+                continue;
             const qint32 value = (*sim)[size_t(i)];
             const qint32 field = index == ParameterIndex::RpmMultiplier ? oe::cappedMultiplier(value) : value;
             ++compared;
@@ -254,7 +275,8 @@ private:
             if (shown != oe::displayText(index, field))
                 wrong << QStringLiteral("%1: label \"%2\", controller %3").arg(oe::mapFileKey(i), shown).arg(value);
         }
-        wrong << checkSavedMap(*sim);
+        if (!s.verifying())
+            wrong << checkSavedMap(*sim);
         ++m_checks;
         m_compared += compared;
         if (wrong.isEmpty())
@@ -262,6 +284,14 @@ private:
         ++m_mismatches;
         out() << stamp() << " soak: MISMATCH (" << why << "): " << wrong.join(QStringLiteral("; ")) << Qt::endl;
         return false;
+    }
+
+    std::array<bool, oe::kParameterCount> verifyingFlags() const
+    {
+        std::array<bool, oe::kParameterCount> checking{};
+        for (int i = 0; i < oe::kParameterCount; ++i)
+            checking[size_t(i)] = m_rig.s().verifying(ParameterIndex(i));
+        return checking;
     }
 
     std::array<bool, oe::kParameterCount> knownFlags() const
@@ -345,7 +375,7 @@ private:
         }
         if (ok) {
             waitMs(200);
-            waitUntil([this] { return m_rig.quiet(); }, 10000);
+            waitUntil([this] { return m_rig.quiet() && !m_rig.s().verifying(); }, 30000);
             ok = checkIfQuiet(QStringLiteral("final"), true) && m_checks > 0;
         }
         report(true);
@@ -358,12 +388,15 @@ private:
                                 .arg(m_requests).arg(m_frames).arg(std::max(0, m_connects - 1)).arg(m_hangups)
                                 .arg(m_commits).arg(m_unconfirmed).arg(m_maps).arg(m_checks).arg(m_mismatches)
                                 .arg(rss, 0, 'f', 2).arg(growth >= 0 ? "+" : "").arg(growth, 0, 'f', 2)
-                                .arg(ok && flat && !m_failed && m_mismatches == 0 ? QStringLiteral("PASS")
-                                                                                   : QStringLiteral("FAIL"))
+                                .arg(ok && flat && !m_failed && m_mismatches == 0 && m_impossible == 0
+                                         ? QStringLiteral("PASS")
+                                         : QStringLiteral("FAIL"))
               << Qt::endl;
         if (!flat)
             out() << stamp() << " soak: memory grew by more than " << kGrowthLimitMiB << " MiB" << Qt::endl;
-        return ok && flat && !m_failed && m_mismatches == 0 ? 0 : 1;
+        if (m_impossible > 0)
+            out() << stamp() << " soak: " << m_impossible << " impossible readings shown" << Qt::endl;
+        return ok && flat && !m_failed && m_mismatches == 0 && m_impossible == 0 ? 0 : 1;
     }
 
     Rig &m_rig;
@@ -378,7 +411,8 @@ private:
     bool m_failed = false;
     int m_requests = 0, m_requestsMark = 0, m_frames = 0, m_connects = 0, m_hangups = 0;
     int m_commits = 0, m_unconfirmed = 0, m_maps = 0, m_mapsDone = 0, m_failures = 0;
-    int m_checks = 0, m_compared = 0, m_mismatches = 0, m_unknownSeen = 0, m_mapsSaved = 0;
+    int m_checks = 0, m_compared = 0, m_mismatches = 0, m_unknownSeen = 0, m_mapsSaved = 0, m_impossible = 0;
+    QString m_line;
     double m_cpuMark = 0, m_simCpuMark = 0, m_rssBaseline = -1;
     qint64 m_wallMark = 0;
 };
@@ -396,7 +430,11 @@ int main(int argc, char *argv[])
                                        QStringLiteral("PATH"), QStringLiteral(OE_SIM_PROGRAM));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the scripted user."),
                                         QStringLiteral("N"), QStringLiteral("1"));
-    parser.addOptions({simOption, seedOption});
+    const QCommandLineOption lineOption(QStringLiteral("line"),
+                                        QStringLiteral("Simulator faults added to every phase, e.g. flip=5 or "
+                                                       "noise=100,flip=5: a line on a running engine."),
+                                        QStringLiteral("SPEC"));
+    parser.addOptions({simOption, seedOption, lineOption});
     parser.process(app);
     const int minutes = parser.positionalArguments().value(0, QStringLiteral("1")).toInt();
     if (minutes < 1) {
@@ -409,6 +447,6 @@ int main(int argc, char *argv[])
         out() << "oe-soak: " << rig.error << Qt::endl;
         return 2;
     }
-    Soak soak(rig, minutes, parser.value(seedOption).toUInt());
+    Soak soak(rig, minutes, parser.value(seedOption).toUInt(), parser.value(lineOption));
     return soak.run();
 }

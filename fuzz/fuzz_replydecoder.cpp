@@ -1,13 +1,16 @@
 // Reply bytes arrive in pieces of any size and the link decodes whatever it holds so far. Every
 // decode must stay inside the bytes it was given (each prefix lives in a heap block of exactly its
 // size, so one byte more is an AddressSanitizer report), and a longer prefix must agree with a
-// shorter one wherever the decoder promises that more bytes change nothing.
+// shorter one wherever the decoder promises that more bytes change nothing. The search for frames
+// anywhere in the bytes finds every reply header once, and each complete frame decodes as the
+// decoder reads it at that place.
 
 #include "fuzzcheck.h"
 #include "replydecoder.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -126,6 +129,40 @@ void checkFollows(const DecodedReply &shorter, size_t shorterSize, const Decoded
     }
 }
 
+void checkScan(const std::vector<char> &stream)
+{
+    const size_t n = stream.size();
+    std::unique_ptr<char[]> copy(new char[n]);
+    if (n > 0)
+        std::memcpy(copy.get(), stream.data(), n);
+    const QByteArrayView bytes(copy.get(), qsizetype(n));
+    const FrameScan scan = scanFrames(bytes);
+    std::vector<qsizetype> starts;
+    for (const FrameAt &frame : scan.complete) {
+        FUZZ_CHECK(frame.start >= 0 && frame.length == replyLength(frame.reply.code) && frame.length > 0);
+        FUZZ_CHECK(size_t(frame.start + frame.length) <= n);
+        FUZZ_CHECK(isComplete(frame.reply.kind));
+        FUZZ_CHECK(same(frame.reply, decodeReply(bytes.sliced(frame.start, frame.length))));
+        starts.push_back(frame.start);
+    }
+    for (const FrameAt &frame : scan.unfinished) {
+        FUZZ_CHECK(frame.start >= 0 && size_t(frame.start) < n && uchar(bytes[frame.start]) == 'C');
+        FUZZ_CHECK(frame.reply.code == 0 || size_t(frame.start + frame.length) > n);
+        starts.push_back(frame.start);
+    }
+    // Every header with a reply code, and a header cut off at the end, is found once.
+    std::vector<qsizetype> expected;
+    for (size_t i = 0; i < n; ++i) {
+        if (uchar(stream[i]) != 'C')
+            continue;
+        const bool cut = i + 1 == n || (uchar(stream[i + 1]) == 'U' && i + 2 == n);
+        if (cut || (uchar(stream[i + 1]) == 'U' && replyLength(uchar(stream[i + 2])) > 0))
+            expected.push_back(qsizetype(i));
+    }
+    std::sort(starts.begin(), starts.end());
+    FUZZ_CHECK(starts == expected);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -143,6 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const DecodedReply now = decodeExactCopy(stream);
         checkAlone(now, stream);
         checkFollows(previous, before, now);
+        checkScan(stream);
         previous = now;
     }
     return 0;

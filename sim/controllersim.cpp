@@ -93,6 +93,39 @@ void ControllerSim::setFaults(const SimFaults &faults)
     m_faults = faults;
     m_framesCounted = 0;
     m_hungUp = false;
+    m_nextNoiseMs = -1;
+    if (m_faultsListener)
+        m_faultsListener();
+}
+
+QByteArray ControllerSim::noise(qint64 nowMs)
+{
+    QByteArray out;
+    if (m_faults.noisePerSecond <= 0)
+        return out;
+    // Bursts of 1 to 8 bytes (4.5 on average) at exponentially spread times, so the mean rate is the
+    // fault's; one burst in ten starts like a reply: "C" "U" and a reply code.
+    constexpr double kMeanBurst = 4.5;
+    std::exponential_distribution<double> gap(m_faults.noisePerSecond / kMeanBurst / 1000.0);
+    if (m_nextNoiseMs < 0) {
+        m_nextNoiseMs = nowMs + qint64(gap(m_random));
+        return out;
+    }
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> burstLength(1, 8);
+    std::uniform_int_distribution<int> tenth(0, 9);
+    static constexpr quint8 kReplyCodes[] = {1, 2, 3, 4, 10};
+    std::uniform_int_distribution<int> code(0, int(std::size(kReplyCodes)) - 1);
+    while (m_nextNoiseMs <= nowMs && out.size() < 65536) {
+        QByteArray burst;
+        if (tenth(m_random) == 0)
+            burst = replyHead(kReplyCodes[code(m_random)]);
+        for (int n = burstLength(m_random); n > 0; --n)
+            burst.append(char(byte(m_random)));
+        out += burst;
+        m_nextNoiseMs += std::max<qint64>(1, qint64(gap(m_random)));
+    }
+    return out;
 }
 
 void ControllerSim::restartLine()
@@ -165,8 +198,13 @@ QByteArray ControllerSim::answer(QByteArrayView frame, qint64 nowMs)
     }
 }
 
-QByteArray ControllerSim::shaped(QByteArray reply) const
+QByteArray ControllerSim::shaped(QByteArray reply)
 {
+    if (m_faults.flipPercent > 0 && !reply.isEmpty()
+        && std::uniform_int_distribution<int>(0, 99)(m_random) < m_faults.flipPercent) {
+        const int bit = std::uniform_int_distribution<int>(0, int(reply.size()) * 8 - 1)(m_random);
+        reply[bit / 8] = char(reply[bit / 8] ^ (1 << (bit % 8)));
+    }
     if (m_faults.wrongHeader)
         reply[1] = char(kWrongU);
     if (m_faults.unknownCode)
@@ -190,7 +228,9 @@ std::optional<SimOutput> ControllerSim::handle(QByteArrayView frame, qint64 nowM
         if (!reply.isEmpty()) {
             out.bytes = shaped(reply);
             out.delayMs = m_faults.lateMs > 0 ? m_faults.lateMs : m_faults.replyDelayMs;
-            if (m_faults.splitGapMs > 0 && out.bytes.size() >= 2) {
+            if (m_faults.byteGapMs > 0) {
+                out.byteGapMs = m_faults.byteGapMs;
+            } else if (m_faults.splitGapMs > 0 && out.bytes.size() >= 2) {
                 // At least two bytes in the first write: a header the program can tell from junk.
                 out.splitAt = int(std::max<qsizetype>(2, out.bytes.size() / 2));
                 out.splitGapMs = m_faults.splitGapMs;

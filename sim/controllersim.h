@@ -8,7 +8,9 @@
 #include <QList>
 
 #include <array>
+#include <functional>
 #include <optional>
+#include <random>
 
 namespace oe {
 
@@ -24,6 +26,7 @@ struct SimOutput {
     int delayMs = 0;     // wait before the first write
     int splitAt = 0;     // > 0: write bytes.left(splitAt) first and the rest splitGapMs later
     int splitGapMs = 0;
+    int byteGapMs = 0;   // > 0: the bytes go out one at a time, this far apart (instead of a split)
     bool hangUp = false; // close the line once this has been written
 
     bool operator==(const SimOutput &) const = default;
@@ -81,6 +84,14 @@ public:
     const SimFaults &faults() const { return m_faults; }
     // Also restarts the counts of the counted faults (drop, hang-up).
     void setFaults(const SimFaults &faults);
+    // Called after every setFaults, so the line can start or stop its noise.
+    void setFaultsListener(std::function<void()> listener) { m_faultsListener = std::move(listener); }
+
+    // Line noise due by nowMs since the last call, in bursts at random times; empty without the
+    // noise fault. The first call after the fault was set only starts the clock.
+    QByteArray noise(qint64 nowMs);
+    // The random faults (noise, flip) draw from this; the same seed gives the same line.
+    void setSeed(quint32 seed) { m_random.seed(seed); }
     // A new line (after a hang-up): counted faults count again and no partial frame carries over.
     void restartLine();
 
@@ -93,7 +104,7 @@ public:
 
 private:
     std::optional<SimOutput> handle(QByteArrayView frame, qint64 nowMs);
-    QByteArray shaped(QByteArray reply) const;
+    QByteArray shaped(QByteArray reply);
 
     SimParameters m_params;
     Version m_version = kDefaultVersion;
@@ -102,6 +113,9 @@ private:
     SimFaults m_faults;
     qint64 m_framesCounted = 0;
     bool m_hungUp = false;
+    std::function<void()> m_faultsListener;
+    std::mt19937 m_random{20261207};
+    qint64 m_nextNoiseMs = -1;
 
     QByteArray m_buffer;
     qint64 m_lastFeedMs = 0;

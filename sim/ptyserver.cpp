@@ -19,8 +19,12 @@ namespace oe {
 
 PtyServer::PtyServer(QObject *parent)
     : QObject(parent)
+    , m_noiseTimer(new QTimer(this))
 {
     m_clock.start();
+    m_noiseTimer->setInterval(5);
+    connect(m_noiseTimer, &QTimer::timeout, this, &PtyServer::writeNoise);
+    m_sim.setFaultsListener([this] { updateNoise(); });
 }
 
 void PtyServer::setPace(int baud)
@@ -68,7 +72,21 @@ void PtyServer::setPace(int baud)
 
 PtyServer::~PtyServer()
 {
+    m_sim.setFaultsListener({});
     closeLine();
+}
+
+void PtyServer::updateNoise()
+{
+    if (m_sim.faults().noisePerSecond > 0 && m_master >= 0)
+        m_noiseTimer->start();
+    else
+        m_noiseTimer->stop();
+}
+
+void PtyServer::writeNoise()
+{
+    writeNow(m_sim.noise(elapsedMs()), LinePacer::nowNs());
 }
 
 bool PtyServer::open(QString *error)
@@ -106,6 +124,7 @@ bool PtyServer::open(QString *error)
     m_notifier->setEnabled(!m_pacer);
     m_clientWatch = new ClientWatch(m_heldSlave, m_slavePath, this);
     connect(m_clientWatch, &ClientWatch::clientClosed, this, &PtyServer::clientClosed);
+    updateNoise();
     return true;
 }
 
@@ -157,7 +176,18 @@ void PtyServer::schedule(const SimOutput &out, qint64 receivedNs)
         finish();
     };
     const auto first = [this, out, second, finish](qint64 startNs) {
-        if (out.splitAt > 0) {
+        if (out.byteGapMs > 0) {
+            // One byte now and each of the rest a gap after the one before.
+            for (qsizetype i = 0; i < out.bytes.size(); ++i) {
+                const bool last = i + 1 == out.bytes.size();
+                QTimer::singleShot(int(i) * out.byteGapMs, Qt::PreciseTimer, m_pending,
+                                   [this, byte = out.bytes.mid(i, 1), last, finish] {
+                                       writeNow(byte, LinePacer::nowNs());
+                                       if (last)
+                                           finish();
+                                   });
+            }
+        } else if (out.splitAt > 0) {
             writeNow(out.bytes.left(out.splitAt), startNs);
             QTimer::singleShot(out.splitGapMs, Qt::PreciseTimer, m_pending, second);
         } else {
@@ -239,6 +269,7 @@ void PtyServer::closeLine()
     m_notifier = nullptr;
     delete m_clientWatch;
     m_clientWatch = nullptr;
+    m_noiseTimer->stop();
     // The pacer lets go of the master before it is closed: its number may be reused at once.
     if (m_pacer)
         m_pacer->setLine(-1);

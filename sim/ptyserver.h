@@ -11,6 +11,7 @@
 #include <memory>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace oe {
 
@@ -72,6 +73,9 @@ private:
     qsizetype writeBytes(const QByteArray &bytes);
     void hangUpWhenDrained();
     void closeLine();
+    // The noise fault: bytes the engine puts on the line, written as they fall due.
+    void updateNoise();
+    void writeNoise();
 
     ControllerSim m_sim;
     QElapsedTimer m_clock;
@@ -87,6 +91,7 @@ private:
     // byte is out.
     int m_paceBaud = 0;
     std::unique_ptr<LinePacer> m_pacer;
+    QTimer *m_noiseTimer = nullptr;
 };
 
 } // namespace oe

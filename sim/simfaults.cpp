@@ -45,6 +45,12 @@ const std::vector<FaultKind> &kinds()
          SimFaults::kDefaultLateMs, 600000, [](SimFaults &f) -> int & { return f.lateMs; }, nullptr},
         {"hangup", "hangup=N: close the line after the Nth request frame", FaultKind::Number, 0, 1000000,
          [](SimFaults &f) -> int & { return f.hangUpAfter; }, nullptr},
+        {"noise", "noise=BYTES_PER_S: random bytes between replies, some shaped like a reply's start",
+         FaultKind::Number, 0, 100000, [](SimFaults &f) -> int & { return f.noisePerSecond; }, nullptr},
+        {"flip", "flip=PERCENT: that share of replies gets one bit flipped", FaultKind::Number, 0, 100,
+         [](SimFaults &f) -> int & { return f.flipPercent; }, nullptr},
+        {"gap", "gap=MS: every reply goes out byte by byte, MS apart", FaultKind::Number, 0, 10000,
+         [](SimFaults &f) -> int & { return f.byteGapMs; }, nullptr},
     };
     return list;
 }

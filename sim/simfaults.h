@@ -25,6 +25,10 @@ struct SimFaults {
     int splitGapMs = 0;        // every reply goes out in two writes this far apart
     int lateMs = 0;            // every reply comes this late (overrides replyDelayMs)
     int hangUpAfter = 0;       // the line is closed after the Nth request frame
+    // A running engine's line: random bytes between replies, some shaped like a reply's start.
+    int noisePerSecond = 0;
+    int flipPercent = 0;       // this share of replies has one bit flipped
+    int byteGapMs = 0;         // every reply goes out byte by byte, this far apart
 
     bool operator==(const SimFaults &) const = default;
 

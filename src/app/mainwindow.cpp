@@ -454,6 +454,7 @@ void MainWindow::ApplyCaptions()
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session->state() != Session::State::Idle;
     btnConnect->setText(caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
+    showLinkState();
 }
 
 void MainWindow::chooseLanguage(int index)

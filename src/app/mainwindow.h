@@ -118,6 +118,8 @@ private:
     void showParameter(ParameterIndex index);
     void onLiveReadings();
     void onControllerAnswering(bool answering);
+    // The link line over the logo: a controller that does not answer, else a noisy line, else nothing.
+    void showLinkState();
     void onWriteFinished(ParameterIndex index, bool confirmed);
     void onSessionMessage(int textEntry, int titleEntry);
     // Boxes never stack: a message raised while a box or file dialog of the window is open (a port

@@ -152,8 +152,11 @@ QString MainWindow::connectFailureDetails(const ConnectFailure &failure) const
     const QString device = failure.device.isEmpty() || failure.device == name
                                ? name
                                : QStringLiteral("%1 (%2)").arg(name, failure.device);
-    if (failure.kind == ConnectFailure::Kind::NoAnswer)
-        return fillPortText(caption(Caption::NoIdentification), device);
+    if (failure.kind == ConnectFailure::Kind::NoAnswer) {
+        // Bytes without a reply in them point at the line rather than at a missing controller.
+        const int entry = failure.bytesReceived ? Caption::NoValidReply : Caption::NoIdentification;
+        return fillPortText(caption(entry), device);
+    }
     int entry = Caption::PortOtherError;
     switch (failure.openError) {
     case PortOpenError::NotFound: entry = Caption::PortNotFound; break;

@@ -34,6 +34,7 @@ void MainWindow::bindSession()
     connect(m_session, &Session::parameterKnownChanged, this, &MainWindow::onParameterKnownChanged);
     connect(m_session, &Session::liveReadingsChanged, this, &MainWindow::onLiveReadings);
     connect(m_session, &Session::controllerAnsweringChanged, this, &MainWindow::onControllerAnswering);
+    connect(m_session, &Session::lineQualityChanged, this, &MainWindow::showLinkState);
     connect(m_session, &Session::writeFinished, this, &MainWindow::onWriteFinished);
     connect(m_session, &Session::message, this, &MainWindow::onSessionMessage);
     // The poll puts the focus on CONNECT, but never out of an open value editor: the typing would go
@@ -180,12 +181,25 @@ void MainWindow::showParameter(ParameterIndex index)
     slider->setEnabled(m_session->state() == Session::State::Connected && !m_commitPending[size_t(index)]);
 }
 
-void MainWindow::onControllerAnswering(bool answering)
+void MainWindow::showLinkState()
 {
-    if (answering) {
-        LinkStateLabel->hide(); // the readings and the lamp come back with the answer's readings
+    const bool open = m_session->state() != Session::State::Idle;
+    if (open && !m_session->controllerAnswering()) {
+        LinkStateLabel->setText(caption(Caption::NotAnswering));
+    } else if (open && m_session->lineNoisy()) {
+        LinkStateLabel->setText(caption(Caption::NoisyLine).arg(m_session->lineFailedPercent()));
+    } else {
+        LinkStateLabel->hide();
         return;
     }
+    LinkStateLabel->show();
+}
+
+void MainWindow::onControllerAnswering(bool answering)
+{
+    showLinkState();
+    if (answering)
+        return; // the readings and the lamp come back with the answer's readings
     // Readings the controller no longer confirms are not shown as if they were current, and a lamp
     // flashing on would say the pump runs.
     for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel})
@@ -193,8 +207,6 @@ void MainWindow::onControllerAnswering(bool answering)
     TimerPausaLampeggio->setEnabled(false);
     TimerLampeggio->setEnabled(false);
     setLampColor(kLampOff);
-    LinkStateLabel->setText(caption(Caption::NotAnswering));
-    LinkStateLabel->show();
 }
 
 void MainWindow::onLiveReadings()

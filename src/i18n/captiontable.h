@@ -69,6 +69,8 @@ enum Entry : int {
     FileNoPermission = 75,    // ... access is denied
     DiskFull = 76,            // ... the disk is full
     NotAFile = 77,            // ... a folder or device was chosen
+    NoisyLine = 90,           // LinkStateLabel: %1 is the share of tries that failed over the last minute
+    NoValidReply = 91,        // why a connect failed: bytes came, none made a reply; %1 is the device
     // Why a connect failed, below ConnectFailed; %1 is the device, %2 the system's words.
     PortNotFound = 100,
     PortInUse = 101,

@@ -120,6 +120,11 @@ void QtSerialPort::setReceiveThreshold(int bytes)
     m_threshold = qMax(0, bytes);
 }
 
+QByteArray QtSerialPort::readReceived()
+{
+    return m_port.isOpen() ? m_port.readAll() : QByteArray();
+}
+
 QByteArray QtSerialPort::readAll()
 {
     if (!m_port.isOpen())

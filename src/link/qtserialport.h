@@ -22,6 +22,7 @@ public:
     void write(const QByteArray &bytes) override;
     void setReceiveThreshold(int bytes) override;
     QByteArray readAll() override;
+    QByteArray readReceived() override;
     void discardInput() override;
 
 private:

@@ -16,8 +16,9 @@ qint32 word(QByteArrayView bytes, qsizetype i)
     return byteAt(bytes, i) * 256 + byteAt(bytes, i + 1);
 }
 
-// Bytes a frame of this code needs, 0 for a code that is not a reply code.
-qsizetype neededLength(quint8 code)
+} // namespace
+
+qsizetype replyLength(quint8 code)
 {
     switch (code) {
     case 1:
@@ -33,8 +34,6 @@ qsizetype neededLength(quint8 code)
     }
 }
 
-} // namespace
-
 DecodedReply decodeReply(QByteArrayView bytes)
 {
     DecodedReply reply;
@@ -45,7 +44,7 @@ DecodedReply decodeReply(QByteArrayView bytes)
         return reply;
     }
     reply.code = byteAt(bytes, 2);
-    const qsizetype needed = neededLength(reply.code);
+    const qsizetype needed = replyLength(reply.code);
     if (needed == 0)
         return reply;
     if (bytes.size() < needed) {
@@ -75,6 +74,40 @@ DecodedReply decodeReply(QByteArrayView bytes)
         break;
     }
     return reply;
+}
+
+FrameScan scanFrames(QByteArrayView bytes)
+{
+    FrameScan scan;
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        if (byteAt(bytes, i) != 'C')
+            continue;
+        if (i + 1 == size) {
+            scan.unfinished.append({i, 0, {}});
+            break;
+        }
+        if (byteAt(bytes, i + 1) != 'U')
+            continue;
+        if (i + 2 == size) {
+            scan.unfinished.append({i, 0, {}});
+            break;
+        }
+        const quint8 code = byteAt(bytes, i + 2);
+        const qsizetype length = replyLength(code);
+        if (length == 0)
+            continue; // a false start: no reply carries this code
+        FrameAt frame{i, length, {}};
+        if (i + length <= size) {
+            frame.reply = decodeReply(bytes.sliced(i, length));
+            scan.complete.append(frame);
+        } else {
+            frame.reply.kind = ReplyKind::Truncated;
+            frame.reply.code = code;
+            scan.unfinished.append(frame);
+        }
+    }
+    return scan;
 }
 
 } // namespace oe

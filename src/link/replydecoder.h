@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QList>
 
 #include <array>
 
@@ -36,5 +37,24 @@ struct DecodedReply {
 // Reads the frame at the start of bytes; bytes past the code's payload are ignored and no byte past
 // the end of the data is ever read.
 DecodedReply decodeReply(QByteArrayView bytes);
+
+// Bytes a reply of this code has, 0 for a code the controller never sends.
+qsizetype replyLength(quint8 code);
+
+// One frame found among received bytes.
+struct FrameAt {
+    qsizetype start = 0;
+    qsizetype length = 0;  // the code's whole length, also while unfinished
+    DecodedReply reply;    // decoded when complete; for an unfinished one only code (0 if not here yet)
+};
+
+// Every place in bytes where a reply frame starts: "C" "U" and a reply code, or the beginning of such
+// a header at the very end. Frames may overlap: the line carries no length or checksum, so a header
+// inside another frame's data is a candidate as well. Both lists are in order of start.
+struct FrameScan {
+    QList<FrameAt> complete;
+    QList<FrameAt> unfinished;  // needs more bytes to tell or to decode
+};
+FrameScan scanFrames(QByteArrayView bytes);
 
 } // namespace oe

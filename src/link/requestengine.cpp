@@ -1,30 +1,32 @@
 #include "requestengine.h"
 
+#include "plausibility.h"
+
 namespace oe {
 
 Request Request::read(quint8 index)
 {
-    return {Kind::ReadParameter, index, 0, RequestEngine::kReadTimeout, RequestEngine::kTries};
+    return {Kind::ReadParameter, index, 0, RequestEngine::kReadTimeout, RequestEngine::kTries, {}};
 }
 
 Request Request::write(quint8 index, qint32 value)
 {
-    return {Kind::WriteParameter, index, value, RequestEngine::kWriteTimeout, RequestEngine::kTries};
+    return {Kind::WriteParameter, index, value, RequestEngine::kWriteTimeout, RequestEngine::kTries, {}};
 }
 
 Request Request::status()
 {
-    return {Kind::Status, 0, 0, RequestEngine::kStatusTimeout, RequestEngine::kTries};
+    return {Kind::Status, 0, 0, RequestEngine::kStatusTimeout, RequestEngine::kTries, {}};
 }
 
 Request Request::version()
 {
-    return {Kind::Version, 0, 0, RequestEngine::kVersionTimeout, RequestEngine::kTries};
+    return {Kind::Version, 0, 0, RequestEngine::kVersionTimeout, RequestEngine::kTries, {}};
 }
 
 Request Request::reset()
 {
-    return {Kind::Reset, 0, 0, RequestEngine::kResetTimeout, RequestEngine::kTries};
+    return {Kind::Reset, 0, 0, RequestEngine::kResetTimeout, RequestEngine::kTries, {}};
 }
 
 bool Request::answeredBy(const DecodedReply &reply) const
@@ -42,6 +44,11 @@ bool Request::answeredBy(const DecodedReply &reply) const
         return reply.kind == ReplyKind::Reset;
     }
     return false;
+}
+
+bool Request::believes(const DecodedReply &reply) const
+{
+    return isPlausible(reply) || (kind == Kind::ReadParameter && written == reply.value);
 }
 
 namespace {
@@ -63,10 +70,9 @@ QByteArray frameFor(const Request &request)
     return {};
 }
 
-bool isUnusable(ReplyKind kind)
-{
-    return kind == ReplyKind::Ignored || kind == ReplyKind::Truncated || kind == ReplyKind::BadHeader;
-}
+// The most bytes kept while looking for a reply; a frame is at most 11.
+constexpr qsizetype kInputLimit = 8192;
+constexpr qsizetype kInputKeep = 64;
 
 } // namespace
 
@@ -84,6 +90,7 @@ RequestEngine::RequestEngine(SerialPort *port, QObject *parent)
     connect(m_replyTimer, &IntervalTimer::tick, this, &RequestEngine::onReplyTimeout);
     connect(&m_settleTimer, &QTimer::timeout, this, &RequestEngine::HandleInput);
     connect(&m_leadInTimer, &QTimer::timeout, this, &RequestEngine::sendAttempt);
+    m_clock.start();
 }
 
 RequestEngine::~RequestEngine()
@@ -114,7 +121,7 @@ void RequestEngine::submit(const Request &request, Callback done)
 {
     if (!m_port->isOpen())
         return;
-    m_queue.enqueue(Pending{request, std::move(done), qMax(1, request.tries), 0, {}});
+    m_queue.enqueue(Pending{request, std::move(done), qMax(1, request.tries), 0, false});
     scheduleNext();
 }
 
@@ -128,6 +135,7 @@ void RequestEngine::drop()
     m_settleTimer.stop();
     m_leadInTimer.stop();
     m_nextPosted = false;
+    clearInput();
     ReplyDone = true;
 }
 
@@ -187,18 +195,22 @@ void RequestEngine::sendAttempt()
     // A write's frame was built (and its value checked) when the request started.
     const QByteArray frame =
         request.kind == Request::Kind::WriteParameter ? m_writeFrame.bytes() : frameFor(request);
-    // Whatever is still waiting answers nothing that is in flight now.
+    // Whatever is still waiting answers nothing that is in flight now. Taken and dropped rather than
+    // flushed in the driver: a flush can race the port's own pending read, which then finds nothing
+    // and reports the line as gone (bytes come all the time on a noisy line).
     m_settleTimer.stop();
-    m_port->discardInput();
+    m_port->readReceived();
     if (dropped())
         return;
+    clearInput();
+    m_timedOut = false;
+    m_tryHeardBytes = false;
     m_port->setReceiveThreshold(kReceiveThreshold);
     m_port->write(frame);
     if (dropped())
         return;
     ++m_current->framesSent;
     --m_current->triesLeft;
-    m_current->deadline = QDeadlineTimer(request.timeout, Qt::PreciseTimer);
     m_state = State::WaitingForReply;
     ReplyDone = false;
     armReplyTimer(request.timeout);
@@ -212,75 +224,214 @@ void RequestEngine::armReplyTimer(std::chrono::milliseconds timeout)
     m_replyTimer->setEnabled(true);
 }
 
+void RequestEngine::settleFor(qint64 msFromNow)
+{
+    m_settleTimer.start(int(qBound(qint64(0), msFromNow, qint64(kReplySettle.count()))));
+}
+
+qint64 RequestEngine::arrivalOf(qsizetype offset) const
+{
+    for (const Chunk &chunk : m_chunks) {
+        if (offset < chunk.end)
+            return chunk.atMs;
+    }
+    return m_clock.elapsed();
+}
+
+void RequestEngine::clearInput()
+{
+    m_input.clear();
+    m_chunks.clear();
+    m_reportedUpTo = 0;
+}
+
+void RequestEngine::trimInput(qsizetype from)
+{
+    from = qBound<qsizetype>(0, from, m_input.size());
+    m_input.remove(0, from);
+    QList<Chunk> kept;
+    for (const Chunk &chunk : std::as_const(m_chunks)) {
+        if (chunk.end > from)
+            kept.append({chunk.end - from, chunk.atMs});
+    }
+    m_chunks = kept;
+    m_reportedUpTo = qMax<qsizetype>(0, m_reportedUpTo - from);
+}
+
+bool RequestEngine::mayAnswer(quint8 code) const
+{
+    if (!m_current)
+        return false;
+    if (code == 0)
+        return true; // the code has not come yet
+    switch (m_current->request.kind) {
+    case Request::Kind::ReadParameter: return code == 1;
+    case Request::Kind::WriteParameter: return code == 2;
+    case Request::Kind::Status: return code == 3;
+    case Request::Kind::Version: return code == 4;
+    case Request::Kind::Reset: return code == 10;
+    }
+    return false;
+}
+
 void RequestEngine::onReceiveEvent()
 {
-    if (m_settleTimer.isActive())
-        return; // still collecting this reply
-    m_replyTimer->setEnabled(false);
-    if (m_state == State::WaitingForReply)
-        m_state = State::ProcessingReply;
-    m_settleTimer.start(kReplySettle);
+    const quint64 generation = m_generation;
+    const QByteArray bytes = m_port->readReceived();
+    if (generation != m_generation || bytes.isEmpty())
+        return; // nothing came, or the line went away inside the call
+    if (m_current && m_state == State::WaitingForReply)
+        m_current->bytesReceived = m_tryHeardBytes = true;
+    m_input += bytes;
+    m_chunks.append({m_input.size(), m_clock.elapsed()});
+    HandleInput();
 }
 
 void RequestEngine::HandleInput()
 {
     const quint64 generation = m_generation;
-    const QByteArray bytes = m_port->readAll();
-    // Bytes that came with or after the frame belong to nothing that is waiting.
-    m_port->discardInput();
-    if (generation != m_generation)
-        return; // the line went away inside one of the two calls
-    const bool waiting = m_current && m_state == State::ProcessingReply;
-    if (bytes.isEmpty()) {
-        if (waiting)
-            tryFailed(); // the bytes went with the port; the time-out is stopped, so end the try
+    const FrameScan scan = scanFrames(m_input);
+    const bool waiting = m_current && m_state == State::WaitingForReply;
+
+    // The last complete frame that answers the request wins; one that would answer but cannot be
+    // right is remembered, so the try need not wait out its time-out for nothing.
+    QList<const FrameAt *> answers;
+    const FrameAt *rejected = nullptr;
+    const std::optional<Request> request = waiting ? std::optional(m_current->request) : std::nullopt;
+    for (const FrameAt &frame : scan.complete) {
+        const bool plausible = isPlausible(frame.reply);
+        if (request && request->answeredBy(frame.reply)) {
+            if (!request->believes(frame.reply)) {
+                rejected = &frame;
+                continue;
+            }
+            // A frame whose data holds this one's header was a false start.
+            while (!answers.isEmpty() && frame.start < answers.last()->start + answers.last()->length)
+                answers.removeLast();
+            answers.append(&frame);
+            continue;
+        }
+        const bool refusedEcho = request && request->kind == Request::Kind::WriteParameter
+                                 && frame.reply.kind == ReplyKind::Echo && frame.reply.index == request->index;
+        if (refusedEcho) {
+            rejected = &frame;
+            continue;
+        }
+        // Someone else's reply: a status still tells the readings.
+        if (frame.start < m_reportedUpTo || !plausible)
+            continue;
+        m_reportedUpTo = frame.start + frame.length;
+        const bool ownStatus = request && request->kind == Request::Kind::Status;
+        if (frame.reply.kind == ReplyKind::Status && !ownStatus) {
+            emit statusReceived(frame.reply);
+            if (generation != m_generation)
+                return;
+        }
+    }
+
+    const FrameAt *answer = answers.isEmpty() ? nullptr : answers.last();
+    // An identification carries nothing that could be checked, and noise shaped like one can follow
+    // the real reply: two that disagree leave the try without an answer.
+    for (const FrameAt *other : std::as_const(answers)) {
+        if (other->reply.kind == ReplyKind::Version && other->reply.version != answer->reply.version) {
+            rejected = answer;
+            answer = nullptr;
+            break;
+        }
+    }
+
+    if (!waiting) {
+        // Between requests only a frame still coming in is worth keeping.
+        trimInput(scan.unfinished.isEmpty() ? m_input.size() : scan.unfinished.first().start);
         return;
     }
-    const DecodedReply reply = decodeReply(bytes);
-
-    if (reply.kind == ReplyKind::Status)
-        emit statusReceived(reply);
-    if (generation != m_generation || !waiting)
+    // A frame that may still answer and starts after the best one so far could take its place.
+    bool pending = false;
+    for (const FrameAt &frame : scan.unfinished) {
+        if (mayAnswer(frame.reply.code) && (!answer || frame.start > answer->start))
+            pending = true;
+    }
+    if (m_input.size() > kInputLimit && !answer && !pending) {
+        trimInput(m_input.size() - kInputKeep);
         return;
+    }
 
-    const Request &request = m_current->request;
-    if (request.answeredBy(reply)) {
+    const qint64 now = m_clock.elapsed();
+    const bool final = m_timedOut && now >= m_graceUntil;
+    if (answer) {
+        const qint64 due = arrivalOf(answer->start) + kReplySettle.count();
+        if (now < due) {
+            settleFor(due - now);
+            return;
+        }
+        if (pending && !final)
+            return;
+        const DecodedReply reply = answer->reply;
+        if (reply.kind == ReplyKind::Status) {
+            emit statusReceived(reply);
+            if (generation != m_generation)
+                return;
+        }
         if (reply.kind == ReplyKind::Parameter || reply.kind == ReplyKind::Echo) {
             ReplyIndex = reply.index;
             ReplyValue = reply.value;
         }
+        // Bytes that came with or after the frame belong to nothing that is waiting.
+        m_port->readReceived();
+        if (generation != m_generation)
+            return; // the line went away inside the call
+        clearInput();
+        emit tryEnded(TryEnd::Answered);
+        if (generation != m_generation)
+            return;
         finish(RequestResult::Outcome::Answered, reply);
         return;
     }
-    const bool refusedEcho = request.kind == Request::Kind::WriteParameter
-                             && reply.kind == ReplyKind::Echo && reply.index == request.index;
-    if (isUnusable(reply.kind) || refusedEcho) {
-        tryFailed();
+    if (pending && !final)
+        return;
+    if (rejected) {
+        const qint64 due = arrivalOf(rejected->start) + kReplySettle.count();
+        if (now < due) {
+            settleFor(due - now);
+            return;
+        }
+        tryFailed(TryEnd::BadFrame);
         return;
     }
-    // Someone else's reply: the try waits on for what is left of its time-out.
-    const qint64 left = m_current->deadline.remainingTime();
-    if (left <= 0) {
-        tryFailed();
-        return;
-    }
-    m_state = State::WaitingForReply;
-    armReplyTimer(std::chrono::milliseconds(left));
+    if (final)
+        tryFailed(m_tryHeardBytes ? TryEnd::Noise : TryEnd::TimedOut);
 }
 
 void RequestEngine::onReplyTimeout()
 {
     m_replyTimer->setEnabled(false);
-    if (m_current && m_state == State::WaitingForReply)
-        tryFailed();
+    if (!m_current || m_state != State::WaitingForReply)
+        return;
+    m_timedOut = true;
+    // A frame that began in time gets the pause any reply gets to come in whole.
+    m_graceUntil = 0;
+    const FrameScan scan = scanFrames(m_input);
+    for (const FrameAt &frame : scan.unfinished) {
+        if (mayAnswer(frame.reply.code))
+            m_graceUntil = qMax(m_graceUntil, arrivalOf(frame.start) + kReplySettle.count());
+    }
+    const qint64 now = m_clock.elapsed();
+    if (m_graceUntil > now)
+        settleFor(m_graceUntil - now);
+    HandleInput();
 }
 
-void RequestEngine::tryFailed()
+void RequestEngine::tryFailed(TryEnd why)
 {
     m_replyTimer->setEnabled(false);
+    m_settleTimer.stop();
     ReplyOk = false;
     ReplyDone = true;
     if (!m_current)
+        return;
+    const quint64 generation = m_generation;
+    emit tryEnded(why);
+    if (generation != m_generation || !m_current)
         return;
     if (m_current->triesLeft > 0)
         sendAttempt();
@@ -291,6 +442,7 @@ void RequestEngine::tryFailed()
 void RequestEngine::finish(RequestResult::Outcome outcome, const DecodedReply &reply)
 {
     m_replyTimer->setEnabled(false);
+    m_settleTimer.stop();
     Pending ended = std::move(*m_current);
     m_current.reset();
     m_state = State::Idle;
@@ -298,7 +450,7 @@ void RequestEngine::finish(RequestResult::Outcome outcome, const DecodedReply &r
     ReplyOk = outcome == RequestResult::Outcome::Answered;
     scheduleNext();
     if (ended.done)
-        ended.done(RequestResult{outcome, reply, ended.framesSent});
+        ended.done(RequestResult{outcome, reply, ended.framesSent, ended.bytesReceived});
 }
 
 void RequestEngine::onPortLost()

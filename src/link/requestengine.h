@@ -5,7 +5,7 @@
 #include "requestframes.h"
 #include "serialport.h"
 
-#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QQueue>
 #include <QTimer>
@@ -26,6 +26,9 @@ struct Request {
     qint32 value = 0;  // write
     std::chrono::milliseconds timeout{300};
     int tries = 3;
+    // Read: the value just written to this parameter. Believed even outside the parameter's range,
+    // since a map may hold such a value and the controller stores it.
+    std::optional<qint32> written;
 
     static Request read(quint8 index);
     static Request write(quint8 index, qint32 value);
@@ -36,7 +39,14 @@ struct Request {
     // Whether a well-formed reply is this request's own answer. A write's echo must carry the index
     // and the value sent.
     bool answeredBy(const DecodedReply &reply) const;
+    // Whether its values can be right (see plausibility.h), or it reads back what was written.
+    bool believes(const DecodedReply &reply) const;
 };
+
+// How one try ended. A try fails on a time-out when not a byte came, on noise when bytes came but no
+// frame that could answer it, on a bad frame when one came but its values cannot be right (or a write
+// echo carries another value).
+enum class TryEnd { Answered, TimedOut, Noise, BadFrame };
 
 struct RequestResult {
     enum class Outcome {
@@ -47,6 +57,9 @@ struct RequestResult {
     Outcome outcome = Outcome::NotAnswered;
     DecodedReply reply;  // the answer, for Answered
     int framesSent = 0;
+    // Bytes came in during one of the tries: a request that ends unanswered with bytes was not met by
+    // silence but by something the program could not take as a reply.
+    bool bytesReceived = false;
 
     bool answered() const { return outcome == Outcome::Answered; }
 };
@@ -54,13 +67,19 @@ struct RequestResult {
 // Puts one request at a time on the wire and waits for its reply without blocking the thread.
 //
 // Requests wait in a queue and go out in order. Each try discards stale input, sends the frame and
-// arms the reply time-out (MSComm1_Timer). The first byte of a reply stops the time-out and starts a
-// 50 ms settle timer; bytes keep collecting meanwhile and HandleInput decodes them when it fires.
-// A reply that is the request's own ends it. A well-formed reply that answers something else (the
-// late reply of an earlier attempt, typically) is set aside: a status reply still reaches
-// statusReceived, anything else is dropped, and the request waits on for the rest of its time-out.
-// Frames that are unusable (wrong header, too short, unknown code) and a write echo with another
-// value fail the try at once. After the last failed try the request ends unanswered.
+// arms the reply time-out (MSComm1_Timer). Every byte that comes in is kept, and HandleInput looks
+// for the reply anywhere in what the try collected: a line with no checksum picks up noise from an
+// engine's ignition, so bytes before, between and after frames are skipped, and so are false starts
+// ("C" "U" and a code followed by rubbish). Of the complete, plausible frames that answer the request
+// the last one wins: a stale reply glued in front, or a false start whose data holds the real header,
+// comes before it. The answer is taken 50 ms after its first byte at the soonest (the pause the
+// controller has always had before the next request), or once it is complete when it arrives slower.
+//
+// A well-formed reply that answers something else (the late reply of an earlier attempt, typically)
+// is set aside: a status reply still reaches statusReceived, anything else is dropped. Noise never
+// ends a try early; a frame that could answer but cannot be right (a value out of range, a write echo
+// with another value) ends it once nothing better follows. After the last failed try the request
+// ends unanswered.
 //
 // drop() and close() throw away the queue and the request in flight; their callbacks never run and
 // nothing more is sent.
@@ -114,10 +133,12 @@ public:
     qint32 ReplyIndex = 0;
     qint32 ReplyValue = 0;
 
-    // Decodes what the port collected during the settle pause.
+    // Looks for the reply in what the try collected and ends the try when it can.
     void HandleInput();
 
 signals:
+    // Each try of a request, as it ends.
+    void tryEnded(oe::TryEnd end);
     // Raised when a request is taken from the queue, before its first frame.
     void requestStarted();
     // Every status reply, its own request's or one set aside.
@@ -127,21 +148,32 @@ signals:
     void portLost();
 
 private:
-    enum class State { Idle, LeadIn, WaitingForReply, ProcessingReply };
+    enum class State { Idle, LeadIn, WaitingForReply };
     struct Pending {
         Request request;
         Callback done;
         int triesLeft = 0;
         int framesSent = 0;
-        QDeadlineTimer deadline;
+        bool bytesReceived = false;
+    };
+    // Bytes that came in at one time; the arrival of a frame's first byte paces the next request.
+    struct Chunk {
+        qsizetype end;
+        qint64 atMs;
     };
 
     void scheduleNext();
     void startNext();
     void sendAttempt();
-    void tryFailed();
+    void tryFailed(TryEnd why);
     void finish(RequestResult::Outcome outcome, const DecodedReply &reply = {});
     void armReplyTimer(std::chrono::milliseconds timeout);
+    // Waits until msFromNow has passed and looks again.
+    void settleFor(qint64 msFromNow);
+    qint64 arrivalOf(qsizetype offset) const;
+    void clearInput();
+    void trimInput(qsizetype from);
+    bool mayAnswer(quint8 code) const;
     void onReceiveEvent();
     void onReplyTimeout();
     void onPortLost();
@@ -155,6 +187,16 @@ private:
     QQueue<Pending> m_queue;
     std::optional<Pending> m_current;
     State m_state = State::Idle;
+    QElapsedTimer m_clock;
+    // What came in since the try's frame went out (or, between requests, since the last one ended).
+    QByteArray m_input;
+    QList<Chunk> m_chunks;
+    // Frames set aside up to here have been reported.
+    qsizetype m_reportedUpTo = 0;
+    // The try's time-out has passed; a frame that began before it may still finish until m_graceUntil.
+    bool m_timedOut = false;
+    qint64 m_graceUntil = 0;
+    bool m_tryHeardBytes = false;
     quint64 m_generation = 0;
     bool m_lossReported = false;
 };

@@ -38,6 +38,10 @@ public:
     virtual void setReceiveThreshold(int bytes) = 0;
     // Every byte waiting, including bytes the driver holds but has not reported yet.
     virtual QByteArray readAll() = 0;
+    // The bytes receive events have reported, without asking the driver for more. Called on every
+    // receive event: a read of the device there can race the port's own pending read, which then
+    // finds nothing and reports the line as gone.
+    virtual QByteArray readReceived() { return readAll(); }
     virtual void discardInput() = 0;
 
 protected:

@@ -19,6 +19,8 @@ Session::Session(SerialPort *port, QObject *parent)
     connect(m_engine, &RequestEngine::statusReceived, this, &Session::onStatusReceived);
     connect(m_engine, &RequestEngine::portLost, this, &Session::onPortLost);
     connect(m_statusTimer, &IntervalTimer::tick, this, &Session::onStatusPoll);
+    connect(m_engine, &RequestEngine::tryEnded, this, &Session::onTryEnded);
+    m_clock.start();
 }
 
 Session::~Session()
@@ -70,6 +72,8 @@ void Session::connectTo(int comPort)
     }
     submit(Request::version(), [this, id](const RequestResult &result) {
         if (!result.answered()) {
+            // Bytes without a reply in them point at the line, not at a missing controller.
+            m_lastFailure.bytesReceived = result.bytesReceived;
             connectFailed(ConnectFailure::Kind::NoAnswer);
             return;
         }
@@ -107,6 +111,9 @@ void Session::endSession()
     m_connected = false;
     m_pollHeld = false;
     m_missedPolls = 0;
+    m_verifier.clear();
+    m_lineQuality.clear();
+    m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);
     m_engine->close();
     forgetAll();
@@ -151,13 +158,15 @@ void Session::onPortLost()
     emit message(entry, kMessageTitleEntry);
 }
 
-void Session::readAll(std::function<void()> then)
+void Session::readAll(std::function<void()> then, const ParameterSet *written)
 {
     // From here only the answers of these reads say what the controller holds.
     forgetAll();
+    m_verifier.clear();
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
-        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
+        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>(),
+                      written ? std::optional((*written)[ParameterIndex(index)]) : std::nullopt);
     }
 }
 
@@ -193,6 +202,7 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
 {
     if (m_state != State::Connected)
         return false;
+    m_verifier.forget(index); // the echo tells the value
     Parameters[index] = field;
     const quint64 id = m_sessionId;
     writeQuietly(quint8(index), field, [this, id, index, field](bool confirmed) {
@@ -253,7 +263,7 @@ bool Session::loadMap(const ParameterSet &values)
     readAll([this] {
         setState(State::Connected);
         emit mapLoaded(m_mapLoad);
-    });
+    }, &values);
     return true;
 }
 
@@ -291,9 +301,11 @@ void Session::RequestVersion(std::function<void(bool)> then)
     });
 }
 
-void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
+void Session::ReadParameter(quint8 index, std::function<void(bool)> then, std::optional<qint32> written)
 {
-    submit(Request::read(index), [this, index, then](const RequestResult &result) {
+    Request request = Request::read(index);
+    request.written = written;
+    submit(request, [this, index, then](const RequestResult &result) {
         // A read that got no answer of its own leaves the field as it was.
         if (result.answered() && isParameterIndex(index)) {
             const auto parameter = ParameterIndex(index);
@@ -304,6 +316,10 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
             m_controllerValues[parameter] = value;
             setKnown(parameter, true);
             m_mapLoad.readBack[parameter] = value;
+            // A flipped bit in a read answer can look like a value: it is read again while the poll
+            // runs (see verifyNext).
+            m_verifyBase[index] = value;
+            m_verifier.add(parameter, value);
             m_mapLoad.answered[index] = true;
             emit parameterRead(parameter, field);
         }
@@ -345,7 +361,51 @@ void Session::RequestStatus(std::function<void(bool)> then)
             setAnswering(false);
         if (then)
             then(result.answered());
+        verifyNext();
     });
+}
+
+void Session::verifyNext()
+{
+    const std::optional<ParameterIndex> next = m_verifier.next();
+    if (!next || !pollMayRun())
+        return;
+    const ParameterIndex index = *next;
+    Request request = Request::read(quint8(index));
+    // The answer being checked is believed again: it decides nothing by itself.
+    request.written = m_verifyBase[size_t(index)];
+    submit(request, [this, index](const RequestResult &result) {
+        const ParameterVerifier::Outcome outcome =
+            m_verifier.answer(index, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+        switch (outcome.verdict) {
+        case ParameterVerifier::Verdict::ReadAgain:
+        case ParameterVerifier::Verdict::Confirmed:
+            break;
+        case ParameterVerifier::Verdict::Changed: {
+            const qint32 field = index == ParameterIndex::RpmMultiplier ? cappedMultiplier(outcome.value) : outcome.value;
+            Parameters[index] = field;
+            m_confirmed[index] = field;
+            setKnown(index, true);
+            emit parameterRead(index, field);
+            break;
+        }
+        case ParameterVerifier::Verdict::Unknown:
+            setKnown(index, false);
+            break;
+        }
+    });
+}
+
+void Session::onTryEnded(TryEnd end)
+{
+    if (m_state == State::Idle)
+        return;
+    m_lineQuality.record(end == TryEnd::Answered, m_clock.elapsed());
+    const int percent = lineFailedPercent();
+    if (percent != m_reportedFailedPercent) {
+        m_reportedFailedPercent = percent;
+        emit lineQualityChanged(percent);
+    }
 }
 
 void Session::SendReset(std::function<void(bool)> then)

@@ -1,14 +1,19 @@
 #pragma once
 
 #include "intervaltimer.h"
+#include "linequality.h"
 #include "parameterset.h"
+#include "parameterverifier.h"
 #include "requestengine.h"
+
+#include <QElapsedTimer>
 #include "serialport.h"
 
 #include <QObject>
 
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace oe {
 
@@ -148,12 +153,20 @@ public:
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
+    // Tries that failed over the last minute, in percent (see LineQuality); 0 while idle.
+    int lineFailedPercent() { return m_lineQuality.failedPercent(m_clock.elapsed()); }
+    bool lineNoisy() { return m_lineQuality.noisy(m_clock.elapsed()); }
+    // A verification pass is reading parameters again, or this one.
+    bool verifying() const { return m_verifier.running(); }
+    bool verifying(ParameterIndex index) const { return m_verifier.pending(index); }
+
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
     // A read's answer makes the parameter known. WriteParameter raises the message of entry 29 when
     // the write is not confirmed; it leaves what is known as it was.
     void RequestVersion(std::function<void(bool)> then = {});
-    void ReadParameter(quint8 index, std::function<void(bool)> then = {});
+    void ReadParameter(quint8 index, std::function<void(bool)> then = {},
+                       std::optional<qint32> written = std::nullopt);
     void WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then = {});
     void RequestStatus(std::function<void(bool)> then = {});
     void SendReset(std::function<void(bool)> then = {});
@@ -170,6 +183,8 @@ signals:
     void liveReadingsChanged();
     // See controllerAnswering().
     void controllerAnsweringChanged(bool answering);
+    // The share of failed tries changed (see lineFailedPercent()).
+    void lineQualityChanged(int failedPercent);
     // A commit ended: confirmed by its echo, or not (then after the read and the message that follow).
     void writeFinished(oe::ParameterIndex index, bool confirmed);
     // A map load ended with its read-back.
@@ -183,7 +198,9 @@ signals:
 private:
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
-    void readAll(std::function<void()> then);
+    // Reads the eight parameters; with written, the values just sent, which the read-back believes
+    // even outside a slider's range (a map may hold such a value).
+    void readAll(std::function<void()> then, const ParameterSet *written = nullptr);
     void setKnown(ParameterIndex index, bool known);
     void forgetAll();
     void setAnswering(bool answering);
@@ -196,6 +213,9 @@ private:
     void onStatusPoll();
     void resumePollIfQuiet();
     void onStatusReceived(const DecodedReply &reply);
+    void onTryEnded(TryEnd end);
+    // One read of the verification pass, in the gap after a status poll.
+    void verifyNext();
     void onPortLost();
 
     RequestEngine *m_engine;
@@ -214,6 +234,12 @@ private:
     int m_missedPolls = 0;
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
+    // The read answers the verification pass checks.
+    std::array<std::optional<qint32>, kParameterCount> m_verifyBase{};
+    ParameterVerifier m_verifier;
+    LineQuality m_lineQuality;
+    int m_reportedFailedPercent = 0;
+    QElapsedTimer m_clock;
     ConnectFailure m_lastFailure;
 };
 

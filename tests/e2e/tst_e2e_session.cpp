@@ -114,10 +114,11 @@ void TestE2eSession::connectShowsVersionValuesThenPolls()
     QCOMPARE(rig.w().RpmMinSlider->value(), 1750);
     QCOMPARE(rig.w().SliderPausaAlMassimo->value(), 100);
 
-    // Then the poll, and only the poll.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 12, kPatienceMs);
-    for (const QByteArray &frame : rig.frames().mid(9))
-        QCOMPARE(oe::hexBytes(frame), oe::hexBytes(kStatusFrame));
+    // Then the poll, with the verification pass reading one parameter again after each status.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 13, kPatienceMs);
+    const QList<QByteArray> reads = readFrames();
+    const QList<QByteArray> after = rig.frames().mid(9, 4);
+    QCOMPARE(rig.hex(after), rig.hex({kStatusFrame, reads[0], kStatusFrame, reads[1]}));
     QVERIFY(!rig.w().RpmLabel->text().isEmpty());
     QVERIFY(!rig.w().PauseLabel->text().isEmpty());
     QVERIFY(rig.dialogs.shown.isEmpty());
@@ -128,12 +129,14 @@ void TestE2eSession::pollPeriod()
     Rig rig;
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     QVERIFY(rig.connect());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.fx.requests().size() >= 9 + 4, kPatienceMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.fx.requests().size() >= 9 + 8, kPatienceMs);
     const auto &log = rig.fx.requests();
     // Each poll comes 500 ms after the previous request ended (its reply took the 50 ms read pause at
-    // least): never sooner, and not a whole period late either.
-    for (qsizetype i = 9; i < 13; ++i) {
+    // least): never sooner, and not a whole period late either. Between two polls the verification
+    // pass reads a parameter.
+    for (qsizetype i = 9; i < 17; i += 2) {
         QCOMPARE(oe::hexBytes(log[i].frame), oe::hexBytes(kStatusFrame));
+        QCOMPARE(oe::hexBytes(log[i + 1].frame), oe::hexBytes(readFrames()[(i - 9) / 2]));
         const qint64 gap = log[i].atMs - log[i - 1].atMs;
         QVERIFY2(gap >= 500 && gap < 1500, qPrintable(QStringLiteral("request %1: %2 ms").arg(i).arg(gap)));
     }

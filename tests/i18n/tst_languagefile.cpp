@@ -47,6 +47,7 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 80; i <= 82; ++i)
         entries << i;
+    entries << 90 << 91;
     for (int i = 100; i <= 113; ++i)
         entries << i;
     for (int i = 120; i <= 132; ++i)

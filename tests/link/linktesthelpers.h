@@ -18,8 +18,11 @@ inline QByteArray promptReply(const QByteArray &request)
     if (request.size() < 3)
         return {};
     switch (quint8(request[2])) {
-    case 1: // value = 100 + index
-        return hex("435501") + request.mid(3, 1) + QByteArray(1, '\0') + QByteArray(1, char(100 + request[3]));
+    case 1: { // value = 100 + index, but 10 + index for the pump times, which stop at 50
+        const char index = request[3];
+        const char value = char(index < 2 ? 10 + index : 100 + index);
+        return hex("435501") + request.mid(3, 1) + QByteArray(1, '\0') + QByteArray(1, value);
+    }
     case 2:
         return hex("435502") + request.mid(3, 3);
     case 3:

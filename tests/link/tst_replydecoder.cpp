@@ -20,6 +20,8 @@ private slots:
     void neverReadsPastTheEnd_data();
     void neverReadsPastTheEnd();
     void largeBurst();
+    void scanFindsFramesInNoise_data();
+    void scanFindsFramesInNoise();
 };
 
 void TestReplyDecoder::kinds_data()
@@ -147,6 +149,39 @@ void TestReplyDecoder::largeBurst()
     QCOMPARE(reply.kind, ReplyKind::Echo);
     QCOMPARE(reply.value, 0x1234);
     QCOMPARE(decodeReply(QByteArray(4096, 'C')).kind, ReplyKind::BadHeader);
+}
+
+// Starts of the complete and unfinished frames found, as "start:code" lists.
+void TestReplyDecoder::scanFindsFramesInNoise_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("complete");
+    QTest::addColumn<QString>("unfinished");
+    QTest::newRow("noise only") << QByteArray::fromHex("a5ff00435aff43") << "" << "6:0";
+    QTest::newRow("reply inside noise") << QByteArray::fromHex("ff00a5" "435504010203" "5aff") << "3:4" << "";
+    QTest::newRow("false starts skipped")
+        << QByteArray::fromHex("435507ff" "4356" "435504010203") << "6:4" << "";
+    QTest::newRow("false start holding the real header")
+        << QByteArray::fromHex("435503" "43550305dc006400190050") << "0:3,3:3" << "";
+    QTest::newRow("two glued") << QByteArray::fromHex("43550a00" "435501041234") << "0:10,4:1" << "";
+    QTest::newRow("header at the end") << QByteArray::fromHex("435501041234" "4355") << "0:1" << "6:0";
+    QTest::newRow("code known, data missing") << QByteArray::fromHex("ff43550305dc") << "" << "1:3";
+}
+
+void TestReplyDecoder::scanFindsFramesInNoise()
+{
+    QFETCH(QByteArray, bytes);
+    const FrameScan scan = scanFrames(bytes);
+    const auto list = [](const QList<FrameAt> &frames) {
+        QStringList items;
+        for (const FrameAt &frame : frames)
+            items << QStringLiteral("%1:%2").arg(frame.start).arg(frame.reply.code);
+        return items.join(QLatin1Char(','));
+    };
+    QTEST(list(scan.complete), "complete");
+    QTEST(list(scan.unfinished), "unfinished");
+    for (const FrameAt &frame : scan.complete)
+        QCOMPARE(frame.reply.kind, decodeReply(bytes.sliced(frame.start)).kind);
 }
 
 QTEST_GUILESS_MAIN(TestReplyDecoder)

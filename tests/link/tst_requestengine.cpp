@@ -14,6 +14,7 @@ using namespace oe::test;
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(oe::Request)
+Q_DECLARE_METATYPE(oe::TryEnd)
 
 class TestRequestEngine : public QObject
 {
@@ -28,8 +29,14 @@ private slots:
     void silentController();
     void otherRepliesAreSetAside_data();
     void otherRepliesAreSetAside();
-    void unusableFrameEndsTryAtOnce_data();
-    void unusableFrameEndsTryAtOnce();
+    void noiseIsNoReply_data();
+    void noiseIsNoReply();
+    void frameThatCannotBeRightEndsTryAtOnce_data();
+    void frameThatCannotBeRightEndsTryAtOnce();
+    void replyFoundInNoise_data();
+    void replyFoundInNoise();
+    void slowReplyIsAwaited();
+    void eachTryEndsForItsOwnReason();
     void writeSucceedsOnSecondTry();
     void silentWriteAfterEqualEcho();
     void writeOutOfRangeSendsNothing();
@@ -159,6 +166,7 @@ void TestRequestEngine::silentController()
     QVERIFY(!m_engine->replyTimer()->enabled());
     QVERIFY(!m_engine->ReplyOk);
     QVERIFY(m_engine->ReplyDone);
+    QVERIFY(!result->bytesReceived);
 }
 
 // A well-formed reply to something else neither ends the try nor sends the frame again: the try
@@ -201,7 +209,9 @@ void TestRequestEngine::otherRepliesAreSetAside()
     QCOMPARE(m_engine->ReplyValue, 0);
 }
 
-void TestRequestEngine::unusableFrameEndsTryAtOnce_data()
+// Bytes that hold no frame answering the request are line noise: the try waits for the real reply
+// until its time-out, and the request says that bytes came.
+void TestRequestEngine::noiseIsNoReply_data()
 {
     QTest::addColumn<Request>("request");
     QTest::addColumn<QByteArray>("reply");
@@ -211,14 +221,48 @@ void TestRequestEngine::unusableFrameEndsTryAtOnce_data()
     QTest::newRow("truncated status") << Request::status() << hex("43550305dc0064001900");
     QTest::newRow("wrong header") << Request::version() << hex("435604010203");
     QTest::newRow("garbage burst") << Request::version() << QByteArray(2000, '\xAA');
-    QTest::newRow("write echo clamped") << Request::write(2, 1500) << hex("43550202057d");
 }
 
-void TestRequestEngine::unusableFrameEndsTryAtOnce()
+void TestRequestEngine::noiseIsNoReply()
 {
     QFETCH(Request, request);
     QFETCH(QByteArray, reply);
     m_port->setResponder([reply](const QByteArray &) { return reply; });
+    QSignalSpy tries(m_engine.get(), &RequestEngine::tryEnded);
+
+    const auto result = run(request);
+
+    QVERIFY(result);
+    QVERIFY(!result->answered());
+    QVERIFY(result->bytesReceived);
+    QCOMPARE(m_port->written().size(), 3);
+    QCOMPARE(tries.count(), 3);
+    for (const QList<QVariant> &end : tries)
+        QCOMPARE(end.at(0).value<TryEnd>(), TryEnd::Noise);
+}
+
+// A frame that answers the request but whose values cannot be right is the reply with a bit flipped
+// or a value refused: nothing better is coming, so the try ends after the settle pause.
+void TestRequestEngine::frameThatCannotBeRightEndsTryAtOnce_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("write echo clamped") << Request::write(2, 1500) << hex("43550202057d");
+    QTest::newRow("pump cycles 200") << Request::read(0) << hex("4355010000c8");
+    QTest::newRow("multiplier above its cap") << Request::read(7) << hex("4355010700fa");
+    QTest::newRow("pause 0 below its range") << Request::read(5) << hex("435501050000");
+    QTest::newRow("engine speed 17237") << Request::status() << hex("435503435505dc00640019");
+    QTest::newRow("pump time 82 s") << Request::status() << hex("43550305dc0064100000 50");
+    QTest::newRow("two identifications disagree") << Request::version() << hex("435504010203" "435504860afd");
+}
+
+void TestRequestEngine::frameThatCannotBeRightEndsTryAtOnce()
+{
+    QFETCH(Request, request);
+    QFETCH(QByteArray, reply);
+    m_port->setResponder([reply](const QByteArray &) { return reply; });
+    QSignalSpy tries(m_engine.get(), &RequestEngine::tryEnded);
+    QSignalSpy statuses(m_engine.get(), &RequestEngine::statusReceived);
     QElapsedTimer clock;
     clock.start();
 
@@ -228,8 +272,95 @@ void TestRequestEngine::unusableFrameEndsTryAtOnce()
     QVERIFY(!result->answered());
     QCOMPARE(m_port->written().size(), 3);
     QCOMPARE(m_port->bytesWaiting(), 0);
+    QCOMPARE(statuses.count(), 0);
+    QCOMPARE(m_engine->ReplyValue, 0);
+    QCOMPARE(tries.count(), 3);
+    QCOMPARE(tries.last().at(0).value<TryEnd>(), TryEnd::BadFrame);
     // Three time-outs would take 900 ms or more; each frame ends its try about 55 ms after the request.
     QVERIFY2(clock.elapsed() < 700, qPrintable(QString::number(clock.elapsed())));
+}
+
+// What the controller sent, with the line's noise around it: the reply is found, once.
+void TestRequestEngine::replyFoundInNoise_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint32>("value"); // read: the value; status: the speed; version: its first number
+    QTest::newRow("noise before") << Request::status() << hex("a5ff4312") + hex("43550305dc006400190050") << 1500;
+    QTest::newRow("false start before") << Request::read(4) << hex("435501ff") + hex("435501040064") << 100;
+    QTest::newRow("false start holding the header")
+        << Request::status() << hex("435503") + hex("43550305dc006400190050") << 1500;
+    QTest::newRow("stale reply glued in front")
+        << Request::status() << hex("43550303e8006400190050") + hex("43550305dc006400190050") << 1500;
+    QTest::newRow("stale read glued in front") << Request::read(2) << hex("4355010205dc" "435501020258") << 600;
+    QTest::newRow("header cut off after it") << Request::version() << hex("435504010203" "4355") << 1;
+    QTest::newRow("out of range value, then the real one")
+        << Request::read(0) << hex("4355010000c8" "435501000005") << 5;
+}
+
+void TestRequestEngine::replyFoundInNoise()
+{
+    QFETCH(Request, request);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint32, value);
+    m_port->setResponder([bytes](const QByteArray &) { return bytes; });
+    QSignalSpy statuses(m_engine.get(), &RequestEngine::statusReceived);
+
+    const auto result = run(request);
+
+    QVERIFY(result && result->answered());
+    QCOMPARE(result->framesSent, 1);
+    switch (request.kind) {
+    case Request::Kind::Status:
+        QCOMPARE(result->reply.rpm, value);
+        QCOMPARE(statuses.count(), 1);
+        QCOMPARE(statuses.first().at(0).value<DecodedReply>().rpm, value);
+        break;
+    case Request::Kind::ReadParameter:
+        QCOMPARE(result->reply.value, value);
+        QCOMPARE(m_engine->ReplyValue, value);
+        break;
+    default:
+        QCOMPARE(result->reply.version[0], value);
+        break;
+    }
+}
+
+// Noise in the first try, then silence, then the reply: what the line quality counts.
+void TestRequestEngine::eachTryEndsForItsOwnReason()
+{
+    int tries = 0;
+    m_port->setResponder([&tries](const QByteArray &request) {
+        switch (++tries) {
+        case 1: return hex("a5435603ff");
+        case 2: return QByteArray();
+        default: return promptReply(request);
+        }
+    });
+    QSignalSpy ends(m_engine.get(), &RequestEngine::tryEnded);
+    const auto result = run(Request::version());
+    QVERIFY(result && result->answered());
+    QVERIFY(result->bytesReceived);
+    QList<TryEnd> seen;
+    for (const QList<QVariant> &end : ends)
+        seen << end.at(0).value<TryEnd>();
+    QCOMPARE(seen, (QList<TryEnd>{TryEnd::Noise, TryEnd::TimedOut, TryEnd::Answered}));
+}
+
+// A reply whose bytes trickle in, further apart than the settle pause allows for in all.
+void TestRequestEngine::slowReplyIsAwaited()
+{
+    FakeSerialPort *port = m_port.get();
+    port->setResponder([port](const QByteArray &) {
+        const QByteArray reply = hex("43550305dc006400190050");
+        for (int i = 0; i < reply.size(); ++i)
+            port->deliver(reply.mid(i, 1), std::chrono::milliseconds(5 + 30 * i));
+        return QByteArray();
+    });
+    const auto result = run(Request::status());
+    QVERIFY(result && result->answered());
+    QCOMPARE(result->framesSent, 1);
+    QCOMPARE(result->reply.pause, 80);
 }
 
 void TestRequestEngine::writeSucceedsOnSecondTry()
@@ -417,8 +548,8 @@ void TestRequestEngine::hangUpInsideATry_data()
     QTest::addColumn<int>("call");
     QTest::addColumn<int>("nth");
     QTest::addColumn<int>("framesSent");
-    QTest::newRow("discard before the first try") << int(FakeSerialPort::Call::Discard) << 1 << 0;
-    QTest::newRow("discard before a retry") << int(FakeSerialPort::Call::Discard) << 2 << 1;
+    QTest::newRow("stale input dropped before the first try") << int(FakeSerialPort::Call::Read) << 1 << 0;
+    QTest::newRow("stale input dropped before a retry") << int(FakeSerialPort::Call::Read) << 2 << 1;
     QTest::newRow("write of a retry") << int(FakeSerialPort::Call::Write) << 2 << 1;
 }
 

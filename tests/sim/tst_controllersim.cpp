@@ -4,7 +4,10 @@
 #include "controllersim.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTest>
+
+#include <bit>
 
 using namespace oe;
 
@@ -64,6 +67,7 @@ private slots:
     void faultSilentStillLogs();
     void faultHangUpAfter();
     void faultSplit();
+    void faultsOfANoisyLine();
     void faultEchoClamp_data();
     void faultEchoClamp();
     void faultSpec_data();
@@ -423,6 +427,42 @@ void TestControllerSim::faultSplit()
     QCOMPARE(reset[0].splitAt, 2);
 }
 
+void TestControllerSim::faultsOfANoisyLine()
+{
+    ControllerSim sim = steadySim();
+    const QByteArray read = hex("50 43 01 03 00 00 00");
+    const QByteArray clean = replies(sim.feed(read, 0));
+    // Every reply with exactly one bit flipped.
+    sim.setFaults(SimFaults{.flipPercent = 100});
+    QSet<QByteArray> seen;
+    for (int i = 0; i < 50; ++i) {
+        const QByteArray flipped = replies(sim.feed(read, i));
+        QCOMPARE(flipped.size(), clean.size());
+        int bits = 0;
+        for (qsizetype b = 0; b < clean.size(); ++b)
+            bits += std::popcount(quint8(clean[b] ^ flipped[b]));
+        QCOMPARE(bits, 1);
+        seen.insert(flipped);
+    }
+    QVERIFY(seen.size() > 10); // not always the same bit
+
+    // Byte by byte.
+    sim.setFaults(SimFaults{.byteGapMs = 20});
+    const QList<SimOutput> spaced = sim.feed(read, 0);
+    QCOMPARE(spaced[0].byteGapMs, 20);
+    QCOMPARE(spaced[0].bytes, clean);
+
+    // Noise at its rate, in 10 ms steps over 20 s, with reply-like starts among it.
+    sim.setFaults(SimFaults{.noisePerSecond = 500});
+    QByteArray noise;
+    for (qint64 ms = 0; ms <= 20000; ms += 10)
+        noise += sim.noise(ms);
+    QVERIFY2(noise.size() > 8000 && noise.size() < 12000, qPrintable(QString::number(noise.size())));
+    QVERIFY(noise.count(hex("43 55 03")) >= 10);
+    sim.setFaults({});
+    QVERIFY(sim.noise(30000).isEmpty());
+}
+
 void TestControllerSim::faultEchoClamp_data()
 {
     QTest::addColumn<int>("index");
@@ -468,6 +508,8 @@ void TestControllerSim::faultSpec_data()
                               << "short=1,garbage-before=3,garbage-after=3,late=1200";
     QTest::newRow("flag off") << "echo-clamp,echo-clamp=off" << true << "none";
     QTest::newRow("none clears") << "hangup=3,none,unknown-code" << true << "unknown-code";
+    QTest::newRow("noisy line") << "noise=100,flip=5,gap=20" << true << "noise=100,flip=5,gap=20";
+    QTest::newRow("flip above 100 %") << "flip=101" << false << "none";
     QTest::newRow("case") << "Wrong-Header" << true << "wrong-header";
     QTest::newRow("unknown name") << "sulky" << false << "none";
     QTest::newRow("value required") << "drop" << false << "none";

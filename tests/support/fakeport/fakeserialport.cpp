@@ -98,6 +98,13 @@ QByteArray FakeSerialPort::readAll()
     return std::exchange(m_input, {});
 }
 
+QByteArray FakeSerialPort::readReceived()
+{
+    const QByteArray bytes = readAll();
+    hangsUpNow(Call::Read);
+    return isOpen() ? bytes : QByteArray();
+}
+
 void FakeSerialPort::discardInput()
 {
     ++m_discards;

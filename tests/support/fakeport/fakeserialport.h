@@ -44,7 +44,7 @@ public:
     void loseConnection();
     // The line hangs up inside the nth call (counted from now) of discardInput() or write(), the way
     // a real port reports a loss from inside the call that found it; a write that finds it sends nothing.
-    enum class Call { Discard, Write };
+    enum class Call { Discard, Write, Read };
     void hangUpInside(Call call, int nth) { m_hangUpCall = call; m_hangUpIn = nth; }
 
     // --- observation
@@ -66,6 +66,7 @@ public:
     void write(const QByteArray &bytes) override;
     void setReceiveThreshold(int bytes) override { m_threshold = qMax(0, bytes); }
     QByteArray readAll() override;
+    QByteArray readReceived() override;
     void discardInput() override;
 
 private:
