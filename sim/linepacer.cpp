@@ -153,27 +153,30 @@ void LinePacer::run()
     }
 }
 
-void LinePacer::readRequestsLocked()
+bool readAvailable(int fd, QByteArray &data)
 {
-    if (m_master < 0 || !m_lineReadable)
-        return;
-    QByteArray data;
     char chunk[4096];
     for (;;) {
-        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n > 0) {
             data.append(chunk, n);
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        // EOF or a hard error would wake the wait for ever; with the owner's slave held it should
-        // not happen, and if it does we stop listening rather than spin.
-        m_lineReadable = false;
-        break;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
+}
+
+void LinePacer::readRequestsLocked()
+{
+    if (m_master < 0 || !m_lineReadable)
+        return;
+    QByteArray data;
+    // EOF or a hard error would wake the wait for ever; with the owner's slave held it should not
+    // happen, and if it does we stop listening rather than spin.
+    if (!readAvailable(m_master, data))
+        m_lineReadable = false;
     if (data.isEmpty())
         return;
     if (m_rxQueue.isEmpty())

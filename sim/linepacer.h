@@ -9,6 +9,10 @@
 
 namespace oe {
 
+// Appends every byte waiting on a non-blocking descriptor. False at EOF or on a hard error, which
+// would otherwise wake a poll on it for ever.
+bool readAvailable(int fd, QByteArray &data);
+
 // Times bytes through the simulator's pty like a wire: each byte is through one byte time after the
 // one before it. Its own thread sleeps to each byte's absolute deadline (clock_nanosleep with
 // TIMER_ABSTIME on CLOCK_MONOTONIC), so the error is the kernel's wake-up latency, not a timer's

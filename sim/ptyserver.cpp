@@ -131,22 +131,10 @@ bool PtyServer::open(QString *error)
 void PtyServer::readMaster()
 {
     QByteArray data;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
-        if (n > 0) {
-            data.append(chunk, n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        // EOF or a hard error: the notifier would fire for ever on it. With our own slave held this
-        // should not happen; if it does, stop listening rather than spin.
+    // EOF or a hard error: the notifier would fire for ever on it. With our own slave held this should
+    // not happen; if it does, stop listening rather than spin.
+    if (!readAvailable(m_master, data))
         m_notifier->setEnabled(false);
-        break;
-    }
     if (data.isEmpty())
         return;
     deliver(data, LinePacer::nowNs());
