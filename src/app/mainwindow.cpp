@@ -4,7 +4,7 @@
 #include "helpdocument.h"
 #include "intervaltimer.h"
 #include "maptexts.h"
-#include "qtserialport.h"
+#include "systemserialport.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -133,7 +133,7 @@ void setBackColor(QLabel *label, const QColor &color)
 } // namespace
 
 MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
-    : MainWindow(programFolder, new QtSerialPort(programFolder), parent)
+    : MainWindow(programFolder, new SystemSerialPort(programFolder), parent)
 {
 }
 

@@ -1,0 +1,310 @@
+#include "winserialport.h"
+
+#include "portpath.h"
+#include "serialsettings.h"
+
+#include <QScopedValueRollback>
+#include <QWinEventNotifier>
+
+#include <qt_windows.h>
+
+namespace oe {
+
+namespace {
+
+// Long enough for any driver to finish a cancelled call; a driver that never does costs one leaked
+// set of OVERLAPPED blocks instead of a hung window.
+constexpr DWORD kCancelWaitMs = 2000;
+constexpr DWORD kReadChunk = 4096;
+
+} // namespace
+
+// One open port: its handle and one OVERLAPPED block per kind of call. The blocks must outlive their
+// calls, so a set is only freed once nothing is in flight on it.
+struct WinSerialPort::Io {
+    HANDLE port = INVALID_HANDLE_VALUE;
+    OVERLAPPED wait{};
+    OVERLAPPED write{};
+    OVERLAPPED read{};
+    DWORD waitMask = 0;
+    bool waitPending = false;
+    bool writePending = false;
+
+    Io()
+    {
+        // Manual reset: every overlapped call resets its event when it starts.
+        for (OVERLAPPED *ov : {&wait, &write, &read})
+            ov->hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~Io()
+    {
+        if (port != INVALID_HANDLE_VALUE)
+            CloseHandle(port);
+        for (OVERLAPPED *ov : {&wait, &write, &read})
+            if (ov->hEvent)
+                CloseHandle(ov->hEvent);
+    }
+    bool valid() const { return wait.hEvent && write.hEvent && read.hEvent; }
+
+    static void restart(OVERLAPPED &ov)
+    {
+        const HANDLE event = ov.hEvent;
+        ov = OVERLAPPED{};
+        ov.hEvent = event;
+    }
+
+    // Cancels a call in flight and waits for it to end; false when it did not end in time.
+    bool settle(OVERLAPPED &ov, bool &pending)
+    {
+        if (!pending)
+            return true;
+        if (WaitForSingleObject(ov.hEvent, kCancelWaitMs) != WAIT_OBJECT_0)
+            return false;
+        DWORD ignored = 0;
+        GetOverlappedResult(port, &ov, &ignored, FALSE);
+        pending = false;
+        return true;
+    }
+};
+
+WinSerialPort::WinSerialPort(const QString &programFolder, QObject *parent)
+    : SerialPort(parent), m_programFolder(programFolder)
+{
+    connect(&m_waitNotifier, &QWinEventNotifier::activated, this, &WinSerialPort::onWaitDone);
+    connect(&m_writeNotifier, &QWinEventNotifier::activated, this, &WinSerialPort::onWriteDone);
+}
+
+WinSerialPort::~WinSerialPort()
+{
+    // No loss report while being torn down.
+    m_lost = true;
+    close();
+}
+
+bool WinSerialPort::open(int comPort, QString *error)
+{
+    close();
+    m_lost = false;
+    const auto fail = [error](DWORD code) {
+        if (error)
+            *error = qt_error_string(int(code));
+        return false;
+    };
+
+    auto io = std::make_unique<Io>();
+    if (!io->valid())
+        return fail(GetLastError());
+    const QString device = resolvePortDevice(comPort, m_programFolder);
+    io->port = CreateFileW(reinterpret_cast<const wchar_t *>(device.utf16()), GENERIC_READ | GENERIC_WRITE,
+                           0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (io->port == INVALID_HANDLE_VALUE)
+        return fail(GetLastError());
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(io->port, &dcb))
+        return fail(GetLastError());
+    static_assert(SerialSettings::kDataBits == 8 && !SerialSettings::kParity && SerialSettings::kStopBits == 1
+                      && !SerialSettings::kFlowControl,
+                  "the DCB below sets 8N1 without flow control");
+    dcb.BaudRate = DWORD(SerialSettings::kBaudRate);
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    // Asserted by the driver itself from here on; no separate modem-line call, which some ports
+    // (and Wine on a pty) refuse.
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    if (!SetCommState(io->port, &dcb))
+        return fail(GetLastError());
+
+    // Reads return at once with what is queued; writes have no time limit (no flow control, so the
+    // line always drains), and close() cancels one that is still running.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (!SetCommTimeouts(io->port, &timeouts) || !SetCommMask(io->port, EV_RXCHAR))
+        return fail(GetLastError());
+    // Bytes the other side sent while the port was closed belong to nobody.
+    if (!PurgeComm(io->port, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
+        return fail(GetLastError());
+
+    m_io = std::move(io);
+    m_waitNotifier.setHandle(m_io->wait.hEvent);
+    m_writeNotifier.setHandle(m_io->write.hEvent);
+    m_waitNotifier.setEnabled(true);
+    m_writeNotifier.setEnabled(true);
+    if (!armWait()) {
+        const DWORD code = GetLastError();
+        close();
+        return fail(code);
+    }
+    return true;
+}
+
+void WinSerialPort::close()
+{
+    m_waitNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    m_writing.clear();
+    m_toWrite.clear();
+    if (!m_io)
+        return;
+    CancelIoEx(m_io->port, nullptr);
+    const bool waitEnded = m_io->settle(m_io->wait, m_io->waitPending);
+    const bool writeEnded = m_io->settle(m_io->write, m_io->writePending);
+    if (waitEnded && writeEnded) {
+        m_io.reset();
+    } else {
+        // A call is still in flight on these blocks: the driver may write into them later.
+        CloseHandle(m_io->port);
+        (void)m_io.release();
+    }
+}
+
+bool WinSerialPort::isOpen() const
+{
+    return bool(m_io);
+}
+
+void WinSerialPort::write(const QByteArray &bytes)
+{
+    if (!m_io || bytes.isEmpty())
+        return;
+    m_toWrite += bytes;
+    if (!m_io->writePending)
+        startWrite();
+}
+
+void WinSerialPort::setReceiveThreshold(int bytes)
+{
+    m_threshold = qMax(0, bytes);
+}
+
+QByteArray WinSerialPort::readAll()
+{
+    QByteArray bytes;
+    while (m_io) {
+        char chunk[kReadChunk];
+        Io::restart(m_io->read);
+        DWORD got = 0;
+        // The timeouts make the read return at once with what is queued; its completion is awaited
+        // here, so no read is ever left pending.
+        if (!ReadFile(m_io->port, chunk, kReadChunk, nullptr, &m_io->read) && GetLastError() != ERROR_IO_PENDING) {
+            lose();
+            return {};
+        }
+        if (!GetOverlappedResult(m_io->port, &m_io->read, &got, TRUE)) {
+            lose();
+            return {};
+        }
+        bytes.append(chunk, qsizetype(got));
+        if (got < kReadChunk)
+            break;
+    }
+    return bytes;
+}
+
+void WinSerialPort::discardInput()
+{
+    if (m_io && !PurgeComm(m_io->port, PURGE_RXCLEAR))
+        lose();
+}
+
+bool WinSerialPort::armWait()
+{
+    Io::restart(m_io->wait);
+    m_io->waitMask = 0;
+    // Finished at once or later, the call signals its event; the notifier handles both alike.
+    if (!WaitCommEvent(m_io->port, &m_io->waitMask, &m_io->wait) && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    m_io->waitPending = true;
+    return true;
+}
+
+void WinSerialPort::onWaitDone()
+{
+    if (!m_io || !m_io->waitPending)
+        return;
+    DWORD ignored = 0;
+    if (!GetOverlappedResult(m_io->port, &m_io->wait, &ignored, FALSE)) {
+        if (GetLastError() == ERROR_IO_INCOMPLETE)
+            return;
+        m_io->waitPending = false;
+        lose();
+        return;
+    }
+    m_io->waitPending = false;
+    // The event mask is not trusted (drivers complete with an empty one): the queue length is.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(m_io->port, &errors, &status) || !armWait()) {
+        lose();
+        return;
+    }
+    if (m_inReceiveEvent || m_threshold <= 0 || status.cbInQue < DWORD(m_threshold))
+        return;
+    QScopedValueRollback guard(m_inReceiveEvent, true);
+    emit receiveEvent();
+}
+
+void WinSerialPort::startWrite()
+{
+    if (!m_io || m_toWrite.isEmpty())
+        return;
+    m_writing = std::exchange(m_toWrite, {});
+    Io::restart(m_io->write);
+    if (!WriteFile(m_io->port, m_writing.constData(), DWORD(m_writing.size()), nullptr, &m_io->write)
+        && GetLastError() != ERROR_IO_PENDING) {
+        lose();
+        return;
+    }
+    m_io->writePending = true;
+}
+
+void WinSerialPort::onWriteDone()
+{
+    if (!m_io || !m_io->writePending)
+        return;
+    DWORD written = 0;
+    if (!GetOverlappedResult(m_io->port, &m_io->write, &written, FALSE)) {
+        if (GetLastError() == ERROR_IO_INCOMPLETE)
+            return;
+        m_io->writePending = false;
+        lose();
+        return;
+    }
+    m_io->writePending = false;
+    // Writes have no time limit, so a driver that took nothing has failed; retrying would spin.
+    if (written == 0) {
+        lose();
+        return;
+    }
+    // A short write leaves the rest in front of whatever was queued meanwhile.
+    if (written < DWORD(m_writing.size()))
+        m_toWrite.prepend(m_writing.mid(qsizetype(written)));
+    m_writing.clear();
+    startWrite();
+}
+
+void WinSerialPort::lose()
+{
+    if (!m_io)
+        return;
+    close();
+    if (!m_lost) {
+        m_lost = true;
+        emit portLost();
+    }
+}
+
+} // namespace oe
