@@ -16,6 +16,9 @@ namespace {
 // set of OVERLAPPED blocks instead of a hung window.
 constexpr DWORD kCancelWaitMs = 2000;
 constexpr DWORD kReadChunk = 4096;
+// The pause before waiting again after a look that found nothing new: the longest a byte can go
+// unnoticed where the driver's wait completes for no reason.
+constexpr std::chrono::milliseconds kQuietRearm{5};
 
 } // namespace
 
@@ -72,6 +75,10 @@ WinSerialPort::WinSerialPort(const QString &programFolder, QObject *parent)
 {
     connect(&m_waitNotifier, &QWinEventNotifier::activated, this, &WinSerialPort::onWaitDone);
     connect(&m_writeNotifier, &QWinEventNotifier::activated, this, &WinSerialPort::onWriteDone);
+    m_quietRearm.setSingleShot(true);
+    m_quietRearm.setTimerType(Qt::PreciseTimer);
+    m_quietRearm.setInterval(kQuietRearm);
+    connect(&m_quietRearm, &QTimer::timeout, this, &WinSerialPort::onQuietRearm);
 }
 
 WinSerialPort::~WinSerialPort()
@@ -139,6 +146,7 @@ bool WinSerialPort::open(int comPort, QString *error)
         return fail(GetLastError());
 
     m_io = std::move(io);
+    m_lastQueued = 0;
     m_waitNotifier.setHandle(m_io->wait.hEvent);
     m_writeNotifier.setHandle(m_io->write.hEvent);
     m_waitNotifier.setEnabled(true);
@@ -155,6 +163,7 @@ void WinSerialPort::close()
 {
     m_waitNotifier.setEnabled(false);
     m_writeNotifier.setEnabled(false);
+    m_quietRearm.stop();
     m_writing.clear();
     m_toWrite.clear();
     if (!m_io)
@@ -211,6 +220,7 @@ QByteArray WinSerialPort::readAll()
         if (got < kReadChunk)
             break;
     }
+    m_lastQueued = 0;
     return bytes;
 }
 
@@ -218,6 +228,7 @@ void WinSerialPort::discardInput()
 {
     if (m_io && !PurgeComm(m_io->port, PURGE_RXCLEAR))
         lose();
+    m_lastQueued = 0;
 }
 
 bool WinSerialPort::armWait()
@@ -237,24 +248,47 @@ void WinSerialPort::onWaitDone()
         return;
     DWORD ignored = 0;
     if (!GetOverlappedResult(m_io->port, &m_io->wait, &ignored, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE)
+        const DWORD code = GetLastError();
+        if (code == ERROR_IO_INCOMPLETE) {
+            ResetEvent(m_io->wait.hEvent); // its completion sets it again
             return;
+        }
         m_io->waitPending = false;
-        lose();
-        return;
+        // Only close() cancels the wait, and it stops listening first: "aborted" here is the
+        // driver's own doing, not a loss. A gone device fails the look below.
+        if (code != ERROR_OPERATION_ABORTED) {
+            lose();
+            return;
+        }
     }
     m_io->waitPending = false;
-    // The event mask is not trusted (drivers complete with an empty one): the queue length is.
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(m_io->port, &errors, &status) || !armWait()) {
+    if (!ClearCommError(m_io->port, &errors, &status)) {
         lose();
         return;
     }
-    if (m_inReceiveEvent || m_threshold <= 0 || status.cbInQue < DWORD(m_threshold))
+    const qint64 queued = qint64(status.cbInQue);
+    const bool fresh = queued > m_lastQueued;
+    m_lastQueued = queued;
+    if (!fresh) {
+        m_quietRearm.start();
+        return;
+    }
+    if (!armWait()) {
+        lose();
+        return;
+    }
+    if (m_inReceiveEvent || m_threshold <= 0 || queued < m_threshold)
         return;
     QScopedValueRollback guard(m_inReceiveEvent, true);
     emit receiveEvent();
+}
+
+void WinSerialPort::onQuietRearm()
+{
+    if (m_io && !m_io->waitPending && !armWait())
+        lose();
 }
 
 void WinSerialPort::startWrite()
@@ -277,8 +311,10 @@ void WinSerialPort::onWriteDone()
         return;
     DWORD written = 0;
     if (!GetOverlappedResult(m_io->port, &m_io->write, &written, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE)
+        if (GetLastError() == ERROR_IO_INCOMPLETE) {
+            ResetEvent(m_io->write.hEvent); // its completion sets it again
             return;
+        }
         m_io->writePending = false;
         lose();
         return;
