@@ -10,10 +10,12 @@ set(CMAKE_RC_COMPILER ${OE_MINGW_TRIPLE}-windres)
 set(CMAKE_AR ${OE_MINGW_TRIPLE}-gcc-ar-posix)
 set(CMAKE_RANLIB ${OE_MINGW_TRIPLE}-gcc-ranlib-posix)
 
-# Libraries and headers come from the MinGW sysroot and from whatever prefix the caller adds (the
-# Windows Qt); programs always from the host.
+# Headers and libraries only from the MinGW sysroot (and prefixes added to the find root, as
+# qt-cmake adds the Windows Qt): the host's /usr/include would otherwise be taken for zlib, Vulkan
+# and others. Programs come from the host; packages from both, so CMAKE_PREFIX_PATH finds the
+# Windows Qt and QT_HOST_PATH the host's tools.
 set(CMAKE_FIND_ROOT_PATH /usr/${OE_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)

@@ -82,4 +82,4 @@ build_fuzzers() {
 # the result here.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix ninja-build dpkg-dev nsis zip qt6-base-dev-tools
                   qt6-translations-l10n)
-WINE_PACKAGES=(wine64 xvfb xauth imagemagick)
+WINE_PACKAGES=(wine64 xvfb xauth imagemagick xdotool)

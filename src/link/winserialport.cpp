@@ -164,7 +164,6 @@ void WinSerialPort::close()
     m_waitNotifier.setEnabled(false);
     m_writeNotifier.setEnabled(false);
     m_quietRearm.stop();
-    m_writing.clear();
     m_toWrite.clear();
     if (!m_io)
         return;
@@ -174,10 +173,14 @@ void WinSerialPort::close()
     if (waitEnded && writeEnded) {
         m_io.reset();
     } else {
-        // A call is still in flight on these blocks: the driver may write into them later.
+        // A call is still in flight on these blocks and on the bytes being written: the driver may
+        // use them later, so they are never freed.
         CloseHandle(m_io->port);
+        m_io->port = INVALID_HANDLE_VALUE;
         (void)m_io.release();
+        (void)new QByteArray(std::move(m_writing));
     }
+    m_writing.clear();
 }
 
 bool WinSerialPort::isOpen() const
