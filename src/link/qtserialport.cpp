@@ -3,7 +3,13 @@
 #include "portpath.h"
 #include "serialsettings.h"
 
+#include <QFileInfo>
 #include <QScopedValueRollback>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
 
 namespace oe {
 
@@ -24,10 +30,46 @@ QtSerialPort::~QtSerialPort()
     m_port.disconnect(this);
 }
 
+namespace {
+
+// QSerialPort reports a lock held by another program and a device the user may not open with the
+// same PermissionError; only the second is about access rights.
+PortOpenError openErrorKind(QSerialPort::SerialPortError error, const QString &path)
+{
+    switch (error) {
+    case QSerialPort::NoError: return PortOpenError::None;
+    case QSerialPort::DeviceNotFoundError: return PortOpenError::NotFound;
+    case QSerialPort::UnsupportedOperationError: return PortOpenError::NotATty; // ENOTTY from the line setup
+    case QSerialPort::PermissionError: {
+#ifdef Q_OS_UNIX
+        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+            return PortOpenError::NoPermission;
+#else
+        Q_UNUSED(path);
+#endif
+        return PortOpenError::InUse;
+    }
+    default: return PortOpenError::Other;
+    }
+}
+
+} // namespace
+
 bool QtSerialPort::open(int comPort, QString *error)
 {
     close();
-    m_port.setPortName(resolvePortDevice(comPort, m_programFolder));
+    const QString link = resolvePortDevice(comPort, m_programFolder);
+    // The device itself is opened, not the link: QSerialPort's lock is named after the path, so two
+    // links to one device must not make two locks. The device is also what the user knows it by.
+    const QFileInfo info(link);
+#ifdef Q_OS_WIN
+    const QString path = link; // a name such as COM3, not a file
+#else
+    const QString canonical = info.canonicalFilePath();
+    const QString path = canonical.isEmpty() ? link : canonical;
+#endif
+    setOpenOutcome(info.isSymLink() ? info.symLinkTarget() : path, PortOpenError::Other);
+    m_port.setPortName(path);
     m_port.setBaudRate(SerialSettings::kBaudRate);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
@@ -35,10 +77,12 @@ bool QtSerialPort::open(int comPort, QString *error)
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     m_lost = false;
     if (!m_port.open(QIODevice::ReadWrite)) {
+        setOpenOutcome(device(), openErrorKind(m_port.error(), path));
         if (error)
             *error = m_port.errorString();
         return false;
     }
+    setOpenOutcome(device(), PortOpenError::None);
     // Bytes the other side sent while the port was closed belong to nobody.
     m_port.clear();
     return true;

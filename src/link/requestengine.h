@@ -92,6 +92,7 @@ public:
     // Drops everything and closes the port. Nothing is sent afterwards.
     void close();
     bool isOpen() const;
+    const SerialPort *port() const { return m_port; }
 
     // Queues the request; done runs once with its result, unless the queue is dropped first.
     // Nothing is queued while the port is closed.

@@ -20,6 +20,27 @@ constexpr DWORD kReadChunk = 4096;
 // unnoticed where the driver's wait completes for no reason.
 constexpr std::chrono::milliseconds kQuietRearm{5};
 
+// What a failed call while opening says about the port, in a technician's terms.
+PortOpenError openErrorKind(DWORD code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return PortOpenError::NotFound;
+    // Windows opens a COM port for one program at a time and refuses the next with either.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return PortOpenError::InUse;
+    // The name leads to a device that takes no line settings.
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_HANDLE:
+        return PortOpenError::NotATty;
+    default:
+        return PortOpenError::Other;
+    }
+}
+
 } // namespace
 
 // One open port: its handle and one OVERLAPPED block per kind of call. The blocks must outlive their
@@ -92,7 +113,11 @@ bool WinSerialPort::open(int comPort, QString *error)
 {
     close();
     m_lost = false;
-    const auto fail = [error](DWORD code) {
+    // The user knows the port by its name, not by the device-namespace path that opens it.
+    const QString name = QStringLiteral("COM%1").arg(comPort);
+    setOpenOutcome(name, PortOpenError::Other);
+    const auto fail = [this, error, &name](DWORD code) {
+        setOpenOutcome(name, openErrorKind(code));
         if (error)
             *error = qt_error_string(int(code));
         return false;
@@ -156,6 +181,7 @@ bool WinSerialPort::open(int comPort, QString *error)
         close();
         return fail(code);
     }
+    setOpenOutcome(name, PortOpenError::None);
     return true;
 }
 

@@ -52,17 +52,22 @@ void Session::connectTo(int comPort)
         return;
     const quint64 id = ++m_sessionId;
     m_comPort = comPort;
+    m_lastFailure = {};
     setState(State::Connecting);
     QString error;
     if (id != m_sessionId)
         return;
-    if (comPort < 1 || !m_engine->open(comPort, &error)) {
-        connectFailed();
+    if (comPort < 1) {
+        connectFailed(ConnectFailure::Kind::PortNotOpened);
+        return;
+    }
+    if (!m_engine->open(comPort, &error)) {
+        connectFailed(ConnectFailure::Kind::PortNotOpened, error);
         return;
     }
     submit(Request::version(), [this, id](const RequestResult &result) {
         if (!result.answered()) {
-            connectFailed();
+            connectFailed(ConnectFailure::Kind::NoAnswer);
             return;
         }
         m_connected = true;
@@ -73,8 +78,16 @@ void Session::connectTo(int comPort)
     });
 }
 
-void Session::connectFailed()
+void Session::connectFailed(ConnectFailure::Kind kind, const QString &systemText)
 {
+    const SerialPort *port = m_engine->port();
+    const bool tried = m_comPort >= 1; // no port chosen: nothing was opened
+    m_lastFailure.kind = kind;
+    m_lastFailure.comPort = m_comPort;
+    m_lastFailure.device = tried ? port->device() : QString();
+    if (kind == ConnectFailure::Kind::PortNotOpened)
+        m_lastFailure.openError = tried ? port->openError() : PortOpenError::NotFound;
+    m_lastFailure.systemText = systemText;
     endSession();
     emit message(kConnectFailedEntry, kMessageTitleEntry);
 }
@@ -101,7 +114,11 @@ void Session::onPortLost()
     if (m_state == State::Idle)
         return;
     // Before the controller identified itself the connect has failed; after, the session was lost.
-    const int entry = m_connected ? kPortLostEntry : kConnectFailedEntry;
+    if (!m_connected) {
+        connectFailed(ConnectFailure::Kind::NoAnswer);
+        return;
+    }
+    const int entry = kPortLostEntry;
     endSession();
     emit message(entry, kMessageTitleEntry);
 }

@@ -3,6 +3,7 @@
 #include "intervaltimer.h"
 #include "parameterset.h"
 #include "requestengine.h"
+#include "serialport.h"
 
 #include <QObject>
 
@@ -11,14 +12,27 @@
 
 namespace oe {
 
-class SerialPort;
-
 // What a map load sent and what the read-back found: the values as the controller reported them
 // (before the window caps anything), and which reads got an answer at all.
 struct MapLoadResult {
     ParameterSet sent;
     ParameterSet readBack;
     std::array<bool, kParameterCount> answered{};
+};
+
+// Why the last connect failed.
+struct ConnectFailure {
+    enum class Kind {
+        None,          // no connect has failed since the last one started
+        PortNotOpened, // the port could not be opened: openError and systemText say why
+        NoAnswer,      // the port opened, but no identification reply came
+    };
+    Kind kind = Kind::None;
+    int comPort = 0;
+    QString device;     // what the port leads to
+    PortOpenError openError = PortOpenError::None;
+    QString systemText; // the system's own words, for PortNotOpened
+    bool bytesReceived = false; // NoAnswer: bytes came, but none made a valid reply
 };
 
 // The session with the controller, without any widget: the connection state, the parameters as the
@@ -59,6 +73,8 @@ public:
     // True once the controller has identified itself, until the session ends.
     bool Connected() const { return m_connected; }
     RequestEngine *engine() const { return m_engine; }
+    // Valid when the connect-failed message is raised, and until the next connect starts.
+    const ConnectFailure &lastConnectFailure() const { return m_lastFailure; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
     // Whether the controller has told this session the parameter's value. A slider whose value was
@@ -119,7 +135,7 @@ private:
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
     void readAll(std::function<void()> then);
-    void connectFailed();
+    void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
     void endSession();
     // Connected, no sequence, no dialog holding it, nothing on the wire.
     bool pollMayRun() const;
@@ -140,6 +156,7 @@ private:
     std::array<bool, kParameterCount> m_known{};
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
+    ConnectFailure m_lastFailure;
 };
 
 } // namespace oe

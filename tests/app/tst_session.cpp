@@ -96,9 +96,16 @@ void TestSession::connectFailures_data()
     QTest::addColumn<QString>("openError");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<int>("framesSent");
-    QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0;
-    QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0;
-    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3;
+    QTest::addColumn<ConnectFailure::Kind>("kind");
+    QTest::addColumn<PortOpenError>("reason");
+    QTest::addColumn<QString>("device");
+    using Kind = ConnectFailure::Kind;
+    QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0
+                                      << Kind::PortNotOpened << PortOpenError::NotFound << QString();
+    QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0
+                                      << Kind::PortNotOpened << PortOpenError::InUse << "fake:COM4";
+    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3
+                                       << Kind::NoAnswer << PortOpenError::None << "fake:COM4";
 }
 
 void TestSession::connectFailures()
@@ -107,8 +114,11 @@ void TestSession::connectFailures()
     QFETCH(QString, openError);
     QFETCH(bool, silent);
     QFETCH(int, framesSent);
+    QFETCH(ConnectFailure::Kind, kind);
+    QFETCH(PortOpenError, reason);
+    QFETCH(QString, device);
     Rig rig(config);
-    rig.port->setOpenError(openError);
+    rig.port->setOpenError(openError, PortOpenError::InUse);
     rig.controller.silent = silent;
     QElapsedTimer clock;
     clock.start();
@@ -121,6 +131,11 @@ void TestSession::connectFailures()
     QCOMPARE(rig.dialogs.shown.size(), 1);
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(26));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    const ConnectFailure &failure = rig.w().session().lastConnectFailure();
+    QCOMPARE(failure.kind, kind);
+    QCOMPARE(failure.openError, reason);
+    QCOMPARE(failure.device, device);
+    QCOMPARE(failure.systemText, openError);
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
     QVERIFY(rig.w().COMM_Combo->isEnabled());

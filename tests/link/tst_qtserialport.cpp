@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -28,7 +29,8 @@ private slots:
     void init();
     void cleanup();
 
-    void openFailsForMissingDevice();
+    void openFailureReason_data();
+    void openFailureReason();
     void writesExactBytes();
     void receiveEventAtThreshold();
     void readAllTakesBytesThatArrivedDuringPause();
@@ -87,17 +89,43 @@ QByteArray TestQtSerialPort::masterRead(int count)
     return received;
 }
 
-void TestQtSerialPort::openFailsForMissingDevice()
+void TestQtSerialPort::openFailureReason_data()
 {
-    QVERIFY(QFile::link(m_folder.filePath("nothing-here"), m_folder.filePath("ports/COM9")));
+    QTest::addColumn<QString>("target"); // where ports/COM9 leads: "missing", "file", "held" (COM4's pty, open elsewhere)
+    QTest::addColumn<PortOpenError>("reason");
+    QTest::newRow("missing device") << "missing" << PortOpenError::NotFound;
+    QTest::newRow("not a tty") << "file" << PortOpenError::NotATty;
+    QTest::newRow("in use") << "held" << PortOpenError::InUse;
+}
+
+void TestQtSerialPort::openFailureReason()
+{
+    QFETCH(QString, target);
+    QFETCH(PortOpenError, reason);
+    QString device = m_folder.filePath("nothing-here");
+    QtSerialPort holder(m_folder.path());
+    if (target == "file") {
+        device = m_folder.filePath("plain-file");
+        QFile file(device);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (target == "held") {
+        device = QFileInfo(m_folder.filePath("ports/COM4")).symLinkTarget();
+        QVERIFY(holder.open(4, nullptr));
+    }
+    QFile::remove(m_folder.filePath("ports/COM9"));
+    QVERIFY(QFile::link(device, m_folder.filePath("ports/COM9")));
     QtSerialPort port(m_folder.path());
     QSignalSpy lost(&port, &SerialPort::portLost);
     QString error;
     QVERIFY(!port.open(9, &error));
     QVERIFY(!error.isEmpty());
+    QCOMPARE(port.openError(), reason);
+    QCOMPARE(port.device(), device); // the link's target, not the link
     QVERIFY(!port.isOpen());
     port.close(); // closing a port that never opened is harmless
     QCOMPARE(lost.count(), 0);
+    QVERIFY(port.open(4, nullptr) || target == "held");
+    QCOMPARE(port.openError(), target == "held" ? reason : PortOpenError::None);
 }
 
 void TestQtSerialPort::writesExactBytes()

@@ -48,12 +48,15 @@ QList<QByteArray> FakeSerialPort::writtenBytes() const
 bool FakeSerialPort::open(int comPort, QString *error)
 {
     m_comPort = comPort;
+    const QString device = QStringLiteral("fake:COM%1").arg(comPort);
     if (!m_openError.isEmpty()) {
+        setOpenOutcome(device, m_openErrorKind);
         if (error)
             *error = m_openError;
         return false;
     }
     close();
+    setOpenOutcome(device, PortOpenError::None);
     m_open = true;
     m_lossReported = false;
     ++m_openCount;

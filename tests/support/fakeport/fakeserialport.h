@@ -32,8 +32,12 @@ public:
     // --- scripting
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     void setReplyDelay(std::chrono::milliseconds delay) { m_replyDelay = delay; }
-    // A non-empty error makes every open() fail with it.
-    void setOpenError(const QString &error) { m_openError = error; }
+    // A non-empty error makes every open() fail with it, for the given reason.
+    void setOpenError(const QString &error, PortOpenError kind = PortOpenError::Other)
+    {
+        m_openError = error;
+        m_openErrorKind = kind;
+    }
     // Bytes from the other side, arriving after the delay (while the port is open).
     void deliver(const QByteArray &bytes, std::chrono::milliseconds delay = {});
     // The other side goes away: the port closes and portLost is raised once.
@@ -73,6 +77,7 @@ private:
     Responder m_responder;
     std::chrono::milliseconds m_replyDelay{5};
     QString m_openError;
+    PortOpenError m_openErrorKind = PortOpenError::Other;
 
     QElapsedTimer m_clock;
     QTimer m_arrivalTimer;
