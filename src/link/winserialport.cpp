@@ -16,6 +16,8 @@ namespace {
 // set of OVERLAPPED blocks instead of a hung window.
 constexpr DWORD kCancelWaitMs = 2000;
 constexpr DWORD kReadChunk = 4096;
+// Far longer than queued bytes take to come back from the driver.
+constexpr DWORD kReadWaitMs = 500;
 // The pause before waiting again after a look that found nothing new: the longest a byte can go
 // unnoticed where the driver's wait completes for no reason.
 constexpr std::chrono::milliseconds kQuietRearm{5};
@@ -232,21 +234,35 @@ QByteArray WinSerialPort::readAll()
 {
     QByteArray bytes;
     while (m_io) {
-        char chunk[kReadChunk];
-        Io::restart(m_io->read);
-        DWORD got = 0;
-        // The timeouts make the read return at once with what is queued; its completion is awaited
-        // here, so no read is ever left pending.
-        if (!ReadFile(m_io->port, chunk, kReadChunk, nullptr, &m_io->read) && GetLastError() != ERROR_IO_PENDING) {
+        // Only what the driver says is queued is asked for: a read of an empty queue may stay
+        // pending despite the timeouts (Wine's does), and a pending read can hold up a write.
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(m_io->port, &errors, &status)) {
             lose();
             return {};
         }
-        if (!GetOverlappedResult(m_io->port, &m_io->read, &got, TRUE)) {
+        if (status.cbInQue == 0)
+            break;
+        char chunk[kReadChunk];
+        const DWORD wanted = qMin(status.cbInQue, kReadChunk);
+        Io::restart(m_io->read);
+        if (!ReadFile(m_io->port, chunk, wanted, nullptr, &m_io->read) && GetLastError() != ERROR_IO_PENDING) {
+            lose();
+            return {};
+        }
+        // Queued bytes come back at once; a read that still waits is cancelled, never left behind.
+        if (WaitForSingleObject(m_io->read.hEvent, kReadWaitMs) != WAIT_OBJECT_0) {
+            CancelIoEx(m_io->port, &m_io->read);
+            WaitForSingleObject(m_io->read.hEvent, kCancelWaitMs);
+        }
+        DWORD got = 0;
+        if (!GetOverlappedResult(m_io->port, &m_io->read, &got, FALSE) && GetLastError() != ERROR_OPERATION_ABORTED) {
             lose();
             return {};
         }
         bytes.append(chunk, qsizetype(got));
-        if (got < kReadChunk)
+        if (got == 0)
             break;
     }
     m_lastQueued = 0;

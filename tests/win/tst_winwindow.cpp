@@ -60,7 +60,7 @@ void TestWinWindow::connectReadsThenWriteReachesController()
     QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, 8000);
     QCOMPARE(written[0][1].toBool(), true); // confirmed by the controller's echo
     QVERIFY(waitSessionQuiet(w.session(), 20000));
-    QCOMPARE(w.RpmMinLabel->text(), QString::number(wanted));
+    QCOMPARE(w.session().Parameters[ParameterIndex::RpmMin], wanted);
 
     // Disconnect and connect again: the value comes back from the controller itself.
     QVERIFY(connectClick());
@@ -68,6 +68,7 @@ void TestWinWindow::connectReadsThenWriteReachesController()
     QVERIFY(connectClick());
     QVERIFY(w.isConnected());
     QCOMPARE(w.session().Parameters[ParameterIndex::RpmMin], wanted);
+    QCOMPARE(w.RpmMinLabel->text(), QString::number(wanted));
     QCOMPARE(dialogs.shown.isEmpty() ? QString() : dialogs.shown.first().text, QString());
 
     // Leave the controller as it was for the next run.
