@@ -1,7 +1,8 @@
 // oe-soak: the window on the real QSerialPort against oe-sim in another process (paced at 9600 baud)
 // for a long time, with the simulator's faults cycling and a scripted user moving sliders and loading
-// maps. Reports every minute; checks that what the window shows matches what the controller holds;
-// exits non-zero on a mismatch, growing memory, a dead simulator or a session that cannot come back.
+// maps. Reports every minute; checks that what the window shows and a map saved from it hold what the
+// controller holds, or "---" where the window says it does not know; exits non-zero on a mismatch,
+// growing memory, a dead simulator or a session that cannot come back.
 
 #include "benchrig.h"
 #include "mapfile.h"
@@ -11,6 +12,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QRandomGenerator>
@@ -56,14 +59,9 @@ public:
           m_random(seed)
     {
         Session &s = rig.s();
-        m_doubtful.fill(true);
         connect(s.engine(), &oe::RequestEngine::requestStarted, this, [this] { ++m_requests; });
         rig.port->onWrite = [this](const QByteArray &) { ++m_frames; };
         connect(&s, &Session::stateChanged, this, [this](Session::State state) {
-            // No session, a new one or a map load: nothing the window holds is known good until read
-            // again.
-            if (state != Session::State::Connected)
-                m_doubtful.fill(true);
             if (state == Session::State::Connected && m_wasIdle) {
                 ++m_connects;
                 m_wasIdle = false;
@@ -73,9 +71,7 @@ public:
                 QTimer::singleShot(1500, this, &Soak::reconnect);
             }
         });
-        connect(&s, &Session::parameterRead, this, [this](ParameterIndex i, qint32) { m_doubtful[size_t(i)] = false; });
-        connect(&s, &Session::writeFinished, this, [this](ParameterIndex i, bool confirmed) {
-            m_doubtful[size_t(i)] = !confirmed;
+        connect(&s, &Session::writeFinished, this, [this](ParameterIndex, bool confirmed) {
             if (!confirmed)
                 ++m_unconfirmed;
         });
@@ -155,15 +151,31 @@ private:
         QSlider *slider = m_rig.w().sliderFor(index);
         if (!slider->isEnabled())
             return;
-        slider->setValue(slider->minimum() + int(m_random.bounded(slider->maximum() - slider->minimum() + 1)));
-        // A move without a button previews, the release commits: what a drag ends with.
+        ++m_commits;
         const QPointF at(slider->width() / 2.0, slider->height() / 2.0);
-        QMouseEvent move(QEvent::MouseMove, at, slider->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        if (m_random.bounded(4) == 0) {
+            // Now and then the keys: a passing mouse first, which must change nothing, then a key held
+            // with auto-repeat and released.
+            QMouseEvent hover(QEvent::MouseMove, at, slider->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(slider, &hover);
+            const int key = m_random.bounded(2) ? Qt::Key_PageUp : Qt::Key_Left;
+            const int repeats = int(m_random.bounded(4));
+            for (int i = 0; i <= repeats; ++i) {
+                QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), i > 0);
+                QApplication::sendEvent(slider, &press);
+            }
+            QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+            QApplication::sendEvent(slider, &release);
+            return;
+        }
+        slider->setValue(slider->minimum() + int(m_random.bounded(slider->maximum() - slider->minimum() + 1)));
+        // A move with the button held previews, the release commits: what a drag ends with.
+        QMouseEvent move(QEvent::MouseMove, at, slider->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(slider, &move);
         QMouseEvent release(QEvent::MouseButtonRelease, at, slider->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
                             Qt::NoModifier);
         QApplication::sendEvent(slider, &release);
-        ++m_commits;
     }
 
     oe::MapValues randomMap()
@@ -198,15 +210,18 @@ private:
         ++m_maps;
     }
 
-    // Compares every value the window holds as known good with the controller's. Returns false on a
-    // mismatch (reported); true when it matched or the moment was not quiet.
+    // Compares what the window shows with the controller: a known value on its label, "---" and a
+    // disabled slider for an unknown one, and a map saved now holds the controller's eight values, or
+    // is refused while any is unknown. Returns false on a mismatch (reported); true when everything
+    // matched or the moment was not quiet.
     bool checkIfQuiet(const QString &why, bool requireAll = false)
     {
-        if (m_busyChecking || m_rig.s().state() != Session::State::Connected || !m_rig.quiet())
+        Session &s = m_rig.s();
+        if (m_busyChecking || s.state() != Session::State::Connected || !m_rig.quiet())
             return true;
         m_busyChecking = true;
-        const auto held = m_rig.s().Parameters;
-        const auto doubtful = m_doubtful;
+        const auto confirmed = s.confirmedParameters();
+        const auto known = knownFlags();
         const std::optional<std::array<int, 8>> sim = m_rig.sim->params();
         m_busyChecking = false;
         if (!sim) {
@@ -215,27 +230,31 @@ private:
             return false;
         }
         // Something may have happened while the simulator answered; the check then proves nothing.
-        if (m_rig.s().Parameters != held || m_doubtful != doubtful || m_rig.s().state() != Session::State::Connected
+        if (s.confirmedParameters() != confirmed || knownFlags() != known || s.state() != Session::State::Connected
             || !m_rig.quiet())
             return true;
         QStringList wrong;
         int compared = 0;
         for (int i = 0; i < oe::kParameterCount; ++i) {
-            if (doubtful[size_t(i)]) {
+            const auto index = ParameterIndex(i);
+            const QString shown = m_rig.w().labelFor(index)->text();
+            if (!known[size_t(i)]) {
+                ++m_unknownSeen;
                 if (requireAll)
-                    wrong << QStringLiteral("%1 unconfirmed").arg(oe::mapFileKey(i));
+                    wrong << QStringLiteral("%1 unknown").arg(oe::mapFileKey(i));
+                if (shown != u"---" || m_rig.w().sliderFor(index)->isEnabled())
+                    wrong << QStringLiteral("%1: unknown, label \"%2\"").arg(oe::mapFileKey(i), shown);
                 continue;
             }
-            const auto index = ParameterIndex(i);
             const qint32 value = (*sim)[size_t(i)];
             const qint32 field = index == ParameterIndex::RpmMultiplier ? oe::cappedMultiplier(value) : value;
             ++compared;
-            if (held[index] != field)
-                wrong << QStringLiteral("%1: window %2, controller %3").arg(oe::mapFileKey(i)).arg(held[index]).arg(value);
-            const QString shown = m_rig.w().labelFor(index)->text();
+            if (confirmed[index] != field)
+                wrong << QStringLiteral("%1: window %2, controller %3").arg(oe::mapFileKey(i)).arg(confirmed[index]).arg(value);
             if (shown != oe::displayText(index, field))
                 wrong << QStringLiteral("%1: label \"%2\", controller %3").arg(oe::mapFileKey(i), shown).arg(value);
         }
+        wrong << checkSavedMap(*sim);
         ++m_checks;
         m_compared += compared;
         if (wrong.isEmpty())
@@ -245,6 +264,39 @@ private:
         return false;
     }
 
+    std::array<bool, oe::kParameterCount> knownFlags() const
+    {
+        std::array<bool, oe::kParameterCount> known{};
+        for (int i = 0; i < oe::kParameterCount; ++i)
+            known[size_t(i)] = m_rig.s().parameterKnown(ParameterIndex(i));
+        return known;
+    }
+
+    // Saves a map the way the user does and compares it with the controller's values.
+    QStringList checkSavedMap(const std::array<int, 8> &sim)
+    {
+        const QString path = m_rig.path(QStringLiteral("Maps/saved.map"));
+        QFile::remove(path);
+        const bool allKnown = m_rig.s().allParametersKnown();
+        m_rig.dialogs.saveAnswers = {path};
+        m_rig.w().cmdSaveMap->click();
+        m_rig.dialogs.saveAnswers.clear();
+        const oe::MapReadResult saved = oe::readMapFile(path);
+        if (!allKnown)
+            return saved.ok ? QStringList{QStringLiteral("map saved with unknown values")} : QStringList{};
+        ++m_mapsSaved;
+        if (!saved.ok)
+            return {QStringLiteral("map not saved")};
+        QStringList wrong;
+        for (int i = 0; i < oe::kParameterCount; ++i) {
+            const qint32 value = sim[size_t(i)];
+            const qint32 field = ParameterIndex(i) == ParameterIndex::RpmMultiplier ? oe::cappedMultiplier(value) : value;
+            if (saved.values[size_t(i)] != field)
+                wrong << QStringLiteral("%1: map %2, controller %3").arg(oe::mapFileKey(i)).arg(saved.values[size_t(i)]).arg(value);
+        }
+        return wrong;
+    }
+
     void report(bool last = false)
     {
         const double minutes = double(m_clock.elapsed()) / 60000.0;
@@ -252,14 +304,14 @@ private:
         const double wall = double(m_clock.elapsed() - m_wallMark) / 1000.0;
         out() << stamp() << (last ? QStringLiteral(" end") : QStringLiteral(" min %1").arg(qRound(minutes)))
               << QStringLiteral(": requests %2 (+%3), retries %4, failures %5, reconnects %6, "
-                                           "commits %7, maps %8/%9, checks %10 (%11 values, %12 mismatches), "
+                                           "commits %7, maps %8/%9, checks %10 (%11 values, %17 unknown, %18 maps saved, %12 mismatches), "
                                            "cpu %13 %, sim cpu %14 %, rss %15 MiB, phase %16")
                                 .arg(m_requests).arg(m_requests - m_requestsMark)
                                 .arg(m_frames - m_requests).arg(m_failures).arg(std::max(0, m_connects - 1))
                                 .arg(m_commits).arg(m_mapsDone).arg(m_maps).arg(m_checks).arg(m_compared)
                                 .arg(m_mismatches).arg((cpu - m_cpuMark) / wall * 100, 0, 'f', 2)
                                 .arg((simCpu - m_simCpuMark) / wall * 100, 0, 'f', 2).arg(residentMiB(), 0, 'f', 2)
-                                .arg(kPhases[m_phase])
+                                .arg(kPhases[m_phase]).arg(m_unknownSeen).arg(m_mapsSaved)
               << Qt::endl;
         m_requestsMark = m_requests;
         m_cpuMark = cpu;
@@ -287,7 +339,7 @@ private:
         bool ok = m_rig.s().state() == Session::State::Connected;
         if (!ok)
             out() << stamp() << " soak: FAILED to connect at the end" << Qt::endl;
-        if (ok && std::any_of(m_doubtful.cbegin(), m_doubtful.cend(), [](bool d) { return d; })) {
+        if (ok && !m_rig.s().allParametersKnown()) {
             waitUntil([this] { return m_rig.quiet(); }, 10000);
             loadRandomMap();
             waitUntil([this] { return m_rig.s().state() == Session::State::Connected && m_rig.quiet(); }, 10000);
@@ -320,7 +372,6 @@ private:
     int m_phaseMs;
     QRandomGenerator m_random;
     QElapsedTimer m_clock;
-    std::array<bool, oe::kParameterCount> m_doubtful{};
     int m_phase = 0;
     bool m_busyChecking = false;
     bool m_stopping = false;
@@ -328,7 +379,7 @@ private:
     bool m_failed = false;
     int m_requests = 0, m_requestsMark = 0, m_frames = 0, m_connects = 0, m_hangups = 0;
     int m_commits = 0, m_unconfirmed = 0, m_maps = 0, m_mapsDone = 0, m_failures = 0;
-    int m_checks = 0, m_compared = 0, m_mismatches = 0;
+    int m_checks = 0, m_compared = 0, m_mismatches = 0, m_unknownSeen = 0, m_mapsSaved = 0;
     double m_cpuMark = 0, m_simCpuMark = 0, m_rssBaseline = -1;
     qint64 m_wallMark = 0;
 };

@@ -19,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK((e.kind == Kind::TooLarge) == (contents.size() > kMapMaxFileSize));
         if (e.kind == Kind::TooManyLines)
             FUZZ_CHECK(e.line == kMapMaxLines + 1);
+        else if (e.kind == Kind::CrossedPair)
+            FUZZ_CHECK(e.line == 2 || e.line == 5 || e.line == 7);
         else if (e.kind == Kind::TooFewLines)
             FUZZ_CHECK(e.line >= 0 && e.line < kMapValueCount);
         else if (e.kind != Kind::TooLarge)
@@ -32,6 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(lines >= kMapValueCount && lines <= kMapMaxLines);
     for (qint32 value : map.values)
         FUZZ_CHECK(value >= kMapMinValue && value <= kMapMaxValue);
+    // The pairs stand as the sliders keep them, and a note names a line whose value is used.
+    FUZZ_CHECK(map.values[0] <= map.values[1] && map.values[3] <= map.values[4] && map.values[5] >= map.values[6]);
+    for (const MapKeyNote &note : map.keyNotes)
+        FUZZ_CHECK(note.line >= 1 && note.line <= kMapValueCount && note.key == note.key.trimmed());
 
     const QByteArray written = formatMap(map.values);
     const MapReadResult again = parseMap(written);

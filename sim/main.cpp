@@ -4,17 +4,22 @@
 #include "configfile.h"
 #include "portlink.h"
 #include "ptyserver.h"
+#include "simlink.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTime>
 #include <QTimer>
 
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +28,8 @@ using namespace oe;
 namespace {
 
 constexpr int kReopenAfterHangUpMs = 1000;
+// Exit code when another simulator already serves the port: scripts can use that one.
+constexpr int kExitAlreadyServed = 3;
 int g_signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -41,6 +48,22 @@ QTextStream &err()
 {
     static QTextStream stream(stderr);
     return stream;
+}
+
+// Standard output and error from here on go to the file, replacing what it held.
+bool redirectOutput(const QString &path, QString *why)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *why = QStringLiteral("cannot write the log %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    out().flush();
+    err().flush();
+    ::dup2(fd, STDOUT_FILENO);
+    ::dup2(fd, STDERR_FILENO);
+    ::close(fd);
+    return true;
 }
 
 QString stamp()
@@ -64,8 +87,9 @@ QString helpText()
         "Simulated valve-oiler controller on a pseudo-terminal.\n"
         "\n"
         "Creates a pty and links it as <folder>/ports/COMn, where the program looks for port COMn before\n"
-        "any real device. Serves until interrupted (Ctrl+C, SIGTERM), then removes the link. An existing\n"
-        "link to a live device is never replaced.\n"
+        "any real device, with a record of this simulator beside it (ports/COMn.sim). Serves until\n"
+        "interrupted (Ctrl+C, SIGTERM), then removes both. Links left by simulators that are gone are\n"
+        "removed at start; any other link (a device, even one not plugged in) is never touched.\n"
         "\n"
         "Fault modes (--fault, several allowed, or comma-separated):\n");
     for (const QString &line : SimFaults::helpLines())
@@ -110,8 +134,16 @@ int main(int argc, char *argv[])
         QStringLiteral("Pace the line like a wire at BAUD, 8N1 (e.g. 9600: 1.042 ms a byte): replies go out "
                        "byte by byte and requests are taken in no faster. Default: bytes pass at once."),
         QStringLiteral("BAUD"));
+    const QCommandLineOption logOption(QStringLiteral("log"),
+        QStringLiteral("Write all output to FILE, from the moment the port is ours: a simulator refused for a port "
+                       "never touches the log of the one serving it."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption showPortOption(QStringLiteral("show-port"),
+        QStringLiteral("Print the port that would be served (COMn) and stop."));
+    const QCommandLineOption tidyOption(QStringLiteral("tidy"),
+        QStringLiteral("Remove the links of simulators that have stopped, and stop."));
     parser.addOptions({portOption, folderOption, faultOption, verboseOption, engineOffOption, firmwareOption,
-                       paceOption});
+                       paceOption, logOption, showPortOption, tidyOption});
     parser.process(app);
 
     const auto usageError = [](const QString &why) {
@@ -135,6 +167,11 @@ int main(int argc, char *argv[])
         const ConfigReadResult config = readConfigFile(QDir(folder).filePath(QStringLiteral("config.ini")));
         if (config.linesRead > 0 && portFromLine(config.lines[0]) >= kFirstComPort)
             comPort = portFromLine(config.lines[0]);
+    }
+
+    if (parser.isSet(showPortOption)) {
+        out() << "COM" << comPort << Qt::endl;
+        return 0;
     }
 
     PtyServer server;
@@ -171,7 +208,19 @@ int main(int argc, char *argv[])
         server.setPace(baud);
     }
 
+    // A gone simulator's link leads to a pty name that anyone may have been given since.
+    for (const QString &removed : removeStaleSimLinks(folder))
+        out() << "oe-sim: removed the link of a simulator that has stopped: " << removed << Qt::endl;
+    if (parser.isSet(tidyOption))
+        return 0;
+
     const QString linkPath = portLinkPath(folder, comPort);
+    SimLinkRecord running;
+    if (simLinkState(linkPath, &running) == SimLinkState::Live) {
+        err() << "oe-sim: COM" << comPort << " -> " << running.pty << ": served by the simulator running as process "
+              << running.pid << Qt::endl;
+        return kExitAlreadyServed;
+    }
     QString linkedTarget;
     const auto bringUp = [&]() {
         QString why;
@@ -181,6 +230,12 @@ int main(int argc, char *argv[])
         }
         if (!createPortLink(linkPath, server.slavePath(), &why, linkedTarget)) {
             err() << "oe-sim: " << why << Qt::endl;
+            server.hangUp();
+            return false;
+        }
+        if (linkedTarget.isEmpty() && parser.isSet(logOption) && !redirectOutput(parser.value(logOption), &why)) {
+            err() << "oe-sim: " << why << Qt::endl;
+            removePortLink(linkPath, server.slavePath());
             server.hangUp();
             return false;
         }
@@ -202,6 +257,9 @@ int main(int argc, char *argv[])
         });
         QObject::connect(&server, &PtyServer::bytesWritten, [](const QByteArray &bytes, qint64) {
             err() << stamp() << "  -> " << hexBytes(bytes) << Qt::endl;
+        });
+        QObject::connect(&server, &PtyServer::clientClosed, [] {
+            err() << stamp() << "  the program closed the line" << Qt::endl;
         });
     }
     // After a hang-up the line comes back on a new pty, so the program can connect again.

@@ -1,5 +1,7 @@
 #include "portlink.h"
 
+#include "simlink.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -63,21 +65,45 @@ bool createPortLink(const QString &linkPath, const QString &target, QString *err
         if (!S_ISLNK(st.st_mode))
             return fail(QStringLiteral("%1 exists and is not a link; remove it or choose another port").arg(linkPath));
         const QString current = linkTarget(path);
-        struct stat targetSt {};
-        const bool dangling = ::stat(path.constData(), &targetSt) != 0;
-        if (!dangling && current != target && (replaceable.isEmpty() || current != replaceable))
-            return fail(QStringLiteral("%1 already points at %2; remove the link or choose another port")
-                            .arg(linkPath, current));
+        SimLinkRecord record;
+        const SimLinkState state = simLinkState(linkPath, &record);
+        const bool ours = current == target || (!replaceable.isEmpty() && current == replaceable);
+        // "COM3 -> /dev/ttyUSB0": how the technician made the link, and how we name it back.
+        const QString named = QStringLiteral("%1 -> %2").arg(info.fileName(), current);
+        if (!ours && state == SimLinkState::Live)
+            return fail(QStringLiteral("%1: served by the simulator running as process %2; use it, or stop it first")
+                            .arg(named).arg(record.pid));
+        if (!ours && state == SimLinkState::NotSimulators) {
+            struct stat targetSt {};
+            if (::stat(path.constData(), &targetSt) != 0)
+                return fail(QStringLiteral("%1: the device is not present. The link is not the simulator's, so it "
+                                           "stays; plug the device in, or remove %2 to use the simulator")
+                                .arg(named, linkPath));
+            return fail(QStringLiteral("%1: a device is linked there; remove %2 to use the simulator on that port")
+                            .arg(named, linkPath));
+        }
+        // Ours or a gone simulator's: away before the record changes, so the old pty is never
+        // reached through a link that now seems to be described by the new record.
+        if (current != target)
+            ::unlink(path.constData());
     }
+    // The record first: a simulator's link never exists without it.
+    QString recordError;
+    if (!writeSimRecord(linkPath, ownSimRecord(target), &recordError))
+        return fail(recordError);
+    const auto failLink = [&](const QString &why) {
+        QFile::remove(simRecordPath(linkPath));
+        return fail(QStringLiteral("cannot create the link %1: %2").arg(linkPath, why));
+    };
     // Made beside the final name and renamed over it, so the program never sees a half-made port.
     const QByteArray temporary = path + ".new" + QByteArray::number(qint64(::getpid()));
     ::unlink(temporary.constData());
     if (::symlink(QFile::encodeName(target).constData(), temporary.constData()) != 0)
-        return fail(QStringLiteral("cannot create the link %1: %2").arg(linkPath, errnoText()));
+        return failLink(errnoText());
     if (::rename(temporary.constData(), path.constData()) != 0) {
         const QString why = errnoText();
         ::unlink(temporary.constData());
-        return fail(QStringLiteral("cannot create the link %1: %2").arg(linkPath, why));
+        return failLink(why);
     }
     return true;
 }
@@ -87,7 +113,10 @@ bool removePortLink(const QString &linkPath, const QString &target)
     const QByteArray path = QFile::encodeName(linkPath);
     if (target.isEmpty() || linkTarget(path) != target)
         return false;
-    return ::unlink(path.constData()) == 0;
+    if (::unlink(path.constData()) != 0)
+        return false;
+    QFile::remove(simRecordPath(linkPath));
+    return true;
 }
 
 } // namespace oe

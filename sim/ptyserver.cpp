@@ -1,5 +1,7 @@
 #include "ptyserver.h"
 
+#include "clientwatch.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -82,6 +84,8 @@ bool PtyServer::open(QString *error)
     m_pending = new QObject(this);
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyServer::readMaster);
+    m_clientWatch = new ClientWatch(m_heldSlave, m_slavePath, this);
+    connect(m_clientWatch, &ClientWatch::clientClosed, this, &PtyServer::clientClosed);
     return true;
 }
 
@@ -270,6 +274,8 @@ void PtyServer::closeLine()
     m_pending = nullptr;
     delete m_notifier;
     m_notifier = nullptr;
+    delete m_clientWatch;
+    m_clientWatch = nullptr;
     m_paceTimer->stop();
     m_rxQueue.clear();
     m_txReplies.clear();

@@ -13,6 +13,8 @@ class QTimer;
 
 namespace oe {
 
+class ClientWatch;
+
 // Serves a ControllerSim on a pseudo-terminal. The program opens the slave side as if it were a serial
 // port; we read requests from the master side and write the replies there, each in one write unless a
 // fault splits it. We hold a slave descriptor of our own for as long as the line is up, so the
@@ -55,6 +57,8 @@ signals:
     void requestReceived(const QByteArray &frame, qint64 atMs);
     void bytesWritten(const QByteArray &bytes, qint64 atMs);
     void hungUp();
+    // The program closed its side of the line (or was killed); the next open is welcome again.
+    void clientClosed();
 
 private:
     void readMaster();
@@ -74,6 +78,7 @@ private:
     int m_heldSlave = -1;
     QString m_slavePath;
     QSocketNotifier *m_notifier = nullptr;
+    ClientWatch *m_clientWatch = nullptr;
     // Owns the timers of pending replies; replaced at each hang-up so that none fires on a new line.
     QObject *m_pending = nullptr;
 

@@ -4,10 +4,13 @@
 //
 //   oe-helpshots <output folder> <Language.ini>
 
+#include "chartwindow.h"
+#include "enginemodel.h"
 #include "mainwindow.h"
 #include "portlink.h"
 #include "ptyserver.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -63,6 +66,38 @@ bool save(const QPixmap &picture, const QDir &out, const QString &name)
         return false;
     }
     return true;
+}
+
+// The chart window over two minutes of a ride on the simulated engine, with the poll lost for a few
+// seconds in the middle: the same picture on every build, whatever the machine's speed.
+QPixmap chartPicture(oe::MainWindow &w)
+{
+    oe::ChartWindow *chart = w.chartWindow();
+    w.menuTools[0]->trigger();
+    const oe::SimParameters params = oe::defaultSimParameters();
+    constexpr qint64 kNow = 10'000'000;
+    constexpr qint64 kSpanMs = 120'000;
+    constexpr qint64 kPollMs = 560;
+    chart->view()->setClock([] { return kNow; });
+    chart->view()->setRpmMin(params[oe::simparam::RpmMin]);
+    chart->trace().clear();
+    qint64 nextFlash = kNow - kSpanMs;
+    for (qint64 t = kNow - kSpanMs; t <= kNow; t += kPollMs) {
+        if (t > kNow - 52'000 && t < kNow - 46'000) // the cable moved: no answers
+            continue;
+        const oe::EngineReading engine = oe::EngineModel::sample(t);
+        const quint16 rpm = oe::reportedRpm(params, engine.rpm);
+        const oe::PumpTiming timing = oe::pumpTiming(params, rpm, engine.tinj);
+        chart->trace().append({t, rpm, engine.tinj, timing.pump, timing.pause, false});
+        if (timing.pause > 0 && t >= nextFlash) {
+            chart->trace().addFlash(t);
+            nextFlash = t + timing.pause * 25;
+        }
+    }
+    chart->view()->touch();
+    chart->resize(760, 480);
+    spin(150);
+    return chart->grab();
 }
 
 // The frames of the right column, with the window's own margin around them.
@@ -140,7 +175,8 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
                        && save(window.Frame5->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
                        && save(window.Frame8->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
                        && save(window.centralWidget()->grab(parameterColumn(window)), out,
-                               QStringLiteral("parameters-%1.png").arg(suffix));
+                               QStringLiteral("parameters-%1.png").arg(suffix))
+                       && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix));
     window.btnConnect->click(); // disconnect: the port is closed before the controller goes away
     boxCloser.stop();
     oe::removePortLink(oe::portLinkPath(folder.path(), kComPort), controller.slavePath());

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace oe {
@@ -21,12 +22,35 @@ void QtDialogs::message(QWidget *parent, const QString &text, const QString &tit
     box.exec();
 }
 
+bool QtDialogs::messageWithAction(QWidget *parent, const QString &text, const QString &title,
+                                  const QString &details, const QString &action)
+{
+    QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text, QMessageBox::Ok, parent);
+    box.setInformativeText(details);
+    QPushButton *actionButton = action.isEmpty() ? nullptr : box.addButton(action, QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    return actionButton && box.clickedButton() == actionButton;
+}
+
+std::unique_ptr<QMessageBox> makeQuestionBox(QWidget *parent, const QString &text, const QString &title,
+                                             const QString &details, bool cancelIsDefault)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, titleOrProgramName(title), text,
+                                             QMessageBox::Ok | QMessageBox::Cancel, parent);
+    box->setInformativeText(details);
+    box->setDefaultButton(cancelIsDefault ? QMessageBox::Cancel : QMessageBox::Ok);
+    return box;
+}
+
 bool QtDialogs::question(QWidget *parent, const QString &text, const QString &title, const QString &details)
 {
-    QMessageBox box(QMessageBox::NoIcon, titleOrProgramName(title), text,
-                    QMessageBox::Ok | QMessageBox::Cancel, parent);
-    box.setInformativeText(details);
-    return box.exec() == QMessageBox::Ok;
+    return makeQuestionBox(parent, text, title, details, false)->exec() == QMessageBox::Ok;
+}
+
+bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &title)
+{
+    return makeQuestionBox(parent, text, title, QString(), true)->exec() == QMessageBox::Ok;
 }
 
 QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QString &filter)
@@ -34,9 +58,17 @@ QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QS
     return QFileDialog::getOpenFileName(parent, QString(), folder, filter);
 }
 
-QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QString &filter)
+QString QtDialogs::saveFileName(QWidget *parent, const QString &folder, const QString &filter,
+                                const QString &defaultSuffix)
 {
-    return QFileDialog::getSaveFileName(parent, QString(), folder, filter);
+    // The static helper has no default suffix: it would ask about "a" and then we would write "a.map".
+    QFileDialog dialog(parent, QString(), folder, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
 
 HelpViewers QtDialogs::helpViewers()
@@ -44,9 +76,9 @@ HelpViewers QtDialogs::helpViewers()
     return desktopHelpViewers();
 }
 
-void QtDialogs::openDocument(const QUrl &url)
+bool QtDialogs::openDocument(const QUrl &url)
 {
-    QDesktopServices::openUrl(url);
+    return QDesktopServices::openUrl(url);
 }
 
 } // namespace oe

@@ -2,8 +2,47 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Without a display Qt aborts with advice to reinstall the program, which is wrong and helps nobody.
+// Platforms that need no display (offscreen, vnc, a framebuffer) are chosen by name and pass.
+bool displayMissing(int argc, char *argv[])
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strncmp(argv[i], "-platform=", 10) == 0)
+            return false;
+    const auto set = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value && *value;
+    };
+    if (set("QT_QPA_PLATFORM")) {
+        const char *platform = std::getenv("QT_QPA_PLATFORM");
+        if (std::strncmp(platform, "xcb", 3) != 0 && std::strncmp(platform, "wayland", 7) != 0)
+            return false;
+    }
+    return !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return false;
+#endif
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (displayMissing(argc, argv)) {
+        std::fputs("No graphical display (DISPLAY or WAYLAND_DISPLAY not set)\n"
+                   "Start OE Setup from a desktop session, or on a virtual one: xvfb-run -a oe-setup\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("OE Setup"));
     QApplication::setApplicationDisplayName(QStringLiteral("OE Setup"));

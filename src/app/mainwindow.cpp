@@ -1,23 +1,35 @@
 #include "mainwindow.h"
 
+#include "builtincaptions.h"
+#include "chartwindow.h"
 #include "dialogs.h"
 #include "helpdocument.h"
 #include "intervaltimer.h"
 #include "maptexts.h"
+#include "portcombo.h"
+#include "portsearch.h"
+#include "porttexts.h"
+#include "qttranslations.h"
 #include "systemserialport.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 // The logo and icon live in this static library, so their resource must be pulled in by hand.
 static void initAppResources()
@@ -138,7 +150,8 @@ MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
 }
 
 MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *parent)
-    : QMainWindow(parent), m_programFolder(programFolder), m_realDialogs(std::make_unique<QtDialogs>())
+    : QMainWindow(parent), m_programFolder(programFolder), m_realDialogs(std::make_unique<QtDialogs>()),
+      m_qtTranslations(std::make_unique<QtTranslations>(programFolder))
 {
     init(port);
 }
@@ -156,6 +169,8 @@ void MainWindow::init(SerialPort *port)
     m_session = new Session(port, this);
     createTimers();
     bindSession();
+    bindTools();
+    bindPorts();
     startUp();
 }
 
@@ -211,7 +226,7 @@ void MainWindow::buildLayout()
     cmdSaveMap = makeButton(Frame8, "cmdSaveMap", QStringLiteral("Salva Mappa"), twips(225, 765, 2445, 420));
 
     Frame5 = makeFrame(client, "Frame5", QStringLiteral("Connection"), twips(240, 4470, 2895, 2160));
-    COMM_Combo = named(new QComboBox(Frame5), "COMM_Combo");
+    COMM_Combo = named(new PortCombo(Frame5), "COMM_Combo");
     COMM_Combo->setGeometry(twips(480, 360, 1935, 315));
     COMM_Combo->setFont(baseFont());
     COMM_Combo->installEventFilter(this);
@@ -225,8 +240,17 @@ void MainWindow::buildLayout()
     Image1->setPixmap(QPixmap(QStringLiteral(":/oe/logo.png")));
     Image1->setAlignment(Qt::AlignCenter);
 
+    // Over the logo, the one place in the layout with room for a sentence where it covers no control.
+    LinkStateLabel = named(new QLabel(client), "LinkStateLabel");
+    LinkStateLabel->setGeometry(Image1->geometry());
+    LinkStateLabel->setFont(boldFont());
+    LinkStateLabel->setWordWrap(true);
+    LinkStateLabel->setAlignment(Qt::AlignCenter);
+    LinkStateLabel->setAutoFillBackground(true);
+    LinkStateLabel->hide();
+
     // Right column: the eight parameters.
-    Frame7 = makeFrame(client, "Frame7", QStringLiteral("Soglia RPM Inferiore"), twips(3255, 105, 4545, 990));
+    Frame7 = makeFrame(client, "Frame7", QStringLiteral("Moltiplicatore RPM"), twips(3255, 105, 4545, 990));
     RpmMultiplierSlider = makeSlider(Frame7, "RpmMultiplierSlider", twips(120, 315, 2850, 495), {5, 20, 1, 1, 1, 10});
     RpmMultiplierLabel = makeLabel(Frame7, "RpmMultiplierLabel", QString(), twips(3045, 420, 1335, 375));
 
@@ -263,7 +287,6 @@ void MainWindow::buildLayout()
     m_valueLabels = {PumpMinLabel, PumpMaxLabel, RpmMinLabel, TinjMinLabel, TinjMaxLabel,
                      PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
     for (QSlider *slider : m_sliders) {
-        slider->setMouseTracking(true); // previews follow the mouse with no button held
         slider->installEventFilter(this);
     }
 }
@@ -278,10 +301,19 @@ void MainWindow::buildMenus()
     menuInfo[0]->setShortcut(QKeySequence(Qt::Key_F1));
     menuInfo[0]->setShortcutContext(Qt::WindowShortcut);
     menuInfo[1] = named(menuInfoTop->addAction(QStringLiteral("About")), "menuInfo_1");
+    // The language in use carries the check mark.
+    auto *languages = new QActionGroup(this);
+    // Optional: while no language could be loaded, neither item is checked.
+    languages->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction *item : menuLingua) {
+        item->setCheckable(true);
+        languages->addAction(item);
+    }
     for (int i = 0; i < 2; ++i) {
         connect(menuLingua[size_t(i)], &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         connect(menuInfo[size_t(i)], &QAction::triggered, this, [this, i] { showInfo(i); });
     }
+    buildToolsMenu();
 }
 
 void MainWindow::createTimers()
@@ -307,6 +339,7 @@ void MainWindow::startUp()
     const int port = portFromLine(m_configLines[0]);
     COMM_Combo->setCurrentIndex(port - 1); // port 0: no selection
     m_comPort = port;
+    m_builtInCode = systemLanguageCode();
     loadStartLanguage();
 }
 
@@ -314,26 +347,11 @@ namespace {
 const QString kItalian = QStringLiteral("ITA");
 const QString kEnglish = QStringLiteral("ENG");
 
-// Used only for entries that no language file filled.
-QString builtInCaption(int entry)
+// %1 in a caption, replaced once, so a path holding "%1" stays as it is.
+QString fillPlaceholder(const QString &text, const QString &value)
 {
-    switch (entry) {
-    case Caption::Connect: return QStringLiteral("CONNECT");
-    case Caption::Disconnect: return QStringLiteral("DISCONNECT");
-    case Caption::ConnectFailed: return QStringLiteral("Connection failed: the controller does not answer.");
-    case Caption::MessageTitle: return QStringLiteral("OE Setup");
-    case Caption::ResetNotConfirmed: return QStringLiteral("The controller did not confirm the reset command.");
-    case Caption::WriteNotConfirmed: return QStringLiteral("The controller did not confirm the new value.");
-    case Caption::About: return QStringLiteral("OE Setup %1").arg(QStringLiteral(OE_VERSION));
-    case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
-    case Caption::MapNotice: return QStringLiteral("The map was sent to the controller and read back.");
-    case Caption::AfterReset: return QStringLiteral("Reset command sent; the parameters are read again.");
-    case Caption::PortLost: return QStringLiteral("Connection lost: the controller's port went away.");
-    case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
-    case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
-    case Caption::SettingNotSaved: return QStringLiteral("The setting could not be saved.");
-    default: return builtInMapCaption(entry);
-    }
+    const qsizetype at = text.indexOf(QLatin1String("%1"));
+    return at < 0 ? text + QLatin1Char(' ') + value : QString(text).replace(at, 2, value);
 }
 
 bool loaded(const LanguageLoadResult &result)
@@ -352,7 +370,7 @@ QString loadFailureText(const LanguageLoadResult &result, const QString &code, c
 QString MainWindow::caption(int entry) const
 {
     const QString text = m_captions.text(entry);
-    return text.isEmpty() ? builtInCaption(entry) : text;
+    return text.isEmpty() ? builtInCaptions(m_builtInCode).text(entry) : text;
 }
 
 // The section is loaded into a copy and taken only when it loaded whole, so a file that breaks
@@ -361,13 +379,17 @@ LanguageLoadResult MainWindow::LoadLanguage(const QString &code)
 {
     CaptionTable scratch = m_captions;
     const LanguageLoadResult result = loadLanguage(languageFilePath(m_programFolder), code, scratch);
-    if (loaded(result))
+    if (loaded(result)) {
         m_captions = scratch;
+        // An entry an older file lacks is filled in the language shown.
+        if (!builtInCaptions(code).text(Caption::MessageTitle).isEmpty())
+            m_builtInCode = code;
+    }
     return result;
 }
 
 // A broken or incomplete Language.ini must not leave the window blank: fall back to the other language,
-// and failing that keep the captions the window was built with and say what is wrong.
+// and failing that show the built-in texts and say what is wrong.
 void MainWindow::loadStartLanguage()
 {
     const QString wanted = languageFromLine(m_configLines[1]);
@@ -380,15 +402,22 @@ void MainWindow::loadStartLanguage()
         const LanguageLoadResult result = LoadLanguage(code);
         if (loaded(result)) {
             ApplyCaptions();
+            showLanguageInUse(code);
             return;
         }
         if (problem.isEmpty())
             problem = loadFailureText(result, code, languageFilePath(m_programFolder));
     }
+    // Nothing readable: the built-in texts of the system's language, whole, so no control keeps a
+    // caption from another language or another control.
+    m_builtInCode = systemLanguageCode();
+    m_captions = builtInCaptions(m_builtInCode);
+    ApplyCaptions();
+    showLanguageInUse(m_builtInCode);
     // Shown once the event loop runs, so it has the window (and any dialogs a test put in) behind it.
     QTimer::singleShot(0, this, [this, problem] {
-        dialogs().message(this, QStringLiteral("No language could be loaded from Language.ini.\n%1").arg(problem),
-                          QStringLiteral("OE Setup"));
+        showMessage(caption(Caption::LanguageFileUnreadable) + QLatin1Char('\n') + problem,
+                    caption(Caption::MessageTitle));
     });
 }
 
@@ -421,6 +450,7 @@ void MainWindow::ApplyCaptions()
             apply(entry, [button](const QString &t) { button->setText(t); });
     }
     apply(Caption::LanguageMenu, [this](const QString &t) { menuLinguaTop->setTitle(t); });
+    applyToolCaptions();
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session->state() != Session::State::Idle;
     btnConnect->setText(caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
@@ -437,15 +467,25 @@ void MainWindow::chooseLanguage(int index)
     if (!loaded(result)) {
         // Saving a choice that cannot load would break the next start; stay with the language in use.
         m_configLines[1] = previousLine;
-        dialogs().message(this,
-                          QStringLiteral("This language could not be loaded from Language.ini.\n%1")
-                              .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
-                          caption(Caption::MessageTitle));
+        showLanguageInUse(m_languageInUse); // the click moved the check mark
+        showMessage(QStringLiteral("This language could not be loaded from Language.ini.\n%1")
+                        .arg(loadFailureText(result, code, languageFilePath(m_programFolder))),
+                    caption(Caption::MessageTitle));
         return;
     }
     ApplyCaptions();
+    showLanguageInUse(code);
     if (!WriteConfig())
-        dialogs().message(this, caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::SettingNotSaved), caption(Caption::MessageTitle));
+}
+
+void MainWindow::showLanguageInUse(const QString &code)
+{
+    m_languageInUse = code;
+    menuLingua[0]->setChecked(code == kItalian);
+    menuLingua[1]->setChecked(code == kEnglish);
+    // Missing Italian texts for Qt's own dialogs leave them in English; the program's stay right.
+    m_qtTranslations->use(code);
 }
 
 void MainWindow::showInfo(int index)
@@ -455,10 +495,13 @@ void MainWindow::showInfo(int index)
         // neither there is nothing to open and nothing is said.
         const QUrl url = helpDocumentUrl(m_programFolder, languageFromLine(m_configLines[1]),
                                          dialogs().helpViewers());
-        if (!url.isEmpty())
-            dialogs().openDocument(url);
+        // A desktop with no program for the document says nothing itself: give the user the path.
+        // These boxes open while a connect may still run: a failure it reports waits for them.
+        if (!url.isEmpty() && !dialogs().openDocument(url))
+            showMessage(fillPlaceholder(caption(Caption::HelpNotOpened), QDir::toNativeSeparators(url.toLocalFile())),
+                        caption(Caption::MessageTitle));
     } else if (index == 1) {
-        dialogs().message(this, caption(Caption::About), caption(Caption::MessageTitle));
+        showMessage(caption(Caption::About), caption(Caption::MessageTitle));
     }
 }
 
@@ -485,6 +528,7 @@ void MainWindow::ResetView()
     setLampColor(kLampOff);
     Label9->clear();
     ResetCmd->setEnabled(false);
+    setToolsEnabled(false);
 }
 
 void MainWindow::setLampColor(LampColor color)
@@ -494,7 +538,10 @@ void MainWindow::setLampColor(LampColor color)
 
 void MainWindow::ReadConfig()
 {
-    const ConfigReadResult result = readConfigFile(configPath());
+    ConfigReadResult result = readConfigFile(configPath());
+    // Binary contents are taken as no file: the defaults, and the next WriteConfig replaces them whole.
+    if (!result.isText)
+        result = ConfigReadResult{};
     m_configLines = result.lines;
     // A missing or short file is not an error: the first start has none, and the first WriteConfig
     // creates it.
@@ -518,23 +565,78 @@ void MainWindow::validatePortList()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (valueEditorEvent(watched, event))
+        return true;
     if (watched == COMM_Combo && event->type() == QEvent::FocusOut)
         validatePortList();
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::MouseButtonRelease) {
-        for (int i = 0; i < kParameterCount; ++i) {
-            if (watched != m_sliders[size_t(i)])
-                continue;
-            // Let the slider move its knob first, then act on where it stands.
-            m_sliders[size_t(i)]->event(event);
-            event->accept();
-            if (event->type() == QEvent::MouseMove)
-                previewSlider(ParameterIndex(i));
-            else
-                commitSlider(ParameterIndex(i));
-            return true;
-        }
-    }
+    const auto found = std::find(m_sliders.begin(), m_sliders.end(), watched);
+    if (found != m_sliders.end() && sliderEvent(ParameterIndex(found - m_sliders.begin()), event))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+namespace {
+bool isSliderKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+// A slider previews while the user moves it (a drag, or its keys) and commits when the gesture ends
+// (the button or the key released). A mouse passing over it with no button held changes nothing,
+// and neither does the wheel: a knob must never stand somewhere the label and the controller do not.
+bool MainWindow::sliderEvent(ParameterIndex index, QEvent *event)
+{
+    QSlider *slider = sliderFor(index);
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease: {
+        const bool release = event->type() == QEvent::MouseButtonRelease;
+        if (!release && static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton)
+            return false;
+        // Let the slider move its knob first, then act on where it stands.
+        slider->event(event);
+        event->accept();
+        if (release)
+            commitSlider(index);
+        else
+            previewSlider(index);
+        return true;
+    }
+    case QEvent::Wheel:
+        event->accept();
+        return true;
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!isSliderKey(key->key()) || !slider->isEnabled())
+            return false;
+        slider->event(event);
+        m_keyEditing[size_t(index)] = true;
+        previewSlider(index);
+        return true;
+    }
+    case QEvent::KeyRelease: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        // Auto-repeat sends releases too; only the last one ends the gesture.
+        if (!isSliderKey(key->key()) || key->isAutoRepeat() || !std::exchange(m_keyEditing[size_t(index)], false))
+            return false;
+        commitSlider(index);
+        return true;
+    }
+    case QEvent::FocusOut:
+        // The focus can go (the status poll takes it) while a key is held: the gesture ends there.
+        if (std::exchange(m_keyEditing[size_t(index)], false))
+            commitSlider(index);
+        return false;
+    default:
+        return false;
+    }
 }
 
 void MainWindow::stopTimers()
@@ -545,7 +647,10 @@ void MainWindow::stopTimers()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_chart->close();
     stopTimers();
+    if (m_searchProgress)
+        m_search->cancel();
     // Drops the request in flight and everything queued, so no sequence talks on. Nothing is sent to
     // the controller.
     m_session->disconnectNow();

@@ -1,6 +1,7 @@
 // The window's side of the session with the controller: what the user's clicks and slider moves ask
 // of it, and how what it reports reaches the controls.
 
+#include "chartwindow.h"
 #include "dialogs.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
@@ -21,6 +22,8 @@ namespace {
 constexpr int kFlashMs = 500;
 // The controller counts the pump pause in 25 ms steps.
 constexpr int kPauseStepMs = 25;
+// Shown where the window does not know what the controller holds or reads.
+const QString kUnknownText = QStringLiteral("---");
 } // namespace
 
 void MainWindow::bindSession()
@@ -28,10 +31,17 @@ void MainWindow::bindSession()
     connect(m_session, &Session::stateChanged, this, &MainWindow::onSessionState);
     connect(m_session, &Session::identified, this, &MainWindow::onIdentified);
     connect(m_session, &Session::parameterRead, this, &MainWindow::onParameterRead);
+    connect(m_session, &Session::parameterKnownChanged, this, &MainWindow::onParameterKnownChanged);
     connect(m_session, &Session::liveReadingsChanged, this, &MainWindow::onLiveReadings);
+    connect(m_session, &Session::controllerAnsweringChanged, this, &MainWindow::onControllerAnswering);
     connect(m_session, &Session::writeFinished, this, &MainWindow::onWriteFinished);
     connect(m_session, &Session::message, this, &MainWindow::onSessionMessage);
-    connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] { btnConnect->setFocus(); });
+    // The poll puts the focus on CONNECT, but never out of an open value editor: the typing would go
+    // on into the button, where a space disconnects.
+    connect(Timer_StatusRequest, &IntervalTimer::tick, btnConnect, [this] {
+        if (!m_valueEditor)
+            btnConnect->setFocus();
+    });
     connect(btnConnect, &QPushButton::clicked, this, &MainWindow::onConnectClicked);
     connect(ResetCmd, &QPushButton::clicked, this, &MainWindow::onResetClicked);
     connect(cmdLoadMap, &QPushButton::clicked, this, &MainWindow::onLoadMapClicked);
@@ -41,14 +51,15 @@ void MainWindow::bindSession()
 
 void MainWindow::onConnectClicked()
 {
+    if (m_searchProgress) // a search holds the engine
+        return;
     switch (m_session->state()) {
     case Session::State::Idle:
         m_session->connectTo(m_comPort);
         break;
     case Session::State::Connecting:
-        // The identification and the first reads must finish or fail on their own: a second click
-        // would otherwise cut a connect the user just asked for.
-        break;
+        // The button says DISCONNECT from the start of a connect, and a slow controller can hold a
+        // connect for seconds: it means it.
     case Session::State::Connected:
     case Session::State::Busy:
         m_session->disconnectNow();
@@ -56,9 +67,24 @@ void MainWindow::onConnectClicked()
     }
 }
 
+// A reset takes every parameter back to the controller's factory values: never on one slip of the
+// mouse. Cancel sends nothing; the status poll goes on under the question, as it does in the idle
+// connected view.
 void MainWindow::onResetClicked()
 {
-    m_session->reset();
+    if (m_session->state() != Session::State::Connected)
+        return;
+    ResetCmd->setEnabled(false);
+    bool ok = false;
+    {
+        ModalScope scope(this);
+        ok = dialogs().confirm(this, caption(Caption::ResetQuestion), caption(Caption::MessageTitle));
+    }
+    if (ok)
+        m_recorder->setCause(Recorder::Cause::Reset);
+    // The session may have ended while the box was open; reset() refuses then.
+    if (!ok || !m_session->reset())
+        ResetCmd->setEnabled(m_session->state() == Session::State::Connected);
 }
 
 void MainWindow::onSessionState(Session::State state)
@@ -66,9 +92,14 @@ void MainWindow::onSessionState(Session::State state)
     switch (state) {
     case Session::State::Connecting:
         btnConnect->setText(caption(Caption::Disconnect));
+        // The list shows the port in use for as long as the session holds it.
+        COMM_Combo->setEnabled(false);
         break;
     case Session::State::Connected:
         setParameterInput(true);
+        for (int i = 0; i < kParameterCount; ++i)
+            if (!m_session->parameterKnown(ParameterIndex(i)))
+                showParameter(ParameterIndex(i));
         storePort();
         break;
     case Session::State::Busy:
@@ -82,6 +113,7 @@ void MainWindow::onSessionState(Session::State state)
         TimerLampeggio->setEnabled(false);
         m_commitPending.fill(false);
         ResetView();
+        LinkStateLabel->hide();
         break;
     }
 }
@@ -97,6 +129,7 @@ void MainWindow::setParameterInput(bool enabled)
     cmdLoadMap->setEnabled(enabled);
     cmdSaveMap->setEnabled(enabled);
     ResetCmd->setEnabled(enabled);
+    setToolsEnabled(enabled);
 }
 
 void MainWindow::onIdentified(int comPort, const std::array<quint8, 3> &version)
@@ -119,10 +152,49 @@ void MainWindow::storePort()
         WriteConfig();
 }
 
-void MainWindow::onParameterRead(ParameterIndex index, qint32 field)
+void MainWindow::onParameterRead(ParameterIndex index, qint32)
 {
-    sliderFor(index)->setValue(positionFromField(index, field));
+    showParameter(index);
+}
+
+void MainWindow::onParameterKnownChanged(ParameterIndex index, bool)
+{
+    // The idle view has empty labels; a session that ends makes everything unknown on its way there.
+    if (m_session->state() != Session::State::Idle)
+        showParameter(index);
+}
+
+// A known parameter shows the controller's value on its slider and label, and takes input while the
+// session is connected and no commit of it is on its way; an unknown one shows "---" and takes none.
+void MainWindow::showParameter(ParameterIndex index)
+{
+    QSlider *slider = sliderFor(index);
+    if (!m_session->parameterKnown(index)) {
+        slider->setEnabled(false);
+        labelFor(index)->setText(kUnknownText);
+        return;
+    }
+    const qint32 field = m_session->confirmedParameters()[index];
+    slider->setValue(positionFromField(index, field));
     labelFor(index)->setText(displayText(index, field));
+    slider->setEnabled(m_session->state() == Session::State::Connected && !m_commitPending[size_t(index)]);
+}
+
+void MainWindow::onControllerAnswering(bool answering)
+{
+    if (answering) {
+        LinkStateLabel->hide(); // the readings and the lamp come back with the answer's readings
+        return;
+    }
+    // Readings the controller no longer confirms are not shown as if they were current, and a lamp
+    // flashing on would say the pump runs.
+    for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel})
+        label->setText(kUnknownText);
+    TimerPausaLampeggio->setEnabled(false);
+    TimerLampeggio->setEnabled(false);
+    setLampColor(kLampOff);
+    LinkStateLabel->setText(caption(Caption::NotAnswering));
+    LinkStateLabel->show();
 }
 
 void MainWindow::onLiveReadings()
@@ -137,17 +209,49 @@ void MainWindow::onLiveReadings()
                                        : QStringLiteral("Err!"));
 }
 
-void MainWindow::onWriteFinished(ParameterIndex index, bool)
+void MainWindow::onWriteFinished(ParameterIndex index, bool confirmed)
 {
     m_commitPending[size_t(index)] = false;
-    if (m_session->state() == Session::State::Connected)
+    if (m_session->state() != Session::State::Connected)
+        return;
+    if (confirmed)
         sliderFor(index)->setEnabled(m_session->parameterKnown(index));
+    else
+        showParameter(index); // what the read after it found, or "---"
 }
 
 void MainWindow::onSessionMessage(int textEntry, int titleEntry)
 {
-    dialogs().message(this, caption(textEntry),
-                      titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
+    if (textEntry == Session::kConnectFailedEntry) {
+        showConnectFailure();
+        return;
+    }
+    showMessage(caption(textEntry), titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
+}
+
+MainWindow::ModalScope::ModalScope(MainWindow *window) : window(window)
+{
+    ++window->m_modalDepth;
+}
+
+MainWindow::ModalScope::~ModalScope()
+{
+    if (--window->m_modalDepth == 0 && std::exchange(window->m_connectFailureWaiting, false)) {
+        window->showConnectFailure();
+    } else if (window->m_modalDepth == 0 && !window->m_waitingMessages.isEmpty()) {
+        const auto [text, title] = window->m_waitingMessages.takeFirst();
+        window->showMessage(text, title);
+    }
+}
+
+void MainWindow::showMessage(const QString &text, const QString &title)
+{
+    if (m_modalDepth > 0) {
+        m_waitingMessages.append({text, title});
+        return;
+    }
+    ModalScope scope(this);
+    dialogs().message(this, text, title);
 }
 
 // ---- Parameter editing
@@ -162,13 +266,50 @@ void MainWindow::previewSlider(ParameterIndex index)
     labelFor(index)->setText(displayText(index, field));
 }
 
-void MainWindow::commitSlider(ParameterIndex index)
+void MainWindow::commitSlider(ParameterIndex index, Recorder::Cause cause)
 {
     QSlider *slider = sliderFor(index);
+    // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
+    m_keyEditing[size_t(index)] = false;
     if (!slider->isEnabled() || m_session->state() != Session::State::Connected)
         return;
+    // A disabled slider hands its focus to the next control, which would be another slider taking
+    // the next key; the button the poll focuses anyway takes nothing from a slider key.
+    if (slider->hasFocus())
+        btnConnect->setFocus();
     slider->setEnabled(false);
+    m_commitPending[size_t(index)] = true;
+    // The interlock holds the slider to what the controller has for its partner: a partner never
+    // read this session is read first, and without its answer nothing is written.
+    const auto partner = interlockPartner(index);
+    if (partner && !m_session->parameterKnown(*partner)) {
+        m_recorder->setCause(Recorder::Cause::Read);
+        m_session->readIfUnknown(*partner, [this, index, partner, cause](bool known) {
+            if (m_session->state() != Session::State::Connected) {
+                m_commitPending[size_t(index)] = false; // a sequence took over; it shows its own values
+                return;
+            }
+            if (known)
+                writeSlider(index, cause);
+            else
+                refuseCommit(index, *partner);
+        });
+        return;
+    }
+    writeSlider(index, cause);
+}
 
+void MainWindow::refuseCommit(ParameterIndex index, ParameterIndex partner)
+{
+    m_commitPending[size_t(index)] = false;
+    m_session->revertPreview(index);
+    showParameter(index);
+    showMessage(caption(Caption::PartnerUnknown).arg(parameterCaption(partner)), caption(Caption::MessageTitle));
+}
+
+void MainWindow::writeSlider(ParameterIndex index, Recorder::Cause cause)
+{
+    QSlider *slider = sliderFor(index);
     bool moved = false;
     if (const auto partner = interlockPartner(index)) {
         const int position = slider->value();
@@ -183,14 +324,17 @@ void MainWindow::commitSlider(ParameterIndex index)
         field = fieldFromPosition(index, slider->value());
         labelFor(index)->setText(displayText(index, field));
     }
-    m_commitPending[size_t(index)] = true;
-    m_session->commitParameter(index, field);
+    m_recorder->commitStarted(index, field, cause);
+    if (!m_session->commitParameter(index, field))
+        m_commitPending[size_t(index)] = false;
 }
 
 void MainWindow::onPauseTick()
 {
-    if (m_session->LiveRpm > m_session->Parameters.RpmMin)
+    if (m_session->LiveRpm > m_session->Parameters.RpmMin) {
         setLampColor(kLampOn);
+        m_chart->addFlash();
+    }
     TimerLampeggio->setInterval(kFlashMs);
     TimerLampeggio->setEnabled(true);
 }

@@ -6,8 +6,8 @@
 
 namespace oe {
 
-// Entry numbers of the caption table that the program uses. Numbers 18 to 25 and 55 to 1000 carry
-// nothing the program shows, but a language file may still fill them.
+// Entry numbers of the caption table that the program uses. Numbers not named here carry nothing the
+// program shows, but a language file may still fill them.
 namespace Caption {
 enum Entry : int {
     RpmName = 0,              // Label1
@@ -58,6 +58,48 @@ enum Entry : int {
     MapNoChanges = 52,        // in the question: the map holds the values the controller has
     MapAllMatch = 53,         // in the notice: the read-back found every value of the map
     MapDiffers = 54,          // in the notice: heads the list of parameters the read-back found different
+    PartnerUnknown = 60,      // message: a commit's interlock partner could not be read; %1 names it
+    NotAnswering = 61,        // LinkStateLabel: the status poll goes unanswered
+    SaveUnknown = 62,         // message: no map saved while parameters are unknown; their names follow
+    MapCrossedPair = 70,      // why a map was refused: %1 the pair's second line, %2 the pair and its values
+    MapKeyNote = 71,          // in the question: %1 a line, %2 its key in the file, %3 the key it is read as
+    ResetQuestion = 72,       // question before the reset command (OK / Cancel, Cancel the default)
+    HelpNotOpened = 73,       // message: the desktop could not open the manual; %1 its full path
+    FileNotFound = 74,        // why a file could not be read or saved: it, or its folder, does not exist
+    FileNoPermission = 75,    // ... access is denied
+    DiskFull = 76,            // ... the disk is full
+    NotAFile = 77,            // ... a folder or device was chosen
+    // Why a connect failed, below ConnectFailed; %1 is the device, %2 the system's words.
+    PortNotFound = 100,
+    PortInUse = 101,
+    PortNoPermission = 102,
+    PortNotATty = 103,
+    PortOtherError = 104,
+    NoIdentification = 105,   // the port opened, the controller stayed silent
+    NoPortSelected = 106,
+    SearchPorts = 107,        // the failure box's button
+    SearchProgress = 108,     // %1: the port being tried
+    SearchFound = 109,        // question; %1 the port, %2 its device
+    SearchNothing = 110,
+    AdapterOffer = 111,       // question; %1 the device, %2 its description, %3 the port offered
+    AdapterLinkFailed = 112,  // %1 the port, %2 why
+    LinkDangling = 113,       // a port's tooltip; %1 the missing device, %2 the link
+    MapsNotAFolder = 80,      // message: Maps in the program folder is not a folder
+    MapReplace = 81,          // question: replace the map file %1?
+    LanguageFileUnreadable = 82, // message: no language in Language.ini; the built-in texts are shown
+    ToolsMenu = 120,          // menuToolsTop
+    ChartItem = 121,          // menuTools_0, also opens the chart window
+    RecordItem = 122,         // menuTools_1
+    ReadItem = 123,           // menuTools_2
+    ChartTitle = 124,         // the chart window's title
+    ChartPause = 125,         // the chart's pause button
+    ChartSave = 126,          // the chart's button that saves a picture
+    RecordNotStarted = 127,   // message: the recording file could not be created; %1 the reason
+    RecordStopped = 128,      // message: a recording stopped on a write failure; %1 the file
+    PictureNotSaved = 129,    // message: the chart's picture could not be saved
+    ReadSame = 130,           // after Read: the controller holds what the window shows
+    ReadDiffers = 131,        // after Read: heads the list of parameters found different
+    ReadUnanswered = 132,     // after Read: heads the list of parameters that got no answer
 };
 } // namespace Caption
 

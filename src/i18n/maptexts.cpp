@@ -1,24 +1,33 @@
 #include "maptexts.h"
 
+#include <QStringList>
+
 namespace oe {
 
 namespace {
 
 // One pass over the text, so a value such as "%1" read from the file is shown as it is, and a
 // translation that leaves out a placeholder loses only that piece.
-QString fillPlaceholders(const QString &text, const QString &line, const QString &detail)
+QString fillPlaceholders(const QString &text, const QStringList &args)
 {
     QString out;
-    out.reserve(text.size() + line.size() + detail.size());
+    out.reserve(text.size() + 16);
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'%' && i + 1 < text.size() && (text[i + 1] == u'1' || text[i + 1] == u'2')) {
-            out += text[i + 1] == u'1' ? line : detail;
+        const int n = i + 1 < text.size() ? text[i + 1].digitValue() : -1;
+        if (text[i] == u'%' && n >= 1 && n <= args.size()) {
+            out += args[n - 1];
             ++i;
         } else {
             out += text[i];
         }
     }
     return out;
+}
+
+QString entryText(int entry, const CaptionTable &table)
+{
+    const QString text = table.text(entry);
+    return text.isEmpty() ? builtInMapCaption(entry) : text;
 }
 
 } // namespace
@@ -36,6 +45,7 @@ int mapErrorEntry(MapFileError::Kind kind)
     case Kind::NoEquals: return Caption::MapNoEquals;
     case Kind::NotANumber: return Caption::MapNotANumber;
     case Kind::OutOfRange: return Caption::MapOutOfRange;
+    case Kind::CrossedPair: return Caption::MapCrossedPair;
     }
     return Caption::MapCannotRead;
 }
@@ -57,17 +67,42 @@ QString builtInMapCaption(int entry)
         return QStringLiteral("No parameter changes: the controller already holds these values.");
     case Caption::MapAllMatch: return QStringLiteral("All eight parameters match the file.");
     case Caption::MapDiffers: return QStringLiteral("These parameters differ from the file:");
+    case Caption::MapCrossedPair:
+        return QStringLiteral("Line %1 is out of order with the line before it (%2): the sliders never allow this pair.");
+    case Caption::MapKeyNote: return QStringLiteral("Line %1 is named '%2'; it is read as %3.");
+    case Caption::FileNotFound: return QStringLiteral("The file or its folder does not exist.");
+    case Caption::FileNoPermission: return QStringLiteral("Access to the file or its folder is denied.");
+    case Caption::DiskFull: return QStringLiteral("The disk is full.");
+    case Caption::NotAFile: return QStringLiteral("This is not a file.");
     default: return QString();
     }
 }
 
 QString mapErrorText(const MapFileError &error, const CaptionTable &table)
 {
-    const int entry = mapErrorEntry(error.kind);
-    QString text = table.text(entry);
-    if (text.isEmpty())
-        text = builtInMapCaption(entry);
-    return fillPlaceholders(text, QString::number(error.line), error.detail);
+    if (error.kind == MapFileError::Kind::CannotRead && error.fault != FileFault::Other
+        && error.fault != FileFault::None)
+        return fileProblemText({error.fault, error.detail}, table);
+    return fillPlaceholders(entryText(mapErrorEntry(error.kind), table), {QString::number(error.line), error.detail});
+}
+
+QString fileProblemText(const FileProblem &problem, const CaptionTable &table)
+{
+    switch (problem.fault) {
+    case FileFault::NotFound: return entryText(Caption::FileNotFound, table);
+    case FileFault::NoPermission: return entryText(Caption::FileNoPermission, table);
+    case FileFault::DiskFull: return entryText(Caption::DiskFull, table);
+    case FileFault::NotAFile: return entryText(Caption::NotAFile, table);
+    case FileFault::None:
+    case FileFault::Other: break;
+    }
+    return problem.systemText;
+}
+
+QString mapKeyNoteText(const MapKeyNote &note, const CaptionTable &table)
+{
+    return fillPlaceholders(entryText(Caption::MapKeyNote, table),
+                            {QString::number(note.line), note.key, mapFileKey(note.line - 1)});
 }
 
 } // namespace oe

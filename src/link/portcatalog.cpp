@@ -93,7 +93,7 @@ QList<ComPortInfo> listComPorts(const QString &programFolder)
 QList<ComPortInfo> listComPorts(const QString &programFolder, const QList<SystemPort> &system)
 {
     QList<ComPortInfo> ports;
-    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
+    for (int n = kLowestComPort; n <= kHighestComPort; ++n) {
         ComPortInfo info;
         info.comPort = n;
 #ifdef Q_OS_WIN
@@ -152,7 +152,7 @@ QList<SystemPort> unlinkedUsbAdapters(const QList<ComPortInfo> &ports, const QLi
 
 int freeAdapterComPort(const QString &programFolder)
 {
-    for (int n = kFirstAdapterComPort; n <= kLastComPort; ++n) {
+    for (int n = kFirstAdapterComPort; n <= kHighestComPort; ++n) {
         const QFileInfo entry(linkPath(programFolder, n));
         if (!entry.exists() && !entry.isSymLink())
             return n;

@@ -22,8 +22,8 @@ struct ComPortInfo {
     bool dangling = false; // the link's target is gone
 };
 
-constexpr int kFirstComPort = 1;
-constexpr int kLastComPort = 15;
+constexpr int kLowestComPort = 1;
+constexpr int kHighestComPort = 15;
 // A USB adapter is offered the lowest free number from here: COM1 and COM2 are the built-in ports.
 constexpr int kFirstAdapterComPort = 3;
 

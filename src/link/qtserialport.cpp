@@ -2,6 +2,7 @@
 
 #include "portpath.h"
 #include "serialsettings.h"
+#include "simlink.h"
 
 #include <QFileInfo>
 #include <QScopedValueRollback>
@@ -59,9 +60,17 @@ bool QtSerialPort::open(int comPort, QString *error)
 {
     close();
     const QString link = resolvePortDevice(comPort, m_programFolder);
+    const QFileInfo info(link);
+    // A gone simulator's pty name may since have gone to someone's terminal: never write into it.
+    const QString refusal = simLinkRefusal(link);
+    if (!refusal.isEmpty()) {
+        setOpenOutcome(info.symLinkTarget(), PortOpenError::Other);
+        if (error)
+            *error = refusal;
+        return false;
+    }
     // The device itself is opened, not the link: QSerialPort's lock is named after the path, so two
     // links to one device must not make two locks. The device is also what the user knows it by.
-    const QFileInfo info(link);
 #ifdef Q_OS_WIN
     const QString path = link; // a name such as COM3, not a file
 #else

@@ -170,15 +170,23 @@ void RequestEngine::sendAttempt()
         drop();
         return;
     }
-    const Request &request = m_current->request;
+    // Any port call may find the line gone and drop everything from inside it; after each, the try
+    // goes on only if its request is still the one in flight.
+    const quint64 generation = m_generation;
+    const auto dropped = [this, generation] { return generation != m_generation || !m_current; };
+    const Request request = m_current->request;
     // A write's frame was built (and its value checked) when the request started.
     const QByteArray frame =
         request.kind == Request::Kind::WriteParameter ? m_writeFrame.bytes() : frameFor(request);
     // Whatever is still waiting answers nothing that is in flight now.
     m_settleTimer.stop();
     m_port->discardInput();
+    if (dropped())
+        return;
     m_port->setReceiveThreshold(kReceiveThreshold);
     m_port->write(frame);
+    if (dropped())
+        return;
     ++m_current->framesSent;
     --m_current->triesLeft;
     m_current->deadline = QDeadlineTimer(request.timeout, Qt::PreciseTimer);
@@ -211,6 +219,8 @@ void RequestEngine::HandleInput()
     const QByteArray bytes = m_port->readAll();
     // Bytes that came with or after the frame belong to nothing that is waiting.
     m_port->discardInput();
+    if (generation != m_generation)
+        return; // the line went away inside one of the two calls
     const bool waiting = m_current && m_state == State::ProcessingReply;
     if (bytes.isEmpty()) {
         if (waiting)

@@ -2,6 +2,9 @@
 
 #include "sliderrules.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace oe {
 
 Session::Session(SerialPort *port, QObject *parent)
@@ -103,10 +106,35 @@ void Session::endSession()
     ++m_sessionId;
     m_connected = false;
     m_pollHeld = false;
-    m_known.fill(false);
+    m_missedPolls = 0;
     m_statusTimer->setEnabled(false);
     m_engine->close();
+    forgetAll();
+    setAnswering(true);
     setState(State::Idle);
+}
+
+bool Session::allParametersKnown() const
+{
+    return std::all_of(m_known.begin(), m_known.end(), [](bool known) { return known; });
+}
+
+void Session::setKnown(ParameterIndex index, bool known)
+{
+    if (std::exchange(m_known[size_t(index)], known) != known)
+        emit parameterKnownChanged(index, known);
+}
+
+void Session::forgetAll()
+{
+    for (int i = 0; i < kParameterCount; ++i)
+        setKnown(ParameterIndex(i), false);
+}
+
+void Session::setAnswering(bool answering)
+{
+    if (std::exchange(m_answering, answering) != answering)
+        emit controllerAnsweringChanged(answering);
 }
 
 void Session::onPortLost()
@@ -125,6 +153,8 @@ void Session::onPortLost()
 
 void Session::readAll(std::function<void()> then)
 {
+    // From here only the answers of these reads say what the controller holds.
+    forgetAll();
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
         ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
@@ -136,12 +166,53 @@ void Session::previewParameter(ParameterIndex index, qint32 field)
     Parameters[index] = field;
 }
 
+void Session::revertPreview(ParameterIndex index)
+{
+    if (parameterKnown(index))
+        Parameters[index] = m_confirmed[index];
+}
+
+bool Session::readIfUnknown(ParameterIndex index, std::function<void(bool)> then)
+{
+    if (m_state != State::Connected)
+        return false;
+    const quint64 id = m_sessionId;
+    if (parameterKnown(index)) {
+        QMetaObject::invokeMethod(
+            this, [this, id, then] { if (id == m_sessionId && then) then(true); }, Qt::QueuedConnection);
+        return true;
+    }
+    ReadParameter(quint8(index), [this, index, then](bool) {
+        if (then)
+            then(parameterKnown(index));
+    });
+    return true;
+}
+
 bool Session::commitParameter(ParameterIndex index, qint32 field)
 {
     if (m_state != State::Connected)
         return false;
     Parameters[index] = field;
-    WriteParameter(quint8(index), field, [this, index](bool confirmed) { emit writeFinished(index, confirmed); });
+    const quint64 id = m_sessionId;
+    writeQuietly(quint8(index), field, [this, id, index, field](bool confirmed) {
+        if (confirmed) {
+            m_confirmed[index] = field;
+            setKnown(index, true);
+            if (id == m_sessionId)
+                emit writeFinished(index, true);
+            return;
+        }
+        // The controller may hold the new value, the old one or one it clamped: only a read tells.
+        setKnown(index, false);
+        if (id != m_sessionId)
+            return;
+        ReadParameter(quint8(index), [this, id, index](bool) {
+            emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
+            if (id == m_sessionId)
+                emit writeFinished(index, false);
+        });
+    });
     return true;
 }
 
@@ -150,6 +221,9 @@ bool Session::reset()
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
+    // Once the command is on the wire the controller may hold its defaults: nothing shown before is
+    // known any more, also while the message after the reset is up.
+    forgetAll();
     const quint64 id = m_sessionId;
     SendReset([this, id](bool acknowledged) {
         if (!acknowledged)
@@ -170,12 +244,31 @@ bool Session::loadMap(const ParameterSet &values)
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    m_mapLoad = MapLoadResult{values, {}, {}};
+    m_mapLoad = MapLoadResult{values, {}, {}, {}};
+    // An unconfirmed write is no box of its own: the notice at the end lists what differs.
     for (quint8 index = 0; index < kParameterCount; ++index)
-        WriteParameter(index, values[ParameterIndex(index)]);
+        writeQuietly(index, values[ParameterIndex(index)],
+                     [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
     readAll([this] {
         setState(State::Connected);
         emit mapLoaded(m_mapLoad);
+    });
+    return true;
+}
+
+bool Session::readAgain()
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    RereadResult result{m_confirmed, m_known, {}, {}};
+    // A read that goes unanswered keeps what was known: the controller is silent, not changed.
+    m_mapLoad = MapLoadResult{};
+    readAll([this, result]() mutable {
+        result.readBack = m_mapLoad.readBack;
+        result.answered = m_mapLoad.answered;
+        setState(State::Connected);
+        emit readAgainFinished(result);
     });
     return true;
 }
@@ -206,7 +299,8 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
             const qint32 value = result.reply.value;
             const qint32 field = parameter == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
             Parameters[parameter] = field;
-            m_known[index] = true;
+            m_confirmed[parameter] = field;
+            setKnown(parameter, true);
             m_mapLoad.readBack[parameter] = value;
             m_mapLoad.answered[index] = true;
             emit parameterRead(parameter, field);
@@ -220,6 +314,7 @@ void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool
 {
     const quint64 id = m_sessionId;
     submit(Request::write(index, value), [this, id, then](const RequestResult &result) {
+        // A value that does not fit the frame was never sent: nothing to confirm.
         if (result.outcome == RequestResult::Outcome::NotAnswered) {
             emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
             if (id != m_sessionId)
@@ -230,11 +325,23 @@ void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool
     });
 }
 
+void Session::writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then)
+{
+    submit(Request::write(index, value), [then](const RequestResult &result) {
+        if (then)
+            then(result.answered());
+    });
+}
+
 void Session::RequestStatus()
 {
     if (!m_connected)
         return;
-    submit(Request::status(), {});
+    submit(Request::status(), [this](const RequestResult &result) {
+        // An answer counts in onStatusReceived, also one that came late for an earlier request.
+        if (!result.answered() && ++m_missedPolls >= kMissedPollsForSilence)
+            setAnswering(false);
+    });
 }
 
 void Session::SendReset(std::function<void(bool)> then)
@@ -266,6 +373,8 @@ void Session::onStatusReceived(const DecodedReply &reply)
 {
     if (m_state == State::Idle)
         return;
+    m_missedPolls = 0;
+    setAnswering(true);
     LiveRpm = reply.rpm;
     LiveTinj = reply.tinj;
     LivePump = reply.pump;

@@ -13,10 +13,12 @@
 namespace oe {
 
 // What a map load sent and what the read-back found: the values as the controller reported them
-// (before the window caps anything), and which reads got an answer at all.
+// (before the window caps anything), which writes the controller confirmed, and which reads got an
+// answer at all.
 struct MapLoadResult {
     ParameterSet sent;
     ParameterSet readBack;
+    std::array<bool, kParameterCount> confirmed{};
     std::array<bool, kParameterCount> answered{};
 };
 
@@ -35,13 +37,23 @@ struct ConnectFailure {
     bool bytesReceived = false; // NoAnswer: bytes came, but none made a valid reply
 };
 
+// What reading the parameters again found: what the session knew before (the confirmed values, and
+// which were known), the values as the controller reported them, and which reads got an answer.
+struct RereadResult {
+    ParameterSet before;
+    std::array<bool, kParameterCount> knownBefore{};
+    ParameterSet readBack;
+    std::array<bool, kParameterCount> answered{};
+};
+
 // The session with the controller, without any widget: the connection state, the parameters as the
 // window holds them, the live readings, and every exchange the window asks for: connect, disconnect,
 // the status poll, parameter writes, reset and map loads. Requests go through one RequestEngine, so
 // exactly one is on the wire at a time and each goes out once, in the order asked.
 //
 // While a sequence runs (the connect, a reset's read-back, a map load) the session is not Connected,
-// so the window takes no parameter input and the poll stays quiet; a disconnect still ends it at once.
+// so the window takes no parameter input and the poll stays quiet; a disconnect still ends it at once,
+// also during the connect. A sequence raises its message only once nothing of it is left on the wire.
 class Session : public QObject
 {
     Q_OBJECT
@@ -55,6 +67,8 @@ public:
     Q_ENUM(State)
 
     static constexpr std::chrono::milliseconds kStatusPollInterval{500};
+    // Unanswered status requests in a row after which the controller counts as not answering.
+    static constexpr int kMissedPollsForSilence = 2;
 
     // Caption entries of the messages the session raises.
     static constexpr int kConnectFailedEntry = 26;
@@ -77,12 +91,26 @@ public:
     const ConnectFailure &lastConnectFailure() const { return m_lastFailure; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
-    // Whether the controller has told this session the parameter's value. A slider whose value was
-    // never read stays out of reach: a release would write whatever it happens to show.
+    // ---- What the controller holds, as far as this session knows.
+    //
+    // A parameter is known once the controller told its value this session: an answered read, or the
+    // confirming echo of a commit. All eight become unknown when the session ends, when a reset's
+    // command goes out and when a map load starts (only the answered reads of their read-back bring
+    // them back); one becomes unknown when its commit was not confirmed and the read after it went
+    // unanswered. parameterKnownChanged reports every change.
     bool parameterKnown(ParameterIndex index) const { return m_known[size_t(index)]; }
+    bool allParametersKnown() const;
+    // The values the controller confirmed; an entry means something only while its parameter is
+    // known. Multiplier values are capped at 200 % as the window shows them.
+    const ParameterSet &confirmedParameters() const { return m_confirmed; }
 
-    // The parameters as last read, previewed or committed, and the live readings of the last status
-    // reply. They keep their values when the session ends.
+    // False once kMissedPollsForSilence status requests in a row went unanswered, true again with the
+    // first status reply; true while no session is open. controllerAnsweringChanged reports changes.
+    bool controllerAnswering() const { return m_answering; }
+
+    // The working copy of the parameters: what was last read, previewed or committed. A preview is the
+    // user's intent, not the controller's value; show and save confirmedParameters() instead. Kept
+    // when the session ends. The live readings are those of the last status reply.
     ParameterSet Parameters;
     qint32 LiveRpm = 0;
     qint32 LiveTinj = 0;
@@ -97,19 +125,30 @@ public:
 
     // A slider preview: the field changes, nothing is sent.
     void previewParameter(ParameterIndex index, qint32 field);
-    // Stores the field and writes it to the controller; writeFinished follows. Refused unless
-    // Connected.
+    // Puts the working copy of a known parameter back to its confirmed value (a preview given up).
+    void revertPreview(ParameterIndex index);
+    // Reads the parameter unless it is known; then runs with whether it is known, unless the session
+    // ends first (from the event loop in either case). Refused (false) unless Connected.
+    bool readIfUnknown(ParameterIndex index, std::function<void(bool known)> then);
+    // Stores the field and writes it to the controller; writeFinished follows. An echo confirms the
+    // value. Without one the parameter is read once: its answer is what the controller holds, or the
+    // parameter is unknown; the message (entry 29) comes after that read. Refused unless Connected.
     bool commitParameter(ParameterIndex index, qint32 field);
     // Resets the controller, then reads the eight parameters back. Refused unless Connected.
     bool reset();
     // Writes the eight values in index order, then reads all eight back; mapLoaded follows. Refused
     // unless Connected.
     bool loadMap(const ParameterSet &values);
+    // Reads the eight parameters again, as the connect does; readAgainFinished follows. Refused unless
+    // Connected.
+    bool readAgain();
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
+    // A read's answer makes the parameter known. WriteParameter raises the message of entry 29 when
+    // the write is not confirmed; it leaves what is known as it was.
     void RequestVersion(std::function<void(bool)> then = {});
     void ReadParameter(quint8 index, std::function<void(bool)> then = {});
     void WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then = {});
@@ -120,13 +159,20 @@ signals:
     void stateChanged(oe::Session::State state);
     // The controller identified itself on this port with this firmware version.
     void identified(int comPort, const std::array<quint8, 3> &version);
-    // A value read from the controller is now the field (the multiplier capped at 200 %).
+    // A value read from the controller is now the field and the confirmed value (the multiplier
+    // capped at 200 %); the parameter is known.
     void parameterRead(oe::ParameterIndex index, qint32 field);
+    // The parameter became known or unknown (see parameterKnown()).
+    void parameterKnownChanged(oe::ParameterIndex index, bool known);
     void liveReadingsChanged();
-    // A commit's write ended, confirmed or not (the message for "not" is raised before).
+    // See controllerAnswering().
+    void controllerAnsweringChanged(bool answering);
+    // A commit ended: confirmed by its echo, or not (then after the read and the message that follow).
     void writeFinished(oe::ParameterIndex index, bool confirmed);
     // A map load ended with its read-back.
     void mapLoaded(const oe::MapLoadResult &result);
+    // A read-again ended.
+    void readAgainFinished(const oe::RereadResult &result);
     // A message for the user: a caption entry as text and one as title (kNoTitle for none). The
     // session waits for the handler to return before it goes on, so a modal box may be shown.
     void message(int textEntry, int titleEntry);
@@ -135,6 +181,11 @@ private:
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
     void readAll(std::function<void()> then);
+    void setKnown(ParameterIndex index, bool known);
+    void forgetAll();
+    void setAnswering(bool answering);
+    // A write that raises no message: commits and map loads report in their own way.
+    void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
     void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
     void endSession();
     // Connected, no sequence, no dialog holding it, nothing on the wire.
@@ -154,6 +205,9 @@ private:
     // belongs to is still the one open.
     quint64 m_sessionId = 0;
     std::array<bool, kParameterCount> m_known{};
+    ParameterSet m_confirmed;
+    bool m_answering = true;
+    int m_missedPolls = 0;
     // The raw values of the reads since the last map load started.
     MapLoadResult m_mapLoad;
     ConnectFailure m_lastFailure;

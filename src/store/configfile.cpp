@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace oe {
 
 namespace {
@@ -37,6 +39,10 @@ ConfigReadResult parseConfig(const QByteArray &contents)
     for (int i = 0; i < lines.size(); ++i)
         result.lines[size_t(i)] = lines[i];
     result.linesRead = int(lines.size());
+    result.isText = std::none_of(contents.cbegin(), contents.cend(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7f;
+    });
     return result;
 }
 

@@ -13,6 +13,9 @@ struct ConfigReadResult {
     ConfigLineArray lines;  // what was found; a missing line stays empty
     int linesRead = 0;      // 0, 1 or 2
     QString error;          // why the file could not be read at all; empty when it could
+    // False when the contents hold a control character other than tab and the line ends (NUL bytes,
+    // binary data): nobody wrote that as settings, so the lines mean nothing.
+    bool isText = true;
 };
 
 ConfigReadResult readConfigFile(const QString &path);

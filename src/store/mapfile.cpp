@@ -35,11 +35,27 @@ bool isBlankOnly(const QString &line)
     return true;
 }
 
-MapReadResult refused(MapFileError::Kind kind, int line, const QString &detail = QString())
+MapReadResult refused(MapFileError::Kind kind, int line, const QString &detail = QString(),
+                      FileFault fault = FileFault::None)
 {
     MapReadResult result;
-    result.error = {kind, line, detail};
+    result.error = {kind, line, detail, fault};
     return result;
+}
+
+// The pairs the sliders' interlocks keep in order, by parameter index: the first must not be above
+// the second (the pause at minimum load is the longer one, so that pair runs the other way).
+struct OrderedPair {
+    int low, high;
+};
+constexpr std::array<OrderedPair, 3> kOrderedPairs = {{{0, 1}, {3, 4}, {6, 5}}};
+
+QString pairText(const MapValues &values, int first, int second)
+{
+    const qint32 a = values[size_t(first)], b = values[size_t(second)];
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(QLatin1String(kKeys[size_t(first)]), QString::number(a), a > b ? QStringLiteral(">") : QStringLiteral("<"),
+             QLatin1String(kKeys[size_t(second)]), QString::number(b));
 }
 
 } // namespace
@@ -81,11 +97,21 @@ MapReadResult parseMap(QByteArrayView data)
         const auto rounded = roundHalfEven(*number, kMapMinValue, kMapMaxValue);
         if (!rounded)
             return refused(MapFileError::Kind::OutOfRange, lineNumber, value.trimmed().toString());
-        if (i < kMapValueCount)
+        if (i < kMapValueCount) {
             result.values[size_t(i)] = qint32(*rounded);
+            const QString key = line.left(equals).trimmed();
+            if (key.compare(QLatin1String(kKeys[size_t(i)]), Qt::CaseInsensitive) != 0)
+                result.keyNotes.append({lineNumber, key});
+        }
     }
     if (lines.size() < kMapValueCount)
         return refused(MapFileError::Kind::TooFewLines, int(lines.size()));
+    for (const OrderedPair &pair : kOrderedPairs) {
+        if (result.values[size_t(pair.low)] > result.values[size_t(pair.high)]) {
+            const int first = std::min(pair.low, pair.high), second = std::max(pair.low, pair.high);
+            return refused(MapFileError::Kind::CrossedPair, second + 1, pairText(result.values, first, second));
+        }
+    }
     result.ok = true;
     return result;
 }
@@ -96,13 +122,13 @@ MapReadResult readMapFile(const QString &path)
     // is left to QFile, which refuses it with its own reason.
     const QFileInfo info(path);
     if (info.exists() && !info.isFile() && !info.isDir())
-        return refused(MapFileError::Kind::CannotRead, 0, QStringLiteral("not a regular file"));
+        return refused(MapFileError::Kind::CannotRead, 0, QStringLiteral("not a regular file"), FileFault::NotAFile);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return refused(MapFileError::Kind::CannotRead, 0, file.errorString());
+        return refused(MapFileError::Kind::CannotRead, 0, file.errorString(), readFault(path));
     const QByteArray data = file.read(kMapMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
-        return refused(MapFileError::Kind::CannotRead, 0, file.errorString());
+        return refused(MapFileError::Kind::CannotRead, 0, file.errorString(), readFault(path));
     return parseMap(data);
 }
 
@@ -118,9 +144,9 @@ QByteArray formatMap(const MapValues &values)
     return out;
 }
 
-bool writeMapFile(const QString &path, const MapValues &values, QString *error)
+bool writeMapFile(const QString &path, const MapValues &values, QString *error, FileProblem *problem)
 {
-    return writeFileAtomically(path, formatMap(values), error);
+    return writeFileAtomically(path, formatMap(values), error, problem);
 }
 
 QString mapFileKey(int index)

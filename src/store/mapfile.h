@@ -1,7 +1,10 @@
 #pragma once
 
+#include "filefault.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -33,22 +36,38 @@ struct MapFileError {
         NoEquals,     // line: has no "="
         NotANumber,   // line, detail: the value text, which does not begin with a number
         OutOfRange,   // line, detail: the value text, which rounds to outside 0 to 65535
+        // line: the second line of a minimum/maximum pair held in an order the sliders never allow;
+        // detail: the pair as "TinjMin 20000 > TinjMax 5000"
+        CrossedPair,
     };
     Kind kind = Kind::CannotRead;
     int line = 0;   // 1-based line the fault is on; 0 when it is about the whole file
     QString detail; // the offending value text, or the system's reason for CannotRead
+    FileFault fault = FileFault::None; // for CannotRead: what the system's reason amounts to
 
     bool operator==(const MapFileError &) const = default;
+};
+
+// A line of a loaded file whose key is not the one we write at its place: the value still goes by
+// position, but the user is told what the line is taken as.
+struct MapKeyNote {
+    int line = 0; // 1 to 8
+    QString key;  // as the file has it, without surrounding blanks
+
+    bool operator==(const MapKeyNote &) const = default;
 };
 
 struct MapReadResult {
     bool ok = false;
     MapValues values{};
-    MapFileError error{}; // meaningful only when !ok
+    MapFileError error{};         // meaningful only when !ok
+    QList<MapKeyNote> keyNotes{}; // when ok, in line order
 };
 
-// Checks the whole contents and takes the values by line position (the key text is never
-// compared). The first fault in reading order refuses the file.
+// Checks the whole contents and takes the values by line position; a key decides nothing, it is
+// only noted when it differs from ours (compared without case). The first fault in reading order
+// refuses the file; after them, the three minimum/maximum pairs must stand as the sliders keep them:
+// MinPumpCycles <= MaxPumpCycles, TinjMin <= TinjMax, MinLoadPumpPause >= MaxLoadPumpPause.
 MapReadResult parseMap(QByteArrayView data);
 
 // Reads at most kMapMaxFileSize + 1 bytes of the file, then parseMap.
@@ -58,7 +77,8 @@ MapReadResult readMapFile(const QString &path);
 QByteArray formatMap(const MapValues &values);
 
 // Replaces the file at path with formatMap(values), all or nothing.
-bool writeMapFile(const QString &path, const MapValues &values, QString *error);
+bool writeMapFile(const QString &path, const MapValues &values, QString *error,
+                  FileProblem *problem = nullptr);
 
 // The key of map line index + 1 ("MinPumpCycles" for 0); empty outside 0 to 7.
 QString mapFileKey(int index);

@@ -12,46 +12,77 @@ class ScriptedDialogs : public oe::Dialogs
 {
 public:
     struct Shown {
-        QString kind; // "message" or "question"
+        QString kind; // "message", "action" (a message offering an action) or "question"
         QString text;
         QString title;
         QString details; // a question's text below its main text
+        QString action;  // the offered action's button, for "action"
     };
     QList<Shown> shown;
     QList<bool> questionAnswers;   // taken in order; OK when the list runs out
+    QList<bool> actionAnswers;     // true takes the offered action; OK when the list runs out
+    QList<Shown> confirms;         // the boxes for steps that cannot be undone, kept apart from shown
+    QList<bool> confirmAnswers;    // taken in order; OK when the list runs out
     QStringList openAnswers;       // file names for the open dialog; Cancel when the list runs out
     QStringList saveAnswers;
     QStringList openedDocuments;   // local paths
     oe::HelpViewers viewers{false, true}; // a desktop that shows Help.chm
     QStringList fileDialogFolders;
+    QStringList saveSuffixes;      // the default suffix each save dialog was given
     std::function<void()> onMessage; // runs inside a message box, as if the user acted meanwhile
     std::function<void()> onQuestion; // likewise inside a question
+    std::function<void()> onFileDialog; // likewise inside a file dialog
+    std::function<void()> onConfirm;  // and inside a confirmation
 
     void message(QWidget *, const QString &text, const QString &title) override
     {
-        shown.append({QStringLiteral("message"), text, title, QString()});
+        shown.append({QStringLiteral("message"), text, title, QString(), QString()});
         if (onMessage)
             onMessage();
     }
+    bool messageWithAction(QWidget *, const QString &text, const QString &title, const QString &details,
+                           const QString &action) override
+    {
+        shown.append({QStringLiteral("action"), text, title, details, action});
+        if (onMessage)
+            onMessage();
+        return !action.isEmpty() && !actionAnswers.isEmpty() && actionAnswers.takeFirst();
+    }
     bool question(QWidget *, const QString &text, const QString &title, const QString &details) override
     {
-        shown.append({QStringLiteral("question"), text, title, details});
+        shown.append({QStringLiteral("question"), text, title, details, QString()});
         if (onQuestion)
             onQuestion();
         return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
     }
+    bool confirm(QWidget *, const QString &text, const QString &title) override
+    {
+        confirms.append({QStringLiteral("confirm"), text, title, QString(), QString()});
+        if (onConfirm)
+            onConfirm();
+        return confirmAnswers.isEmpty() ? true : confirmAnswers.takeFirst();
+    }
     QString openFileName(QWidget *, const QString &folder, const QString &) override
     {
         fileDialogFolders.append(folder);
+        if (onFileDialog)
+            onFileDialog();
         return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
     }
-    QString saveFileName(QWidget *, const QString &folder, const QString &) override
+    QString saveFileName(QWidget *, const QString &folder, const QString &, const QString &suffix) override
     {
         fileDialogFolders.append(folder);
+        saveSuffixes.append(suffix);
+        if (onFileDialog)
+            onFileDialog();
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
     oe::HelpViewers helpViewers() override { return viewers; }
-    void openDocument(const QUrl &url) override { openedDocuments.append(url.toLocalFile()); }
+    bool openDocument(const QUrl &url) override
+    {
+        openedDocuments.append(url.toLocalFile());
+        return true;
+    }
 
     QStringList texts() const
     {

@@ -1,4 +1,7 @@
+#include "dialogs.h"
+#include "languagefile.h"
 #include "mainwindow.h"
+#include "qttranslations.h"
 #include "testfiles.h"
 #include "scripteddialogs.h"
 
@@ -6,7 +9,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace oe;
@@ -36,6 +42,7 @@ private slots:
     void menuWithBrokenLanguageKeepsChoice();
     void menuWhenConfigCannotBeWritten();
     void aboutAndHelp();
+    void qtDialogsFollowTheLanguage();
 };
 
 void TestCaptions::startUpInConfiguredLanguage_data()
@@ -76,13 +83,18 @@ void TestCaptions::menuSwitchesAndSurvivesRestart()
         QCOMPARE(window.ConfigLines()[1], QString("Language=ENG"));
         QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
         QCOMPARE(window.menuLinguaTop->title(), QString("Language"));
+        QVERIFY(!window.menuLingua[0]->isChecked() && window.menuLingua[1]->isChecked());
+        window.menuLingua[1]->trigger(); // the language already in use stays checked
+        QVERIFY(window.menuLingua[1]->isChecked());
         QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ENG\r\n"));
         QVERIFY(dialogs.shown.isEmpty());
     }
     MainWindow again(dir.path());
     QCOMPARE(again.btnConnect->text(), QString("CONNECT"));
+    QVERIFY(again.menuLingua[1]->isChecked());
     again.findChild<QAction *>("menuLingua_0")->trigger();
     QCOMPARE(again.btnConnect->text(), QString("CONNETTI"));
+    QVERIFY(again.menuLingua[0]->isChecked() && !again.menuLingua[1]->isChecked());
     QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
 }
 
@@ -100,16 +112,24 @@ void TestCaptions::brokenLanguageFileAtStartUp_data()
 {
     QTest::addColumn<QByteArray>("language"); // null: no file at all
     QTest::addColumn<QString>("mentioned");
-    QTest::newRow("missing") << QByteArray() << "Language.ini";
-    QTest::newRow("no sections") << QByteArray("just text\r\n") << "no section";
+    QTest::addColumn<QString>("system");      // the system's language: the built-in texts shown
+    QTest::newRow("missing") << QByteArray() << "Language.ini" << "ITA";
+    QTest::newRow("no sections") << QByteArray("just text\r\n") << "no section" << "ENG";
     QTest::newRow("bad item") << QByteArray("[ITA]\r\n0005 CONNETTI\r\n1001 x\r\n[END LANGUAGE]\r\n[ENG]\r\nxx\r\n")
-                              << "1001 x";
+                              << "1001 x" << "ITA";
 }
 
 void TestCaptions::brokenLanguageFileAtStartUp()
 {
     QFETCH(QByteArray, language);
     QFETCH(QString, mentioned);
+    QFETCH(QString, system);
+    const QLocale previous;
+    QLocale::setDefault(QLocale(system == "ITA" ? QLocale::Italian : QLocale::English));
+    const auto restore = qScopeGuard([previous] { QLocale::setDefault(previous); });
+    CaptionTable shipped;
+    QVERIFY(loadLanguage(QStringLiteral(OE_LANGUAGE_INI), system, shipped).sectionFound);
+
     QTemporaryDir dir;
     writeFile(dir.filePath("config.ini"), "COM=01\r\nLanguage=ITA\r\n");
     if (!language.isNull())
@@ -120,12 +140,16 @@ void TestCaptions::brokenLanguageFileAtStartUp()
     QTRY_COMPARE(dialogs.shown.size(), 1);
     QVERIFY2(dialogs.shown[0].text.contains("Language.ini"), qPrintable(dialogs.shown[0].text));
     QVERIFY2(dialogs.shown[0].text.contains(mentioned), qPrintable(dialogs.shown[0].text));
-    // The captions the window was built with stay; nothing is blank.
-    QCOMPARE(window.cmdLoadMap->text(), QString("Carica Mappa"));
-    QCOMPARE(window.Frame3->title(), QString("Tempi Iniezione Veicolo"));
-    QVERIFY(!window.btnConnect->text().isEmpty());
-    QVERIFY(!window.caption(26).isEmpty());
-    QVERIFY(!window.caption(27).isEmpty());
+    QVERIFY(dialogs.shown[0].text.startsWith(shipped.text(82) + "\n"));
+    // One whole language, each control with its own caption.
+    QCOMPARE(window.btnConnect->text(), shipped.text(5));
+    QCOMPARE(window.Frame2->title(), shipped.text(7));
+    QCOMPARE(window.Frame7->title(), shipped.text(31));
+    QCOMPARE(window.Label6->text(), shipped.text(15));
+    QCOMPARE(window.cmdLoadMap->text(), shipped.text(32));
+    QCOMPARE(window.menuLinguaTop->title(), shipped.text(35));
+    for (int entry : {26, 27, 41, 80})
+        QCOMPARE(window.caption(entry), shipped.text(entry));
     QCoreApplication::processEvents();
     QCOMPARE(dialogs.shown.size(), 1);
 }
@@ -178,6 +202,7 @@ void TestCaptions::menuWithBrokenLanguageKeepsChoice()
     QVERIFY(dialogs.shown[0].text.contains("Language.ini"));
     QCOMPARE(window.ConfigLines()[1], QString("Language=ITA"));
     QCOMPARE(window.btnConnect->text(), QString("CONNETTI"));
+    QVERIFY(window.menuLingua[0]->isChecked() && !window.menuLingua[1]->isChecked());
     QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=03\r\nLanguage=ITA\r\n"));
 }
 
@@ -216,6 +241,31 @@ void TestCaptions::aboutAndHelp()
     window.findChild<QAction *>("menuInfo_0")->trigger();
     QCOMPARE(dialogs.openedDocuments, QStringList{dir.filePath("Help.chm")});
     QCOMPARE(dialogs.shown.size(), 1);
+}
+
+// Qt's own buttons follow a live switch both ways, and a box for a step that cannot be undone
+// leaves Cancel as the default.
+void TestCaptions::qtDialogsFollowTheLanguage()
+{
+    QTemporaryDir dir;
+    makeFolder(dir, "COM=01\r\nLanguage=ENG\r\n");
+    QVERIFY2(QTranslator().load("qtbase_it", QtTranslations::searchFolders(dir.path()).last()),
+             "qtbase_it.qm is missing: install qt6-translations-l10n (scripts/test does)");
+    const auto buttons = [](QWidget *parent) {
+        const auto box = makeQuestionBox(parent, "text", "title", QString(), true);
+        return QStringList{box->button(QMessageBox::Ok)->text(), box->button(QMessageBox::Cancel)->text(),
+                           box->defaultButton()->text()};
+    };
+    {
+        MainWindow window(dir.path());
+        QCOMPARE(buttons(&window), (QStringList{"OK", "Cancel", "Cancel"}));
+        window.menuLingua[0]->trigger();
+        QCOMPARE(buttons(&window), (QStringList{"OK", "Annulla", "Annulla"}));
+        window.menuLingua[1]->trigger();
+        QCOMPARE(buttons(&window), (QStringList{"OK", "Cancel", "Cancel"}));
+        window.menuLingua[0]->trigger();
+    }
+    QCOMPARE(buttons(nullptr)[1], QString("Cancel")); // a closed window leaves no translation behind
 }
 
 QTEST_MAIN(TestCaptions)

@@ -26,7 +26,7 @@ public slots:
 class DesktopDialogs : public ScriptedDialogs
 {
 public:
-    void openDocument(const QUrl &url) override { QtDialogs().openDocument(url); }
+    bool openDocument(const QUrl &url) override { return QtDialogs().openDocument(url); }
 };
 
 void putHelpFiles(const QString &folder, bool chm, bool html)
@@ -53,6 +53,7 @@ private slots:
     void helpOpensTheRightDocument();
     void desktopViewerQuery_data();
     void desktopViewerQuery();
+    void noProgramForTheManual();
 
 private:
     OpenedUrls m_opened;
@@ -185,6 +186,23 @@ void TestHelp::desktopViewerQuery()
     QCOMPARE(viewers.windows, false);
     QCOMPARE(viewers.chmViewer, chmViewer);
 #endif
+}
+
+// The desktop refuses the document (no handler: offscreen opens nothing): the user gets its full path.
+void TestHelp::noProgramForTheManual()
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("a real desktop would open the manual");
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    Rig rig;
+    DesktopDialogs dialogs;
+    rig.w().setDialogs(&dialogs);
+    putHelpFiles(rig.dir.path(), true, true);
+    rig.w().findChild<QAction *>("menuInfo_0")->trigger();
+    QCOMPARE(dialogs.shown.size(), 1);
+    const QString path = QDir::toNativeSeparators(rig.dir.filePath("Help.chm"));
+    QCOMPARE(dialogs.shown[0].text, rig.entry(73).replace("%1", path));
+    QCOMPARE(dialogs.shown[0].title, rig.entry(27));
 }
 
 QTEST_MAIN(TestHelp)

@@ -58,6 +58,7 @@ private slots:
     void disconnectStopsLoad();
     void save_data();
     void save();
+    void mapsNotAFolder();
 };
 
 void TestMaps::loadSendsWhatTheFileHolds_data()
@@ -67,11 +68,15 @@ void TestMaps::loadSendsWhatTheFileHolds_data()
     QTest::addColumn<QString>("details");   // the question's list of changes; "" for entry 52
     QTest::addColumn<QString>("verdict");   // after notice 37: "" for entry 53, else the differing line
     QTest::newRow("identical") << kControllerMap << false << "" << "";
-    QTest::newRow("edited, keys ignored, lenient numbers")
-        << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1 4").replace("RpmMultiplier=100", "x=12.5")
-        << false << "Tinj Max: 9000 → 14\nMoltiplicatore RPM: 100% → 12%" << "";
-    QTest::newRow("controller clamps") << QByteArray(kControllerMap).replace("TinjMax=9000", "TinjMax=14") << true
-                                       << "Tinj Max: 9000 → 14" << "Tinj Max: 14 → 50";
+    QTest::newRow("edited, keys by position, lenient numbers")
+        << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1 6 0 0").replace("RpmMultiplier=100", "x=12.5")
+        << false
+        << "La riga 5 si chiama 'RpmMin'; viene letta come TinjMax.\nLa riga 8 si chiama 'x'; viene letta come "
+           "RpmMultiplier.\n\nTinj Max: 9000 → 1600\nMoltiplicatore RPM: 100% → 12%"
+        << "";
+    QTest::newRow("controller clamps")
+        << QByteArray(kControllerMap).replace("TinjMin=1500", "TinjMin=10").replace("TinjMax=9000", "TinjMax=14")
+        << true << "Tinj Min: 1500 → 10\nTinj Max: 9000 → 14" << "Tinj Max: 14 → 50";
 }
 
 void TestMaps::loadSendsWhatTheFileHolds()
@@ -116,7 +121,8 @@ void TestMaps::loadSendsWhatTheFileHolds()
     const QString notice = rig.dialogs.shown.last().text;
     QCOMPARE(rig.dialogs.shown.last().title, rig.entry(27));
     QCOMPARE(notice, rig.entry(37) + "\n\n" + (verdict.isEmpty() ? rig.entry(53) : rig.entry(54) + "\n" + verdict));
-    QCOMPARE(rig.dialogs.texts().count(rig.entry(29)), clampTinjMax ? 1 : 0);
+    // The unconfirmed write is in the notice, not a box of its own: the question and the notice.
+    QCOMPARE(rig.dialogs.shown.size(), 2);
     QVERIFY(rig.w().cmdLoadMap->isEnabled());
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
 }
@@ -132,7 +138,11 @@ void TestMaps::refusedFileSendsNothing_data()
                                   << "Riga 3: il valore 'abc' non è un numero.";
     QTest::newRow("too large for the frame") << QByteArray(kControllerMap).replace("=1500", "=70000")
                                              << "Riga 4: il valore 70000 è fuori dall'intervallo da 0 a 65535.";
-    QTest::newRow("a folder") << QByteArray("dir") << "Impossibile leggere il file";
+    QTest::newRow("a folder") << QByteArray("dir") << "Questo non è un file.";
+    QTest::newRow("gone") << QByteArray("gone") << "Il file o la sua cartella non esiste.";
+    QTest::newRow("tinj pair crossed")
+        << QByteArray(kControllerMap).replace("=1500", "=20000").replace("=9000", "=5000")
+        << "La riga 5 non è in ordine con la riga precedente (TinjMin 20000 > TinjMax 5000)";
 }
 
 void TestMaps::refusedFileSendsNothing()
@@ -144,7 +154,7 @@ void TestMaps::refusedFileSendsNothing()
     QString path = rig.dir.filePath("bad.map");
     if (file == "dir")
         QVERIFY(QDir().mkdir(path));
-    else
+    else if (file != "gone")
         rig.map("bad.map", file);
     rig.dialogs.openAnswers << path;
     rig.w().cmdLoadMap->click();
@@ -160,15 +170,26 @@ void TestMaps::refusedFileSendsNothing()
 void TestMaps::cancelSendsNothing_data()
 {
     QTest::addColumn<bool>("atQuestion");
-    QTest::newRow("open dialog") << false;
-    QTest::newRow("question") << true;
+    QTest::addColumn<bool>("portLostInDialog");
+    QTest::newRow("open dialog") << false << false;
+    QTest::newRow("question") << true << false;
+    QTest::newRow("port lost while the open dialog is up") << false << true;
 }
 
 void TestMaps::cancelSendsNothing()
 {
     QFETCH(bool, atQuestion);
+    QFETCH(bool, portLostInDialog);
     MapRig rig;
     QVERIFY(rig.start());
+    if (portLostInDialog) {
+        rig.dialogs.openAnswers << rig.map("m.map", kControllerMap);
+        rig.dialogs.onFileDialog = [&] {
+            rig.port->loseConnection();
+            QTest::qWait(20); // the dialog's own event loop delivers the loss
+            QVERIFY(rig.dialogs.shown.isEmpty()); // not on top of the dialog
+        };
+    }
     bool pollQuietMeanwhile = false;
     rig.dialogs.onQuestion = [&] { pollQuietMeanwhile = !rig.timer("Timer_StatusRequest")->enabled(); };
     if (atQuestion) {
@@ -180,6 +201,12 @@ void TestMaps::cancelSendsNothing()
     QCOMPARE(pollQuietMeanwhile, atQuestion);
     QTest::qWait(100);
     QCOMPARE(rig.port->written().size(), 0);
+    if (portLostInDialog) {
+        // No question about a session that is gone; its loss is told once the dialog has closed.
+        QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
+        QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
+        return;
+    }
     QCOMPARE(rig.dialogs.shown.size(), atQuestion ? 1 : 0);
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
 }
@@ -208,34 +235,65 @@ void TestMaps::save_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("written"); // "": the save fails
-    QTest::newRow("extension added") << "mine" << "mine.map";
-    QTest::newRow("own extension kept") << "mine.txt" << "mine.txt";
-    QTest::newRow("a folder in the way") << "taken.map" << "";
+    QTest::addColumn<QString>("reason");  // when it fails, in the language in use
+    QTest::addColumn<bool>("replace");    // the answer to "replace the existing file?"
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("extension added") << "mine" << "mine.map" << "" << true << false;
+    QTest::newRow("own extension kept") << "mine.txt" << "mine.txt" << "" << true << false;
+    QTest::newRow("a folder in the way") << "taken.map" << "" << "Questo non è un file." << true << false;
+    QTest::newRow("no such folder") << "gone/mine.map" << "" << "Il file o la sua cartella non esiste." << true << false;
+    // The dialog only saw "old": the file about to be replaced is old.map.
+    QTest::newRow("typed name of a map, replaced") << "old" << "old.map" << "" << true << true;
+    QTest::newRow("typed name of a map, kept") << "old" << "" << "" << false << true;
 }
 
 void TestMaps::save()
 {
     QFETCH(QString, name);
     QFETCH(QString, written);
+    QFETCH(QString, reason);
+    QFETCH(bool, replace);
+    QFETCH(bool, asked);
     MapRig rig;
     rig.controller.params[3] = 1234;
     QVERIFY(rig.start());
     const QString maps = rig.dir.filePath("Maps");
     QDir().mkpath(maps + "/taken.map");
+    writeFile(maps + "/old.map", "old");
     rig.dialogs.saveAnswers << maps + "/" + name;
+    rig.dialogs.questionAnswers << replace;
     rig.w().cmdSaveMap->click();
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
+    QCOMPARE(rig.dialogs.saveSuffixes, QStringList{"map"});
     QCOMPARE(rig.port->written().size(), 0);
+    if (asked) {
+        QVERIFY(!rig.dialogs.shown.isEmpty());
+        QCOMPARE(rig.dialogs.shown.takeFirst().text, QString(rig.entry(81)).replace("%1", "old.map"));
+    }
     if (written.isEmpty()) {
-        QCOMPARE(rig.dialogs.shown.size(), 1);
-        QVERIFY(rig.dialogs.shown[0].text.startsWith(rig.entry(41) + "\n"));
-        QVERIFY(rig.dialogs.shown[0].text.size() > rig.entry(41).size() + 1); // with the reason
+        QCOMPARE(rig.dialogs.shown.size(), asked ? 0 : 1);
+        if (!asked)
+            QCOMPARE(rig.dialogs.shown[0].text, rig.entry(41) + "\n" + reason);
         QVERIFY(QFileInfo(maps + "/taken.map").isDir());
+        QCOMPARE(readFile(maps + "/old.map"), QByteArray("old"));
     } else {
         QVERIFY(rig.dialogs.shown.isEmpty());
         QCOMPARE(readFile(maps + "/" + written), QByteArray(kControllerMap).replace("=1500", "=1234"));
     }
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
+}
+
+void TestMaps::mapsNotAFolder()
+{
+    // A file named Maps: both dialogs open in the program folder, and the reason is told once.
+    MapRig rig;
+    QVERIFY(rig.start());
+    writeFile(rig.dir.filePath("Maps"), "not a folder");
+    rig.w().cmdSaveMap->click();
+    rig.w().cmdLoadMap->click();
+    QCOMPARE(rig.dialogs.fileDialogFolders, QStringList({rig.dir.path(), rig.dir.path()}));
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(80)});
+    QCOMPARE(readFile(rig.dir.filePath("Maps")), QByteArray("not a folder"));
 }
 
 QTEST_MAIN(TestMaps)

@@ -3,9 +3,14 @@
 #include "testfiles.h"
 #include "windowrig.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QProgressDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QtTest>
 
@@ -33,11 +38,17 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void disconnectSendsNothing();
-    void clickDuringConnectIsIgnored();
+    void disconnectDuringSlowConnect_data();
+    void disconnectDuringSlowConnect();
     void unwritableConfigDoesNotFailConnect();
     void lostPortWhileConnected();
     void lostPortDuringConnectReads();
     void unreadParameterStaysOutOfReach();
+    void lostReadBackLeavesParameterUnknown_data();
+    void lostReadBackLeavesParameterUnknown();
+    void silentControllerShownAsSuch();
+    void resetAsksFirst_data();
+    void resetAsksFirst();
     void resetAcknowledged();
     void resetNotAcknowledged();
     void statusReplyShown_data();
@@ -45,6 +56,9 @@ private slots:
     void readApplied_data();
     void readApplied();
     void closingDuringWaitEndsIt();
+    void portMarksAndUsbAdapterOffer();
+    void cancelledSearchSendsNothingMore();
+    void connectFailureWaitsForAnOpenBox();
 };
 
 void TestSession::connectReadsParametersThenPolls()
@@ -99,13 +113,14 @@ void TestSession::connectFailures_data()
     QTest::addColumn<ConnectFailure::Kind>("kind");
     QTest::addColumn<PortOpenError>("reason");
     QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("detailsEntry"); // the box's informative text; %1 is the device
     using Kind = ConnectFailure::Kind;
     QTest::newRow("no port selected") << QByteArray("COM=\r\nLanguage=ITA\r\n") << QString() << false << 0
-                                      << Kind::PortNotOpened << PortOpenError::NotFound << QString();
+                                      << Kind::PortNotOpened << PortOpenError::NotFound << QString() << 106;
     QTest::newRow("port cannot open") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "no such port" << false << 0
-                                      << Kind::PortNotOpened << PortOpenError::InUse << "fake:COM4";
-    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ITA\r\n") << QString() << true << 3
-                                       << Kind::NoAnswer << PortOpenError::None << "fake:COM4";
+                                      << Kind::PortNotOpened << PortOpenError::InUse << "fake:COM4" << 101;
+    QTest::newRow("silent controller") << QByteArray("COM=04\r\nLanguage=ENG\r\n") << QString() << true << 3
+                                       << Kind::NoAnswer << PortOpenError::None << "fake:COM4" << 105;
 }
 
 void TestSession::connectFailures()
@@ -117,6 +132,7 @@ void TestSession::connectFailures()
     QFETCH(ConnectFailure::Kind, kind);
     QFETCH(PortOpenError, reason);
     QFETCH(QString, device);
+    QFETCH(int, detailsEntry);
     Rig rig(config);
     rig.port->setOpenError(openError, PortOpenError::InUse);
     rig.controller.silent = silent;
@@ -136,6 +152,9 @@ void TestSession::connectFailures()
     QCOMPARE(failure.openError, reason);
     QCOMPARE(failure.device, device);
     QCOMPARE(failure.systemText, openError);
+    QVERIFY(!rig.entry(detailsEntry).isEmpty());
+    QCOMPARE(rig.dialogs.shown[0].details, QString(rig.entry(detailsEntry)).replace("%1", "COM4 (" + device + ")"));
+    QCOMPARE(rig.dialogs.shown[0].action, QString()); // no other port exists to search
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
     QVERIFY(rig.w().COMM_Combo->isEnabled());
@@ -174,25 +193,41 @@ void TestSession::disconnectSendsNothing()
     QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
-void TestSession::clickDuringConnectIsIgnored()
+void TestSession::disconnectDuringSlowConnect_data()
 {
+    QTest::addColumn<int>("framesSent"); // the click comes while this frame waits for its reply
+    QTest::newRow("during the identification") << 1;
+    QTest::newRow("during the reads") << 3;
+}
+
+// A slow controller holds a connect for seconds; DISCONNECT ends it at once, without a message, and
+// the port list stays locked while the connect runs.
+void TestSession::disconnectDuringSlowConnect()
+{
+    QFETCH(int, framesSent);
     Rig rig;
-    rig.port->setReplyDelay(std::chrono::milliseconds(100));
-    int clicks = 0;
-    QTimer::singleShot(50, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
-    QTimer::singleShot(400, rig.window.get(), [&] {
-        rig.w().btnConnect->click();
-        ++clicks;
-        // Captions applied meanwhile (a language change) keep the connect's caption.
-        rig.w().ApplyCaptions();
-        QCOMPARE(rig.w().btnConnect->text(), rig.entry(6));
+    rig.port->setReplyDelay(std::chrono::milliseconds(150));
+    bool listLocked = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (rig.port->written().size() == framesSent) {
+            QTimer::singleShot(20, rig.window.get(), [&] {
+                listLocked = !rig.w().COMM_Combo->isEnabled();
+                rig.w().btnConnect->click();
+            });
+        }
+        return rig.controller.respond(request);
     });
-    QVERIFY(rig.connect());
-    QCOMPARE(clicks, 2);
-    QCOMPARE(rig.port->openCount(), 1);
-    QCOMPARE(rig.port->written().size(), 9);
-    QVERIFY(rig.port->isOpen());
+    QVERIFY(!rig.connect());
+    QVERIFY(listLocked);
+    QTest::qWait(600);
+    QCOMPARE(rig.port->written().size(), framesSent);
+    QCOMPARE(rig.port->writesWhileClosed(), 0);
+    QVERIFY(!rig.port->isOpen());
     QVERIFY(rig.dialogs.shown.isEmpty());
+    QCOMPARE(rig.w().session().state(), Session::State::Idle);
+    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
+    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QVERIFY(!rig.w().TinjMinSlider->isEnabled());
 }
 
 void TestSession::unwritableConfigDoesNotFailConnect()
@@ -261,7 +296,7 @@ void TestSession::unreadParameterStaysOutOfReach()
     });
     QVERIFY(rig.connect());
     QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
-    QVERIFY(rig.w().TinjMaxLabel->text().isEmpty());
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("---"));
     QVERIFY(rig.w().TinjMinSlider->isEnabled());
     QVERIFY(rig.w().ResetCmd->isEnabled());
     answerRead4 = true;
@@ -269,6 +304,125 @@ void TestSession::unreadParameterStaysOutOfReach()
     QVERIFY(rig.waitQuiet());
     QVERIFY(rig.w().TinjMaxSlider->isEnabled());
     QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
+}
+
+void TestSession::lostReadBackLeavesParameterUnknown_data()
+{
+    QTest::addColumn<QString>("sequence");
+    QTest::newRow("reset") << "reset";
+    QTest::newRow("map load") << "map";
+}
+
+// The controller's reset default (or the map's value) is not what the window showed before: a read
+// that goes unanswered leaves the parameter unknown, not at its old value, and no map can be saved.
+void TestSession::lostReadBackLeavesParameterUnknown()
+{
+    QFETCH(QString, sequence);
+    Rig rig;
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (request[2] == 1 && request[3] == 4)
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    rig.controller.params[4] = 5000;
+    if (sequence == "reset") {
+        rig.w().ResetCmd->click();
+    } else {
+        rig.dialogs.openAnswers << rig.dir.filePath("m.map");
+        writeFile(rig.dialogs.openAnswers[0], "a=5\r\nb=15\r\nc=600\r\nd=1500\r\ne=5000\r\nf=160\r\ng=80\r\nh=100\r\n");
+        rig.w().cmdLoadMap->click();
+    }
+    QVERIFY(rig.waitQuiet());
+    QVERIFY(!rig.w().session().parameterKnown(ParameterIndex::TinjMax));
+    QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("---"));
+    QVERIFY(rig.w().TinjMinSlider->isEnabled());
+    if (sequence == "map")
+        QVERIFY(rig.dialogs.shown.last().text.endsWith("Tinj Max: 5000 → ---"));
+
+    rig.dialogs.shown.clear();
+    rig.dialogs.saveAnswers << rig.dir.filePath("saved.map");
+    rig.w().cmdSaveMap->click();
+    QVERIFY(!QFile::exists(rig.dir.filePath("saved.map")));
+    QVERIFY(rig.dialogs.fileDialogFolders.size() == (sequence == "map" ? 1 : 0)); // no save dialog
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(62) + "\nTinj Max"});
+}
+
+// Two status requests in a row without an answer: the readings show "---", the lamp stops and a line
+// says so, without a box and without moving a control; the first answer brings everything back.
+void TestSession::silentControllerShownAsSuch()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    QTRY_COMPARE(rig.w().RpmLabel->text(), QString("1500"));
+    QLabel *line = rig.w().findChild<QLabel *>("LinkStateLabel");
+    QVERIFY(line);
+    QVERIFY(line->isHidden());
+    QList<QRect> geometries;
+    for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
+        geometries << widget->geometry();
+    QSignalSpy answering(&rig.w().session(), &Session::controllerAnsweringChanged);
+    rig.controller.silent = true;
+    QTRY_VERIFY_WITH_TIMEOUT(!line->isHidden(), 8000);
+    QCOMPARE(answering.count(), 1);
+    QCOMPARE(line->text(), rig.entry(61));
+    for (QLabel *label : {rig.w().RpmLabel, rig.w().TinjLabel, rig.w().PumpLabel, rig.w().PauseLabel})
+        QCOMPARE(label->text(), QString("---"));
+    QVERIFY(!rig.timer("TimerPausaLampeggio")->enabled());
+    QVERIFY(!rig.timer("TimerLampeggio")->enabled());
+    QVERIFY(rig.w().isConnected());
+    QVERIFY(rig.dialogs.shown.isEmpty());
+    QList<QRect> now;
+    for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
+        now << widget->geometry();
+    QCOMPARE(now, geometries);
+
+    rig.controller.silent = false;
+    QTRY_VERIFY_WITH_TIMEOUT(line->isHidden(), 4000);
+    QCOMPARE(answering.count(), 2);
+    QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
+    QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+void TestSession::resetAsksFirst_data()
+{
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("OK") << true;
+}
+
+// RESET asks first; nothing goes out while the question is open, and Cancel sends nothing at all.
+void TestSession::resetAsksFirst()
+{
+    QFETCH(bool, ok);
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.w().session().holdPoll(true); // keep polls out of the frame count
+    rig.port->clearWritten();
+    rig.dialogs.confirmAnswers << ok;
+    qsizetype sentMeanwhile = -1;
+    bool buttonOffMeanwhile = false;
+    rig.dialogs.onConfirm = [&] {
+        QTest::qWait(50);
+        sentMeanwhile = rig.port->written().size();
+        buttonOffMeanwhile = !rig.w().ResetCmd->isEnabled();
+    };
+    rig.w().ResetCmd->click();
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.dialogs.confirms.size(), 1);
+    QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72));
+    QCOMPARE(rig.dialogs.confirms[0].title, rig.entry(27));
+    QCOMPARE(sentMeanwhile, 0);
+    QVERIFY(buttonOffMeanwhile);
+    QList<QByteArray> expected;
+    if (ok)
+        expected = QList<QByteArray>{kResetFrame} + readFrames();
+    QCOMPARE(rig.port->writtenBytes(), expected);
+    QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38)} : QStringList{});
+    QVERIFY(rig.w().ResetCmd->isEnabled());
 }
 
 void TestSession::resetAcknowledged()
@@ -280,7 +434,8 @@ void TestSession::resetAcknowledged()
     bool buttonDisabledDuringMessage = false;
     rig.dialogs.onMessage = [&] {
         buttonDisabledDuringMessage = !rig.w().ResetCmd->isEnabled()
-                                      && !rig.timer("Timer_StatusRequest")->enabled();
+                                      && !rig.timer("Timer_StatusRequest")->enabled()
+                                      && rig.w().PumpMinLabel->text() == "---"; // the old value is gone
     };
     rig.controller.params[0] = 9;
     rig.w().ResetCmd->click();
@@ -395,6 +550,112 @@ void TestSession::closingDuringWaitEndsIt()
     QVERIFY(rig.dialogs.shown.isEmpty());
     for (const char *name : {"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"})
         QVERIFY2(!rig.timer(name)->enabled(), name);
+}
+
+void TestSession::portMarksAndUsbAdapterOffer()
+{
+    Rig rig("COM=01\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    const QString adapter = QDir(rig.dir.path()).absoluteFilePath("ttyUSB0"); // stands in for the device
+    QFile(adapter).open(QIODevice::WriteOnly);
+    QVERIFY(QFile::link("/dev/null", rig.dir.filePath("ports/COM3")));
+    QVERIFY(QFile::link(rig.dir.filePath("gone"), rig.dir.filePath("ports/COM4")));
+    bool plugged = true;
+    rig.w().setSystemPortLister([&] {
+        QList<SystemPort> ports{{"/dev/ttyS1", "16550A", false}};
+        if (plugged)
+            ports.append({adapter, "FT232R USB UART", true});
+        return ports;
+    });
+    QComboBox *combo = rig.w().COMM_Combo;
+    const auto open = [&] {
+        combo->showPopup();
+        combo->hidePopup();
+    };
+    const QString offer = QString(rig.entry(111)).replace("%1", adapter).replace("%2", "FT232R USB UART")
+                              .replace("%3", "COM5"); // COM3 is linked, COM4's link dangles: neither is free
+
+    rig.dialogs.questionAnswers = {false};
+    open();
+    open(); // a no is remembered
+    QCOMPARE(rig.dialogs.texts(), QStringList{offer});
+    QVERIFY(!QFileInfo(rig.dir.filePath("ports/COM5")).isSymLink());
+    plugged = false;
+    open();
+    plugged = true; // unplugged and back: offered again
+    open();
+    QCOMPARE(rig.dialogs.texts(), (QStringList{offer, offer}));
+    QCOMPARE(QFileInfo(rig.dir.filePath("ports/COM5")).symLinkTarget(), adapter);
+    QCOMPARE(combo->currentIndex(), 4);
+    QCOMPARE(rig.w().ComPort(), 5);
+    open(); // linked now: nothing more to offer
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+
+    // Texts stay COM1 to COM15; what leads somewhere is bold and says where.
+    const QStringList tips{QString(), "/dev/ttyS1 — 16550A", "/dev/null",
+                           QString(rig.entry(113)).replace("%1", rig.dir.filePath("gone"))
+                               .replace("%2", "ports/COM4"),
+                           adapter + " — FT232R USB UART"};
+    for (int i = 0; i < 15; ++i) {
+        QCOMPARE(combo->itemText(i), QString("COM%1").arg(i + 1));
+        QCOMPARE(combo->itemData(i, Qt::ToolTipRole).toString(), tips.value(i));
+        const bool bold = i == 1 || i == 2 || i == 4;
+        QCOMPARE(combo->itemData(i, Qt::FontRole).value<QFont>().bold(), bold);
+    }
+}
+
+void TestSession::cancelledSearchSendsNothingMore()
+{
+    Rig rig("COM=07\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    for (const char *port : {"ports/COM2", "ports/COM3", "ports/COM9"})
+        QVERIFY(QFile::link("/dev/null", rig.dir.filePath(port))); // ports that lead somewhere
+    rig.controller.silent = true;
+    rig.dialogs.actionAnswers = {true};
+    rig.w().btnConnect->click();
+    QProgressDialog *progress = nullptr;
+    QTRY_VERIFY((progress = rig.w().findChild<QProgressDialog *>("searchProgress")));
+    QTRY_COMPARE(rig.port->written().size(), 4); // three tries on COM7, then COM2's one
+    QCOMPARE(rig.port->comPort(), 2);
+    QVERIFY(!rig.w().btnConnect->isEnabled());
+    QVERIFY(!rig.w().COMM_Combo->isEnabled());
+    rig.w().btnConnect->click(); // refused: the search holds the port
+    QPushButton *cancel = progress->findChild<QPushButton *>();
+    QVERIFY(cancel);
+    cancel->click();
+    QTest::qWait(1200);
+    QCOMPARE(rig.port->written().size(), 4);
+    QCOMPARE(rig.port->comPort(), 2);
+    QVERIFY(!rig.port->isOpen());
+    QCOMPARE(rig.dialogs.shown.size(), 1); // the failure box; a cancelled search reports nothing
+    QVERIFY(rig.w().btnConnect->isEnabled());
+    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QCOMPARE(rig.w().session().state(), Session::State::Idle);
+}
+
+// The About box is open when the connect fails: the failure's box, search and all, follows it.
+void TestSession::connectFailureWaitsForAnOpenBox()
+{
+    Rig rig("COM=07\r\nLanguage=ENG\r\n");
+    QDir(rig.dir.path()).mkpath("ports");
+    QVERIFY(QFile::link("/dev/null", rig.dir.filePath("ports/COM2")));
+    rig.controller.silent = true;
+    bool waited = false;
+    qsizetype shownOverAbout = -1;
+    rig.dialogs.onMessage = [&] {
+        if (std::exchange(waited, true))
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(rig.w().session().state() == Session::State::Idle, 5000);
+        shownOverAbout = rig.dialogs.shown.size() - 1;
+    };
+    rig.w().btnConnect->click();
+    rig.w().findChild<QAction *>("menuInfo_1")->trigger();
+    QCOMPARE(shownOverAbout, 0);
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(30));
+    QCOMPARE(rig.dialogs.shown[1].text, rig.entry(26));
+    QCOMPARE(rig.dialogs.shown[1].details, rig.entry(105).replace("%1", "COM7 (fake:COM7)"));
+    QCOMPARE(rig.dialogs.shown[1].action, rig.entry(107));
 }
 
 QTEST_MAIN(TestSession)

@@ -1,7 +1,9 @@
 #include "numbertexts.h"
+#include "testfiles.h"
 #include "sliderknob.h"
 #include "windowrig.h"
 
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
@@ -50,14 +52,22 @@ struct SliderRig : Rig {
     }
     QSlider *slider(int index) { return window->sliderFor(ParameterIndex(index)); }
     QLabel *label(int index) { return window->labelFor(ParameterIndex(index)); }
-    // The knob is put at a position as a drag would leave it, the mouse moves over it (the preview)
-    // and a button is released on it (the commit).
+    // The knob is put at a position as a drag would leave it and the mouse moves on it with the button
+    // held (the preview); release() then ends the drag (the commit).
     void dragTo(int index, int position)
     {
         slider(index)->setValue(position);
-        hover(index);
+        const QPointF at = knobCentre(slider(index));
+        QMouseEvent move(QEvent::MouseMove, at, slider(index)->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(slider(index), &move);
     }
     void hover(int index) { QTest::mouseMove(slider(index), knobCentre(slider(index))); }
+    void key(int index, QEvent::Type type, int key, bool autoRepeat = false)
+    {
+        QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+        QApplication::sendEvent(slider(index), &event);
+    }
     // Releases a button on the knob and waits until the write it started has ended.
     void release(int index, Qt::MouseButton button = Qt::LeftButton)
     {
@@ -66,6 +76,23 @@ struct SliderRig : Rig {
         waitQuiet();
     }
     QList<QByteArray> writes() const { return writesOnly(port->writtenBytes()); }
+    // Opens the value editor, by Enter on the focused slider or a double-click on its label, types
+    // text over its value and ends with the given key.
+    bool typeValue(int index, bool byKey, const QString &text, Qt::Key end)
+    {
+        if (byKey) {
+            slider(index)->setFocus();
+            QTest::keyClick(slider(index), Qt::Key_Return);
+        } else {
+            QTest::mouseDClick(label(index), Qt::LeftButton);
+        }
+        QDoubleSpinBox *editor = window->findChild<QDoubleSpinBox *>("ValueEditor");
+        if (!editor || !editor->isVisible())
+            return false;
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, end);
+        return true;
+    }
 };
 
 class TestSliders : public QObject
@@ -76,10 +103,17 @@ private slots:
     void previewSendsNothing();
     void commitWithInterlock_data();
     void commitWithInterlock();
+    void unknownPartnerReadBeforeCommit_data();
+    void unknownPartnerReadBeforeCommit();
+    void unconfirmedWriteReadsBack_data();
+    void unconfirmedWriteReadsBack();
     void realDragCommitsWhatItPreviewed();
     void rightButtonReleaseWritesOnce();
     void clickWithoutMoveWrites();
-    void keyboardChangeWrittenOnlyAfterMoveAndRelease();
+    void inputBesideDrags_data();
+    void inputBesideDrags();
+    void valueEditorCancels_data();
+    void valueEditorCancels();
     void controllerValueShownUntilNextMove();
     void italianDecimalComma();
     void releasedSliderDisabledDuringWrite();
@@ -137,18 +171,29 @@ void TestSliders::commitWithInterlock_data()
     QTest::addColumn<int>("finalPosition");
     QTest::addColumn<QString>("label");
     QTest::addColumn<int>("written");
-    QTest::newRow("pump max below min") << 0 << 30 << 1 << 20 << 30 << "0.6 s" << 30;
-    QTest::newRow("pump min above max") << 1 << 20 << 0 << 35 << 20 << "0.4 s" << 20;
-    QTest::newRow("pump equal") << 0 << 30 << 1 << 30 << 30 << "0.6 s" << 30;
-    QTest::newRow("pause max above min") << 5 << 400 << 6 << 500 << 400 << "10 s" << 400;
-    QTest::newRow("pause min below max") << 6 << 400 << 5 << 300 << 400 << "10 s" << 400;
-    QTest::newRow("pause in order") << 6 << 100 << 5 << 300 << 300 << "7.5 s" << 300;
-    QTest::newRow("tinj min above max") << 4 << 3000 << 3 << 5000 << 3000 << "3000" << 3000;
-    QTest::newRow("tinj max below min") << 3 << 4000 << 4 << 2000 << 4000 << "4000" << 4000;
-    QTest::newRow("tinj min 1249 in order") << 4 << 1249 << 3 << 1249 << 1249 << "1200" << 1200;
-    QTest::newRow("tinj max partner unrounded") << 3 << 1249 << 4 << 1000 << 1249 << "1200" << 1200;
-    QTest::newRow("rpm min") << -1 << 0 << 2 << 1525 << 1525 << "1500" << 1500;
-    QTest::newRow("multiplier 5") << -1 << 0 << 7 << 5 << 5 << "50%" << 50;
+    QTest::addColumn<QString>("editor"); // "": a drag; "click": a double-click on the label; "key": Enter
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("pump max below min") << 0 << 30 << 1 << 20 << 30 << "0.6 s" << 30 << "" << "";
+    QTest::newRow("pump min above max") << 1 << 20 << 0 << 35 << 20 << "0.4 s" << 20 << "" << "";
+    QTest::newRow("pump equal") << 0 << 30 << 1 << 30 << 30 << "0.6 s" << 30 << "" << "";
+    QTest::newRow("pause max above min") << 5 << 400 << 6 << 500 << 400 << "10 s" << 400 << "" << "";
+    QTest::newRow("pause min below max") << 6 << 400 << 5 << 300 << 400 << "10 s" << 400 << "" << "";
+    QTest::newRow("pause in order") << 6 << 100 << 5 << 300 << 300 << "7.5 s" << 300 << "" << "";
+    QTest::newRow("tinj min above max") << 4 << 3000 << 3 << 5000 << 3000 << "3000" << 3000 << "" << "";
+    QTest::newRow("tinj max below min") << 3 << 4000 << 4 << 2000 << 4000 << "4000" << 4000 << "" << "";
+    QTest::newRow("tinj min 1249 in order") << 4 << 1249 << 3 << 1249 << 1249 << "1200" << 1200 << "" << "";
+    QTest::newRow("tinj max partner unrounded") << 3 << 1249 << 4 << 1000 << 1249 << "1200" << 1200 << "" << "";
+    QTest::newRow("rpm min") << -1 << 0 << 2 << 1525 << 1525 << "1500" << 1500 << "" << "";
+    QTest::newRow("multiplier 5") << -1 << 0 << 7 << 5 << 5 << "50%" << 50 << "" << "";
+    // The same commit from the exact-value editor: the typed value stands for a slider position,
+    // rounded as the slider rounds it, and the interlock holds it as it holds a drag.
+    QTest::newRow("typed pump max below min") << 0 << 30 << 1 << 0 << 30 << "0.6 s" << 30 << "click" << "0.4";
+    QTest::newRow("typed tinj min above max") << 4 << 3000 << 3 << 0 << 3000 << "3000" << 3000 << "key" << "5000";
+    QTest::newRow("typed tinj off the 50s") << 4 << 30000 << 3 << 0 << 1249 << "1200" << 1200 << "click" << "1249";
+    QTest::newRow("typed pause off its step") << 5 << 400 << 6 << 0 << 81 << "2.02 s" << 81 << "key" << "2.03";
+    QTest::newRow("typed pause exact odd step") << 5 << 400 << 6 << 0 << 83 << "2.08 s" << 83 << "click" << "2.075";
+    QTest::newRow("typed multiplier between tens") << -1 << 0 << 7 << 0 << 16 << "160%" << 160 << "click" << "156";
+    QTest::newRow("typed rpm min") << -1 << 0 << 2 << 0 << 1525 << "1500" << 1500 << "key" << "1525";
 }
 
 void TestSliders::commitWithInterlock()
@@ -160,12 +205,19 @@ void TestSliders::commitWithInterlock()
     QFETCH(int, finalPosition);
     QFETCH(QString, label);
     QFETCH(int, written);
+    QFETCH(QString, editor);
+    QFETCH(QString, typed);
     SliderRig rig;
     QVERIFY(rig.start());
     if (partner >= 0)
         rig.slider(partner)->setValue(partnerPosition);
-    rig.dragTo(index, position);
-    rig.release(index);
+    if (editor.isEmpty()) {
+        rig.dragTo(index, position);
+        rig.release(index);
+    } else {
+        QVERIFY(rig.typeValue(index, editor == "key", typed, Qt::Key_Return));
+        rig.waitQuiet();
+    }
     QCOMPARE(rig.slider(index)->value(), finalPosition);
     QCOMPARE(rig.label(index)->text(), label);
     QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(index, written)});
@@ -175,6 +227,97 @@ void TestSliders::commitWithInterlock()
         QCOMPARE(rig.slider(partner)->value(), partnerPosition); // the partner never moves
     QVERIFY(rig.slider(index)->isEnabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+// The partner's read went unanswered at connect; its slider shows nothing the interlock could use.
+void TestSliders::unknownPartnerReadBeforeCommit_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("partner");
+    QTest::addColumn<bool>("partnerAnswersLater");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("label"); // after the commit
+    QTest::addColumn<int>("written");   // -1: nothing
+    QTest::addColumn<QString>("typed");  // else a drag to position
+    QTest::newRow("tinj min, partner answers") << 3 << 4 << true << 3000 << "3000" << 3000 << "";
+    QTest::newRow("tinj min, partner silent") << 3 << 4 << false << 3000 << "1500" << -1 << "";
+    QTest::newRow("pump max, partner answers") << 1 << 0 << true << 3 << "0.1 s" << 5 << "";
+    QTest::newRow("pause max, partner silent") << 6 << 5 << false << 100 << "2 s" << -1 << "";
+    QTest::newRow("typed pump max, partner answers") << 1 << 0 << true << 0 << "0.1 s" << 5 << "0.06";
+    QTest::newRow("typed tinj min, partner silent") << 3 << 4 << false << 0 << "1500" << -1 << "3000";
+}
+
+void TestSliders::unknownPartnerReadBeforeCommit()
+{
+    QFETCH(int, index);
+    QFETCH(int, partner);
+    QFETCH(bool, partnerAnswersLater);
+    QFETCH(int, position);
+    QFETCH(QString, label);
+    QFETCH(int, written);
+    QFETCH(QString, typed);
+    SliderRig rig;
+    bool connected = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (request[2] == 1 && request[3] == partner && !(connected && partnerAnswersLater))
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.start());
+    connected = true;
+    QCOMPARE(rig.label(partner)->text(), QString("---"));
+    if (typed.isEmpty()) {
+        rig.dragTo(index, position);
+        rig.release(index);
+    } else {
+        QVERIFY(rig.typeValue(index, false, typed, Qt::Key_Return));
+        rig.waitQuiet();
+    }
+    QCOMPARE(rig.writes(), written < 0 ? QList<QByteArray>{} : QList<QByteArray>{writeFrame(index, written)});
+    QCOMPARE(rig.label(index)->text(), label);
+    QVERIFY(rig.slider(index)->isEnabled());
+    QCOMPARE(rig.slider(partner)->isEnabled(), partnerAnswersLater);
+    if (partnerAnswersLater) {
+        QVERIFY(rig.dialogs.shown.isEmpty());
+        QCOMPARE(rig.label(partner)->text(), displayText(ParameterIndex(partner), rig.controller.params[size_t(partner)]));
+    } else {
+        QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(60).arg(partner == 4 ? QString("Tinj Max") : QString("Pausa Iniezione lubrif. – Carico Min"))});
+        QCOMPARE(rig.w().session().Parameters[ParameterIndex(index)], qint32(rig.controller.params[size_t(index)]));
+    }
+}
+
+// A write without its echo: the window shows what a read then finds, or "---" when that read fails too.
+void TestSliders::unconfirmedWriteReadsBack_data()
+{
+    QTest::addColumn<bool>("clamping"); // else silent from the write on
+    QTest::addColumn<QString>("label");
+    QTest::newRow("controller clamps to 20000") << true << "20000";
+    QTest::newRow("controller falls silent") << false << "---";
+}
+
+void TestSliders::unconfirmedWriteReadsBack()
+{
+    QFETCH(bool, clamping);
+    QFETCH(QString, label);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    rig.port->setResponder([&](QByteArray request) {
+        if (!clamping)
+            return QByteArray();
+        if (request[2] == 2 && quint8(request[4]) * 256 + quint8(request[5]) > 20000) {
+            request[4] = char(20000 >> 8);
+            request[5] = char(20000 & 0xFF);
+        }
+        return rig.controller.respond(request);
+    });
+    rig.dragTo(4, 25000);
+    rig.release(4);
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(29)});
+    QCOMPARE(rig.label(4)->text(), label);
+    QCOMPARE(rig.slider(4)->isEnabled(), clamping);
+    QCOMPARE(rig.w().session().parameterKnown(ParameterIndex::TinjMax), clamping);
+    if (clamping)
+        QCOMPARE(rig.slider(4)->value(), 20000);
 }
 
 void TestSliders::realDragCommitsWhatItPreviewed()
@@ -215,22 +358,92 @@ void TestSliders::clickWithoutMoveWrites()
     QCOMPARE(rig.writes(), (QList<QByteArray>{writeFrame(6, 80), writeFrame(6, 80)}));
 }
 
-void TestSliders::keyboardChangeWrittenOnlyAfterMoveAndRelease()
+void TestSliders::inputBesideDrags_data()
 {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("label");  // of the multiplier, read as 100 %, after the input
+    QTest::addColumn<int>("written");    // -1: nothing
+    QTest::newRow("knob moved, then the mouse passes over it") << "hover" << "100%" << -1;
+    QTest::newRow("wheel") << "wheel" << "100%" << -1;
+    QTest::newRow("keys, one held with auto-repeat") << "keys" << "140%" << 140;
+    QTest::newRow("key held while the focus goes") << "focus" << "120%" << 120;
+    QTest::newRow("key held, then a click") << "click" << "110%" << 110;
+}
+
+// Only a drag or the slider's keys move what the window holds, and only their end writes; a map saved
+// afterwards holds what the controller confirmed.
+void TestSliders::inputBesideDrags()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, label);
+    QFETCH(int, written);
     SliderRig rig;
     QVERIFY(rig.start());
-    QSlider *slider = rig.slider(0);
-    slider->setFocus();
-    QTest::keyClick(slider, Qt::Key_Right);
-    QTest::keyClick(slider, Qt::Key_PageUp);
-    QCOMPARE(slider->value(), 5 + 1 + 5);
-    QCOMPARE(rig.label(0)->text(), QString("0.1 s")); // still the value read at connect
-    QCOMPARE(rig.w().session().Parameters.MinPumpCycles, 5);
+    QSlider *slider = rig.slider(7);
+    if (input == "hover") {
+        slider->setValue(11);
+        rig.hover(7);
+    } else if (input == "wheel") {
+        QWheelEvent wheel(knobCentre(slider), slider->mapToGlobal(knobCentre(slider)), {}, {0, 120},
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(slider, &wheel);
+        QCOMPARE(slider->value(), 10);
+    } else {
+        slider->setFocus();
+        rig.key(7, QEvent::KeyPress, Qt::Key_Right);
+        QCOMPARE(rig.label(7)->text(), QString("110%")); // previewed at once
+        if (input == "click") {
+            rig.release(7);
+            rig.key(7, QEvent::KeyRelease, Qt::Key_Right);
+        } else if (input == "focus") {
+            rig.key(7, QEvent::KeyPress, Qt::Key_Right, true);
+            rig.w().btnConnect->setFocus();
+            QCOMPARE(rig.label(7)->text(), QString("120%"));
+        } else {
+            rig.key(7, QEvent::KeyRelease, Qt::Key_Right); // one short press
+            QVERIFY(rig.waitQuiet());
+            slider->setFocus();
+            for (int i = 0; i < 3; ++i) {
+                rig.key(7, QEvent::KeyPress, Qt::Key_Right, i > 0);
+                if (i < 2)
+                    rig.key(7, QEvent::KeyRelease, Qt::Key_Right, true);
+            }
+            QCOMPARE(rig.port->written().size(), 1); // the short press's write only
+            rig.key(7, QEvent::KeyRelease, Qt::Key_Right);
+        }
+    }
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.label(7)->text(), label);
+    QList<QByteArray> expected;
+    if (input == "keys")
+        expected << writeFrame(7, 110);
+    if (written >= 0)
+        expected << writeFrame(7, written);
+    QCOMPARE(rig.writes(), expected);
+
+    rig.dialogs.saveAnswers << rig.dir.filePath("after.map");
+    rig.w().cmdSaveMap->click();
+    QVERIFY(readFile(rig.dir.filePath("after.map")).endsWith(QByteArray("RpmMultiplier=") + QByteArray::number(written < 0 ? 100 : written) + "\r\n"));
+}
+
+void TestSliders::valueEditorCancels_data()
+{
+    QTest::addColumn<bool>("focusLost"); // by Tab; else Escape
+    QTest::newRow("escape") << false;
+    QTest::newRow("tab moves the focus away") << true;
+}
+
+void TestSliders::valueEditorCancels()
+{
+    QFETCH(bool, focusLost);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.typeValue(4, false, "20000", focusLost ? Qt::Key_Tab : Qt::Key_Escape));
+    QCoreApplication::processEvents();
+    QVERIFY(!rig.w().valueEditor());
+    QCOMPARE(rig.label(4)->text(), QString("9000"));
+    QCOMPARE(rig.w().session().Parameters.TinjMax, 9000);
     QCOMPARE(rig.port->written().size(), 0);
-    rig.hover(0);
-    QCOMPARE(rig.label(0)->text(), QString("0.22 s"));
-    rig.release(0);
-    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(0, 11)});
 }
 
 void TestSliders::controllerValueShownUntilNextMove()
@@ -240,7 +453,7 @@ void TestSliders::controllerValueShownUntilNextMove()
     QVERIFY(rig.start());
     QCOMPARE(rig.label(3)->text(), QString("1234"));
     QCOMPARE(rig.slider(3)->value(), 1234);
-    rig.hover(3);
+    rig.dragTo(3, 1234);
     QCOMPARE(rig.label(3)->text(), QString("1200"));
     QCOMPARE(rig.w().session().Parameters.TinjMin, 1200);
 }
@@ -255,6 +468,10 @@ void TestSliders::italianDecimalComma()
     QCOMPARE(rig.label(0)->text(), QString("0,5 s"));
     rig.dragTo(5, 90);
     QCOMPARE(rig.label(5)->text(), QString("2,25 s"));
+    QVERIFY(rig.typeValue(1, false, "0,62", Qt::Key_Return)); // the editor reads the same comma
+    rig.waitQuiet();
+    QCOMPARE(rig.label(1)->text(), QString("0,62 s"));
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(1, 31)});
 }
 
 void TestSliders::releasedSliderDisabledDuringWrite()

@@ -90,16 +90,20 @@ void TestStartup::badConfigStartsPromptly_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("asDirectory");
-    QTest::newRow("binary junk") << QByteArray("\x00\xff\x13\x37\r\x80\x81", 7) << false;
-    QTest::newRow("nul bytes") << QByteArray("COM\0=05\r\n\0\0\0", 12) << false;
-    QTest::newRow("50 MB line") << QByteArray(50 << 20, '7') << false;
-    QTest::newRow("directory") << QByteArray() << true;
+    QTest::addColumn<bool>("asMissing"); // defaults, and the next save writes both lines anew
+    QTest::newRow("binary junk") << QByteArray("\x00\xff\x13\x37\r\x80\x81", 7) << false << true;
+    QTest::newRow("nul bytes") << QByteArray("COM\0=05\r\n\0\0\0", 12) << false << true;
+    QTest::newRow("random bytes with a text-like line") << QByteArray("COM=05\r\nLa\x1b\x02\xe4\x91=ITA\r\n")
+                                                        << false << true;
+    QTest::newRow("50 MB line") << QByteArray(50 << 20, '7') << false << false;
+    QTest::newRow("directory") << QByteArray() << true << false;
 }
 
 void TestStartup::badConfigStartsPromptly()
 {
     QFETCH(QByteArray, content);
     QFETCH(bool, asDirectory);
+    QFETCH(bool, asMissing);
     QTemporaryDir dir;
     if (asDirectory)
         QVERIFY(QDir(dir.path()).mkdir("config.ini"));
@@ -109,6 +113,16 @@ void TestStartup::badConfigStartsPromptly()
     QVERIFY(window.ComPort() >= 0 && window.ComPort() <= 15);
     QCOMPARE(window.ConfigLines()[1].isEmpty(), false);
     QVERIFY(!window.btnConnect->text().isEmpty());
+    if (!asMissing)
+        return;
+    ScriptedDialogs dialogs;
+    window.setDialogs(&dialogs);
+    QVERIFY(QFile::copy(QStringLiteral(OE_LANGUAGE_INI), dir.filePath("Language.ini")));
+    QCOMPARE(window.ComPort(), 1);
+    QCOMPARE(window.COMM_Combo->currentText(), QString("COM1"));
+    window.findChild<QAction *>("menuLingua_1")->trigger();
+    QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=01\r\nLanguage=ENG\r\n"));
+    QVERIFY(dialogs.shown.isEmpty());
 }
 
 void TestStartup::idleViewAfterStartUp()

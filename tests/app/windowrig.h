@@ -33,6 +33,8 @@ struct Rig {
         controller.attach(port);
         window = std::make_unique<MainWindow>(dir.path(), port);
         window->setDialogs(&dialogs);
+        // The machine's own serial ports stay out of the tests.
+        window->setSystemPortLister([] { return QList<SystemPort>{}; });
     }
     MainWindow &w() { return *window; }
     QString entry(int n) const { return window->Captions().text(n); }

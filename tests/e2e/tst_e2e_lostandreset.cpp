@@ -153,7 +153,7 @@ void TestE2eLostAndReset::mapLoad()
     Rig rig;
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     QVERIFY(rig.connect());
-    const MapValues file = {6, 30, 2500, 1000, 14, 300, 120, 150};
+    const MapValues file = {6, 30, 2500, 14, 1000, 300, 120, 150};
     const QString path = rig.path("edited.map");
     QVERIFY(writeFile(path, formatMap(file)));
     rig.dialogs.openAnswers << path;

@@ -6,8 +6,17 @@
 #include "enginemodel.h"
 #include "numbertexts.h"
 
+#include <QAction>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QPointer>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 using namespace oe;
 using namespace e2e;
@@ -15,6 +24,36 @@ using namespace e2e;
 namespace {
 // Values off the simulator's defaults, so a shown value must have come over the line.
 const SimParameters kCustomParameters = {7, 20, 1750, 2000, 8000, 200, 100, 150};
+
+// A line with nothing behind it: a pty whose other side never answers, only records what came.
+struct SilentLine {
+    int master = -1;
+    QString device;
+    SilentLine()
+    {
+        char name[256] = {};
+        int slave = -1;
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return;
+        ::close(slave);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        device = QString::fromLocal8Bit(name);
+    }
+    ~SilentLine()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    QByteArray received() const
+    {
+        QByteArray bytes;
+        char buffer[256];
+        ssize_t n = 0;
+        while ((n = ::read(master, buffer, sizeof buffer)) > 0)
+            bytes.append(buffer, n);
+        return bytes;
+    }
+};
 } // namespace
 
 class TestE2eSession : public QObject
@@ -25,7 +64,7 @@ private slots:
     void pollPeriod();
     void liveReadingsFollowTheEngine();
     void disconnectSendsNothingAndFreesThePort();
-    void clickDuringConnectIsIgnored();
+    void disconnectDuringSlowConnect();
     void silentController();
     void portThatCannotOpen_data();
     void portThatCannotOpen();
@@ -35,6 +74,8 @@ private slots:
     void sliderReleaseWritesOverTheLine();
     void interlockedReleaseWritesPartnerValue();
     void lateControllerHurriedUser();
+    void searchFindsTheControllerOnAnotherPort();
+    void recordingOfARideWithATypedValue();
 };
 
 void TestE2eSession::connectShowsVersionValuesThenPolls()
@@ -153,22 +194,27 @@ void TestE2eSession::disconnectSendsNothingAndFreesThePort()
     QCOMPARE(rig.w().TinjMaxLabel->text(), QString("7000"));
 }
 
-void TestE2eSession::clickDuringConnectIsIgnored()
+// DISCONNECT while a slow controller is still answering the connect's reads ends it at once.
+void TestE2eSession::disconnectDuringSlowConnect()
 {
     Rig rig;
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     SimFaults faults;
-    faults.replyDelayMs = 100; // a connect of about 1.4 s, with the clicks inside it
+    faults.replyDelayMs = 100; // a connect of about 1.4 s, with the click inside it
     rig.sim().setFaults(faults);
-    int clicks = 0;
-    QTimer::singleShot(50, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
-    QTimer::singleShot(600, rig.window.get(), [&] { rig.w().btnConnect->click(); ++clicks; });
-    QVERIFY(rig.connect());
-    QCOMPARE(clicks, 2);
-    QCOMPARE(rig.connectedViewProblem(), QString());
-    QList<QByteArray> expected{kVersionFrame};
-    expected += readFrames();
-    QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
+    qsizetype framesAtClick = -1;
+    QTimer::singleShot(600, rig.window.get(), [&] {
+        framesAtClick = rig.frames().size();
+        rig.w().btnConnect->click();
+    });
+    QVERIFY(!rig.connect());
+    QTest::qWait(300);
+    const qsizetype sent = rig.frames().size();
+    QTest::qWait(500);
+    QVERIFY(framesAtClick > 1 && sent < 9);
+    QCOMPARE(rig.frames().size(), sent); // nothing more after the click
+    QCOMPARE(rig.w().session().state(), Session::State::Idle);
+    QVERIFY(rig.w().COMM_Combo->isEnabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
@@ -182,6 +228,8 @@ void TestE2eSession::silentController()
     rig.sim().setFaults(faults);
     QVERIFY(!rig.connect());
     QCOMPARE(rig.hex(rig.frames()), rig.hex({kVersionFrame, kVersionFrame, kVersionFrame}));
+    QCOMPARE(rig.dialogs.shown[0].details,
+             rig.entry(105).replace("%1", "COM3 (" + QFileInfo(rig.fx.portPath()).symLinkTarget() + ")"));
     const auto &log = rig.fx.requests();
     for (int i = 1; i < 3; ++i) {
         const qint64 gap = log[i].atMs - log[i - 1].atMs;
@@ -201,15 +249,17 @@ void TestE2eSession::portThatCannotOpen_data()
 {
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<QString>("portEntry"); // what ports/COM5 becomes: "dangling" or "file"
-    QTest::newRow("link to a device that is gone") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "dangling";
-    QTest::newRow("not a terminal") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "file";
-    QTest::newRow("no port chosen") << QByteArray("COM=\r\nLanguage=ENG\r\n") << "";
+    QTest::addColumn<int>("detailsEntry");  // why, below the message; %1 is the device
+    QTest::newRow("link to a device that is gone") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "dangling" << 100;
+    QTest::newRow("not a terminal") << QByteArray("COM=05\r\nLanguage=ENG\r\n") << "file" << 103;
+    QTest::newRow("no port chosen") << QByteArray("COM=\r\nLanguage=ENG\r\n") << "" << 106;
 }
 
 void TestE2eSession::portThatCannotOpen()
 {
     QFETCH(QByteArray, config);
     QFETCH(QString, portEntry);
+    QFETCH(int, detailsEntry);
     Rig rig(config);
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     const QString com5 = rig.path("ports/COM5");
@@ -226,6 +276,9 @@ void TestE2eSession::portThatCannotOpen()
     QCOMPARE(rig.sim().requestCount(), 0);
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(26)});
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    const QString device = portEntry == "dangling" ? rig.path("ports/no-such-device") : QFileInfo(com5).absoluteFilePath();
+    QCOMPARE(rig.dialogs.shown[0].details, rig.entry(detailsEntry).replace("%1", "COM5 (" + device + ")"));
+    QCOMPARE(rig.dialogs.shown[0].action, rig.entry(107)); // the controller's port, COM3, is there to search
     QCOMPARE(rig.idleViewProblem(), QString());
     QCOMPARE(fileBytes(rig.path("config.ini")), config);
     if (portEntry == "file")
@@ -423,5 +476,100 @@ void TestE2eSession::lateControllerHurriedUser()
     QCOMPARE(rig.connectedViewProblem(), QString());
 }
 
+// The controller sits on COM5; COM3 (configured) and COM4 lead to lines that stay silent. Two
+// clicks: the failure box's search, then yes to the port that answered.
+void TestE2eSession::searchFindsTheControllerOnAnotherPort()
+{
+    const QByteArray config("COM=03\r\nLanguage=ENG\r\n");
+    Rig rig(config, 5);
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    SilentLine com3, com4;
+    QVERIFY(!com3.device.isEmpty() && !com4.device.isEmpty());
+    QVERIFY(QFile::link(com3.device, rig.path("ports/COM3")));
+    QVERIFY(QFile::link(com4.device, rig.path("ports/COM4")));
+    rig.dialogs.actionAnswers = {true};
+
+    rig.w().btnConnect->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().isConnected(), kPatienceMs);
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.connectedViewProblem(), QString());
+    QCOMPARE(rig.w().ComPort(), 5);
+    QCOMPARE(rig.w().COMM_Combo->currentText(), QString("COM5"));
+    QCOMPARE(rig.dialogs.shown.size(), 2);
+    QCOMPARE(rig.dialogs.shown[0].action, rig.entry(107));
+    QCOMPARE(rig.dialogs.shown[1].text,
+             rig.entry(109).replace("%1", "COM5").replace("%2", QFileInfo(rig.fx.portPath()).symLinkTarget()));
+    QVERIFY(!rig.w().findChild<QProgressDialog *>("searchProgress"));
+
+    // Identification requests only: three on COM3 (the connect), one on COM4 and one on COM5 (the
+    // search, which skips the port that just failed), then the connect on COM5.
+    const QByteArray version = kVersionFrame;
+    QCOMPARE(com3.received(), version + version + version);
+    QCOMPARE(com4.received(), version);
+    QList<QByteArray> expected{kVersionFrame, kVersionFrame};
+    expected += readFrames();
+    QCOMPARE(rig.hex(rig.frames().mid(0, expected.size())), rig.hex(expected));
+    QCOMPARE(fileBytes(rig.path("config.ini")), QByteArray("COM=05\r\nLanguage=ENG\r\n"));
+}
+
 QTEST_MAIN(TestE2eSession)
 #include "tst_e2e_session.moc"
+
+// A ride recorded from the menu with a value typed from a workshop sheet in the middle: the file
+// holds the readings of the simulated engine and the change, in the order they happened, and the
+// controller holds the exact value.
+void TestE2eSession::recordingOfARideWithATypedValue()
+{
+    Rig rig;
+    QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
+    rig.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    QVERIFY(rig.connect());
+    const QString path = rig.path("Recordings/ride.csv");
+    rig.dialogs.saveAnswers << path;
+    QAction *record = rig.w().findChild<QAction *>("menuTools_1");
+    record->trigger();
+    QVERIFY(record->isChecked());
+    QTest::qWait(2500);
+
+    const QByteArray before = rig.w().TinjMaxLabel->text().toLatin1();
+    QTest::mouseDClick(rig.w().TinjMaxLabel, Qt::LeftButton);
+    QPointer<QDoubleSpinBox> editor = rig.w().findChild<QDoubleSpinBox *>("ValueEditor");
+    QVERIFY(editor && editor->isVisible());
+    QTest::qWait(1500); // polls come and go while the user reads the sheet
+    QVERIFY2(editor && editor->hasFocus(), "the poll took the focus out of the editor");
+    QTest::keyClicks(editor, "12345");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QVERIFY(rig.waitQuiet());
+    QTRY_COMPARE_WITH_TIMEOUT(int(rig.sim().parameter(simparam::TinjMax)), 12300, kPatienceMs);
+    QTest::qWait(2500);
+    record->trigger();
+    QVERIFY(!record->isChecked());
+
+    const QList<QByteArray> lines = fileBytes(path).split('\n');
+    QVERIFY(lines[0].startsWith("time,event,rpm,"));
+    QStringList events;
+    QDateTime previous;
+    QSet<QByteArray> speeds;
+    QByteArray change;
+    for (const QByteArray &line : lines.mid(1)) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> cells = line.split(',');
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(cells[0]), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid() && (!previous.isValid() || time >= previous), line.constData());
+        previous = time;
+        events << QString::fromLatin1(cells[1]);
+        if (cells[1] == "reading")
+            speeds.insert(cells[2]);
+        else
+            change = line;
+    }
+    const int at = events.indexOf("change");
+    QVERIFY2(at >= 2 && events.lastIndexOf("change") == at && events.size() - at >= 3, qPrintable(events.join(' ')));
+    QVERIFY2(events.size() >= 7, qPrintable(events.join(' ')));
+    QVERIFY2(change.contains(",TinjMax," + before + ",12300,12300,typed,yes"), change.constData());
+    QVERIFY2(speeds.size() >= 2, "the engine's speed did not move in the recording");
+    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("12300"));
+    QVERIFY(rig.dialogs.shown.isEmpty());
+}

@@ -1,4 +1,5 @@
 #include "captiontable.h"
+#include "builtincaptions.h"
 #include "languagefile.h"
 #include "maptexts.h"
 
@@ -39,6 +40,16 @@ QList<int> usedEntries()
     for (int i = 0; i <= 17; ++i)
         entries << i;
     for (int i = 26; i <= 54; ++i)
+        entries << i;
+    for (int i = 60; i <= 62; ++i)
+        entries << i;
+    for (int i = 70; i <= 77; ++i)
+        entries << i;
+    for (int i = 80; i <= 82; ++i)
+        entries << i;
+    for (int i = 100; i <= 113; ++i)
+        entries << i;
+    for (int i = 120; i <= 132; ++i)
         entries << i;
     return entries;
 }
@@ -303,6 +314,8 @@ void TestLanguageFile::shippedFile()
     QVERIFY(table.text(Caption::RpmMultiplierFrame) != table.text(Caption::RpmMinFrame));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("OE Setup")));
     QVERIFY(table.text(Caption::About).contains(QStringLiteral("1.0.0")));
+    // What the program shows without a readable Language.ini is this very section.
+    QVERIFY(builtInCaptions(code) == table);
 }
 
 void TestLanguageFile::mapErrorTexts_data()
@@ -323,13 +336,13 @@ void TestLanguageFile::mapErrorTexts()
         QVERIFY(loadLanguage(QStringLiteral(OE_SHIPPED_LANGUAGE_INI), code, table).ok);
 
     using Kind = MapFileError::Kind;
-    const QList<Kind> withLine = {Kind::NotText, Kind::TooFewLines, Kind::BlankLine,
-                                  Kind::NoEquals, Kind::NotANumber, Kind::OutOfRange};
-    const QList<Kind> withDetail = {Kind::CannotRead, Kind::NotANumber, Kind::OutOfRange};
+    const QList<Kind> withLine = {Kind::NotText, Kind::TooFewLines, Kind::BlankLine,  Kind::NoEquals,
+                                  Kind::NotANumber, Kind::OutOfRange, Kind::CrossedPair};
+    const QList<Kind> withDetail = {Kind::CannotRead, Kind::NotANumber, Kind::OutOfRange, Kind::CrossedPair};
     const QString detail = QStringLiteral("%1x"); // a value read from the file is never expanded
     for (Kind kind : {Kind::CannotRead, Kind::TooLarge, Kind::NotText, Kind::TooFewLines,
                       Kind::TooManyLines, Kind::BlankLine, Kind::NoEquals, Kind::NotANumber,
-                      Kind::OutOfRange}) {
+                      Kind::OutOfRange, Kind::CrossedPair}) {
         QString text = mapErrorText({kind, 7, detail}, table);
         const QString what = QStringLiteral("kind %1: %2").arg(int(kind)).arg(text);
         QCOMPARE(text.contains(u'7'), withLine.contains(kind));
@@ -338,6 +351,19 @@ void TestLanguageFile::mapErrorTexts()
     }
     for (int entry : {Caption::MapNoChanges, Caption::MapAllMatch, Caption::MapDiffers})
         QVERIFY(!builtInMapCaption(entry).isEmpty());
+
+    QString note = mapKeyNoteText({3, detail}, table);
+    QVERIFY2(note.contains(u'3') && note.contains(detail) && note.contains(QStringLiteral("RpmMin")), qPrintable(note));
+    QVERIFY2(!note.remove(detail).contains(u'%'), qPrintable(note));
+    // Our own words for the faults we know; the system's (English) text only for the others.
+    QStringList reasons;
+    for (FileFault fault : {FileFault::NotFound, FileFault::NoPermission, FileFault::DiskFull, FileFault::NotAFile})
+        reasons << fileProblemText({fault, QStringLiteral("system")}, table);
+    QCOMPARE(QSet<QString>(reasons.cbegin(), reasons.cend()).size(), 4);
+    QVERIFY(!reasons.join(QString()).contains(QStringLiteral("system")));
+    QCOMPARE(fileProblemText({FileFault::Other, QStringLiteral("system")}, table), QStringLiteral("system"));
+    QVERIFY(mapErrorText({Kind::CannotRead, 0, QStringLiteral("system"), FileFault::NotFound}, table)
+            == reasons[0]);
 }
 
 QTEST_GUILESS_MAIN(TestLanguageFile)

@@ -1,6 +1,7 @@
 #include "linktesthelpers.h"
 #include "qtserialport.h"
 #include "requestengine.h"
+#include "simlink.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace oe;
@@ -31,6 +33,8 @@ private slots:
 
     void openFailureReason_data();
     void openFailureReason();
+    void simulatorRecordDecidesOpen_data();
+    void simulatorRecordDecidesOpen();
     void writesExactBytes();
     void receiveEventAtThreshold();
     void readAllTakesBytesThatArrivedDuringPause();
@@ -126,6 +130,49 @@ void TestQtSerialPort::openFailureReason()
     QCOMPARE(lost.count(), 0);
     QVERIFY(port.open(4, nullptr) || target == "held");
     QCOMPARE(port.openError(), target == "held" ? reason : PortOpenError::None);
+}
+
+void TestQtSerialPort::simulatorRecordDecidesOpen_data()
+{
+    QTest::addColumn<QString>("record"); // "": none; "live", "gone", "reused pid", "other pty"
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("no record: a user's or a test's link") << "" << true;
+    QTest::newRow("simulator running") << "live" << true;
+    QTest::newRow("simulator gone") << "gone" << false;
+    QTest::newRow("its pid now another process's") << "reused pid" << false;
+    QTest::newRow("record left from an earlier link") << "other pty" << true;
+}
+
+void TestQtSerialPort::simulatorRecordDecidesOpen()
+{
+    QFETCH(QString, record);
+    QFETCH(bool, opens);
+    const QString link = m_folder.filePath("ports/COM4");
+    SimLinkRecord written = ownSimRecord(QFileInfo(link).symLinkTarget());
+    if (record == "gone") {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        QCOMPARE(::waitpid(child, nullptr, 0), child);
+        written.pid = child;
+    } else if (record == "reused pid") {
+        written.started += 1;
+    } else if (record == "other pty") {
+        written.pid = 0x7ffffffe;
+        written.pty = "/dev/pts/999999";
+    }
+    if (!record.isEmpty())
+        QVERIFY(writeSimRecord(link, written, nullptr));
+
+    QtSerialPort port(m_folder.path());
+    QString error;
+    QCOMPARE(port.open(4, &error), opens);
+    if (opens)
+        return;
+    QVERIFY2(error.contains(written.pty) && error.contains(QString::number(written.pid)), qPrintable(error));
+    QVERIFY(!port.isOpen());
+    QCOMPARE(port.device(), written.pty);
+    QCOMPARE(port.openError(), PortOpenError::Other);
 }
 
 void TestQtSerialPort::writesExactBytes()

@@ -41,6 +41,8 @@ private slots:
     void lateRepliesNeverAnswerTheWrongRequest();
     void dropEndsEverything();
     void portLostReportedOnce();
+    void hangUpInsideATry_data();
+    void hangUpInsideATry();
 
 private:
     // Submits and runs the event loop until the request ends (or a generous limit passes).
@@ -406,6 +408,39 @@ void TestRequestEngine::portLostReportedOnce()
     QVERIFY(m_engine->open(3, nullptr));
     m_port->loseConnection();
     QTRY_COMPARE(spy.count(), 2);
+}
+
+// The loss is reported from inside a port call of a try; the try must not go on with the request the
+// loss dropped.
+void TestRequestEngine::hangUpInsideATry_data()
+{
+    QTest::addColumn<int>("call");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<int>("framesSent");
+    QTest::newRow("discard before the first try") << int(FakeSerialPort::Call::Discard) << 1 << 0;
+    QTest::newRow("discard before a retry") << int(FakeSerialPort::Call::Discard) << 2 << 1;
+    QTest::newRow("write of a retry") << int(FakeSerialPort::Call::Write) << 2 << 1;
+}
+
+void TestRequestEngine::hangUpInsideATry()
+{
+    QFETCH(int, call);
+    QFETCH(int, nth);
+    QFETCH(int, framesSent);
+    m_port->setResponder({}); // silent, so the read is tried again
+    QSignalSpy lost(m_engine.get(), &RequestEngine::portLost);
+    int callbacks = 0;
+    m_port->hangUpInside(FakeSerialPort::Call(call), nth);
+    m_engine->submit(Request::read(2), [&callbacks](const RequestResult &) { ++callbacks; });
+    m_engine->submit(Request::status(), [&callbacks](const RequestResult &) { ++callbacks; });
+    QTRY_COMPARE(lost.count(), 1);
+    QTest::qWait(400);
+    QCOMPARE(m_port->written().size(), framesSent);
+    QCOMPARE(m_port->writesWhileClosed(), 0);
+    QCOMPARE(callbacks, 0);
+    QVERIFY(!m_engine->busy());
+    QVERIFY(!m_engine->replyTimer()->enabled());
+    QCOMPARE(lost.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestRequestEngine)

@@ -4,6 +4,7 @@
 #include "ptyclient.h"
 #include "ptyserver.h"
 #include "simfixture.h"
+#include "simlink.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -227,16 +228,27 @@ void TestPtyServer::linkCreatedAndRemoved()
     const QString link = portLinkPath(dir.path(), 4);
     QCOMPARE(link, dir.path() + QStringLiteral("/ports/COM4"));
     QString error;
-    // A dangling link (left by a simulator that was killed) is replaced.
+    // A dangling link without a record is a user's (an adapter unplugged): never replaced.
     QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/ports")));
     QVERIFY(QFile::link(QStringLiteral("/nonexistent/pts/99"), link));
+    QVERIFY(!createPortLink(link, QStringLiteral("/dev/null"), &error));
+    QVERIFY2(error.startsWith(QStringLiteral("COM4 -> /nonexistent/pts/99: the device is not present")),
+             qPrintable(error));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), QStringLiteral("/nonexistent/pts/99"));
+    // The same link recorded by a simulator that has gone is replaced.
+    SimLinkRecord gone = ownSimRecord(QStringLiteral("/nonexistent/pts/99"));
+    gone.started += 1;
+    QVERIFY(writeSimRecord(link, gone, &error));
     QVERIFY2(createPortLink(link, QStringLiteral("/dev/null"), &error), qPrintable(error));
     QCOMPARE(QFileInfo(link).symLinkTarget(), QStringLiteral("/dev/null"));
+    QCOMPARE(readSimRecord(link).value_or(SimLinkRecord{}).pty, QStringLiteral("/dev/null"));
+    QCOMPARE(int(simLinkState(link)), int(SimLinkState::Live));
     // Only a link to what we linked is removed.
     QVERIFY(!removePortLink(link, QStringLiteral("/dev/zero")));
     QVERIFY(QFileInfo(link).isSymLink());
     QVERIFY(removePortLink(link, QStringLiteral("/dev/null")));
     QVERIFY(!QFileInfo(link).isSymLink());
+    QVERIFY(!QFileInfo::exists(simRecordPath(link)));
 }
 
 void TestPtyServer::liveLinkIsNotReplaced()

@@ -9,6 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kPatienceMs = 10000;
@@ -43,6 +49,7 @@ private slots:
     void servesPortAndRemovesLink();
     void portFromConfig();
     void refusesLiveLink();
+    void servesAgainAfterClientKilled();
     void rejectsBadFault();
     void helpListsFaults();
 };
@@ -98,6 +105,52 @@ void TestSimProgram::refusesLiveLink()
     QVERIFY(sim.waitForFinished(kPatienceMs));
     QCOMPARE(sim.exitCode(), 1);
     QCOMPARE(QFileInfo(link).symLinkTarget(), QStringLiteral("/dev/null"));
+}
+
+void TestSimProgram::servesAgainAfterClientKilled()
+{
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.start(QStringLiteral(OE_SIM_EXE), {QStringLiteral("--folder"), dir.path(), QStringLiteral("--port"),
+                                           QStringLiteral("COM5")});
+    const QString link = dir.path() + QStringLiteral("/ports/COM5");
+    QVERIFY(waitForLink(link, sim));
+    // A client that marks the line for exclusive use, as the program's serial port does, and dies
+    // without unmarking it.
+    int ready[2];
+    QVERIFY(::pipe(ready) == 0);
+    const pid_t client = ::fork();
+    if (client == 0) {
+        const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY);
+        ::ioctl(fd, TIOCEXCL);
+        [[maybe_unused]] const ssize_t n = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte;
+    QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ::kill(client, SIGKILL);
+    QCOMPARE(::waitpid(client, nullptr, 0), client);
+
+    // Root may open a marked line anyway, so ask the line itself whether the mark is gone.
+    const auto marked = [&link] {
+        const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int exclusive = -1;
+        if (fd >= 0) {
+            ::ioctl(fd, TIOCGEXCL, &exclusive);
+            ::close(fd);
+        }
+        return exclusive;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(marked(), 0, kPatienceMs);
+    PtyClient again(link);
+    QVERIFY(again.isOpen());
+    QVERIFY(again.write(QByteArray::fromHex("50430400000000")));
+    QCOMPARE(again.read(kPatienceMs, 6).toHex(' '), QByteArray("43 55 04 01 03 07"));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(kPatienceMs));
 }
 
 void TestSimProgram::rejectsBadFault()

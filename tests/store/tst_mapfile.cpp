@@ -9,6 +9,7 @@
 using namespace oe;
 
 Q_DECLARE_METATYPE(MapFileError::Kind)
+Q_DECLARE_METATYPE(oe::FileFault)
 
 namespace {
 
@@ -69,6 +70,8 @@ private slots:
     void oddFiles_data();
     void oddFiles();
     void failedSaveKeepsOldFile();
+    void keyNotes_data();
+    void keyNotes();
 };
 
 void TestMapFile::parsing_data()
@@ -92,7 +95,7 @@ void TestMapFile::parsing_data()
     loads("LF only", join(kGoodLines, "\n"), kGoodValues);
     loads("no final line end", join(kGoodLines).chopped(2), kGoodValues);
     loads("byte-order mark", "\xEF\xBB\xBF" + join(kGoodLines), kGoodValues);
-    loads("position decides, not key", withLine(1, "RpmMin=1500"), withValue(0, 1500));
+    loads("position decides, not key", withLine(1, "RpmMin=7"), withValue(0, 7));
     loads("any key text", withLine(2, "  whatever = 7"), withValue(1, 7));
     loads("blank before value", withLine(3, "RpmMin= 1500"), kGoodValues);
     loads("12.5 to even", withLine(3, "RpmMin=12.5"), withValue(2, 12));
@@ -103,6 +106,9 @@ void TestMapFile::parsing_data()
     loads("65535 outside slider", withLine(8, "RpmMultiplier=65535"), withValue(7, 65535));
     loads("nine lines", withLine(9, "Note=1"), kGoodValues);
     loads("eleven lines", withLine(11, "Note=1"), kGoodValues);
+    loads("pump pair equal", withLine(2, "MaxPumpCycles=5"), withValue(1, 5));
+    loads("tinj pair equal", withLine(4, "TinjMin=2000"), withValue(3, 2000));
+    loads("pause pair equal", withLine(7, "MaxLoadPumpPause=800"), withValue(6, 800));
 
     refused("empty file", QByteArray(), Kind::TooFewLines, 0);
     refused("seven lines", join(kGoodLines.first(7)), Kind::TooFewLines, 7);
@@ -125,6 +131,16 @@ void TestMapFile::parsing_data()
     refused("binary", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), Kind::NotText, 1);
     refused("non-ASCII", withLine(6, "MinLoadPumpPause=8\xe9"), Kind::NotText, 6);
     refused("too large", QByteArray(kMapMaxFileSize + 1, 'x'), Kind::TooLarge, 0);
+    refused("pump pair crossed", withLine(1, "MinPumpCycles=11"), Kind::CrossedPair, 2,
+            "MinPumpCycles 11 > MaxPumpCycles 10");
+    refused("tinj pair crossed", withLine(4, "TinjMin=20000").replace("TinjMax=2000", "TinjMax=5000"),
+            Kind::CrossedPair, 5, "TinjMin 20000 > TinjMax 5000");
+    refused("pause lines swapped",
+            join(kGoodLines).replace("MinLoadPumpPause=800\r\nMaxLoadPumpPause=200",
+                                     "MaxLoadPumpPause=200\r\nMinLoadPumpPause=800"),
+            Kind::CrossedPair, 7, "MinLoadPumpPause 200 < MaxLoadPumpPause 800");
+    // A line fault comes first: the pairs are only judged on a file read whole.
+    refused("crossed and short", join({"MinPumpCycles=5", "MaxPumpCycles=1", "RpmMin=1500"}), Kind::TooFewLines, 3);
 }
 
 void TestMapFile::parsing()
@@ -196,11 +212,13 @@ void TestMapFile::oddFiles_data()
     QTest::addColumn<QString>("what");
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<int>("line");
-    QTest::newRow("100 MB") << "sparse" << Kind::TooLarge << 0;
-    QTest::newRow("binary") << "binary" << Kind::NotText << 1;
-    QTest::newRow("folder") << "folder" << Kind::CannotRead << 0;
-    QTest::newRow("deleted") << "deleted" << Kind::CannotRead << 0;
-    QTest::newRow("pipe") << "pipe" << Kind::CannotRead << 0; // opening it would wait for a writer
+    QTest::addColumn<FileFault>("fault");
+    QTest::newRow("100 MB") << "sparse" << Kind::TooLarge << 0 << FileFault::None;
+    QTest::newRow("binary") << "binary" << Kind::NotText << 1 << FileFault::None;
+    QTest::newRow("folder") << "folder" << Kind::CannotRead << 0 << FileFault::NotAFile;
+    QTest::newRow("deleted") << "deleted" << Kind::CannotRead << 0 << FileFault::NotFound;
+    // Opening a pipe would wait for a writer.
+    QTest::newRow("pipe") << "pipe" << Kind::CannotRead << 0 << FileFault::NotAFile;
 }
 
 void TestMapFile::oddFiles()
@@ -208,6 +226,7 @@ void TestMapFile::oddFiles()
     QFETCH(QString, what);
     QFETCH(Kind, kind);
     QFETCH(int, line);
+    QFETCH(FileFault, fault);
 
     QTemporaryDir dir;
     const QString path = dir.filePath("odd.map");
@@ -234,6 +253,7 @@ void TestMapFile::oddFiles()
     QCOMPARE(result.error.kind, kind);
     QCOMPARE(result.error.line, line);
     QCOMPARE(result.error.detail.isEmpty(), kind != Kind::CannotRead);
+    QCOMPARE(result.error.fault, fault);
 }
 
 // A save that fails midway (disk full) must leave the old map whole and no temporary file behind.
@@ -244,7 +264,7 @@ void TestMapFile::failedSaveKeepsOldFile()
         QSKIP("cannot mount a small tmpfs here (needs root)");
 
     const QString path = disk.filePath("saved.map");
-    const MapValues old = {1, 2, 3, 4, 5, 6, 7, 8};
+    const MapValues old = {1, 2, 3, 4, 5, 7, 6, 8};
     QVERIFY(writeMapFile(path, old, nullptr));
     QFile filler(disk.filePath("filler"));
     QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
@@ -254,12 +274,44 @@ void TestMapFile::failedSaveKeepsOldFile()
     filler.close();
 
     QString error;
-    QVERIFY(!writeMapFile(path, {10, 20, 30, 40, 50, 60, 70, 80}, &error));
+    FileProblem problem;
+    QVERIFY(!writeMapFile(path, {10, 20, 30, 40, 50, 60, 70, 80}, &error, &problem));
     QVERIFY(!error.isEmpty());
+    QCOMPARE(problem.fault, FileFault::DiskFull);
     const MapReadResult read = readMapFile(path);
     QVERIFY(read.ok);
     QCOMPARE(read.values, old);
     QCOMPARE(QDir(disk.filePath("")).entryList(QDir::Files), (QStringList{"filler", "saved.map"}));
+}
+
+void TestMapFile::keyNotes_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QList<int>>("lines"); // the lines noted
+    QTest::addColumn<QStringList>("keys");
+    QTest::newRow("as saved") << join(kGoodLines) << QList<int>{} << QStringList{};
+    QTest::newRow("case and blanks") << withLine(3, " rpmmin\t= 1500").replace("TinjMax=", "TINJMAX =")
+                                     << QList<int>{} << QStringList{};
+    QTest::newRow("Foo") << withLine(3, "Foo=1500") << QList<int>{3} << QStringList{"Foo"};
+    QTest::newRow("no key") << withLine(8, "=100") << QList<int>{8} << QStringList{""};
+    QTest::newRow("keys swapped")
+        << join(kGoodLines).replace("MinPumpCycles=5", "MaxPumpCycles=5").replace("MaxPumpCycles=10", "MinPumpCycles=10")
+        << QList<int>{1, 2} << QStringList{"MaxPumpCycles", "MinPumpCycles"};
+    QTest::newRow("extra lines are never read") << withLine(9, "Foo=1") << QList<int>{} << QStringList{};
+}
+
+// The key never decides where a value goes, but a line named otherwise is reported, one note per line.
+void TestMapFile::keyNotes()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QList<int>, lines);
+    QFETCH(QStringList, keys);
+    const MapReadResult result = parseMap(data);
+    QVERIFY(result.ok);
+    QList<MapKeyNote> expected;
+    for (int i = 0; i < lines.size(); ++i)
+        expected.append({lines[i], keys[i]});
+    QCOMPARE(result.keyNotes, expected);
 }
 
 QTEST_APPLESS_MAIN(TestMapFile)

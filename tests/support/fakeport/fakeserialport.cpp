@@ -71,8 +71,18 @@ void FakeSerialPort::close()
     m_arrivalTimer.stop();
 }
 
+bool FakeSerialPort::hangsUpNow(Call call)
+{
+    if (m_hangUpIn <= 0 || call != m_hangUpCall || --m_hangUpIn > 0)
+        return false;
+    loseConnection();
+    return true;
+}
+
 void FakeSerialPort::write(const QByteArray &bytes)
 {
+    if (hangsUpNow(Call::Write))
+        return;
     if (!m_open) {
         ++m_writesWhileClosed;
         return;
@@ -92,6 +102,7 @@ void FakeSerialPort::discardInput()
 {
     ++m_discards;
     m_input.clear();
+    hangsUpNow(Call::Discard);
 }
 
 void FakeSerialPort::takeArrived()

@@ -42,6 +42,10 @@ public:
     void deliver(const QByteArray &bytes, std::chrono::milliseconds delay = {});
     // The other side goes away: the port closes and portLost is raised once.
     void loseConnection();
+    // The line hangs up inside the nth call (counted from now) of discardInput() or write(), the way
+    // a real port reports a loss from inside the call that found it; a write that finds it sends nothing.
+    enum class Call { Discard, Write };
+    void hangUpInside(Call call, int nth) { m_hangUpCall = call; m_hangUpIn = nth; }
 
     // --- observation
     const QList<Frame> &written() const { return m_written; }
@@ -73,6 +77,7 @@ private:
     void takeArrived();
     void onArrivalTimer();
     void scheduleNextArrival();
+    bool hangsUpNow(Call call);
 
     Responder m_responder;
     std::chrono::milliseconds m_replyDelay{5};
@@ -92,6 +97,8 @@ private:
     int m_comPort = 0;
     int m_discards = 0;
     int m_writesWhileClosed = 0;
+    Call m_hangUpCall = Call::Discard;
+    int m_hangUpIn = 0;
 };
 
 } // namespace oe

@@ -1,0 +1,182 @@
+#include "recorder.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace oe {
+
+namespace {
+
+const char *const kNames[kParameterCount] = {"MinPumpCycles", "MaxPumpCycles", "RpmMin", "TinjMin",
+                                             "TinjMax", "MinLoadPumpPause", "MaxLoadPumpPause",
+                                             "RpmMultiplier"};
+
+// Exact seconds from a count of milliseconds, always with ".": 2025 -> "2.025".
+QByteArray seconds(qint64 ms)
+{
+    const qint64 magnitude = ms < 0 ? -ms : ms;
+    return (ms < 0 ? QByteArray("-") : QByteArray()) + QByteArray::number(magnitude / 1000) + '.'
+         + QByteArray::number(magnitude % 1000).rightJustified(3, '0');
+}
+
+// A parameter in the unit the window shows it in, as a plain number.
+QByteArray displayNumber(ParameterIndex index, qint32 value)
+{
+    switch (index) {
+    case ParameterIndex::MinPumpCycles:
+    case ParameterIndex::MaxPumpCycles:
+        return seconds(qint64(value) * 20);
+    case ParameterIndex::MinLoadPumpPause:
+    case ParameterIndex::MaxLoadPumpPause:
+        return seconds(qint64(value) * 25);
+    default:
+        return QByteArray::number(value);
+    }
+}
+
+QByteArray causeName(Recorder::Cause cause)
+{
+    switch (cause) {
+    case Recorder::Cause::Slider: return "slider";
+    case Recorder::Cause::Typed: return "typed";
+    case Recorder::Cause::Map: return "map";
+    case Recorder::Cause::Reset: return "reset";
+    case Recorder::Cause::Read: return "read";
+    }
+    return {};
+}
+
+QByteArray timeText(const QDateTime &time)
+{
+    return time.toString(Qt::ISODateWithMs).toLatin1();
+}
+
+} // namespace
+
+Recorder::Recorder(Session *session, QObject *parent) : QObject(parent), m_session(session)
+{
+    connect(session, &Session::liveReadingsChanged, this, &Recorder::onReadings);
+    connect(session, &Session::parameterRead, this, &Recorder::onParameterRead);
+    connect(session, &Session::writeFinished, this, &Recorder::onWriteFinished);
+    connect(session, &Session::stateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            stop();
+    });
+}
+
+Recorder::~Recorder()
+{
+    m_file.close();
+}
+
+QByteArray Recorder::header()
+{
+    return "time,event,rpm,tinj,pump_steps,pump_s,pause_steps,pause_s,parameter,from,to,to_display,cause,"
+           "confirmed\r\n";
+}
+
+QByteArray Recorder::readingLine(const QDateTime &time, qint32 rpm, qint32 tinj, qint32 pump, qint32 pause)
+{
+    return timeText(time) + ",reading," + QByteArray::number(rpm) + ',' + QByteArray::number(tinj) + ','
+         + QByteArray::number(pump) + ',' + seconds(qint64(pump) * 20) + ',' + QByteArray::number(pause)
+         + ',' + seconds(qint64(pause) * 25) + ",,,,,,\r\n";
+}
+
+QByteArray Recorder::changeLine(const QDateTime &time, ParameterIndex index, std::optional<qint32> from,
+                                qint32 to, Cause cause, bool confirmed)
+{
+    return timeText(time) + ",change,,,,,,," + kNames[size_t(index)] + ','
+         + (from ? QByteArray::number(*from) : QByteArray()) + ',' + QByteArray::number(to) + ','
+         + displayNumber(index, to) + ',' + causeName(cause) + ',' + (confirmed ? "yes" : "no") + "\r\n";
+}
+
+bool Recorder::start(const QString &path, QString *error)
+{
+    stop();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (error)
+            *error = m_file.errorString();
+        return false;
+    }
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        m_values[size_t(i)] = m_session->parameterKnown(index)
+                                  ? std::optional(m_session->confirmedParameters()[index])
+                                  : std::nullopt;
+    }
+    emit recordingChanged(true);
+    write(header());
+    return isRecording();
+}
+
+void Recorder::stop()
+{
+    if (!isRecording())
+        return;
+    m_file.close();
+    emit recordingChanged(false);
+}
+
+// Each line goes to the disk at once: a ride that ends with a crash or a pulled cable keeps its trace.
+void Recorder::write(const QByteArray &line)
+{
+    if (!isRecording())
+        return;
+    if (m_file.write(line) == line.size() && m_file.flush())
+        return;
+    const QString name = m_file.fileName();
+    m_file.close();
+    emit recordingChanged(false);
+    emit writeFailed(name);
+}
+
+void Recorder::onReadings()
+{
+    if (isRecording())
+        write(readingLine(QDateTime::currentDateTime(), m_session->LiveRpm, m_session->LiveTinj,
+                          m_session->LivePump, m_session->LivePause));
+}
+
+// A read only makes a line when it found something else than the value known before.
+void Recorder::onParameterRead(ParameterIndex index, qint32 field)
+{
+    // The read-back of an unconfirmed commit belongs after the commit's own line.
+    if (auto &commit = m_commits[size_t(index)]) {
+        commit->readBack = field;
+        return;
+    }
+    auto &known = m_values[size_t(index)];
+    if (isRecording() && known != field)
+        write(changeLine(QDateTime::currentDateTime(), index, known, field, m_cause, true));
+    known = field;
+}
+
+void Recorder::commitStarted(ParameterIndex index, qint32 value, Cause cause)
+{
+    m_commits[size_t(index)] = Commit{value, cause, std::nullopt};
+}
+
+// Every commit makes a line with the value it wrote, also one that wrote the value the controller
+// had: the user asked for it. A commit the controller did not confirm is followed by what the read
+// after it found, if that differs from what was known.
+void Recorder::onWriteFinished(ParameterIndex index, bool confirmed)
+{
+    const Commit commit =
+        m_commits[size_t(index)].value_or(Commit{m_session->Parameters[index], Cause::Slider, std::nullopt});
+    m_commits[size_t(index)].reset();
+    auto &known = m_values[size_t(index)];
+    const QDateTime now = QDateTime::currentDateTime();
+    if (isRecording())
+        write(changeLine(now, index, known, commit.value, commit.cause, confirmed));
+    if (confirmed) {
+        known = commit.value;
+    } else if (commit.readBack) {
+        if (isRecording() && known != commit.readBack)
+            write(changeLine(now, index, known, *commit.readBack, Cause::Read, true));
+        known = commit.readBack;
+    }
+}
+
+} // namespace oe

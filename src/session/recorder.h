@@ -1,0 +1,71 @@
+#pragma once
+
+#include "parameterset.h"
+#include "session.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QObject>
+
+#include <array>
+#include <optional>
+
+namespace oe {
+
+// A recording of a test ride: a CSV file with one line per status reply and one per parameter change,
+// in the order they happened, so a trace shows what changed when. Numbers always use "." whatever the
+// desktop's locale, so any spreadsheet reads them the same way. Every line reaches the disk as it is
+// written; a write that fails (disk full) ends the recording and keeps what was written. The session
+// ending (a disconnect, a lost port) ends it cleanly.
+class Recorder : public QObject
+{
+    Q_OBJECT
+public:
+    // Where a parameter change came from.
+    enum class Cause { Slider, Typed, Map, Reset, Read };
+    Q_ENUM(Cause)
+
+    explicit Recorder(Session *session, QObject *parent = nullptr);
+    ~Recorder() override;
+
+    // Starts a new file (an existing one is replaced), creating its folder when missing. The values the
+    // session knows now are where the first changes start from.
+    bool start(const QString &path, QString *error = nullptr);
+    void stop();
+    bool isRecording() const { return m_file.isOpen(); }
+    QString path() const { return m_file.fileName(); }
+    // The sequence about to start (a map load, a reset, a read): what its reads find is put down to it.
+    void setCause(Cause cause) { m_cause = cause; }
+    // A commit of this value is on its way; its line follows when the write ends, with this cause.
+    void commitStarted(ParameterIndex index, qint32 value, Cause cause);
+
+    static QByteArray header();
+    static QByteArray readingLine(const QDateTime &time, qint32 rpm, qint32 tinj, qint32 pump, qint32 pause);
+    // from is left empty when the value before was not known.
+    static QByteArray changeLine(const QDateTime &time, ParameterIndex index, std::optional<qint32> from,
+                                 qint32 to, Cause cause, bool confirmed);
+
+signals:
+    void recordingChanged(bool recording);
+    // The file could not be written; the recording has stopped and what was written stays.
+    void writeFailed(const QString &path);
+
+private:
+    void write(const QByteArray &line);
+    void onReadings();
+    void onParameterRead(ParameterIndex index, qint32 field);
+    void onWriteFinished(ParameterIndex index, bool confirmed);
+
+    Session *m_session;
+    QFile m_file;
+    Cause m_cause = Cause::Read;
+    std::array<std::optional<qint32>, kParameterCount> m_values{};
+    struct Commit {
+        qint32 value;
+        Cause cause;
+        std::optional<qint32> readBack; // what a read after an unconfirmed write found
+    };
+    std::array<std::optional<Commit>, kParameterCount> m_commits{};
+};
+
+} // namespace oe

@@ -1,0 +1,323 @@
+#include "chartwindow.h"
+#include "livetrace.h"
+#include "recorder.h"
+#include "tinydisk.h"
+#include "windowrig.h"
+
+#include <QAction>
+#include <QDoubleSpinBox>
+#include <QImage>
+#include <QPushButton>
+#include <QLabel>
+#include <QSlider>
+#include <QtTest>
+
+#include <functional>
+
+using LineMaker = std::function<QByteArray(const QDateTime &)>;
+Q_DECLARE_METATYPE(LineMaker)
+
+namespace {
+QByteArrayList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArrayList lines = file.readAll().split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+} // namespace
+
+class TestTools : public QObject
+{
+    Q_OBJECT
+private slots:
+    void traceBreaksAtGaps_data();
+    void traceBreaksAtGaps();
+    void recorderLines_data();
+    void recorderLines();
+    void recordingFollowsTheSession_data();
+    void recordingFollowsTheSession();
+    void recordingStopsOnWriteFailure();
+    void chartEmptiesForANewSession();
+    void readAgainSaysWhatChanged_data();
+    void readAgainSaysWhatChanged();
+};
+
+void TestTools::traceBreaksAtGaps_data()
+{
+    QTest::addColumn<QList<qint64>>("times"); // -1: a reported gap
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<QList<qint64>>("keptTimes");
+    QTest::addColumn<QList<bool>>("breaks");
+    QTest::newRow("steady poll") << QList<qint64>{0, 560, 1120} << 8 << QList<qint64>{0, 560, 1120}
+                                 << QList<bool>{false, false, false};
+    QTest::newRow("a commit between polls") << QList<qint64>{0, 1200, 1760} << 8 << QList<qint64>{0, 1200, 1760}
+                                            << QList<bool>{false, false, false};
+    QTest::newRow("unanswered polls") << QList<qint64>{0, 560, 2100, 2660} << 8
+                                      << QList<qint64>{0, 560, 2100, 2660} << QList<bool>{false, false, true, false};
+    QTest::newRow("reported gap") << QList<qint64>{0, -1, 560, 1120} << 8 << QList<qint64>{0, 560, 1120}
+                                  << QList<bool>{false, true, false};
+    QTest::newRow("gap before the first sample") << QList<qint64>{-1, 0, 560} << 8 << QList<qint64>{0, 560}
+                                                 << QList<bool>{false, false};
+    QTest::newRow("ring drops the oldest") << QList<qint64>{0, 500, 1000, 4000, 4500} << 3
+                                           << QList<qint64>{1000, 4000, 4500} << QList<bool>{false, true, false};
+}
+
+void TestTools::traceBreaksAtGaps()
+{
+    QFETCH(QList<qint64>, times);
+    QFETCH(int, capacity);
+    QFETCH(QList<qint64>, keptTimes);
+    QFETCH(QList<bool>, breaks);
+    LiveTrace trace(capacity);
+    for (qint64 t : times) {
+        if (t < 0)
+            trace.markGap();
+        else
+            trace.append({t, 1, 2, 3, 4, false});
+    }
+    QList<qint64> kept;
+    QList<bool> gaps;
+    for (int i = 0; i < trace.size(); ++i) {
+        kept << trace.at(i).ms;
+        gaps << (i > 0 && trace.at(i).gapBefore);
+    }
+    QCOMPARE(kept, keptTimes);
+    QCOMPARE(gaps, breaks);
+}
+
+void TestTools::recorderLines_data()
+{
+    QTest::addColumn<bool>("italian");
+    QTest::addColumn<LineMaker>("make");
+    QTest::addColumn<QByteArray>("expected");
+    for (bool italian : {false, true}) {
+        const QByteArray lang = italian ? " (italian locale)" : "";
+        QTest::newRow("reading" + lang)
+            << italian << LineMaker([](const QDateTime &at) { return Recorder::readingLine(at, 1500, 100, 25, 81); })
+            << QByteArray("2026-12-07T14:05:09.042,reading,1500,100,25,0.500,81,2.025,,,,,,\r\n");
+        QTest::newRow("typed pause" + lang) << italian << LineMaker([](const QDateTime &at) {
+            return Recorder::changeLine(at, ParameterIndex::MaxLoadPumpPause, 80, 83, Recorder::Cause::Typed, true);
+        }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MaxLoadPumpPause,80,83,2.075,typed,yes\r\n");
+    }
+    QTest::newRow("unknown before, not confirmed") << false << LineMaker([](const QDateTime &at) {
+        return Recorder::changeLine(at, ParameterIndex::TinjMin, std::nullopt, 1200, Recorder::Cause::Slider, false);
+    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,TinjMin,,1200,1200,slider,no\r\n");
+    QTest::newRow("pump from a map") << false << LineMaker([](const QDateTime &at) {
+        return Recorder::changeLine(at, ParameterIndex::MinPumpCycles, 5, 7, Recorder::Cause::Map, true);
+    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MinPumpCycles,5,7,0.140,map,yes\r\n");
+    QTest::newRow("header") << false << LineMaker([](const QDateTime &) { return Recorder::header(); })
+        << QByteArray("time,event,rpm,tinj,pump_steps,pump_s,pause_steps,pause_s,parameter,from,to,to_display,"
+                      "cause,confirmed\r\n");
+}
+
+void TestTools::recorderLines()
+{
+    QFETCH(bool, italian);
+    QFETCH(LineMaker, make);
+    QFETCH(QByteArray, expected);
+    QLocale::setDefault(italian ? QLocale(QLocale::Italian, QLocale::Italy) : QLocale::c());
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    const QByteArray line = make(QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9, 42)));
+    QCOMPARE(line, expected);
+    QCOMPARE(line.count(','), Recorder::header().count(',')); // every line has every column
+}
+
+// Record from the menu: the file is readable while the recording runs, holds the readings and a
+// typed commit in order (an unconfirmed one followed by what the read after it found), and the
+// disconnect ends it with the item unchecked.
+void TestTools::recordingFollowsTheSession_data()
+{
+    QTest::addColumn<QString>("controller"); // prompt, clamps (to 20000), silent (from the write on)
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArrayList>("changes");
+    QTest::newRow("prompt") << "prompt" << 2 << "750" << QByteArrayList{",RpmMin,600,750,750,typed,yes"};
+    QTest::newRow("controller clamps") << "clamps" << 4 << "25000"
+        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no", ",TinjMax,9000,20000,20000,read,yes"};
+    QTest::newRow("controller falls silent") << "silent" << 4 << "25000"
+        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no"};
+}
+
+void TestTools::recordingFollowsTheSession()
+{
+    QFETCH(QString, controller);
+    QFETCH(int, index);
+    QFETCH(QString, typed);
+    QFETCH(QByteArrayList, changes);
+    Rig rig;
+    QAction *record = rig.w().findChild<QAction *>("menuTools_1");
+    QVERIFY(record && !record->isEnabled());
+    QVERIFY(rig.connect());
+    QVERIFY(record->isEnabled());
+    const QString path = rig.dir.filePath("Recordings/ride.csv");
+    rig.dialogs.saveAnswers << path;
+    record->trigger();
+    QVERIFY(rig.w().recorder()->isRecording());
+    QVERIFY(record->isChecked());
+    QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
+    QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 5000); // flushed line by line
+
+    rig.controller.rpm = 3210;
+    rig.port->setResponder([&](QByteArray request) {
+        if (controller == "silent")
+            return QByteArray();
+        if (controller == "clamps" && request[2] == 2 && quint8(request[4]) * 256 + quint8(request[5]) > 20000) {
+            request[4] = char(20000 >> 8);
+            request[5] = char(20000 & 0xFF);
+        }
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.w().openValueEditor(ParameterIndex(index)));
+    QTest::keyClicks(rig.w().valueEditor(), typed);
+    QTest::keyClick(rig.w().valueEditor(), Qt::Key_Return);
+    QVERIFY(rig.waitQuiet());
+    if (controller != "silent")
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",3210,"), 5000);
+    rig.w().btnConnect->click(); // disconnect
+    QVERIFY(!rig.w().recorder()->isRecording());
+    QVERIFY(!record->isChecked());
+    QVERIFY(!record->isEnabled());
+
+    const QByteArrayList lines = fileLines(path);
+    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QByteArrayList changed;
+    int firstChange = -1;
+    for (int i = 1; i < lines.size(); ++i) {
+        if (!lines[i].contains(",change,"))
+            continue;
+        changed << lines[i].mid(lines[i].indexOf(",,,,,,,") + 6).chopped(1); // from the parameter on
+        if (firstChange < 0)
+            firstChange = i;
+    }
+    QCOMPARE(changed, changes);
+    QVERIFY(firstChange > 1); // readings came before it
+    if (controller != "silent")
+        QVERIFY(lines.last().contains(",reading,3210,")); // and after it
+    QCOMPARE(rig.dialogs.texts(), controller == "prompt" ? QStringList{} : QStringList{rig.entry(29)});
+}
+
+void TestTools::recordingStopsOnWriteFailure()
+{
+    TinyDisk disk;
+    if (!disk.ready())
+        QSKIP("cannot mount a tmpfs here (needs root)");
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.w().session().holdPoll(true);
+    const QString path = disk.filePath("ride.csv");
+    rig.dialogs.saveAnswers << path;
+    rig.w().findChild<QAction *>("menuTools_1")->trigger();
+    QVERIFY(rig.w().recorder()->isRecording());
+    // Readings arrive far faster than a poll brings them, until the disk is full.
+    for (int i = 0; i < 2000 && rig.w().recorder()->isRecording(); ++i)
+        emit rig.w().session().liveReadingsChanged();
+    QVERIFY(!rig.w().recorder()->isRecording());
+    QVERIFY(!rig.w().findChild<QAction *>("menuTools_1")->isChecked());
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(Caption::RecordStopped).arg(path));
+    const QByteArrayList lines = fileLines(path);
+    QVERIFY(lines.size() > 10);
+    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QVERIFY(lines[lines.size() - 2].endsWith(",,,,,,\r")); // whole lines up to the failure
+    QVERIFY(rig.w().isConnected()); // the session goes on
+}
+
+void TestTools::chartEmptiesForANewSession()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    ChartWindow *chart = rig.w().chartWindow();
+    rig.w().findChild<QAction *>("menuTools_0")->trigger();
+    QVERIFY(chart->isVisible() && !chart->isModal());
+    QTRY_VERIFY_WITH_TIMEOUT(chart->trace().size() >= 2, 5000);
+    const TraceSample last = chart->trace().at(chart->trace().size() - 1);
+    QCOMPARE(last.rpm, 1500);
+    QCOMPARE(last.pump, 25);
+    // Paused, the plot stands still while readings come in; it never repaints more than ten times a
+    // second, and not at all while hidden.
+    ChartView *view = chart->view();
+    chart->pauseButton()->click();
+    const int samples = chart->trace().size();
+    const QImage still = view->grab().toImage();
+    QTRY_VERIFY_WITH_TIMEOUT(chart->trace().size() > samples, 5000);
+    QCOMPARE(view->grab().toImage(), still);
+    chart->pauseButton()->click();
+    const int paints = view->paintCount();
+    QTest::qWait(1000);
+    QVERIFY2(view->paintCount() - paints <= 11, qPrintable(QString::number(view->paintCount() - paints)));
+    chart->hide();
+    const int hiddenPaints = view->paintCount();
+    const int hiddenSamples = chart->trace().size();
+    QTRY_VERIFY_WITH_TIMEOUT(chart->trace().size() > hiddenSamples, 5000);
+    QTest::qWait(2 * ChartView::kRefreshMs);
+    QCOMPARE(view->paintCount(), hiddenPaints);
+    chart->show();
+
+    const QString picture = rig.dir.filePath("chart.png");
+    rig.dialogs.saveAnswers << picture;
+    chart->saveButton()->click();
+    QCOMPARE(QImage(picture).size(), chart->view()->size());
+    rig.dialogs.saveAnswers << rig.dir.filePath("no such folder/chart.png");
+    chart->saveButton()->click();
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(Caption::PictureNotSaved)});
+    rig.w().btnConnect->click(); // disconnect: the chart stays, with a break to come
+    QVERIFY(chart->isVisible());
+    QVERIFY(chart->trace().size() >= 2);
+    rig.w().btnConnect->click();
+    QCOMPARE(chart->trace().size(), 0);
+    QVERIFY(rig.waitQuiet());
+}
+
+void TestTools::readAgainSaysWhatChanged_data()
+{
+    QTest::addColumn<int>("controllerTinjMax");
+    QTest::addColumn<int>("previewRpmMin"); // -1: none
+    QTest::addColumn<bool>("unknownAtConnect"); // Tinj Max's read went unanswered at connect
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("nothing changed") << 9000 << -1 << false << QStringList{"130"};
+    QTest::newRow("changed on the controller") << 12000 << -1 << false << QStringList{"131", "Tinj Max: 9000 → 12000"};
+    QTest::newRow("a preview is no controller value") << 9000 << 1000 << false << QStringList{"130"};
+    QTest::newRow("unknown until read again") << 9000 << -1 << true << QStringList{"131", "Tinj Max: --- → 9000"};
+}
+
+void TestTools::readAgainSaysWhatChanged()
+{
+    QFETCH(int, controllerTinjMax);
+    QFETCH(int, previewRpmMin);
+    QFETCH(bool, unknownAtConnect);
+    QFETCH(QStringList, expected);
+    Rig rig;
+    bool connected = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (unknownAtConnect && !connected && request[2] == 1 && request[3] == 4)
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.connect());
+    connected = true;
+    rig.controller.params[4] = quint16(controllerTinjMax);
+    if (previewRpmMin >= 0)
+        rig.w().session().previewParameter(ParameterIndex::RpmMin, previewRpmMin);
+    rig.port->clearWritten();
+    rig.w().findChild<QAction *>("menuTools_2")->trigger();
+    QVERIFY(rig.waitQuiet());
+    int reads = 0;
+    for (const QByteArray &frame : rig.port->writtenBytes())
+        reads += frame[2] == 1 ? 1 : 0;
+    QCOMPARE(reads, 8);
+    QCOMPARE(rig.dialogs.shown.size(), 1);
+    QString text = rig.entry(expected[0].toInt());
+    if (expected.size() > 1)
+        text += '\n' + expected[1];
+    QCOMPARE(rig.dialogs.shown[0].text, text);
+    QCOMPARE(rig.w().labelFor(ParameterIndex::TinjMax)->text(), QString::number(controllerTinjMax));
+    QCOMPARE(rig.w().sliderFor(ParameterIndex::TinjMax)->value(), controllerTinjMax);
+}
+
+QTEST_MAIN(TestTools)
+#include "tst_tools.moc"
