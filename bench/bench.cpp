@@ -437,6 +437,7 @@ int main(int argc, char *argv[])
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
     const QString simProgram = parser.value(simOption);
+    const QString cliProgram = QStringLiteral(OE_CLI_PROGRAM);
     const QString languageIni = QStringLiteral(OE_LANGUAGE_INI);
     const int n = quick ? 10 : 40;
 
@@ -457,9 +458,11 @@ int main(int argc, char *argv[])
 
     out() << "line alone (bare pty client, no program code)" << Qt::endl;
     const LineTimes line = lineOnly(rig.path(QStringLiteral("ports/COM3")), n);
-    addRow(QStringLiteral("line alone: status out, first reply byte in"), QStringLiteral("ms"), line.firstByte, 8 * kByteMs)
-        .note = QStringLiteral("the paced simulator and the pty, no program code: its excess over the floor is "
-                               "outside the program");
+    Row &first = addRow(QStringLiteral("line alone: status out, first reply byte in"), QStringLiteral("ms"),
+                        line.firstByte, 8 * kByteMs);
+    first.note = QStringLiteral("the paced simulator and the pty, no program code: its excess over the floor is "
+                                "outside the program");
+    setGoal(first, QStringLiteral("<= floor + 0.2 ms"), first.median <= 8 * kByteMs + 0.2);
     Row &second = addRow(QStringLiteral("line alone: status out, second reply byte in"), QStringLiteral("ms"),
                          line.secondByte, 9 * kByteMs);
     second.note = QStringLiteral("for comparison: the program's receive event comes on the first byte, so the first "
@@ -512,9 +515,9 @@ int main(int argc, char *argv[])
     setGoal(addRow(QStringLiteral("connect (version + 8 reads)"), QStringLiteral("ms"), connects, connectFloor),
             QStringLiteral("<= 9 x floor + 20 ms = %1").arg(num(connectFloor + 20)), median(connects) <= connectFloor + 20);
     Row &net = addRow(QStringLiteral("connect, on a line at wire speed"), QStringLiteral("ms"), connectsNet, connectFloor);
-    setGoal(net, QStringLiteral("<= 9 x floor + 20 ms"), net.median <= connectFloor + 20);
-    net.note = QStringLiteral("each frame's time to its first receive event replaced by the wire's 8 bytes (8.3 ms): "
-                              "the program's own share plus what any program on this line must wait");
+    net.note = QStringLiteral("no goal (the row above is judged); each frame's time to its first receive event replaced "
+                              "by the wire's 8 bytes (8.3 ms): the program's own share plus what any program on this "
+                              "line must wait");
     addRow(QStringLiteral("connect: click to first frame (opening the port)"), QStringLiteral("ms"), openTimes);
     addRow(QStringLiteral("connect: identification to first read frame"), QStringLiteral("ms"), identToRead).note =
         QStringLiteral("what the window does on identification before the reads go on; config.ini is written "
@@ -581,6 +584,43 @@ int main(int argc, char *argv[])
     const double mapFloor = 8 * kWriteFloorMs + 8 * kShortFloorMs;
     addRow(QStringLiteral("map load (8 writes + 8 reads)"), QStringLiteral("ms"), loads, mapFloor).note =
         QStringLiteral("no goal; includes the eight 10 ms write lead-ins (%1 ms floor with them)").arg(num(mapFloor + 80));
+
+    out() << "oe-cli load" << Qt::endl;
+    // The console program on the same line: the window lets go of the port for it.
+    rig.w().btnConnect->click();
+    QList<double> cliLoads, cliWhole;
+    int cliFailed = 0;
+    for (int i = 0; i < (quick ? 3 : 8); ++i) {
+        QProcess cli;
+        double started = 0, firstStep = 0;
+        QByteArray err;
+        QObject::connect(&cli, &QProcess::readyReadStandardError, [&] {
+            err += cli.readAllStandardError();
+            if (firstStep == 0 && err.contains("load 1/16"))
+                firstStep = monoMs();
+        });
+        started = monoMs();
+        cli.start(cliProgram, {QStringLiteral("-p"), rig.path(QStringLiteral("ports/COM3")),
+                               QStringLiteral("load"), i % 2 ? mapB : mapA, QStringLiteral("--yes")});
+        waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 20000);
+        const double ended = monoMs();
+        if (cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0 || firstStep == 0) {
+            ++cliFailed;
+            continue;
+        }
+        cliWhole.append(ended - started);
+        cliLoads.append(ended - firstStep);
+    }
+    Row &cliLoad = addRow(QStringLiteral("oe-cli load (8 writes + 8 reads)"), QStringLiteral("ms"), cliLoads, mapFloor);
+    cliLoad.note = QStringLiteral("from its first progress line to the end of the process; no goal; with the eight "
+                                  "10 ms lead-ins the floor is %1 ms%2")
+                       .arg(num(mapFloor + 80), cliFailed ? QStringLiteral("; %1 runs failed").arg(cliFailed) : QString());
+    addRow(QStringLiteral("oe-cli load, whole command"), QStringLiteral("ms"), cliWhole, connectFloor + mapFloor).note =
+        QStringLiteral("process start to exit: start-up, connect (version + 8 reads), the load and the read-back");
+    if (!rig.connectNow()) {
+        out() << "oe-bench: cannot connect again" << Qt::endl;
+        return 2;
+    }
 
     out() << "poll period and CPU while polling" << Qt::endl;
     QList<double> statusWrites;

@@ -290,8 +290,7 @@ private:
         QStringList wrong;
         for (int i = 0; i < oe::kParameterCount; ++i) {
             const qint32 value = sim[size_t(i)];
-            const qint32 field = ParameterIndex(i) == ParameterIndex::RpmMultiplier ? oe::cappedMultiplier(value) : value;
-            if (saved.values[size_t(i)] != field)
+            if (saved.values[size_t(i)] != value)
                 wrong << QStringLiteral("%1: map %2, controller %3").arg(oe::mapFileKey(i)).arg(saved.values[size_t(i)]).arg(value);
         }
         return wrong;

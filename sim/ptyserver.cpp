@@ -19,12 +19,8 @@ namespace oe {
 
 PtyServer::PtyServer(QObject *parent)
     : QObject(parent)
-    , m_paceTimer(new QTimer(this))
 {
     m_clock.start();
-    m_paceTimer->setSingleShot(true);
-    m_paceTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_paceTimer, &QTimer::timeout, this, &PtyServer::pacedTick);
 }
 
 void PtyServer::setPace(int baud)
@@ -33,20 +29,41 @@ void PtyServer::setPace(int baud)
     if (baud == m_paceBaud)
         return;
     m_paceBaud = baud;
-    // Ten bits a byte on the wire: start bit, eight data bits, stop bit.
-    m_byteNs = baud > 0 ? 10 * 1'000'000'000LL / baud : 0;
-    if (baud > 0)
+    if (baud > 0) {
+        if (!m_pacer) {
+            // The pacer's thread only posts here; a post for a line closed since is dropped.
+            m_pacer = std::make_unique<LinePacer>(
+                [this](const QByteArray &bytes, qint64 dueNs, quint64 line) {
+                    QMetaObject::invokeMethod(this, [this, bytes, dueNs, line] {
+                        if (m_pacer && m_pacer->line() == line)
+                            deliver(bytes, dueNs);
+                    }, Qt::QueuedConnection);
+                },
+                [this](const QByteArray &reply, quint64 line) {
+                    const qint64 atMs = elapsedMs();
+                    QMetaObject::invokeMethod(this, [this, reply, atMs, line] {
+                        if (m_pacer && m_pacer->line() == line)
+                            emit bytesWritten(reply, atMs);
+                    }, Qt::QueuedConnection);
+                });
+            m_pacer->setLine(m_master);
+            // The pacer reads the line itself from now on.
+            if (m_notifier)
+                m_notifier->setEnabled(false);
+        }
+        // Ten bits a byte on the wire: start bit, eight data bits, stop bit.
+        m_pacer->setByteNs(10 * 1'000'000'000LL / baud);
         return;
+    }
     // Unpaced from now on: what is still on its way goes through at once.
-    m_paceTimer->stop();
-    QList<QByteArray> replies = std::exchange(m_txReplies, {});
-    if (!replies.isEmpty())
-        replies.first().remove(0, std::exchange(m_txSentOfFirst, 0));
-    for (const QByteArray &reply : replies)
-        writeNow(reply);
-    const QByteArray requests = std::exchange(m_rxQueue, {});
-    if (!requests.isEmpty())
-        deliver(requests);
+    const LinePacer::Undelivered rest = m_pacer->takeUndelivered();
+    m_pacer.reset();
+    if (m_notifier)
+        m_notifier->setEnabled(true);
+    for (const QByteArray &reply : rest.replies)
+        writeToLine(reply);
+    if (!rest.requests.isEmpty())
+        deliver(rest.requests, LinePacer::nowNs());
 }
 
 PtyServer::~PtyServer()
@@ -82,8 +99,11 @@ bool PtyServer::open(QString *error)
     m_slavePath = QString::fromLocal8Bit(name);
     m_sim.restartLine();
     m_pending = new QObject(this);
+    if (m_pacer)
+        m_pacer->setLine(m_master);
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyServer::readMaster);
+    m_notifier->setEnabled(!m_pacer);
     m_clientWatch = new ClientWatch(m_heldSlave, m_slavePath, this);
     connect(m_clientWatch, &ClientWatch::clientClosed, this, &PtyServer::clientClosed);
     return true;
@@ -110,17 +130,10 @@ void PtyServer::readMaster()
     }
     if (data.isEmpty())
         return;
-    if (m_paceBaud > 0) {
-        if (m_rxQueue.isEmpty())
-            m_rxNextDueNs = std::max(m_rxNextDueNs, m_clock.nsecsElapsed() + m_byteNs);
-        m_rxQueue += data;
-        schedulePacedTick();
-        return;
-    }
-    deliver(data);
+    deliver(data, LinePacer::nowNs());
 }
 
-void PtyServer::deliver(const QByteArray &data)
+void PtyServer::deliver(const QByteArray &data, qint64 receivedNs)
 {
     const qint64 now = elapsedMs();
     const qint64 countBefore = m_sim.requestCount();
@@ -130,93 +143,43 @@ void PtyServer::deliver(const QByteArray &data)
     for (qsizetype i = log.size() - fresh; i < log.size(); ++i)
         emit requestReceived(log[i].frame, now);
     for (const SimOutput &out : outputs)
-        schedule(out);
+        schedule(out, receivedNs);
 }
 
-void PtyServer::schedule(const SimOutput &out)
+void PtyServer::schedule(const SimOutput &out, qint64 receivedNs)
 {
     const auto finish = [this, hangUp = out.hangUp] {
         if (hangUp)
             hangUpWhenDrained();
     };
     const auto second = [this, out, finish] {
-        writeNow(out.bytes.mid(out.splitAt));
+        writeNow(out.bytes.mid(out.splitAt), LinePacer::nowNs());
         finish();
     };
-    const auto first = [this, out, second, finish] {
+    const auto first = [this, out, second, finish](qint64 startNs) {
         if (out.splitAt > 0) {
-            writeNow(out.bytes.left(out.splitAt));
+            writeNow(out.bytes.left(out.splitAt), startNs);
             QTimer::singleShot(out.splitGapMs, Qt::PreciseTimer, m_pending, second);
         } else {
-            writeNow(out.bytes);
+            writeNow(out.bytes, startNs);
             finish();
         }
     };
     if (out.delayMs > 0)
-        QTimer::singleShot(out.delayMs, Qt::PreciseTimer, m_pending, first);
+        QTimer::singleShot(out.delayMs, Qt::PreciseTimer, m_pending, [first] { first(LinePacer::nowNs()); });
     else
-        first();
+        first(receivedNs);
 }
 
-void PtyServer::writeNow(const QByteArray &bytes)
+void PtyServer::writeNow(const QByteArray &bytes, qint64 startNs)
 {
     if (m_master < 0 || bytes.isEmpty())
         return;
-    if (m_paceBaud > 0) {
-        if (m_txReplies.isEmpty())
-            m_txNextDueNs = std::max(m_txNextDueNs, m_clock.nsecsElapsed() + m_byteNs);
-        m_txReplies.append(bytes);
-        schedulePacedTick();
+    if (m_pacer) {
+        m_pacer->sendReply(bytes, startNs);
         return;
     }
     writeToLine(bytes);
-}
-
-void PtyServer::pacedTick()
-{
-    const qint64 now = m_clock.nsecsElapsed();
-    qsizetype dueRequestBytes = 0;
-    while (dueRequestBytes < m_rxQueue.size() && m_rxNextDueNs <= now) {
-        ++dueRequestBytes;
-        m_rxNextDueNs += m_byteNs;
-    }
-    if (dueRequestBytes > 0) {
-        const QByteArray due = m_rxQueue.left(dueRequestBytes);
-        m_rxQueue.remove(0, dueRequestBytes);
-        deliver(due);
-    }
-    while (!m_txReplies.isEmpty() && m_txNextDueNs <= now && m_master >= 0) {
-        const QByteArray &reply = m_txReplies.first();
-        qsizetype due = 0;
-        while (m_txSentOfFirst + due < reply.size() && m_txNextDueNs <= now) {
-            ++due;
-            m_txNextDueNs += m_byteNs;
-        }
-        writeBytes(reply.mid(m_txSentOfFirst, due));
-        m_txSentOfFirst += due;
-        if (m_txSentOfFirst < reply.size())
-            break;
-        const QByteArray sent = m_txReplies.takeFirst();
-        m_txSentOfFirst = 0;
-        emit bytesWritten(sent, elapsedMs());
-    }
-    schedulePacedTick();
-}
-
-void PtyServer::schedulePacedTick()
-{
-    qint64 next = -1;
-    if (!m_rxQueue.isEmpty())
-        next = m_rxNextDueNs;
-    if (!m_txReplies.isEmpty() && (next < 0 || m_txNextDueNs < next))
-        next = m_txNextDueNs;
-    if (next < 0 || m_master < 0) {
-        m_paceTimer->stop();
-        return;
-    }
-    // Milliseconds rounded up: a byte is never through before its time.
-    const qint64 waitNs = std::max<qint64>(0, next - m_clock.nsecsElapsed());
-    m_paceTimer->start(int((waitNs + 999'999) / 1'000'000));
 }
 
 void PtyServer::writeToLine(const QByteArray &bytes)
@@ -252,7 +215,7 @@ void PtyServer::hangUpWhenDrained()
     auto *poll = new QTimer(m_pending);
     connect(poll, &QTimer::timeout, this, [this, waited] {
         int waiting = 0;
-        if (!m_txReplies.isEmpty() && waited.elapsed() < kHangUpDrainMs.count())
+        if (m_pacer && m_pacer->replyPending() && waited.elapsed() < kHangUpDrainMs.count())
             return;  // a paced reply is still going out
         if (::ioctl(m_heldSlave, FIONREAD, &waiting) != 0 || waiting == 0 || waited.elapsed() >= kHangUpDrainMs.count())
             hangUp();
@@ -276,12 +239,9 @@ void PtyServer::closeLine()
     m_notifier = nullptr;
     delete m_clientWatch;
     m_clientWatch = nullptr;
-    m_paceTimer->stop();
-    m_rxQueue.clear();
-    m_txReplies.clear();
-    m_txSentOfFirst = 0;
-    m_rxNextDueNs = 0;
-    m_txNextDueNs = 0;
+    // The pacer lets go of the master before it is closed: its number may be reused at once.
+    if (m_pacer)
+        m_pacer->setLine(-1);
     if (m_master >= 0)
         ::close(m_master);
     if (m_heldSlave >= 0)

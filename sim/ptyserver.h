@@ -1,15 +1,16 @@
 #pragma once
 
 #include "controllersim.h"
+#include "linepacer.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
+#include <memory>
 
 class QSocketNotifier;
-class QTimer;
 
 namespace oe {
 
@@ -62,13 +63,13 @@ signals:
 
 private:
     void readMaster();
-    void schedule(const SimOutput &out);
-    void deliver(const QByteArray &data);
-    void writeNow(const QByteArray &bytes);
+    // receivedNs: when the request's last byte was through (LinePacer::nowNs's clock); a reply
+    // without delay starts there, as the controller answers on the wire.
+    void schedule(const SimOutput &out, qint64 receivedNs);
+    void deliver(const QByteArray &data, qint64 receivedNs);
+    void writeNow(const QByteArray &bytes, qint64 startNs);
     void writeToLine(const QByteArray &bytes);
     qsizetype writeBytes(const QByteArray &bytes);
-    void pacedTick();
-    void schedulePacedTick();
     void hangUpWhenDrained();
     void closeLine();
 
@@ -82,16 +83,10 @@ private:
     // Owns the timers of pending replies; replaced at each hang-up so that none fires on a new line.
     QObject *m_pending = nullptr;
 
-    // The paced line: bytes on their way in each direction, and when (on m_clock, in nanoseconds)
-    // the next of them is through. A reply is reported written once its last byte is out.
+    // The paced line, on a thread of its own while pacing. A reply is reported written once its last
+    // byte is out.
     int m_paceBaud = 0;
-    qint64 m_byteNs = 0;
-    QByteArray m_rxQueue;
-    qint64 m_rxNextDueNs = 0;
-    QList<QByteArray> m_txReplies;
-    qsizetype m_txSentOfFirst = 0;
-    qint64 m_txNextDueNs = 0;
-    QTimer *m_paceTimer = nullptr;
+    std::unique_ptr<LinePacer> m_pacer;
 };
 
 } // namespace oe

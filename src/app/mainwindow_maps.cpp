@@ -112,7 +112,7 @@ void MainWindow::onLoadMapClicked()
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const bool known = m_session->parameterKnown(index);
-        const qint32 now = m_session->confirmedParameters()[index];
+        const qint32 now = m_session->controllerValues()[index];
         if (!known || values[index] != now)
             changes << changeLine(index, known ? displayText(index, now) : QStringLiteral("---"),
                                   displayText(index, values[index]));
@@ -199,7 +199,7 @@ void MainWindow::onSaveMapClicked()
         }
     }
     FileProblem problem;
-    if (!writeMapFile(path, toMapValues(m_session->confirmedParameters()), nullptr, &problem))
+    if (!writeMapFile(path, toMapValues(m_session->controllerValues()), nullptr, &problem))
         showMessage(caption(Caption::MapNotSaved) + QLatin1Char('\n') + fileProblemText(problem, m_captions),
                     caption(Caption::MessageTitle));
 }

@@ -59,7 +59,7 @@ PortOpenError openErrorKind(QSerialPort::SerialPortError error, const QString &p
 bool QtSerialPort::open(int comPort, QString *error)
 {
     close();
-    const QString link = resolvePortDevice(comPort, m_programFolder);
+    const QString link = m_deviceOverride.isEmpty() ? resolvePortDevice(comPort, m_programFolder) : m_deviceOverride;
     const QFileInfo info(link);
     // A gone simulator's pty name may since have gone to someone's terminal: never write into it.
     const QString refusal = simLinkRefusal(link);
@@ -111,8 +111,12 @@ bool QtSerialPort::isOpen() const
 
 void QtSerialPort::write(const QByteArray &bytes)
 {
-    if (m_port.isOpen())
-        m_port.write(bytes);
+    if (!m_port.isOpen())
+        return;
+    m_port.write(bytes);
+    // Out now, not on a later pass of the event loop: a repaint queued by the last reply would
+    // otherwise hold the frame back, and its reply with it.
+    m_port.flush();
 }
 
 void QtSerialPort::setReceiveThreshold(int bytes)

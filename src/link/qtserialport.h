@@ -15,6 +15,8 @@ public:
     ~QtSerialPort() override;
 
     bool open(int comPort, QString *error) override;
+    // Opens this device instead of the one a COM number names, for a user who gives a device path.
+    void setDevice(const QString &device) { m_deviceOverride = device; }
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &bytes) override;
@@ -27,6 +29,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QString m_programFolder;
+    QString m_deviceOverride;
     QSerialPort m_port;
     int m_threshold = 0;
     bool m_inReceiveEvent = false;

@@ -75,7 +75,7 @@ RequestEngine::RequestEngine(SerialPort *port, QObject *parent)
       m_port(port),
       m_replyTimer(new IntervalTimer(QStringLiteral("MSComm1_Timer"), int(kReadTimeout.count()), this))
 {
-    for (QTimer *timer : {&m_settleTimer, &m_leadInTimer, &m_nextTimer}) {
+    for (QTimer *timer : {&m_settleTimer, &m_leadInTimer}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
     }
@@ -84,7 +84,6 @@ RequestEngine::RequestEngine(SerialPort *port, QObject *parent)
     connect(m_replyTimer, &IntervalTimer::tick, this, &RequestEngine::onReplyTimeout);
     connect(&m_settleTimer, &QTimer::timeout, this, &RequestEngine::HandleInput);
     connect(&m_leadInTimer, &QTimer::timeout, this, &RequestEngine::sendAttempt);
-    connect(&m_nextTimer, &QTimer::timeout, this, &RequestEngine::startNext);
 }
 
 RequestEngine::~RequestEngine()
@@ -128,16 +127,26 @@ void RequestEngine::drop()
     m_replyTimer->setEnabled(false);
     m_settleTimer.stop();
     m_leadInTimer.stop();
-    m_nextTimer.stop();
+    m_nextPosted = false;
     ReplyDone = true;
 }
 
 void RequestEngine::scheduleNext()
 {
     // From the event loop, so a callback that queues the next step of a sequence has returned
-    // before that step goes out.
-    if (!m_current && !m_queue.isEmpty() && !m_nextTimer.isActive())
-        m_nextTimer.start(0);
+    // before that step goes out. A posted call rather than a zero timer: posted events come before
+    // timers, and the repaints a reply's callback queues are posted at low priority, so the next
+    // frame goes out ahead of them instead of waiting a repaint for every step of a sequence.
+    if (m_current || m_queue.isEmpty() || m_nextPosted)
+        return;
+    m_nextPosted = true;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(this, [this, generation] {
+        if (generation != m_generation)
+            return; // dropped meanwhile; whatever was queued since has posted its own
+        m_nextPosted = false;
+        startNext();
+    }, Qt::QueuedConnection);
 }
 
 void RequestEngine::startNext()

@@ -150,7 +150,7 @@ private:
     IntervalTimer *m_replyTimer;
     QTimer m_settleTimer;
     QTimer m_leadInTimer;
-    QTimer m_nextTimer;
+    bool m_nextPosted = false;
     WriteFrame m_writeFrame;
     QQueue<Pending> m_queue;
     std::optional<Pending> m_current;

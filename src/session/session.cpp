@@ -198,6 +198,7 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
     writeQuietly(quint8(index), field, [this, id, index, field](bool confirmed) {
         if (confirmed) {
             m_confirmed[index] = field;
+            m_controllerValues[index] = field;
             setKnown(index, true);
             if (id == m_sessionId)
                 emit writeFinished(index, true);
@@ -300,6 +301,7 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
             const qint32 field = parameter == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
             Parameters[parameter] = field;
             m_confirmed[parameter] = field;
+            m_controllerValues[parameter] = value;
             setKnown(parameter, true);
             m_mapLoad.readBack[parameter] = value;
             m_mapLoad.answered[index] = true;
@@ -333,14 +335,16 @@ void Session::writeQuietly(quint8 index, qint32 value, std::function<void(bool)>
     });
 }
 
-void Session::RequestStatus()
+void Session::RequestStatus(std::function<void(bool)> then)
 {
     if (!m_connected)
         return;
-    submit(Request::status(), [this](const RequestResult &result) {
+    submit(Request::status(), [this, then](const RequestResult &result) {
         // An answer counts in onStatusReceived, also one that came late for an earlier request.
         if (!result.answered() && ++m_missedPolls >= kMissedPollsForSilence)
             setAnswering(false);
+        if (then)
+            then(result.answered());
     });
 }
 

@@ -103,6 +103,9 @@ public:
     // The values the controller confirmed; an entry means something only while its parameter is
     // known. Multiplier values are capped at 200 % as the window shows them.
     const ParameterSet &confirmedParameters() const { return m_confirmed; }
+    // The same values as the controller reported them, the multiplier not capped: what a map file
+    // must hold to say what the controller holds.
+    const ParameterSet &controllerValues() const { return m_controllerValues; }
 
     // False once kMissedPollsForSilence status requests in a row went unanswered, true again with the
     // first status reply; true while no session is open. controllerAnsweringChanged reports changes.
@@ -152,7 +155,7 @@ public:
     void RequestVersion(std::function<void(bool)> then = {});
     void ReadParameter(quint8 index, std::function<void(bool)> then = {});
     void WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then = {});
-    void RequestStatus();
+    void RequestStatus(std::function<void(bool)> then = {});
     void SendReset(std::function<void(bool)> then = {});
 
 signals:
@@ -206,6 +209,7 @@ private:
     quint64 m_sessionId = 0;
     std::array<bool, kParameterCount> m_known{};
     ParameterSet m_confirmed;
+    ParameterSet m_controllerValues;
     bool m_answering = true;
     int m_missedPolls = 0;
     // The raw values of the reads since the last map load started.

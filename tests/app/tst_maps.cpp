@@ -256,6 +256,7 @@ void TestMaps::save()
     QFETCH(bool, asked);
     MapRig rig;
     rig.controller.params[3] = 1234;
+    rig.controller.params[7] = 250; // shown as 200 %, saved as the controller holds it
     QVERIFY(rig.start());
     const QString maps = rig.dir.filePath("Maps");
     QDir().mkpath(maps + "/taken.map");
@@ -278,7 +279,7 @@ void TestMaps::save()
         QCOMPARE(readFile(maps + "/old.map"), QByteArray("old"));
     } else {
         QVERIFY(rig.dialogs.shown.isEmpty());
-        QCOMPARE(readFile(maps + "/" + written), QByteArray(kControllerMap).replace("=1500", "=1234"));
+        QCOMPARE(readFile(maps + "/" + written), QByteArray(kControllerMap).replace("=1500", "=1234").replace("=100", "=250"));
     }
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
 }

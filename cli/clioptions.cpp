@@ -1,0 +1,218 @@
+#include "clioptions.h"
+
+#include "mapfile.h"
+
+#include <QRegularExpression>
+
+namespace oe {
+
+namespace {
+
+struct CommandName {
+    const char *name;
+    CliOptions::Command command;
+};
+
+constexpr CommandName kCommands[] = {
+    {"ports", CliOptions::Command::Ports}, {"info", CliOptions::Command::Info},
+    {"save", CliOptions::Command::Save},   {"load", CliOptions::Command::Load},
+    {"set", CliOptions::Command::Set},     {"reset", CliOptions::Command::Reset},
+    {"watch", CliOptions::Command::Watch},
+};
+
+// A plain decimal integer, optional sign: a script's typo must not turn into a value.
+bool strictInteger(const QString &text, qint64 *value)
+{
+    static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch())
+        return false;
+    *value = text.toLongLong();
+    return true;
+}
+
+CliParseResult fail(const QString &error)
+{
+    CliParseResult result;
+    result.error = error;
+    return result;
+}
+
+} // namespace
+
+bool parameterFromName(const QString &name, ParameterIndex *index)
+{
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (name.compare(mapFileKey(i), Qt::CaseInsensitive) == 0) {
+            *index = ParameterIndex(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+CliParseResult parseCliArguments(const QStringList &arguments)
+{
+    CliOptions options;
+    QStringList positional;
+    bool help = false;
+    bool secondsGiven = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString arg = arguments[i];
+        QString inlineValue;
+        bool hasInline = false;
+        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
+            inlineValue = arg.mid(arg.indexOf(QLatin1Char('=')) + 1);
+            arg = arg.left(arg.indexOf(QLatin1Char('=')));
+            hasInline = true;
+        }
+        const auto value = [&](QString *out) {
+            if (hasInline) {
+                *out = inlineValue;
+                return true;
+            }
+            if (i + 1 >= arguments.size())
+                return false;
+            *out = arguments[++i];
+            return true;
+        };
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            help = true;
+        } else if (arg == QLatin1String("--json")) {
+            options.json = true;
+        } else if (arg == QLatin1String("-y") || arg == QLatin1String("--yes")) {
+            options.yes = true;
+        } else if (arg == QLatin1String("-p") || arg == QLatin1String("--port")) {
+            if (!value(&options.port) || options.port.isEmpty())
+                return fail(QStringLiteral("-p wants a port: COM1 to COM15 or a device path"));
+        } else if (arg == QLatin1String("--lang")) {
+            QString code;
+            if (!value(&code))
+                return fail(QStringLiteral("--lang wants ITA or ENG"));
+            options.language = code.toUpper();
+            if (options.language != QLatin1String("ITA") && options.language != QLatin1String("ENG"))
+                return fail(QStringLiteral("--lang wants ITA or ENG, not \"%1\"").arg(code));
+        } else if (arg == QLatin1String("--seconds")) {
+            QString text;
+            qint64 seconds = 0;
+            if (!value(&text) || !strictInteger(text, &seconds) || seconds < 1 || seconds > 86400)
+                return fail(QStringLiteral("--seconds wants a whole number from 1 to 86400"));
+            options.seconds = int(seconds);
+            secondsGiven = true;
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return fail(QStringLiteral("unknown option \"%1\"").arg(arguments[i]));
+        } else {
+            positional << arguments[i];
+        }
+    }
+    if (help) {
+        CliParseResult result;
+        result.ok = true;
+        result.options.command = CliOptions::Command::Help;
+        return result;
+    }
+    if (positional.isEmpty())
+        return fail(QStringLiteral("no command given (ports, info, save, load, set, reset, watch)"));
+
+    const QString name = positional.takeFirst();
+    bool known = false;
+    for (const CommandName &c : kCommands) {
+        if (name == QLatin1String(c.name)) {
+            options.command = c.command;
+            known = true;
+        }
+    }
+    if (!known)
+        return fail(QStringLiteral("unknown command \"%1\"").arg(name));
+
+    using Command = CliOptions::Command;
+    const Command command = options.command;
+    if (secondsGiven && command != Command::Watch)
+        return fail(QStringLiteral("--seconds is for watch only"));
+    if (command == Command::Save || command == Command::Load) {
+        if (positional.size() != 1)
+            return fail(QStringLiteral("%1 wants one file").arg(name));
+        options.file = positional.takeFirst();
+    } else if (command == Command::Set) {
+        if (positional.isEmpty())
+            return fail(QStringLiteral("set wants NAME=VALUE pairs, e.g. TinjMax=12000"));
+        for (const QString &pair : std::as_const(positional)) {
+            const qsizetype eq = pair.indexOf(QLatin1Char('='));
+            ParameterIndex index{};
+            if (eq < 0 || !parameterFromName(pair.left(eq), &index))
+                return fail(QStringLiteral("\"%1\" is not NAME=VALUE with a parameter's name (%2)")
+                                .arg(pair, mapFileKey(0) + QStringLiteral(", … ") + mapFileKey(kParameterCount - 1)));
+            qint64 v = 0;
+            if (!strictInteger(pair.mid(eq + 1), &v))
+                return fail(QStringLiteral("\"%1\": the value is not a whole number").arg(pair));
+            for (const auto &[seen, unused] : std::as_const(options.values)) {
+                if (seen == index)
+                    return fail(QStringLiteral("%1 is given twice").arg(mapFileKey(int(index))));
+            }
+            options.values.append({index, qint32(v)});
+        }
+        positional.clear();
+    }
+    if (!positional.isEmpty())
+        return fail(QStringLiteral("unexpected \"%1\" after %2").arg(positional.first(), name));
+
+    if (command != Command::Ports) {
+        static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+        if (options.port.isEmpty())
+            return fail(QStringLiteral("%1 wants a port: -p COM3 (or a device path)").arg(name));
+        const auto match = com.match(options.port);
+        if (match.hasMatch()) {
+            options.comPort = match.captured(1).toInt();
+            if (options.comPort < 1 || options.comPort > 15)
+                return fail(QStringLiteral("the port list runs from COM1 to COM15, not %1").arg(options.port));
+        } else if (options.port.contains(QLatin1Char('/')) || options.port.contains(QLatin1Char('\\'))) {
+            options.device = options.port;
+        } else {
+            return fail(QStringLiteral("\"%1\" is neither COM1 to COM15 nor a device path").arg(options.port));
+        }
+    }
+
+    CliParseResult result;
+    result.ok = true;
+    result.options = options;
+    return result;
+}
+
+QString cliUsage()
+{
+    return QStringLiteral(
+        "Usage: oe-cli [options] COMMAND [arguments]\n"
+        "\n"
+        "  ports                       COM1..COM15: which lead to a device, and which\n"
+        "  -p PORT info                firmware version, the eight parameters, one status reading\n"
+        "  -p PORT save FILE.map       read the eight parameters and write them to a map file\n"
+        "  -p PORT load FILE.map       check the file, show the changes, ask (unless --yes), write the\n"
+        "                              eight values, read them back and compare\n"
+        "  -p PORT set NAME=VALUE...   write the named parameters (MinPumpCycles, MaxPumpCycles, RpmMin,\n"
+        "                              TinjMin, TinjMax, MinLoadPumpPause, MaxLoadPumpPause,\n"
+        "                              RpmMultiplier; the controller's units), read them back and compare\n"
+        "  -p PORT reset               reset the controller (asks unless --yes), then read back\n"
+        "  -p PORT watch               one line per status reply, until Ctrl+C or --seconds; \"---\" once\n"
+        "                              two polls in a row went unanswered (and status 3 if still so)\n"
+        "\n"
+        "Options:\n"
+        "  -p, --port PORT    COM1 to COM15 as the window names them, or a device path\n"
+        "  -y, --yes          do not ask before load or reset\n"
+        "  --json             print one JSON document instead of text\n"
+        "  --lang ITA|ENG     captions from Language.ini (default: config.ini's language, else English)\n"
+        "  --seconds N        watch for N seconds\n"
+        "  -h, --help         this text\n"
+        "\n"
+        "Results go to stdout; progress and questions to stderr.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  done and verified\n"
+        "  1  usage error\n"
+        "  2  the port cannot be opened (the reason is printed)\n"
+        "  3  the controller does not answer, or not to every request\n"
+        "  4  the file or the values are invalid, or the file cannot be written; nothing was sent\n"
+        "  5  the read-back differs from what was written (the parameters are named)\n"
+        "  6  interrupted by Ctrl+C, or the question was declined; what was sent is reported\n");
+}
+
+} // namespace oe

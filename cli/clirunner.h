@@ -1,0 +1,96 @@
+#pragma once
+
+#include "captiontable.h"
+#include "clioptions.h"
+#include "mapfile.h"
+#include "session.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QSet>
+#include <QTextStream>
+
+#include <functional>
+
+namespace oe {
+
+// One oe-cli command on the window's own session: the same engine, tries, time-outs and rules, no
+// widget. Results go to stdout (text or one JSON document), progress and questions to stderr.
+class CliRunner : public QObject
+{
+    Q_OBJECT
+public:
+    // ask: the question's answer; false for no, and for an interrupted read.
+    using Ask = std::function<bool(const QString &question)>;
+
+    CliRunner(const CliOptions &options, const QString &programFolder, Ask ask, QObject *parent = nullptr);
+    ~CliRunner() override;
+
+    void start();
+    // Ctrl+C: ends the session at once and reports what had gone out.
+    void interrupt();
+
+signals:
+    void finished(int exitCode);
+
+private:
+    enum class Phase { Connecting, Ready, Sequence, Done };
+
+    QString caption(int entry) const;
+    QString parameterCaption(ParameterIndex index) const;
+    QString portText() const;
+    QString valueText(ParameterIndex index) const;
+    QJsonArray parametersJson() const;
+    void printParameters();
+    void loadCaptions();
+
+    void onConnected();
+    void onMessage(int textEntry, int titleEntry);
+    void onRequestStarted();
+    void runInfo();
+    void runSave();
+    void runLoad();
+    void runSet();
+    void runReset();
+    void runWatch();
+    void finishWatch();
+    void listPorts();
+    void onMapLoaded(const MapLoadResult &result);
+    void verifySet();
+
+    // Progress on stderr: the steps of a sequence, counted as the engine takes each request.
+    void beginSteps(const QString &what, const QStringList &steps);
+    QJsonObject stepsReport() const;
+    QString stepsReportText() const;
+
+    void finish(CliExit code, const QString &error = {});
+    void out(const QString &line);
+    void err(const QString &line);
+
+    CliOptions m_options;
+    QString m_programFolder;
+    Ask m_ask;
+    CaptionTable m_captions;
+    bool m_haveCaptions = false;
+    QTextStream m_out;
+    QTextStream m_err;
+    QJsonObject m_json;
+    Phase m_phase = Phase::Connecting;
+
+    Session *m_session = nullptr;
+    QString m_firmware;
+
+    MapValues m_mapValues{};
+    QList<MapKeyNote> m_mapKeyNotes;
+    bool m_resetAcknowledged = true;
+
+    QString m_stepsWhat;
+    QStringList m_steps;
+    int m_stepsStarted = 0;
+
+    QSet<int> m_unanswered;
+    QJsonArray m_readings;
+};
+
+} // namespace oe

@@ -1,0 +1,98 @@
+#include "clioptions.h"
+#include "mapfile.h"
+
+#include <QtTest>
+
+using namespace oe;
+
+namespace {
+
+// What a parse made of the command line, in one comparable line.
+QString summary(const CliOptions &o)
+{
+    static const char *const names[] = {"help", "ports", "info", "save", "load", "set", "reset", "watch"};
+    QStringList parts{QString::fromLatin1(names[int(o.command)])};
+    if (o.comPort > 0)
+        parts << QStringLiteral("COM%1").arg(o.comPort);
+    if (!o.device.isEmpty())
+        parts << o.device;
+    if (!o.file.isEmpty())
+        parts << o.file;
+    for (const auto &[index, value] : o.values)
+        parts << QStringLiteral("%1=%2").arg(mapFileKey(int(index))).arg(value);
+    if (o.yes)
+        parts << QStringLiteral("yes");
+    if (o.json)
+        parts << QStringLiteral("json");
+    if (!o.language.isEmpty())
+        parts << o.language;
+    if (o.seconds > 0)
+        parts << QStringLiteral("%1s").arg(o.seconds);
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+class TestCliOptions : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse_data();
+    void parse();
+};
+
+void TestCliOptions::parse_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected"); // the summary, or "error: " and a piece of the message
+
+    QTest::newRow("ports needs no port") << "ports" << "ports";
+    QTest::newRow("COM port, any case") << "-p com3 info" << "info COM3";
+    QTest::newRow("device path") << "info --port /dev/ttyUSB0" << "info /dev/ttyUSB0";
+    QTest::newRow("options after the command") << "load std.map -p COM15 --yes --json --lang ita"
+                                                << "load COM15 std.map yes json ITA";
+    QTest::newRow("inline values") << "--port=COM2 watch --seconds=5" << "watch COM2 5s";
+    QTest::newRow("set, names in any case") << "-p COM1 set tinjmax=12000 RpmMin=650"
+                                            << "set COM1 TinjMax=12000 RpmMin=650";
+    QTest::newRow("help wins") << "bogus --help" << "help";
+
+    QTest::newRow("no command") << "-p COM3" << "error: no command";
+    QTest::newRow("unknown command") << "-p COM3 program" << "error: unknown command";
+    QTest::newRow("unknown option") << "-p COM3 info --force" << "error: unknown option";
+    QTest::newRow("no port") << "info" << "error: wants a port";
+    QTest::newRow("-p without value") << "info -p" << "error: -p wants a port";
+    QTest::newRow("COM0") << "-p COM0 info" << "error: COM1 to COM15";
+    QTest::newRow("COM16") << "-p COM16 info" << "error: COM1 to COM15";
+    QTest::newRow("bare device name") << "-p ttyUSB0 info" << "error: neither";
+    QTest::newRow("save without file") << "-p COM3 save" << "error: one file";
+    QTest::newRow("load with two files") << "-p COM3 load a.map b.map" << "error: one file";
+    QTest::newRow("info with extra") << "-p COM3 info now" << "error: unexpected";
+    QTest::newRow("set without pairs") << "-p COM3 set" << "error: NAME=VALUE";
+    QTest::newRow("set unknown name") << "-p COM3 set TinjMid=100" << "error: NAME=VALUE";
+    QTest::newRow("set without =") << "-p COM3 set TinjMax" << "error: NAME=VALUE";
+    QTest::newRow("set value with unit") << "-p COM3 set TinjMax=12k" << "error: not a whole number";
+    QTest::newRow("set value with fraction") << "-p COM3 set TinjMax=12000.5" << "error: not a whole number";
+    QTest::newRow("set empty value") << "-p COM3 set TinjMax=" << "error: not a whole number";
+    QTest::newRow("set twice") << "-p COM3 set TinjMax=100 tinjmax=200" << "error: given twice";
+    QTest::newRow("language") << "-p COM3 info --lang FRA" << "error: ITA or ENG";
+    QTest::newRow("seconds not watch") << "-p COM3 info --seconds 3" << "error: for watch only";
+    QTest::newRow("seconds zero") << "-p COM3 watch --seconds 0" << "error: --seconds";
+    QTest::newRow("seconds not a number") << "-p COM3 watch --seconds x" << "error: --seconds";
+}
+
+void TestCliOptions::parse()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    const CliParseResult result = parseCliArguments(line.split(QLatin1Char(' ')));
+    if (expected.startsWith(QLatin1String("error: "))) {
+        QVERIFY2(!result.ok, qPrintable(summary(result.options)));
+        QVERIFY2(result.error.contains(expected.mid(7)), qPrintable(result.error));
+    } else {
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(summary(result.options), expected);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCliOptions)
+#include "tst_clioptions.moc"
