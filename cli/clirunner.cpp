@@ -6,7 +6,7 @@
 #include "numbertexts.h"
 #include "portcatalog.h"
 #include "portpath.h"
-#include "qtserialport.h"
+#include "systemserialport.h"
 #include "sliderrules.h"
 
 #include <QDir>
@@ -272,7 +272,7 @@ void CliRunner::start()
     }
 
     m_json.insert(QStringLiteral("port"), m_options.port);
-    auto *port = new QtSerialPort(m_programFolder);
+    auto *port = new SystemSerialPort(m_programFolder);
     if (!m_options.device.isEmpty())
         port->setDevice(m_options.device);
     m_session = new Session(port, this);

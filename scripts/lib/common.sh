@@ -108,3 +108,10 @@ build_sanitized() {
 build_fuzzers() {
   configure_and_build "$FUZZ_DIR" -DCMAKE_CXX_COMPILER=clang++ -DOE_BUILD_FUZZ=ON -DOE_BUILD_TESTS=OFF -- fuzz_all
 }
+
+# The Windows build (scripts/build-windows, scripts/test-windows): MinGW-w64 with posix threads,
+# Ninja, dpkg-dev for apt-get source, nsis for the installer, zip; Wine and a virtual display to run
+# the result here.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix ninja-build dpkg-dev nsis zip qt6-base-dev-tools
+                  qt6-translations-l10n)
+WINE_PACKAGES=(wine64 xvfb xauth imagemagick xdotool)

@@ -9,8 +9,8 @@
 #include "portcombo.h"
 #include "portsearch.h"
 #include "porttexts.h"
-#include "qtserialport.h"
 #include "qttranslations.h"
+#include "systemserialport.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -145,7 +145,7 @@ void setBackColor(QLabel *label, const QColor &color)
 } // namespace
 
 MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
-    : MainWindow(programFolder, new QtSerialPort(programFolder), parent)
+    : MainWindow(programFolder, new SystemSerialPort(programFolder), parent)
 {
 }
 

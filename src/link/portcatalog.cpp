@@ -3,9 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
 #include <QSerialPortInfo>
+#endif
 
 #include <algorithm>
+#include <iterator>
 
 namespace oe {
 
@@ -34,22 +39,51 @@ const SystemPort *findSystemPort(const QList<SystemPort> &system, const QString 
 
 } // namespace
 
+#ifdef Q_OS_WIN
+// Windows lists its serial ports under HARDWARE\DEVICEMAP\SERIALCOMM: the value names the driver's
+// device (\Device\Serial0, \Device\VCP0 for a USB adapter), the data the port (COM3).
+QList<SystemPort> systemSerialPorts()
+{
+    QList<SystemPort> ports;
+    HKEY key = nullptr;
+    const wchar_t *path = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        wchar_t data[64];
+        DWORD nameLength = DWORD(std::size(name));
+        DWORD dataBytes = sizeof(data) - sizeof(wchar_t);
+        DWORD type = 0;
+        const LONG result = RegEnumValueW(key, i, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE *>(data), &dataBytes);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS || type != REG_SZ)
+            continue;
+        data[dataBytes / sizeof(wchar_t)] = L'\0';
+        const QString driver = QString::fromWCharArray(name, int(nameLength));
+        const bool usb = driver.contains(QLatin1String("USB"), Qt::CaseInsensitive)
+                         || driver.contains(QLatin1String("VCP"), Qt::CaseInsensitive);
+        ports.append({QString::fromWCharArray(data).trimmed(), QString(), usb});
+    }
+    RegCloseKey(key);
+    return ports;
+}
+#else
 QList<SystemPort> systemSerialPorts()
 {
     QList<SystemPort> ports;
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
-#ifdef Q_OS_WIN
-        const QString device = info.portName();
-#else
         const QString device = info.systemLocation();
-#endif
         const bool usb = info.hasVendorIdentifier() || info.portName().startsWith(QLatin1String("ttyUSB"))
                          || info.portName().startsWith(QLatin1String("ttyACM"));
         ports.append({device, info.description(), usb});
     }
     return ports;
 }
+#endif
 
 QList<ComPortInfo> listComPorts(const QString &programFolder)
 {

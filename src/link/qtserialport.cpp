@@ -14,6 +14,10 @@
 
 namespace oe {
 
+static_assert(SerialSettings::kDataBits == 8 && !SerialSettings::kParity && SerialSettings::kStopBits == 1
+                  && !SerialSettings::kFlowControl,
+              "the settings below set 8N1 without flow control");
+
 QtSerialPort::QtSerialPort(const QString &programFolder, QObject *parent)
     : SerialPort(parent), m_programFolder(programFolder)
 {
@@ -76,10 +80,10 @@ bool QtSerialPort::open(int comPort, QString *error)
     setOpenOutcome(info.isSymLink() ? info.symLinkTarget() : path, PortOpenError::Other);
     m_port.setPortName(path);
     m_port.setBaudRate(SerialSettings::kBaudRate);
-    m_port.setDataBits(SerialSettings::kDataBits);
-    m_port.setParity(SerialSettings::kParity);
-    m_port.setStopBits(SerialSettings::kStopBits);
-    m_port.setFlowControl(SerialSettings::kFlowControl);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
     m_lost = false;
     if (!m_port.open(QIODevice::ReadWrite)) {
         setOpenOutcome(device(), openErrorKind(m_port.error(), path));

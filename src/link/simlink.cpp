@@ -18,6 +18,7 @@ namespace {
 const QByteArray kRecordHeader = "oe-sim port link";
 constexpr qint64 kMaxRecordSize = 4096;
 
+#ifndef Q_OS_WIN
 // Field 22 of /proc/<pid>/stat; 0 when the process does not exist or the system has no /proc.
 qint64 processStartTime(qint64 pid)
 {
@@ -33,6 +34,7 @@ qint64 processStartTime(qint64 pid)
     constexpr int kStartTimeAfterName = 19;  // field 22, counting the pid and the name as 1 and 2
     return fields.size() > kStartTimeAfterName ? fields[kStartTimeAfterName].toLongLong() : 0;
 }
+#endif
 
 QString linkTargetOf(const QString &path)
 {
