@@ -116,7 +116,7 @@ bool WinSerialPort::open(int comPort, QString *error)
     close();
     m_lost = false;
     // The user knows the port by its name, not by the device-namespace path that opens it.
-    const QString name = QStringLiteral("COM%1").arg(comPort);
+    const QString name = m_deviceOverride.isEmpty() ? QStringLiteral("COM%1").arg(comPort) : m_deviceOverride;
     setOpenOutcome(name, PortOpenError::Other);
     const auto fail = [this, error, &name](DWORD code) {
         setOpenOutcome(name, openErrorKind(code));
@@ -128,7 +128,10 @@ bool WinSerialPort::open(int comPort, QString *error)
     auto io = std::make_unique<Io>();
     if (!io->valid())
         return fail(GetLastError());
-    const QString device = resolvePortDevice(comPort, m_programFolder);
+    QString device = resolvePortDevice(comPort, m_programFolder);
+    if (!m_deviceOverride.isEmpty())
+        device = m_deviceOverride.startsWith(QLatin1String("\\\\")) ? m_deviceOverride
+                                                                     : QStringLiteral("\\\\.\\") + m_deviceOverride;
     io->port = CreateFileW(reinterpret_cast<const wchar_t *>(device.utf16()), GENERIC_READ | GENERIC_WRITE,
                            0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (io->port == INVALID_HANDLE_VALUE)

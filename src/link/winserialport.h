@@ -30,6 +30,9 @@ public:
     explicit WinSerialPort(const QString &programFolder, QObject *parent = nullptr);
     ~WinSerialPort() override;
 
+    // Opens this device instead of the COM number's: a name such as "COM12" or a path such as
+    // "\\.\COM12" (oe-cli's -p with a device).
+    void setDevice(const QString &device) { m_deviceOverride = device; }
     bool open(int comPort, QString *error) override;
     void close() override;
     bool isOpen() const override;
@@ -49,6 +52,7 @@ private:
     void lose();
 
     QString m_programFolder;
+    QString m_deviceOverride;
     std::unique_ptr<Io> m_io;          // set while the port is open
     QWinEventNotifier m_waitNotifier;  // the receive wait's completion
     QWinEventNotifier m_writeNotifier; // the write's completion
