@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -26,16 +27,6 @@ struct FieldRange {
 };
 constexpr FieldRange kFieldRanges[kParameterCount] = {
     {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200},
-};
-
-struct OrderedPair {
-    ParameterIndex low, high; // low ≤ high
-};
-// MaxLoadPumpPause is the shorter pause: that pair runs the other way round.
-constexpr OrderedPair kOrderedPairs[] = {
-    {ParameterIndex::MinPumpCycles, ParameterIndex::MaxPumpCycles},
-    {ParameterIndex::TinjMin, ParameterIndex::TinjMax},
-    {ParameterIndex::MaxLoadPumpPause, ParameterIndex::MinLoadPumpPause},
 };
 
 QString key(ParameterIndex index) { return mapFileKey(int(index)); }
@@ -173,9 +164,8 @@ QString CliRunner::portText() const
 // What the window's label shows for the value the controller told us, "---" while it never did.
 QString CliRunner::valueText(ParameterIndex index) const
 {
-    if (!m_session->parameterKnown(index))
-        return QStringLiteral("---");
-    return displayText(index, m_session->confirmedParameters()[index]);
+    const auto value = m_session->controllerValue(index);
+    return value ? displayText(index, *value) : QStringLiteral("---");
 }
 
 QJsonArray CliRunner::parametersJson() const
@@ -186,8 +176,8 @@ QJsonArray CliRunner::parametersJson() const
         QJsonObject p{{QStringLiteral("name"), key(index)},
                       {QStringLiteral("caption"), parameterCaption(index)},
                       {QStringLiteral("known"), m_session->parameterKnown(index)}};
-        if (m_session->parameterKnown(index)) {
-            p.insert(QStringLiteral("value"), m_session->confirmedParameters()[index]);
+        if (const auto value = m_session->controllerValue(index)) {
+            p.insert(QStringLiteral("value"), *value);
             p.insert(QStringLiteral("display"), valueText(index));
         }
         list.append(p);
@@ -200,8 +190,8 @@ void CliRunner::printParameters()
     m_json.insert(QStringLiteral("parameters"), parametersJson());
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const bool known = m_session->parameterKnown(index);
-        const QString raw = known ? plainNumberText(m_session->confirmedParameters()[index]) : QStringLiteral("---");
+        const auto value = m_session->controllerValue(index);
+        const QString raw = value ? plainNumberText(*value) : QStringLiteral("---");
         out(QStringLiteral("%1 %2 %3 %4")
                 .arg(key(index), -17)
                 .arg(raw, 6)
@@ -278,7 +268,7 @@ void CliRunner::start()
     m_session = new Session(port, this);
     connect(m_session, &Session::message, this, &CliRunner::onMessage);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
-        m_firmware = versionText(version);
+        m_firstVersion = version;
     });
     connect(m_session, &Session::stateChanged, this, [this](Session::State state) {
         if (state != Session::State::Connected)
@@ -287,23 +277,49 @@ void CliRunner::start()
             m_phase = Phase::Ready;
             // The poll stays quiet unless a command wants it: nothing goes out that was not asked for.
             m_session->holdPoll(true);
-            onConnected();
+            verifyConnect();
         } else if (m_phase == Phase::Sequence && m_options.command == CliOptions::Command::Reset) {
-            const bool allRead = m_session->allParametersKnown();
-            m_json.insert(QStringLiteral("resetConfirmed"), m_resetAcknowledged);
-            printParameters();
-            if (!m_resetAcknowledged)
-                finish(CliExit::NoAnswer, caption(Caption::ResetNotConfirmed));
-            else if (!allRead)
-                finish(CliExit::NoAnswer, QStringLiteral("the read-back after the reset went unanswered"));
-            else
-                finish(CliExit::Done);
+            m_session->verifyNow([this] { if (m_phase == Phase::Sequence) finishReset(); });
         }
     });
-    connect(m_session, &Session::mapLoaded, this, &CliRunner::onMapLoaded);
+    connect(m_session, &Session::mapLoaded, this, [this](const MapLoadResult &result) {
+        if (m_phase == Phase::Sequence)
+            m_session->verifyNow([this, result] { if (m_phase == Phase::Sequence) onMapLoaded(result); });
+    });
     connect(m_session->engine(), &RequestEngine::requestStarted, this, &CliRunner::onRequestStarted);
     err(QStringLiteral("connecting to %1").arg(portText()));
     m_session->connectTo(m_options.device.isEmpty() ? m_options.comPort : 1);
+}
+
+// What is printed or saved was told twice alike: the identification and every value read.
+void CliRunner::verifyConnect()
+{
+    m_session->RequestVersionVerified({m_firstVersion}, [this](std::optional<Session::Version> version) {
+        if (m_phase != Phase::Ready)
+            return;
+        if (!version) {
+            finish(CliExit::NoAnswer, QStringLiteral("firmware: no two identification answers agree"));
+            return;
+        }
+        m_firmware = versionText(*version);
+        m_session->verifyNow([this] {
+            if (m_phase == Phase::Ready)
+                onConnected();
+        });
+    });
+}
+
+void CliRunner::finishReset()
+{
+    const bool allRead = m_session->allParametersKnown();
+    m_json.insert(QStringLiteral("resetConfirmed"), m_resetAcknowledged);
+    printParameters();
+    if (!m_resetAcknowledged)
+        finish(CliExit::NoAnswer, caption(Caption::ResetNotConfirmed));
+    else if (!allRead)
+        finish(CliExit::NoAnswer, QStringLiteral("the read-back after the reset went unanswered"));
+    else
+        finish(CliExit::Done);
 }
 
 void CliRunner::onConnected()
@@ -556,7 +572,7 @@ void CliRunner::runSave()
     }
     MapValues values{};
     for (int i = 0; i < kParameterCount; ++i)
-        values[size_t(i)] = m_session->confirmedParameters()[ParameterIndex(i)];
+        values[size_t(i)] = *m_session->controllerValue(ParameterIndex(i));
     QString path = m_options.file;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
@@ -577,12 +593,12 @@ void CliRunner::runLoad()
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 to = m_mapValues[size_t(i)];
-        const bool known = m_session->parameterKnown(index);
-        if (known && m_session->confirmedParameters()[index] == to)
+        const auto now = m_session->controllerValue(index);
+        if (now == to)
             continue;
         QJsonObject change{{QStringLiteral("name"), key(index)}, {QStringLiteral("to"), to}};
-        if (known)
-            change.insert(QStringLiteral("from"), m_session->confirmedParameters()[index]);
+        if (now)
+            change.insert(QStringLiteral("from"), *now);
         changes.append(change);
         lines << QStringLiteral("%1: %2 → %3").arg(key(index), valueText(index), displayText(index, to));
     }
@@ -618,10 +634,9 @@ void CliRunner::runLoad()
         finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
 }
 
+// Judged once the read-back is verified: on the book, not on the first answers.
 void CliRunner::onMapLoaded(const MapLoadResult &result)
 {
-    if (m_phase != Phase::Sequence)
-        return;
     QStringList unanswered, differing;
     QJsonArray readBack;
     for (int i = 0; i < kParameterCount; ++i) {
@@ -629,14 +644,14 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
         QJsonObject p{{QStringLiteral("name"), key(index)},
                       {QStringLiteral("sent"), result.sent[index]},
                       {QStringLiteral("confirmed"), result.confirmed[size_t(i)]}};
-        if (!result.answered[size_t(i)]) {
+        const auto now = m_session->controllerValue(index);
+        if (!now) {
             unanswered << key(index);
         } else {
-            p.insert(QStringLiteral("readBack"), result.readBack[index]);
-            if (result.readBack[index] != result.sent[index])
+            p.insert(QStringLiteral("readBack"), *now);
+            if (*now != result.sent[index])
                 differing << QStringLiteral("%1: %2 → %3")
-                                 .arg(key(index), displayText(index, result.sent[index]),
-                                      displayText(index, result.readBack[index]));
+                                 .arg(key(index), displayText(index, result.sent[index]), displayText(index, *now));
         }
         readBack.append(p);
     }
@@ -658,45 +673,54 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
 
 void CliRunner::runSet()
 {
-    // The pairs are judged on what the controller holds now, with the new values in place.
-    ParameterSet after = m_session->confirmedParameters();
-    QSet<int> given;
+    // The pairs are judged on what the controller holds now, with the new values in place, by the
+    // rule the session holds every commit to: a value it would move is refused before anything is sent.
+    QMap<int, qint32> given;
+    for (const auto &[index, value] : std::as_const(m_options.values))
+        given.insert(int(index), value);
+    QList<std::pair<ParameterIndex, qint32>> first, after;
     for (const auto &[index, value] : std::as_const(m_options.values)) {
-        after[index] = value;
-        given.insert(int(index));
-    }
-    for (const OrderedPair &pair : kOrderedPairs) {
-        if (!given.contains(int(pair.low)) && !given.contains(int(pair.high)))
+        const auto partner = interlockPartner(index);
+        if (!partner) {
+            first.append({index, value});
             continue;
-        for (const ParameterIndex side : {pair.low, pair.high}) {
-            if (!given.contains(int(side)) && !m_session->parameterKnown(side)) {
-                finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(key(side)));
-                return;
-            }
         }
-        if (after[pair.low] > after[pair.high]) {
-            finish(CliExit::InvalidInput,
-                   QStringLiteral("%1 (%2) would be above %3 (%4); nothing sent")
-                       .arg(key(pair.low)).arg(after[pair.low]).arg(key(pair.high)).arg(after[pair.high]));
+        const auto now = m_session->controllerValue(*partner);
+        if (!given.contains(int(*partner)) && !now) {
+            finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(key(*partner)));
             return;
         }
+        const qint32 partnerAfter = given.value(int(*partner), now.value_or(0));
+        if (interlockedPosition(index, value, partnerAfter) != value) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2 and %3=%4 are out of order; nothing sent")
+                                              .arg(key(index)).arg(value).arg(key(*partner)).arg(partnerAfter));
+            return;
+        }
+        // A value its partner's present value would hold back goes after the partner's own write.
+        const bool waits = given.contains(int(*partner)) && (!now || interlockedPosition(index, value, *now) != value);
+        (waits ? after : first).append({index, value});
     }
+    m_setOrder = first + after;
     QStringList steps;
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        steps << QStringLiteral("write %1=%2").arg(key(index)).arg(value);
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        steps << QStringLiteral("read %1").arg(key(index));
+    for (const auto &[index, value] : std::as_const(m_setOrder))
+        steps << QStringLiteral("write %1=%2").arg(key(index)).arg(value) << QStringLiteral("read %1").arg(key(index));
     beginSteps(QStringLiteral("set"), steps);
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        m_session->commitParameter(index, value);
-    for (qsizetype i = 0; i < m_options.values.size(); ++i) {
-        const ParameterIndex index = m_options.values[i].first;
-        const bool last = i == m_options.values.size() - 1;
-        m_session->ReadParameter(quint8(index), [this, index, last](bool answered) {
-            if (!answered)
-                m_unanswered.insert(int(index));
-            if (last && m_phase == Phase::Sequence)
-                verifySet();
+    m_setOutstanding = int(m_setOrder.size());
+    for (const auto &[index, value] : std::as_const(m_setOrder)) {
+        const ParameterIndex which = index;
+        m_session->commitHeld(index, value, [this, which](const HeldCommit &commit) {
+            if (m_phase != Phase::Sequence)
+                return;
+            if (commit.kind != HeldCommit::Kind::Writing) {
+                finish(CliExit::NoAnswer, QStringLiteral("%1: its partner could not be read").arg(key(which)));
+                return;
+            }
+            m_session->ReadParameter(quint8(which), [this, which](bool answered) {
+                if (!answered)
+                    m_unanswered.insert(int(which));
+                if (--m_setOutstanding == 0 && m_phase == Phase::Sequence)
+                    m_session->verifyNow([this] { if (m_phase == Phase::Sequence) verifySet(); });
+            });
         });
     }
 }
@@ -707,11 +731,12 @@ void CliRunner::verifySet()
     QJsonArray readBack;
     for (const auto &[index, value] : std::as_const(m_options.values)) {
         QJsonObject p{{QStringLiteral("name"), key(index)}, {QStringLiteral("sent"), value}};
-        if (m_unanswered.contains(int(index))) {
+        const auto now = m_session->controllerValue(index);
+        if (m_unanswered.contains(int(index)) || !now) {
             unanswered << key(index);
         } else {
-            p.insert(QStringLiteral("readBack"), m_session->confirmedParameters()[index]);
-            if (m_session->confirmedParameters()[index] != value)
+            p.insert(QStringLiteral("readBack"), *now);
+            if (*now != value)
                 differing << QStringLiteral("%1: %2 → %3").arg(key(index), displayText(index, value), valueText(index));
         }
         readBack.append(p);

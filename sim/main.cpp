@@ -71,10 +71,11 @@ QString stamp()
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
+const char *const kNames[] = {"MinPumpCycles", "MaxPumpCycles", "RpmMin", "TinjMin",
+                              "TinjMax", "MinLoadPumpPause", "MaxLoadPumpPause", "RpmMultiplier"};
+
 QString parameterList(const ControllerSim &sim)
 {
-    static const char *const kNames[] = {"MinPumpCycles", "MaxPumpCycles", "RpmMin", "TinjMin",
-                                         "TinjMax", "MinLoadPumpPause", "MaxLoadPumpPause", "RpmMultiplier"};
     QStringList parts;
     for (int i = 0; i < simparam::Count; ++i)
         parts << QStringLiteral("%1=%2").arg(QLatin1String(kNames[i])).arg(sim.parameter(i));
@@ -100,6 +101,7 @@ QString helpText()
         "  fault SPEC       set fault modes as with --fault (\"fault none\" clears them)\n"
         "  engine on|off    start or stop the engine (stopped: engine speed 0)\n"
         "  params           print the eight parameters\n"
+        "  set NAME=VALUE   store a value as the controller's own (0 to 65535; NAME as in params)\n"
         "  hangup           close the line now (it comes back after a second)\n"
         "  quit             stop\n");
     return text;
@@ -318,12 +320,25 @@ int main(int argc, char *argv[])
                 out() << "oe-sim: engine " << (sim.engineRunning() ? "running" : "stopped") << Qt::endl;
             } else if (command == u"params") {
                 out() << "oe-sim: " << parameterList(sim) << Qt::endl;
+            } else if (command == u"set") {
+                const QString name = argument.section(QLatin1Char('='), 0, 0).trimmed();
+                bool ok = false;
+                const uint value = argument.section(QLatin1Char('='), 1).trimmed().toUInt(&ok);
+                int code = -1;
+                for (int i = 0; i < simparam::Count; ++i)
+                    if (name.compare(QLatin1String(kNames[i]), Qt::CaseInsensitive) == 0)
+                        code = i;
+                if (code >= 0 && ok && value <= 65535)
+                    sim.setParameter(code, quint16(value));
+                else
+                    out() << "oe-sim: set NAME=VALUE, NAME one of the eight in params, VALUE 0 to 65535" << Qt::endl;
+                out() << "oe-sim: " << parameterList(sim) << Qt::endl;
             } else if (command == u"hangup") {
                 server.hangUp();
             } else if (command == u"quit" || command == u"exit") {
                 QCoreApplication::quit();
             } else {
-                out() << "oe-sim: commands: fault SPEC | engine on|off | params | hangup | quit" << Qt::endl;
+                out() << "oe-sim: commands: fault SPEC | engine on|off | params | set NAME=VALUE | hangup | quit" << Qt::endl;
             }
         }
     });

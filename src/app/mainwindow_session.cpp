@@ -175,9 +175,9 @@ void MainWindow::showParameter(ParameterIndex index)
         labelFor(index)->setText(kUnknownText);
         return;
     }
-    const qint32 field = m_session->confirmedParameters()[index];
-    slider->setValue(positionFromField(index, field));
-    labelFor(index)->setText(displayText(index, field));
+    const qint32 value = *m_session->controllerValue(index);
+    slider->setValue(positionFromField(index, value));
+    labelFor(index)->setText(displayText(index, value));
     slider->setEnabled(m_session->state() == Session::State::Connected && !m_commitPending[size_t(index)]);
 }
 
