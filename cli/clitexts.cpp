@@ -1,6 +1,7 @@
 #include "clirunner.h"
 #include "clitexts.h"
 
+#include "builtincaptions.h"
 #include "configfile.h"
 #include "languagefile.h"
 #include "maptexts.h"
@@ -78,6 +79,11 @@ void CliRunner::loadCaptions()
     if (code != QLatin1String("ENG")) {
         const LanguageLoadResult chosen = loadLanguage(path, code, m_captions);
         m_haveCaptions = m_haveCaptions || chosen.sectionFound;
+    }
+    // A folder without a readable Language.ini (--folder, a copied program) speaks the shipped words.
+    if (!m_haveCaptions) {
+        m_captions = builtInCaptions(code);
+        m_haveCaptions = true;
     }
 }
 
