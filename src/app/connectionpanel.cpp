@@ -4,6 +4,7 @@
 #include "connectionpanel.h"
 
 #include "boxqueue.h"
+#include "connecttexts.h"
 #include "dialogs.h"
 #include "intervaltimer.h"
 #include "numbertexts.h"
@@ -290,32 +291,6 @@ void ConnectionPanel::selectPort(int comPort)
     m_comPort = comPort;
 }
 
-QString ConnectionPanel::connectFailureDetails(const ConnectFailure &failure) const
-{
-    if (failure.comPort < 1)
-        return m_context.caption(Caption::NoPortSelected);
-    // The port as the user chose it, and the device it leads to when that has another name.
-    const QString name = comName(failure.comPort);
-    const QString device = failure.device.isEmpty() || failure.device == name
-                               ? name
-                               : QStringLiteral("%1 (%2)").arg(name, failure.device);
-    if (failure.kind == ConnectFailure::Kind::NoAnswer) {
-        // Bytes without a reply in them point at the line rather than at a missing controller.
-        const int entry = failure.bytesReceived ? Caption::NoValidReply : Caption::NoIdentification;
-        return fillPortText(m_context.caption(entry), device);
-    }
-    int entry = Caption::PortOtherError;
-    switch (failure.openError) {
-    case PortOpenError::NotFound: entry = Caption::PortNotFound; break;
-    case PortOpenError::InUse: entry = Caption::PortInUse; break;
-    case PortOpenError::NoPermission: entry = Caption::PortNoPermission; break;
-    case PortOpenError::NotATty: entry = Caption::PortNotATty; break;
-    case PortOpenError::None:
-    case PortOpenError::Other: break;
-    }
-    return fillPortText(m_context.caption(entry), device, failure.systemText);
-}
-
 void ConnectionPanel::showConnectFailure()
 {
     const ConnectFailure failure = m_session.lastConnectFailure();
@@ -327,7 +302,8 @@ void ConnectionPanel::showConnectFailure()
         m_context.boxes->deferBox([this] { showConnectFailure(); });
         return;
     }
-    const QString details = connectFailureDetails(failure);
+    const ConnectFailureText texts =
+        connectFailureText(failure, [this](int entry) { return m_context.caption(entry); });
     const bool othersExist = std::any_of(m_ports.begin(), m_ports.end(), [&](const ComPortInfo &port) {
         return port.present && port.comPort != failure.comPort;
     });
@@ -335,8 +311,8 @@ void ConnectionPanel::showConnectFailure()
     {
         BoxQueue::Scope scope(*m_context.boxes);
         search = m_context.boxes->dialogs().messageWithAction(
-            m_context.window, m_context.caption(Caption::ConnectFailed), m_context.caption(Caption::MessageTitle),
-            details, othersExist ? m_context.caption(Caption::SearchPorts) : QString());
+            m_context.window, texts.text, m_context.caption(Caption::MessageTitle), texts.details,
+            othersExist ? m_context.caption(Caption::SearchPorts) : QString());
     }
     // Started from the event loop: the session is still reporting the failure.
     if (search)

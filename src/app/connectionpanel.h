@@ -58,7 +58,6 @@ private:
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
     void markPorts();
     void offerUsbAdapters(const QList<SystemPort> &system);
-    QString connectFailureDetails(const ConnectFailure &failure) const;
     void startSearch(int skippedPort);
     void onSearchTrying(int comPort, int index, int count);
     void onSearchFinished(int comPort);
