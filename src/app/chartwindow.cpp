@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 
 namespace oe {
 
@@ -76,7 +75,7 @@ ChartView::ChartView(const LiveTrace &trace, QWidget *parent)
     setObjectName(QStringLiteral("ChartView"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(360, 240);
-    m_refresh->setInterval(kRefreshMs);
+    m_refresh->setSingleShot(true);
     connect(m_refresh, &QTimer::timeout, this, &ChartView::refresh);
 }
 
@@ -98,6 +97,21 @@ void ChartView::setPaused(bool paused)
         return;
     m_paused = paused;
     m_pausedAt = now();
+    lookSoon();
+}
+
+void ChartView::touch()
+{
+    m_newData = true;
+    lookSoon();
+}
+
+// A look within kRefreshMs; looks never come closer together than that, so repaints stay at most ten a
+// second however fast readings come.
+void ChartView::lookSoon()
+{
+    if (isVisible() && (!m_refresh->isActive() || m_refresh->remainingTime() > kRefreshMs))
+        m_refresh->start(kRefreshMs);
 }
 
 void ChartView::setRpmMin(qint32 rpmMin)
@@ -115,12 +129,13 @@ void ChartView::setLaneNames(const std::array<QString, 4> &names)
 void ChartView::redrawAll()
 {
     m_wholePending = true;
+    lookSoon();
 }
 
 void ChartView::showEvent(QShowEvent *)
 {
     m_wholePending = true;
-    m_refresh->start();
+    m_refresh->start(kIdleScrollMs);
 }
 
 void ChartView::hideEvent(QHideEvent *)
@@ -130,11 +145,13 @@ void ChartView::hideEvent(QHideEvent *)
 
 // Moves the plot on at the readings' pace: when a reading came, or, while none comes, once a second so
 // a silence is seen to pass. Between readings there is nothing new to show, only the same lines a few
-// pixels further left. The labels beside the plot are repainted only when a scale changed.
+// pixels further left, so the view does not wake for them. The labels beside the plot are repainted
+// only when a scale changed.
 void ChartView::refresh()
 {
     if (!isVisible())
         return;
+    m_refresh->start(kIdleScrollMs);
     if (m_wholePending) {
         update();
         return;
@@ -144,7 +161,7 @@ void ChartView::refresh()
     const Frame f = currentFrame();
     if (!f.sameScales(m_imageFrame))
         update();
-    else if (m_newData || (f.tick != m_imageFrame.tick && now() - m_imageDrawnAt >= kIdleScrollMs))
+    else if (m_newData || f.tick != m_imageFrame.tick)
         update(f.plot);
 }
 
@@ -211,7 +228,6 @@ void ChartView::updatePlot(const Frame &f)
         if (m_image.size() != deviceSize)
             m_image = QImage(deviceSize, QImage::Format_RGB32); // opaque: copied to the screen as it is
         m_image.setDevicePixelRatio(ratio);
-        m_imageDrawnAt = now();
         m_wholePending = m_newData = false;
         m_imageFrame = f;
         ++m_wholeDrawings;
@@ -220,7 +236,6 @@ void ChartView::updatePlot(const Frame &f)
     }
     if (shift == 0 && !m_newData)
         return;
-    m_imageDrawnAt = now();
 
     // What the image lacks: the columns time brought in, and everything from the last sample it holds
     // on (the line leaving it, its join, the dot it may no longer need).
@@ -229,34 +244,47 @@ void ChartView::updatePlot(const Frame &f)
         from = std::min(from, int(std::floor(xOf(f, *m_imageLastSample) * ratio)));
     from = qMax(0, from - kStripMargin);
 
-    if (shift > 0) {
-        const qsizetype keep = qsizetype(f.deviceWidth - shift) * 4;
-        for (int y = 0; y < m_image.height(); ++y) {
-            uchar *line = m_image.scanLine(y);
-            std::memmove(line, line + shift * 4, size_t(keep));
-        }
-    }
     m_imageFrame = f;
     m_newData = false;
     drawColumns(f, from);
 }
 
-// Draws the plot's image from device column fromDevice to its right end; what a column shows depends
-// only on the frame and the trace, never on where the drawing began.
+// The image is a ring: the plot's device column c lives in image column (c + tick) mod width, so time
+// moving on needs no copy, only the columns it brought in drawn where the oldest ones were.
+int ChartView::ringStart(const Frame &f) const
+{
+    return int((f.tick % f.deviceWidth + f.deviceWidth) % f.deviceWidth);
+}
+
+// Draws the plot from device column fromDevice to its right end, in at most two pieces of the ring.
 void ChartView::drawColumns(const Frame &f, int fromDevice)
 {
-    const qreal ratio = m_image.devicePixelRatio();
     m_pixelsDrawn += qint64(f.deviceWidth - fromDevice) * m_image.height();
-    const QRectF strip(fromDevice / ratio, 0, (f.deviceWidth - fromDevice) / ratio, f.plot.height());
+    m_imageLastSample.reset();
+    for (int i = m_trace.size() - 1; i >= 0 && !m_imageLastSample; --i)
+        if (shown(f, m_trace.at(i).ms))
+            m_imageLastSample = m_trace.at(i).ms;
+    const int wrap = f.deviceWidth - ringStart(f); // the plot's column that lands in the image's first
     QPainter p(&m_image);
+    if (fromDevice < wrap)
+        drawPiece(p, f, fromDevice, wrap, ringStart(f));
+    if (wrap < f.deviceWidth)
+        drawPiece(p, f, std::max(fromDevice, wrap), f.deviceWidth, ringStart(f) - f.deviceWidth);
+}
+
+// Draws the plot's device columns [fromDevice, toDevice) moved by shiftDevice in the image. What a
+// column shows depends only on the frame and the trace, never on where the drawing began.
+void ChartView::drawPiece(QPainter &p, const Frame &f, int fromDevice, int toDevice, int shiftDevice)
+{
+    const qreal ratio = m_image.devicePixelRatio();
+    p.resetTransform();
+    p.translate(shiftDevice / ratio, 0);
+    const QRectF strip(fromDevice / ratio, 0, (toDevice - fromDevice) / ratio, f.plot.height());
+    p.setClipping(false);
     p.fillRect(strip, Qt::white);
 
     const int count = m_trace.size();
     const int first = firstSampleOf(f);
-    m_imageLastSample.reset();
-    for (int i = count - 1; i >= 0 && !m_imageLastSample; --i)
-        if (shown(f, m_trace.at(i).ms))
-            m_imageLastSample = m_trace.at(i).ms;
     // The line into the strip starts two samples before the first one near it, for the same reason.
     int from = first;
     while (from < count && xOf(f, m_trace.at(from).ms) < strip.left() - kStripMargin)
@@ -274,11 +302,11 @@ void ChartView::drawColumns(const Frame &f, int fromDevice)
         p.drawLine(box.bottomLeft(), box.bottomRight());
 
         if (lane == 0 && f.rpmMin != kNoRpmMin) {
-            // The dashes hang on the time axis, so they travel with the plot.
-            QPen dashed(QColor(200, 0, 0), 1, Qt::DashLine);
-            dashed.setDashOffset(double(((f.tick - f.deviceWidth) % 6 + 6) % 6));
-            p.setPen(dashed);
-            p.drawLine(QPointF(0, yOf(f.rpmMin)), QPointF(box.width(), yOf(f.rpmMin)));
+            // Dashes of four pixels every six, hung on the time axis so they travel with the plot.
+            const qint64 leftTick = f.tick - f.deviceWidth;
+            const int y = int(std::floor(yOf(f.rpmMin)));
+            for (int c = fromDevice - int(((leftTick + fromDevice) % 6 + 6) % 6); c < toDevice; c += 6)
+                p.fillRect(QRectF(c / ratio, y, 4 / ratio, 1), QColor(200, 0, 0));
         }
         if (lane == 2) {
             // One mark per flash of the pump lamp, along the lane's foot.
@@ -331,12 +359,21 @@ void ChartView::paintEvent(QPaintEvent *event)
         p.fillRect(rect(), Qt::white);
         return;
     }
+    const int wholeBefore = m_wholeDrawings;
     updatePlot(f);
+    if (m_wholeDrawings != wholeBefore && f.plot.contains(event->rect()))
+        update(); // a scale changed since the look that asked for this: its label too
     if (!f.plot.contains(event->rect())) {
         p.fillRect(rect(), Qt::white);
         drawLabels(p, f);
     }
-    p.drawImage(f.plot.topLeft(), m_image);
+    const qreal ratio = m_image.devicePixelRatio();
+    const int start = ringStart(m_imageFrame);
+    const int height = m_image.height();
+    p.drawImage(QPointF(f.plot.topLeft()), m_image, QRectF(start, 0, f.deviceWidth - start, height));
+    if (start > 0)
+        p.drawImage(QPointF(f.plot.left() + (f.deviceWidth - start) / ratio, f.plot.top()), m_image,
+                    QRectF(0, 0, start, height));
     // The lanes' sides stand still while the plot moves under them.
     p.setPen(QColor(200, 200, 200));
     for (int lane = 0; lane < 4; ++lane) {

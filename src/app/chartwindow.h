@@ -10,6 +10,7 @@
 #include <optional>
 
 class QComboBox;
+class QPainter;
 class QPushButton;
 class QTimer;
 
@@ -21,9 +22,9 @@ namespace oe {
 // a second, and only while shown.
 //
 // The lanes are kept in an image of the plot. Time moves the plot in whole pixels (its right edge is
-// the clock rounded down to a pixel), so when time has moved it the image is shifted by those pixels
-// and only the new strip at the right is drawn, from the last sample already drawn on: everything
-// left of it is exactly what a whole drawing would give. A change of scale, span, size, pause, lane
+// the clock rounded down to a pixel), so when time has moved it only the new strip at the right is
+// drawn, from the last sample already drawn on: everything left of it is exactly what a whole drawing
+// would give, only further left (the image is a ring, so nothing is copied to move it). A change of scale, span, size, pause, lane
 // names or threshold draws the whole once.
 class ChartView : public QWidget
 {
@@ -48,7 +49,7 @@ public:
     void setRpmMin(qint32 rpmMin);
     void setLaneNames(const std::array<QString, 4> &names);
     // Something new to show at the right edge; it reaches the screen with the next refresh.
-    void touch() { m_newData = true; }
+    void touch();
     // The trace changed in a way that is not an addition at its end (it was emptied): draw it whole.
     void redrawAll();
     int paintCount() const { return m_paints; }
@@ -77,6 +78,7 @@ private:
     };
 
     void refresh();
+    void lookSoon();
     Frame currentFrame() const;
     QRect laneBox(const Frame &f, int lane) const; // in the plot image
     double xOf(const Frame &f, qint64 ms) const;   // in the plot image, logical pixels
@@ -85,7 +87,9 @@ private:
     int firstSampleOf(const Frame &f) const;
     // Brings the plot's image to frame f: shifted and the new strip drawn where that is exact, else whole.
     void updatePlot(const Frame &f);
+    int ringStart(const Frame &f) const;
     void drawColumns(const Frame &f, int fromDevice);
+    void drawPiece(QPainter &p, const Frame &f, int fromDevice, int toDevice, int shiftDevice);
     void drawLabels(QPainter &p, const Frame &f);
 
     const LiveTrace &m_trace;
@@ -100,7 +104,6 @@ private:
     QImage m_image;
     Frame m_imageFrame;
     std::optional<qint64> m_imageLastSample; // the time of the last reading the image holds
-    qint64 m_imageDrawnAt = 0;
     int m_paints = 0;
     int m_wholeDrawings = 0;
     qint64 m_pixelsDrawn = 0;
