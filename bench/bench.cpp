@@ -742,15 +742,17 @@ int main(int argc, char *argv[])
         const bool running = chart->isVisible() && rig.w().recorder()->isRecording();
         const int paints0 = view->paintCount();
         const qint64 pixels0 = view->pixelsDrawn();
+        const int whole0 = view->wholeDrawings();
         const double cpu = cpuPercentOver(int(toolsMs));
         const double seconds = toolsMs / 1000;
         Row &row = addRow(name, QStringLiteral("%"), {cpu});
         setGoal(row, QStringLiteral("<= 0.5 %"), running && cpu <= 0.5);
-        row.note = running ? QStringLiteral("%1x%2 plot: %3 repaints and %4 pixels drawn a second")
+        row.note = running ? QStringLiteral("%1x%2 plot: %3 repaints and %4 pixels drawn a second, %5 whole drawings")
                                  .arg(view->width())
                                  .arg(view->height())
                                  .arg(num((view->paintCount() - paints0) / seconds, 1))
                                  .arg(num((view->pixelsDrawn() - pixels0) / seconds, 0))
+                                 .arg(view->wholeDrawings() - whole0)
                            : QStringLiteral("the chart or the recording did not start");
     };
     chartRow(QStringLiteral("CPU, polling, chart open, recording"));
