@@ -451,8 +451,8 @@ NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int by
             ++run.connects;
             // The identification too: its reply carries nothing that could be checked.
             QStringList wrong;
-            if (rig.w().Label9->text() != QStringLiteral("Ver. 1.3.7"))
-                wrong << rig.w().Label9->text();
+            if (rig.w().connection().Label9->text() != QStringLiteral("Ver. 1.3.7"))
+                wrong << rig.w().connection().Label9->text();
             for (int p = 0; p < oe::kParameterCount; ++p) {
                 const auto index = oe::ParameterIndex(p);
                 if (!rig.s().parameterKnown(index))
@@ -465,7 +465,7 @@ NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int by
                 out() << "  connect " << i + 1 << ": " << wrong.join(QStringLiteral(", ")) << Qt::endl;
         }
         if (i + 1 < connects) {
-            rig.w().btnConnect->click(); // disconnect
+            rig.w().connection().btnConnect->click(); // disconnect
             waitMs(100);
         }
     }
@@ -617,7 +617,7 @@ int main(int argc, char *argv[])
             // As if the line had delivered each reply's first byte at wire speed after its frame.
             connectsNet.append(connects.last() - lineTotal + 9 * 8 * kByteMs);
         }
-        rig.w().btnConnect->click(); // disconnect
+        rig.w().connection().btnConnect->click(); // disconnect
         waitMs(100);
     }
     rig.port->onWrite = {};
@@ -689,7 +689,7 @@ int main(int argc, char *argv[])
         waitUntil([&] { return rig.quiet(); }, 3000);
         rig.dialogs.openAnswers = {i % 2 ? mapB : mapA};
         loadStarted = monoMs();
-        rig.w().cmdLoadMap->click();
+        rig.w().maps().cmdLoadMap->click();
         waitUntil([&] { return loads.size() > i; }, 10000);
         waitMs(50);
     }
@@ -699,7 +699,7 @@ int main(int argc, char *argv[])
 
     out() << "oe-cli load" << Qt::endl;
     // The console program on the same line: the window lets go of the port for it.
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QList<double> cliLoads, cliWhole;
     int cliFailed = 0;
     for (int i = 0; i < (quick ? 3 : 8); ++i) {
@@ -760,17 +760,17 @@ int main(int argc, char *argv[])
     rig.port->onWrite = {};
 
     out() << "CPU with the chart open and a recording running" << Qt::endl;
-    rig.w().menuTools[0]->trigger();
+    rig.w().tools().menuTools[0]->trigger();
     rig.dialogs.saveAnswers = {rig.path(QStringLiteral("Recordings/bench.csv"))};
-    rig.w().menuTools[1]->trigger();
-    oe::ChartWindow *chart = rig.w().chartWindow();
+    rig.w().tools().menuTools[1]->trigger();
+    oe::ChartWindow *chart = rig.w().tools().chartWindow();
     const double toolsMs = (periods + 0.5) * (statusMedian + 500);
     // One row per way of looking at the chart: its default size and span, the longest span, and the
     // window grown to a large screen; each with the repaints and the plot pixels drawn afresh a second.
     auto chartRow = [&](const QString &name) {
         oe::ChartView *view = chart->view();
         waitMs(500); // the whole drawing a change of size or span asks for is not the steady cost
-        const bool running = chart->isVisible() && rig.w().recorder()->isRecording();
+        const bool running = chart->isVisible() && rig.w().findChild<oe::Recorder *>()->isRecording();
         const int paints0 = view->paintCount();
         const qint64 pixels0 = view->pixelsDrawn();
         const int whole0 = view->wholeDrawings();
@@ -792,7 +792,7 @@ int main(int argc, char *argv[])
     chart->spanBox()->setCurrentIndex(1);
     chart->resize(1920, 1050);
     chartRow(QStringLiteral("CPU, polling, chart open (1920x1050 window), recording"));
-    rig.w().menuTools[1]->trigger();
+    rig.w().tools().menuTools[1]->trigger();
     chart->close();
 
     out() << "silent controller: CPU and input latency" << Qt::endl;
@@ -802,7 +802,7 @@ int main(int argc, char *argv[])
     const double cpuSilent = cpuPercentOver(quick ? 4000 : 10000);
     setGoal(addRow(QStringLiteral("CPU, waiting on a silent controller"), QStringLiteral("%"), {cpuSilent}),
             QStringLiteral("<= 1 %"), cpuSilent <= 1.0);
-    probe.button = rig.w().cmdSaveMap; // the scripted save dialog answers Cancel
+    probe.button = rig.w().maps().cmdSaveMap; // the scripted save dialog answers Cancel
     const QList<double> latencySilent = inputLatency(probe, quick ? 3000 : 8000);
     Row &ls = addRow(QStringLiteral("input latency, reply awaited (silent)"), QStringLiteral("ms"), latencySilent);
     setGoal(ls, QStringLiteral("<= 20 ms"), ls.p95 <= 20);
