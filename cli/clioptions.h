@@ -29,8 +29,11 @@ struct CliOptions {
     int comPort = 0;    // 1 to 15 when port names a COM port
     QString device;     // when port is a device path
     QString file;
-    QList<std::pair<ParameterIndex, qint32>> values;
+    // set: the values as given; the value rule judges them (a bad one is refused with status 4).
+    QList<std::pair<ParameterIndex, QString>> values;
     bool yes = false;
+    bool allowOutsideRange = false; // load, set: values beyond a slider's range may be sent
+    bool byPosition = false;        // load: lines named otherwise than their place are taken by place
     bool json = false;
     QString language;   // "ITA" or "ENG"; empty: config.ini's, else English
     int seconds = 0;    // watch: 0 runs until Ctrl+C

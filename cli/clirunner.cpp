@@ -7,7 +7,7 @@
 #include "portcatalog.h"
 #include "portpath.h"
 #include "systemserialport.h"
-#include "sliderrules.h"
+#include "valuerule.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,24 +19,6 @@
 namespace oe {
 
 namespace {
-
-// The field values a slider can reach, in the controller's units: the window sends nothing else.
-struct FieldRange {
-    qint32 min, max;
-};
-constexpr FieldRange kFieldRanges[kParameterCount] = {
-    {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200},
-};
-
-struct OrderedPair {
-    ParameterIndex low, high; // low ≤ high
-};
-// MaxLoadPumpPause is the shorter pause: that pair runs the other way round.
-constexpr OrderedPair kOrderedPairs[] = {
-    {ParameterIndex::MinPumpCycles, ParameterIndex::MaxPumpCycles},
-    {ParameterIndex::TinjMin, ParameterIndex::TinjMax},
-    {ParameterIndex::MaxLoadPumpPause, ParameterIndex::MinLoadPumpPause},
-};
 
 QString key(ParameterIndex index) { return mapFileKey(int(index)); }
 
@@ -245,31 +227,10 @@ void CliRunner::start()
     }
 
     // Everything that can be checked without the controller is checked before anything is sent.
-    if (m_options.command == Command::Load) {
-        const MapReadResult map = readMapFile(m_options.file);
-        if (!map.ok) {
-            finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ') + mapErrorText(map.error, m_captions));
-            return;
-        }
-        m_mapValues = map.values;
-        m_mapKeyNotes = map.keyNotes;
-    }
-    if (m_options.command == Command::Set) {
-        for (const auto &[index, value] : std::as_const(m_options.values)) {
-            const FieldRange range = kFieldRanges[int(index)];
-            const bool reachable = fieldFromPosition(index, positionFromField(index, value)) == value;
-            if (value < range.min || value > range.max || !reachable) {
-                const QString step = index == ParameterIndex::RpmMultiplier ? QStringLiteral(", in tens")
-                                     : index == ParameterIndex::RpmMin || index == ParameterIndex::TinjMin ||
-                                             index == ParameterIndex::TinjMax
-                                         ? QStringLiteral(", in fifties")
-                                         : QString();
-                finish(CliExit::InvalidInput, QStringLiteral("%1=%2: the window sets %1 from %3 to %4%5; nothing sent")
-                                                  .arg(key(index)).arg(value).arg(range.min).arg(range.max).arg(step));
-                return;
-            }
-        }
-    }
+    if (m_options.command == Command::Load && !checkLoadFile())
+        return;
+    if (m_options.command == Command::Set && !checkSetValues())
+        return;
 
     m_json.insert(QStringLiteral("port"), m_options.port);
     auto *port = new SystemSerialPort(m_programFolder);
@@ -304,6 +265,67 @@ void CliRunner::start()
     connect(m_session->engine(), &RequestEngine::requestStarted, this, &CliRunner::onRequestStarted);
     err(QStringLiteral("connecting to %1").arg(portText()));
     m_session->connectTo(m_options.device.isEmpty() ? m_options.comPort : 1);
+}
+
+QString CliRunner::verdictText(const ValueVerdict &verdict) const
+{
+    return valueVerdictText(verdict, m_captions,
+                            {[](ParameterIndex index) { return key(index); },
+                             [](ParameterIndex, qint32 value) { return plainNumberText(value); }});
+}
+
+// The file whole, by the value rule: a script gets no question, so whatever the window would only
+// ask about (a value past a slider's end, a line named otherwise than its place) is refused unless
+// the command line allows it.
+bool CliRunner::checkLoadFile()
+{
+    const MapReadResult map = readMapFile(m_options.file);
+    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
+    if (!map.ok || !check.ok) {
+        finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ')
+                                          + mapErrorText(map.ok ? check.refusal : map.error, m_captions));
+        return false;
+    }
+    QStringList refused;
+    if (!m_options.allowOutsideRange) {
+        for (const ValueVerdict &v : check.values) {
+            if (v.beyondSlider)
+                refused << QStringLiteral("%1 %2").arg(key(v.index), verdictText(v));
+        }
+        if (!refused.isEmpty()) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)")
+                                              .arg(refused.join(QStringLiteral("; "))));
+            return false;
+        }
+    }
+    if (!m_options.byPosition && !map.keyNotes.isEmpty()) {
+        for (const MapKeyNote &note : map.keyNotes)
+            refused << mapKeyNoteText(note, m_captions);
+        finish(CliExit::InvalidInput, QStringLiteral("%1 Nothing sent (--by-position takes the lines by their place).")
+                                          .arg(refused.join(QLatin1Char(' '))));
+        return false;
+    }
+    m_mapValues = map.values;
+    m_mapKeyNotes = map.keyNotes;
+    m_mapCheck = check;
+    return true;
+}
+
+// Each value alone, before the controller is asked; the pairs follow once its values are known.
+// A command takes a value exactly: one the rule would round is refused, not changed.
+bool CliRunner::checkSetValues()
+{
+    ValueContext context;
+    context.allowBeyondSlider = m_options.allowOutsideRange;
+    for (const auto &[index, text] : std::as_const(m_options.values)) {
+        const ValueVerdict v = judgeValue(index, text, context);
+        if (!v.accepted() || v.changed()) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; nothing sent").arg(key(index), text, verdictText(v)));
+            return false;
+        }
+        m_setValues.append({index, v.value});
+    }
+    return true;
 }
 
 void CliRunner::onConnected()
@@ -574,17 +596,25 @@ void CliRunner::runLoad()
 {
     QJsonArray changes;
     QStringList lines;
+    Session::ParameterMask write{};
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 to = m_mapValues[size_t(i)];
         const bool known = m_session->parameterKnown(index);
-        if (known && m_session->confirmedParameters()[index] == to)
+        // Against the controller's own report (the multiplier not capped): an equal value is not
+        // written again, an unknown one is.
+        if (known && m_session->controllerValues()[index] == to)
             continue;
+        write[size_t(i)] = true;
         QJsonObject change{{QStringLiteral("name"), key(index)}, {QStringLiteral("to"), to}};
         if (known)
             change.insert(QStringLiteral("from"), m_session->confirmedParameters()[index]);
         changes.append(change);
-        lines << QStringLiteral("%1: %2 → %3").arg(key(index), valueText(index), displayText(index, to));
+        QString line = QStringLiteral("%1: %2 → %3").arg(key(index), valueText(index), displayText(index, to));
+        const QString why = verdictText(m_mapCheck.values[size_t(i)]);
+        if (!why.isEmpty())
+            line += QStringLiteral(" (%1)").arg(why);
+        lines << line;
     }
     // Lines named otherwise than we name them are still read by position; the user sees how.
     QJsonArray notes;
@@ -595,8 +625,12 @@ void CliRunner::runLoad()
     m_json.insert(QStringLiteral("file"), m_options.file);
     m_json.insert(QStringLiteral("notes"), notes);
     m_json.insert(QStringLiteral("changes"), changes);
-    if (lines.isEmpty())
-        out(caption(Caption::MapNoChanges));
+    if (lines.isEmpty()) {
+        // Nothing to write and nothing to ask: the controller holds the file already.
+        out(caption(Caption::MapAlreadyMatches));
+        finish(CliExit::Done);
+        return;
+    }
     for (const QString &line : std::as_const(lines))
         out(line);
     if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
@@ -606,15 +640,17 @@ void CliRunner::runLoad()
     if (m_phase == Phase::Done)
         return; // interrupted while asking
     QStringList steps;
-    for (int i = 0; i < kParameterCount; ++i)
-        steps << QStringLiteral("write %1=%2").arg(key(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (write[size_t(i)])
+            steps << QStringLiteral("write %1=%2").arg(key(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
+    }
     for (int i = 0; i < kParameterCount; ++i)
         steps << QStringLiteral("read %1").arg(key(ParameterIndex(i)));
     beginSteps(QStringLiteral("load"), steps);
     ParameterSet values;
     for (int i = 0; i < kParameterCount; ++i)
         values[ParameterIndex(i)] = m_mapValues[size_t(i)];
-    if (!m_session->loadMap(values))
+    if (!m_session->loadMap(values, write))
         finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
 }
 
@@ -658,40 +694,43 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
 
 void CliRunner::runSet()
 {
-    // The pairs are judged on what the controller holds now, with the new values in place.
+    // The pairs are judged on what the controller holds now, with the new values in place; a value
+    // the pair rule would move is refused, not moved.
     ParameterSet after = m_session->confirmedParameters();
     QSet<int> given;
-    for (const auto &[index, value] : std::as_const(m_options.values)) {
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
         after[index] = value;
         given.insert(int(index));
     }
-    for (const OrderedPair &pair : kOrderedPairs) {
-        if (!given.contains(int(pair.low)) && !given.contains(int(pair.high)))
-            continue;
-        for (const ParameterIndex side : {pair.low, pair.high}) {
-            if (!given.contains(int(side)) && !m_session->parameterKnown(side)) {
-                finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(key(side)));
-                return;
-            }
+    ValueContext context;
+    context.allowBeyondSlider = m_options.allowOutsideRange;
+    context.pairCheck = true;
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
+        const auto partner = pairPartner(index);
+        context.partnerValue = std::nullopt;
+        if (partner && (given.contains(int(*partner)) || m_session->parameterKnown(*partner)))
+            context.partnerValue = after[*partner];
+        const ValueVerdict v = judgeValue(index, double(value), context);
+        if (v.refusal == ValueVerdict::Refusal::PartnerUnknown) {
+            finish(CliExit::NoAnswer, QStringLiteral("%1=%2: %3; nothing sent").arg(key(index)).arg(value).arg(verdictText(v)));
+            return;
         }
-        if (after[pair.low] > after[pair.high]) {
-            finish(CliExit::InvalidInput,
-                   QStringLiteral("%1 (%2) would be above %3 (%4); nothing sent")
-                       .arg(key(pair.low)).arg(after[pair.low]).arg(key(pair.high)).arg(after[pair.high]));
+        if (!v.accepted() || v.changed()) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; nothing sent").arg(key(index)).arg(value).arg(verdictText(v)));
             return;
         }
     }
     QStringList steps;
-    for (const auto &[index, value] : std::as_const(m_options.values))
+    for (const auto &[index, value] : std::as_const(m_setValues))
         steps << QStringLiteral("write %1=%2").arg(key(index)).arg(value);
-    for (const auto &[index, value] : std::as_const(m_options.values))
+    for (const auto &[index, value] : std::as_const(m_setValues))
         steps << QStringLiteral("read %1").arg(key(index));
     beginSteps(QStringLiteral("set"), steps);
-    for (const auto &[index, value] : std::as_const(m_options.values))
+    for (const auto &[index, value] : std::as_const(m_setValues))
         m_session->commitParameter(index, value);
-    for (qsizetype i = 0; i < m_options.values.size(); ++i) {
-        const ParameterIndex index = m_options.values[i].first;
-        const bool last = i == m_options.values.size() - 1;
+    for (qsizetype i = 0; i < m_setValues.size(); ++i) {
+        const ParameterIndex index = m_setValues[i].first;
+        const bool last = i == m_setValues.size() - 1;
         m_session->ReadParameter(quint8(index), [this, index, last](bool answered) {
             if (!answered)
                 m_unanswered.insert(int(index));
@@ -705,7 +744,7 @@ void CliRunner::verifySet()
 {
     QStringList unanswered, differing;
     QJsonArray readBack;
-    for (const auto &[index, value] : std::as_const(m_options.values)) {
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
         QJsonObject p{{QStringLiteral("name"), key(index)}, {QStringLiteral("sent"), value}};
         if (m_unanswered.contains(int(index))) {
             unanswered << key(index);

@@ -4,6 +4,8 @@
 #include "clioptions.h"
 #include "mapfile.h"
 #include "session.h"
+#include "valuerule.h"
+#include "valuetexts.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -41,6 +43,10 @@ private:
     QString parameterCaption(ParameterIndex index) const;
     QString portText() const;
     QString valueText(ParameterIndex index) const;
+    // The rule's words as oe-cli says them: parameters by their keys, values in the controller's units.
+    QString verdictText(const ValueVerdict &verdict) const;
+    bool checkLoadFile();
+    bool checkSetValues();
     QJsonArray parametersJson() const;
     void printParameters();
     void loadCaptions();
@@ -83,6 +89,9 @@ private:
 
     MapValues m_mapValues{};
     QList<MapKeyNote> m_mapKeyNotes;
+    MapCheck m_mapCheck;
+    // set: the values as the rule took them, in the order given.
+    QList<std::pair<ParameterIndex, qint32>> m_setValues;
     bool m_resetAcknowledged = true;
 
     QString m_stepsWhat;

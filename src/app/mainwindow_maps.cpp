@@ -6,6 +6,7 @@
 #include "mapfile.h"
 #include "maptexts.h"
 #include "numbertexts.h"
+#include "valuerule.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -100,8 +101,10 @@ void MainWindow::onLoadMapClicked()
     if (path.isEmpty() || m_session->state() != Session::State::Connected)
         return;
     const MapReadResult map = readMapFile(path);
-    if (!map.ok) {
-        showMessage(caption(Caption::MapInvalid) + QLatin1Char('\n') + mapErrorText(map.error, m_captions),
+    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
+    if (!map.ok || !check.ok) {
+        showMessage(caption(Caption::MapInvalid) + QLatin1Char('\n')
+                        + mapErrorText(map.ok ? check.refusal : map.error, m_captions),
                     caption(Caption::MessageTitle));
         return;
     }

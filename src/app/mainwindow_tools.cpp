@@ -5,7 +5,7 @@
 #include "dialogs.h"
 #include "mainwindow.h"
 #include "numbertexts.h"
-#include "sliderrules.h"
+#include "valuerule.h"
 
 #include <QAction>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "session.h"
 
-#include "sliderrules.h"
+#include "valuerule.h"
 
 #include <algorithm>
 #include <utility>
@@ -250,16 +250,18 @@ bool Session::reset()
     return true;
 }
 
-bool Session::loadMap(const ParameterSet &values)
+bool Session::loadMap(const ParameterSet &values, const ParameterMask &write)
 {
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
     m_mapLoad = MapLoadResult{values, {}, {}, {}};
     // An unconfirmed write is no box of its own: the notice at the end lists what differs.
-    for (quint8 index = 0; index < kParameterCount; ++index)
-        writeQuietly(index, values[ParameterIndex(index)],
-                     [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
+    for (quint8 index = 0; index < kParameterCount; ++index) {
+        if (write[index])
+            writeQuietly(index, values[ParameterIndex(index)],
+                         [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
+    }
     readAll([this] {
         setState(State::Connected);
         emit mapLoaded(m_mapLoad);
