@@ -112,6 +112,9 @@ enum Entry : int {
     ValueStepped = 165,       // %1 the value written, %2 the parameter, %3 the step
     ValueHeld = 166,          // %1 the value written, %2 the parameter, %3 its partner
     MapAlreadyMatches = 167,  // oe-cli load: nothing differs, nothing written
+    PortNotOpened = 180,      // message after a connect whose port could not be opened; the reason follows
+    ChoosePort = 181,         // below NoPortSelected: what to do
+    PortNotYours = 182,       // no permission on a device outside dialout: %1 port, %2 device, %3 owner:group, %4 mode
 };
 } // namespace Caption
 

@@ -1,0 +1,273 @@
+// The commands that write to the controller: load, set and reset.
+#include "clirunner.h"
+#include "clitexts.h"
+
+#include "maptexts.h"
+#include "numbertexts.h"
+#include "valuerule.h"
+#include "valuetexts.h"
+
+namespace oe {
+
+// A map file is read whole, and set's values judged, before the port is opened.
+bool CliRunner::checkInput()
+{
+    using Command = CliOptions::Command;
+    if (m_options.command == Command::Load)
+        return checkLoadFile();
+    if (m_options.command == Command::Set)
+        return checkSetValues();
+    return true;
+}
+
+QString CliRunner::verdictText(const ValueVerdict &verdict) const
+{
+    return valueVerdictText(verdict, m_captions,
+                            {[](ParameterIndex index) { return paramKey(index); },
+                             [](ParameterIndex, qint32 value) { return plainNumberText(value); }});
+}
+
+// The file whole, by the value rule: a script gets no question, so whatever the window would only
+// ask about (a value past a slider's end, a line named otherwise than its place) is refused unless
+// the command line allows it.
+bool CliRunner::checkLoadFile()
+{
+    const MapReadResult map = readMapFile(m_options.file);
+    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
+    if (!map.ok || !check.ok) {
+        finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ')
+                                          + mapErrorText(map.ok ? check.refusal : map.error, m_captions));
+        return false;
+    }
+    QStringList refused;
+    if (!m_options.allowOutsideRange) {
+        for (const ValueVerdict &v : check.values) {
+            if (v.beyondSlider)
+                refused << QStringLiteral("%1 %2").arg(paramKey(v.index), verdictText(v));
+        }
+        if (!refused.isEmpty()) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)")
+                                              .arg(refused.join(QStringLiteral("; "))));
+            return false;
+        }
+    }
+    if (!m_options.byPosition && !map.keyNotes.isEmpty()) {
+        for (const MapKeyNote &note : map.keyNotes)
+            refused << mapKeyNoteText(note, m_captions);
+        finish(CliExit::InvalidInput, QStringLiteral("%1 Nothing sent (--by-position takes the lines by their place).")
+                                          .arg(refused.join(QLatin1Char(' '))));
+        return false;
+    }
+    m_mapValues = map.values;
+    m_mapKeyNotes = map.keyNotes;
+    m_mapCheck = check;
+    return true;
+}
+
+// Each value alone, before the controller is asked; the pairs follow once its values are known.
+// A command takes a value exactly: one the rule would round is refused, not changed.
+bool CliRunner::checkSetValues()
+{
+    ValueContext context;
+    context.allowBeyondSlider = m_options.allowOutsideRange;
+    for (const auto &[index, text] : std::as_const(m_options.values)) {
+        const ValueVerdict v = judgeValue(index, text, context);
+        if (!v.accepted() || v.changed()) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; nothing sent").arg(paramKey(index), text, verdictText(v)));
+            return false;
+        }
+        m_setValues.append({index, v.value});
+    }
+    return true;
+}
+
+void CliRunner::runLoad()
+{
+    QJsonArray changes;
+    QStringList lines;
+    Session::ParameterMask write{};
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const qint32 to = m_mapValues[size_t(i)];
+        const bool known = m_session->parameterKnown(index);
+        // Against the controller's own report (the multiplier not capped): an equal value is not
+        // written again, an unknown one is.
+        if (known && m_session->controllerValues()[index] == to)
+            continue;
+        write[size_t(i)] = true;
+        QJsonObject change{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("to"), to}};
+        if (known)
+            change.insert(QStringLiteral("from"), m_session->confirmedParameters()[index]);
+        changes.append(change);
+        QString line = QStringLiteral("%1: %2 → %3").arg(paramKey(index), valueText(index), displayText(index, to));
+        const QString why = verdictText(m_mapCheck.values[size_t(i)]);
+        if (!why.isEmpty())
+            line += QStringLiteral(" (%1)").arg(why);
+        lines << line;
+    }
+    // Lines named otherwise than we name them are still read by position; the user sees how.
+    QJsonArray notes;
+    for (const MapKeyNote &note : std::as_const(m_mapKeyNotes)) {
+        notes.append(mapKeyNoteText(note, m_captions));
+        out(mapKeyNoteText(note, m_captions));
+    }
+    m_json.insert(QStringLiteral("file"), m_options.file);
+    m_json.insert(QStringLiteral("notes"), notes);
+    m_json.insert(QStringLiteral("changes"), changes);
+    if (lines.isEmpty()) {
+        // Nothing to write and nothing to ask: the controller holds the file already.
+        out(caption(Caption::MapAlreadyMatches));
+        finish(CliExit::Done);
+        return;
+    }
+    for (const QString &line : std::as_const(lines))
+        out(line);
+    if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
+        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
+        return;
+    }
+    if (m_phase == Phase::Done)
+        return; // interrupted while asking
+    QStringList steps;
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (write[size_t(i)])
+            steps << QStringLiteral("write %1=%2").arg(paramKey(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
+    }
+    for (int i = 0; i < kParameterCount; ++i)
+        steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
+    beginSteps(QStringLiteral("load"), steps);
+    ParameterSet values;
+    for (int i = 0; i < kParameterCount; ++i)
+        values[ParameterIndex(i)] = m_mapValues[size_t(i)];
+    if (!m_session->loadMap(values, write))
+        finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
+}
+
+void CliRunner::onMapLoaded(const MapLoadResult &result)
+{
+    if (m_phase != Phase::Sequence)
+        return;
+    QStringList unanswered, differing;
+    QJsonArray readBack;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        QJsonObject p{{QStringLiteral("name"), paramKey(index)},
+                      {QStringLiteral("sent"), result.sent[index]},
+                      {QStringLiteral("confirmed"), result.confirmed[size_t(i)]}};
+        if (!result.answered[size_t(i)]) {
+            unanswered << paramKey(index);
+        } else {
+            p.insert(QStringLiteral("readBack"), result.readBack[index]);
+            if (result.readBack[index] != result.sent[index])
+                differing << QStringLiteral("%1: %2 → %3")
+                                 .arg(paramKey(index), displayText(index, result.sent[index]),
+                                      displayText(index, result.readBack[index]));
+        }
+        readBack.append(p);
+    }
+    m_json.insert(QStringLiteral("readBack"), readBack);
+    if (!unanswered.isEmpty()) {
+        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
+        return;
+    }
+    if (!differing.isEmpty()) {
+        out(caption(Caption::MapDiffers));
+        for (const QString &line : std::as_const(differing))
+            out(line);
+        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
+        return;
+    }
+    out(caption(Caption::MapAllMatch));
+    finish(CliExit::Done);
+}
+
+void CliRunner::runSet()
+{
+    // The pairs are judged on what the controller holds now, with the new values in place; a value
+    // the pair rule would move is refused, not moved.
+    ParameterSet after = m_session->confirmedParameters();
+    QSet<int> given;
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
+        after[index] = value;
+        given.insert(int(index));
+    }
+    ValueContext context;
+    context.allowBeyondSlider = m_options.allowOutsideRange;
+    context.pairCheck = true;
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
+        const auto partner = pairPartner(index);
+        context.partnerValue = std::nullopt;
+        if (partner && (given.contains(int(*partner)) || m_session->parameterKnown(*partner)))
+            context.partnerValue = after[*partner];
+        const ValueVerdict v = judgeValue(index, double(value), context);
+        if (v.refusal == ValueVerdict::Refusal::PartnerUnknown) {
+            finish(CliExit::NoAnswer, QStringLiteral("%1=%2: %3; nothing sent").arg(paramKey(index)).arg(value).arg(verdictText(v)));
+            return;
+        }
+        if (!v.accepted() || v.changed()) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; nothing sent").arg(paramKey(index)).arg(value).arg(verdictText(v)));
+            return;
+        }
+    }
+    QStringList steps;
+    for (const auto &[index, value] : std::as_const(m_setValues))
+        steps << QStringLiteral("write %1=%2").arg(paramKey(index)).arg(value);
+    for (const auto &[index, value] : std::as_const(m_setValues))
+        steps << QStringLiteral("read %1").arg(paramKey(index));
+    beginSteps(QStringLiteral("set"), steps);
+    for (const auto &[index, value] : std::as_const(m_setValues))
+        m_session->commitParameter(index, value);
+    for (qsizetype i = 0; i < m_setValues.size(); ++i) {
+        const ParameterIndex index = m_setValues[i].first;
+        const bool last = i == m_setValues.size() - 1;
+        m_session->ReadParameter(quint8(index), [this, index, last](bool answered) {
+            if (!answered)
+                m_unanswered.insert(int(index));
+            if (last && m_phase == Phase::Sequence)
+                verifySet();
+        });
+    }
+}
+
+void CliRunner::verifySet()
+{
+    QStringList unanswered, differing;
+    QJsonArray readBack;
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
+        QJsonObject p{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("sent"), value}};
+        if (m_unanswered.contains(int(index))) {
+            unanswered << paramKey(index);
+        } else {
+            p.insert(QStringLiteral("readBack"), m_session->confirmedParameters()[index]);
+            if (m_session->confirmedParameters()[index] != value)
+                differing << QStringLiteral("%1: %2 → %3").arg(paramKey(index), displayText(index, value), valueText(index));
+        }
+        readBack.append(p);
+    }
+    m_json.insert(QStringLiteral("readBack"), readBack);
+    printParameters();
+    if (!unanswered.isEmpty())
+        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
+    else if (!differing.isEmpty())
+        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
+    else
+        finish(CliExit::Done);
+}
+
+void CliRunner::runReset()
+{
+    if (!m_options.yes && !m_ask(caption(Caption::ResetQuestion))) {
+        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
+        return;
+    }
+    if (m_phase == Phase::Done)
+        return;
+    QStringList steps{QStringLiteral("reset")};
+    for (int i = 0; i < kParameterCount; ++i)
+        steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
+    beginSteps(QStringLiteral("reset"), steps);
+    if (!m_session->reset())
+        finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
+}
+
+} // namespace oe
