@@ -13,8 +13,11 @@ namespace oe {
 bool CliRunner::checkInput()
 {
     using Command = CliOptions::Command;
-    if (m_options.command == Command::Load)
-        return checkLoadFile();
+    // verify writes nothing: what a question would be about does not stop it.
+    if (m_options.command == Command::Load || m_options.command == Command::Program)
+        return checkLoadFile(true);
+    if (m_options.command == Command::Verify)
+        return checkLoadFile(false);
     if (m_options.command == Command::Set)
         return checkSetValues();
     return true;
@@ -30,7 +33,7 @@ QString CliRunner::verdictText(const ValueVerdict &verdict) const
 // The file whole, by the value rule: a script gets no question, so whatever the window would only
 // ask about (a value past a slider's end, a line named otherwise than its place) is refused unless
 // the command line allows it.
-bool CliRunner::checkLoadFile()
+bool CliRunner::checkLoadFile(bool writes)
 {
     const MapReadResult map = readMapFile(m_options.file);
     const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
@@ -40,7 +43,7 @@ bool CliRunner::checkLoadFile()
         return false;
     }
     QStringList refused;
-    if (!m_options.allowOutsideRange) {
+    if (writes && !m_options.allowOutsideRange) {
         for (const ValueVerdict &v : check.values) {
             if (v.beyondSlider)
                 refused << QStringLiteral("%1 %2").arg(paramKey(v.index), verdictText(v));
@@ -51,7 +54,7 @@ bool CliRunner::checkLoadFile()
             return false;
         }
     }
-    if (!m_options.byPosition && !map.keyNotes.isEmpty()) {
+    if (writes && !m_options.byPosition && !map.keyNotes.isEmpty()) {
         for (const MapKeyNote &note : map.keyNotes)
             refused << mapKeyNoteText(note, m_captions);
         finish(CliExit::InvalidInput, QStringLiteral("%1 Nothing sent (--by-position takes the lines by their place).")
@@ -128,6 +131,8 @@ void CliRunner::runLoad()
     }
     if (m_phase == Phase::Done)
         return; // interrupted while asking
+    if (!backupBeforeWriting(RestoreCause::Load))
+        return;
     QStringList steps;
     for (int i = 0; i < kParameterCount; ++i) {
         if (write[size_t(i)])
@@ -261,6 +266,8 @@ void CliRunner::runReset()
         return;
     }
     if (m_phase == Phase::Done)
+        return;
+    if (!backupBeforeWriting(RestoreCause::Reset))
         return;
     QStringList steps{QStringLiteral("reset")};
     for (int i = 0; i < kParameterCount; ++i)
