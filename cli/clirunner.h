@@ -52,6 +52,7 @@ private:
     // The rule's words as oe-cli says them: parameters by their keys, values in the controller's units.
     QString verdictText(const ValueVerdict &verdict) const;
     bool checkLoadFile(bool writes);
+    bool refuseBeyondSlider(const Session::ParameterMask &written);
     bool checkSetValues();
     QJsonArray parametersJson() const;
     void printParameters();
@@ -81,6 +82,8 @@ private:
     void listPorts();
     void onMapLoaded(const MapLoadResult &result);
     void verifySet();
+    void verifyConnect();
+    void finishReset();
 
     // Progress on stderr: the steps of a sequence, counted as the engine takes each request.
     void beginSteps(const QString &what, const QStringList &steps);
@@ -108,6 +111,7 @@ private:
     Session *m_session = nullptr;
     ProgramRunner *m_program = nullptr;
     QString m_firmware;
+    Session::Version m_firstVersion{};
 
     MapValues m_mapValues{};
     QList<MapKeyNote> m_mapKeyNotes;
@@ -121,6 +125,8 @@ private:
     int m_stepsStarted = 0;
 
     QSet<int> m_unanswered;
+    QList<std::pair<ParameterIndex, qint32>> m_setOrder;
+    int m_setOutstanding = 0;
 };
 
 } // namespace oe

@@ -7,6 +7,8 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include <QMap>
+
 namespace oe {
 
 // A map file is read whole, and set's values judged, before the port is opened.
@@ -33,6 +35,23 @@ QString CliRunner::verdictText(const ValueVerdict &verdict) const
 // The file whole, by the value rule: a script gets no question, so whatever the window would only
 // ask about (a value past a slider's end, a line named otherwise than its place) is refused unless
 // the command line allows it.
+// Values beyond a slider among those to be written are refused unless the command line allows them.
+bool CliRunner::refuseBeyondSlider(const Session::ParameterMask &written)
+{
+    if (m_options.allowOutsideRange)
+        return true;
+    QStringList refused;
+    for (const ValueVerdict &v : m_mapCheck.values) {
+        if (v.beyondSlider && written[size_t(v.index)])
+            refused << QStringLiteral("%1 %2").arg(paramKey(v.index), verdictText(v));
+    }
+    if (refused.isEmpty())
+        return true;
+    finish(CliExit::InvalidInput, QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)")
+                                      .arg(refused.join(QStringLiteral("; "))));
+    return false;
+}
+
 bool CliRunner::checkLoadFile(bool writes)
 {
     const MapReadResult map = readMapFile(m_options.file);
@@ -42,18 +61,12 @@ bool CliRunner::checkLoadFile(bool writes)
                                           + mapErrorText(map.ok ? check.refusal : map.error, m_captions));
         return false;
     }
+    m_mapCheck = check;
+    // program writes the file to controllers not yet read: every value counts. load judges only the
+    // values it would write, once it knows what the controller holds (runLoad).
+    if (m_options.command == CliOptions::Command::Program && !refuseBeyondSlider({true, true, true, true, true, true, true, true}))
+        return false;
     QStringList refused;
-    if (writes && !m_options.allowOutsideRange) {
-        for (const ValueVerdict &v : check.values) {
-            if (v.beyondSlider)
-                refused << QStringLiteral("%1 %2").arg(paramKey(v.index), verdictText(v));
-        }
-        if (!refused.isEmpty()) {
-            finish(CliExit::InvalidInput, QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)")
-                                              .arg(refused.join(QStringLiteral("; "))));
-            return false;
-        }
-    }
     if (writes && !m_options.byPosition && !map.keyNotes.isEmpty()) {
         for (const MapKeyNote &note : map.keyNotes)
             refused << mapKeyNoteText(note, m_captions);
@@ -63,7 +76,6 @@ bool CliRunner::checkLoadFile(bool writes)
     }
     m_mapValues = map.values;
     m_mapKeyNotes = map.keyNotes;
-    m_mapCheck = check;
     return true;
 }
 
@@ -92,15 +104,14 @@ void CliRunner::runLoad()
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 to = m_mapValues[size_t(i)];
-        const bool known = m_session->parameterKnown(index);
-        // Against the controller's own report (the multiplier not capped): an equal value is not
-        // written again, an unknown one is.
-        if (known && m_session->controllerValues()[index] == to)
+        // Against the controller's own report: an equal value is not written again, an unknown one is.
+        const auto now = m_session->controllerValue(index);
+        if (now == to)
             continue;
         write[size_t(i)] = true;
         QJsonObject change{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("to"), to}};
-        if (known)
-            change.insert(QStringLiteral("from"), m_session->confirmedParameters()[index]);
+        if (now)
+            change.insert(QStringLiteral("from"), *now);
         changes.append(change);
         QString line = QStringLiteral("%1: %2 → %3").arg(paramKey(index), valueText(index), displayText(index, to));
         const QString why = verdictText(m_mapCheck.values[size_t(i)]);
@@ -117,6 +128,8 @@ void CliRunner::runLoad()
     m_json.insert(QStringLiteral("file"), m_options.file);
     m_json.insert(QStringLiteral("notes"), notes);
     m_json.insert(QStringLiteral("changes"), changes);
+    if (!refuseBeyondSlider(write))
+        return;
     if (lines.isEmpty()) {
         // Nothing to write and nothing to ask: the controller holds the file already.
         out(caption(Caption::MapAlreadyMatches));
@@ -150,8 +163,6 @@ void CliRunner::runLoad()
 
 void CliRunner::onMapLoaded(const MapLoadResult &result)
 {
-    if (m_phase != Phase::Sequence)
-        return;
     QStringList unanswered, differing;
     QJsonArray readBack;
     for (int i = 0; i < kParameterCount; ++i) {
@@ -159,14 +170,14 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
         QJsonObject p{{QStringLiteral("name"), paramKey(index)},
                       {QStringLiteral("sent"), result.sent[index]},
                       {QStringLiteral("confirmed"), result.confirmed[size_t(i)]}};
-        if (!result.answered[size_t(i)]) {
+        const auto now = m_session->controllerValue(index);
+        if (!now) {
             unanswered << paramKey(index);
         } else {
-            p.insert(QStringLiteral("readBack"), result.readBack[index]);
-            if (result.readBack[index] != result.sent[index])
+            p.insert(QStringLiteral("readBack"), *now);
+            if (*now != result.sent[index])
                 differing << QStringLiteral("%1: %2 → %3")
-                                 .arg(paramKey(index), displayText(index, result.sent[index]),
-                                      displayText(index, result.readBack[index]));
+                                 .arg(paramKey(index), displayText(index, result.sent[index]), displayText(index, *now));
         }
         readBack.append(p);
     }
@@ -188,48 +199,60 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
 
 void CliRunner::runSet()
 {
-    // The pairs are judged on what the controller holds now, with the new values in place; a value
-    // the pair rule would move is refused, not moved.
-    ParameterSet after = m_session->confirmedParameters();
-    QSet<int> given;
-    for (const auto &[index, value] : std::as_const(m_setValues)) {
-        after[index] = value;
-        given.insert(int(index));
-    }
-    ValueContext context;
-    context.allowBeyondSlider = m_options.allowOutsideRange;
-    context.pairCheck = true;
+    // The pairs are judged on what the controller holds now, with the new values in place, by the
+    // value rule the session holds every commit to: a value it would move is refused before anything
+    // is sent.
+    QMap<int, qint32> given;
+    for (const auto &[index, value] : std::as_const(m_setValues))
+        given.insert(int(index), value);
+    QList<std::pair<ParameterIndex, qint32>> first, after;
     for (const auto &[index, value] : std::as_const(m_setValues)) {
         const auto partner = pairPartner(index);
-        context.partnerValue = std::nullopt;
-        if (partner && (given.contains(int(*partner)) || m_session->parameterKnown(*partner)))
-            context.partnerValue = after[*partner];
+        if (!partner) {
+            first.append({index, value});
+            continue;
+        }
+        const auto now = m_session->controllerValue(*partner);
+        if (!given.contains(int(*partner)) && !now) {
+            finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(paramKey(*partner)));
+            return;
+        }
+        ValueContext context;
+        context.allowBeyondSlider = true; // judged with the value alone, before the port opened
+        context.pairCheck = true;
+        context.partnerValue = given.value(int(*partner), now.value_or(0));
         const ValueVerdict v = judgeValue(index, double(value), context);
-        if (v.refusal == ValueVerdict::Refusal::PartnerUnknown) {
-            finish(CliExit::NoAnswer, QStringLiteral("%1=%2: %3; nothing sent").arg(paramKey(index)).arg(value).arg(verdictText(v)));
+        if (v.heldBy) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2 and %3=%4: %5; nothing sent")
+                                              .arg(paramKey(index)).arg(value).arg(paramKey(*partner))
+                                              .arg(*context.partnerValue).arg(verdictText(v)));
             return;
         }
-        if (!v.accepted() || v.changed()) {
-            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; nothing sent").arg(paramKey(index)).arg(value).arg(verdictText(v)));
-            return;
-        }
+        // A value its partner's present value would hold back goes after the partner's own write.
+        const bool waits = given.contains(int(*partner)) && (!now || !pairHolds(index, value, *now));
+        (waits ? after : first).append({index, value});
     }
+    m_setOrder = first + after;
     QStringList steps;
-    for (const auto &[index, value] : std::as_const(m_setValues))
-        steps << QStringLiteral("write %1=%2").arg(paramKey(index)).arg(value);
-    for (const auto &[index, value] : std::as_const(m_setValues))
-        steps << QStringLiteral("read %1").arg(paramKey(index));
+    for (const auto &[index, value] : std::as_const(m_setOrder))
+        steps << QStringLiteral("write %1=%2").arg(paramKey(index)).arg(value) << QStringLiteral("read %1").arg(paramKey(index));
     beginSteps(QStringLiteral("set"), steps);
-    for (const auto &[index, value] : std::as_const(m_setValues))
-        m_session->commitParameter(index, value);
-    for (qsizetype i = 0; i < m_setValues.size(); ++i) {
-        const ParameterIndex index = m_setValues[i].first;
-        const bool last = i == m_setValues.size() - 1;
-        m_session->ReadParameter(quint8(index), [this, index, last](bool answered) {
-            if (!answered)
-                m_unanswered.insert(int(index));
-            if (last && m_phase == Phase::Sequence)
-                verifySet();
+    m_setOutstanding = int(m_setOrder.size());
+    for (const auto &[index, value] : std::as_const(m_setOrder)) {
+        const ParameterIndex which = index;
+        m_session->commitHeld(index, value, [this, which](const HeldCommit &commit) {
+            if (m_phase != Phase::Sequence)
+                return;
+            if (commit.kind != HeldCommit::Kind::Writing) {
+                finish(CliExit::NoAnswer, QStringLiteral("%1: its partner could not be read").arg(paramKey(which)));
+                return;
+            }
+            m_session->ReadParameter(quint8(which), [this, which](bool answered) {
+                if (!answered)
+                    m_unanswered.insert(int(which));
+                if (--m_setOutstanding == 0 && m_phase == Phase::Sequence)
+                    m_session->verifyNow([this] { if (m_phase == Phase::Sequence) verifySet(); });
+            });
         });
     }
 }
@@ -240,11 +263,12 @@ void CliRunner::verifySet()
     QJsonArray readBack;
     for (const auto &[index, value] : std::as_const(m_setValues)) {
         QJsonObject p{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("sent"), value}};
-        if (m_unanswered.contains(int(index))) {
+        const auto now = m_session->controllerValue(index);
+        if (m_unanswered.contains(int(index)) || !now) {
             unanswered << paramKey(index);
         } else {
-            p.insert(QStringLiteral("readBack"), m_session->confirmedParameters()[index]);
-            if (m_session->confirmedParameters()[index] != value)
+            p.insert(QStringLiteral("readBack"), *now);
+            if (*now != value)
                 differing << QStringLiteral("%1: %2 → %3").arg(paramKey(index), displayText(index, value), valueText(index));
         }
         readBack.append(p);
@@ -275,6 +299,19 @@ void CliRunner::runReset()
     beginSteps(QStringLiteral("reset"), steps);
     if (!m_session->reset())
         finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
+}
+
+void CliRunner::finishReset()
+{
+    const bool allRead = m_session->allParametersKnown();
+    m_json.insert(QStringLiteral("resetConfirmed"), m_resetAcknowledged);
+    printParameters();
+    if (!m_resetAcknowledged)
+        finish(CliExit::NoAnswer, caption(Caption::ResetNotConfirmed));
+    else if (!allRead)
+        finish(CliExit::NoAnswer, QStringLiteral("the read-back after the reset went unanswered"));
+    else
+        finish(CliExit::Done);
 }
 
 } // namespace oe

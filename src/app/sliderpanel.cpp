@@ -205,7 +205,7 @@ void SliderPanel::showParameter(ParameterIndex index)
         labelFor(index)->setText(kUnknownText);
         return;
     }
-    const qint32 field = m_session.confirmedParameters()[index];
+    const qint32 field = *m_session.controllerValue(index);
     slider->setValue(positionFromField(index, field));
     labelFor(index)->setText(displayText(index, field));
     slider->setEnabled(m_session.state() == Session::State::Connected && !m_commitPending[size_t(index)]);
@@ -282,7 +282,7 @@ void SliderPanel::writeSlider(ParameterIndex index, Recorder::Cause cause)
     context.allowBeyondSlider = true;
     context.pairCheck = true;
     if (const auto partner = pairPartner(index))
-        context.partnerValue = m_session.confirmedParameters()[*partner];
+        context.partnerValue = m_session.controllerValue(*partner);
     const ValueVerdict verdict = judgeValue(index, double(m_session.Parameters[index]), context);
     if (!verdict.accepted()) { // not for a slider's own values; nothing is written then
         m_commitPending[size_t(index)] = false;
