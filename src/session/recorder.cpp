@@ -135,7 +135,7 @@ void Recorder::write(const QByteArray &line)
 void Recorder::onReadings()
 {
     if (isRecording())
-        write(readingLine(QDateTime::currentDateTime(), m_session->LiveRpm, m_session->LiveTinj,
+        write(readingLine(m_session->clock()->wallTime(), m_session->LiveRpm, m_session->LiveTinj,
                           m_session->LivePump, m_session->LivePause));
 }
 
@@ -149,7 +149,7 @@ void Recorder::onParameterRead(ParameterIndex index, qint32 field)
     }
     auto &known = m_values[size_t(index)];
     if (isRecording() && known != field)
-        write(changeLine(QDateTime::currentDateTime(), index, known, field, m_cause, true));
+        write(changeLine(m_session->clock()->wallTime(), index, known, field, m_cause, true));
     known = field;
 }
 
@@ -167,7 +167,7 @@ void Recorder::onWriteFinished(ParameterIndex index, bool confirmed)
         m_commits[size_t(index)].value_or(Commit{m_session->Parameters[index], Cause::Slider, std::nullopt});
     m_commits[size_t(index)].reset();
     auto &known = m_values[size_t(index)];
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = m_session->clock()->wallTime();
     if (isRecording())
         write(changeLine(now, index, known, commit.value, commit.cause, confirmed));
     if (confirmed) {
