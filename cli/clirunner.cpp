@@ -1,95 +1,13 @@
 #include "clirunner.h"
+#include "clitexts.h"
 
-#include "configfile.h"
-#include "languagefile.h"
-#include "maptexts.h"
-#include "numbertexts.h"
-#include "portcatalog.h"
-#include "portpath.h"
+#include "programrunner.h"
 #include "systemserialport.h"
-#include "sliderrules.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace oe {
-
-namespace {
-
-// The field values a slider can reach, in the controller's units: the window sends nothing else.
-struct FieldRange {
-    qint32 min, max;
-};
-constexpr FieldRange kFieldRanges[kParameterCount] = {
-    {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200},
-};
-
-struct OrderedPair {
-    ParameterIndex low, high; // low ≤ high
-};
-// MaxLoadPumpPause is the shorter pause: that pair runs the other way round.
-constexpr OrderedPair kOrderedPairs[] = {
-    {ParameterIndex::MinPumpCycles, ParameterIndex::MaxPumpCycles},
-    {ParameterIndex::TinjMin, ParameterIndex::TinjMax},
-    {ParameterIndex::MaxLoadPumpPause, ParameterIndex::MinLoadPumpPause},
-};
-
-QString key(ParameterIndex index) { return mapFileKey(int(index)); }
-
-// The window's caption for why a port did not open, or for a silent controller.
-int connectFailureEntry(const ConnectFailure &failure)
-{
-    if (failure.kind == ConnectFailure::Kind::NoAnswer)
-        return Caption::NoIdentification;
-    switch (failure.openError) {
-    case PortOpenError::NotFound: return Caption::PortNotFound;
-    case PortOpenError::InUse: return Caption::PortInUse;
-    case PortOpenError::NoPermission: return Caption::PortNoPermission;
-    case PortOpenError::NotATty: return Caption::PortNotATty;
-    case PortOpenError::None:
-    case PortOpenError::Other: break;
-    }
-    return Caption::PortOtherError;
-}
-
-// %1 and %2 replaced in one pass, so a device path or a system text holding a % sign stays as it is.
-QString fillIn(const QString &text, const QString &a1, const QString &a2)
-{
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'%' && i + 1 < text.size() && (text[i + 1] == u'1' || text[i + 1] == u'2')) {
-            out += text[i + 1] == u'1' ? a1 : a2;
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-const char *openErrorName(PortOpenError error)
-{
-    switch (error) {
-    case PortOpenError::None: return "None";
-    case PortOpenError::NotFound: return "NotFound";
-    case PortOpenError::InUse: return "InUse";
-    case PortOpenError::NoPermission: return "NoPermission";
-    case PortOpenError::NotATty: return "NotATty";
-    case PortOpenError::Other: break;
-    }
-    return "Other";
-}
-
-QString versionText(const std::array<quint8, 3> &v)
-{
-    return QStringLiteral("%1.%2.%3").arg(plainNumberText(v[0]), plainNumberText(v[1]), plainNumberText(v[2]));
-}
-
-} // namespace
 
 CliRunner::CliRunner(const CliOptions &options, const QString &programFolder, Ask ask, QObject *parent)
     : QObject(parent), m_options(options), m_programFolder(programFolder), m_ask(std::move(ask)),
@@ -99,129 +17,6 @@ CliRunner::CliRunner(const CliOptions &options, const QString &programFolder, As
 }
 
 CliRunner::~CliRunner() = default;
-
-void CliRunner::loadCaptions()
-{
-    QString code = m_options.language;
-    if (code.isEmpty()) {
-        const ConfigReadResult config = readConfigFile(QDir(m_programFolder).filePath(QStringLiteral("config.ini")));
-        code = languageFromLine(config.lines[1]).toUpper();
-        if (code != QLatin1String("ITA"))
-            code = QStringLiteral("ENG");
-    }
-    // English first, so an entry the chosen language leaves out still has a text.
-    const QString path = languageFilePath(m_programFolder);
-    const LanguageLoadResult english = loadLanguage(path, QStringLiteral("ENG"), m_captions);
-    m_haveCaptions = english.sectionFound;
-    if (code != QLatin1String("ENG")) {
-        const LanguageLoadResult chosen = loadLanguage(path, code, m_captions);
-        m_haveCaptions = m_haveCaptions || chosen.sectionFound;
-    }
-}
-
-QString CliRunner::caption(int entry) const
-{
-    QString text = m_captions.text(entry);
-    if (text.isEmpty())
-        text = builtInMapCaption(entry);
-    // Without a language file the session's messages still have to say something.
-    if (text.isEmpty()) {
-        switch (entry) {
-        case Session::kConnectFailedEntry: return QStringLiteral("Connection failed: the controller does not answer.");
-        case Session::kResetNotConfirmedEntry: return QStringLiteral("The controller did not confirm the reset command.");
-        case Session::kWriteNotConfirmedEntry: return QStringLiteral("The controller did not confirm the new value.");
-        case Session::kAfterResetEntry: return QStringLiteral("The reset command was sent; the parameters are read again.");
-        case Session::kPortLostEntry: return QStringLiteral("Connection lost: the controller's port went away.");
-        case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
-        case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
-        case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
-        case Caption::SaveUnknown: return QStringLiteral("No map saved: the controller did not tell these values:");
-        case Caption::ResetQuestion: return QStringLiteral("Reset the controller?");
-        default: break;
-        }
-    }
-    return text;
-}
-
-// The name the window shows for a parameter: its frame, and the row where the frame holds two.
-QString CliRunner::parameterCaption(ParameterIndex index) const
-{
-    const auto within = [this](int frame, int row) {
-        return QStringLiteral("%1 – %2").arg(caption(frame), caption(row));
-    };
-    QString text;
-    switch (index) {
-    case ParameterIndex::MinPumpCycles: text = within(Caption::PumpTimeFrame, Caption::PumpMinLoadName); break;
-    case ParameterIndex::MaxPumpCycles: text = within(Caption::PumpTimeFrame, Caption::PumpMaxLoadName); break;
-    case ParameterIndex::RpmMin: text = caption(Caption::RpmMinFrame); break;
-    case ParameterIndex::TinjMin: text = caption(Caption::TinjMinName); break;
-    case ParameterIndex::TinjMax: text = caption(Caption::TinjMaxName); break;
-    case ParameterIndex::MinLoadPumpPause: text = within(Caption::PumpPauseFrame, Caption::PauseMinLoadName); break;
-    case ParameterIndex::MaxLoadPumpPause: text = within(Caption::PumpPauseFrame, Caption::PauseMaxLoadName); break;
-    case ParameterIndex::RpmMultiplier: text = caption(Caption::RpmMultiplierFrame); break;
-    }
-    return m_haveCaptions ? text : QString();
-}
-
-QString CliRunner::portText() const
-{
-    if (!m_options.device.isEmpty())
-        return m_options.device;
-    return QStringLiteral("COM%1 (%2)").arg(m_options.comPort).arg(resolvePortDevice(m_options.comPort, m_programFolder));
-}
-
-// What the window's label shows for the value the controller told us, "---" while it never did.
-QString CliRunner::valueText(ParameterIndex index) const
-{
-    if (!m_session->parameterKnown(index))
-        return QStringLiteral("---");
-    return displayText(index, m_session->confirmedParameters()[index]);
-}
-
-QJsonArray CliRunner::parametersJson() const
-{
-    QJsonArray list;
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
-        QJsonObject p{{QStringLiteral("name"), key(index)},
-                      {QStringLiteral("caption"), parameterCaption(index)},
-                      {QStringLiteral("known"), m_session->parameterKnown(index)}};
-        if (m_session->parameterKnown(index)) {
-            p.insert(QStringLiteral("value"), m_session->confirmedParameters()[index]);
-            p.insert(QStringLiteral("display"), valueText(index));
-        }
-        list.append(p);
-    }
-    return list;
-}
-
-void CliRunner::printParameters()
-{
-    m_json.insert(QStringLiteral("parameters"), parametersJson());
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
-        const bool known = m_session->parameterKnown(index);
-        const QString raw = known ? plainNumberText(m_session->confirmedParameters()[index]) : QStringLiteral("---");
-        out(QStringLiteral("%1 %2 %3 %4")
-                .arg(key(index), -17)
-                .arg(raw, 6)
-                .arg(valueText(index), -8)
-                .arg(parameterCaption(index))
-                .trimmed());
-    }
-}
-
-void CliRunner::out(const QString &line)
-{
-    if (m_options.json)
-        return;
-    m_out << line << Qt::endl;
-}
-
-void CliRunner::err(const QString &line)
-{
-    m_err << line << Qt::endl;
-}
 
 void CliRunner::start()
 {
@@ -235,6 +30,10 @@ void CliRunner::start()
         case Command::Set: return "set";
         case Command::Reset: return "reset";
         case Command::Watch: return "watch";
+        case Command::Verify: return "verify";
+        case Command::Backup: return "backup";
+        case Command::Program: return "program";
+        case Command::Version: return "version";
         case Command::Help: break;
         }
         return "help";
@@ -243,32 +42,22 @@ void CliRunner::start()
         listPorts();
         return;
     }
+    if (m_options.command == Command::Version) {
+        m_json.insert(QStringLiteral("version"), QStringLiteral(OE_VERSION));
+        m_json.insert(QStringLiteral("qt"), QString::fromLatin1(qVersion()));
+        out(QStringLiteral("oe-cli %1 (Qt %2, built with Qt %3)")
+                .arg(QStringLiteral(OE_VERSION), QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR)));
+        finish(CliExit::Done);
+        return;
+    }
 
     // Everything that can be checked without the controller is checked before anything is sent.
-    if (m_options.command == Command::Load) {
-        const MapReadResult map = readMapFile(m_options.file);
-        if (!map.ok) {
-            finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ') + mapErrorText(map.error, m_captions));
-            return;
-        }
-        m_mapValues = map.values;
-        m_mapKeyNotes = map.keyNotes;
-    }
-    if (m_options.command == Command::Set) {
-        for (const auto &[index, value] : std::as_const(m_options.values)) {
-            const FieldRange range = kFieldRanges[int(index)];
-            const bool reachable = fieldFromPosition(index, positionFromField(index, value)) == value;
-            if (value < range.min || value > range.max || !reachable) {
-                const QString step = index == ParameterIndex::RpmMultiplier ? QStringLiteral(", in tens")
-                                     : index == ParameterIndex::RpmMin || index == ParameterIndex::TinjMin ||
-                                             index == ParameterIndex::TinjMax
-                                         ? QStringLiteral(", in fifties")
-                                         : QString();
-                finish(CliExit::InvalidInput, QStringLiteral("%1=%2: the window sets %1 from %3 to %4%5; nothing sent")
-                                                  .arg(key(index)).arg(value).arg(range.min).arg(range.max).arg(step));
-                return;
-            }
-        }
+    if (!checkInput())
+        return;
+    if (m_options.command == Command::Program) {
+        m_program = new ProgramRunner(this, m_mapValues);
+        m_program->start();
+        return;
     }
 
     m_json.insert(QStringLiteral("port"), m_options.port);
@@ -318,6 +107,10 @@ void CliRunner::onConnected()
     case CliOptions::Command::Set: runSet(); break;
     case CliOptions::Command::Reset: runReset(); break;
     case CliOptions::Command::Watch: runWatch(); break;
+    case CliOptions::Command::Verify: runVerify(); break;
+    case CliOptions::Command::Backup: runBackup(); break;
+    case CliOptions::Command::Program:
+    case CliOptions::Command::Version:
     case CliOptions::Command::Ports:
     case CliOptions::Command::Help: break;
     }
@@ -330,31 +123,9 @@ void CliRunner::onMessage(int textEntry, int)
     switch (textEntry) {
     case Session::kConnectFailedEntry: {
         const ConnectFailure &failure = m_session->lastConnectFailure();
-        const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
-        QJsonObject json{{QStringLiteral("kind"), notOpened ? QStringLiteral("PortNotOpened") : QStringLiteral("NoAnswer")},
-                         {QStringLiteral("device"), failure.device}};
-        if (notOpened) {
-            json.insert(QStringLiteral("reason"), QLatin1String(openErrorName(failure.openError)));
-            json.insert(QStringLiteral("systemText"), failure.systemText);
-        } else {
-            json.insert(QStringLiteral("bytesReceived"), failure.bytesReceived);
-        }
-        m_json.insert(QStringLiteral("connectFailure"), json);
-        if (notOpened) {
-            const QString device = failure.device.isEmpty() || failure.device == m_options.port
-                                       ? portText()
-                                       : QStringLiteral("%1 (%2)").arg(m_options.port, failure.device);
-            QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
-            if (why.isEmpty())
-                why = QStringLiteral("cannot open %1: %2").arg(device, failure.systemText);
-            else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
-                why += QStringLiteral(" (%1)").arg(failure.systemText);
-            finish(CliExit::PortNotOpened, why);
-        } else {
-            const QString device = failure.device.isEmpty() ? portText() : failure.device;
-            const QString why = fillIn(caption(Caption::NoIdentification), device, {});
-            finish(CliExit::NoAnswer, why.isEmpty() ? caption(textEntry) : why);
-        }
+        m_json.insert(QStringLiteral("connectFailure"), connectFailureJson(failure));
+        finish(failure.kind == ConnectFailure::Kind::PortNotOpened ? CliExit::PortNotOpened : CliExit::NoAnswer,
+               connectFailureText(failure, m_options.port, portText()));
         break;
     }
     case Session::kPortLostEntry:
@@ -368,6 +139,39 @@ void CliRunner::onMessage(int textEntry, int)
         err(caption(textEntry));
         break;
     }
+}
+
+QJsonObject CliRunner::connectFailureJson(const ConnectFailure &failure) const
+{
+    const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
+    QJsonObject json{{QStringLiteral("kind"), notOpened ? QStringLiteral("PortNotOpened") : QStringLiteral("NoAnswer")},
+                     {QStringLiteral("device"), failure.device}};
+    if (notOpened) {
+        json.insert(QStringLiteral("reason"), QLatin1String(openErrorName(failure.openError)));
+        json.insert(QStringLiteral("systemText"), failure.systemText);
+    } else {
+        json.insert(QStringLiteral("bytesReceived"), failure.bytesReceived);
+    }
+    return json;
+}
+
+// Why a connect failed, in the window's words. port: as -p gave it; shown: how we name it.
+QString CliRunner::connectFailureText(const ConnectFailure &failure, const QString &port, const QString &shown) const
+{
+    if (failure.kind == ConnectFailure::Kind::PortNotOpened) {
+        const QString device = failure.device.isEmpty() || failure.device == port
+                                   ? shown
+                                   : QStringLiteral("%1 (%2)").arg(port, failure.device);
+        QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
+        if (why.isEmpty())
+            why = QStringLiteral("cannot open %1: %2").arg(device, failure.systemText);
+        else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
+            why += QStringLiteral(" (%1)").arg(failure.systemText);
+        return why;
+    }
+    const QString device = failure.device.isEmpty() ? shown : failure.device;
+    const QString why = fillIn(caption(Caption::NoIdentification), device, {});
+    return why.isEmpty() ? caption(Session::kConnectFailedEntry) : why;
 }
 
 void CliRunner::beginSteps(const QString &what, const QStringList &steps)
@@ -424,20 +228,16 @@ QString CliRunner::stepsReportText() const
     return lines.join(QLatin1Char('\n'));
 }
 
-void CliRunner::finishWatch()
-{
-    if (!m_session->controllerAnswering())
-        finish(CliExit::NoAnswer, QStringLiteral("the controller stopped answering"));
-    else
-        finish(CliExit::Done);
-}
-
 void CliRunner::interrupt()
 {
     if (m_phase == Phase::Done)
         return;
     if (m_options.command == CliOptions::Command::Watch && m_phase == Phase::Ready) {
         finishWatch();
+        return;
+    }
+    if (m_program) {
+        m_program->interrupt();
         return;
     }
     finish(CliExit::Interrupted, QStringLiteral("interrupted"));
@@ -459,323 +259,14 @@ void CliRunner::finish(CliExit code, const QString &error)
     m_json.insert(QStringLiteral("exitCode"), int(code));
     if (!error.isEmpty())
         m_json.insert(QStringLiteral("error"), message);
-    if (m_options.json)
-        m_out << QJsonDocument(m_json).toJson(QJsonDocument::Indented);
+    // Streaming commands end their JSON Lines with one line of their own.
+    if (m_options.json && (m_options.command == CliOptions::Command::Watch || m_options.command == CliOptions::Command::Program))
+        outJson(m_json);
+    else if (m_options.json)
+        print(m_out, QString::fromUtf8(QJsonDocument(m_json).toJson(QJsonDocument::Indented)));
     if (!message.isEmpty())
         err(QStringLiteral("oe-cli: %1").arg(message));
-    m_out.flush();
-    m_err.flush();
     QTimer::singleShot(0, this, [this, code] { emit finished(int(code)); });
-}
-
-// ---- The commands
-
-void CliRunner::listPorts()
-{
-    QJsonArray list;
-    const QList<SystemPort> system = systemSerialPorts();
-    const QList<ComPortInfo> ports = listComPorts(m_programFolder, system);
-    for (const ComPortInfo &port : ports) {
-        QString state = port.present ? QStringLiteral("yes") : QStringLiteral("no");
-        if (port.dangling)
-            state = QStringLiteral("no, the link's target is gone");
-        list.append(QJsonObject{{QStringLiteral("port"), QStringLiteral("COM%1").arg(port.comPort)},
-                                {QStringLiteral("device"), port.device},
-                                {QStringLiteral("present"), port.present},
-                                {QStringLiteral("linked"), port.linked},
-                                {QStringLiteral("dangling"), port.dangling},
-                                {QStringLiteral("description"), port.description}});
-        out(QStringLiteral("COM%1 %2 %3 %4")
-                .arg(port.comPort, -2)
-                .arg(port.device, -28)
-                .arg(state)
-                .arg(port.description.isEmpty() ? QString() : QStringLiteral("– ") + port.description)
-                .trimmed());
-    }
-    m_json.insert(QStringLiteral("ports"), list);
-    // An adapter the window would offer a COM number for: a script sees it here too.
-    QJsonArray adapters;
-    for (const SystemPort &adapter : unlinkedUsbAdapters(ports, system)) {
-        adapters.append(QJsonObject{{QStringLiteral("device"), adapter.device},
-                                    {QStringLiteral("description"), adapter.description}});
-        out(QStringLiteral("USB adapter without a ports/ link: %1 %2").arg(adapter.device, adapter.description).trimmed());
-    }
-    m_json.insert(QStringLiteral("unlinkedAdapters"), adapters);
-    finish(CliExit::Done);
-}
-
-void CliRunner::runInfo()
-{
-    printParameters();
-    m_session->RequestStatus([this](bool answered) {
-        if (m_phase == Phase::Done)
-            return;
-        const Session &s = *m_session;
-        if (answered) {
-            const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
-            const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
-            m_json.insert(QStringLiteral("status"),
-                          QJsonObject{{QStringLiteral("rpm"), s.LiveRpm},
-                                      {QStringLiteral("tinj"), s.LiveTinj},
-                                      {QStringLiteral("pump"), s.LivePump},
-                                      {QStringLiteral("pause"), s.LivePause},
-                                      {QStringLiteral("pumpDisplay"), pump},
-                                      {QStringLiteral("pauseDisplay"), pause}});
-            out(QStringLiteral("status    %1 %2  %3 %4  %5 %6  %7 %8")
-                    .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
-                         plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump, caption(Caption::PauseName), pause));
-        } else {
-            out(QStringLiteral("status    ---"));
-        }
-        QStringList unknown;
-        for (int i = 0; i < kParameterCount; ++i) {
-            if (!s.parameterKnown(ParameterIndex(i)))
-                unknown << key(ParameterIndex(i));
-        }
-        if (!unknown.isEmpty())
-            finish(CliExit::NoAnswer, QStringLiteral("not read: %1").arg(unknown.join(QStringLiteral(", "))));
-        else if (!answered)
-            finish(CliExit::NoAnswer, QStringLiteral("the status request went unanswered"));
-        else
-            finish(CliExit::Done);
-    });
-}
-
-void CliRunner::runSave()
-{
-    printParameters();
-    // A map holds what the controller told us, never a guess.
-    if (!m_session->allParametersKnown()) {
-        QStringList unknown;
-        for (int i = 0; i < kParameterCount; ++i) {
-            if (!m_session->parameterKnown(ParameterIndex(i)))
-                unknown << key(ParameterIndex(i));
-        }
-        finish(CliExit::NoAnswer, caption(Caption::SaveUnknown) + QLatin1Char(' ') + unknown.join(QStringLiteral(", ")));
-        return;
-    }
-    MapValues values{};
-    for (int i = 0; i < kParameterCount; ++i)
-        values[size_t(i)] = m_session->confirmedParameters()[ParameterIndex(i)];
-    QString path = m_options.file;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".map");
-    FileProblem problem;
-    if (!writeMapFile(path, values, nullptr, &problem)) {
-        finish(CliExit::InvalidInput, caption(Caption::MapNotSaved) + QLatin1Char(' ') + fileProblemText(problem, m_captions));
-        return;
-    }
-    m_json.insert(QStringLiteral("file"), path);
-    out(QStringLiteral("saved     %1").arg(path));
-    finish(CliExit::Done);
-}
-
-void CliRunner::runLoad()
-{
-    QJsonArray changes;
-    QStringList lines;
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
-        const qint32 to = m_mapValues[size_t(i)];
-        const bool known = m_session->parameterKnown(index);
-        if (known && m_session->confirmedParameters()[index] == to)
-            continue;
-        QJsonObject change{{QStringLiteral("name"), key(index)}, {QStringLiteral("to"), to}};
-        if (known)
-            change.insert(QStringLiteral("from"), m_session->confirmedParameters()[index]);
-        changes.append(change);
-        lines << QStringLiteral("%1: %2 → %3").arg(key(index), valueText(index), displayText(index, to));
-    }
-    // Lines named otherwise than we name them are still read by position; the user sees how.
-    QJsonArray notes;
-    for (const MapKeyNote &note : std::as_const(m_mapKeyNotes)) {
-        notes.append(mapKeyNoteText(note, m_captions));
-        out(mapKeyNoteText(note, m_captions));
-    }
-    m_json.insert(QStringLiteral("file"), m_options.file);
-    m_json.insert(QStringLiteral("notes"), notes);
-    m_json.insert(QStringLiteral("changes"), changes);
-    if (lines.isEmpty())
-        out(caption(Caption::MapNoChanges));
-    for (const QString &line : std::as_const(lines))
-        out(line);
-    if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
-        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
-        return;
-    }
-    if (m_phase == Phase::Done)
-        return; // interrupted while asking
-    QStringList steps;
-    for (int i = 0; i < kParameterCount; ++i)
-        steps << QStringLiteral("write %1=%2").arg(key(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
-    for (int i = 0; i < kParameterCount; ++i)
-        steps << QStringLiteral("read %1").arg(key(ParameterIndex(i)));
-    beginSteps(QStringLiteral("load"), steps);
-    ParameterSet values;
-    for (int i = 0; i < kParameterCount; ++i)
-        values[ParameterIndex(i)] = m_mapValues[size_t(i)];
-    if (!m_session->loadMap(values))
-        finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
-}
-
-void CliRunner::onMapLoaded(const MapLoadResult &result)
-{
-    if (m_phase != Phase::Sequence)
-        return;
-    QStringList unanswered, differing;
-    QJsonArray readBack;
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
-        QJsonObject p{{QStringLiteral("name"), key(index)},
-                      {QStringLiteral("sent"), result.sent[index]},
-                      {QStringLiteral("confirmed"), result.confirmed[size_t(i)]}};
-        if (!result.answered[size_t(i)]) {
-            unanswered << key(index);
-        } else {
-            p.insert(QStringLiteral("readBack"), result.readBack[index]);
-            if (result.readBack[index] != result.sent[index])
-                differing << QStringLiteral("%1: %2 → %3")
-                                 .arg(key(index), displayText(index, result.sent[index]),
-                                      displayText(index, result.readBack[index]));
-        }
-        readBack.append(p);
-    }
-    m_json.insert(QStringLiteral("readBack"), readBack);
-    if (!unanswered.isEmpty()) {
-        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
-        return;
-    }
-    if (!differing.isEmpty()) {
-        out(caption(Caption::MapDiffers));
-        for (const QString &line : std::as_const(differing))
-            out(line);
-        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
-        return;
-    }
-    out(caption(Caption::MapAllMatch));
-    finish(CliExit::Done);
-}
-
-void CliRunner::runSet()
-{
-    // The pairs are judged on what the controller holds now, with the new values in place.
-    ParameterSet after = m_session->confirmedParameters();
-    QSet<int> given;
-    for (const auto &[index, value] : std::as_const(m_options.values)) {
-        after[index] = value;
-        given.insert(int(index));
-    }
-    for (const OrderedPair &pair : kOrderedPairs) {
-        if (!given.contains(int(pair.low)) && !given.contains(int(pair.high)))
-            continue;
-        for (const ParameterIndex side : {pair.low, pair.high}) {
-            if (!given.contains(int(side)) && !m_session->parameterKnown(side)) {
-                finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(key(side)));
-                return;
-            }
-        }
-        if (after[pair.low] > after[pair.high]) {
-            finish(CliExit::InvalidInput,
-                   QStringLiteral("%1 (%2) would be above %3 (%4); nothing sent")
-                       .arg(key(pair.low)).arg(after[pair.low]).arg(key(pair.high)).arg(after[pair.high]));
-            return;
-        }
-    }
-    QStringList steps;
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        steps << QStringLiteral("write %1=%2").arg(key(index)).arg(value);
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        steps << QStringLiteral("read %1").arg(key(index));
-    beginSteps(QStringLiteral("set"), steps);
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        m_session->commitParameter(index, value);
-    for (qsizetype i = 0; i < m_options.values.size(); ++i) {
-        const ParameterIndex index = m_options.values[i].first;
-        const bool last = i == m_options.values.size() - 1;
-        m_session->ReadParameter(quint8(index), [this, index, last](bool answered) {
-            if (!answered)
-                m_unanswered.insert(int(index));
-            if (last && m_phase == Phase::Sequence)
-                verifySet();
-        });
-    }
-}
-
-void CliRunner::verifySet()
-{
-    QStringList unanswered, differing;
-    QJsonArray readBack;
-    for (const auto &[index, value] : std::as_const(m_options.values)) {
-        QJsonObject p{{QStringLiteral("name"), key(index)}, {QStringLiteral("sent"), value}};
-        if (m_unanswered.contains(int(index))) {
-            unanswered << key(index);
-        } else {
-            p.insert(QStringLiteral("readBack"), m_session->confirmedParameters()[index]);
-            if (m_session->confirmedParameters()[index] != value)
-                differing << QStringLiteral("%1: %2 → %3").arg(key(index), displayText(index, value), valueText(index));
-        }
-        readBack.append(p);
-    }
-    m_json.insert(QStringLiteral("readBack"), readBack);
-    printParameters();
-    if (!unanswered.isEmpty())
-        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
-    else if (!differing.isEmpty())
-        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
-    else
-        finish(CliExit::Done);
-}
-
-void CliRunner::runReset()
-{
-    if (!m_options.yes && !m_ask(caption(Caption::ResetQuestion))) {
-        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
-        return;
-    }
-    if (m_phase == Phase::Done)
-        return;
-    QStringList steps{QStringLiteral("reset")};
-    for (int i = 0; i < kParameterCount; ++i)
-        steps << QStringLiteral("read %1").arg(key(ParameterIndex(i)));
-    beginSteps(QStringLiteral("reset"), steps);
-    if (!m_session->reset())
-        finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
-}
-
-void CliRunner::runWatch()
-{
-    // The session's own judgement of a silent controller: said once, until it answers again.
-    connect(m_session, &Session::controllerAnsweringChanged, this, [this](bool answering) {
-        if (answering)
-            return;
-        m_readings.append(QJsonObject{{QStringLiteral("answered"), false}});
-        m_json.insert(QStringLiteral("readings"), m_readings);
-        if (!m_options.json)
-            m_out << QStringLiteral("--- %1").arg(caption(Caption::NotAnswering)).trimmed() << Qt::endl;
-    });
-    connect(m_session, &Session::liveReadingsChanged, this, [this] {
-        const Session &s = *m_session;
-        const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
-        const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
-        m_readings.append(QJsonObject{{QStringLiteral("rpm"), s.LiveRpm},
-                                      {QStringLiteral("tinj"), s.LiveTinj},
-                                      {QStringLiteral("pump"), s.LivePump},
-                                      {QStringLiteral("pause"), s.LivePause},
-                                      {QStringLiteral("pumpDisplay"), pump},
-                                      {QStringLiteral("pauseDisplay"), pause}});
-        m_json.insert(QStringLiteral("readings"), m_readings);
-        if (!m_options.json) {
-            m_out << QStringLiteral("%1 %2  %3 %4  %5 %6  %7 %8")
-                         .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
-                              plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump,
-                              caption(Caption::PauseName), pause)
-                  << Qt::endl;
-        }
-    });
-    m_session->holdPoll(false);
-    m_session->RequestStatus();
-    if (m_options.seconds > 0)
-        QTimer::singleShot(m_options.seconds * 1000, this, [this] { finishWatch(); });
 }
 
 } // namespace oe

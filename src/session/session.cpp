@@ -122,9 +122,10 @@ void Session::disconnectNow()
         endSession();
 }
 
-void Session::endSession()
+void Session::endSession(bool portLost)
 {
     ++m_sessionId;
+    m_endedByPortLoss = portLost;
     m_connected = false;
     m_pollHeld = false;
     m_missedPolls = 0;
@@ -170,7 +171,7 @@ void Session::onPortLost()
         connectFailed(ConnectFailure::Kind::NoAnswer);
         return;
     }
-    endSession();
+    endSession(true);
     postMessage(kPortLostEntry, kMessageTitleEntry);
 }
 
@@ -414,7 +415,7 @@ void Session::onTryEnded(TryEnd end)
 {
     if (m_state == State::Idle)
         return;
-    m_lineQuality.record(end == TryEnd::Answered, m_time->nowMs());
+    m_lineQuality.record(end, m_time->nowMs());
     const int percent = lineFailedPercent();
     if (percent != m_reportedFailedPercent) {
         m_reportedFailedPercent = percent;

@@ -95,6 +95,9 @@ public:
     Clock *clock() const { return m_time; }
     // Valid when the connect-failed message is raised, and until the next connect starts.
     const ConnectFailure &lastConnectFailure() const { return m_lastFailure; }
+    // The last session ended because its port went away (not by a disconnect); already true when
+    // stateChanged reports Idle for it.
+    bool endedByPortLoss() const { return m_endedByPortLoss; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
     // ---- What the controller holds, as far as this session knows.
@@ -154,7 +157,7 @@ public:
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
-    // Tries that failed over the last minute, in percent (see LineQuality); 0 while idle.
+    // Tries that heard bytes but no answer over the last minute, in percent (see LineQuality); 0 while idle.
     int lineFailedPercent() { return m_lineQuality.failedPercent(m_time->nowMs()); }
     bool lineNoisy() { return m_lineQuality.noisy(m_time->nowMs()); }
     // A verification pass is reading parameters again, or this one.
@@ -212,7 +215,7 @@ private:
     // Raises message from the event loop, then runs then unless the session ended meanwhile.
     void postMessage(int textEntry, int titleEntry, std::function<void()> then = {});
     void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
-    void endSession();
+    void endSession(bool portLost = false);
     // Connected, no sequence, no dialog or message holding it, nothing on the wire.
     bool pollMayRun() const;
     void onStatusPoll();
@@ -248,6 +251,7 @@ private:
     // Messages posted or being shown: they hold the poll.
     int m_messagesOpen = 0;
     ConnectFailure m_lastFailure;
+    bool m_endedByPortLoss = false;
 };
 
 } // namespace oe

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "session.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+
+// Texts oe-cli's commands share.
+namespace oe {
+
+// The parameter's name as map files and oe-cli's arguments spell it.
+QString paramKey(ParameterIndex index);
+// The window's caption for why a port did not open, or for a silent controller.
+int connectFailureEntry(const ConnectFailure &failure);
+// %1 and %2 replaced in one pass, so a device path or a system text holding a % sign stays as it is.
+QString fillIn(const QString &text, const QString &a1, const QString &a2);
+const char *openErrorName(PortOpenError error);
+QString versionText(const std::array<quint8, 3> &v);
+// A moment for a JSON line: ISO 8601 with milliseconds and the offset from UTC.
+QString isoTime(const QDateTime &when);
+// A moment for a text line: HH:mm:ss.zzz.
+QString clockTime(const QDateTime &when);
+
+} // namespace oe
