@@ -148,7 +148,7 @@ private:
     {
         if (m_stopping || m_busyChecking || m_rig.s().state() != Session::State::Idle)
             return;
-        m_rig.w().btnConnect->click();
+        m_rig.w().connection().btnConnect->click();
     }
 
     // What the scripted user does next: mostly a slider, now and then a map.
@@ -164,7 +164,7 @@ private:
 
     void moveSlider(ParameterIndex index)
     {
-        QSlider *slider = m_rig.w().sliderFor(index);
+        QSlider *slider = m_rig.w().sliders().sliderFor(index);
         if (!slider->isEnabled())
             return;
         ++m_commits;
@@ -199,7 +199,7 @@ private:
         oe::MapValues values{};
         for (int i = 0; i < oe::kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
-            QSlider *slider = m_rig.w().sliderFor(index);
+            QSlider *slider = m_rig.w().sliders().sliderFor(index);
             const int position = slider->minimum() + int(m_random.bounded(slider->maximum() - slider->minimum() + 1));
             values[size_t(i)] = oe::fieldFromPosition(index, position);
         }
@@ -222,7 +222,7 @@ private:
             return;
         m_rig.dialogs.openAnswers = {path};
         m_rig.dialogs.questionAnswers = {true};
-        m_rig.w().cmdLoadMap->click();
+        m_rig.w().maps().cmdLoadMap->click();
         ++m_maps;
     }
 
@@ -236,7 +236,7 @@ private:
         if (m_busyChecking || s.state() != Session::State::Connected || !m_rig.quiet())
             return true;
         m_busyChecking = true;
-        const auto confirmed = s.confirmedParameters();
+        const oe::ParameterSet confirmed = s.controllerValues();
         const auto known = knownFlags();
         const auto checking = verifyingFlags();
         const std::optional<std::array<int, 8>> sim = m_rig.sim->params();
@@ -247,19 +247,19 @@ private:
             return false;
         }
         // Something may have happened while the simulator answered; the check then proves nothing.
-        if (s.confirmedParameters() != confirmed || knownFlags() != known || verifyingFlags() != checking
+        if (s.controllerValues() != confirmed || knownFlags() != known || verifyingFlags() != checking
             || s.state() != Session::State::Connected || !m_rig.quiet())
             return true;
         QStringList wrong;
         int compared = 0;
         for (int i = 0; i < oe::kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
-            const QString shown = m_rig.w().labelFor(index)->text();
+            const QString shown = m_rig.w().sliders().labelFor(index)->text();
             if (!known[size_t(i)]) {
                 ++m_unknownSeen;
                 if (requireAll)
                     wrong << QStringLiteral("%1 unknown").arg(oe::mapFileKey(i));
-                if (shown != u"---" || m_rig.w().sliderFor(index)->isEnabled())
+                if (shown != u"---" || m_rig.w().sliders().sliderFor(index)->isEnabled())
                     wrong << QStringLiteral("%1: unknown, label \"%2\"").arg(oe::mapFileKey(i), shown);
                 continue;
             }
@@ -268,11 +268,10 @@ private:
             if (checking[size_t(i)])
                 continue;
             const qint32 value = (*sim)[size_t(i)];
-            const qint32 field = index == ParameterIndex::RpmMultiplier ? oe::cappedMultiplier(value) : value;
             ++compared;
-            if (confirmed[index] != field)
+            if (confirmed[index] != value)
                 wrong << QStringLiteral("%1: window %2, controller %3").arg(oe::mapFileKey(i)).arg(confirmed[index]).arg(value);
-            if (shown != oe::displayText(index, field))
+            if (shown != oe::displayText(index, value))
                 wrong << QStringLiteral("%1: label \"%2\", controller %3").arg(oe::mapFileKey(i), shown).arg(value);
         }
         if (!s.verifying())
@@ -309,7 +308,7 @@ private:
         QFile::remove(path);
         const bool allKnown = m_rig.s().allParametersKnown();
         m_rig.dialogs.saveAnswers = {path};
-        m_rig.w().cmdSaveMap->click();
+        m_rig.w().maps().cmdSaveMap->click();
         m_rig.dialogs.saveAnswers.clear();
         const oe::MapReadResult saved = oe::readMapFile(path);
         if (!allKnown)

@@ -1,6 +1,5 @@
 #include "controllermodel.h"
 
-#include "plausibility.h"
 #include "requestengine.h"
 
 namespace oe {
@@ -12,12 +11,18 @@ QByteArray word(quint16 value)
     return QByteArray(1, char(value >> 8)) + QByteArray(1, char(value & 0xff));
 }
 
+// What each parameter usually holds (the sliders' ranges).
+struct Range {
+    qint32 min, max;
+};
+constexpr Range kUsual[8] = {{1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200}};
+
 // A value a reset may leave: mostly what the parameter can hold, now and then anything.
 quint16 drawValue(RandomStream &random, int index)
 {
     if (random.chance(150))
         return quint16(random.below(65536));
-    const PlausibleRange &range = parameterRanges()[size_t(index)];
+    const Range &range = kUsual[index];
     return quint16(random.between(range.min, range.max));
 }
 
@@ -32,7 +37,7 @@ ControllerModel::ControllerModel(SimulatedPort *port, VirtualClock *clock, Rando
     // Some firmwares stop a parameter short of what the program may send.
     for (int i = 0; i < 8; ++i) {
         if (m_random.chance(60)) {
-            const PlausibleRange &range = parameterRanges()[size_t(i)];
+            const Range &range = kUsual[i];
             m_limits[size_t(i)] = quint16(m_random.between(range.min, range.max));
             m_clamps[size_t(i)] = m_random.chance(500);
         }
@@ -153,6 +158,8 @@ void ControllerModel::send(const QByteArray &reply, qint64 frameNumber, std::chr
         const qint64 bit = m_random.below(bytes.size() * 8);
         bytes[bit / 8] = char(quint8(bytes[bit / 8]) ^ (1u << (bit % 8)));
         clean = false;
+        if (bytes.size() == 6 && bytes.startsWith("CU\x01"))
+            m_flipped.insert({quint8(bytes[3]), (quint8(bytes[4]) << 8) | quint8(bytes[5])});
     }
     if (m_random.chance(80)) {
         ++m_figures->fault(Fault::SplitReply);

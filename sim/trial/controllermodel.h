@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <set>
 
 namespace oe {
 
@@ -33,6 +34,9 @@ public:
         qint64 firstByteAt = 0;
     };
     const CleanReply &cleanReply() const { return m_clean; }
+    // Whether a read reply it sent with a bit flipped said this value for this parameter: two such
+    // answers alike are what no check without a checksum can tell from the truth.
+    bool sentFlipped(int index, qint32 value) const { return m_flipped.count({index, value}) > 0; }
     // Whether the value it would store for a write is the one sent (false: refused or clamped).
     bool lastWriteStoredAsSent() const { return m_storedAsSent; }
 
@@ -57,6 +61,7 @@ private:
     std::array<quint8, 3> m_version{1, 3, 7};
     qint64 m_silentUntil = -1;
     CleanReply m_clean;
+    std::set<std::pair<int, qint32>> m_flipped;
     bool m_storedAsSent = true;
 };
 

@@ -25,20 +25,6 @@ QTextStream &out()
     return stream;
 }
 
-std::optional<Plant> plantNamed(const QString &name)
-{
-    if (name.isEmpty() || name == QLatin1String("none"))
-        return Plant::None;
-    if (name == QLatin1String("skip-partner-read"))
-        return Plant::SkipPartnerRead;
-    return std::nullopt;
-}
-
-QString plantName(Plant plant)
-{
-    return plant == Plant::SkipPartnerRead ? QStringLiteral("skip-partner-read") : QStringLiteral("none");
-}
-
 void printFigures(const TrialFigures &f, double cpuSeconds)
 {
     const double virtualHours = double(f.virtualMs) / 3600000.0;
@@ -64,8 +50,7 @@ void printFigures(const TrialFigures &f, double cpuSeconds)
 void printFailure(const TrialOptions &options, const TrialOutcome &outcome, const QString &replayPath)
 {
     out() << "\nINVARIANT BROKEN: " << outcome.invariant << "\n"
-          << "seed " << options.seed << ", virtual minutes " << options.virtualMs / 60000 << ", plant "
-          << plantName(options.plant) << ", at " << outcome.atMs << " ms\n"
+          << "seed " << options.seed << ", virtual minutes " << options.virtualMs / 60000 << ", at " << outcome.atMs << " ms\n"
           << outcome.detail << "\n\nlast events:\n";
     for (const QString &line : outcome.lastEvents)
         out() << "  " << line << "\n";
@@ -80,8 +65,7 @@ QString writeReplay(const TrialOptions &options)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return {};
-    QTextStream(&file) << "seed=" << options.seed << "\nminutes=" << options.virtualMs / 60000
-                       << "\nplant=" << plantName(options.plant) << "\n";
+    QTextStream(&file) << "seed=" << options.seed << "\nminutes=" << options.virtualMs / 60000 << "\n";
     return path;
 }
 
@@ -98,8 +82,6 @@ bool readReplay(const QString &path, TrialOptions *options)
             options->seed = value.toULongLong();
         else if (key == QLatin1String("minutes"))
             options->virtualMs = value.toLongLong() * 60000;
-        else if (key == QLatin1String("plant"))
-            options->plant = plantNamed(value).value_or(Plant::None);
     }
     return true;
 }
@@ -117,7 +99,6 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("first-seed"), QStringLiteral("Fresh seeds start here (default: drawn)."), QStringLiteral("S")});
     parser.addOption({QStringLiteral("minutes"), QStringLiteral("Virtual minutes per session (default 1)."), QStringLiteral("M"), QStringLiteral("1")});
     parser.addOption({QStringLiteral("replay"), QStringLiteral("Run the seed a failed run wrote."), QStringLiteral("FILE")});
-    parser.addOption({QStringLiteral("plant"), QStringLiteral("Plant a fault on purpose: skip-partner-read."), QStringLiteral("FAULT")});
     parser.addOption({QStringLiteral("bench"), QStringLiteral("Measure the receive path and the simulation's speed.")});
     parser.addOption({QStringLiteral("quick"), QStringLiteral("With --bench: shorter stretches.")});
     parser.addOption({QStringLiteral("csv"), QStringLiteral("With --bench: write the figures as CSV here."), QStringLiteral("FILE")});
@@ -146,12 +127,6 @@ int main(int argc, char *argv[])
 
     TrialOptions base;
     base.virtualMs = qMax(1LL, parser.value(QStringLiteral("minutes")).toLongLong()) * 60000;
-    const auto plant = plantNamed(parser.value(QStringLiteral("plant")));
-    if (!plant) {
-        out() << "unknown plant: " << parser.value(QStringLiteral("plant")) << "\n";
-        return 2;
-    }
-    base.plant = *plant;
 
     std::optional<quint64> single;
     if (parser.isSet(QStringLiteral("replay"))) {

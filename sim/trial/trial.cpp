@@ -89,7 +89,6 @@ Trial::Trial(const TrialOptions &options)
         log("session state %1", qint64(state));
     });
     QObject::connect(session, &Session::writeFinished, &m_timers, [this](ParameterIndex index, bool confirmed) {
-        m_inFlight[size_t(index)] = qMax(0, m_inFlight[size_t(index)] - 1);
         log("commit of parameter %1 ended, confirmed %2", qint64(index), confirmed);
         const auto pair = pairOf(index);
         if (!confirmed || !pair || !m_checkPair[size_t(index)])
@@ -102,10 +101,7 @@ Trial::Trial(const TrialOptions &options)
                                                          "(parameters %4 and %5)")
                                               .arg(int(index)).arg(low).arg(high).arg(int(pair->first)).arg(int(pair->second)));
     });
-    QObject::connect(session, &Session::mapLoaded, &m_timers, [this](const MapLoadResult &) {
-        m_mapLoading = false;
-        log("map load ended");
-    });
+    QObject::connect(session, &Session::mapLoaded, &m_timers, [this](const MapLoadResult &) { log("map load ended"); });
     QObject::connect(engine, &RequestEngine::requestStarted, &m_timers, [this] {
         m_requestStartedAt = m_clock.nowMs();
         ++m_figures.requests;
@@ -206,8 +202,6 @@ void Trial::technicianActs()
             log("technician connects");
             ++m_figures.connects;
             m_intents.clear();
-            m_inFlight = {};
-            m_mapLoading = false;
             session.connectTo(3);
         }
         return;
@@ -223,8 +217,6 @@ void Trial::technicianActs()
     } else if (action < 44) {
         log("technician disconnects");
         session.disconnectNow();
-        m_inFlight = {};
-        m_mapLoading = false;
     } else if (action < 52) {
         const ParameterSet values = drawMap();
         for (int i = 0; i < kParameterCount; ++i) {
@@ -233,8 +225,7 @@ void Trial::technicianActs()
                 m_intents.insert({i, quint16(value)});
         }
         log("technician loads a map");
-        m_mapLoading = session.loadMap(values);
-        m_figures.mapLoads += m_mapLoading;
+        m_figures.mapLoads += session.loadMap(values);
     } else if (action < 56) {
         log("technician resets the controller");
         m_figures.resets += session.reset();
@@ -252,46 +243,24 @@ void Trial::commit(ParameterIndex index, qint32 field)
     if (session.state() != Session::State::Connected)
         return; // the sliders are disabled
     log("technician commits %1 to parameter %2", field, qint64(index));
-    // As the window does it: a partner never read this session is read first.
-    const auto partner = interlockPartner(index);
-    if (partner && !session.parameterKnown(*partner) && m_options.plant != Plant::SkipPartnerRead) {
-        session.readIfUnknown(*partner, [this, index, field](bool known) {
-            if (m_session->state() == Session::State::Connected && known)
-                writeCommit(index, field);
-        });
-        return;
-    }
-    writeCommit(index, field);
-}
-
-void Trial::writeCommit(ParameterIndex index, qint32 field)
-{
-    Session &session = *m_session;
-    qint32 value = field;
-    bool checkPair = false;
-    if (const auto partner = interlockPartner(index)) {
-        // The partner's slider shows its confirmed value, or the value of its own commit under way.
-        const size_t p = size_t(*partner);
-        const qint32 partnerField = m_inFlight[p] > 0 ? session.Parameters[*partner] : session.confirmedParameters()[*partner];
-        const int position = positionFromField(index, field);
-        const int held = interlockedPosition(index, position, positionFromField(*partner, partnerField));
-        if (commitRefreshesField(index, held != position))
-            value = fieldFromPosition(index, held);
-        else if (held != position)
-            value = held;
-        // A partner whose last answer is still being checked, or whose own write is under way, may
-        // not hold what the interlock compared with: no pair can be promised then.
-        checkPair = !session.verifying(*partner) && m_inFlight[p] == 0;
-    }
-    session.previewParameter(index, value);
-    if (value >= 0 && value <= 0xffff)
-        m_intents.insert({int(index), quint16(value)});
-    m_checkPair[size_t(index)] = checkPair;
-    ++m_inFlight[size_t(index)];
-    if (session.commitParameter(index, value))
+    session.previewParameter(index, field);
+    const quint64 commitNumber = ++m_commitNumber;
+    const bool asked = session.commitHeld(index, field, [this, index, commitNumber](const HeldCommit &held) {
+        if (held.kind != HeldCommit::Kind::Writing)
+            return;
+        // The value the session decided on, held to the partner, is what the technician asked for.
+        if (held.value >= 0 && held.value <= 0xffff)
+            m_intents.insert({int(index), quint16(held.value)});
+        // A partner whose value is still being checked may not be what the controller holds: no pair
+        // can be promised against it.
+        const auto partner = interlockPartner(index);
+        m_checkPair[size_t(index)] =
+            partner && m_session->book().state(*partner) == ParameterBook::State::Known;
+        Q_UNUSED(commitNumber);
         ++m_figures.commits;
-    else
-        --m_inFlight[size_t(index)];
+    });
+    if (!asked)
+        log("commit refused");
 }
 
 ParameterSet Trial::drawMap()
@@ -369,19 +338,16 @@ void Trial::onArrival(const QByteArray &bytes)
 
 bool Trial::truthHolds(QString *detail) const
 {
-    const Session &session = *m_session;
+    const ParameterBook &book = m_session->book();
     const auto &held = m_controller->values();
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        if (!session.parameterKnown(index) || session.verifying(index) || m_inFlight[size_t(i)] > 0 || m_mapLoading)
+        // Verifying: one answer, which a flipped bit may have made; Writing: the value before the write.
+        if (book.state(index) != ParameterBook::State::Known)
             continue;
-        const qint32 known = session.controllerValues()[index];
-        const qint32 shown = session.confirmedParameters()[index];
-        const qint32 holds = held[size_t(i)];
-        const qint32 shows = index == ParameterIndex::RpmMultiplier ? cappedMultiplier(holds) : holds;
-        if (known != holds || shown != shows) {
-            *detail = QStringLiteral("parameter %1 is known as %2 (shown %3), the controller holds %4")
-                          .arg(i).arg(known).arg(shown).arg(holds);
+        const qint32 known = book.value(index).value_or(-1);
+        if (known != held[size_t(i)] && !m_controller->sentFlipped(i, known)) {
+            *detail = QStringLiteral("parameter %1 is known as %2, the controller holds %3").arg(i).arg(known).arg(held[size_t(i)]);
             return false;
         }
     }

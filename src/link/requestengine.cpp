@@ -9,27 +9,27 @@ namespace oe {
 
 Request Request::read(quint8 index)
 {
-    return {Kind::ReadParameter, index, 0, RequestEngine::kReadTimeout, RequestEngine::kTries, {}};
+    return {Kind::ReadParameter, index, 0, RequestEngine::kReadTimeout, RequestEngine::kTries};
 }
 
 Request Request::write(quint8 index, qint32 value)
 {
-    return {Kind::WriteParameter, index, value, RequestEngine::kWriteTimeout, RequestEngine::kTries, {}};
+    return {Kind::WriteParameter, index, value, RequestEngine::kWriteTimeout, RequestEngine::kTries};
 }
 
 Request Request::status()
 {
-    return {Kind::Status, 0, 0, RequestEngine::kStatusTimeout, RequestEngine::kTries, {}};
+    return {Kind::Status, 0, 0, RequestEngine::kStatusTimeout, RequestEngine::kTries};
 }
 
 Request Request::version()
 {
-    return {Kind::Version, 0, 0, RequestEngine::kVersionTimeout, RequestEngine::kTries, {}};
+    return {Kind::Version, 0, 0, RequestEngine::kVersionTimeout, RequestEngine::kTries};
 }
 
 Request Request::reset()
 {
-    return {Kind::Reset, 0, 0, RequestEngine::kResetTimeout, RequestEngine::kTries, {}};
+    return {Kind::Reset, 0, 0, RequestEngine::kResetTimeout, RequestEngine::kTries};
 }
 
 bool Request::answeredBy(const DecodedReply &reply) const
@@ -51,7 +51,7 @@ bool Request::answeredBy(const DecodedReply &reply) const
 
 bool Request::believes(const DecodedReply &reply) const
 {
-    return isPlausible(reply) || (kind == Kind::ReadParameter && written == reply.value);
+    return isPlausible(reply);
 }
 
 namespace {
@@ -376,11 +376,25 @@ RequestEngine::Choice RequestEngine::choose() const
     // The last complete frame that answers the request wins; one that would answer but cannot be
     // right is remembered, so the try need not wait out its time-out for nothing. A frame that began
     // after the time-out is too late for this try.
+    // A frame whose last bytes begin another frame's header (its code included) may be noise glued to
+    // the first bytes of a reply: that is what its value would be made of.
+    const auto headerInside = [this](const FrameAt &frame) {
+        const qsizetype end = frame.start + frame.length;
+        for (const QList<FrameAt> *list : {&m_complete, &m_unfinished}) {
+            for (const FrameAt &other : *list) {
+                if (other.start > frame.start && other.start < end && other.reply.code != 0 && other.start + 2 >= end)
+                    return true;
+            }
+        }
+        return false;
+    };
     QList<qsizetype> answers;
     for (qsizetype i = 0; i < m_complete.size(); ++i) {
         const FrameAt &frame = m_complete[i];
         if (arrivalOf(frame.start) >= m_timeoutAt)
             break;
+        if (headerInside(frame))
+            continue;
         if (request.answeredBy(frame.reply)) {
             if (!request.believes(frame.reply)) {
                 choice.rejected = i;
