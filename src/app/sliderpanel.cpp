@@ -2,7 +2,7 @@
 
 #include "boxqueue.h"
 #include "numbertexts.h"
-#include "sliderrules.h"
+#include "valuerule.h"
 #include "windowcontext.h"
 #include "windowlayout.h"
 
@@ -259,11 +259,10 @@ void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
         emit focusReleased();
     slider->setEnabled(false);
     m_commitPending[size_t(index)] = true;
-    // The speed and multiplier sliders write the value their last preview left, which is what their
-    // label shows; the others take it from where the knob stands.
-    const qint32 wanted =
-        commitRefreshesField(index, false) ? fieldFromPosition(index, slider->value()) : m_session.Parameters[index];
-    const auto partner = interlockPartner(index);
+    // The slider's intent as its preview left it (a value the controller told, off the step or past
+    // the slider's end, is written back as it is).
+    const qint32 wanted = m_session.Parameters[index];
+    const auto partner = pairPartner(index);
     if (partner && !m_session.parameterKnown(*partner))
         m_context.recorder->setCause(Recorder::Cause::Read); // the session reads the partner first
     // The session holds the value to what the controller has for its partner (waiting for a write of

@@ -184,7 +184,7 @@ void TestSliders::commitWithInterlock_data()
     QTest::newRow("tinj min above max") << 4 << 3000 << 3 << 5000 << 3000 << "3000" << 3000 << "" << "";
     QTest::newRow("tinj max below min") << 3 << 4000 << 4 << 2000 << 4000 << "4000" << 4000 << "" << "";
     QTest::newRow("tinj min 1249 in order") << 4 << 1249 << 3 << 1249 << 1249 << "1200" << 1200 << "" << "";
-    // Held to the controller's TinjMin as it is: a value rounded to the slider's 50s would cross it.
+    // Held at the partner's own value: the step's 1200 below it would cross the pair.
     QTest::newRow("tinj max partner unrounded") << 3 << 1249 << 4 << 1000 << 1249 << "1249" << 1249 << "" << "";
     QTest::newRow("rpm min") << -1 << 0 << 2 << 1525 << 1525 << "1500" << 1500 << "" << "";
     QTest::newRow("multiplier 5") << -1 << 0 << 7 << 5 << 5 << "50%" << 50 << "" << "";
@@ -211,9 +211,9 @@ void TestSliders::commitWithInterlock()
     QFETCH(QString, editor);
     QFETCH(QString, typed);
     SliderRig rig;
-    // The partner is what the controller holds (positions are values for the paired sliders).
+    // The pair rule holds a value to what the controller told for the partner.
     if (partner >= 0)
-        rig.controller.params[size_t(partner)] = quint16(partnerPosition);
+        rig.controller.params[size_t(partner)] = quint16(partnerPosition); // no pair holds the multiplier
     QVERIFY(rig.start());
     if (editor.isEmpty()) {
         rig.dragTo(index, position);

@@ -53,6 +53,8 @@ QList<int> usedEntries()
     for (int i = 120; i <= 132; ++i)
         entries << i;
     entries << 140 << 141;
+    for (int i = 160; i <= 167; ++i)
+        entries << i;
     for (int i = 180; i <= 182; ++i)
         entries << i;
     return entries;
