@@ -90,12 +90,29 @@ void ReadingsPanel::onSessionState(Session::State state)
     LinkStateLabel->hide();
 }
 
+void ReadingsPanel::showNote(const QString &text)
+{
+    if (!m_noteTimer) {
+        m_noteTimer = new QTimer(this);
+        m_noteTimer->setSingleShot(true);
+        connect(m_noteTimer, &QTimer::timeout, this, [this] {
+            m_note.clear();
+            showLinkState();
+        });
+    }
+    m_note = text;
+    m_noteTimer->start(kNoteMs);
+    showLinkState();
+}
+
 void ReadingsPanel::showLinkState()
 {
     const bool open = m_session.state() != Session::State::Idle;
     // Values the silence left unknown are read again once the controller answers: the line says so.
     const QString reread = m_session.rereadPending() ? m_context.caption(Caption::RereadAfterSilence) : QString();
-    if (open && !m_session.controllerAnswering()) {
+    if (open && !m_note.isEmpty()) {
+        LinkStateLabel->setText(m_note);
+    } else if (open && !m_session.controllerAnswering()) {
         LinkStateLabel->setText(m_context.caption(Caption::NotAnswering) + (reread.isEmpty() ? QString() : u'\n' + reread));
     } else if (open && !reread.isEmpty()) {
         LinkStateLabel->setText(reread);
