@@ -107,7 +107,7 @@ bool Recorder::start(const QString &path, QString *error)
                                   : std::nullopt;
     }
     emit recordingChanged(true);
-    write(header());
+    write(separatorLine() + header());
     return isRecording();
 }
 

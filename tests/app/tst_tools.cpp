@@ -160,7 +160,7 @@ void TestTools::recordingFollowsTheSession()
     QVERIFY(record->isChecked());
     QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
     QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
-    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 5000); // flushed line by line
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 4, 5000); // flushed line by line
 
     rig.controller.rpm = 3210;
     rig.port->setResponder([&](QByteArray request) {
@@ -184,7 +184,8 @@ void TestTools::recordingFollowsTheSession()
     QVERIFY(!record->isEnabled());
 
     const QByteArrayList lines = fileLines(path);
-    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QCOMPARE(lines[0] + '\n', Recorder::separatorLine());
+    QCOMPARE(lines[1] + '\n', Recorder::header());
     QByteArrayList changed;
     int firstChange = -1;
     for (int i = 1; i < lines.size(); ++i) {
@@ -195,7 +196,7 @@ void TestTools::recordingFollowsTheSession()
             firstChange = i;
     }
     QCOMPARE(changed, changes);
-    QVERIFY(firstChange > 1); // readings came before it
+    QVERIFY(firstChange > 2); // readings came before it
     if (controller != "silent")
         QVERIFY(lines.last().contains(",reading,3210,")); // and after it
     QCOMPARE(rig.dialogs.texts(), controller == "prompt" ? QStringList{} : QStringList{rig.entry(29)});
@@ -222,7 +223,7 @@ void TestTools::recordingStopsOnWriteFailure()
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(Caption::RecordStopped).arg(path));
     const QByteArrayList lines = fileLines(path);
     QVERIFY(lines.size() > 10);
-    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QCOMPARE(lines[1] + '\n', Recorder::header());
     QVERIFY(lines[lines.size() - 2].endsWith(",,,,,,\r")); // whole lines up to the failure
     QVERIFY(rig.w().isConnected()); // the session goes on
 }
