@@ -1,6 +1,8 @@
 #include "clirunner.h"
+#include "cliwords.h"
 
 #include "configfile.h"
+#include "datafolder.h"
 #include "languagefile.h"
 #include "maptexts.h"
 #include "numbertexts.h"
@@ -93,7 +95,8 @@ QString versionText(const std::array<quint8, 3> &v)
 
 CliRunner::CliRunner(const CliOptions &options, const QString &programFolder, Ask ask, QObject *parent)
     : QObject(parent), m_options(options), m_programFolder(programFolder), m_ask(std::move(ask)),
-      m_out(stdout), m_err(stderr)
+      m_outDevice(ConsoleDevice::Stream::Out), m_errDevice(ConsoleDevice::Stream::Err), m_out(&m_outDevice),
+      m_err(&m_errDevice)
 {
     loadCaptions();
 }
@@ -104,7 +107,7 @@ void CliRunner::loadCaptions()
 {
     QString code = m_options.language;
     if (code.isEmpty()) {
-        const ConfigReadResult config = readConfigFile(QDir(m_programFolder).filePath(QStringLiteral("config.ini")));
+        const ConfigReadResult config = readConfigFile(QDir(dataFolderFor(m_programFolder)).filePath(QStringLiteral("config.ini")));
         code = languageFromLine(config.lines[1]).toUpper();
         if (code != QLatin1String("ITA"))
             code = QStringLiteral("ENG");
@@ -124,6 +127,8 @@ QString CliRunner::caption(int entry) const
     QString text = m_captions.text(entry);
     if (text.isEmpty())
         text = builtInMapCaption(entry);
+    if (text.isEmpty())
+        text = cliWordFallback(entry);
     // Without a language file the session's messages still have to say something.
     if (text.isEmpty()) {
         switch (entry) {
@@ -295,22 +300,22 @@ void CliRunner::start()
             if (!m_resetAcknowledged)
                 finish(CliExit::NoAnswer, caption(Caption::ResetNotConfirmed));
             else if (!allRead)
-                finish(CliExit::NoAnswer, QStringLiteral("the read-back after the reset went unanswered"));
+                finish(CliExit::NoAnswer, caption(CliWord::ResetReadBackUnanswered));
             else
                 finish(CliExit::Done);
         }
     });
     connect(m_session, &Session::mapLoaded, this, &CliRunner::onMapLoaded);
     connect(m_session->engine(), &RequestEngine::requestStarted, this, &CliRunner::onRequestStarted);
-    err(QStringLiteral("connecting to %1").arg(portText()));
+    err(caption(CliWord::ConnectingTo).arg(portText()));
     m_session->connectTo(m_options.device.isEmpty() ? m_options.comPort : 1);
 }
 
 void CliRunner::onConnected()
 {
     m_json.insert(QStringLiteral("firmware"), m_firmware);
-    out(QStringLiteral("port      %1").arg(portText()));
-    out(QStringLiteral("firmware  %1").arg(m_firmware));
+    out(cliRow(caption(CliWord::PortLabel), portText()));
+    out(cliRow(caption(CliWord::FirmwareLabel), m_firmware));
     switch (m_options.command) {
     case CliOptions::Command::Info: runInfo(); break;
     case CliOptions::Command::Save: runSave(); break;
@@ -346,7 +351,7 @@ void CliRunner::onMessage(int textEntry, int)
                                        : QStringLiteral("%1 (%2)").arg(m_options.port, failure.device);
             QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
             if (why.isEmpty())
-                why = QStringLiteral("cannot open %1: %2").arg(device, failure.systemText);
+                why = caption(CliWord::CannotOpen).arg(device, failure.systemText);
             else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
                 why += QStringLiteral(" (%1)").arg(failure.systemText);
             finish(CliExit::PortNotOpened, why);
@@ -427,7 +432,7 @@ QString CliRunner::stepsReportText() const
 void CliRunner::finishWatch()
 {
     if (!m_session->controllerAnswering())
-        finish(CliExit::NoAnswer, QStringLiteral("the controller stopped answering"));
+        finish(CliExit::NoAnswer, caption(CliWord::StoppedAnswering));
     else
         finish(CliExit::Done);
 }
@@ -440,7 +445,7 @@ void CliRunner::interrupt()
         finishWatch();
         return;
     }
-    finish(CliExit::Interrupted, QStringLiteral("interrupted"));
+    finish(CliExit::Interrupted, caption(CliWord::Interrupted));
 }
 
 void CliRunner::finish(CliExit code, const QString &error)
@@ -521,11 +526,13 @@ void CliRunner::runInfo()
                                       {QStringLiteral("pause"), s.LivePause},
                                       {QStringLiteral("pumpDisplay"), pump},
                                       {QStringLiteral("pauseDisplay"), pause}});
-            out(QStringLiteral("status    %1 %2  %3 %4  %5 %6  %7 %8")
-                    .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
-                         plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump, caption(Caption::PauseName), pause));
+            out(cliRow(caption(CliWord::StatusLabel),
+                       QStringLiteral("%1 %2  %3 %4  %5 %6  %7 %8")
+                           .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
+                                plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump,
+                                caption(Caption::PauseName), pause)));
         } else {
-            out(QStringLiteral("status    ---"));
+            out(cliRow(caption(CliWord::StatusLabel), QStringLiteral("---")));
         }
         QStringList unknown;
         for (int i = 0; i < kParameterCount; ++i) {
@@ -533,9 +540,9 @@ void CliRunner::runInfo()
                 unknown << key(ParameterIndex(i));
         }
         if (!unknown.isEmpty())
-            finish(CliExit::NoAnswer, QStringLiteral("not read: %1").arg(unknown.join(QStringLiteral(", "))));
+            finish(CliExit::NoAnswer, caption(CliWord::NotRead).arg(unknown.join(QStringLiteral(", "))));
         else if (!answered)
-            finish(CliExit::NoAnswer, QStringLiteral("the status request went unanswered"));
+            finish(CliExit::NoAnswer, caption(CliWord::StatusUnanswered));
         else
             finish(CliExit::Done);
     });
@@ -566,7 +573,7 @@ void CliRunner::runSave()
         return;
     }
     m_json.insert(QStringLiteral("file"), path);
-    out(QStringLiteral("saved     %1").arg(path));
+    out(cliRow(caption(CliWord::SavedLabel), path));
     finish(CliExit::Done);
 }
 
@@ -600,7 +607,7 @@ void CliRunner::runLoad()
     for (const QString &line : std::as_const(lines))
         out(line);
     if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
-        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
+        finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }
     if (m_phase == Phase::Done)
@@ -642,14 +649,14 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
     }
     m_json.insert(QStringLiteral("readBack"), readBack);
     if (!unanswered.isEmpty()) {
-        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
+        finish(CliExit::NoAnswer, caption(CliWord::ReadBackUnanswered).arg(unanswered.join(QStringLiteral(", "))));
         return;
     }
     if (!differing.isEmpty()) {
         out(caption(Caption::MapDiffers));
         for (const QString &line : std::as_const(differing))
             out(line);
-        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
+        finish(CliExit::ReadBackDiffers, caption(CliWord::HoldsOtherValues).arg(differing.join(QStringLiteral("; "))));
         return;
     }
     out(caption(Caption::MapAllMatch));
@@ -719,9 +726,9 @@ void CliRunner::verifySet()
     m_json.insert(QStringLiteral("readBack"), readBack);
     printParameters();
     if (!unanswered.isEmpty())
-        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
+        finish(CliExit::NoAnswer, caption(CliWord::ReadBackUnanswered).arg(unanswered.join(QStringLiteral(", "))));
     else if (!differing.isEmpty())
-        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
+        finish(CliExit::ReadBackDiffers, caption(CliWord::HoldsOtherValues).arg(differing.join(QStringLiteral("; "))));
     else
         finish(CliExit::Done);
 }
@@ -729,7 +736,7 @@ void CliRunner::verifySet()
 void CliRunner::runReset()
 {
     if (!m_options.yes && !m_ask(caption(Caption::ResetQuestion))) {
-        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
+        finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }
     if (m_phase == Phase::Done)

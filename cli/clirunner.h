@@ -2,6 +2,7 @@
 
 #include "captiontable.h"
 #include "clioptions.h"
+#include "consoledevice.h"
 #include "mapfile.h"
 #include "session.h"
 
@@ -73,6 +74,8 @@ private:
     Ask m_ask;
     CaptionTable m_captions;
     bool m_haveCaptions = false;
+    ConsoleDevice m_outDevice;
+    ConsoleDevice m_errDevice;
     QTextStream m_out;
     QTextStream m_err;
     QJsonObject m_json;
