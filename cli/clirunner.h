@@ -2,6 +2,7 @@
 
 #include "captiontable.h"
 #include "clioptions.h"
+#include "cliwords.h"
 #include "consoledevice.h"
 #include "mapfile.h"
 #include "session.h"
@@ -45,6 +46,7 @@ private:
     QJsonArray parametersJson() const;
     void printParameters();
     void loadCaptions();
+    bool checkInput();
 
     void onConnected();
     void onMessage(int textEntry, int titleEntry);
