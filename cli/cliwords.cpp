@@ -19,6 +19,7 @@ QString cliWordFallback(int entry)
     case CliWord::Declined: return QStringLiteral("declined; nothing sent");
     case CliWord::ReadBackUnanswered: return QStringLiteral("read-back unanswered: %1");
     case CliWord::HoldsOtherValues: return QStringLiteral("the controller holds other values: %1");
+    case CliWord::BackupLabel: return QStringLiteral("backup");
     default: return {};
     }
 }

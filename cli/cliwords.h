@@ -22,6 +22,7 @@ enum Entry : int {
     Declined = 211,
     ReadBackUnanswered = 212,  // %1 the parameters
     HoldsOtherValues = 213,    // %1 the parameters and their values
+    BackupLabel = 214,
 };
 }
 
