@@ -4,6 +4,7 @@
 #include "builtincaptions.h"
 #include "chartwindow.h"
 #include "connectionpanel.h"
+#include "datafolder.h"
 #include "infomenu.h"
 #include "intervaltimer.h"
 #include "languagemenu.h"
@@ -47,6 +48,7 @@ MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *
 {
     initAppResources();
     m_context.programFolder = programFolder;
+    m_context.dataFolder = dataFolderFor(programFolder);
     m_context.window = this;
     m_context.boxes = m_boxes.get();
     setObjectName(QStringLiteral("Form1"));
