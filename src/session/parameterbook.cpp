@@ -46,7 +46,7 @@ ParameterBook::Verdict ParameterBook::checkAnswered(ParameterIndex index, std::o
 
 void ParameterBook::echoed(ParameterIndex index, qint32 value)
 {
-    set(index, State::Known, value);
+    set(index, State::Verifying, value);
 }
 
 void ParameterBook::writeStarted(ParameterIndex index)

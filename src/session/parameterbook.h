@@ -14,9 +14,9 @@ namespace oe {
 // saves, what an interlock compares with and what oe-cli prints are read from here.
 //
 // The line has no checksum: a read answer with one bit flipped can hold a value that looks right. So
-// a read's answer is only a first answer: the parameter is being verified until a second read agrees
-// with it (a third when the two differ; two equal answers decide), and without two equal answers it is
-// unknown. A value is whatever the controller holds, 0 to 65535, also outside its slider's range.
+// a read's answer, and a write's echo, is only a first answer: the parameter is being verified until a
+// read agrees with it (a third answer when the two differ; two equal answers decide), and without two
+// equal answers it is unknown. A value is whatever the controller holds, 0 to 65535, also outside its slider's range.
 class ParameterBook
 {
 public:
@@ -24,7 +24,7 @@ public:
         Unknown,   // nothing the controller said holds now: never read, a read unanswered, answers
                    // that never agreed, or the controller may have changed it (a reset, a map load)
         Verifying, // one answer came, its check is due; the value is that answer
-        Known,     // two answers agreed, or the controller echoed the value written
+        Known,     // two answers agreed (a write's echo is one of them)
         Writing,   // a write is on its way; the value is the one before it, if there was one
     };
     // How a verification read ended.
@@ -45,7 +45,9 @@ public:
     void readAnswered(ParameterIndex index, std::optional<qint32> answer);
     // The answer of a verification read of the parameter nextToVerify() gave (nullopt: none came).
     Verdict checkAnswered(ParameterIndex index, std::optional<qint32> answer);
-    // The controller echoed the value written: it holds it.
+    // The controller echoed the value written. An echo is one answer, like a read's: a bit flipped
+    // on the line, or a noise byte that took the place of its last one in a gap, can make the echo
+    // of a write the controller clamped or refused say the value written. It is checked by a read.
     void echoed(ParameterIndex index, qint32 value);
     void writeStarted(ParameterIndex index);
     void forget(ParameterIndex index);

@@ -176,6 +176,10 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
 {
     switch (how) {
     case Learned::Answer:
+        // A write queued behind this read tells what the controller holds once it is through; the
+        // answer is the value before it.
+        if (m_writesPending[size_t(index)] > 0)
+            break;
         changeBook(index, [&](ParameterBook &book) { book.readAnswered(index, value); });
         if (value) {
             Parameters[index] = *value;
@@ -376,10 +380,10 @@ void Session::decideHeld(ParameterIndex index, qint32 wanted, quint64 id,
                 return;
             if (m_state != State::Connected)
                 decided({HeldCommit::Kind::Cancelled, 0, false});
-            else if (!m_book.hasValue(*partner))
+            else if (!m_book.hasValue(*partner) && m_book.state(*partner) != ParameterBook::State::Writing)
                 decided({HeldCommit::Kind::PartnerUnknown, 0, false});
             else
-                decideHeld(index, wanted, id, decided);
+                decideHeld(index, wanted, id, decided); // a write of the partner queued meanwhile goes first
         });
         return;
     }

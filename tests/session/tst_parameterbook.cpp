@@ -58,8 +58,8 @@ void TestParameterBook::verdicts()
     QVERIFY(!book.verifying());
 }
 
-// Only parameters that were read are checked, in index order; an echo takes its parameter out, a
-// write keeps the value before it, and a read without an answer leaves nothing.
+// Only parameters that were read or echoed are checked, in index order; a write keeps the value
+// before it, and a read without an answer leaves nothing.
 void TestParameterBook::onePassInIndexOrder()
 {
     ParameterBook book;
@@ -78,9 +78,11 @@ void TestParameterBook::onePassInIndexOrder()
     QCOMPARE(book.nextToVerify(), std::optional(ParameterIndex::MaxLoadPumpPause));
     // An answer for a parameter not being checked is no verdict.
     QCOMPARE(book.checkAnswered(ParameterIndex::TinjMax, 9000), Verdict::ReadAgain);
+    // An echo is a first answer, which a read checks.
     book.echoed(ParameterIndex::TinjMax, 12000);
-    QCOMPARE(book.state(ParameterIndex::TinjMax), State::Known);
+    QCOMPARE(book.state(ParameterIndex::TinjMax), State::Verifying);
     QCOMPARE(book.value(ParameterIndex::TinjMax), std::optional<qint32>(12000));
+    QCOMPARE(book.checkAnswered(ParameterIndex::TinjMax, 12000), Verdict::Confirmed);
     // Read again, a parameter starts over from its new answer.
     book.readAnswered(ParameterIndex::MinPumpCycles, 5);
     QCOMPARE(book.checkAnswered(ParameterIndex::MinPumpCycles, 6), Verdict::ReadAgain);
