@@ -152,6 +152,7 @@ void ControllerModel::send(const QByteArray &reply, qint64 frameNumber, std::chr
         delay = m_random.between(15, timeout.count() - 1);
     }
     QByteArray bytes = reply;
+    const qint64 origin = ++m_replies;
     bool clean = true;
     if (m_random.chance(10)) {
         ++m_figures->fault(Fault::BitFlip);
@@ -159,8 +160,7 @@ void ControllerModel::send(const QByteArray &reply, qint64 frameNumber, std::chr
         bytes[bit / 8] = char(quint8(bytes[bit / 8]) ^ (1u << (bit % 8)));
         clean = false;
         // A read answer or a write's echo (both six bytes, the parameter and its value) now says a
-        // value the controller does not hold. The protocol has no checksum: an echo is one answer, and
-        // one flipped into the written value confirms a write the controller clamped or refused.
+        // value the controller does not hold.
         if (bytes.size() == 6 && (bytes.startsWith("CU\x01") || bytes.startsWith("CU\x02")))
             m_flipped.insert({quint8(bytes[3]), (quint8(bytes[4]) << 8) | quint8(bytes[5])});
     }
@@ -171,18 +171,18 @@ void ControllerModel::send(const QByteArray &reply, qint64 frameNumber, std::chr
         qsizetype from = 0;
         while (from < bytes.size()) {
             const qsizetype piece = qMin<qsizetype>(bytes.size() - from, m_random.between(1, 4));
-            m_port->deliver(bytes.mid(from, piece), at);
+            m_port->deliver(bytes.mid(from, piece), at, origin);
             from += piece;
             at += m_random.between(1, 40);
         }
     } else {
-        m_port->deliver(bytes, now + delay);
+        m_port->deliver(bytes, now + delay, origin);
     }
     if (clean && delay < timeout.count())
         m_clean = CleanReply{frameNumber, now + delay};
     if (m_random.chance(10)) {
         ++m_figures->fault(Fault::Duplicate);
-        m_port->deliver(reply, now + delay + m_random.between(20, 700));
+        m_port->deliver(reply, now + delay + m_random.between(20, 700), ++m_replies);
     }
 }
 

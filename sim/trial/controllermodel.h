@@ -34,9 +34,8 @@ public:
         qint64 firstByteAt = 0;
     };
     const CleanReply &cleanReply() const { return m_clean; }
-    // Whether a read reply or a write's echo it sent with a bit flipped said this value for this
-    // parameter: two such read answers alike, or one such echo, are what no check without a checksum
-    // can tell from the truth.
+    // Whether a read reply or a write's echo it sent had a bit flipped into this value for this
+    // parameter.
     bool sentFlipped(int index, qint32 value) const { return m_flipped.count({index, value}) > 0; }
     // Whether the value it would store for a write is the one sent (false: refused or clamped).
     bool lastWriteStoredAsSent() const { return m_storedAsSent; }
@@ -64,6 +63,8 @@ private:
     CleanReply m_clean;
     std::set<std::pair<int, qint32>> m_flipped;
     bool m_storedAsSent = true;
+    // Replies put on the line so far (a duplicate counts as one of its own).
+    qint64 m_replies = 0;
 };
 
 } // namespace oe

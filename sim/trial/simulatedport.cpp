@@ -42,7 +42,7 @@ void SimulatedPort::write(const QByteArray &bytes)
         m_onWrite(bytes);
 }
 
-void SimulatedPort::deliver(const QByteArray &bytes, qint64 atMs)
+void SimulatedPort::deliver(const QByteArray &bytes, qint64 atMs, qint64 origin)
 {
     if (!m_open || bytes.isEmpty())
         return;
@@ -50,7 +50,7 @@ void SimulatedPort::deliver(const QByteArray &bytes, qint64 atMs)
     auto at = m_arrivals.end();
     while (at != m_arrivals.begin() && (at - 1)->atMs > atMs)
         --at;
-    m_arrivals.insert(at, Arrival{atMs, bytes});
+    m_arrivals.insert(at, Arrival{atMs, bytes, origin});
     if (!m_arrivalTimer->isActive() || m_arrivalTimer->dueMs() > m_arrivals.first().atMs)
         m_arrivalTimer->start(std::chrono::milliseconds(m_arrivals.first().atMs - m_clock->nowMs()));
 }
@@ -60,9 +60,9 @@ void SimulatedPort::onArrival()
     const qint64 now = m_clock->nowMs();
     // One arrival per event, as the driver reports each burst on its own.
     if (!m_arrivals.isEmpty() && m_arrivals.first().atMs <= now) {
-        const QByteArray bytes = m_arrivals.takeFirst().bytes;
-        m_input += bytes;
-        emit arrived(bytes);
+        const Arrival arrival = m_arrivals.takeFirst();
+        m_input += arrival.bytes;
+        emit arrived(arrival.bytes, arrival.origin);
     }
     if (!m_arrivals.isEmpty())
         m_arrivalTimer->start(std::chrono::milliseconds(qMax<qint64>(0, m_arrivals.first().atMs - now)));

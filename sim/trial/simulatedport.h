@@ -20,8 +20,10 @@ public:
     explicit SimulatedPort(VirtualClock *clock, QObject *parent = nullptr);
 
     void setWriteHandler(WriteHandler handler) { m_onWrite = std::move(handler); }
-    // Bytes from the other side, in at atMs (not before now); lost when the port closes first.
-    void deliver(const QByteArray &bytes, qint64 atMs);
+    // Bytes from the other side, in at atMs (not before now); lost when the port closes first. origin
+    // says whose they are: 0 the line's noise, else the number of the controller's reply they belong
+    // to (the invariants tell values the line made).
+    void deliver(const QByteArray &bytes, qint64 atMs, qint64 origin = 1);
     // The other side goes away: the port closes and reports the loss once.
     void hangUp();
     bool inReceiveEvent() const { return m_inReceiveEvent; }
@@ -29,7 +31,7 @@ public:
 
 signals:
     // Bytes came in from the other side (before the receive event they raise).
-    void arrived(const QByteArray &bytes);
+    void arrived(const QByteArray &bytes, qint64 origin);
 
 public:
     bool open(int comPort, QString *error) override;
@@ -47,6 +49,7 @@ private:
     struct Arrival {
         qint64 atMs;
         QByteArray bytes;
+        qint64 origin;
     };
 
     VirtualClock *m_clock;

@@ -60,6 +60,7 @@ void TrialFigures::add(const TrialFigures &o)
     rereads += o.rereads;
     saves += o.saves;
     boxes += o.boxes;
+    lineMadeAnswers += o.lineMadeAnswers;
     for (size_t i = 0; i < faults.size(); ++i)
         faults[i] += o.faults[i];
 }
@@ -75,7 +76,8 @@ Trial::Trial(const TrialOptions &options)
         m_port, &m_clock, RandomStream(streamSource(options, 3)), &m_figures,
         [this](const char *what, qint64 a, qint64 b) { log(what, a, b); });
     m_port->setWriteHandler([this](const QByteArray &frame) { onWrite(frame); });
-    QObject::connect(m_port, &SimulatedPort::arrived, &m_timers, [this](const QByteArray &bytes) { onArrival(bytes); });
+    QObject::connect(m_port, &SimulatedPort::arrived, &m_timers,
+                     [this](const QByteArray &bytes, qint64 origin) { onArrival(bytes, origin); });
     m_controller->setWriteObserver([this](int index, quint16 value) {
         if (!m_intents.count({index, value}))
             fail(QStringLiteral("intent"),
@@ -91,7 +93,9 @@ Trial::Trial(const TrialOptions &options)
     QObject::connect(session, &Session::writeFinished, &m_timers, [this](ParameterIndex index, bool confirmed) {
         log("commit of parameter %1 ended, confirmed %2", qint64(index), confirmed);
         const auto pair = pairOf(index);
-        if (!confirmed || !pair || !m_checkPair[size_t(index)])
+        // An echo the line made confirms a write the controller may have refused: the pair is the
+        // controller's as before, and the read that checks the echo tells the session so.
+        if (!confirmed || !pair || !m_checkPair[size_t(index)] || m_echoLineMade[size_t(index)])
             return;
         const auto &values = m_controller->values();
         const quint16 low = values[size_t(pair->first)];
@@ -109,8 +113,10 @@ Trial::Trial(const TrialOptions &options)
     QObject::connect(engine, &RequestEngine::tryEnded, &m_timers, [this](TryEnd end) {
         ++m_triesEnded;
         ++m_figures.tries;
-        if (end == TryEnd::Answered)
+        if (end == TryEnd::Answered) {
             ++m_figures.answeredTries;
+            countLineMade();
+        }
         log("try ended: %1 (0 answered, 1 time-out, 2 noise, 3 bad frame)", qint64(end));
     });
     m_technicianTimer = m_clock.createTimer(&m_timers);
@@ -129,7 +135,7 @@ Trial::Trial(const TrialOptions &options)
         const qint64 size = m_line.between(1, 20);
         for (qint64 i = 0; i < size; ++i)
             burst += char(m_line.below(256));
-        m_port->deliver(burst, m_clock.nowMs());
+        m_port->deliver(burst, m_clock.nowMs(), 0);
         scheduleNoise();
     });
 }
@@ -251,12 +257,11 @@ void Trial::commit(ParameterIndex index, qint32 field)
         // The value the session decided on, held to the partner, is what the technician asked for.
         if (held.value >= 0 && held.value <= 0xffff)
             m_intents.insert({int(index), quint16(held.value)});
-        // A partner whose value is still being checked, or came from two answers flipped alike, may
+        // A partner whose value the line made (one answer still being checked, or two made alike) may
         // not be what the controller holds: no pair can be promised against it.
         const auto partner = pairPartner(index);
         const ParameterBook &book = m_session->book();
-        m_checkPair[size_t(index)] = partner && book.state(*partner) != ParameterBook::State::Verifying
-                                     && !m_controller->sentFlipped(int(*partner), book.value(*partner).value_or(-1));
+        m_checkPair[size_t(index)] = partner && !m_lineMade.count({int(*partner), book.value(*partner).value_or(-1)});
         Q_UNUSED(commitNumber);
         ++m_figures.commits;
     });
@@ -301,7 +306,9 @@ void Trial::onMessage(int textEntry, int titleEntry)
              QStringLiteral("message %1 raised while the port handles a receive event").arg(textEntry));
     // Modal: the session waits, time goes on, the technician can only read it and click OK.
     const bool wasOpen = std::exchange(m_boxOpen, true);
-    m_clock.runUntil(m_clock.nowMs() + m_technician.between(50, 4000), m_failed, [this] { check(); });
+    // A box still open when the session's minute is up ends with it.
+    const qint64 closedAt = qMin(m_clock.nowMs() + m_technician.between(50, 4000), m_options.virtualMs);
+    m_clock.runUntil(closedAt, m_failed, [this] { check(); });
     m_boxOpen = wasOpen;
 }
 
@@ -313,6 +320,8 @@ void Trial::onWrite(const QByteArray &frame)
         m_triesEnded = 0;
     }
     log("frame out", 0, 0, frame);
+    m_tryBytes.clear();
+    m_tryOrigins.clear();
     if (m_framesWritten != m_triesEnded)
         fail(QStringLiteral("one on the wire"),
              QStringLiteral("a frame went out while the try of the one before was open"));
@@ -324,9 +333,11 @@ void Trial::onWrite(const QByteArray &frame)
     m_controller->onFrame(frame, m_figures.frames);
 }
 
-void Trial::onArrival(const QByteArray &bytes)
+void Trial::onArrival(const QByteArray &bytes, qint64 origin)
 {
-    log("bytes in", 0, 0, bytes);
+    log(origin ? "bytes in (reply %1)" : "noise in", origin, 0, bytes);
+    m_tryBytes += bytes;
+    m_tryOrigins.insert(m_tryOrigins.size(), bytes.size(), origin);
     const ControllerModel::CleanReply &clean = m_controller->cleanReply();
     const qint64 frame = m_figures.frames;
     const bool theCleanReply = clean.frame == frame && clean.firstByteAt == m_clock.nowMs() && bytes.startsWith("CU")
@@ -337,17 +348,61 @@ void Trial::onArrival(const QByteArray &bytes)
         m_cleanSeen = frame;
 }
 
+void Trial::countLineMade()
+{
+    const RequestEngine &engine = *m_session->engine();
+    const Request *request = engine.currentRequest();
+    if (!request || (request->kind != Request::Kind::ReadParameter && request->kind != Request::Kind::WriteParameter))
+        return;
+    const int index = engine.ReplyIndex;
+    const qint32 value = engine.ReplyValue;
+    // A bit the controller's reply had flipped on the line.
+    bool made = m_controller->sentFlipped(index, value);
+    // A frame with other bytes in it than one reply's: noise alone, or noise or the bytes of another
+    // reply (a late one) that came in a gap of a split reply in place of some of its bytes. The bytes
+    // on the line are that frame, and a line without a checksum cannot tell it from a reply. Not so
+    // when a reply begins inside it (noise glued in front of a reply): that reply follows whole, and
+    // the engine must prefer it.
+    const char code = request->kind == Request::Kind::ReadParameter ? 1 : 2;
+    const QByteArray frame = QByteArray("CU", 2) + char(code) + char(index) + char(value >> 8) + char(value & 0xff);
+    for (qsizetype at = m_tryBytes.indexOf(frame); !made && at >= 0; at = m_tryBytes.indexOf(frame, at + 1)) {
+        bool mixed = m_tryOrigins[at] == 0;
+        bool replyInside = false;
+        for (qsizetype p = at + 1; p < at + frame.size(); ++p) {
+            mixed = mixed || m_tryOrigins[p] != m_tryOrigins[at];
+            replyInside = replyInside
+                          || (m_tryOrigins[p] != 0 && m_tryBytes[p] == 'C' && p + 1 < m_tryBytes.size()
+                              && m_tryBytes[p + 1] == 'U' && m_tryOrigins[p + 1] == m_tryOrigins[p]);
+        }
+        made = mixed && !replyInside;
+    }
+    if (request->kind == Request::Kind::WriteParameter && index < kParameterCount)
+        m_echoLineMade[size_t(index)] = made;
+    if (made) {
+        ++m_figures.lineMadeAnswers;
+        ++m_lineMade[{index, value}];
+        log("the line made the answer %1 for parameter %2", value, index);
+    }
+}
+
+bool Trial::lineMadeTwice(int index, qint32 value) const
+{
+    const auto it = m_lineMade.find({index, value});
+    return it != m_lineMade.end() && it->second >= 2;
+}
+
 bool Trial::truthHolds(QString *detail) const
 {
     const ParameterBook &book = m_session->book();
     const auto &held = m_controller->values();
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        // Verifying: one answer, which a flipped bit may have made; Writing: the value before the write.
+        // Verifying: one answer, which the line may have made; Writing: the value before the write.
         if (book.state(index) != ParameterBook::State::Known)
             continue;
         const qint32 known = book.value(index).value_or(-1);
-        if (known != held[size_t(i)] && !m_controller->sentFlipped(i, known)) {
+        // Two answers the line made alike pass any check without a checksum: that is the line's limit.
+        if (known != held[size_t(i)] && !lineMadeTwice(i, known)) {
             *detail = QStringLiteral("parameter %1 is known as %2, the controller holds %3").arg(i).arg(known).arg(held[size_t(i)]);
             return false;
         }

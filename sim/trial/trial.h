@@ -11,6 +11,7 @@
 
 #include <array>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -54,12 +55,15 @@ private:
     // ---- the line
     void scheduleNoise();
     void onWrite(const QByteArray &frame);
-    void onArrival(const QByteArray &bytes);
+    void onArrival(const QByteArray &bytes, qint64 origin);
     // ---- invariants
     void check();
     void fail(const QString &invariant, const QString &detail);
     void log(const char *what, qint64 a = 0, qint64 b = 0, const QByteArray &bytes = {});
     bool truthHolds(QString *detail) const;
+    // An answer the engine took that the line made (see TrialFigures::lineMadeAnswers).
+    void countLineMade();
+    bool lineMadeTwice(int index, qint32 value) const;
 
     TrialOptions m_options;
     TrialFigures m_figures;
@@ -99,6 +103,13 @@ private:
     qint64 m_dirtyFrame = -1;
     qint64 m_cleanSeen = -1;
     std::array<bool, kParameterCount> m_checkPair{};
+    // What came in during the open try, and whose each byte is (see SimulatedPort::deliver).
+    QByteArray m_tryBytes;
+    QList<qint64> m_tryOrigins;
+    // Answers the line made, by parameter and value.
+    std::map<std::pair<int, qint32>, int> m_lineMade;
+    // Whether the last echo taken for each parameter was made by the line.
+    std::array<bool, kParameterCount> m_echoLineMade{};
     qint64 m_requestStartedAt = -1;
     std::optional<qint64> m_quietSince;
 };

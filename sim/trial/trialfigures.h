@@ -40,6 +40,9 @@ struct TrialFigures {
     qint64 rereads = 0;
     qint64 saves = 0;
     qint64 boxes = 0;
+    // Read answers and echoes the engine took that the line made: a bit flipped, or a noise byte in
+    // place of a split reply's last ones.
+    qint64 lineMadeAnswers = 0;
     std::array<qint64, size_t(Fault::Count)> faults{};
 
     void add(const TrialFigures &other);

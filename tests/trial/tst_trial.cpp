@@ -25,10 +25,17 @@ void TestTrial::regressionSeeds_data()
     QTest::newRow("the first of two commits of a parameter echoed") << quint64(11);
     QTest::newRow("header noise inside a reply split in two") << quint64(8534);
     QTest::newRow("noise beginning C U glued to a split reply's header") << quint64(2462574122649518ULL);
-    // A clamped or refused write whose echo a flipped bit turned into the value written: one answer,
-    // no checksum, believed (the model knows it was flipped; the session cannot).
+    // A clamped or refused write whose echo the line turned into the value written (a flipped bit, a
+    // noise byte in a split echo's gap): one answer, which a read now checks.
     QTest::newRow("a clamped write's echo flipped into the value written") << quint64(3136557589614824ULL);
     QTest::newRow("a refused write's echo flipped into the value written") << quint64(202817415458634ULL);
+    QTest::newRow("a refused write's echo, its last byte noise in a gap") << quint64(182106213140267ULL);
+    // Two read answers the line made alike (noise in a split reply's gap, twice the same byte).
+    QTest::newRow("two reads ending in the same noise byte") << quint64(182032724560976ULL);
+    // A commit confirmed by an echo the line made, of a write the controller refused.
+    QTest::newRow("a line-made echo confirms a refused commit of a crossed pair") << quint64(3040302089637804ULL);
+    QTest::newRow("noise glued in front of a reply read as 17237") << quint64(844537257788352ULL);
+    QTest::newRow("a partner's read answered while its write waits behind it") << quint64(2367190792667338ULL);
 }
 
 void TestTrial::regressionSeeds()
