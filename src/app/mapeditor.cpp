@@ -1,5 +1,6 @@
 #include "mapeditor.h"
 
+#include "boxqueue.h"
 #include "captiontable.h"
 #include "dialogs.h"
 #include "mapfile.h"
@@ -42,9 +43,8 @@ QString unitText(ParameterIndex index, qint32 value)
 
 } // namespace
 
-MapEditor::MapEditor(QString mapsFolder, AppTexts texts, std::function<Dialogs &()> dialogs, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_mapsFolder(std::move(mapsFolder)), m_texts(std::move(texts)),
-      m_dialogs(std::move(dialogs))
+MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_mapsFolder(std::move(mapsFolder)), m_texts(std::move(texts)), m_boxes(boxes)
 {
     setObjectName(QStringLiteral("MapEditor"));
     auto *grid = new QGridLayout;
@@ -80,7 +80,11 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, std::function<Dialogs &
     connect(m_open, &QPushButton::clicked, this, [this] {
         if (!askOnUnsaved())
             return;
-        const QString path = m_dialogs().openFileName(this, m_mapsFolder, kMapFilter);
+        QString path;
+        {
+            BoxQueue::Scope scope(*m_boxes);
+            path = m_boxes->dialogs().openFileName(this, m_mapsFolder, kMapFilter);
+        }
         if (!path.isEmpty())
             openFile(path);
     });
@@ -118,10 +122,8 @@ bool MapEditor::openFile(const QString &path)
     const MapReadResult map = readMapFile(path);
     const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
     if (!map.ok || !check.ok) {
-        m_dialogs().message(this,
-                            m_texts.caption(Caption::MapInvalid) + QLatin1Char('\n')
-                                + mapErrorText(map.ok ? check.refusal : map.error, m_texts.table()),
-                            m_texts.caption(Caption::MessageTitle));
+        tell(m_texts.caption(Caption::MapInvalid) + QLatin1Char('\n')
+             + mapErrorText(map.ok ? check.refusal : map.error, m_texts.table()));
         return false;
     }
     startFrom(fromMapValues(map.values));
@@ -138,10 +140,7 @@ bool MapEditor::saveTo(const QString &path)
 {
     FileProblem problem;
     if (!writeMapFile(path, toMapValues(m_values), nullptr, &problem)) {
-        m_dialogs().message(this,
-                            m_texts.caption(Caption::MapNotSaved) + QLatin1Char('\n')
-                                + fileProblemText(problem, m_texts.table()),
-                            m_texts.caption(Caption::MessageTitle));
+        tell(m_texts.caption(Caption::MapNotSaved) + QLatin1Char('\n') + fileProblemText(problem, m_texts.table()));
         return false;
     }
     m_path = path;
@@ -156,17 +155,23 @@ bool MapEditor::save()
 
 bool MapEditor::saveAs()
 {
-    QString path = m_dialogs().saveFileName(this, m_mapsFolder, kMapFilter, QStringLiteral("map"));
+    QString path;
+    {
+        BoxQueue::Scope scope(*m_boxes);
+        path = m_boxes->dialogs().saveFileName(this, m_mapsFolder, kMapFilter, QStringLiteral("map"));
+    }
     if (path.isEmpty())
         return false;
     if (QFileInfo(path).suffix().isEmpty()) {
         // The dialog asked about the name as typed, not about the file we are about to write.
         path += QStringLiteral(".map");
-        if (QFileInfo::exists(path)
-            && !m_dialogs().question(
-                this, m_texts.caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
-                m_texts.caption(Caption::MessageTitle)))
-            return false;
+        if (QFileInfo::exists(path)) {
+            BoxQueue::Scope scope(*m_boxes);
+            if (!m_boxes->dialogs().question(
+                    this, m_texts.caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
+                    m_texts.caption(Caption::MessageTitle)))
+                return false;
+        }
     }
     return saveTo(path);
 }
@@ -240,8 +245,17 @@ QString MapEditor::name() const
 
 bool MapEditor::askOnUnsaved()
 {
-    return !m_modified
-           || m_dialogs().confirm(this, m_texts.caption(Caption::EditorUnsaved), m_texts.caption(Caption::MessageTitle));
+    if (!m_modified)
+        return true;
+    BoxQueue::Scope scope(*m_boxes);
+    return m_boxes->dialogs().confirm(this, m_texts.caption(Caption::EditorUnsaved),
+                                      m_texts.caption(Caption::MessageTitle));
+}
+
+void MapEditor::tell(const QString &text)
+{
+    BoxQueue::Scope scope(*m_boxes);
+    m_boxes->dialogs().message(this, text, m_texts.caption(Caption::MessageTitle));
 }
 
 } // namespace oe

@@ -6,7 +6,6 @@
 #include <QWidget>
 
 #include <array>
-#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -14,7 +13,7 @@ class QPushButton;
 
 namespace oe {
 
-class Dialogs;
+class BoxQueue;
 
 // A map at the desk: the eight values in the controller's units (as a map file holds them), each
 // judged by the value rule as the sliders are (their step, their range, the pairs against the other
@@ -25,7 +24,8 @@ class MapEditor : public QWidget
 {
     Q_OBJECT
 public:
-    MapEditor(QString mapsFolder, AppTexts texts, std::function<Dialogs &()> dialogs, QWidget *parent = nullptr);
+    // Its boxes go through the window's queue, parented to the editor.
+    MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidget *parent = nullptr);
 
     // Starts a map from these values, not yet saved anywhere.
     void startFrom(const ParameterSet &values);
@@ -63,10 +63,11 @@ private:
     void setModified(bool modified);
     QString name() const;
     bool askOnUnsaved();
+    void tell(const QString &text);
 
     const QString m_mapsFolder;
     AppTexts m_texts;
-    std::function<Dialogs &()> m_dialogs;
+    BoxQueue *m_boxes;
     ParameterSet m_values;
     QString m_path;
     bool m_modified = false;
