@@ -5,6 +5,7 @@
 #include "session.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -21,6 +22,11 @@ QString captionOr(const CaptionTable &captions, int entry, const char *english)
 }
 
 } // namespace
+
+QString mapsFolderIn(const QString &programFolder)
+{
+    return QDir(programFolder).filePath(QStringLiteral("Maps"));
+}
 
 MapValues toMapValues(const ParameterSet &set)
 {
