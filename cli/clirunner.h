@@ -44,6 +44,7 @@ private:
     QJsonArray parametersJson() const;
     void printParameters();
     void loadCaptions();
+    bool checkInput();
 
     void onConnected();
     void onMessage(int textEntry, int titleEntry);

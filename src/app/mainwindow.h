@@ -138,7 +138,6 @@ private:
     void markPorts();
     void offerUsbAdapters(const QList<SystemPort> &system);
     void showConnectFailure();
-    QString connectFailureDetails(const ConnectFailure &failure) const;
     void startSearch(int skippedPort);
     void onSearchTrying(int comPort, int index, int count);
     void onSearchFinished(int comPort);

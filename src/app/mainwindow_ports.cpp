@@ -1,6 +1,7 @@
 // Finding the controller: which COM ports lead to a device, USB adapters without a ports/ link, what
 // a failed connect tells the user, and the search of the other ports.
 
+#include "connecttexts.h"
 #include "dialogs.h"
 #include "mainwindow.h"
 #include "portcombo.h"
@@ -143,32 +144,6 @@ void MainWindow::selectPort(int comPort)
     m_comPort = comPort;
 }
 
-QString MainWindow::connectFailureDetails(const ConnectFailure &failure) const
-{
-    if (failure.comPort < 1)
-        return caption(Caption::NoPortSelected);
-    // The port as the user chose it, and the device it leads to when that has another name.
-    const QString name = comName(failure.comPort);
-    const QString device = failure.device.isEmpty() || failure.device == name
-                               ? name
-                               : QStringLiteral("%1 (%2)").arg(name, failure.device);
-    if (failure.kind == ConnectFailure::Kind::NoAnswer) {
-        // Bytes without a reply in them point at the line rather than at a missing controller.
-        const int entry = failure.bytesReceived ? Caption::NoValidReply : Caption::NoIdentification;
-        return fillPortText(caption(entry), device);
-    }
-    int entry = Caption::PortOtherError;
-    switch (failure.openError) {
-    case PortOpenError::NotFound: entry = Caption::PortNotFound; break;
-    case PortOpenError::InUse: entry = Caption::PortInUse; break;
-    case PortOpenError::NoPermission: entry = Caption::PortNoPermission; break;
-    case PortOpenError::NotATty: entry = Caption::PortNotATty; break;
-    case PortOpenError::None:
-    case PortOpenError::Other: break;
-    }
-    return fillPortText(caption(entry), device, failure.systemText);
-}
-
 void MainWindow::showConnectFailure()
 {
     const ConnectFailure failure = m_session->lastConnectFailure();
@@ -180,15 +155,15 @@ void MainWindow::showConnectFailure()
         m_connectFailureWaiting = true;
         return;
     }
-    const QString details = connectFailureDetails(failure);
+    const ConnectFailureText texts = connectFailureText(failure, [this](int entry) { return caption(entry); });
     const bool othersExist = std::any_of(m_ports.begin(), m_ports.end(), [&](const ComPortInfo &port) {
         return port.present && port.comPort != failure.comPort;
     });
     bool search = false;
     {
         ModalScope scope(this);
-        search = dialogs().messageWithAction(this, caption(Caption::ConnectFailed), caption(Caption::MessageTitle),
-                                             details, othersExist ? caption(Caption::SearchPorts) : QString());
+        search = dialogs().messageWithAction(this, texts.text, caption(Caption::MessageTitle), texts.details,
+                                             othersExist ? caption(Caption::SearchPorts) : QString());
     }
     // Started from the event loop: the session is still reporting the failure.
     if (search)

@@ -102,6 +102,9 @@ enum Entry : int {
     ReadSame = 130,           // after Read: the controller holds what the window shows
     ReadDiffers = 131,        // after Read: heads the list of parameters found different
     ReadUnanswered = 132,     // after Read: heads the list of parameters that got no answer
+    PortNotOpened = 180,      // message after a connect whose port could not be opened; the reason follows
+    ChoosePort = 181,         // below NoPortSelected: what to do
+    PortNotYours = 182,       // no permission on a device outside dialout: %1 port, %2 device, %3 owner:group, %4 mode
     // Restore points, the map editor and the compare
     RestorePointSaved = 250,  // in a question or notice: %1 the restore point's file
     RestorePointUnknown = 251,  // %1 the values the controller did not tell

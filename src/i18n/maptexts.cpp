@@ -4,10 +4,6 @@
 
 namespace oe {
 
-namespace {
-
-// One pass over the text, so a value such as "%1" read from the file is shown as it is, and a
-// translation that leaves out a placeholder loses only that piece.
 QString fillPlaceholders(const QString &text, const QStringList &args)
 {
     QString out;
@@ -23,6 +19,8 @@ QString fillPlaceholders(const QString &text, const QStringList &args)
     }
     return out;
 }
+
+namespace {
 
 QString entryText(int entry, const CaptionTable &table)
 {

@@ -2,9 +2,12 @@
 
 namespace oe {
 
-void LineQuality::record(bool answered, qint64 nowMs)
+void LineQuality::record(TryEnd end, qint64 nowMs)
 {
     forgetBefore(nowMs - kWindowMs);
+    if (end == TryEnd::TimedOut)
+        return;
+    const bool answered = end == TryEnd::Answered;
     m_tries.push_back({nowMs, answered});
     m_failed += answered ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "intervaltimer.h"
+#include "linequality.h"
 #include "replydecoder.h"
 #include "requestframes.h"
 #include "serialport.h"
@@ -43,10 +44,6 @@ struct Request {
     bool believes(const DecodedReply &reply) const;
 };
 
-// How one try ended. A try fails on a time-out when not a byte came, on noise when bytes came but no
-// frame that could answer it, on a bad frame when one came but its values cannot be right (or a write
-// echo carries another value).
-enum class TryEnd { Answered, TimedOut, Noise, BadFrame };
 
 struct RequestResult {
     enum class Outcome {

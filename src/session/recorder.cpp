@@ -46,6 +46,17 @@ QByteArray causeName(Recorder::Cause cause)
     return {};
 }
 
+QByteArray endName(Recorder::End why)
+{
+    switch (why) {
+    case Recorder::End::Stopped: return "stopped";
+    case Recorder::End::Disconnected: return "disconnected";
+    case Recorder::End::PortLost: return "port lost";
+    case Recorder::End::DiskFull: return "disk full";
+    }
+    return {};
+}
+
 QByteArray timeText(const QDateTime &time)
 {
     return time.toString(Qt::ISODateWithMs).toLatin1();
@@ -60,12 +71,14 @@ Recorder::Recorder(Session *session, QObject *parent) : QObject(parent), m_sessi
     connect(session, &Session::writeFinished, this, &Recorder::onWriteFinished);
     connect(session, &Session::stateChanged, this, [this](Session::State state) {
         if (state == Session::State::Idle)
-            stop();
+            stop(m_session->endedByPortLoss() ? End::PortLost : End::Disconnected);
     });
 }
 
 Recorder::~Recorder()
 {
+    if (isRecording())
+        m_file.write(endLine(QDateTime::currentDateTime(), End::Stopped));
     m_file.close();
 }
 
@@ -90,12 +103,19 @@ QByteArray Recorder::changeLine(const QDateTime &time, ParameterIndex index, std
          + displayNumber(index, to) + ',' + causeName(cause) + ',' + (confirmed ? "yes" : "no") + "\r\n";
 }
 
+QByteArray Recorder::endLine(const QDateTime &time, End why)
+{
+    return timeText(time) + ",end,,,,,,,,,,," + endName(why) + ",\r\n";
+}
+
 bool Recorder::start(const QString &path, QString *error)
 {
     stop();
     QDir().mkpath(QFileInfo(path).absolutePath());
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: a write that fails says how far it got, so a full disk leaves whole lines.
+    m_wholeLines = 0;
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         if (error)
             *error = m_file.errorString();
         return false;
@@ -111,10 +131,13 @@ bool Recorder::start(const QString &path, QString *error)
     return isRecording();
 }
 
-void Recorder::stop()
+void Recorder::stop(End why)
 {
     if (!isRecording())
         return;
+    write(endLine(QDateTime::currentDateTime(), why));
+    if (!isRecording())
+        return; // the disk was full: the failure has ended it
     m_file.close();
     emit recordingChanged(false);
 }
@@ -124,8 +147,16 @@ void Recorder::write(const QByteArray &line)
 {
     if (!isRecording())
         return;
-    if (m_file.write(line) == line.size() && m_file.flush())
+    if (m_file.write(line) == line.size()) {
+        m_wholeLines += line.size();
         return;
+    }
+    // What a full disk took of the line goes again, which may leave room for the end line.
+    m_file.resize(m_wholeLines);
+    m_file.seek(m_wholeLines);
+    const QByteArray end = endLine(QDateTime::currentDateTime(), End::DiskFull);
+    if (m_file.write(end) != end.size())
+        m_file.resize(m_wholeLines);
     const QString name = m_file.fileName();
     m_file.close();
     emit recordingChanged(false);

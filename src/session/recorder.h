@@ -15,8 +15,8 @@ namespace oe {
 // A recording of a test ride: a CSV file with one line per status reply and one per parameter change,
 // in the order they happened, so a trace shows what changed when. Numbers always use "." whatever the
 // desktop's locale, so any spreadsheet reads them the same way. Every line reaches the disk as it is
-// written; a write that fails (disk full) ends the recording and keeps what was written. The session
-// ending (a disconnect, a lost port) ends it cleanly.
+// written; a write that fails (disk full) ends the recording and keeps the whole lines written. The
+// session ending (a disconnect, a lost port) ends it cleanly. The last line says why it ended.
 class Recorder : public QObject
 {
     Q_OBJECT
@@ -24,6 +24,8 @@ public:
     // Where a parameter change came from.
     enum class Cause { Slider, Typed, Map, Reset, Read };
     Q_ENUM(Cause)
+    // Why a recording ended.
+    enum class End { Stopped, Disconnected, PortLost, DiskFull };
 
     explicit Recorder(Session *session, QObject *parent = nullptr);
     ~Recorder() override;
@@ -31,7 +33,7 @@ public:
     // Starts a new file (an existing one is replaced), creating its folder when missing. The values the
     // session knows now are where the first changes start from.
     bool start(const QString &path, QString *error = nullptr);
-    void stop();
+    void stop(End why = End::Stopped);
     bool isRecording() const { return m_file.isOpen(); }
     QString path() const { return m_file.fileName(); }
     // The sequence about to start (a map load, a reset, a read): what its reads find is put down to it.
@@ -44,6 +46,7 @@ public:
     // from is left empty when the value before was not known.
     static QByteArray changeLine(const QDateTime &time, ParameterIndex index, std::optional<qint32> from,
                                  qint32 to, Cause cause, bool confirmed);
+    static QByteArray endLine(const QDateTime &time, End why);
 
 signals:
     void recordingChanged(bool recording);
@@ -58,6 +61,7 @@ private:
 
     Session *m_session;
     QFile m_file;
+    qint64 m_wholeLines = 0; // bytes of the file that are whole lines
     Cause m_cause = Cause::Read;
     std::array<std::optional<qint32>, kParameterCount> m_values{};
     struct Commit {

@@ -105,9 +105,10 @@ void Session::disconnectNow()
         endSession();
 }
 
-void Session::endSession()
+void Session::endSession(bool portLost)
 {
     ++m_sessionId;
+    m_endedByPortLoss = portLost;
     m_connected = false;
     m_pollHeld = false;
     m_missedPolls = 0;
@@ -154,7 +155,7 @@ void Session::onPortLost()
         return;
     }
     const int entry = kPortLostEntry;
-    endSession();
+    endSession(true);
     emit message(entry, kMessageTitleEntry);
 }
 
@@ -400,7 +401,7 @@ void Session::onTryEnded(TryEnd end)
 {
     if (m_state == State::Idle)
         return;
-    m_lineQuality.record(end == TryEnd::Answered, m_clock.elapsed());
+    m_lineQuality.record(end, m_clock.elapsed());
     const int percent = lineFailedPercent();
     if (percent != m_reportedFailedPercent) {
         m_reportedFailedPercent = percent;

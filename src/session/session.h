@@ -94,6 +94,9 @@ public:
     RequestEngine *engine() const { return m_engine; }
     // Valid when the connect-failed message is raised, and until the next connect starts.
     const ConnectFailure &lastConnectFailure() const { return m_lastFailure; }
+    // The last session ended because its port went away (not by a disconnect); already true when
+    // stateChanged reports Idle for it.
+    bool endedByPortLoss() const { return m_endedByPortLoss; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
     // ---- What the controller holds, as far as this session knows.
@@ -153,7 +156,7 @@ public:
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
-    // Tries that failed over the last minute, in percent (see LineQuality); 0 while idle.
+    // Tries that heard bytes but no answer over the last minute, in percent (see LineQuality); 0 while idle.
     int lineFailedPercent() { return m_lineQuality.failedPercent(m_clock.elapsed()); }
     bool lineNoisy() { return m_lineQuality.noisy(m_clock.elapsed()); }
     // A verification pass is reading parameters again, or this one.
@@ -207,7 +210,7 @@ private:
     // A write that raises no message: commits and map loads report in their own way.
     void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
     void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
-    void endSession();
+    void endSession(bool portLost = false);
     // Connected, no sequence, no dialog holding it, nothing on the wire.
     bool pollMayRun() const;
     void onStatusPoll();
@@ -241,6 +244,7 @@ private:
     int m_reportedFailedPercent = 0;
     QElapsedTimer m_clock;
     ConnectFailure m_lastFailure;
+    bool m_endedByPortLoss = false;
 };
 
 } // namespace oe

@@ -109,6 +109,9 @@ void TestTools::recorderLines_data()
     QTest::newRow("pump from a map") << false << LineMaker([](const QDateTime &at) {
         return Recorder::changeLine(at, ParameterIndex::MinPumpCycles, 5, 7, Recorder::Cause::Map, true);
     }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MinPumpCycles,5,7,0.140,map,yes\r\n");
+    QTest::newRow("end: port lost") << false << LineMaker([](const QDateTime &at) {
+        return Recorder::endLine(at, Recorder::End::PortLost);
+    }) << QByteArray("2026-12-07T14:05:09.042,end,,,,,,,,,,,port lost,\r\n");
     QTest::newRow("header") << false << LineMaker([](const QDateTime &) { return Recorder::header(); })
         << QByteArray("time,event,rpm,tinj,pump_steps,pump_s,pause_steps,pause_s,parameter,from,to,to_display,"
                       "cause,confirmed\r\n");
@@ -128,18 +131,21 @@ void TestTools::recorderLines()
 
 // Record from the menu: the file is readable while the recording runs, holds the readings and a
 // typed commit in order (an unconfirmed one followed by what the read after it found), and the
-// disconnect ends it with the item unchecked.
+// session's end (a disconnect, a lost port) ends it with the item unchecked and a line saying why.
 void TestTools::recordingFollowsTheSession_data()
 {
     QTest::addColumn<QString>("controller"); // prompt, clamps (to 20000), silent (from the write on)
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArrayList>("changes");
-    QTest::newRow("prompt") << "prompt" << 2 << "750" << QByteArrayList{",RpmMin,600,750,750,typed,yes"};
+    QTest::addColumn<QByteArray>("end");
+    QTest::newRow("prompt") << "prompt" << 2 << "750" << QByteArrayList{",RpmMin,600,750,750,typed,yes"}
+                            << QByteArray(",end,,,,,,,,,,,disconnected,");
     QTest::newRow("controller clamps") << "clamps" << 4 << "25000"
-        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no", ",TinjMax,9000,20000,20000,read,yes"};
-    QTest::newRow("controller falls silent") << "silent" << 4 << "25000"
-        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no"};
+        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no", ",TinjMax,9000,20000,20000,read,yes"}
+        << QByteArray(",end,,,,,,,,,,,disconnected,");
+    QTest::newRow("controller falls silent, then its port goes") << "silent" << 4 << "25000"
+        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no"} << QByteArray(",end,,,,,,,,,,,port lost,");
 }
 
 void TestTools::recordingFollowsTheSession()
@@ -148,6 +154,7 @@ void TestTools::recordingFollowsTheSession()
     QFETCH(int, index);
     QFETCH(QString, typed);
     QFETCH(QByteArrayList, changes);
+    QFETCH(QByteArray, end);
     Rig rig;
     QAction *record = rig.w().findChild<QAction *>("menuTools_1");
     QVERIFY(record && !record->isEnabled());
@@ -178,8 +185,11 @@ void TestTools::recordingFollowsTheSession()
     QVERIFY(rig.waitQuiet());
     if (controller != "silent")
         QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",3210,"), 5000);
-    rig.w().btnConnect->click(); // disconnect
-    QVERIFY(!rig.w().recorder()->isRecording());
+    if (controller == "silent")
+        rig.port->loseConnection();
+    else
+        rig.w().btnConnect->click(); // disconnect
+    QTRY_VERIFY(!rig.w().recorder()->isRecording());
     QVERIFY(!record->isChecked());
     QVERIFY(!record->isEnabled());
 
@@ -197,8 +207,14 @@ void TestTools::recordingFollowsTheSession()
     QCOMPARE(changed, changes);
     QVERIFY(firstChange > 1); // readings came before it
     if (controller != "silent")
-        QVERIFY(lines.last().contains(",reading,3210,")); // and after it
-    QCOMPARE(rig.dialogs.texts(), controller == "prompt" ? QStringList{} : QStringList{rig.entry(29)});
+        QVERIFY(lines[lines.size() - 2].contains(",reading,3210,")); // and after it
+    QCOMPARE(lines.last().mid(lines.last().indexOf(',')).chopped(1), end);
+    QStringList texts;
+    if (controller != "prompt")
+        texts << rig.entry(29);
+    if (controller == "silent")
+        texts << rig.entry(39);
+    QCOMPARE(rig.dialogs.texts(), texts);
 }
 
 void TestTools::recordingStopsOnWriteFailure()
@@ -223,7 +239,11 @@ void TestTools::recordingStopsOnWriteFailure()
     const QByteArrayList lines = fileLines(path);
     QVERIFY(lines.size() > 10);
     QCOMPARE(lines[0] + '\n', Recorder::header());
-    QVERIFY(lines[lines.size() - 2].endsWith(",,,,,,\r")); // whole lines up to the failure
+    // Whole lines up to the failure, and the line saying why when the room it freed holds it.
+    for (const QByteArray &line : lines)
+        QVERIFY2(line.endsWith('\r'), line);
+    if (!lines.last().contains(",reading,"))
+        QVERIFY2(lines.last().endsWith(",end,,,,,,,,,,,disk full,\r"), lines.last());
     QVERIFY(rig.w().isConnected()); // the session goes on
 }
 

@@ -48,7 +48,7 @@ QList<QByteArray> FakeSerialPort::writtenBytes() const
 bool FakeSerialPort::open(int comPort, QString *error)
 {
     m_comPort = comPort;
-    const QString device = QStringLiteral("fake:COM%1").arg(comPort);
+    const QString device = m_deviceName.isEmpty() ? QStringLiteral("fake:COM%1").arg(comPort) : m_deviceName;
     if (!m_openError.isEmpty()) {
         setOpenOutcome(device, m_openErrorKind);
         if (error)

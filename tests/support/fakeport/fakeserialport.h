@@ -38,6 +38,8 @@ public:
         m_openError = error;
         m_openErrorKind = kind;
     }
+    // The device the port leads to; fake:COMn unless set.
+    void setDevice(const QString &device) { m_deviceName = device; }
     // Bytes from the other side, arriving after the delay (while the port is open).
     void deliver(const QByteArray &bytes, std::chrono::milliseconds delay = {});
     // The other side goes away: the port closes and portLost is raised once.
@@ -84,6 +86,7 @@ private:
     std::chrono::milliseconds m_replyDelay{5};
     QString m_openError;
     PortOpenError m_openErrorKind = PortOpenError::Other;
+    QString m_deviceName;
 
     QElapsedTimer m_clock;
     QTimer m_arrivalTimer;

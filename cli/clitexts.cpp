@@ -1,0 +1,186 @@
+#include "clirunner.h"
+#include "clitexts.h"
+
+#include "configfile.h"
+#include "languagefile.h"
+#include "maptexts.h"
+#include "numbertexts.h"
+#include "portpath.h"
+
+#include <QDir>
+
+namespace oe {
+
+QString paramKey(ParameterIndex index) { return mapFileKey(int(index)); }
+
+int connectFailureEntry(const ConnectFailure &failure)
+{
+    if (failure.kind == ConnectFailure::Kind::NoAnswer)
+        return Caption::NoIdentification;
+    switch (failure.openError) {
+    case PortOpenError::NotFound: return Caption::PortNotFound;
+    case PortOpenError::InUse: return Caption::PortInUse;
+    case PortOpenError::NoPermission: return Caption::PortNoPermission;
+    case PortOpenError::NotATty: return Caption::PortNotATty;
+    case PortOpenError::None:
+    case PortOpenError::Other: break;
+    }
+    return Caption::PortOtherError;
+}
+
+QString fillIn(const QString &text, const QString &a1, const QString &a2)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'%' && i + 1 < text.size() && (text[i + 1] == u'1' || text[i + 1] == u'2')) {
+            out += text[i + 1] == u'1' ? a1 : a2;
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+const char *openErrorName(PortOpenError error)
+{
+    switch (error) {
+    case PortOpenError::None: return "None";
+    case PortOpenError::NotFound: return "NotFound";
+    case PortOpenError::InUse: return "InUse";
+    case PortOpenError::NoPermission: return "NoPermission";
+    case PortOpenError::NotATty: return "NotATty";
+    case PortOpenError::Other: break;
+    }
+    return "Other";
+}
+
+QString versionText(const std::array<quint8, 3> &v)
+{
+    return QStringLiteral("%1.%2.%3").arg(plainNumberText(v[0]), plainNumberText(v[1]), plainNumberText(v[2]));
+}
+
+void CliRunner::loadCaptions()
+{
+    QString code = m_options.language;
+    if (code.isEmpty()) {
+        const ConfigReadResult config = readConfigFile(QDir(m_programFolder).filePath(QStringLiteral("config.ini")));
+        code = languageFromLine(config.lines[1]).toUpper();
+        if (code != QLatin1String("ITA"))
+            code = QStringLiteral("ENG");
+    }
+    // English first, so an entry the chosen language leaves out still has a text.
+    const QString path = languageFilePath(m_programFolder);
+    const LanguageLoadResult english = loadLanguage(path, QStringLiteral("ENG"), m_captions);
+    m_haveCaptions = english.sectionFound;
+    if (code != QLatin1String("ENG")) {
+        const LanguageLoadResult chosen = loadLanguage(path, code, m_captions);
+        m_haveCaptions = m_haveCaptions || chosen.sectionFound;
+    }
+}
+
+QString CliRunner::caption(int entry) const
+{
+    QString text = m_captions.text(entry);
+    if (text.isEmpty())
+        text = builtInMapCaption(entry);
+    // Without a language file the session's messages still have to say something.
+    if (text.isEmpty()) {
+        switch (entry) {
+        case Session::kConnectFailedEntry: return QStringLiteral("Connection failed: the controller does not answer.");
+        case Session::kResetNotConfirmedEntry: return QStringLiteral("The controller did not confirm the reset command.");
+        case Session::kWriteNotConfirmedEntry: return QStringLiteral("The controller did not confirm the new value.");
+        case Session::kAfterResetEntry: return QStringLiteral("The reset command was sent; the parameters are read again.");
+        case Session::kPortLostEntry: return QStringLiteral("Connection lost: the controller's port went away.");
+        case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
+        case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
+        case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");
+        case Caption::SaveUnknown: return QStringLiteral("No map saved: the controller did not tell these values:");
+        case Caption::ResetQuestion: return QStringLiteral("Reset the controller?");
+        default: break;
+        }
+    }
+    return text;
+}
+
+// The name the window shows for a parameter: its frame, and the row where the frame holds two.
+QString CliRunner::parameterCaption(ParameterIndex index) const
+{
+    const auto within = [this](int frame, int row) {
+        return QStringLiteral("%1 – %2").arg(caption(frame), caption(row));
+    };
+    QString text;
+    switch (index) {
+    case ParameterIndex::MinPumpCycles: text = within(Caption::PumpTimeFrame, Caption::PumpMinLoadName); break;
+    case ParameterIndex::MaxPumpCycles: text = within(Caption::PumpTimeFrame, Caption::PumpMaxLoadName); break;
+    case ParameterIndex::RpmMin: text = caption(Caption::RpmMinFrame); break;
+    case ParameterIndex::TinjMin: text = caption(Caption::TinjMinName); break;
+    case ParameterIndex::TinjMax: text = caption(Caption::TinjMaxName); break;
+    case ParameterIndex::MinLoadPumpPause: text = within(Caption::PumpPauseFrame, Caption::PauseMinLoadName); break;
+    case ParameterIndex::MaxLoadPumpPause: text = within(Caption::PumpPauseFrame, Caption::PauseMaxLoadName); break;
+    case ParameterIndex::RpmMultiplier: text = caption(Caption::RpmMultiplierFrame); break;
+    }
+    return m_haveCaptions ? text : QString();
+}
+
+QString CliRunner::portText() const
+{
+    if (!m_options.device.isEmpty())
+        return m_options.device;
+    return QStringLiteral("COM%1 (%2)").arg(m_options.comPort).arg(resolvePortDevice(m_options.comPort, m_programFolder));
+}
+
+// What the window's label shows for the value the controller told us, "---" while it never did.
+QString CliRunner::valueText(ParameterIndex index) const
+{
+    if (!m_session->parameterKnown(index))
+        return QStringLiteral("---");
+    return displayText(index, m_session->confirmedParameters()[index]);
+}
+
+QJsonArray CliRunner::parametersJson() const
+{
+    QJsonArray list;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        QJsonObject p{{QStringLiteral("name"), paramKey(index)},
+                      {QStringLiteral("caption"), parameterCaption(index)},
+                      {QStringLiteral("known"), m_session->parameterKnown(index)}};
+        if (m_session->parameterKnown(index)) {
+            p.insert(QStringLiteral("value"), m_session->confirmedParameters()[index]);
+            p.insert(QStringLiteral("display"), valueText(index));
+        }
+        list.append(p);
+    }
+    return list;
+}
+
+void CliRunner::printParameters()
+{
+    m_json.insert(QStringLiteral("parameters"), parametersJson());
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const bool known = m_session->parameterKnown(index);
+        const QString raw = known ? plainNumberText(m_session->confirmedParameters()[index]) : QStringLiteral("---");
+        out(QStringLiteral("%1 %2 %3 %4")
+                .arg(paramKey(index), -17)
+                .arg(raw, 6)
+                .arg(valueText(index), -8)
+                .arg(parameterCaption(index))
+                .trimmed());
+    }
+}
+
+void CliRunner::out(const QString &line)
+{
+    if (m_options.json)
+        return;
+    m_out << line << Qt::endl;
+}
+
+void CliRunner::err(const QString &line)
+{
+    m_err << line << Qt::endl;
+}
+
+} // namespace oe

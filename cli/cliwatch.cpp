@@ -1,0 +1,55 @@
+// watch: the live readings, one line per status reply.
+#include "clirunner.h"
+#include "clitexts.h"
+
+#include "numbertexts.h"
+
+#include <QTimer>
+
+namespace oe {
+
+void CliRunner::runWatch()
+{
+    // The session's own judgement of a silent controller: said once, until it answers again.
+    connect(m_session, &Session::controllerAnsweringChanged, this, [this](bool answering) {
+        if (answering)
+            return;
+        m_readings.append(QJsonObject{{QStringLiteral("answered"), false}});
+        m_json.insert(QStringLiteral("readings"), m_readings);
+        if (!m_options.json)
+            m_out << QStringLiteral("--- %1").arg(caption(Caption::NotAnswering)).trimmed() << Qt::endl;
+    });
+    connect(m_session, &Session::liveReadingsChanged, this, [this] {
+        const Session &s = *m_session;
+        const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
+        const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
+        m_readings.append(QJsonObject{{QStringLiteral("rpm"), s.LiveRpm},
+                                      {QStringLiteral("tinj"), s.LiveTinj},
+                                      {QStringLiteral("pump"), s.LivePump},
+                                      {QStringLiteral("pause"), s.LivePause},
+                                      {QStringLiteral("pumpDisplay"), pump},
+                                      {QStringLiteral("pauseDisplay"), pause}});
+        m_json.insert(QStringLiteral("readings"), m_readings);
+        if (!m_options.json) {
+            m_out << QStringLiteral("%1 %2  %3 %4  %5 %6  %7 %8")
+                         .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
+                              plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump,
+                              caption(Caption::PauseName), pause)
+                  << Qt::endl;
+        }
+    });
+    m_session->holdPoll(false);
+    m_session->RequestStatus();
+    if (m_options.seconds > 0)
+        QTimer::singleShot(m_options.seconds * 1000, this, [this] { finishWatch(); });
+}
+
+void CliRunner::finishWatch()
+{
+    if (!m_session->controllerAnswering())
+        finish(CliExit::NoAnswer, QStringLiteral("the controller stopped answering"));
+    else
+        finish(CliExit::Done);
+}
+
+} // namespace oe
