@@ -4,6 +4,7 @@
 // controller is oe-sim in another process, pacing its pty like a 9600-baud wire. Prints a table and
 // writes the same figures as CSV.
 
+#include "benchprogram.h"
 #include "benchrig.h"
 #include "chartwindow.h"
 #include "enginemodel.h"
@@ -493,6 +494,31 @@ void noiseRows(const QString &simProgram, const QString &languageIni, bool quick
     }
 }
 
+// oe-cli program on one and on four paced controllers: side by side, four cost little more than one.
+void programRows(const QString &simProgram, const QString &cliProgram, bool quick)
+{
+    out() << "oe-cli program on 1 and 4 ports" << Qt::endl;
+    const int runs = quick ? 3 : 8;
+    const ProgramFigures one = programRuns(simProgram, cliProgram, 1, runs);
+    const ProgramFigures four = programRuns(simProgram, cliProgram, 4, runs);
+    for (const ProgramFigures *f : {&one, &four}) {
+        const QString ports = f->ports == 1 ? QStringLiteral("1 port") : QStringLiteral("%1 ports").arg(f->ports);
+        Row &wall = addRow(QStringLiteral("oe-cli program, %1 (connect, 8 writes + 8 reads each)").arg(ports),
+                           QStringLiteral("ms"), f->wallMs, 9 * kShortFloorMs + 8 * kWriteFloorMs + 8 * kShortFloorMs);
+        wall.note = f->error.isEmpty() ? QStringLiteral("process start to exit, backups included; %1 of %2 runs failed")
+                                             .arg(f->failed).arg(runs)
+                                       : f->error;
+        if (!f->error.isEmpty() || f->failed > 0)
+            setGoal(wall, QStringLiteral("every run programs every controller"), false);
+        addRow(QStringLiteral("CPU, oe-cli program, %1").arg(ports), QStringLiteral("% of a core"), f->cpuPercent).note =
+            QStringLiteral("oe-cli's user + system time over its run");
+    }
+    const double ratio = median(four.wallMs) / median(one.wallMs);
+    Row &row = addRow(QStringLiteral("oe-cli program: 4 ports / 1 port"), QStringLiteral("x"), {ratio});
+    setGoal(row, QStringLiteral("<= 1.2"), ratio <= 1.2);
+    row.note = QStringLiteral("medians of the two rows above; in a row the four would take 4x");
+}
+
 int main(int argc, char *argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], "--startup-child") == 0)
@@ -508,14 +534,19 @@ int main(int argc, char *argv[])
     const QCommandLineOption simOption(QStringLiteral("sim"), QStringLiteral("The oe-sim program."),
                                        QStringLiteral("PATH"), QStringLiteral(OE_SIM_PROGRAM));
     const QCommandLineOption noiseOption(QStringLiteral("noise-only"), QStringLiteral("Only the rows of the noisy line."));
-    parser.addOptions({quickOption, csvOption, simOption, noiseOption});
+    const QCommandLineOption programOption(QStringLiteral("program-only"),
+                                           QStringLiteral("Only the rows of oe-cli program on 1 and 4 ports."));
+    parser.addOptions({quickOption, csvOption, simOption, noiseOption, programOption});
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
     const QString simProgram = parser.value(simOption);
     const QString cliProgram = QStringLiteral(OE_CLI_PROGRAM);
     const QString languageIni = QStringLiteral(OE_LANGUAGE_INI);
-    if (parser.isSet(noiseOption)) {
-        noiseRows(simProgram, languageIni, quick);
+    if (parser.isSet(noiseOption) || parser.isSet(programOption)) {
+        if (parser.isSet(noiseOption))
+            noiseRows(simProgram, languageIni, quick);
+        if (parser.isSet(programOption))
+            programRows(simProgram, cliProgram, quick);
         printTable();
         return std::none_of(g_rows.cbegin(), g_rows.cend(), [](const Row &r) { return r.pass == 0; }) ? 0 : 1;
     }
@@ -680,7 +711,7 @@ int main(int argc, char *argv[])
                 firstStep = monoMs();
         });
         started = monoMs();
-        cli.start(cliProgram, {QStringLiteral("-p"), rig.path(QStringLiteral("ports/COM3")),
+        cli.start(cliProgram, {QStringLiteral("--folder"), rig.folder.path(), QStringLiteral("-p"), rig.path(QStringLiteral("ports/COM3")),
                                QStringLiteral("load"), i % 2 ? mapB : mapA, QStringLiteral("--yes")});
         waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 20000);
         const double ended = monoMs();
@@ -779,6 +810,7 @@ int main(int argc, char *argv[])
     out() << "  sim CPU over the whole paced run: " << num(rig.sim->cpuSecondsUsed(), 2) << " s" << Qt::endl;
 
     noiseRows(simProgram, languageIni, quick);
+    programRows(simProgram, cliProgram, quick);
 
     out() << "memory" << Qt::endl;
     Row &startRss = addRow(QStringLiteral("resident memory after start-up"), QStringLiteral("MiB"), startup.rssMiB);
