@@ -450,8 +450,8 @@ NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int by
             ++run.connects;
             // The identification too: its reply carries nothing that could be checked.
             QStringList wrong;
-            if (rig.w().Label9->text() != QStringLiteral("Ver. 1.3.7"))
-                wrong << rig.w().Label9->text();
+            if (rig.w().connection().Label9->text() != QStringLiteral("Ver. 1.3.7"))
+                wrong << rig.w().connection().Label9->text();
             for (int p = 0; p < oe::kParameterCount; ++p) {
                 const auto index = oe::ParameterIndex(p);
                 if (!rig.s().parameterKnown(index))
@@ -464,7 +464,7 @@ NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int by
                 out() << "  connect " << i + 1 << ": " << wrong.join(QStringLiteral(", ")) << Qt::endl;
         }
         if (i + 1 < connects) {
-            rig.w().btnConnect->click(); // disconnect
+            rig.w().connection().btnConnect->click(); // disconnect
             waitMs(100);
         }
     }
@@ -616,7 +616,7 @@ int main(int argc, char *argv[])
             // As if the line had delivered each reply's first byte at wire speed after its frame.
             connectsNet.append(connects.last() - lineTotal + 9 * 8 * kByteMs);
         }
-        rig.w().btnConnect->click(); // disconnect
+        rig.w().connection().btnConnect->click(); // disconnect
         waitMs(100);
     }
     rig.port->onWrite = {};
@@ -688,7 +688,7 @@ int main(int argc, char *argv[])
         waitUntil([&] { return rig.quiet(); }, 3000);
         rig.dialogs.openAnswers = {i % 2 ? mapB : mapA};
         loadStarted = monoMs();
-        rig.w().cmdLoadMap->click();
+        rig.w().maps().cmdLoadMap->click();
         waitUntil([&] { return loads.size() > i; }, 10000);
         waitMs(50);
     }
@@ -698,7 +698,7 @@ int main(int argc, char *argv[])
 
     out() << "oe-cli load" << Qt::endl;
     // The console program on the same line: the window lets go of the port for it.
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QList<double> cliLoads, cliWhole;
     int cliFailed = 0;
     for (int i = 0; i < (quick ? 3 : 8); ++i) {
@@ -759,20 +759,20 @@ int main(int argc, char *argv[])
     rig.port->onWrite = {};
 
     out() << "CPU with the chart open and a recording running" << Qt::endl;
-    rig.w().menuTools[0]->trigger();
+    rig.w().tools().menuTools[0]->trigger();
     rig.dialogs.saveAnswers = {rig.path(QStringLiteral("Recordings/bench.csv"))};
-    rig.w().menuTools[1]->trigger();
-    const bool toolsRunning = rig.w().chartWindow()->isVisible() && rig.w().recorder()->isRecording();
-    const int paintsBefore = rig.w().chartWindow()->view()->paintCount();
+    rig.w().tools().menuTools[1]->trigger();
+    const bool toolsRunning = rig.w().tools().chartWindow()->isVisible() && rig.w().findChild<oe::Recorder *>()->isRecording();
+    const int paintsBefore = rig.w().tools().chartWindow()->view()->paintCount();
     const double toolsMs = (periods + 0.5) * (statusMedian + 500);
     const double cpuTools = cpuPercentOver(int(toolsMs));
-    const double paintsPerSecond = (rig.w().chartWindow()->view()->paintCount() - paintsBefore) / (toolsMs / 1000);
+    const double paintsPerSecond = (rig.w().tools().chartWindow()->view()->paintCount() - paintsBefore) / (toolsMs / 1000);
     Row &tools = addRow(QStringLiteral("CPU, polling, chart open, recording"), QStringLiteral("%"), {cpuTools});
     setGoal(tools, QStringLiteral("<= 1 %"), toolsRunning && cpuTools <= 1.0);
     tools.note = toolsRunning ? QStringLiteral("chart repainted %1 times a second").arg(num(paintsPerSecond, 1))
                               : QStringLiteral("the chart or the recording did not start");
-    rig.w().menuTools[1]->trigger();
-    rig.w().chartWindow()->close();
+    rig.w().tools().menuTools[1]->trigger();
+    rig.w().tools().chartWindow()->close();
 
     out() << "silent controller: CPU and input latency" << Qt::endl;
     Probe probe;
@@ -781,7 +781,7 @@ int main(int argc, char *argv[])
     const double cpuSilent = cpuPercentOver(quick ? 4000 : 10000);
     setGoal(addRow(QStringLiteral("CPU, waiting on a silent controller"), QStringLiteral("%"), {cpuSilent}),
             QStringLiteral("<= 1 %"), cpuSilent <= 1.0);
-    probe.button = rig.w().cmdSaveMap; // the scripted save dialog answers Cancel
+    probe.button = rig.w().maps().cmdSaveMap; // the scripted save dialog answers Cancel
     const QList<double> latencySilent = inputLatency(probe, quick ? 3000 : 8000);
     Row &ls = addRow(QStringLiteral("input latency, reply awaited (silent)"), QStringLiteral("ms"), latencySilent);
     setGoal(ls, QStringLiteral("<= 20 ms"), ls.p95 <= 20);
