@@ -1,6 +1,7 @@
 #pragma once
 
 #include "portcatalog.h"
+#include "restorepointstep.h"
 #include "session.h"
 
 #include <QObject>
@@ -36,6 +37,8 @@ public:
     void selectPort(int comPort);
     void refreshPortList();
     void showConnectFailure();
+    // The notice after the reset command: names the restore point and offers to undo the reset.
+    void showAfterReset();
     void resetView();
     void applyCaptions();
     // The poll and a slider that gives up its focus park it on CONNECT.
@@ -48,12 +51,17 @@ public:
     QPushButton *btnConnect = nullptr, *ResetCmd = nullptr;
     QLabel *Label9 = nullptr;
 
+signals:
+    // The technician chose Undo after a reset: this restore point is to go back into the controller.
+    void undoRequested(const QString &path);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void onConnectClicked();
     void onResetClicked();
+    void askReset(const RestorePointOutcome &point);
     void onSessionState(Session::State state);
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
     void markPorts();
@@ -76,6 +84,9 @@ private:
     PortSearch *m_search = nullptr;
     QProgressDialog *m_searchProgress = nullptr;
     bool m_searchCancelled = false;
+    // The restore point of the reset on its way, for its notice.
+    RestorePointOutcome m_resetPoint;
+    bool m_preparingReset = false;
 };
 
 } // namespace oe

@@ -57,8 +57,16 @@ void MapCompareDialog::applyCaptions()
     refresh();
 }
 
+void MapCompareDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    refresh();
+}
+
 void MapCompareDialog::refresh()
 {
+    if (!isVisible())
+        return;
     const auto set = [this](int row, int column, const QString &text) {
         QTableWidgetItem *item = m_table->item(row, column);
         if (!item) {

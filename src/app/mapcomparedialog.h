@@ -27,6 +27,9 @@ public:
     void applyCaptions();
     QTableWidget *table() const { return m_table; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void refresh();
 

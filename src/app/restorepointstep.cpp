@@ -72,6 +72,7 @@ void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause 
             return;
         }
         RestorePointOutcome outcome;
+        outcome.folder = restorePointFolder(step->mapsFolder);
         for (int i = 0; i < kParameterCount; ++i)
             if (!step->session->parameterKnown(ParameterIndex(i)))
                 outcome.unknown.append(ParameterIndex(i));
@@ -104,7 +105,8 @@ QString restorePointText(const RestorePointOutcome &outcome, const CaptionTable 
             .replace(QStringLiteral("%1"), names.join(QStringLiteral(", ")));
     }
     return captionOr(captions, Caption::RestorePointNotSaved, "No restore point could be made: %1")
-        .replace(QStringLiteral("%1"), fileProblemText(outcome.problem, captions));
+        .replace(QStringLiteral("%1"), QStringLiteral("%1 (%2)").arg(fileProblemText(outcome.problem, captions),
+                                                                    QDir::toNativeSeparators(outcome.folder)));
 }
 
 } // namespace oe

@@ -22,6 +22,7 @@ struct RestorePointOutcome {
     QString path;                  // the file written; empty when none could be made
     QList<ParameterIndex> unknown; // values the controller did not tell, even when asked again
     FileProblem problem{};         // why the file could not be written
+    QString folder;                // where it was to go
     bool written() const { return !path.isEmpty(); }
 };
 

@@ -1,6 +1,7 @@
 #include "chartwindow.h"
 #include "livetrace.h"
 #include "recorder.h"
+#include "testfiles.h"
 #include "tinydisk.h"
 #include "windowrig.h"
 
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QLabel>
 #include <QSlider>
+#include <QTableWidget>
 #include <QtTest>
 
 #include <functional>
@@ -44,6 +46,7 @@ private slots:
     void chartEmptiesForANewSession();
     void readAgainSaysWhatChanged_data();
     void readAgainSaysWhatChanged();
+    void compareWritesNothing();
 };
 
 void TestTools::traceBreaksAtGaps_data()
@@ -337,6 +340,38 @@ void TestTools::readAgainSaysWhatChanged()
     QCOMPARE(rig.dialogs.shown[0].text, text);
     QCOMPARE(rig.w().sliders().labelFor(ParameterIndex::TinjMax)->text(), QString::number(controllerTinjMax));
     QCOMPARE(rig.w().sliders().sliderFor(ParameterIndex::TinjMax)->value(), controllerTinjMax);
+}
+
+// Tools > Compare with map: the file beside the controller, an unknown value read first, nothing written.
+void TestTools::compareWritesNothing()
+{
+    Rig rig;
+    bool connected = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (!connected && request[2] == 1 && request[3] == 4)
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.connect());
+    connected = true;
+    const QString path = rig.dir.filePath("other.map");
+    writeFile(path, "MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=700\r\nTinjMin=1500\r\nTinjMax=12000\r\n"
+                    "MinLoadPumpPause=160\r\nMaxLoadPumpPause=80\r\nRpmMultiplier=100\r\n");
+    rig.dialogs.openAnswers << path;
+    rig.port->clearWritten();
+    rig.w().findChild<QAction *>("menuTools_5")->trigger();
+    QVERIFY(rig.waitQuiet());
+    auto *table = rig.w().findChild<QTableWidget *>("CompareTable");
+    QVERIFY(table && table->isVisible());
+    QStringList rows;
+    for (int row = 0; row < table->rowCount(); ++row)
+        rows << QStringList{table->item(row, 1)->text(), table->item(row, 2)->text(), table->item(row, 3)->text()}.join('|');
+    const QString yes = rig.entry(272);
+    QCOMPARE(rows, (QStringList{"0.1 s|0.1 s|", "0.3 s|0.3 s|", "700|600|" + yes, "1500|1500|", "12000|9000|" + yes,
+                                "4 s|4 s|", "2 s|2 s|", "100%|100%|"}));
+    for (const QByteArray &frame : rig.port->writtenBytes())
+        QVERIFY2(frame[2] != 2, frame.toHex().constData()); // no write
+    QCOMPARE(rig.controller.params[2], quint16(600));
 }
 
 QTEST_MAIN(TestTools)
