@@ -54,6 +54,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 180; i <= 182; ++i)
         entries << i;
+    for (int i = 250; i <= 279; ++i)
+        entries << i;
     return entries;
 }
 
