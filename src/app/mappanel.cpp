@@ -1,4 +1,5 @@
 #include "mappanel.h"
+#include "valuerule.h"
 
 #include "boxqueue.h"
 #include "dialogs.h"
@@ -119,9 +120,10 @@ void MapPanel::loadFile(const QString &path)
     if (m_session.state() != Session::State::Connected || m_preparing)
         return;
     const MapReadResult map = readMapFile(path);
-    if (!map.ok) {
+    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
+    if (!map.ok || !check.ok) {
         m_context.tell(m_context.caption(Caption::MapInvalid) + QLatin1Char('\n')
-                       + mapErrorText(map.error, m_context.captions));
+                       + mapErrorText(map.ok ? check.refusal : map.error, m_context.captions));
         return;
     }
     // Lines named otherwise than we name them are still read by position; the user sees how.
