@@ -8,6 +8,7 @@
 #include "intervaltimer.h"
 #include "languagemenu.h"
 #include "mappanel.h"
+#include "mapeditor.h"
 #include "maptools.h"
 #include "readingspanel.h"
 #include "recorder.h"
@@ -211,6 +212,11 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A map being edited is asked about first; kept, the window stays.
+    if (QWidget *editor = m_mapTools->editor(); editor->isVisible() && !editor->close()) {
+        event->ignore();
+        return;
+    }
     m_tools->chartWindow()->close();
     stopTimers();
     m_connection->cancelSearch();

@@ -27,6 +27,7 @@ public:
 
     void applyCaptions();
 
+    MapEditor *editor() const { return m_editor; }
     RestoreDialog *restoreDialog() const { return m_restore; }
     MapCompareDialog *compareDialog() const { return m_compare; }
 
@@ -39,12 +40,14 @@ signals:
 
 private:
     void showRestore();
+    void showEditor();
     void compareWithFile();
     void showCompare(const ParameterSet &values, const QString &name);
     QString mapsFolder() const;
 
     WindowContext &m_context;
     RestoreDialog *m_restore = nullptr;
+    MapEditor *m_editor = nullptr;
     MapCompareDialog *m_compare = nullptr;
 };
 

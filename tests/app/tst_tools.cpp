@@ -1,5 +1,8 @@
 #include "chartwindow.h"
 #include "livetrace.h"
+#include "mapeditor.h"
+#include "mapfile.h"
+#include "maptools.h"
 #include "recorder.h"
 #include "testfiles.h"
 #include "tinydisk.h"
@@ -8,6 +11,7 @@
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QImage>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QLabel>
 #include <QSlider>
@@ -49,6 +53,7 @@ private slots:
     void readAgainSaysWhatChanged_data();
     void readAgainSaysWhatChanged();
     void compareWritesNothing();
+    void editorMapLoadsAfterConnecting();
 };
 
 void TestTools::traceBreaksAtGaps_data()
@@ -431,6 +436,37 @@ void TestTools::compareWritesNothing()
     for (const QByteArray &frame : rig.port->writtenBytes())
         QVERIFY2(frame[2] != 2, frame.toHex().constData()); // no write
     QCOMPARE(rig.controller.params[2], quint16(600));
+}
+
+// A map prepared at the desk: the editor needs no controller, saves a file, and loads its values through
+// the ordinary load once a controller is connected.
+void TestTools::editorMapLoadsAfterConnecting()
+{
+    Rig rig;
+    rig.w().findChild<QAction *>("menuTools_4")->trigger();
+    MapEditor *editor = rig.w().mapTools().editor();
+    QVERIFY(editor->isVisible());
+    QVERIFY(!editor->loadButton()->isEnabled());
+    editor->field(ParameterIndex::RpmMin)->setText("1525");
+    emit editor->field(ParameterIndex::RpmMin)->editingFinished();
+    QCOMPARE(editor->field(ParameterIndex::RpmMin)->text(), QString("1500")); // the slider's step, said beside it
+    QVERIFY(!editor->note(ParameterIndex::RpmMin)->text().isEmpty());
+    QVERIFY(editor->isWindowModified());
+    const MapValues expected{1, 2, 1500, 50, 50, 80, 80, 50}; // the sliders' lowest values but the one typed
+    rig.dialogs.saveAnswers << rig.dir.filePath("desk");
+    editor->findChild<QPushButton *>("MapEditorSave")->click();
+    QCOMPARE(readFile(rig.dir.filePath("desk.map")), formatMap(expected));
+    QVERIFY(!editor->isWindowModified());
+
+    QVERIFY(rig.connect());
+    QVERIFY(editor->loadButton()->isEnabled());
+    rig.port->clearWritten();
+    editor->loadButton()->click();
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
+    for (int i = 0; i < kParameterCount; ++i)
+        QCOMPARE(qint32(rig.controller.params[size_t(i)]), expected[size_t(i)]);
+    QCOMPARE(rig.dialogs.shown.last().text.section("\n\n", 0, 0), rig.entry(37));
 }
 
 QTEST_MAIN(TestTools)
