@@ -27,7 +27,10 @@ const QString kMapFilter = QStringLiteral("File Map (*.map)");
 AppTexts textsOf(WindowContext &context)
 {
     return {[&context](int entry) { return context.caption(entry); },
-            [&context](ParameterIndex index) { return context.parameterName(index); },
+            // The names come once the window has wired its parts; captions are applied again then.
+            [&context](ParameterIndex index) {
+                return context.parameterName ? context.parameterName(index) : QString();
+            },
             [&context]() -> const CaptionTable & { return context.captions; }};
 }
 
