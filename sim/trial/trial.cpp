@@ -1,6 +1,6 @@
 #include "trial.h"
 
-#include "sliderrules.h"
+#include "valuerule.h"
 
 namespace oe {
 
@@ -253,7 +253,7 @@ void Trial::commit(ParameterIndex index, qint32 field)
             m_intents.insert({int(index), quint16(held.value)});
         // A partner whose value is still being checked may not be what the controller holds: no pair
         // can be promised against it.
-        const auto partner = interlockPartner(index);
+        const auto partner = pairPartner(index);
         m_checkPair[size_t(index)] =
             partner && m_session->book().state(*partner) == ParameterBook::State::Known;
         Q_UNUSED(commitNumber);
