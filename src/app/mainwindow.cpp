@@ -135,6 +135,7 @@ void MainWindow::wireParts()
             m_connection->takeFocus();
     });
     connect(m_sliders, &SliderPanel::focusReleased, m_connection, &ConnectionPanel::takeFocus);
+    connect(m_sliders, &SliderPanel::note, m_readings, &ReadingsPanel::showNote);
     connect(m_readings, &ReadingsPanel::flashed, m_tools, &ToolsMenu::addFlash);
     connect(m_language, &LanguageMenu::captionsChanged, this, &MainWindow::ApplyCaptions);
     // Every way back to a tune, and the editor's map, goes through the map frame's one load.

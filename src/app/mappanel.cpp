@@ -1,5 +1,6 @@
 #include "mappanel.h"
 #include "valuerule.h"
+#include "valuetexts.h"
 
 #include "boxqueue.h"
 #include "dialogs.h"
@@ -130,22 +131,23 @@ void MapPanel::loadFile(const QString &path)
     QStringList notes;
     for (const MapKeyNote &note : map.keyNotes)
         notes << mapKeyNoteText(note, m_context.captions);
-    loadValues(fromMapValues(map.values), notes);
+    loadValues(fromMapValues(map.values), notes, check);
 }
 
-void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes)
+void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, const MapCheck &check)
 {
     if (m_session.state() != Session::State::Connected || m_preparing)
         return;
     m_preparing = true;
     takeRestorePoint(&m_session, mapsFolderIn(m_context.programFolder), RestoreCause::Load, this,
-                     [this, values, notes](const RestorePointOutcome &point) {
+                     [this, values, notes, check](const RestorePointOutcome &point) {
                          m_preparing = false;
-                         askAndLoad(values, notes, point);
+                         askAndLoad(values, notes, check, point);
                      });
 }
 
-void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, const RestorePointOutcome &point)
+void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
+                          const RestorePointOutcome &point)
 {
     // A restore point of a load that does not happen overwrote nothing: it goes again.
     auto dropPoint = qScopeGuard([&point] {
@@ -158,15 +160,23 @@ void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, 
     m_session.holdPoll(true);
     const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
 
-    // Against what the controller has; a value it never told shows as unknown.
+    // Against what the controller has; a value it never told shows as unknown. A value the file held
+    // otherwise (a decimal) or that lies beyond its slider says so on its line.
     QStringList changes;
+    bool beyondSlider = false;
+    const ValueWords words{m_context.parameterName, [](ParameterIndex index, qint32 value) { return displayText(index, value); }};
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const bool known = m_session.parameterKnown(index);
-        const qint32 now = m_session.controllerValues()[index];
-        if (!known || values[index] != now)
-            changes << m_context.changeLine(index, known ? displayText(index, now) : kUnknownText,
+        const std::optional<qint32> now = m_session.controllerValue(index);
+        if (now == values[index])
+            continue;
+        QString line = m_context.changeLine(index, now ? displayText(index, *now) : kUnknownText,
                                             displayText(index, values[index]));
+        const ValueVerdict &verdict = check.values[size_t(i)];
+        if (verdict.rounded || verdict.beyondSlider)
+            line += QStringLiteral(" (%1)").arg(valueVerdictText(verdict, m_context.captions, words));
+        beyondSlider = beyondSlider || verdict.beyondSlider;
+        changes << line;
     }
     QString details = changes.isEmpty() ? m_context.caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
     if (!notes.isEmpty())
@@ -178,8 +188,9 @@ void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, 
         BoxQueue::Scope scope(*m_context.boxes);
         Dialogs &dialogs = m_context.boxes->dialogs();
         const QString title = m_context.caption(Caption::MessageTitle);
-        // Without a restore point the tune would be gone for good: Cancel is the default then.
-        send = point.written() ? dialogs.question(m_context.window, text, title, details)
+        // Without a restore point the tune would be gone for good, and a value no slider can set is
+        // unusual enough: in both cases a stray Enter must not send.
+        send = point.written() ? dialogs.question(m_context.window, text, title, details, beyondSlider)
                                : dialogs.confirm(m_context.window, text, title, details);
     }
     // Refused when the port went away while the question was open.

@@ -2,6 +2,7 @@
 
 #include "restorepointstep.h"
 #include "session.h"
+#include "valuerule.h"
 
 #include <QObject>
 
@@ -29,7 +30,8 @@ public:
     // The ordinary load of values: the controller's values are saved as a restore point (unknown ones
     // read first), the question shows the changes and the restore point, then the writes, the
     // read-back and the notice, which offers to undo the load. notes go before the changes.
-    void loadValues(const ParameterSet &values, const QStringList &notes = {});
+    // check: what the value rule found in a file's values (rounded, beyond a slider), said per line.
+    void loadValues(const ParameterSet &values, const QStringList &notes = {}, const MapCheck &check = {});
     // Loads a restore point as soon as no sequence runs (an Undo asked for while one does).
     void restoreWhenReady(const QString &path);
 
@@ -40,7 +42,8 @@ private:
     void onLoadMapClicked();
     void onSaveMapClicked();
     void onMapLoaded(const MapLoadResult &result);
-    void askAndLoad(const ParameterSet &values, const QStringList &notes, const RestorePointOutcome &point);
+    void askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
+                    const RestorePointOutcome &point);
     QString mapsFolder();
 
     WindowContext &m_context;

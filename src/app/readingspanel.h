@@ -3,6 +3,7 @@
 #include "session.h"
 
 #include <QObject>
+#include <QTimer>
 
 class QGroupBox;
 class QLabel;
@@ -25,6 +26,10 @@ public:
     void resetView();
     void applyCaptions();
     void stopTimers();
+    // A word about a value the technician chose that went out otherwise: shown over the logo for
+    // kNoteMs, ahead of the link's state, which comes back after it.
+    void showNote(const QString &text);
+    static constexpr int kNoteMs = 5000;
 
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label8 = nullptr;
     QLabel *RpmLabel = nullptr, *TinjLabel = nullptr, *PumpLabel = nullptr, *PauseLabel = nullptr;
@@ -49,6 +54,8 @@ private:
 
     WindowContext &m_context;
     Session &m_session;
+    QString m_note;
+    QTimer *m_noteTimer = nullptr;
 };
 
 } // namespace oe

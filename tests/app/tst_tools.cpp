@@ -9,7 +9,7 @@
 #include "windowrig.h"
 
 #include <QAction>
-#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
