@@ -71,7 +71,6 @@ private:
     void onWriteFinished(ParameterIndex index, bool confirmed);
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
-    void writeSlider(ParameterIndex index, Recorder::Cause cause);
     void refuseCommit(ParameterIndex index, ParameterIndex partner);
     bool sliderEvent(ParameterIndex index, QEvent *event);
     bool valueEditorEvent(QObject *watched, QEvent *event);
