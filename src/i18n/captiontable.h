@@ -78,6 +78,7 @@ enum Entry : int {
     PortNotATty = 103,
     PortOtherError = 104,
     NoIdentification = 105,   // the port opened, the controller stayed silent
+    DataFolderNote = 215,     // in the About box when the files live elsewhere; %1 that folder
     NoPortSelected = 106,
     SearchPorts = 107,        // the failure box's button
     SearchProgress = 108,     // %1: the port being tried

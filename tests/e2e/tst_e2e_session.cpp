@@ -553,12 +553,13 @@ void TestE2eSession::recordingOfARideWithATypedValue()
     QVERIFY(!record->isChecked());
 
     const QList<QByteArray> lines = fileBytes(path).split('\n');
-    QVERIFY(lines[0].startsWith("time,event,rpm,"));
+    QCOMPARE(lines[0], "sep=,\r");
+    QVERIFY(lines[1].startsWith("time,event,rpm,"));
     QStringList events;
     QDateTime previous;
     QSet<QByteArray> speeds;
     QByteArray change;
-    for (const QByteArray &line : lines.mid(1)) {
+    for (const QByteArray &line : lines.mid(2)) {
         if (line.isEmpty())
             continue;
         const QList<QByteArray> cells = line.split(',');
