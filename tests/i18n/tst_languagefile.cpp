@@ -52,7 +52,7 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 120; i <= 132; ++i)
         entries << i;
-    for (int i = 180; i <= 182; ++i)
+    for (int i = 180; i <= 199; ++i)
         entries << i;
     return entries;
 }
