@@ -4,6 +4,7 @@
 // controller is oe-sim in another process, pacing its pty like a 9600-baud wire. Prints a table and
 // writes the same figures as CSV.
 
+#include "benchprogram.h"
 #include "benchrig.h"
 #include "chartwindow.h"
 #include "enginemodel.h"
@@ -449,8 +450,8 @@ NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int by
             ++run.connects;
             // The identification too: its reply carries nothing that could be checked.
             QStringList wrong;
-            if (rig.w().Label9->text() != QStringLiteral("Ver. 1.3.7"))
-                wrong << rig.w().Label9->text();
+            if (rig.w().connection().Label9->text() != QStringLiteral("Ver. 1.3.7"))
+                wrong << rig.w().connection().Label9->text();
             for (int p = 0; p < oe::kParameterCount; ++p) {
                 const auto index = oe::ParameterIndex(p);
                 if (!rig.s().parameterKnown(index))
@@ -463,7 +464,7 @@ NoisyRun noisyLine(const QString &simProgram, const QString &languageIni, int by
                 out() << "  connect " << i + 1 << ": " << wrong.join(QStringLiteral(", ")) << Qt::endl;
         }
         if (i + 1 < connects) {
-            rig.w().btnConnect->click(); // disconnect
+            rig.w().connection().btnConnect->click(); // disconnect
             waitMs(100);
         }
     }
@@ -493,6 +494,31 @@ void noiseRows(const QString &simProgram, const QString &languageIni, bool quick
     }
 }
 
+// oe-cli program on one and on four paced controllers: side by side, four cost little more than one.
+void programRows(const QString &simProgram, const QString &cliProgram, bool quick)
+{
+    out() << "oe-cli program on 1 and 4 ports" << Qt::endl;
+    const int runs = quick ? 3 : 8;
+    const ProgramFigures one = programRuns(simProgram, cliProgram, 1, runs);
+    const ProgramFigures four = programRuns(simProgram, cliProgram, 4, runs);
+    for (const ProgramFigures *f : {&one, &four}) {
+        const QString ports = f->ports == 1 ? QStringLiteral("1 port") : QStringLiteral("%1 ports").arg(f->ports);
+        Row &wall = addRow(QStringLiteral("oe-cli program, %1 (connect, 8 writes + 8 reads each)").arg(ports),
+                           QStringLiteral("ms"), f->wallMs, 9 * kShortFloorMs + 8 * kWriteFloorMs + 8 * kShortFloorMs);
+        wall.note = f->error.isEmpty() ? QStringLiteral("process start to exit, backups included; %1 of %2 runs failed")
+                                             .arg(f->failed).arg(runs)
+                                       : f->error;
+        if (!f->error.isEmpty() || f->failed > 0)
+            setGoal(wall, QStringLiteral("every run programs every controller"), false);
+        addRow(QStringLiteral("CPU, oe-cli program, %1").arg(ports), QStringLiteral("% of a core"), f->cpuPercent).note =
+            QStringLiteral("oe-cli's user + system time over its run");
+    }
+    const double ratio = median(four.wallMs) / median(one.wallMs);
+    Row &row = addRow(QStringLiteral("oe-cli program: 4 ports / 1 port"), QStringLiteral("x"), {ratio});
+    setGoal(row, QStringLiteral("<= 1.2"), ratio <= 1.2);
+    row.note = QStringLiteral("medians of the two rows above; in a row the four would take 4x");
+}
+
 int main(int argc, char *argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], "--startup-child") == 0)
@@ -508,14 +534,19 @@ int main(int argc, char *argv[])
     const QCommandLineOption simOption(QStringLiteral("sim"), QStringLiteral("The oe-sim program."),
                                        QStringLiteral("PATH"), QStringLiteral(OE_SIM_PROGRAM));
     const QCommandLineOption noiseOption(QStringLiteral("noise-only"), QStringLiteral("Only the rows of the noisy line."));
-    parser.addOptions({quickOption, csvOption, simOption, noiseOption});
+    const QCommandLineOption programOption(QStringLiteral("program-only"),
+                                           QStringLiteral("Only the rows of oe-cli program on 1 and 4 ports."));
+    parser.addOptions({quickOption, csvOption, simOption, noiseOption, programOption});
     parser.process(app);
     const bool quick = parser.isSet(quickOption);
     const QString simProgram = parser.value(simOption);
     const QString cliProgram = QStringLiteral(OE_CLI_PROGRAM);
     const QString languageIni = QStringLiteral(OE_LANGUAGE_INI);
-    if (parser.isSet(noiseOption)) {
-        noiseRows(simProgram, languageIni, quick);
+    if (parser.isSet(noiseOption) || parser.isSet(programOption)) {
+        if (parser.isSet(noiseOption))
+            noiseRows(simProgram, languageIni, quick);
+        if (parser.isSet(programOption))
+            programRows(simProgram, cliProgram, quick);
         printTable();
         return std::none_of(g_rows.cbegin(), g_rows.cend(), [](const Row &r) { return r.pass == 0; }) ? 0 : 1;
     }
@@ -585,7 +616,7 @@ int main(int argc, char *argv[])
             // As if the line had delivered each reply's first byte at wire speed after its frame.
             connectsNet.append(connects.last() - lineTotal + 9 * 8 * kByteMs);
         }
-        rig.w().btnConnect->click(); // disconnect
+        rig.w().connection().btnConnect->click(); // disconnect
         waitMs(100);
     }
     rig.port->onWrite = {};
@@ -657,7 +688,7 @@ int main(int argc, char *argv[])
         waitUntil([&] { return rig.quiet(); }, 3000);
         rig.dialogs.openAnswers = {i % 2 ? mapB : mapA};
         loadStarted = monoMs();
-        rig.w().cmdLoadMap->click();
+        rig.w().maps().cmdLoadMap->click();
         waitUntil([&] { return loads.size() > i; }, 10000);
         waitMs(50);
     }
@@ -667,7 +698,7 @@ int main(int argc, char *argv[])
 
     out() << "oe-cli load" << Qt::endl;
     // The console program on the same line: the window lets go of the port for it.
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QList<double> cliLoads, cliWhole;
     int cliFailed = 0;
     for (int i = 0; i < (quick ? 3 : 8); ++i) {
@@ -680,7 +711,7 @@ int main(int argc, char *argv[])
                 firstStep = monoMs();
         });
         started = monoMs();
-        cli.start(cliProgram, {QStringLiteral("-p"), rig.path(QStringLiteral("ports/COM3")),
+        cli.start(cliProgram, {QStringLiteral("--folder"), rig.folder.path(), QStringLiteral("-p"), rig.path(QStringLiteral("ports/COM3")),
                                QStringLiteral("load"), i % 2 ? mapB : mapA, QStringLiteral("--yes")});
         waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 20000);
         const double ended = monoMs();
@@ -728,20 +759,20 @@ int main(int argc, char *argv[])
     rig.port->onWrite = {};
 
     out() << "CPU with the chart open and a recording running" << Qt::endl;
-    rig.w().menuTools[0]->trigger();
+    rig.w().tools().menuTools[0]->trigger();
     rig.dialogs.saveAnswers = {rig.path(QStringLiteral("Recordings/bench.csv"))};
-    rig.w().menuTools[1]->trigger();
-    const bool toolsRunning = rig.w().chartWindow()->isVisible() && rig.w().recorder()->isRecording();
-    const int paintsBefore = rig.w().chartWindow()->view()->paintCount();
+    rig.w().tools().menuTools[1]->trigger();
+    const bool toolsRunning = rig.w().tools().chartWindow()->isVisible() && rig.w().findChild<oe::Recorder *>()->isRecording();
+    const int paintsBefore = rig.w().tools().chartWindow()->view()->paintCount();
     const double toolsMs = (periods + 0.5) * (statusMedian + 500);
     const double cpuTools = cpuPercentOver(int(toolsMs));
-    const double paintsPerSecond = (rig.w().chartWindow()->view()->paintCount() - paintsBefore) / (toolsMs / 1000);
+    const double paintsPerSecond = (rig.w().tools().chartWindow()->view()->paintCount() - paintsBefore) / (toolsMs / 1000);
     Row &tools = addRow(QStringLiteral("CPU, polling, chart open, recording"), QStringLiteral("%"), {cpuTools});
     setGoal(tools, QStringLiteral("<= 1 %"), toolsRunning && cpuTools <= 1.0);
     tools.note = toolsRunning ? QStringLiteral("chart repainted %1 times a second").arg(num(paintsPerSecond, 1))
                               : QStringLiteral("the chart or the recording did not start");
-    rig.w().menuTools[1]->trigger();
-    rig.w().chartWindow()->close();
+    rig.w().tools().menuTools[1]->trigger();
+    rig.w().tools().chartWindow()->close();
 
     out() << "silent controller: CPU and input latency" << Qt::endl;
     Probe probe;
@@ -750,7 +781,7 @@ int main(int argc, char *argv[])
     const double cpuSilent = cpuPercentOver(quick ? 4000 : 10000);
     setGoal(addRow(QStringLiteral("CPU, waiting on a silent controller"), QStringLiteral("%"), {cpuSilent}),
             QStringLiteral("<= 1 %"), cpuSilent <= 1.0);
-    probe.button = rig.w().cmdSaveMap; // the scripted save dialog answers Cancel
+    probe.button = rig.w().maps().cmdSaveMap; // the scripted save dialog answers Cancel
     const QList<double> latencySilent = inputLatency(probe, quick ? 3000 : 8000);
     Row &ls = addRow(QStringLiteral("input latency, reply awaited (silent)"), QStringLiteral("ms"), latencySilent);
     setGoal(ls, QStringLiteral("<= 20 ms"), ls.p95 <= 20);
@@ -779,6 +810,7 @@ int main(int argc, char *argv[])
     out() << "  sim CPU over the whole paced run: " << num(rig.sim->cpuSecondsUsed(), 2) << " s" << Qt::endl;
 
     noiseRows(simProgram, languageIni, quick);
+    programRows(simProgram, cliProgram, quick);
 
     out() << "memory" << Qt::endl;
     Row &startRss = addRow(QStringLiteral("resident memory after start-up"), QStringLiteral("MiB"), startup.rssMiB);

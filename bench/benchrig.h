@@ -6,6 +6,13 @@
 #include "benchsupport.h"
 #include "configfile.h"
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "qtserialport.h"
 #include "scripteddialogs.h"
 
@@ -103,7 +110,7 @@ struct Rig {
     bool connectNow(int limitMs = 15000)
     {
         if (s().state() == oe::Session::State::Idle)
-            w().btnConnect->click();
+            w().connection().btnConnect->click();
         waitUntil([this] { return s().state() == oe::Session::State::Connected
                                   || s().state() == oe::Session::State::Idle; }, limitMs);
         return s().state() == oe::Session::State::Connected;

@@ -148,7 +148,7 @@ private:
     {
         if (m_stopping || m_busyChecking || m_rig.s().state() != Session::State::Idle)
             return;
-        m_rig.w().btnConnect->click();
+        m_rig.w().connection().btnConnect->click();
     }
 
     // What the scripted user does next: mostly a slider, now and then a map.
@@ -164,7 +164,7 @@ private:
 
     void moveSlider(ParameterIndex index)
     {
-        QSlider *slider = m_rig.w().sliderFor(index);
+        QSlider *slider = m_rig.w().sliders().sliderFor(index);
         if (!slider->isEnabled())
             return;
         ++m_commits;
@@ -199,7 +199,7 @@ private:
         oe::MapValues values{};
         for (int i = 0; i < oe::kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
-            QSlider *slider = m_rig.w().sliderFor(index);
+            QSlider *slider = m_rig.w().sliders().sliderFor(index);
             const int position = slider->minimum() + int(m_random.bounded(slider->maximum() - slider->minimum() + 1));
             values[size_t(i)] = oe::fieldFromPosition(index, position);
         }
@@ -222,7 +222,7 @@ private:
             return;
         m_rig.dialogs.openAnswers = {path};
         m_rig.dialogs.questionAnswers = {true};
-        m_rig.w().cmdLoadMap->click();
+        m_rig.w().maps().cmdLoadMap->click();
         ++m_maps;
     }
 
@@ -254,12 +254,12 @@ private:
         int compared = 0;
         for (int i = 0; i < oe::kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
-            const QString shown = m_rig.w().labelFor(index)->text();
+            const QString shown = m_rig.w().sliders().labelFor(index)->text();
             if (!known[size_t(i)]) {
                 ++m_unknownSeen;
                 if (requireAll)
                     wrong << QStringLiteral("%1 unknown").arg(oe::mapFileKey(i));
-                if (shown != u"---" || m_rig.w().sliderFor(index)->isEnabled())
+                if (shown != u"---" || m_rig.w().sliders().sliderFor(index)->isEnabled())
                     wrong << QStringLiteral("%1: unknown, label \"%2\"").arg(oe::mapFileKey(i), shown);
                 continue;
             }
@@ -309,7 +309,7 @@ private:
         QFile::remove(path);
         const bool allKnown = m_rig.s().allParametersKnown();
         m_rig.dialogs.saveAnswers = {path};
-        m_rig.w().cmdSaveMap->click();
+        m_rig.w().maps().cmdSaveMap->click();
         m_rig.dialogs.saveAnswers.clear();
         const oe::MapReadResult saved = oe::readMapFile(path);
         if (!allKnown)

@@ -21,19 +21,35 @@ enum class CliExit : int {
     Interrupted = 6,    // Ctrl+C, or the question was declined
 };
 
+// A port as -p names it.
+struct CliPort {
+    QString text;    // as given: "COM3" or a device path
+    int comPort = 0; // 1 to 15 when text names a COM port
+    QString device;  // when text is a device path
+};
+
+// Reads "COM1" to "COM15" (any case) or a device path; false with a one-line reason otherwise.
+bool parseCliPort(const QString &text, CliPort *port, QString *error);
+
 struct CliOptions {
-    enum class Command { Help, Ports, Info, Save, Load, Set, Reset, Watch };
+    enum class Command { Help, Ports, Info, Save, Load, Set, Reset, Watch, Verify, Backup, Program, Version };
     Command command = Command::Help;
-    // As given: "COM3" or a device path.
+    // The port of a one-port command (the first for program). Empty when -p was not given: the caller
+    // takes config.ini's (applyConfiguredPort).
     QString port;
     int comPort = 0;    // 1 to 15 when port names a COM port
     QString device;     // when port is a device path
-    QString file;
+    QList<CliPort> ports; // every -p in order; program serves them all
+    QString file;       // save, load, verify, program: the map; backup: a file or a folder, or empty
     QList<std::pair<ParameterIndex, qint32>> values;
     bool yes = false;
     bool json = false;
     QString language;   // "ITA" or "ENG"; empty: config.ini's, else English
     int seconds = 0;    // watch: 0 runs until Ctrl+C
+    bool wait = false;  // program: one controller after another on each port
+    QString logFile;    // program: a JSON line per controller is appended here
+    bool noBackup = false; // load, reset, program: no backup of the values first
+    QString folder;     // the program folder instead of the executable's
 };
 
 struct CliParseResult {
@@ -44,6 +60,10 @@ struct CliParseResult {
 
 // The command line without the program's name.
 CliParseResult parseCliArguments(const QStringList &arguments);
+
+// Without -p, the port config.ini names (the window's last successful connection). False when the
+// command needs a port and config.ini names none.
+bool applyConfiguredPort(CliOptions *options, const QString &programFolder, QString *error);
 
 // The --help text, exit codes included.
 QString cliUsage();

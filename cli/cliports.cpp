@@ -3,30 +3,65 @@
 
 #include "portcatalog.h"
 
+#include <QFile>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace oe {
+
+namespace {
+
+// Whether this user may open the device for reading and writing. Windows says so only by opening
+// it, which a listing must not do: there every present port counts as openable.
+bool userMayOpen(const QString &device)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    return true;
+#else
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#endif
+}
+
+} // namespace
 
 void CliRunner::listPorts()
 {
     QJsonArray list;
     const QList<SystemPort> system = systemSerialPorts();
     const QList<ComPortInfo> ports = listComPorts(m_programFolder, system);
+    const auto row = [](const QString &port, const QString &device, const QString &present, const QString &access,
+                        const QString &description) {
+        return QStringLiteral("%1 %2 %3 %4 %5").arg(port, -5).arg(device, -28).arg(present, -8).arg(access, -14).arg(description).trimmed();
+    };
+    out(row(QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("PRESENT"), QStringLiteral("ACCESS"),
+            QStringLiteral("DESCRIPTION")));
     for (const ComPortInfo &port : ports) {
         QString state = port.present ? QStringLiteral("yes") : QStringLiteral("no");
         if (port.dangling)
-            state = QStringLiteral("no, the link's target is gone");
-        list.append(QJsonObject{{QStringLiteral("port"), QStringLiteral("COM%1").arg(port.comPort)},
-                                {QStringLiteral("device"), port.device},
-                                {QStringLiteral("present"), port.present},
-                                {QStringLiteral("linked"), port.linked},
-                                {QStringLiteral("dangling"), port.dangling},
-                                {QStringLiteral("description"), port.description}});
-        out(QStringLiteral("COM%1 %2 %3 %4")
-                .arg(port.comPort, -2)
-                .arg(port.device, -28)
-                .arg(state)
-                .arg(port.description.isEmpty() ? QString() : QStringLiteral("– ") + port.description)
-                .trimmed());
+            state = QStringLiteral("no (the link's target is gone)");
+        const bool mayOpen = port.present && userMayOpen(port.device);
+        QJsonObject json{{QStringLiteral("port"), QStringLiteral("COM%1").arg(port.comPort)},
+                         {QStringLiteral("device"), port.device},
+                         {QStringLiteral("present"), port.present},
+                         {QStringLiteral("linked"), port.linked},
+                         {QStringLiteral("dangling"), port.dangling},
+                         {QStringLiteral("description"), port.description}};
+        if (port.present)
+            json.insert(QStringLiteral("userMayOpen"), mayOpen);
+        list.append(json);
+        // A port this user may not open: the usual fix is a group, said where the list shows it.
+        const QString access = !port.present ? QString()
+                               : mayOpen     ? QStringLiteral("ok")
+                                             : QStringLiteral("no permission");
+        out(row(QStringLiteral("COM%1").arg(port.comPort), port.device, state, access, port.description));
     }
+    if (std::any_of(list.begin(), list.end(), [](const QJsonValue &v) {
+            return v.toObject().value(QLatin1String("userMayOpen")) == QJsonValue(false);
+        }))
+        out(QStringLiteral("no permission: add your user to the port's group (on Debian: sudo adduser $USER dialout), then log in again"));
     m_json.insert(QStringLiteral("ports"), list);
     // An adapter the window would offer a COM number for: a script sees it here too.
     QJsonArray adapters;

@@ -1,10 +1,13 @@
-// The commands that only read: info and save.
+// The commands that only read: info, save, verify and backup; and the backup before a write.
 #include "clirunner.h"
 #include "clitexts.h"
 
 #include "maptexts.h"
 #include "numbertexts.h"
+#include "restorepoints.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 
 namespace oe {
@@ -73,6 +76,124 @@ void CliRunner::runSave()
     m_json.insert(QStringLiteral("file"), path);
     out(QStringLiteral("saved     %1").arg(path));
     finish(CliExit::Done);
+}
+
+QString CliRunner::mapsFolder() const
+{
+    return QDir(m_programFolder).filePath(QStringLiteral("Maps"));
+}
+
+QStringList CliRunner::unknownParameters() const
+{
+    QStringList unknown;
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (!m_session->parameterKnown(ParameterIndex(i)))
+            unknown << paramKey(ParameterIndex(i));
+    }
+    return unknown;
+}
+
+// What the controller holds, as it reported it: a backup must put back exactly that.
+MapValues CliRunner::heldValues(const Session &session)
+{
+    MapValues values{};
+    for (int i = 0; i < kParameterCount; ++i)
+        values[size_t(i)] = session.controllerValues()[ParameterIndex(i)];
+    return values;
+}
+
+void CliRunner::runVerify()
+{
+    // Only the values the connect read: nothing is written, whatever the file says.
+    const QStringList unknown = unknownParameters();
+    if (!unknown.isEmpty()) {
+        finish(CliExit::NoAnswer, QStringLiteral("not read: %1").arg(unknown.join(QStringLiteral(", "))));
+        return;
+    }
+    QJsonArray differences;
+    QStringList lines;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const qint32 held = m_session->controllerValues()[index];
+        const qint32 wanted = m_mapValues[size_t(i)];
+        if (sameValue(index, held, wanted))
+            continue;
+        differences.append(QJsonObject{{QStringLiteral("name"), paramKey(index)},
+                                       {QStringLiteral("controller"), held},
+                                       {QStringLiteral("file"), wanted}});
+        lines << QStringLiteral("%1 %2 %3").arg(paramKey(index), -17).arg(plainNumberText(held), 10).arg(plainNumberText(wanted), 10);
+    }
+    m_json.insert(QStringLiteral("file"), m_options.file);
+    m_json.insert(QStringLiteral("differences"), differences);
+    if (lines.isEmpty()) {
+        out(caption(Caption::MapAllMatch));
+        finish(CliExit::Done);
+        return;
+    }
+    out(caption(Caption::MapDiffers));
+    out(QStringLiteral("%1 %2 %3").arg(QStringLiteral("parameter"), -17).arg(QStringLiteral("controller"), 10).arg(QStringLiteral("file"), 10));
+    for (const QString &line : std::as_const(lines))
+        out(line);
+    finish(CliExit::ReadBackDiffers, QStringLiteral("%1 of 8 values differ from %2").arg(lines.size()).arg(m_options.file));
+}
+
+// The file's value and the controller's agree.
+bool CliRunner::sameValue(ParameterIndex, qint32 held, qint32 wanted) const
+{
+    return held == wanted;
+}
+
+void CliRunner::runBackup()
+{
+    printParameters();
+    const QStringList unknown = unknownParameters();
+    if (!unknown.isEmpty()) {
+        finish(CliExit::NoAnswer, caption(Caption::SaveUnknown) + QLatin1Char(' ') + unknown.join(QStringLiteral(", ")));
+        return;
+    }
+    const QString name = backupFileName(QDateTime::currentDateTime(), m_options.port, m_firmware);
+    QString path = m_options.file;
+    if (path.isEmpty()) {
+        path = QDir(restorePointFolder(mapsFolder())).filePath(name);
+        QDir().mkpath(restorePointFolder(mapsFolder()));
+    } else if (QFileInfo(path).isDir() || path.endsWith(QLatin1Char('/'))) {
+        QDir().mkpath(path);
+        path = QDir(path).filePath(name);
+    } else if (QFileInfo(path).suffix().isEmpty()) {
+        path += QStringLiteral(".map");
+    }
+    FileProblem problem;
+    if (!writeMapFile(path, heldValues(), nullptr, &problem)) {
+        finish(CliExit::InvalidInput, caption(Caption::MapNotSaved) + QLatin1Char(' ') + fileProblemText(problem, m_captions));
+        return;
+    }
+    m_json.insert(QStringLiteral("file"), path);
+    out(QStringLiteral("backup    %1").arg(path));
+    finish(CliExit::Done);
+}
+
+// Before a load or a reset overwrites them, the controller's values go to a restore point; without
+// one nothing is written (unless --no-backup). False when the command has finished.
+bool CliRunner::backupBeforeWriting(RestoreCause cause)
+{
+    if (m_options.noBackup)
+        return true;
+    const QStringList unknown = unknownParameters();
+    if (!unknown.isEmpty()) {
+        finish(CliExit::NoAnswer, QStringLiteral("no backup: the controller did not tell %1; nothing sent "
+                                                 "(--no-backup writes without one)")
+                                      .arg(unknown.join(QStringLiteral(", "))));
+        return false;
+    }
+    const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime());
+    if (!written.ok) {
+        finish(CliExit::InvalidInput, QStringLiteral("no backup in %1: %2; nothing sent (--no-backup writes without one)")
+                                          .arg(restorePointFolder(mapsFolder()), fileProblemText(written.problem, m_captions)));
+        return false;
+    }
+    m_json.insert(QStringLiteral("backup"), written.path);
+    out(QStringLiteral("backup    %1").arg(written.path));
+    return true;
 }
 
 } // namespace oe

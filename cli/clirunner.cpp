@@ -1,6 +1,7 @@
 #include "clirunner.h"
 #include "clitexts.h"
 
+#include "programrunner.h"
 #include "systemserialport.h"
 
 #include <QJsonDocument>
@@ -29,6 +30,10 @@ void CliRunner::start()
         case Command::Set: return "set";
         case Command::Reset: return "reset";
         case Command::Watch: return "watch";
+        case Command::Verify: return "verify";
+        case Command::Backup: return "backup";
+        case Command::Program: return "program";
+        case Command::Version: return "version";
         case Command::Help: break;
         }
         return "help";
@@ -37,10 +42,23 @@ void CliRunner::start()
         listPorts();
         return;
     }
+    if (m_options.command == Command::Version) {
+        m_json.insert(QStringLiteral("version"), QStringLiteral(OE_VERSION));
+        m_json.insert(QStringLiteral("qt"), QString::fromLatin1(qVersion()));
+        out(QStringLiteral("oe-cli %1 (Qt %2, built with Qt %3)")
+                .arg(QStringLiteral(OE_VERSION), QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR)));
+        finish(CliExit::Done);
+        return;
+    }
 
     // Everything that can be checked without the controller is checked before anything is sent.
     if (!checkInput())
         return;
+    if (m_options.command == Command::Program) {
+        m_program = new ProgramRunner(this, m_mapValues);
+        m_program->start();
+        return;
+    }
 
     m_json.insert(QStringLiteral("port"), m_options.port);
     auto *port = new SystemSerialPort(m_programFolder);
@@ -89,6 +107,10 @@ void CliRunner::onConnected()
     case CliOptions::Command::Set: runSet(); break;
     case CliOptions::Command::Reset: runReset(); break;
     case CliOptions::Command::Watch: runWatch(); break;
+    case CliOptions::Command::Verify: runVerify(); break;
+    case CliOptions::Command::Backup: runBackup(); break;
+    case CliOptions::Command::Program:
+    case CliOptions::Command::Version:
     case CliOptions::Command::Ports:
     case CliOptions::Command::Help: break;
     }
@@ -101,31 +123,9 @@ void CliRunner::onMessage(int textEntry, int)
     switch (textEntry) {
     case Session::kConnectFailedEntry: {
         const ConnectFailure &failure = m_session->lastConnectFailure();
-        const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
-        QJsonObject json{{QStringLiteral("kind"), notOpened ? QStringLiteral("PortNotOpened") : QStringLiteral("NoAnswer")},
-                         {QStringLiteral("device"), failure.device}};
-        if (notOpened) {
-            json.insert(QStringLiteral("reason"), QLatin1String(openErrorName(failure.openError)));
-            json.insert(QStringLiteral("systemText"), failure.systemText);
-        } else {
-            json.insert(QStringLiteral("bytesReceived"), failure.bytesReceived);
-        }
-        m_json.insert(QStringLiteral("connectFailure"), json);
-        if (notOpened) {
-            const QString device = failure.device.isEmpty() || failure.device == m_options.port
-                                       ? portText()
-                                       : QStringLiteral("%1 (%2)").arg(m_options.port, failure.device);
-            QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
-            if (why.isEmpty())
-                why = QStringLiteral("cannot open %1: %2").arg(device, failure.systemText);
-            else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
-                why += QStringLiteral(" (%1)").arg(failure.systemText);
-            finish(CliExit::PortNotOpened, why);
-        } else {
-            const QString device = failure.device.isEmpty() ? portText() : failure.device;
-            const QString why = fillIn(caption(Caption::NoIdentification), device, {});
-            finish(CliExit::NoAnswer, why.isEmpty() ? caption(textEntry) : why);
-        }
+        m_json.insert(QStringLiteral("connectFailure"), connectFailureJson(failure));
+        finish(failure.kind == ConnectFailure::Kind::PortNotOpened ? CliExit::PortNotOpened : CliExit::NoAnswer,
+               connectFailureText(failure, m_options.port, portText()));
         break;
     }
     case Session::kPortLostEntry:
@@ -139,6 +139,39 @@ void CliRunner::onMessage(int textEntry, int)
         err(caption(textEntry));
         break;
     }
+}
+
+QJsonObject CliRunner::connectFailureJson(const ConnectFailure &failure) const
+{
+    const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
+    QJsonObject json{{QStringLiteral("kind"), notOpened ? QStringLiteral("PortNotOpened") : QStringLiteral("NoAnswer")},
+                     {QStringLiteral("device"), failure.device}};
+    if (notOpened) {
+        json.insert(QStringLiteral("reason"), QLatin1String(openErrorName(failure.openError)));
+        json.insert(QStringLiteral("systemText"), failure.systemText);
+    } else {
+        json.insert(QStringLiteral("bytesReceived"), failure.bytesReceived);
+    }
+    return json;
+}
+
+// Why a connect failed, in the window's words. port: as -p gave it; shown: how we name it.
+QString CliRunner::connectFailureText(const ConnectFailure &failure, const QString &port, const QString &shown) const
+{
+    if (failure.kind == ConnectFailure::Kind::PortNotOpened) {
+        const QString device = failure.device.isEmpty() || failure.device == port
+                                   ? shown
+                                   : QStringLiteral("%1 (%2)").arg(port, failure.device);
+        QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
+        if (why.isEmpty())
+            why = QStringLiteral("cannot open %1: %2").arg(device, failure.systemText);
+        else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
+            why += QStringLiteral(" (%1)").arg(failure.systemText);
+        return why;
+    }
+    const QString device = failure.device.isEmpty() ? shown : failure.device;
+    const QString why = fillIn(caption(Caption::NoIdentification), device, {});
+    return why.isEmpty() ? caption(Session::kConnectFailedEntry) : why;
 }
 
 void CliRunner::beginSteps(const QString &what, const QStringList &steps)
@@ -203,6 +236,10 @@ void CliRunner::interrupt()
         finishWatch();
         return;
     }
+    if (m_program) {
+        m_program->interrupt();
+        return;
+    }
     finish(CliExit::Interrupted, QStringLiteral("interrupted"));
 }
 
@@ -222,12 +259,13 @@ void CliRunner::finish(CliExit code, const QString &error)
     m_json.insert(QStringLiteral("exitCode"), int(code));
     if (!error.isEmpty())
         m_json.insert(QStringLiteral("error"), message);
-    if (m_options.json)
-        m_out << QJsonDocument(m_json).toJson(QJsonDocument::Indented);
+    // Streaming commands end their JSON Lines with one line of their own.
+    if (m_options.json && (m_options.command == CliOptions::Command::Watch || m_options.command == CliOptions::Command::Program))
+        outJson(m_json);
+    else if (m_options.json)
+        print(m_out, QString::fromUtf8(QJsonDocument(m_json).toJson(QJsonDocument::Indented)));
     if (!message.isEmpty())
         err(QStringLiteral("oe-cli: %1").arg(message));
-    m_out.flush();
-    m_err.flush();
     QTimer::singleShot(0, this, [this, code] { emit finished(int(code)); });
 }
 

@@ -3,6 +3,7 @@
 #include "captiontable.h"
 #include "clioptions.h"
 #include "mapfile.h"
+#include "restorepoints.h"
 #include "session.h"
 
 #include <QJsonArray>
@@ -14,6 +15,8 @@
 #include <functional>
 
 namespace oe {
+
+class ProgramRunner;
 
 // One oe-cli command on the window's own session: the same engine, tries, time-outs and rules, no
 // widget. Results go to stdout (text or one JSON document), progress and questions to stderr.
@@ -35,17 +38,22 @@ signals:
     void finished(int exitCode);
 
 private:
+    friend class ProgramRunner;
+    friend class ProgramUnit;
     enum class Phase { Connecting, Ready, Sequence, Done };
 
     QString caption(int entry) const;
     QString parameterCaption(ParameterIndex index) const;
     QString portText() const;
+    QString portText(const CliPort &port) const;
     QString valueText(ParameterIndex index) const;
     QJsonArray parametersJson() const;
     void printParameters();
     void loadCaptions();
     bool checkInput();
 
+    QJsonObject connectFailureJson(const ConnectFailure &failure) const;
+    QString connectFailureText(const ConnectFailure &failure, const QString &port, const QString &shown) const;
     void onConnected();
     void onMessage(int textEntry, int titleEntry);
     void onRequestStarted();
@@ -55,6 +63,14 @@ private:
     void runSet();
     void runReset();
     void runWatch();
+    void runVerify();
+    void runBackup();
+    bool backupBeforeWriting(RestoreCause cause);
+    bool sameValue(ParameterIndex index, qint32 held, qint32 wanted) const;
+    QString mapsFolder() const;
+    QStringList unknownParameters() const;
+    MapValues heldValues() const { return heldValues(*m_session); }
+    static MapValues heldValues(const Session &session);
     void finishWatch();
     void listPorts();
     void onMapLoaded(const MapLoadResult &result);
@@ -66,7 +82,11 @@ private:
     QString stepsReportText() const;
 
     void finish(CliExit code, const QString &error = {});
+    void print(QTextStream &stream, const QString &text);
+    // A result line; none with --json.
     void out(const QString &line);
+    // One JSON object on one line (watch --json, program).
+    void outJson(const QJsonObject &object);
     void err(const QString &line);
 
     CliOptions m_options;
@@ -80,6 +100,7 @@ private:
     Phase m_phase = Phase::Connecting;
 
     Session *m_session = nullptr;
+    ProgramRunner *m_program = nullptr;
     QString m_firmware;
 
     MapValues m_mapValues{};
@@ -91,7 +112,6 @@ private:
     int m_stepsStarted = 0;
 
     QSet<int> m_unanswered;
-    QJsonArray m_readings;
 };
 
 } // namespace oe

@@ -1,13 +1,16 @@
 #include "clirunner.h"
 #include "clitexts.h"
 
+#include "builtincaptions.h"
 #include "configfile.h"
 #include "languagefile.h"
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "portpath.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QJsonDocument>
 
 namespace oe {
 
@@ -77,6 +80,11 @@ void CliRunner::loadCaptions()
         const LanguageLoadResult chosen = loadLanguage(path, code, m_captions);
         m_haveCaptions = m_haveCaptions || chosen.sectionFound;
     }
+    // A folder without a readable Language.ini (--folder, a copied program) speaks the shipped words.
+    if (!m_haveCaptions) {
+        m_captions = builtInCaptions(code);
+        m_haveCaptions = true;
+    }
 }
 
 QString CliRunner::caption(int entry) const
@@ -125,9 +133,14 @@ QString CliRunner::parameterCaption(ParameterIndex index) const
 
 QString CliRunner::portText() const
 {
-    if (!m_options.device.isEmpty())
-        return m_options.device;
-    return QStringLiteral("COM%1 (%2)").arg(m_options.comPort).arg(resolvePortDevice(m_options.comPort, m_programFolder));
+    return portText(CliPort{m_options.port, m_options.comPort, m_options.device});
+}
+
+QString CliRunner::portText(const CliPort &port) const
+{
+    if (!port.device.isEmpty())
+        return port.device;
+    return QStringLiteral("COM%1 (%2)").arg(port.comPort).arg(resolvePortDevice(port.comPort, m_programFolder));
 }
 
 // What the window's label shows for the value the controller told us, "---" while it never did.
@@ -171,16 +184,38 @@ void CliRunner::printParameters()
     }
 }
 
+// Every line oe-cli prints goes through print(): results to stdout, progress and questions to stderr.
+void CliRunner::print(QTextStream &stream, const QString &text)
+{
+    stream << text;
+    stream.flush();
+}
+
 void CliRunner::out(const QString &line)
 {
     if (m_options.json)
         return;
-    m_out << line << Qt::endl;
+    print(m_out, line + QLatin1Char('\n'));
+}
+
+void CliRunner::outJson(const QJsonObject &object)
+{
+    print(m_out, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
 }
 
 void CliRunner::err(const QString &line)
 {
-    m_err << line << Qt::endl;
+    print(m_err, line + QLatin1Char('\n'));
+}
+
+QString isoTime(const QDateTime &when)
+{
+    return when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString clockTime(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
 } // namespace oe

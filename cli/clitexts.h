@@ -2,6 +2,7 @@
 
 #include "session.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <array>
@@ -17,5 +18,9 @@ int connectFailureEntry(const ConnectFailure &failure);
 QString fillIn(const QString &text, const QString &a1, const QString &a2);
 const char *openErrorName(PortOpenError error);
 QString versionText(const std::array<quint8, 3> &v);
+// A moment for a JSON line: ISO 8601 with milliseconds and the offset from UTC.
+QString isoTime(const QDateTime &when);
+// A moment for a text line: HH:mm:ss.zzz.
+QString clockTime(const QDateTime &when);
 
 } // namespace oe

@@ -4,6 +4,7 @@
 
 #include "numbertexts.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 namespace oe {
@@ -14,28 +15,30 @@ void CliRunner::runWatch()
     connect(m_session, &Session::controllerAnsweringChanged, this, [this](bool answering) {
         if (answering)
             return;
-        m_readings.append(QJsonObject{{QStringLiteral("answered"), false}});
-        m_json.insert(QStringLiteral("readings"), m_readings);
-        if (!m_options.json)
-            m_out << QStringLiteral("--- %1").arg(caption(Caption::NotAnswering)).trimmed() << Qt::endl;
+        const QDateTime now = QDateTime::currentDateTime();
+        if (m_options.json)
+            outJson(QJsonObject{{QStringLiteral("time"), isoTime(now)}, {QStringLiteral("answered"), false}});
+        else
+            out(QStringLiteral("%1  --- %2").arg(clockTime(now), caption(Caption::NotAnswering)).trimmed());
     });
+    // Each reading as it comes, with its time: a pipe gets it at once.
     connect(m_session, &Session::liveReadingsChanged, this, [this] {
         const Session &s = *m_session;
+        const QDateTime now = QDateTime::currentDateTime();
         const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
         const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
-        m_readings.append(QJsonObject{{QStringLiteral("rpm"), s.LiveRpm},
-                                      {QStringLiteral("tinj"), s.LiveTinj},
-                                      {QStringLiteral("pump"), s.LivePump},
-                                      {QStringLiteral("pause"), s.LivePause},
-                                      {QStringLiteral("pumpDisplay"), pump},
-                                      {QStringLiteral("pauseDisplay"), pause}});
-        m_json.insert(QStringLiteral("readings"), m_readings);
-        if (!m_options.json) {
-            m_out << QStringLiteral("%1 %2  %3 %4  %5 %6  %7 %8")
-                         .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
-                              plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump,
-                              caption(Caption::PauseName), pause)
-                  << Qt::endl;
+        if (m_options.json) {
+            outJson(QJsonObject{{QStringLiteral("time"), isoTime(now)},
+                                {QStringLiteral("rpm"), s.LiveRpm},
+                                {QStringLiteral("tinj"), s.LiveTinj},
+                                {QStringLiteral("pump"), s.LivePump},
+                                {QStringLiteral("pause"), s.LivePause},
+                                {QStringLiteral("pumpDisplay"), pump},
+                                {QStringLiteral("pauseDisplay"), pause}});
+        } else {
+            out(QStringLiteral("%1  %2 %3  %4 %5  %6 %7  %8 %9")
+                    .arg(clockTime(now), caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
+                         plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump, caption(Caption::PauseName), pause));
         }
     });
     m_session->holdPoll(false);

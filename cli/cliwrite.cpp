@@ -34,7 +34,8 @@ constexpr OrderedPair kOrderedPairs[] = {
 bool CliRunner::checkInput()
 {
     using Command = CliOptions::Command;
-    if (m_options.command == Command::Load) {
+    if (m_options.command == Command::Load || m_options.command == Command::Verify ||
+        m_options.command == Command::Program) {
         const MapReadResult map = readMapFile(m_options.file);
         if (!map.ok) {
             finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ') + mapErrorText(map.error, m_captions));
@@ -97,6 +98,8 @@ void CliRunner::runLoad()
     }
     if (m_phase == Phase::Done)
         return; // interrupted while asking
+    if (!backupBeforeWriting(RestoreCause::Load))
+        return;
     QStringList steps;
     for (int i = 0; i < kParameterCount; ++i)
         steps << QStringLiteral("write %1=%2").arg(paramKey(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
@@ -225,6 +228,8 @@ void CliRunner::runReset()
         return;
     }
     if (m_phase == Phase::Done)
+        return;
+    if (!backupBeforeWriting(RestoreCause::Reset))
         return;
     QStringList steps{QStringLiteral("reset")};
     for (int i = 0; i < kParameterCount; ++i)

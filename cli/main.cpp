@@ -2,6 +2,7 @@
 #include "clirunner.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 
 #include <atomic>
@@ -96,7 +97,16 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    oe::CliRunner runner(parsed.options, QCoreApplication::applicationDirPath(), ask);
+    oe::CliOptions options = parsed.options;
+    const QString folder = options.folder.isEmpty() ? QCoreApplication::applicationDirPath() : options.folder;
+    QString error;
+    if (!QFileInfo(folder).isDir())
+        error = QStringLiteral("--folder %1: no such folder").arg(folder);
+    if (!error.isEmpty() || !oe::applyConfiguredPort(&options, folder, &error)) {
+        std::fprintf(stderr, "oe-cli: %s\nTry oe-cli --help.\n", error.toLocal8Bit().constData());
+        return int(oe::CliExit::Usage);
+    }
+    oe::CliRunner runner(options, folder, ask);
 #ifdef Q_OS_WIN
     g_runner = &runner;
     ::SetConsoleCtrlHandler(onConsoleControl, TRUE);

@@ -246,10 +246,18 @@ std::optional<SimOutput> ControllerSim::handle(QByteArrayView frame, qint64 nowM
     return out;
 }
 
+void ControllerSim::plugIn(const SimParameters &params, Version version)
+{
+    m_params = params;
+    m_version = version;
+    m_buffer.clear();
+    m_present = true;
+}
+
 QList<SimOutput> ControllerSim::feed(QByteArrayView bytes, qint64 nowMs)
 {
     QList<SimOutput> outputs;
-    if (m_hungUp || bytes.isEmpty())
+    if (m_hungUp || !m_present || bytes.isEmpty())
         return outputs;
     if (!m_buffer.isEmpty() && nowMs - m_lastFeedMs > kStalePartialMs) {
         m_discarded += m_buffer.size();

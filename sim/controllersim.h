@@ -81,6 +81,12 @@ public:
     // Holds the measured speed and injection time still instead of running the drive cycle.
     void setEngineOverride(std::optional<EngineReading> reading) { m_engineOverride = reading; }
 
+    // Unplugged, the controller hears nothing and answers nothing; the line itself stays (the
+    // adapter is still in the PC). plugIn() brings a controller back, possibly another one.
+    bool present() const { return m_present; }
+    void unplug() { m_present = false; }
+    void plugIn(const SimParameters &params, Version version);
+
     const SimFaults &faults() const { return m_faults; }
     // Also restarts the counts of the counted faults (drop, hang-up).
     void setFaults(const SimFaults &faults);
@@ -109,6 +115,7 @@ private:
     SimParameters m_params;
     Version m_version = kDefaultVersion;
     bool m_engineRunning = true;
+    bool m_present = true;
     std::optional<EngineReading> m_engineOverride;
     SimFaults m_faults;
     qint64 m_framesCounted = 0;

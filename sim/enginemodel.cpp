@@ -52,6 +52,27 @@ SimParameters defaultSimParameters()
     return p;
 }
 
+SimParameters randomSimParameters(std::mt19937 &random)
+{
+    SimParameters p{};
+    for (int i = 0; i < simparam::Count; ++i) {
+        const Range r = kSliderRanges[size_t(i)];
+        std::uniform_int_distribution<int> steps(0, (r.max - r.min) / r.step);
+        p[size_t(i)] = quint16(r.min + steps(random) * r.step);
+    }
+    const auto order = [&p](int low, int high) {
+        if (p[size_t(low)] > p[size_t(high)])
+            std::swap(p[size_t(low)], p[size_t(high)]);
+    };
+    order(simparam::MinPumpCycles, simparam::MaxPumpCycles);
+    order(simparam::TinjMin, simparam::TinjMax);
+    order(simparam::MaxLoadPumpPause, simparam::MinLoadPumpPause);
+    // MaxPumpCycles starts at 2: a drawn 1 may have moved there.
+    if (p[simparam::MaxPumpCycles] < 2)
+        p[simparam::MaxPumpCycles] = 2;
+    return p;
+}
+
 quint16 clampToSliderRange(int index, int value)
 {
     if (index < 0 || index >= simparam::Count)

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <random>
 
 namespace oe {
 
@@ -25,6 +26,10 @@ using SimParameters = std::array<quint16, simparam::Count>;
 
 // Defaults inside every slider range, on the slider steps, and keeping the three min/max relations.
 SimParameters defaultSimParameters();
+
+// Another controller's tune: every value drawn inside its slider range and on its step, the three
+// min/max relations kept.
+SimParameters randomSimParameters(std::mt19937 &random);
 
 // A parameter value clamped into its slider range and onto its step (multiples of 50 for the
 // engine-speed and injection-time thresholds, of 10 for the multiplier).

@@ -16,6 +16,10 @@
 #include <QTimer>
 
 #include <csignal>
+#include <memory>
+#include <optional>
+#include <random>
+#include <vector>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -71,13 +75,49 @@ QString stamp()
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
+// "1.3.7": three numbers 0 to 255.
+std::optional<ControllerSim::Version> parseVersion(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 3)
+        return std::nullopt;
+    ControllerSim::Version version{};
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        const uint n = parts[i].toUInt(&ok);
+        if (!ok || n > 255)
+            return std::nullopt;
+        version[size_t(i)] = quint8(n);
+    }
+    return version;
+}
+
+const char *const kParameterNames[] = {"MinPumpCycles", "MaxPumpCycles", "RpmMin", "TinjMin",
+                                       "TinjMax", "MinLoadPumpPause", "MaxLoadPumpPause", "RpmMultiplier"};
+
+int parameterNamed(const QString &name)
+{
+    for (int i = 0; i < simparam::Count; ++i) {
+        if (name.compare(QLatin1String(kParameterNames[i]), Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+// One served port: its pty, its controller, its link.
+struct SimPort {
+    int comPort = 0;
+    PtyServer server;
+    QString linkPath;
+    QString linkedTarget;
+    std::mt19937 random;
+};
+
 QString parameterList(const ControllerSim &sim)
 {
-    static const char *const kNames[] = {"MinPumpCycles", "MaxPumpCycles", "RpmMin", "TinjMin",
-                                         "TinjMax", "MinLoadPumpPause", "MaxLoadPumpPause", "RpmMultiplier"};
     QStringList parts;
     for (int i = 0; i < simparam::Count; ++i)
-        parts << QStringLiteral("%1=%2").arg(QLatin1String(kNames[i])).arg(sim.parameter(i));
+        parts << QStringLiteral("%1=%2").arg(QLatin1String(kParameterNames[i])).arg(sim.parameter(i));
     return parts.join(QLatin1Char(' '));
 }
 
@@ -101,7 +141,12 @@ QString helpText()
         "  engine on|off    start or stop the engine (stopped: engine speed 0)\n"
         "  params           print the eight parameters\n"
         "  hangup           close the line now (it comes back after a second)\n"
-        "  quit             stop\n");
+        "  unplug           the controller leaves the line: nothing is answered (the pty stays)\n"
+        "  plug [NAME=VALUE...] [firmware=A.B.C]\n"
+        "                   a new controller on the line: other values (drawn at random, or as given)\n"
+        "  quit             stop\n"
+        "With several --port, a command may start with the port it is for (\"COM4 unplug\"); without\n"
+        "one it is for every port.\n");
     return text;
 }
 
@@ -116,7 +161,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(helpText());
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
-        QStringLiteral("Port to serve, COM1 to COM15 (default: the port in <folder>/config.ini, else COM1)."),
+        QStringLiteral("Port to serve, COM1 to COM15 (default: the port in <folder>/config.ini, else COM1). "
+                       "Repeat it to serve several ports, each with a controller of its own."),
         QStringLiteral("COMn"));
     const QCommandLineOption folderOption(QStringLiteral("folder"),
         QStringLiteral("Program folder (default: the folder of this executable, beside the program)."),
@@ -157,56 +203,69 @@ int main(int argc, char *argv[])
     if (!QDir(folder).exists())
         return usageError(QStringLiteral("program folder %1 does not exist").arg(folder));
 
-    int comPort = kFirstComPort;
-    if (parser.isSet(portOption)) {
-        const std::optional<int> parsed = parseComPort(parser.value(portOption));
+    QList<int> comPorts;
+    for (const QString &text : parser.values(portOption)) {
+        const std::optional<int> parsed = parseComPort(text);
         if (!parsed)
-            return usageError(QStringLiteral("--port wants COM1 to COM15, not \"%1\"").arg(parser.value(portOption)));
-        comPort = *parsed;
-    } else {
+            return usageError(QStringLiteral("--port wants COM1 to COM15, not \"%1\"").arg(text));
+        if (comPorts.contains(*parsed))
+            return usageError(QStringLiteral("--port COM%1 is given twice").arg(*parsed));
+        comPorts << *parsed;
+    }
+    if (comPorts.isEmpty()) {
+        int comPort = kFirstComPort;
         const ConfigReadResult config = readConfigFile(QDir(folder).filePath(QStringLiteral("config.ini")));
         if (config.linesRead > 0 && portFromLine(config.lines[0]) >= kFirstComPort)
             comPort = portFromLine(config.lines[0]);
+        comPorts << comPort;
     }
 
     if (parser.isSet(showPortOption)) {
-        out() << "COM" << comPort << Qt::endl;
+        out() << "COM" << comPorts.first() << Qt::endl;
         return 0;
     }
 
-    PtyServer server;
-    ControllerSim &sim = server.sim();
     SimFaults faults;
     for (const QString &spec : parser.values(faultOption)) {
         QString why;
         if (!faults.apply(spec, &why))
             return usageError(QStringLiteral("--fault %1: %2").arg(spec, why));
     }
-    sim.setFaults(faults);
-    sim.setEngineRunning(!parser.isSet(engineOffOption));
+    std::optional<ControllerSim::Version> firmware;
     if (parser.isSet(firmwareOption)) {
-        const QStringList parts = parser.value(firmwareOption).split(QLatin1Char('.'));
-        ControllerSim::Version version{};
-        bool ok = parts.size() == 3;
-        for (int i = 0; ok && i < 3; ++i) {
-            const uint n = parts[i].toUInt(&ok);
-            ok = ok && n <= 255;
-            version[size_t(i)] = quint8(n);
-        }
-        if (!ok)
+        firmware = parseVersion(parser.value(firmwareOption));
+        if (!firmware)
             return usageError(QStringLiteral("--firmware wants three numbers 0 to 255, as 1.3.7"));
-        sim.setVersion(version);
     }
-
+    int paceBaud = 0;
     if (parser.isSet(paceOption)) {
         bool ok = false;
-        const int baud = parser.value(paceOption).toInt(&ok);
-        if (!ok || baud < PtyServer::kMinPaceBaud || baud > PtyServer::kMaxPaceBaud)
+        paceBaud = parser.value(paceOption).toInt(&ok);
+        if (!ok || paceBaud < PtyServer::kMinPaceBaud || paceBaud > PtyServer::kMaxPaceBaud)
             return usageError(QStringLiteral("--pace wants a baud rate from %1 to %2, not \"%3\"")
                                   .arg(PtyServer::kMinPaceBaud).arg(PtyServer::kMaxPaceBaud)
                                   .arg(parser.value(paceOption)));
-        server.setPace(baud);
     }
+
+    // One controller per port, each on its own pty (and its own pacing thread).
+    std::vector<std::unique_ptr<SimPort>> ports;
+    for (const int comPort : std::as_const(comPorts)) {
+        auto port = std::make_unique<SimPort>();
+        port->comPort = comPort;
+        port->random.seed(20261207u + quint32(comPort));
+        ControllerSim &sim = port->server.sim();
+        sim.setFaults(faults);
+        sim.setEngineRunning(!parser.isSet(engineOffOption));
+        if (firmware)
+            sim.setVersion(*firmware);
+        if (paceBaud > 0)
+            port->server.setPace(paceBaud);
+        ports.push_back(std::move(port));
+    }
+    const bool several = ports.size() > 1;
+    const auto prefix = [several](const SimPort &port) {
+        return several ? QStringLiteral("COM%1 ").arg(port.comPort) : QString();
+    };
 
     // A gone simulator's link leads to a pty name that anyone may have been given since.
     for (const QString &removed : removeStaleSimLinks(folder))
@@ -214,62 +273,88 @@ int main(int argc, char *argv[])
     if (parser.isSet(tidyOption))
         return 0;
 
-    const QString linkPath = portLinkPath(folder, comPort);
-    SimLinkRecord running;
-    if (simLinkState(linkPath, &running) == SimLinkState::Live) {
-        err() << "oe-sim: COM" << comPort << " -> " << running.pty << ": served by the simulator running as process "
-              << running.pid << Qt::endl;
-        return kExitAlreadyServed;
+    for (auto &port : ports) {
+        port->linkPath = portLinkPath(folder, port->comPort);
+        SimLinkRecord running;
+        if (simLinkState(port->linkPath, &running) == SimLinkState::Live) {
+            err() << "oe-sim: COM" << port->comPort << " -> " << running.pty
+                  << ": served by the simulator running as process " << running.pid << Qt::endl;
+            return kExitAlreadyServed;
+        }
     }
-    QString linkedTarget;
-    const auto bringUp = [&]() {
+    bool redirected = false;
+    const auto bringUp = [&](SimPort &port) {
         QString why;
-        if (!server.open(&why)) {
+        if (!port.server.open(&why)) {
             err() << "oe-sim: " << why << Qt::endl;
             return false;
         }
-        if (!createPortLink(linkPath, server.slavePath(), &why, linkedTarget)) {
+        if (!createPortLink(port.linkPath, port.server.slavePath(), &why, port.linkedTarget)) {
             err() << "oe-sim: " << why << Qt::endl;
-            server.hangUp();
+            port.server.hangUp();
             return false;
         }
-        if (linkedTarget.isEmpty() && parser.isSet(logOption) && !redirectOutput(parser.value(logOption), &why)) {
-            err() << "oe-sim: " << why << Qt::endl;
-            removePortLink(linkPath, server.slavePath());
-            server.hangUp();
-            return false;
+        if (!redirected && parser.isSet(logOption)) {
+            if (!redirectOutput(parser.value(logOption), &why)) {
+                err() << "oe-sim: " << why << Qt::endl;
+                removePortLink(port.linkPath, port.server.slavePath());
+                port.server.hangUp();
+                return false;
+            }
+            redirected = true;
         }
-        linkedTarget = server.slavePath();
-        out() << "oe-sim: COM" << comPort << " = " << linkPath << " -> " << server.slavePath() << Qt::endl;
+        port.linkedTarget = port.server.slavePath();
+        out() << "oe-sim: COM" << port.comPort << " = " << port.linkPath << " -> " << port.server.slavePath() << Qt::endl;
         return true;
     };
-    if (!bringUp())
-        return 1;
-    out() << "oe-sim: firmware " << sim.version()[0] << '.' << sim.version()[1] << '.' << sim.version()[2]
-          << ", engine " << (sim.engineRunning() ? "running" : "stopped") << ", faults " << faults.describe()
-          << ", line " << (server.pace() > 0 ? QStringLiteral("paced at %1 baud").arg(server.pace())
-                                              : QStringLiteral("unpaced"))
-          << Qt::endl;
+    const auto removeLinks = [&ports] {
+        bool removedAll = true;
+        for (auto &port : ports) {
+            QObject::disconnect(&port->server, nullptr, nullptr, nullptr);
+            removedAll = removePortLink(port->linkPath, port->linkedTarget) && removedAll;
+            port->server.hangUp();
+        }
+        return removedAll;
+    };
+    for (auto &port : ports) {
+        if (!bringUp(*port)) {
+            removeLinks();
+            return 1;
+        }
+    }
+    {
+        const ControllerSim &sim = ports.front()->server.sim();
+        out() << "oe-sim: firmware " << sim.version()[0] << '.' << sim.version()[1] << '.' << sim.version()[2]
+              << ", engine " << (sim.engineRunning() ? "running" : "stopped") << ", faults " << faults.describe()
+              << ", line " << (paceBaud > 0 ? QStringLiteral("paced at %1 baud").arg(paceBaud)
+                                            : QStringLiteral("unpaced"))
+              << Qt::endl;
+    }
 
-    if (parser.isSet(verboseOption)) {
-        QObject::connect(&server, &PtyServer::requestReceived, [](const QByteArray &frame, qint64) {
-            err() << stamp() << "  <- " << hexBytes(frame) << Qt::endl;
-        });
-        QObject::connect(&server, &PtyServer::bytesWritten, [](const QByteArray &bytes, qint64) {
-            err() << stamp() << "  -> " << hexBytes(bytes) << Qt::endl;
-        });
-        QObject::connect(&server, &PtyServer::clientClosed, [] {
-            err() << stamp() << "  the program closed the line" << Qt::endl;
+    for (auto &owned : ports) {
+        SimPort &port = *owned;
+        PtyServer &server = port.server;
+        if (parser.isSet(verboseOption)) {
+            const QString who = prefix(port);
+            QObject::connect(&server, &PtyServer::requestReceived, [who](const QByteArray &frame, qint64) {
+                err() << stamp() << "  " << who << "<- " << hexBytes(frame) << Qt::endl;
+            });
+            QObject::connect(&server, &PtyServer::bytesWritten, [who](const QByteArray &bytes, qint64) {
+                err() << stamp() << "  " << who << "-> " << hexBytes(bytes) << Qt::endl;
+            });
+            QObject::connect(&server, &PtyServer::clientClosed, [who] {
+                err() << stamp() << "  " << who << "the program closed the line" << Qt::endl;
+            });
+        }
+        // After a hang-up the line comes back on a new pty, so the program can connect again.
+        QObject::connect(&server, &PtyServer::hungUp, [&, who = prefix(port)]() {
+            out() << "oe-sim: " << who << "line hung up" << Qt::endl;
+            QTimer::singleShot(kReopenAfterHangUpMs, &server, [&]() {
+                if (!server.isOpen() && !bringUp(port))
+                    QCoreApplication::exit(1);
+            });
         });
     }
-    // After a hang-up the line comes back on a new pty, so the program can connect again.
-    QObject::connect(&server, &PtyServer::hungUp, [&]() {
-        out() << "oe-sim: line hung up" << Qt::endl;
-        QTimer::singleShot(kReopenAfterHangUpMs, &server, [&]() {
-            if (!server.isOpen() && !bringUp())
-                QCoreApplication::exit(1);
-        });
-    });
 
     // Signals end the event loop through a pipe, so the link is removed on the way out.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
@@ -286,6 +371,62 @@ int main(int argc, char *argv[])
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(sig, &action, nullptr);
 
+    const auto runCommand = [&](SimPort &port, const QString &command, const QString &argument) {
+        ControllerSim &sim = port.server.sim();
+        const QString who = prefix(port);
+        if (command == u"fault") {
+            SimFaults changed = sim.faults();
+            QString why;
+            if (changed.apply(argument, &why)) {
+                sim.setFaults(changed);
+                out() << "oe-sim: " << who << "faults " << changed.describe() << Qt::endl;
+            } else {
+                out() << "oe-sim: " << why << Qt::endl;
+            }
+        } else if (command == u"engine" && (argument == u"on" || argument == u"off")) {
+            sim.setEngineRunning(argument == u"on");
+            out() << "oe-sim: " << who << "engine " << (sim.engineRunning() ? "running" : "stopped") << Qt::endl;
+        } else if (command == u"params") {
+            out() << "oe-sim: " << who << (sim.present() ? parameterList(sim) : QStringLiteral("no controller")) << Qt::endl;
+        } else if (command == u"hangup") {
+            port.server.hangUp();
+        } else if (command == u"unplug") {
+            sim.unplug();
+            out() << "oe-sim: " << who << "controller unplugged" << Qt::endl;
+        } else if (command == u"plug") {
+            SimParameters values = randomSimParameters(port.random);
+            ControllerSim::Version version = sim.version();
+            for (const QString &pair : argument.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                const QString name = pair.section(QLatin1Char('='), 0, 0);
+                const QString value = pair.section(QLatin1Char('='), 1);
+                if (name.compare(QLatin1String("firmware"), Qt::CaseInsensitive) == 0) {
+                    const std::optional<ControllerSim::Version> given = parseVersion(value);
+                    if (!given) {
+                        out() << "oe-sim: firmware=A.B.C, three numbers 0 to 255" << Qt::endl;
+                        return;
+                    }
+                    version = *given;
+                    continue;
+                }
+                const int index = parameterNamed(name);
+                bool ok = false;
+                const uint number = value.toUInt(&ok);
+                if (index < 0 || !ok || number > 65535) {
+                    out() << "oe-sim: plug wants NAME=VALUE (a parameter's name, 0 to 65535), not \"" << pair << '"' << Qt::endl;
+                    return;
+                }
+                values[size_t(index)] = quint16(number);
+            }
+            sim.plugIn(values, version);
+            out() << "oe-sim: " << who << "controller plugged in: firmware " << version[0] << '.' << version[1] << '.'
+                  << version[2] << ", " << parameterList(sim) << Qt::endl;
+        } else {
+            out() << "oe-sim: commands: [COMn] fault SPEC | engine on|off | params | hangup | unplug | "
+                     "plug [NAME=VALUE...] [firmware=A.B.C] | quit"
+                  << Qt::endl;
+        }
+    };
+
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pendingInput;
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&]() {
@@ -298,41 +439,42 @@ int main(int argc, char *argv[])
         pendingInput.append(chunk, n);
         qsizetype end;
         while ((end = pendingInput.indexOf('\n')) >= 0) {
-            const QString line = QString::fromLocal8Bit(pendingInput.left(end)).trimmed();
+            QString line = QString::fromLocal8Bit(pendingInput.left(end)).trimmed();
             pendingInput.remove(0, end + 1);
+            // "COM4 unplug": for that port only.
+            SimPort *target = nullptr;
+            if (const std::optional<int> named = parseComPort(line.section(QLatin1Char(' '), 0, 0))) {
+                for (auto &port : ports) {
+                    if (port->comPort == *named)
+                        target = port.get();
+                }
+                if (!target) {
+                    out() << "oe-sim: COM" << *named << " is not served here" << Qt::endl;
+                    continue;
+                }
+                line = line.section(QLatin1Char(' '), 1).trimmed();
+            }
             const QString command = line.section(QLatin1Char(' '), 0, 0).toLower();
             const QString argument = line.section(QLatin1Char(' '), 1).trimmed();
-            if (command.isEmpty()) {
+            if (command.isEmpty())
                 continue;
-            } else if (command == u"fault") {
-                SimFaults changed = sim.faults();
-                QString why;
-                if (changed.apply(argument, &why)) {
-                    sim.setFaults(changed);
-                    out() << "oe-sim: faults " << changed.describe() << Qt::endl;
-                } else {
-                    out() << "oe-sim: " << why << Qt::endl;
-                }
-            } else if (command == u"engine" && (argument == u"on" || argument == u"off")) {
-                sim.setEngineRunning(argument == u"on");
-                out() << "oe-sim: engine " << (sim.engineRunning() ? "running" : "stopped") << Qt::endl;
-            } else if (command == u"params") {
-                out() << "oe-sim: " << parameterList(sim) << Qt::endl;
-            } else if (command == u"hangup") {
-                server.hangUp();
-            } else if (command == u"quit" || command == u"exit") {
+            if (command == u"quit" || command == u"exit") {
                 QCoreApplication::quit();
-            } else {
-                out() << "oe-sim: commands: fault SPEC | engine on|off | params | hangup | quit" << Qt::endl;
+                continue;
+            }
+            for (auto &port : ports) {
+                if (!target || target == port.get())
+                    runCommand(*port, command, argument);
             }
         }
     });
 
     const int code = app.exec();
-    QObject::disconnect(&server, nullptr, nullptr, nullptr);
-    const bool removed = removePortLink(linkPath, linkedTarget);
-    server.hangUp();
-    out() << "oe-sim: stopped" << (removed ? QStringLiteral(", %1 removed").arg(linkPath) : QString())
+    QStringList links;
+    for (const auto &port : ports)
+        links << port->linkPath;
+    const bool removed = removeLinks();
+    out() << "oe-sim: stopped" << (removed ? QStringLiteral(", %1 removed").arg(links.join(QStringLiteral(", "))) : QString())
           << Qt::endl;
     return code;
 }

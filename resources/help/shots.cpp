@@ -7,6 +7,13 @@
 #include "chartwindow.h"
 #include "enginemodel.h"
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "portlink.h"
 #include "ptyserver.h"
 
@@ -72,8 +79,8 @@ bool save(const QPixmap &picture, const QDir &out, const QString &name)
 // seconds in the middle: the same picture on every build, whatever the machine's speed.
 QPixmap chartPicture(oe::MainWindow &w)
 {
-    oe::ChartWindow *chart = w.chartWindow();
-    w.menuTools[0]->trigger();
+    oe::ChartWindow *chart = w.tools().chartWindow();
+    w.tools().menuTools[0]->trigger();
     const oe::SimParameters params = oe::defaultSimParameters();
     constexpr qint64 kNow = 10'000'000;
     constexpr qint64 kSpanMs = 120'000;
@@ -104,7 +111,7 @@ QPixmap chartPicture(oe::MainWindow &w)
 QRect parameterColumn(const oe::MainWindow &w)
 {
     QRect area;
-    for (const QGroupBox *frame : {w.Frame7, w.Frame2, w.Frame3, w.Frame4, w.Frame6})
+    for (const QGroupBox *frame : {w.findChild<QGroupBox *>("Frame7"), w.findChild<QGroupBox *>("Frame2"), w.findChild<QGroupBox *>("Frame3"), w.findChild<QGroupBox *>("Frame4"), w.findChild<QGroupBox *>("Frame6")})
         area = area.united(frame->geometry());
     return area.adjusted(-4, -4, 4, 4);
 }
@@ -139,7 +146,7 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
 
     oe::MainWindow window(folder.path());
     window.show();
-    if (!waitFor([&] { return window.isVisible() && window.Frame1->isVisible(); })) {
+    if (!waitFor([&] { return window.isVisible() && window.findChild<QGroupBox *>("Frame1")->isVisible(); })) {
         say(QStringLiteral("the window did not show"));
         return false;
     }
@@ -158,10 +165,10 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
     });
     boxCloser.start(50);
 
-    window.COMM_Combo->setCurrentIndex(kComPort - 1);
-    window.btnConnect->click();
+    window.connection().COMM_Combo->setCurrentIndex(kComPort - 1);
+    window.connection().btnConnect->click();
     const bool connected = waitFor([&] {
-        return !boxText.isEmpty() || (window.ResetCmd->isEnabled() && !window.RpmLabel->text().isEmpty());
+        return !boxText.isEmpty() || (window.connection().ResetCmd->isEnabled() && !window.readings().RpmLabel->text().isEmpty());
     });
     if (!connected || !boxText.isEmpty()) {
         say(QStringLiteral("no connection to the simulated controller on COM%1%2")
@@ -171,13 +178,13 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
     }
     spin(50);
     const bool saved = save(window.grab(), out, QStringLiteral("window-connected-%1.png").arg(suffix))
-                       && save(window.Frame1->grab(), out, QStringLiteral("status-%1.png").arg(suffix))
-                       && save(window.Frame5->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
-                       && save(window.Frame8->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
+                       && save(window.findChild<QGroupBox *>("Frame1")->grab(), out, QStringLiteral("status-%1.png").arg(suffix))
+                       && save(window.findChild<QGroupBox *>("Frame5")->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
+                       && save(window.findChild<QGroupBox *>("Frame8")->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
                        && save(window.centralWidget()->grab(parameterColumn(window)), out,
                                QStringLiteral("parameters-%1.png").arg(suffix))
                        && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix));
-    window.btnConnect->click(); // disconnect: the port is closed before the controller goes away
+    window.connection().btnConnect->click(); // disconnect: the port is closed before the controller goes away
     boxCloser.stop();
     oe::removePortLink(oe::portLinkPath(folder.path(), kComPort), controller.slavePath());
     return saved;

@@ -1,6 +1,13 @@
 #include "dialogs.h"
 #include "languagefile.h"
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "qttranslations.h"
 #include "testfiles.h"
 #include "scripteddialogs.h"
@@ -62,12 +69,12 @@ void TestCaptions::startUpInConfiguredLanguage()
     QTemporaryDir dir;
     makeFolder(dir, config);
     MainWindow window(dir.path());
-    QCOMPARE(window.btnConnect->text(), connect);
-    QCOMPARE(window.cmdLoadMap->text(), loadMap);
-    QVERIFY(!window.Label4->text().isEmpty());
-    QVERIFY(!window.Frame7->title().isEmpty());
-    QVERIFY(window.Label9->text().isEmpty()); // the version label never takes a caption
-    QCOMPARE(window.Frame1->title(), QString("Status"));
+    QCOMPARE(window.connection().btnConnect->text(), connect);
+    QCOMPARE(window.maps().cmdLoadMap->text(), loadMap);
+    QVERIFY(!window.sliders().Label4->text().isEmpty());
+    QVERIFY(!window.findChild<QGroupBox *>("Frame7")->title().isEmpty());
+    QVERIFY(window.connection().Label9->text().isEmpty()); // the version label never takes a caption
+    QCOMPARE(window.findChild<QGroupBox *>("Frame1")->title(), QString("Status"));
 }
 
 void TestCaptions::menuSwitchesAndSurvivesRestart()
@@ -78,23 +85,23 @@ void TestCaptions::menuSwitchesAndSurvivesRestart()
         MainWindow window(dir.path());
         ScriptedDialogs dialogs;
         window.setDialogs(&dialogs);
-        QCOMPARE(window.ResetCmd->text(), QString("RESET"));
+        QCOMPARE(window.connection().ResetCmd->text(), QString("RESET"));
         window.findChild<QAction *>("menuLingua_1")->trigger();
         QCOMPARE(window.ConfigLines()[1], QString("Language=ENG"));
-        QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
-        QCOMPARE(window.menuLinguaTop->title(), QString("Language"));
-        QVERIFY(!window.menuLingua[0]->isChecked() && window.menuLingua[1]->isChecked());
-        window.menuLingua[1]->trigger(); // the language already in use stays checked
-        QVERIFY(window.menuLingua[1]->isChecked());
+        QCOMPARE(window.connection().btnConnect->text(), QString("CONNECT"));
+        QCOMPARE(window.language().menuLinguaTop->title(), QString("Language"));
+        QVERIFY(!window.language().menuLingua[0]->isChecked() && window.language().menuLingua[1]->isChecked());
+        window.language().menuLingua[1]->trigger(); // the language already in use stays checked
+        QVERIFY(window.language().menuLingua[1]->isChecked());
         QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ENG\r\n"));
         QVERIFY(dialogs.shown.isEmpty());
     }
     MainWindow again(dir.path());
-    QCOMPARE(again.btnConnect->text(), QString("CONNECT"));
-    QVERIFY(again.menuLingua[1]->isChecked());
+    QCOMPARE(again.connection().btnConnect->text(), QString("CONNECT"));
+    QVERIFY(again.language().menuLingua[1]->isChecked());
     again.findChild<QAction *>("menuLingua_0")->trigger();
-    QCOMPARE(again.btnConnect->text(), QString("CONNETTI"));
-    QVERIFY(again.menuLingua[0]->isChecked() && !again.menuLingua[1]->isChecked());
+    QCOMPARE(again.connection().btnConnect->text(), QString("CONNETTI"));
+    QVERIFY(again.language().menuLingua[0]->isChecked() && !again.language().menuLingua[1]->isChecked());
     QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
 }
 
@@ -105,7 +112,7 @@ void TestCaptions::languageItemsKeepTheirCaptions()
     MainWindow window(dir.path());
     QCOMPARE(window.findChild<QAction *>("menuLingua_0")->text(), QString("Italiano"));
     QCOMPARE(window.findChild<QAction *>("menuLingua_1")->text(), QString("English"));
-    QCOMPARE(window.menuInfoTop->title(), QString("Info"));
+    QCOMPARE(window.findChild<QMenu *>("menuInfoTop")->title(), QString("Info"));
 }
 
 void TestCaptions::brokenLanguageFileAtStartUp_data()
@@ -142,12 +149,12 @@ void TestCaptions::brokenLanguageFileAtStartUp()
     QVERIFY2(dialogs.shown[0].text.contains(mentioned), qPrintable(dialogs.shown[0].text));
     QVERIFY(dialogs.shown[0].text.startsWith(shipped.text(82) + "\n"));
     // One whole language, each control with its own caption.
-    QCOMPARE(window.btnConnect->text(), shipped.text(5));
-    QCOMPARE(window.Frame2->title(), shipped.text(7));
-    QCOMPARE(window.Frame7->title(), shipped.text(31));
-    QCOMPARE(window.Label6->text(), shipped.text(15));
-    QCOMPARE(window.cmdLoadMap->text(), shipped.text(32));
-    QCOMPARE(window.menuLinguaTop->title(), shipped.text(35));
+    QCOMPARE(window.connection().btnConnect->text(), shipped.text(5));
+    QCOMPARE(window.findChild<QGroupBox *>("Frame2")->title(), shipped.text(7));
+    QCOMPARE(window.findChild<QGroupBox *>("Frame7")->title(), shipped.text(31));
+    QCOMPARE(window.sliders().Label6->text(), shipped.text(15));
+    QCOMPARE(window.maps().cmdLoadMap->text(), shipped.text(32));
+    QCOMPARE(window.language().menuLinguaTop->title(), shipped.text(35));
     for (int entry : {26, 27, 41, 80})
         QCOMPARE(window.caption(entry), shipped.text(entry));
     QCoreApplication::processEvents();
@@ -164,9 +171,9 @@ void TestCaptions::missingSectionFallsBackToOtherLanguage()
     window.setDialogs(&dialogs);
     QCoreApplication::processEvents();
     QVERIFY(dialogs.shown.isEmpty());
-    QCOMPARE(window.btnConnect->text(), QString("CONNETTI"));
-    QCOMPARE(window.cmdLoadMap->text(), QString("Carica"));
-    QCOMPARE(window.cmdSaveMap->text(), QString("Salva Mappa")); // not in the file: kept
+    QCOMPARE(window.connection().btnConnect->text(), QString("CONNETTI"));
+    QCOMPARE(window.maps().cmdLoadMap->text(), QString("Carica"));
+    QCOMPARE(window.maps().cmdSaveMap->text(), QString("Salva Mappa")); // not in the file: kept
     QCOMPARE(window.ConfigLines()[1], QString("Language=ENG")); // the choice itself is not rewritten
 }
 
@@ -183,9 +190,9 @@ void TestCaptions::sectionBrokenPartWayIsNotMixedIn()
     window.setDialogs(&dialogs);
     QCoreApplication::processEvents();
     QVERIFY(dialogs.shown.isEmpty());
-    QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
-    QCOMPARE(window.cmdSaveMap->text(), QString("Save"));
-    QCOMPARE(window.cmdLoadMap->text(), QString("Carica Mappa")); // the design-time caption, not the broken section's
+    QCOMPARE(window.connection().btnConnect->text(), QString("CONNECT"));
+    QCOMPARE(window.maps().cmdSaveMap->text(), QString("Save"));
+    QCOMPARE(window.maps().cmdLoadMap->text(), QString("Carica Mappa")); // the design-time caption, not the broken section's
 }
 
 void TestCaptions::menuWithBrokenLanguageKeepsChoice()
@@ -201,8 +208,8 @@ void TestCaptions::menuWithBrokenLanguageKeepsChoice()
     QCOMPARE(dialogs.shown.size(), 1);
     QVERIFY(dialogs.shown[0].text.contains("Language.ini"));
     QCOMPARE(window.ConfigLines()[1], QString("Language=ITA"));
-    QCOMPARE(window.btnConnect->text(), QString("CONNETTI"));
-    QVERIFY(window.menuLingua[0]->isChecked() && !window.menuLingua[1]->isChecked());
+    QCOMPARE(window.connection().btnConnect->text(), QString("CONNETTI"));
+    QVERIFY(window.language().menuLingua[0]->isChecked() && !window.language().menuLingua[1]->isChecked());
     QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=03\r\nLanguage=ITA\r\n"));
 }
 
@@ -215,7 +222,7 @@ void TestCaptions::menuWhenConfigCannotBeWritten()
     ScriptedDialogs dialogs;
     window.setDialogs(&dialogs);
     window.findChild<QAction *>("menuLingua_1")->trigger();
-    QCOMPARE(window.btnConnect->text(), QString("CONNECT"));
+    QCOMPARE(window.connection().btnConnect->text(), QString("CONNECT"));
     QCOMPARE(dialogs.shown.size(), 1);
     QCOMPARE(dialogs.shown[0].text, window.Captions().text(42));
     QCOMPARE(dialogs.shown[0].title, window.Captions().text(27));
@@ -259,11 +266,11 @@ void TestCaptions::qtDialogsFollowTheLanguage()
     {
         MainWindow window(dir.path());
         QCOMPARE(buttons(&window), (QStringList{"OK", "Cancel", "Cancel"}));
-        window.menuLingua[0]->trigger();
+        window.language().menuLingua[0]->trigger();
         QCOMPARE(buttons(&window), (QStringList{"OK", "Annulla", "Annulla"}));
-        window.menuLingua[1]->trigger();
+        window.language().menuLingua[1]->trigger();
         QCOMPARE(buttons(&window), (QStringList{"OK", "Cancel", "Cancel"}));
-        window.menuLingua[0]->trigger();
+        window.language().menuLingua[0]->trigger();
     }
     QCOMPARE(buttons(nullptr)[1], QString("Cancel")); // a closed window leaves no translation behind
 }

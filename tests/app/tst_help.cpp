@@ -133,10 +133,10 @@ void TestHelp::helpOpensTheRightDocument()
     rig.w().show();
     QVERIFY(QTest::qWaitForWindowActive(&rig.w()));
     const QList<QByteArray> sentBefore = rig.port->writtenBytes();
-    const QString rpmBefore = rig.w().RpmMinLabel->text();
+    const QString rpmBefore = rig.w().sliders().RpmMinLabel->text();
 
     if (f1)
-        QTest::keyClick(rig.w().RpmMinSlider, Qt::Key_F1);
+        QTest::keyClick(rig.w().sliders().RpmMinSlider, Qt::Key_F1);
     else
         rig.w().findChild<QAction *>("menuInfo_0")->trigger();
 
@@ -147,9 +147,9 @@ void TestHelp::helpOpensTheRightDocument()
     QVERIFY(dialogs.shown.isEmpty());
     QCOMPARE(rig.port->writtenBytes(), sentBefore);
     QCOMPARE(rig.w().isConnected(), connected);
-    QCOMPARE(rig.w().ResetCmd->isEnabled(), connected);
-    QCOMPARE(rig.w().RpmMinLabel->text(), rpmBefore);
-    QVERIFY(rig.w().btnConnect->isEnabled());
+    QCOMPARE(rig.w().connection().ResetCmd->isEnabled(), connected);
+    QCOMPARE(rig.w().sliders().RpmMinLabel->text(), rpmBefore);
+    QVERIFY(rig.w().connection().btnConnect->isEnabled());
 }
 
 void TestHelp::desktopViewerQuery_data()

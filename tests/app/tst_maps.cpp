@@ -95,8 +95,8 @@ void TestMaps::loadSendsWhatTheFileHolds()
         });
     }
     rig.dialogs.openAnswers << rig.map("edited.map", file);
-    rig.w().cmdLoadMap->click();
-    QVERIFY(!rig.w().cmdLoadMap->isEnabled()); // no input while the load runs
+    rig.w().maps().cmdLoadMap->click();
+    QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled()); // no input while the load runs
     QVERIFY(rig.waitQuiet());
 
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{QDir(rig.dir.path()).filePath("Maps")});
@@ -123,7 +123,7 @@ void TestMaps::loadSendsWhatTheFileHolds()
     QCOMPARE(notice, rig.entry(37) + "\n\n" + (verdict.isEmpty() ? rig.entry(53) : rig.entry(54) + "\n" + verdict));
     // The unconfirmed write is in the notice, not a box of its own: the question and the notice.
     QCOMPARE(rig.dialogs.shown.size(), 2);
-    QVERIFY(rig.w().cmdLoadMap->isEnabled());
+    QVERIFY(rig.w().maps().cmdLoadMap->isEnabled());
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
 }
 
@@ -157,7 +157,7 @@ void TestMaps::refusedFileSendsNothing()
     else if (file != "gone")
         rig.map("bad.map", file);
     rig.dialogs.openAnswers << path;
-    rig.w().cmdLoadMap->click();
+    rig.w().maps().cmdLoadMap->click();
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.shown.size(), 1);
     QVERIFY2(rig.dialogs.shown[0].text.startsWith(rig.entry(40) + "\n" + reason), qPrintable(rig.dialogs.shown[0].text));
@@ -197,7 +197,7 @@ void TestMaps::cancelSendsNothing()
         rig.dialogs.questionAnswers << false;
     }
     rig.w().session().holdPoll(false);
-    rig.w().cmdLoadMap->click();
+    rig.w().maps().cmdLoadMap->click();
     QCOMPARE(pollQuietMeanwhile, atQuestion);
     QTest::qWait(100);
     QCOMPARE(rig.port->written().size(), 0);
@@ -218,16 +218,16 @@ void TestMaps::disconnectStopsLoad()
     QVERIFY(rig.start());
     rig.port->setReplyDelay(std::chrono::milliseconds(50));
     rig.dialogs.openAnswers << rig.map("m.map", QByteArray(kControllerMap).replace("=600", "=700"));
-    rig.w().cmdLoadMap->click();
+    rig.w().maps().cmdLoadMap->click();
     QTRY_VERIFY(rig.port->written().size() >= 4);
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     const auto sent = rig.port->written().size();
     QVERIFY(rig.waitQuiet());
     QTest::qWait(300);
     QCOMPARE(rig.port->written().size(), sent);
     QCOMPARE(rig.port->writesWhileClosed(), 0);
     QCOMPARE(rig.dialogs.shown.size(), 1); // the question only
-    QVERIFY(!rig.w().cmdLoadMap->isEnabled());
+    QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
 }
 
@@ -263,7 +263,7 @@ void TestMaps::save()
     writeFile(maps + "/old.map", "old");
     rig.dialogs.saveAnswers << maps + "/" + name;
     rig.dialogs.questionAnswers << replace;
-    rig.w().cmdSaveMap->click();
+    rig.w().maps().cmdSaveMap->click();
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
     QCOMPARE(rig.dialogs.saveSuffixes, QStringList{"map"});
     QCOMPARE(rig.port->written().size(), 0);
@@ -290,8 +290,8 @@ void TestMaps::mapsNotAFolder()
     MapRig rig;
     QVERIFY(rig.start());
     writeFile(rig.dir.filePath("Maps"), "not a folder");
-    rig.w().cmdSaveMap->click();
-    rig.w().cmdLoadMap->click();
+    rig.w().maps().cmdSaveMap->click();
+    rig.w().maps().cmdLoadMap->click();
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList({rig.dir.path(), rig.dir.path()}));
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(80)});
     QCOMPARE(readFile(rig.dir.filePath("Maps")), QByteArray("not a folder"));

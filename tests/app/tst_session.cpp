@@ -1,5 +1,12 @@
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "testfiles.h"
 #include "windowrig.h"
 
@@ -71,27 +78,27 @@ void TestSession::connectReadsParametersThenPolls()
 {
     Rig rig;
     rig.controller.params[7] = 200; // the multiplier's cap; above it a read cannot be right
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
     QVERIFY(rig.connect());
     QCOMPARE(rig.port->comPort(), 7);
     QList<QByteArray> expected{kVersionFrame};
     expected += readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
-    QCOMPARE(rig.w().Label9->text(), QString("Ver. 1.2.3"));
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(6));
+    QCOMPARE(rig.w().connection().Label9->text(), QString("Ver. 1.2.3"));
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(6));
     QCOMPARE(readFile(rig.dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
-    QVERIFY(!rig.w().COMM_Combo->isEnabled());
-    QVERIFY(rig.w().ResetCmd->isEnabled());
-    QVERIFY(rig.w().cmdLoadMap->isEnabled());
-    QVERIFY(rig.w().cmdSaveMap->isEnabled());
+    QVERIFY(!rig.w().connection().COMM_Combo->isEnabled());
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
+    QVERIFY(rig.w().maps().cmdLoadMap->isEnabled());
+    QVERIFY(rig.w().maps().cmdSaveMap->isEnabled());
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
-    QCOMPARE(rig.w().PumpMaxSlider->value(), 15);
-    QCOMPARE(rig.w().PumpMaxLabel->text(), QString("0.3 s"));
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
-    QCOMPARE(rig.w().PausaMinLabel->text(), QString("4 s"));
+    QCOMPARE(rig.w().sliders().PumpMaxSlider->value(), 15);
+    QCOMPARE(rig.w().sliders().PumpMaxLabel->text(), QString("0.3 s"));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("9000"));
+    QCOMPARE(rig.w().sliders().PausaMinLabel->text(), QString("4 s"));
     QCOMPARE(rig.w().session().Parameters.RpmMultiplier, 200);
-    QCOMPARE(rig.w().RpmMultiplierSlider->value(), 20);
-    QCOMPARE(rig.w().RpmMultiplierLabel->text(), QString("200%"));
+    QCOMPARE(rig.w().sliders().RpmMultiplierSlider->value(), 20);
+    QCOMPARE(rig.w().sliders().RpmMultiplierLabel->text(), QString("200%"));
     for (QSlider *slider : rig.w().findChildren<QSlider *>())
         QVERIFY2(slider->isEnabled(), qPrintable(slider->objectName()));
 
@@ -106,12 +113,12 @@ void TestSession::connectReadsParametersThenPolls()
     QCOMPARE(frames[17].bytes, kStatusFrame);
     const qint64 gap = frames[17].atMs - frames[16].atMs;
     QVERIFY2(gap >= 540 && gap < 1500, qPrintable(QString::number(gap))); // 500 + reply + 50 ms pause
-    QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
-    QCOMPARE(rig.w().PauseLabel->text(), QString("2 s"));
+    QCOMPARE(rig.w().readings().RpmLabel->text(), QString("1500"));
+    QCOMPARE(rig.w().readings().PauseLabel->text(), QString("2 s"));
 
     // ApplyCaptions follows the session.
     rig.w().ApplyCaptions();
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(6));
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(6));
 }
 
 void TestSession::connectFailures_data()
@@ -204,8 +211,8 @@ void TestSession::connectFailures()
                                                .replace("%4", "600"));
     QCOMPARE(rig.dialogs.shown[0].action, QString()); // no other port exists to search
     QVERIFY(!rig.port->isOpen());
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
-    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
+    QVERIFY(rig.w().connection().COMM_Combo->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
     QVERIFY(!rig.timer("MSComm1_Timer")->enabled());
     QCOMPARE(readFile(rig.dir.filePath("config.ini")), config);
@@ -221,20 +228,20 @@ void TestSession::disconnectSendsNothing()
     rig.timer("TimerLampeggio")->setEnabled(true);
     QTRY_VERIFY(rig.timer("TimerPausaLampeggio")->enabled()); // a status reply came in
     rig.port->clearWritten();
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QVERIFY(!rig.w().isConnected());
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.port->written().size(), 0);
     QCOMPARE(rig.port->writesWhileClosed(), 0);
     for (const char *name : {"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"})
         QVERIFY2(!rig.timer(name)->enabled(), name);
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
-    QVERIFY(rig.w().COMM_Combo->isEnabled());
-    QCOMPARE(rig.w().COMM_Combo->currentText(), QString("COM7"));
-    QVERIFY(!rig.w().ResetCmd->isEnabled());
-    QVERIFY(!rig.w().PumpMinSlider->isEnabled());
-    QVERIFY(rig.w().Label9->text().isEmpty());
-    QVERIFY(rig.w().RpmLabel->text().isEmpty());
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
+    QVERIFY(rig.w().connection().COMM_Combo->isEnabled());
+    QCOMPARE(rig.w().connection().COMM_Combo->currentText(), QString("COM7"));
+    QVERIFY(!rig.w().connection().ResetCmd->isEnabled());
+    QVERIFY(!rig.w().sliders().PumpMinSlider->isEnabled());
+    QVERIFY(rig.w().connection().Label9->text().isEmpty());
+    QVERIFY(rig.w().readings().RpmLabel->text().isEmpty());
     QCOMPARE(rig.w().session().Parameters.TinjMax, 9000); // the view changed, not the values
     QTest::qWait(700);
     QCOMPARE(rig.port->written().size(), 0);
@@ -259,8 +266,8 @@ void TestSession::disconnectDuringSlowConnect()
     rig.port->setResponder([&](const QByteArray &request) {
         if (rig.port->written().size() == framesSent) {
             QTimer::singleShot(20, rig.window.get(), [&] {
-                listLocked = !rig.w().COMM_Combo->isEnabled();
-                rig.w().btnConnect->click();
+                listLocked = !rig.w().connection().COMM_Combo->isEnabled();
+                rig.w().connection().btnConnect->click();
             });
         }
         return rig.controller.respond(request);
@@ -273,9 +280,9 @@ void TestSession::disconnectDuringSlowConnect()
     QVERIFY(!rig.port->isOpen());
     QVERIFY(rig.dialogs.shown.isEmpty());
     QCOMPARE(rig.w().session().state(), Session::State::Idle);
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
-    QVERIFY(rig.w().COMM_Combo->isEnabled());
-    QVERIFY(!rig.w().TinjMinSlider->isEnabled());
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
+    QVERIFY(rig.w().connection().COMM_Combo->isEnabled());
+    QVERIFY(!rig.w().sliders().TinjMinSlider->isEnabled());
 }
 
 void TestSession::unwritableConfigDoesNotFailConnect()
@@ -286,7 +293,7 @@ void TestSession::unwritableConfigDoesNotFailConnect()
     QVERIFY(rig.connect());
     QVERIFY(rig.port->isOpen());
     QVERIFY(rig.dialogs.shown.isEmpty());
-    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
 }
 
 void TestSession::lostPortWhileConnected()
@@ -298,8 +305,8 @@ void TestSession::lostPortWhileConnected()
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(39));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     QVERIFY(!rig.w().isConnected());
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
-    QVERIFY(!rig.w().PumpMinSlider->isEnabled());
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
+    QVERIFY(!rig.w().sliders().PumpMinSlider->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
     QTest::qWait(800);
     QCOMPARE(rig.dialogs.shown.size(), 1);
@@ -318,7 +325,7 @@ void TestSession::lostPortDuringConnectReads()
         }
         return rig.controller.respond(request);
     });
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QVERIFY(rig.waitQuiet());
     QVERIFY(lost);
     QVERIFY(!rig.w().isConnected());
@@ -326,8 +333,8 @@ void TestSession::lostPortDuringConnectReads()
     QTRY_COMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
     // The controller did identify itself: its port is remembered all the same.
     QCOMPARE(readFile(rig.dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
-    QVERIFY(!rig.w().cmdLoadMap->isEnabled());
-    QVERIFY(!rig.w().ResetCmd->isEnabled());
+    QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled());
+    QVERIFY(!rig.w().connection().ResetCmd->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
 }
 
@@ -343,15 +350,15 @@ void TestSession::unreadParameterStaysOutOfReach()
         return rig.controller.respond(request);
     });
     QVERIFY(rig.connect());
-    QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("---"));
-    QVERIFY(rig.w().TinjMinSlider->isEnabled());
-    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QVERIFY(!rig.w().sliders().TinjMaxSlider->isEnabled());
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("---"));
+    QVERIFY(rig.w().sliders().TinjMinSlider->isEnabled());
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
     answerRead4 = true;
-    rig.w().ResetCmd->click();
+    rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
-    QVERIFY(rig.w().TinjMaxSlider->isEnabled());
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
+    QVERIFY(rig.w().sliders().TinjMaxSlider->isEnabled());
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("9000"));
 }
 
 void TestSession::lostReadBackLeavesParameterUnknown_data()
@@ -368,7 +375,7 @@ void TestSession::lostReadBackLeavesParameterUnknown()
     QFETCH(QString, sequence);
     Rig rig;
     QVERIFY(rig.connect());
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("9000"));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("9000"));
     rig.port->setResponder([&](const QByteArray &request) {
         if (request[2] == 1 && request[3] == 4)
             return QByteArray();
@@ -376,23 +383,23 @@ void TestSession::lostReadBackLeavesParameterUnknown()
     });
     rig.controller.params[4] = 5000;
     if (sequence == "reset") {
-        rig.w().ResetCmd->click();
+        rig.w().connection().ResetCmd->click();
     } else {
         rig.dialogs.openAnswers << rig.dir.filePath("m.map");
         writeFile(rig.dialogs.openAnswers[0], "a=5\r\nb=15\r\nc=600\r\nd=1500\r\ne=5000\r\nf=160\r\ng=80\r\nh=100\r\n");
-        rig.w().cmdLoadMap->click();
+        rig.w().maps().cmdLoadMap->click();
     }
     QVERIFY(rig.waitQuiet());
     QVERIFY(!rig.w().session().parameterKnown(ParameterIndex::TinjMax));
-    QVERIFY(!rig.w().TinjMaxSlider->isEnabled());
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("---"));
-    QVERIFY(rig.w().TinjMinSlider->isEnabled());
+    QVERIFY(!rig.w().sliders().TinjMaxSlider->isEnabled());
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("---"));
+    QVERIFY(rig.w().sliders().TinjMinSlider->isEnabled());
     if (sequence == "map")
         QVERIFY(rig.dialogs.shown.last().text.endsWith("Tinj Max: 5000 → ---"));
 
     rig.dialogs.shown.clear();
     rig.dialogs.saveAnswers << rig.dir.filePath("saved.map");
-    rig.w().cmdSaveMap->click();
+    rig.w().maps().cmdSaveMap->click();
     QVERIFY(!QFile::exists(rig.dir.filePath("saved.map")));
     QVERIFY(rig.dialogs.fileDialogFolders.size() == (sequence == "map" ? 1 : 0)); // no save dialog
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(62) + "\nTinj Max"});
@@ -404,7 +411,7 @@ void TestSession::silentControllerShownAsSuch()
 {
     Rig rig;
     QVERIFY(rig.connect());
-    QTRY_COMPARE(rig.w().RpmLabel->text(), QString("1500"));
+    QTRY_COMPARE(rig.w().readings().RpmLabel->text(), QString("1500"));
     QLabel *line = rig.w().findChild<QLabel *>("LinkStateLabel");
     QVERIFY(line);
     QVERIFY(line->isHidden());
@@ -416,7 +423,7 @@ void TestSession::silentControllerShownAsSuch()
     QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 1, 8000);
     QVERIFY(!line->isHidden());
     QCOMPARE(line->text(), rig.entry(61));
-    for (QLabel *label : {rig.w().RpmLabel, rig.w().TinjLabel, rig.w().PumpLabel, rig.w().PauseLabel})
+    for (QLabel *label : {rig.w().readings().RpmLabel, rig.w().readings().TinjLabel, rig.w().readings().PumpLabel, rig.w().readings().PauseLabel})
         QCOMPARE(label->text(), QString("---"));
     QVERIFY(!rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(!rig.timer("TimerLampeggio")->enabled());
@@ -432,7 +439,7 @@ void TestSession::silentControllerShownAsSuch()
     // Silence is not noise: the time-outs it brought do not make the line noisy.
     QVERIFY(line->isHidden());
     QCOMPARE(rig.w().session().lineFailedPercent(), 0);
-    QCOMPARE(rig.w().RpmLabel->text(), QString("1500"));
+    QCOMPARE(rig.w().readings().RpmLabel->text(), QString("1500"));
     QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
 }
@@ -458,9 +465,9 @@ void TestSession::resetAsksFirst()
     rig.dialogs.onConfirm = [&] {
         QTest::qWait(50);
         sentMeanwhile = rig.port->written().size();
-        buttonOffMeanwhile = !rig.w().ResetCmd->isEnabled();
+        buttonOffMeanwhile = !rig.w().connection().ResetCmd->isEnabled();
     };
-    rig.w().ResetCmd->click();
+    rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.confirms.size(), 1);
     QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72));
@@ -472,7 +479,7 @@ void TestSession::resetAsksFirst()
         expected = QList<QByteArray>{kResetFrame} + readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
     QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38)} : QStringList{});
-    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
 }
 
 void TestSession::resetAcknowledged()
@@ -483,13 +490,13 @@ void TestSession::resetAcknowledged()
     rig.port->clearWritten();
     bool buttonDisabledDuringMessage = false;
     rig.dialogs.onMessage = [&] {
-        buttonDisabledDuringMessage = !rig.w().ResetCmd->isEnabled()
+        buttonDisabledDuringMessage = !rig.w().connection().ResetCmd->isEnabled()
                                       && !rig.timer("Timer_StatusRequest")->enabled()
-                                      && rig.w().PumpMinLabel->text() == "---"; // the old value is gone
+                                      && rig.w().sliders().PumpMinLabel->text() == "---"; // the old value is gone
     };
     rig.controller.params[0] = 9;
-    rig.w().ResetCmd->click();
-    QVERIFY(!rig.w().ResetCmd->isEnabled());
+    rig.w().connection().ResetCmd->click();
+    QVERIFY(!rig.w().connection().ResetCmd->isEnabled());
     QVERIFY(rig.waitQuiet());
     QList<QByteArray> expected{kResetFrame};
     expected += readFrames();
@@ -498,8 +505,8 @@ void TestSession::resetAcknowledged()
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(38));
     QVERIFY(rig.dialogs.shown[0].title.isEmpty()); // the program's own name
     QVERIFY(buttonDisabledDuringMessage);
-    QCOMPARE(rig.w().PumpMinSlider->value(), 9);
-    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 9);
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
 }
 
@@ -510,7 +517,7 @@ void TestSession::resetNotAcknowledged()
     rig.timer("Timer_StatusRequest")->setEnabled(false);
     rig.port->clearWritten();
     rig.controller.ackReset = false;
-    rig.w().ResetCmd->click();
+    rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
@@ -520,7 +527,7 @@ void TestSession::resetNotAcknowledged()
         QCOMPARE(frames[i].bytes, kResetFrame);
     const qint64 spacing = frames[2].atMs - frames[1].atMs;
     QVERIFY2(spacing >= 950 && spacing < 1600, qPrintable(QString::number(spacing)));
-    QVERIFY(rig.w().ResetCmd->isEnabled());
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
 }
 
@@ -545,10 +552,10 @@ void TestSession::statusReplyShown()
     rig.port->setResponder([&](const QByteArray &) { return reply; });
     rig.w().session().RequestStatus();
     QVERIFY(rig.waitQuiet());
-    QCOMPARE(rig.w().RpmLabel->text(), labels[0]);
-    QCOMPARE(rig.w().TinjLabel->text(), labels[1]);
-    QCOMPARE(rig.w().PumpLabel->text(), labels[2]);
-    QCOMPARE(rig.w().PauseLabel->text(), labels[3]);
+    QCOMPARE(rig.w().readings().RpmLabel->text(), labels[0]);
+    QCOMPARE(rig.w().readings().TinjLabel->text(), labels[1]);
+    QCOMPARE(rig.w().readings().PumpLabel->text(), labels[2]);
+    QCOMPARE(rig.w().readings().PauseLabel->text(), labels[3]);
     QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
     QCOMPARE(rig.timer("TimerPausaLampeggio")->interval(), interval);
 }
@@ -578,8 +585,8 @@ void TestSession::readApplied()
     QVERIFY(rig.connect());
     const auto pi = ParameterIndex(index);
     QCOMPARE(rig.w().session().Parameters[pi], field);
-    QCOMPARE(rig.w().sliderFor(pi)->value(), position);
-    QCOMPARE(rig.w().labelFor(pi)->text(), label);
+    QCOMPARE(rig.w().sliders().sliderFor(pi)->value(), position);
+    QCOMPARE(rig.w().sliders().labelFor(pi)->text(), label);
 }
 
 void TestSession::closingDuringWaitEndsIt()
@@ -592,7 +599,7 @@ void TestSession::closingDuringWaitEndsIt()
     QElapsedTimer clock;
     clock.start();
     rig.port->clearWritten();
-    rig.w().ResetCmd->click(); // would wait three seconds and then read eight times
+    rig.w().connection().ResetCmd->click(); // would wait three seconds and then read eight times
     QVERIFY(rig.waitQuiet());
     QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
     QTest::qWait(1200);
@@ -620,7 +627,7 @@ void TestSession::portMarksAndUsbAdapterOffer()
             ports.append({adapter, "FT232R USB UART", true});
         return ports;
     });
-    QComboBox *combo = rig.w().COMM_Combo;
+    QComboBox *combo = rig.w().connection().COMM_Combo;
     const auto open = [&] {
         combo->showPopup();
         combo->hidePopup();
@@ -668,14 +675,14 @@ void TestSession::cancelledSearchSendsNothingMore()
         QVERIFY(QFile::link("/dev/null", rig.dir.filePath(port))); // ports that lead somewhere
     rig.controller.silent = true;
     rig.dialogs.actionAnswers = {true};
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QProgressDialog *progress = nullptr;
     QTRY_VERIFY((progress = rig.w().findChild<QProgressDialog *>("searchProgress")));
     QTRY_COMPARE(rig.port->written().size(), 4); // three tries on COM7, then COM2's one
     QCOMPARE(rig.port->comPort(), 2);
-    QVERIFY(!rig.w().btnConnect->isEnabled());
-    QVERIFY(!rig.w().COMM_Combo->isEnabled());
-    rig.w().btnConnect->click(); // refused: the search holds the port
+    QVERIFY(!rig.w().connection().btnConnect->isEnabled());
+    QVERIFY(!rig.w().connection().COMM_Combo->isEnabled());
+    rig.w().connection().btnConnect->click(); // refused: the search holds the port
     QPushButton *cancel = progress->findChild<QPushButton *>();
     QVERIFY(cancel);
     cancel->click();
@@ -684,8 +691,8 @@ void TestSession::cancelledSearchSendsNothingMore()
     QCOMPARE(rig.port->comPort(), 2);
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.dialogs.shown.size(), 1); // the failure box; a cancelled search reports nothing
-    QVERIFY(rig.w().btnConnect->isEnabled());
-    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QVERIFY(rig.w().connection().btnConnect->isEnabled());
+    QVERIFY(rig.w().connection().COMM_Combo->isEnabled());
     QCOMPARE(rig.w().session().state(), Session::State::Idle);
 }
 
@@ -707,7 +714,7 @@ void TestSession::connectFailureWaitsForAnOpenBox()
         QTRY_VERIFY_WITH_TIMEOUT(rig.w().session().state() == Session::State::Idle, 5000);
         shownOverAbout = rig.dialogs.shown.size() - 1;
     };
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     rig.w().findChild<QAction *>("menuInfo_1")->trigger();
     QCOMPARE(shownOverAbout, 0);
     QCOMPARE(rig.dialogs.shown.size(), 2);

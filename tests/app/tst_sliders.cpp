@@ -32,7 +32,7 @@ const QColor kLampOff(192, 192, 0);
 const QColor kLampOn(255, 0, 0);
 QColor lamp(MainWindow &w)
 {
-    return w.Label3->palette().color(QPalette::Window);
+    return w.readings().Label3->palette().color(QPalette::Window);
 }
 } // namespace
 
@@ -50,8 +50,8 @@ struct SliderRig : Rig {
         port->clearWritten();
         return true;
     }
-    QSlider *slider(int index) { return window->sliderFor(ParameterIndex(index)); }
-    QLabel *label(int index) { return window->labelFor(ParameterIndex(index)); }
+    QSlider *slider(int index) { return window->sliders().sliderFor(ParameterIndex(index)); }
+    QLabel *label(int index) { return window->sliders().labelFor(ParameterIndex(index)); }
     // The knob is put at a position as a drag would leave it and the mouse moves on it with the button
     // held (the preview); release() then ends the drag (the commit).
     void dragTo(int index, int position)
@@ -397,7 +397,7 @@ void TestSliders::inputBesideDrags()
             rig.key(7, QEvent::KeyRelease, Qt::Key_Right);
         } else if (input == "focus") {
             rig.key(7, QEvent::KeyPress, Qt::Key_Right, true);
-            rig.w().btnConnect->setFocus();
+            rig.w().connection().btnConnect->setFocus();
             QCOMPARE(rig.label(7)->text(), QString("120%"));
         } else {
             rig.key(7, QEvent::KeyRelease, Qt::Key_Right); // one short press
@@ -422,7 +422,7 @@ void TestSliders::inputBesideDrags()
     QCOMPARE(rig.writes(), expected);
 
     rig.dialogs.saveAnswers << rig.dir.filePath("after.map");
-    rig.w().cmdSaveMap->click();
+    rig.w().maps().cmdSaveMap->click();
     QVERIFY(readFile(rig.dir.filePath("after.map")).endsWith(QByteArray("RpmMultiplier=") + QByteArray::number(written < 0 ? 100 : written) + "\r\n"));
 }
 
@@ -440,7 +440,7 @@ void TestSliders::valueEditorCancels()
     QVERIFY(rig.start());
     QVERIFY(rig.typeValue(4, false, "20000", focusLost ? Qt::Key_Tab : Qt::Key_Escape));
     QCoreApplication::processEvents();
-    QVERIFY(!rig.w().valueEditor());
+    QVERIFY(!rig.w().sliders().valueEditor());
     QCOMPARE(rig.label(4)->text(), QString("9000"));
     QCOMPARE(rig.w().session().Parameters.TinjMax, 9000);
     QCOMPARE(rig.port->written().size(), 0);
@@ -511,7 +511,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
     QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
     rig.port->setReplyDelay(std::chrono::milliseconds(150));
     if (action == "connect") {
-        rig.w().btnConnect->click();
+        rig.w().connection().btnConnect->click();
         QTest::qWait(400); // identification done, reads under way
         rig.dragTo(4, 25000);
         rig.release(4);
@@ -525,7 +525,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
             rig.dragTo(4, 20000);
             rig.release(4);
         } else {
-            rig.w().ResetCmd->click();
+            rig.w().connection().ResetCmd->click();
         }
     }
     QVERIFY(rig.waitQuiet());
@@ -545,7 +545,7 @@ void TestSliders::sessionEndingDuringWriteLeavesSliderDisabled()
     SliderRig rig;
     QVERIFY(rig.start());
     rig.port->setReplyDelay(std::chrono::milliseconds(200));
-    QTimer::singleShot(50, rig.window.get(), [&] { rig.w().btnConnect->click(); }); // disconnect
+    QTimer::singleShot(50, rig.window.get(), [&] { rig.w().connection().btnConnect->click(); }); // disconnect
     rig.release(1);
     QVERIFY(!rig.w().isConnected());
     for (QSlider *slider : rig.w().findChildren<QSlider *>())
@@ -651,7 +651,7 @@ void TestSliders::disconnectStopsLamp()
     QVERIFY(rig.waitQuiet());
     emit rig.timer("TimerPausaLampeggio")->tick();
     QCOMPARE(lamp(rig.w()), kLampOn);
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QCOMPARE(lamp(rig.w()), kLampOff);
     QVERIFY(!rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(!rig.timer("TimerLampeggio")->enabled());

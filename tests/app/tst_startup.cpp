@@ -1,5 +1,12 @@
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "testfiles.h"
 #include "scripteddialogs.h"
 
@@ -58,12 +65,12 @@ void TestStartup::portFromConfig()
     writeFile(dir.filePath("config.ini"), config);
     MainWindow window(dir.path());
     QCOMPARE(window.ComPort(), comPort);
-    QCOMPARE(window.COMM_Combo->currentIndex(), comPort - 1);
+    QCOMPARE(window.connection().COMM_Combo->currentIndex(), comPort - 1);
     if (comPort > 0)
-        QCOMPARE(window.COMM_Combo->currentText(), QString("COM%1").arg(comPort));
-    QCOMPARE(window.COMM_Combo->count(), 15);
-    QCOMPARE(window.COMM_Combo->itemText(0), QString("COM1"));
-    QCOMPARE(window.COMM_Combo->itemText(14), QString("COM15"));
+        QCOMPARE(window.connection().COMM_Combo->currentText(), QString("COM%1").arg(comPort));
+    QCOMPARE(window.connection().COMM_Combo->count(), 15);
+    QCOMPARE(window.connection().COMM_Combo->itemText(0), QString("COM1"));
+    QCOMPARE(window.connection().COMM_Combo->itemText(14), QString("COM15"));
     QCOMPARE(window.ConfigLines()[1], QString("Language=ITA"));
 }
 
@@ -112,14 +119,14 @@ void TestStartup::badConfigStartsPromptly()
     MainWindow window(dir.path());
     QVERIFY(window.ComPort() >= 0 && window.ComPort() <= 15);
     QCOMPARE(window.ConfigLines()[1].isEmpty(), false);
-    QVERIFY(!window.btnConnect->text().isEmpty());
+    QVERIFY(!window.connection().btnConnect->text().isEmpty());
     if (!asMissing)
         return;
     ScriptedDialogs dialogs;
     window.setDialogs(&dialogs);
     QVERIFY(QFile::copy(QStringLiteral(OE_LANGUAGE_INI), dir.filePath("Language.ini")));
     QCOMPARE(window.ComPort(), 1);
-    QCOMPARE(window.COMM_Combo->currentText(), QString("COM1"));
+    QCOMPARE(window.connection().COMM_Combo->currentText(), QString("COM1"));
     window.findChild<QAction *>("menuLingua_1")->trigger();
     QCOMPARE(readFile(dir.filePath("config.ini")), QByteArray("COM=01\r\nLanguage=ENG\r\n"));
     QVERIFY(dialogs.shown.isEmpty());
@@ -148,12 +155,12 @@ void TestStartup::idleViewAfterStartUp()
         QVERIFY2(label, name);
         QVERIFY2(label->text().isEmpty(), name);
     }
-    QCOMPARE(backColor(window.Label3), QColor(192, 192, 0));
-    QVERIFY(!window.cmdLoadMap->isEnabled());
-    QVERIFY(!window.cmdSaveMap->isEnabled());
-    QVERIFY(!window.ResetCmd->isEnabled());
-    QVERIFY(window.btnConnect->isEnabled());
-    QVERIFY(window.COMM_Combo->isEnabled());
+    QCOMPARE(backColor(window.readings().Label3), QColor(192, 192, 0));
+    QVERIFY(!window.maps().cmdLoadMap->isEnabled());
+    QVERIFY(!window.maps().cmdSaveMap->isEnabled());
+    QVERIFY(!window.connection().ResetCmd->isEnabled());
+    QVERIFY(window.connection().btnConnect->isEnabled());
+    QVERIFY(window.connection().COMM_Combo->isEnabled());
     for (const char *name : {"MSComm1_Timer", "Timer_StatusRequest", "TimerLampeggio", "TimerPausaLampeggio"}) {
         auto *timer = window.findChild<IntervalTimer *>(name);
         QVERIFY2(timer, name);
@@ -165,19 +172,19 @@ void TestStartup::resetViewKeepsNothingShown()
 {
     QTemporaryDir dir;
     MainWindow window(dir.path());
-    window.PumpMaxSlider->setEnabled(true);
-    window.PumpMaxSlider->setValue(30);
-    window.RpmLabel->setText("1500");
-    window.Label9->setText("Ver. 1.2.3");
-    window.ResetCmd->setEnabled(true);
-    window.COMM_Combo->setEnabled(false);
+    window.sliders().PumpMaxSlider->setEnabled(true);
+    window.sliders().PumpMaxSlider->setValue(30);
+    window.readings().RpmLabel->setText("1500");
+    window.connection().Label9->setText("Ver. 1.2.3");
+    window.connection().ResetCmd->setEnabled(true);
+    window.connection().COMM_Combo->setEnabled(false);
     window.ResetView();
-    QCOMPARE(window.PumpMaxSlider->value(), 2);
-    QVERIFY(!window.PumpMaxSlider->isEnabled());
-    QVERIFY(window.RpmLabel->text().isEmpty());
-    QVERIFY(window.Label9->text().isEmpty());
-    QVERIFY(!window.ResetCmd->isEnabled());
-    QVERIFY(!window.COMM_Combo->isEnabled()); // not the view's business
+    QCOMPARE(window.sliders().PumpMaxSlider->value(), 2);
+    QVERIFY(!window.sliders().PumpMaxSlider->isEnabled());
+    QVERIFY(window.readings().RpmLabel->text().isEmpty());
+    QVERIFY(window.connection().Label9->text().isEmpty());
+    QVERIFY(!window.connection().ResetCmd->isEnabled());
+    QVERIFY(!window.connection().COMM_Combo->isEnabled()); // not the view's business
 }
 
 void TestStartup::layoutControlsExist()
@@ -226,17 +233,17 @@ void TestStartup::portListValidatesOnFocusLeave()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.activateWindow();
-    window.COMM_Combo->setFocus();
-    QTRY_VERIFY(window.COMM_Combo->hasFocus());
-    window.COMM_Combo->setCurrentIndex(2);
+    window.connection().COMM_Combo->setFocus();
+    QTRY_VERIFY(window.connection().COMM_Combo->hasFocus());
+    window.connection().COMM_Combo->setCurrentIndex(2);
     QCOMPARE(window.ComPort(), 1); // not yet: only when the focus leaves the list
-    window.ResetCmd->setEnabled(true);
-    window.ResetCmd->setFocus();
+    window.connection().ResetCmd->setEnabled(true);
+    window.connection().ResetCmd->setFocus();
     QTRY_COMPARE(window.ComPort(), 3);
-    window.COMM_Combo->setFocus();
-    QTRY_VERIFY(window.COMM_Combo->hasFocus());
-    window.COMM_Combo->setCurrentIndex(-1);
-    window.ResetCmd->setFocus();
+    window.connection().COMM_Combo->setFocus();
+    QTRY_VERIFY(window.connection().COMM_Combo->hasFocus());
+    window.connection().COMM_Combo->setCurrentIndex(-1);
+    window.connection().ResetCmd->setFocus();
     QTRY_COMPARE(window.ComPort(), 0);
 }
 

@@ -163,7 +163,7 @@ void TestTools::recordingFollowsTheSession()
     const QString path = rig.dir.filePath("Recordings/ride.csv");
     rig.dialogs.saveAnswers << path;
     record->trigger();
-    QVERIFY(rig.w().recorder()->isRecording());
+    QVERIFY(rig.w().findChild<oe::Recorder *>()->isRecording());
     QVERIFY(record->isChecked());
     QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
     QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
@@ -179,17 +179,17 @@ void TestTools::recordingFollowsTheSession()
         }
         return rig.controller.respond(request);
     });
-    QVERIFY(rig.w().openValueEditor(ParameterIndex(index)));
-    QTest::keyClicks(rig.w().valueEditor(), typed);
-    QTest::keyClick(rig.w().valueEditor(), Qt::Key_Return);
+    QVERIFY(rig.w().sliders().openValueEditor(ParameterIndex(index)));
+    QTest::keyClicks(rig.w().sliders().valueEditor(), typed);
+    QTest::keyClick(rig.w().sliders().valueEditor(), Qt::Key_Return);
     QVERIFY(rig.waitQuiet());
     if (controller != "silent")
         QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",3210,"), 5000);
     if (controller == "silent")
         rig.port->loseConnection();
     else
-        rig.w().btnConnect->click(); // disconnect
-    QTRY_VERIFY(!rig.w().recorder()->isRecording());
+        rig.w().connection().btnConnect->click(); // disconnect
+    QTRY_VERIFY(!rig.w().findChild<oe::Recorder *>()->isRecording());
     QVERIFY(!record->isChecked());
     QVERIFY(!record->isEnabled());
 
@@ -228,11 +228,11 @@ void TestTools::recordingStopsOnWriteFailure()
     const QString path = disk.filePath("ride.csv");
     rig.dialogs.saveAnswers << path;
     rig.w().findChild<QAction *>("menuTools_1")->trigger();
-    QVERIFY(rig.w().recorder()->isRecording());
+    QVERIFY(rig.w().findChild<oe::Recorder *>()->isRecording());
     // Readings arrive far faster than a poll brings them, until the disk is full.
-    for (int i = 0; i < 2000 && rig.w().recorder()->isRecording(); ++i)
+    for (int i = 0; i < 2000 && rig.w().findChild<oe::Recorder *>()->isRecording(); ++i)
         emit rig.w().session().liveReadingsChanged();
-    QVERIFY(!rig.w().recorder()->isRecording());
+    QVERIFY(!rig.w().findChild<oe::Recorder *>()->isRecording());
     QVERIFY(!rig.w().findChild<QAction *>("menuTools_1")->isChecked());
     QCOMPARE(rig.dialogs.shown.size(), 1);
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(Caption::RecordStopped).arg(path));
@@ -251,7 +251,7 @@ void TestTools::chartEmptiesForANewSession()
 {
     Rig rig;
     QVERIFY(rig.connect());
-    ChartWindow *chart = rig.w().chartWindow();
+    ChartWindow *chart = rig.w().tools().chartWindow();
     rig.w().findChild<QAction *>("menuTools_0")->trigger();
     QVERIFY(chart->isVisible() && !chart->isModal());
     QTRY_VERIFY_WITH_TIMEOUT(chart->trace().size() >= 2, 5000);
@@ -285,10 +285,10 @@ void TestTools::chartEmptiesForANewSession()
     rig.dialogs.saveAnswers << rig.dir.filePath("no such folder/chart.png");
     chart->saveButton()->click();
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(Caption::PictureNotSaved)});
-    rig.w().btnConnect->click(); // disconnect: the chart stays, with a break to come
+    rig.w().connection().btnConnect->click(); // disconnect: the chart stays, with a break to come
     QVERIFY(chart->isVisible());
     QVERIFY(chart->trace().size() >= 2);
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QCOMPARE(chart->trace().size(), 0);
     QVERIFY(rig.waitQuiet());
 }
@@ -335,8 +335,8 @@ void TestTools::readAgainSaysWhatChanged()
     if (expected.size() > 1)
         text += '\n' + expected[1];
     QCOMPARE(rig.dialogs.shown[0].text, text);
-    QCOMPARE(rig.w().labelFor(ParameterIndex::TinjMax)->text(), QString::number(controllerTinjMax));
-    QCOMPARE(rig.w().sliderFor(ParameterIndex::TinjMax)->value(), controllerTinjMax);
+    QCOMPARE(rig.w().sliders().labelFor(ParameterIndex::TinjMax)->text(), QString::number(controllerTinjMax));
+    QCOMPARE(rig.w().sliders().sliderFor(ParameterIndex::TinjMax)->value(), controllerTinjMax);
 }
 
 QTEST_MAIN(TestTools)

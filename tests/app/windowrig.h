@@ -3,6 +3,13 @@
 #include "fakecontroller.h"
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "sessionwait.h"
 #include "scripteddialogs.h"
 
@@ -41,7 +48,7 @@ struct Rig {
     // Clicks CONNECT and waits until the connect has succeeded or failed.
     bool connect()
     {
-        window->btnConnect->click();
+        window->connection().btnConnect->click();
         waitQuiet();
         return window->isConnected() && window->session().state() == Session::State::Connected;
     }

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
@@ -26,10 +27,15 @@ struct Run {
 class Cli
 {
 public:
+    // The fixture's folder is the program folder: backups and logs stay in it.
     Cli(SimFixture &fx, const QStringList &arguments)
+        : Cli(fx.programFolder(), QStringList{QStringLiteral("-p"), fx.portPath()} + arguments)
+    {
+    }
+    Cli(const QString &folder, const QStringList &arguments)
     {
         m_process.setProgram(QStringLiteral(OE_CLI_EXE));
-        m_process.setArguments(QStringList{QStringLiteral("-p"), fx.portPath(), QStringLiteral("--lang"),
+        m_process.setArguments(QStringList{QStringLiteral("--folder"), folder, QStringLiteral("--lang"),
                                            QStringLiteral("ENG")} + arguments);
         m_process.start();
     }
@@ -55,6 +61,47 @@ Run runCli(SimFixture &fx, const QStringList &arguments)
     return cli.finish();
 }
 
+QString writeMap(const QString &folder, const QString &name, const MapValues &values)
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    QString error;
+    return writeMapFile(path, values, &error) ? path : QString();
+}
+
+MapValues simValues(SimFixture &fx)
+{
+    MapValues values{};
+    for (int i = 0; i < kMapValueCount; ++i)
+        values[size_t(i)] = fx.sim().parameter(i);
+    return values;
+}
+
+int writeFrames(SimFixture &fx)
+{
+    int writes = 0;
+    for (const SimRequest &request : fx.requests())
+        writes += request.frame.size() > 2 && quint8(request.frame[2]) == 2 ? 1 : 0;
+    return writes;
+}
+
+// Reads the process's output as it comes, until the text holds the piece or the process ends.
+bool waitFor(QProcess &process, QByteArray *out, QString *err, const QString &piece)
+{
+    return QTest::qWaitFor([&] {
+        *out += process.readAllStandardOutput();
+        *err += QString::fromUtf8(process.readAllStandardError());
+        return QString::fromUtf8(*out).contains(piece) || err->contains(piece) || process.state() == QProcess::NotRunning;
+    }, 30000) && process.state() != QProcess::NotRunning;
+}
+
+QList<QJsonObject> jsonLines(const QByteArray &bytes)
+{
+    QList<QJsonObject> lines;
+    for (const QByteArray &line : bytes.trimmed().split('\n'))
+        lines << QJsonDocument::fromJson(line).object();
+    return lines;
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -68,6 +115,12 @@ private slots:
     void portThatCannotBeOpened();
     void watchSaysWhenTheControllerFallsSilent();
     void interruptReportsWhatWentOut();
+    void verifyWritesNothing_data();
+    void verifyWritesNothing();
+    void backupThenLoadRestores();
+    void programOnTwoPorts();
+    void programWaitsForTheNextController();
+    void interruptTwoPortProgram();
 };
 
 void TestCli::saveThenLoadEditedFile()
@@ -154,7 +207,8 @@ void TestCli::portThatCannotBeOpened()
 {
     SimFixture fx;
     QVERIFY(fx.isReady());
-    const Run run = runCli(fx, {QStringLiteral("info"), QStringLiteral("-p"), fx.programFolder() + QStringLiteral("/no-tty")});
+    Cli cli(fx.programFolder(), {QStringLiteral("info"), QStringLiteral("-p"), fx.programFolder() + QStringLiteral("/no-tty")});
+    const Run run = cli.finish();
     QCOMPARE(run.exitCode, 2); // not 3: the controller was never asked
     QVERIFY2(run.err.contains(QLatin1String("the device does not exist")), qPrintable(run.err));
 }
@@ -178,8 +232,10 @@ void TestCli::watchSaysWhenTheControllerFallsSilent()
     QCOMPARE(run.exitCode, 3);
     const QList<QByteArray> lines = out.trimmed().split('\n');
     // The readings as the window shows them, then one "---" for the silence, said once.
-    QVERIFY2(out.contains("\nRPM 1500  TINJ 5250  PUMP "), out.constData());
-    QVERIFY2(lines.last().startsWith("--- The controller does not answer"), out.constData());
+    // Each line starts with its time.
+    QVERIFY2(QRegularExpression(QStringLiteral("\\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  RPM 1500  TINJ 5250  PUMP "))
+                 .match(QString::fromUtf8(out)).hasMatch(), out.constData());
+    QVERIFY2(lines.last().mid(12).startsWith("  --- The controller does not answer"), out.constData());
     QCOMPARE(out.count("---"), 1);
 }
 
@@ -209,6 +265,158 @@ void TestCli::interruptReportsWhatWentOut()
     QVERIFY2(err.contains(QLatin1String("read RpmMultiplier")), qPrintable(err)); // among the not sent
     QCOMPARE(fx.sim().parameter(0), quint16(6));
     QCOMPARE(fx.sim().parameter(7), quint16(100)); // never written
+}
+
+void TestCli::verifyWritesNothing_data()
+{
+    QTest::addColumn<int>("changed"); // the index the file holds another value for; -1 none
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("match") << -1 << 0;
+    QTest::newRow("differ") << 4 << 5;
+}
+
+void TestCli::verifyWritesNothing()
+{
+    QFETCH(int, changed);
+    QFETCH(int, exitCode);
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    MapValues values = simValues(fx);
+    if (changed >= 0)
+        values[size_t(changed)] += 50;
+    const QString path = writeMap(fx.programFolder(), QStringLiteral("check.map"), values);
+    const Run run = runCli(fx, {QStringLiteral("verify"), path, QStringLiteral("--json")});
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(writeFrames(fx), 0);
+    const QJsonArray differences = QJsonDocument::fromJson(run.out).object().value(QLatin1String("differences")).toArray();
+    QCOMPARE(differences.size(), changed >= 0 ? 1 : 0);
+    if (changed >= 0) {
+        QCOMPARE(differences[0].toObject().value(QLatin1String("name")).toString(), mapFileKey(changed));
+        QCOMPARE(differences[0].toObject().value(QLatin1String("file")).toInt(), values[size_t(changed)]);
+    }
+}
+
+void TestCli::backupThenLoadRestores()
+{
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    const MapValues original = simValues(fx);
+    const Run backup = runCli(fx, {QStringLiteral("backup"), QStringLiteral("--json")});
+    QCOMPARE(backup.exitCode, 0);
+    const QString backupPath = QJsonDocument::fromJson(backup.out).object().value(QLatin1String("file")).toString();
+    QVERIFY2(backupPath.startsWith(fx.programFolder() + QStringLiteral("/Maps/Backups/")) &&
+                 backupPath.endsWith(QLatin1String("-1.3.7.map")), qPrintable(backupPath));
+
+    const MapValues other{6, 16, 650, 1550, 9050, 170, 90, 110};
+    const Run load = runCli(fx, {QStringLiteral("load"), writeMap(fx.programFolder(), QStringLiteral("other.map"), other),
+                                 QStringLiteral("--yes")});
+    QCOMPARE(load.exitCode, 0);
+    QCOMPARE(simValues(fx), other);
+    // The load backed up what it overwrote, and said where.
+    const QString restorePoint = QString::fromUtf8(load.out).section(QStringLiteral("backup    "), 1).section(QLatin1Char('\n'), 0, 0);
+    QVERIFY2(restorePoint.endsWith(QLatin1String("-before-load.map")), load.out.constData());
+    const MapReadResult saved = readMapFile(restorePoint);
+    QVERIFY(saved.ok);
+    QCOMPARE(saved.values, original);
+
+    const Run restore = runCli(fx, {QStringLiteral("load"), backupPath, QStringLiteral("--yes"), QStringLiteral("--no-backup")});
+    QCOMPARE(restore.exitCode, 0);
+    QCOMPARE(simValues(fx), original);
+    QVERIFY(!restore.out.contains("backup "));
+}
+
+void TestCli::programOnTwoPorts()
+{
+    SimFixture com3(3), com4(4);
+    QVERIFY(com3.isReady() && com4.isReady());
+    com4.sim().setParameter(2, 700); // a controller holding another RpmMin
+    const MapValues map{6, 16, 650, 1550, 9050, 170, 90, 110};
+    const QString folder = com3.programFolder();
+    const QString log = folder + QStringLiteral("/line.log");
+    Cli cli(folder, {QStringLiteral("program"), writeMap(folder, QStringLiteral("line.map"), map), QStringLiteral("-p"),
+                     com3.portPath(), QStringLiteral("-p"), com4.portPath(), QStringLiteral("--log"), log});
+    const Run run = cli.finish();
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(simValues(com3), map);
+    QCOMPARE(simValues(com4), map);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QJsonObject> lines = jsonLines(file.readAll());
+    QCOMPARE(lines.size(), 2);
+    std::sort(lines.begin(), lines.end(), [](const QJsonObject &a, const QJsonObject &b) {
+        return a.value(QLatin1String("port")).toString().right(4) < b.value(QLatin1String("port")).toString().right(4);
+    });
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject &line = lines[i];
+        QCOMPARE(line.value(QLatin1String("port")).toString(), (i == 0 ? com3 : com4).portPath());
+        QCOMPARE(line.value(QLatin1String("verdict")).toString(), QStringLiteral("programmed"));
+        QCOMPARE(line.value(QLatin1String("firmware")).toString(), QStringLiteral("1.3.7"));
+        QCOMPARE(line.value(QLatin1String("after")).toObject().value(QLatin1String("RpmMin")).toInt(), 650);
+        const QJsonObject confirmed = line.value(QLatin1String("confirmed")).toObject();
+        QCOMPARE(confirmed.size(), kMapValueCount);
+        for (auto it = confirmed.begin(); it != confirmed.end(); ++it)
+            QVERIFY2(it.value().toBool(), qPrintable(it.key()));
+        QVERIFY(QFile::exists(line.value(QLatin1String("backup")).toString()));
+    }
+    QCOMPARE(lines[1].value(QLatin1String("before")).toObject().value(QLatin1String("RpmMin")).toInt(), 700);
+}
+
+void TestCli::programWaitsForTheNextController()
+{
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    const MapValues map{6, 16, 650, 1550, 9050, 170, 90, 110};
+    Cli cli(fx, {QStringLiteral("program"), writeMap(fx.programFolder(), QStringLiteral("line.map"), map),
+                 QStringLiteral("--wait"), QStringLiteral("--json")});
+    QByteArray out;
+    QString err;
+    QVERIFY2(waitFor(cli.process(), &out, &err, QStringLiteral("unplug this controller")), qPrintable(err));
+    QCOMPARE(simValues(fx), map);
+
+    fx.sim().unplug();
+    QVERIFY2(waitFor(cli.process(), &out, &err, QStringLiteral("the controller is gone")), qPrintable(err));
+    SimParameters next = defaultSimParameters();
+    next[simparam::TinjMax] = 20000;
+    fx.sim().plugIn(next, {2, 0, 1});
+    QVERIFY2(waitFor(cli.process(), &out, &err, QStringLiteral("#2 programmed")), qPrintable(err));
+    ::kill(pid_t(cli.process().processId()), SIGINT);
+    const Run run = cli.finish();
+    out += run.out;
+    QCOMPARE(run.exitCode, 6);
+    QCOMPARE(simValues(fx), map);
+    const QList<QJsonObject> lines = jsonLines(out);
+    QCOMPARE(lines.size(), 3); // two controllers, then the run's own line
+    QCOMPARE(lines[1].value(QLatin1String("unit")).toInt(), 2);
+    QCOMPARE(lines[1].value(QLatin1String("firmware")).toString(), QStringLiteral("2.0.1"));
+    QCOMPARE(lines[1].value(QLatin1String("before")).toObject().value(QLatin1String("TinjMax")).toInt(), 20000);
+    QCOMPARE(lines[2].value(QLatin1String("programmed")).toInt(), 2);
+    QCOMPARE(lines[2].value(QLatin1String("exitCode")).toInt(), 6);
+}
+
+void TestCli::interruptTwoPortProgram()
+{
+    SimFixture com3(3), com4(4);
+    QVERIFY(com3.isReady() && com4.isReady());
+    com3.setPace(9600);
+    com4.setPace(9600);
+    const MapValues map{6, 16, 650, 1550, 9050, 170, 90, 110};
+    const QString folder = com3.programFolder();
+    Cli cli(folder, {QStringLiteral("program"), writeMap(folder, QStringLiteral("line.map"), map), QStringLiteral("-p"),
+                     com3.portPath(), QStringLiteral("-p"), com4.portPath()});
+    QByteArray out;
+    QString err;
+    QVERIFY2(waitFor(cli.process(), &out, &err, QStringLiteral("COM4: writing")), qPrintable(err));
+    QVERIFY2(waitFor(cli.process(), &out, &err, QStringLiteral("COM3: writing")), qPrintable(err));
+    ::kill(pid_t(cli.process().processId()), SIGINT);
+    const Run run = cli.finish();
+    err += run.err;
+    QCOMPARE(run.exitCode, 6);
+    // Both finished the write they were in, read back and compared: no controller is left half written.
+    QCOMPARE(simValues(com3), map);
+    QCOMPARE(simValues(com4), map);
+    QVERIFY2(err.contains(QLatin1String("COM3: stopped after its controller was programmed")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("COM4: stopped after its controller was programmed")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("programmed 2, failed 0, interrupted 0")), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

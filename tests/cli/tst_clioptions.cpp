@@ -10,12 +10,11 @@ namespace {
 // What a parse made of the command line, in one comparable line.
 QString summary(const CliOptions &o)
 {
-    static const char *const names[] = {"help", "ports", "info", "save", "load", "set", "reset", "watch"};
+    static const char *const names[] = {"help", "ports", "info", "save", "load", "set", "reset", "watch",
+                                        "verify", "backup", "program", "version"};
     QStringList parts{QString::fromLatin1(names[int(o.command)])};
-    if (o.comPort > 0)
-        parts << QStringLiteral("COM%1").arg(o.comPort);
-    if (!o.device.isEmpty())
-        parts << o.device;
+    for (const CliPort &port : o.ports)
+        parts << (port.comPort > 0 ? QStringLiteral("COM%1").arg(port.comPort) : port.device);
     if (!o.file.isEmpty())
         parts << o.file;
     for (const auto &[index, value] : o.values)
@@ -28,6 +27,12 @@ QString summary(const CliOptions &o)
         parts << o.language;
     if (o.seconds > 0)
         parts << QStringLiteral("%1s").arg(o.seconds);
+    if (o.wait)
+        parts << QStringLiteral("wait");
+    if (!o.logFile.isEmpty())
+        parts << QStringLiteral("log=") + o.logFile;
+    if (o.noBackup)
+        parts << QStringLiteral("no-backup");
     return parts.join(QLatin1Char(' '));
 }
 
@@ -55,11 +60,20 @@ void TestCliOptions::parse_data()
     QTest::newRow("set, names in any case") << "-p COM1 set tinjmax=12000 RpmMin=650"
                                             << "set COM1 TinjMax=12000 RpmMin=650";
     QTest::newRow("help wins") << "bogus --help" << "help";
+    QTest::newRow("version") << "--version" << "version";
+    QTest::newRow("no port: config.ini's, later") << "info" << "info";
+    QTest::newRow("backup to the default place") << "-p COM3 backup" << "backup COM3";
+    QTest::newRow("program on several ports") << "program line.map -p COM3 -p /dev/ttyUSB1 --wait --log l.jsonl"
+                                              << "program COM3 /dev/ttyUSB1 line.map wait log=l.jsonl";
+    QTest::newRow("load without backup") << "-p COM3 load a.map --no-backup" << "load COM3 a.map no-backup";
 
     QTest::newRow("no command") << "-p COM3" << "error: no command";
-    QTest::newRow("unknown command") << "-p COM3 program" << "error: unknown command";
+    QTest::newRow("unknown command") << "-p COM3 flash" << "error: unknown command";
+    QTest::newRow("second -p") << "-p COM3 -p COM4 load a.map" << "error: takes one port";
+    QTest::newRow("same port twice") << "program a.map -p COM3 -p com3" << "error: given twice";
+    QTest::newRow("--wait not program") << "-p COM3 load a.map --wait" << "error: for program only";
+    QTest::newRow("--no-backup not a write") << "-p COM3 info --no-backup" << "error: --no-backup";
     QTest::newRow("unknown option") << "-p COM3 info --force" << "error: unknown option";
-    QTest::newRow("no port") << "info" << "error: wants a port";
     QTest::newRow("-p without value") << "info -p" << "error: -p wants a port";
     QTest::newRow("COM0") << "-p COM0 info" << "error: COM1 to COM15";
     QTest::newRow("COM16") << "-p COM16 info" << "error: COM1 to COM15";

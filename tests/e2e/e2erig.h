@@ -6,6 +6,13 @@
 
 #include "intervaltimer.h"
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "sessionwait.h"
 #include "scripteddialogs.h"
 #include "simfixture.h"
@@ -135,7 +142,7 @@ struct Rig {
     // Clicks btnConnect and waits until the connect has succeeded or failed.
     bool connect()
     {
-        w().btnConnect->click();
+        w().connection().btnConnect->click();
         waitQuiet();
         return w().isConnected() && w().session().state() == oe::Session::State::Connected;
     }
@@ -148,9 +155,9 @@ struct Rig {
 
     QList<QSlider *> sliders()
     {
-        return {w().RpmMultiplierSlider, w().RpmMinSlider,        w().TinjMinSlider,
-                w().TinjMaxSlider,       w().PumpMinSlider,       w().PumpMaxSlider,
-                w().SliderPausaAlMinimo, w().SliderPausaAlMassimo};
+        return {w().sliders().RpmMultiplierSlider, w().sliders().RpmMinSlider,        w().sliders().TinjMinSlider,
+                w().sliders().TinjMaxSlider,       w().sliders().PumpMinSlider,       w().sliders().PumpMaxSlider,
+                w().sliders().SliderPausaAlMinimo, w().sliders().SliderPausaAlMassimo};
     }
 
     // The connected view, as the controller's values say. Empty when it holds, else what is wrong.
@@ -161,11 +168,11 @@ struct Rig {
             wrong << "not connected";
         if (!w().session().engine()->isOpen())
             wrong << "port closed";
-        if (w().Label9->text() != kSimVersionText)
-            wrong << "Label9 '" + w().Label9->text() + "'";
-        if (w().btnConnect->text() != entry(6))
-            wrong << "btnConnect '" + w().btnConnect->text() + "'";
-        if (w().COMM_Combo->isEnabled())
+        if (w().connection().Label9->text() != kSimVersionText)
+            wrong << "Label9 '" + w().connection().Label9->text() + "'";
+        if (w().connection().btnConnect->text() != entry(6))
+            wrong << "btnConnect '" + w().connection().btnConnect->text() + "'";
+        if (w().connection().COMM_Combo->isEnabled())
             wrong << "port list enabled";
         for (QSlider *s : sliders()) {
             if (!s->isEnabled())
@@ -182,25 +189,25 @@ struct Rig {
             wrong << "still connected";
         if (w().session().engine()->isOpen())
             wrong << "port still open";
-        if (!w().Label9->text().isEmpty())
-            wrong << "Label9 '" + w().Label9->text() + "'";
-        if (w().btnConnect->text() != entry(5))
-            wrong << "btnConnect '" + w().btnConnect->text() + "'";
-        if (!w().COMM_Combo->isEnabled())
+        if (!w().connection().Label9->text().isEmpty())
+            wrong << "Label9 '" + w().connection().Label9->text() + "'";
+        if (w().connection().btnConnect->text() != entry(5))
+            wrong << "btnConnect '" + w().connection().btnConnect->text() + "'";
+        if (!w().connection().COMM_Combo->isEnabled())
             wrong << "port list disabled";
-        if (w().ResetCmd->isEnabled())
+        if (w().connection().ResetCmd->isEnabled())
             wrong << "ResetCmd enabled";
-        if (w().cmdLoadMap->isEnabled() || w().cmdSaveMap->isEnabled())
+        if (w().maps().cmdLoadMap->isEnabled() || w().maps().cmdSaveMap->isEnabled())
             wrong << "map buttons enabled";
         for (QSlider *s : sliders()) {
             if (s->isEnabled())
                 wrong << s->objectName() + " enabled";
         }
         const std::pair<const char *, oe::IntervalTimer *> timers[] = {
-            {"MSComm1_Timer", w().MSComm1_Timer},
-            {"Timer_StatusRequest", w().Timer_StatusRequest},
-            {"TimerLampeggio", w().TimerLampeggio},
-            {"TimerPausaLampeggio", w().TimerPausaLampeggio}};
+            {"MSComm1_Timer", w().session().engine()->replyTimer()},
+            {"Timer_StatusRequest", w().session().statusTimer()},
+            {"TimerLampeggio", w().readings().TimerLampeggio},
+            {"TimerPausaLampeggio", w().readings().TimerPausaLampeggio}};
         for (const auto &[name, timer] : timers) {
             if (timer->enabled())
                 wrong << QString::fromLatin1(name) + " running";

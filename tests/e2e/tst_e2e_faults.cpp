@@ -131,9 +131,9 @@ void TestE2eFaults::survivesFaultMode()
     case Outcome::Connected: {
         QVERIFY(connected);
         QCOMPARE(rig.connectedViewProblem(), QString());
-        QVERIFY(rig.w().ResetCmd->isEnabled());
+        QVERIFY(rig.w().connection().ResetCmd->isEnabled());
         // Polling: the poll timer counts down, or a status request is on the wire.
-        QVERIFY(rig.w().Timer_StatusRequest->enabled() || rig.w().session().engine()->busy());
+        QVERIFY(rig.w().session().statusTimer()->enabled() || rig.w().session().engine()->busy());
         QCOMPARE(rig.dialogs.texts(), QStringList{});
         // Never a wrong value: a read that got no answer of its own leaves its field at 0, and
         // only timing faults may cost a read.
@@ -143,9 +143,9 @@ void TestE2eFaults::survivesFaultMode()
             QVERIFY2(allowed, qPrintable(QStringLiteral("parameter %1 is %2").arg(i).arg(field)));
         }
         if (outcome == Outcome::Connected)
-            QVERIFY(!rig.w().RpmLabel->text().isEmpty()); // polls got through
+            QVERIFY(!rig.w().readings().RpmLabel->text().isEmpty()); // polls got through
         // A clean disconnect afterwards: nothing more on the line.
-        rig.w().btnConnect->click();
+        rig.w().connection().btnConnect->click();
         const qint64 sent = rig.sim().requestCount();
         QCOMPARE(rig.idleViewProblem(), QString());
         QTest::qWait(600);
@@ -201,7 +201,7 @@ void TestE2eFaults::noisyLineShowsWhatTheControllerHolds()
         QTRY_VERIFY_WITH_TIMEOUT(!session.verifying(), 30000);
         for (int i = 0; i < 8; ++i) {
             const auto index = ParameterIndex(i);
-            const QString shown = rig.w().labelFor(index)->text();
+            const QString shown = rig.w().sliders().labelFor(index)->text();
             if (!session.parameterKnown(index)) {
                 QCOMPARE(shown, QString("---"));
                 continue;
@@ -209,7 +209,7 @@ void TestE2eFaults::noisyLineShowsWhatTheControllerHolds()
             QCOMPARE(session.Parameters[index], qint32(values[size_t(i)]));
             QCOMPARE(shown, displayText(index, values[size_t(i)]));
         }
-        rig.w().btnConnect->click(); // disconnect
+        rig.w().connection().btnConnect->click(); // disconnect
         QVERIFY(rig.waitQuiet());
     }
     QVERIFY2(impossible.isEmpty(), qPrintable(impossible.join(", ")));

@@ -28,7 +28,7 @@ void TestE2eLostAndReset::hangUpWhileConnected()
     Rig rig;
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     QVERIFY(rig.connect());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.w().TimerPausaLampeggio->enabled(), kPatienceMs); // polling
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().readings().TimerPausaLampeggio->enabled(), kPatienceMs); // polling
 
     // The other end goes away. The port reports it in a tight loop unless the program closes it:
     // a second of the event loop after the hang-up must cost far less than a second of CPU.
@@ -42,7 +42,7 @@ void TestE2eLostAndReset::hangUpWhileConnected()
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     QCOMPARE(rig.idleViewProblem(), QString());
-    QVERIFY(rig.w().RpmLabel->text().isEmpty());
+    QVERIFY(rig.w().readings().RpmLabel->text().isEmpty());
     QTest::qWait(600);
     QCOMPARE(rig.dialogs.shown.size(), 1);
 
@@ -61,26 +61,26 @@ void TestE2eLostAndReset::resetAcknowledged()
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     rig.sim().setParameter(simparam::MinPumpCycles, 9); // the reset brings back the default 5
     QVERIFY(rig.connect());
-    QCOMPARE(rig.w().PumpMinSlider->value(), 9);
-    rig.w().Timer_StatusRequest->setEnabled(false); // keep polls out of the frame count
+    QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 9);
+    rig.w().session().statusTimer()->setEnabled(false); // keep polls out of the frame count
     rig.sim().clearRequests();
     bool quietDuringMessage = false;
     rig.dialogs.onMessage = [&] {
-        quietDuringMessage = !rig.w().ResetCmd->isEnabled() && !rig.w().Timer_StatusRequest->enabled();
+        quietDuringMessage = !rig.w().connection().ResetCmd->isEnabled() && !rig.w().session().statusTimer()->enabled();
     };
 
-    rig.w().ResetCmd->click();
+    rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
     QList<QByteArray> expected{kResetFrame};
     expected += readFrames();
     QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(38)});
     QVERIFY(quietDuringMessage);
-    QCOMPARE(rig.w().PumpMinSlider->value(), 5);
-    QCOMPARE(rig.w().PumpMinLabel->text(), QString("0.1 s"));
+    QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 5);
+    QCOMPARE(rig.w().sliders().PumpMinLabel->text(), QString("0.1 s"));
     QCOMPARE(rig.w().session().Parameters.MinPumpCycles, 5);
-    QVERIFY(rig.w().ResetCmd->isEnabled());
-    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
+    QVERIFY(rig.w().session().statusTimer()->enabled());
     QCOMPARE(rig.connectedViewProblem(), QString());
     // The poll comes back.
     QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() > 9, kPatienceMs);
@@ -93,13 +93,13 @@ void TestE2eLostAndReset::resetNotAcknowledged()
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     rig.sim().setParameter(simparam::MinPumpCycles, 9);
     QVERIFY(rig.connect());
-    rig.w().Timer_StatusRequest->setEnabled(false);
+    rig.w().session().statusTimer()->setEnabled(false);
     SimFaults faults;
     faults.dropFirst = 3; // the three reset frames go unheard; the reads after them are answered
     rig.sim().setFaults(faults);
     rig.sim().clearRequests();
 
-    rig.w().ResetCmd->click();
+    rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
@@ -111,9 +111,9 @@ void TestE2eLostAndReset::resetNotAcknowledged()
         const qint64 gap = log[i].atMs - log[i - 1].atMs;
         QVERIFY2(gap >= 950 && gap < 2000, qPrintable(QString::number(gap)));
     }
-    QCOMPARE(rig.w().PumpMinSlider->value(), 9); // the controller never reset
-    QVERIFY(rig.w().ResetCmd->isEnabled());
-    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 9); // the controller never reset
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
+    QVERIFY(rig.w().session().statusTimer()->enabled());
     QCOMPARE(rig.connectedViewProblem(), QString());
 }
 
@@ -122,7 +122,7 @@ void TestE2eLostAndReset::closingDuringResetWaitEndsIt()
     Rig rig;
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     QVERIFY(rig.connect());
-    rig.w().Timer_StatusRequest->setEnabled(false);
+    rig.w().session().statusTimer()->setEnabled(false);
     SimFaults faults;
     faults.silent = true;
     rig.sim().setFaults(faults);
@@ -130,7 +130,7 @@ void TestE2eLostAndReset::closingDuringResetWaitEndsIt()
     QTimer::singleShot(150, rig.window.get(), [&] { rig.w().close(); });
     QElapsedTimer clock;
     clock.start();
-    rig.w().ResetCmd->click(); // would wait 3 x 1 s, then read eight times
+    rig.w().connection().ResetCmd->click(); // would wait 3 x 1 s, then read eight times
     QVERIFY(rig.waitQuiet());
     QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.hex(rig.frames()), rig.hex({kResetFrame}));
@@ -163,7 +163,7 @@ void TestE2eLostAndReset::mapLoad()
     QVERIFY(rig.waitQuiet());
     rig.sim().clearRequests();
 
-    rig.w().cmdLoadMap->click();
+    rig.w().maps().cmdLoadMap->click();
     QVERIFY(rig.waitQuiet());
 
     const QList<QByteArray> frames = rig.frames();
@@ -191,7 +191,7 @@ void TestE2eLostAndReset::mapLoad()
     QCOMPARE(rig.dialogs.shown.size(), 2);
     QCOMPARE(rig.dialogs.shown[1].text, rig.entry(37) + "\n\n" + rig.entry(53));
     QCOMPARE(rig.connectedViewProblem(), QString());
-    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QVERIFY(rig.w().session().statusTimer()->enabled());
 }
 
 QTEST_MAIN(TestE2eLostAndReset)

@@ -83,7 +83,7 @@ void TestE2eSession::connectShowsVersionValuesThenPolls()
     Rig rig("COM=03\r\nLanguage=ENG"); // rewritten in full by a successful connect
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     rig.sim().setParameters(kCustomParameters);
-    QCOMPARE(rig.w().btnConnect->text(), rig.entry(5));
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
 
     QElapsedTimer clock;
     clock.start();
@@ -94,33 +94,33 @@ void TestE2eSession::connectShowsVersionValuesThenPolls()
     QList<QByteArray> expected{kVersionFrame};
     expected += readFrames();
     QCOMPARE(rig.hex(rig.frames()), rig.hex(expected)); // no retry, no extra request
-    QVERIFY(rig.w().ResetCmd->isEnabled());
-    QVERIFY(rig.w().cmdLoadMap->isEnabled());
-    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
+    QVERIFY(rig.w().maps().cmdLoadMap->isEnabled());
+    QVERIFY(rig.w().session().statusTimer()->enabled());
     QCOMPARE(fileBytes(rig.path("config.ini")), QByteArray("COM=03\r\nLanguage=ENG\r\n"));
 
     const ParameterSet &p = rig.w().session().Parameters;
     for (int i = 0; i < 8; ++i)
         QCOMPARE(p[ParameterIndex(i)], qint32(kCustomParameters[size_t(i)]));
-    QCOMPARE(rig.w().PumpMinLabel->text(), QString("0.14 s"));
-    QCOMPARE(rig.w().PumpMaxLabel->text(), QString("0.4 s"));
-    QCOMPARE(rig.w().RpmMinLabel->text(), QString("1750"));
-    QCOMPARE(rig.w().TinjMinLabel->text(), QString("2000"));
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("8000"));
-    QCOMPARE(rig.w().PausaMinLabel->text(), QString("5 s"));
-    QCOMPARE(rig.w().PausaMaxLabel->text(), QString("2.5 s"));
-    QCOMPARE(rig.w().RpmMultiplierLabel->text(), QString("150%"));
-    QCOMPARE(rig.w().RpmMultiplierSlider->value(), 15);
-    QCOMPARE(rig.w().RpmMinSlider->value(), 1750);
-    QCOMPARE(rig.w().SliderPausaAlMassimo->value(), 100);
+    QCOMPARE(rig.w().sliders().PumpMinLabel->text(), QString("0.14 s"));
+    QCOMPARE(rig.w().sliders().PumpMaxLabel->text(), QString("0.4 s"));
+    QCOMPARE(rig.w().sliders().RpmMinLabel->text(), QString("1750"));
+    QCOMPARE(rig.w().sliders().TinjMinLabel->text(), QString("2000"));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("8000"));
+    QCOMPARE(rig.w().sliders().PausaMinLabel->text(), QString("5 s"));
+    QCOMPARE(rig.w().sliders().PausaMaxLabel->text(), QString("2.5 s"));
+    QCOMPARE(rig.w().sliders().RpmMultiplierLabel->text(), QString("150%"));
+    QCOMPARE(rig.w().sliders().RpmMultiplierSlider->value(), 15);
+    QCOMPARE(rig.w().sliders().RpmMinSlider->value(), 1750);
+    QCOMPARE(rig.w().sliders().SliderPausaAlMassimo->value(), 100);
 
     // Then the poll, with the verification pass reading one parameter again after each status.
     QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 13, kPatienceMs);
     const QList<QByteArray> reads = readFrames();
     const QList<QByteArray> after = rig.frames().mid(9, 4);
     QCOMPARE(rig.hex(after), rig.hex({kStatusFrame, reads[0], kStatusFrame, reads[1]}));
-    QVERIFY(!rig.w().RpmLabel->text().isEmpty());
-    QVERIFY(!rig.w().PauseLabel->text().isEmpty());
+    QVERIFY(!rig.w().readings().RpmLabel->text().isEmpty());
+    QVERIFY(!rig.w().readings().PauseLabel->text().isEmpty());
     QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
@@ -149,23 +149,23 @@ void TestE2eSession::liveReadingsFollowTheEngine()
     rig.sim().setParameter(simparam::RpmMultiplier, 150);
     rig.sim().setEngineOverride(EngineReading{2000, 5000});
     QVERIFY(rig.connect());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.w().RpmLabel->text(), QString("3000"), kPatienceMs); // 2000 at 150 %
-    QCOMPARE(rig.w().TinjLabel->text(), QString("5000"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().readings().RpmLabel->text(), QString("3000"), kPatienceMs); // 2000 at 150 %
+    QCOMPARE(rig.w().readings().TinjLabel->text(), QString("5000"));
     const PumpTiming pump = pumpTiming(rig.sim().parameters(), 3000, 5000);
     QVERIFY(pump.pause > 0);
     QCOMPARE(rig.w().session().LivePump, qint32(pump.pump));
     QCOMPARE(rig.w().session().LivePause, qint32(pump.pause));
-    QCOMPARE(rig.w().PauseLabel->text(), secondsText(pump.pause, SecondsUnit::Steps25ms));
-    QCOMPARE(rig.w().TimerPausaLampeggio->interval(), pump.pause * 25);
+    QCOMPARE(rig.w().readings().PauseLabel->text(), secondsText(pump.pause, SecondsUnit::Steps25ms));
+    QCOMPARE(rig.w().readings().TimerPausaLampeggio->interval(), pump.pause * 25);
 
     // The engine stops: speed 0 shows "Err!" for the pause.
     rig.sim().setEngineRunning(false);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.w().RpmLabel->text(), QString("0"), kPatienceMs);
-    QCOMPARE(rig.w().PauseLabel->text(), QString("Err!"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().readings().RpmLabel->text(), QString("0"), kPatienceMs);
+    QCOMPARE(rig.w().readings().PauseLabel->text(), QString("Err!"));
     rig.sim().setEngineRunning(true);
     rig.sim().setEngineOverride(EngineReading{1000, 1200});
-    QTRY_COMPARE_WITH_TIMEOUT(rig.w().RpmLabel->text(), QString("1500"), kPatienceMs);
-    QCOMPARE(rig.w().TinjLabel->text(), QString("1200"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().readings().RpmLabel->text(), QString("1500"), kPatienceMs);
+    QCOMPARE(rig.w().readings().TinjLabel->text(), QString("1200"));
 }
 
 void TestE2eSession::disconnectSendsNothingAndFreesThePort()
@@ -174,14 +174,14 @@ void TestE2eSession::disconnectSendsNothingAndFreesThePort()
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     rig.sim().setParameters(kCustomParameters);
     QVERIFY(rig.connect());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.w().TimerPausaLampeggio->enabled(), kPatienceMs); // a poll came back
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().readings().TimerPausaLampeggio->enabled(), kPatienceMs); // a poll came back
     QVERIFY(!portFree(rig.fx.portPath()));
 
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     const qint64 sent = rig.sim().requestCount();
     QCOMPARE(rig.idleViewProblem(), QString());
-    QVERIFY(rig.w().RpmLabel->text().isEmpty());
-    QCOMPARE(rig.w().COMM_Combo->currentText(), QString("COM3"));
+    QVERIFY(rig.w().readings().RpmLabel->text().isEmpty());
+    QCOMPARE(rig.w().connection().COMM_Combo->currentText(), QString("COM3"));
     QCOMPARE(rig.w().session().Parameters.TinjMax, 8000); // the view changed, not the values
     QTest::qWait(1500);                                 // three poll periods
     QCOMPARE(rig.sim().requestCount(), sent);
@@ -194,7 +194,7 @@ void TestE2eSession::disconnectSendsNothingAndFreesThePort()
     QVERIFY(rig.connect());
     QCOMPARE(rig.connectedViewProblem(), QString());
     QCOMPARE(rig.frames().size(), 9);
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("7000"));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("7000"));
 }
 
 // DISCONNECT while a slow controller is still answering the connect's reads ends it at once.
@@ -208,7 +208,7 @@ void TestE2eSession::disconnectDuringSlowConnect()
     qsizetype framesAtClick = -1;
     QTimer::singleShot(600, rig.window.get(), [&] {
         framesAtClick = rig.frames().size();
-        rig.w().btnConnect->click();
+        rig.w().connection().btnConnect->click();
     });
     QVERIFY(!rig.connect());
     QTest::qWait(300);
@@ -217,7 +217,7 @@ void TestE2eSession::disconnectDuringSlowConnect()
     QVERIFY(framesAtClick > 1 && sent < 9);
     QCOMPARE(rig.frames().size(), sent); // nothing more after the click
     QCOMPARE(rig.w().session().state(), Session::State::Idle);
-    QVERIFY(rig.w().COMM_Combo->isEnabled());
+    QVERIFY(rig.w().connection().COMM_Combo->isEnabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
@@ -312,7 +312,7 @@ void TestE2eSession::staleRepliesOfAFailedConnectAreDropped()
     QList<QByteArray> expected{kVersionFrame};
     expected += readFrames();
     QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
-    QCOMPARE(rig.w().RpmMinLabel->text(), QString("2500"));
+    QCOMPARE(rig.w().sliders().RpmMinLabel->text(), QString("2500"));
     QCOMPARE(rig.dialogs.shown.size(), 1);
 }
 
@@ -373,7 +373,7 @@ void TestE2eSession::writeParameter()
     if (notConfirmedShown)
         QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     QVERIFY(rig.w().isConnected());
-    QVERIFY(rig.w().Timer_StatusRequest->enabled());
+    QVERIFY(rig.w().session().statusTimer()->enabled());
 }
 
 void TestE2eSession::sliderReleaseWritesOverTheLine()
@@ -383,9 +383,9 @@ void TestE2eSession::sliderReleaseWritesOverTheLine()
     rig.w().show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
     QVERIFY(rig.connect());
-    rig.w().Timer_StatusRequest->setEnabled(false); // only the write on the line
+    rig.w().session().statusTimer()->setEnabled(false); // only the write on the line
     rig.sim().clearRequests();
-    QSlider *slider = rig.w().RpmMinSlider;
+    QSlider *slider = rig.w().sliders().RpmMinSlider;
     const int before = slider->value();
     QCOMPARE(before, 600);
 
@@ -400,7 +400,7 @@ void TestE2eSession::sliderReleaseWritesOverTheLine()
     const int field = rig.w().session().Parameters.RpmMin;
     QVERIFY2(field > before && slider->value() > before, qPrintable(QString::number(field)));
     QCOMPARE(field % 50, 0); // the controller's step
-    QCOMPARE(rig.w().RpmMinLabel->text(), QString::number(field));
+    QCOMPARE(rig.w().sliders().RpmMinLabel->text(), QString::number(field));
     QCOMPARE(int(rig.sim().parameter(simparam::RpmMin)), field);
     QCOMPARE(rig.frames().size(), 1);
     QCOMPARE(oe::hexBytes(rig.frames()[0]), oe::hexBytes(QByteArray::fromHex("50430202") + char(field >> 8)
@@ -417,10 +417,10 @@ void TestE2eSession::interlockedReleaseWritesPartnerValue()
     rig.w().show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
     QVERIFY(rig.connect());
-    rig.w().Timer_StatusRequest->setEnabled(false);
+    rig.w().session().statusTimer()->setEnabled(false);
     rig.sim().clearRequests();
-    QSlider *slider = rig.w().PumpMaxSlider;
-    const int minimum = rig.w().PumpMinSlider->value();
+    QSlider *slider = rig.w().sliders().PumpMaxSlider;
+    const int minimum = rig.w().sliders().PumpMinSlider->value();
     QVERIFY(slider->value() > minimum + 3);
 
     const QPoint knob = knobCentre(slider);
@@ -434,7 +434,7 @@ void TestE2eSession::interlockedReleaseWritesPartnerValue()
     QCOMPARE(rig.w().session().Parameters.MaxPumpCycles, minimum);
     QCOMPARE(int(rig.sim().parameter(simparam::MaxPumpCycles)), minimum);
     QCOMPARE(rig.frames().size(), 1);
-    QCOMPARE(rig.w().PumpMinSlider->value(), minimum);
+    QCOMPARE(rig.w().sliders().PumpMinSlider->value(), minimum);
 }
 
 // A controller that answers 150 ms late and a user who does not wait: a click on a slider while the
@@ -451,9 +451,9 @@ void TestE2eSession::lateControllerHurriedUser()
     rig.w().show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
 
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 3, kPatienceMs); // identified, reads under way
-    QSlider *slider = rig.w().TinjMaxSlider;
+    QSlider *slider = rig.w().sliders().TinjMaxSlider;
     const QPoint knob = knobCentre(slider);
     QTest::mousePress(slider, Qt::LeftButton, {}, knob - QPoint(60, 0));
     QTest::mouseRelease(slider, Qt::LeftButton, {}, knob - QPoint(60, 0));
@@ -467,7 +467,7 @@ void TestE2eSession::lateControllerHurriedUser()
     QTRY_VERIFY_WITH_TIMEOUT(rig.w().session().engine()->busy(), kPatienceMs);
     QCOMPARE(oe::hexBytes(rig.frames().last()), oe::hexBytes(kStatusFrame));
     rig.sim().clearRequests();
-    rig.w().ResetCmd->click();
+    rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
     expected = {kResetFrame};
     expected += readFrames();
@@ -477,7 +477,7 @@ void TestE2eSession::lateControllerHurriedUser()
         const auto index = ParameterIndex(i);
         const qint32 held = rig.sim().parameter(i);
         QCOMPARE(rig.w().session().Parameters[index], held);
-        QCOMPARE(rig.w().labelFor(index)->text(), displayText(index, held));
+        QCOMPARE(rig.w().sliders().labelFor(index)->text(), displayText(index, held));
     }
     QCOMPARE(rig.connectedViewProblem(), QString());
 }
@@ -495,12 +495,12 @@ void TestE2eSession::searchFindsTheControllerOnAnotherPort()
     QVERIFY(QFile::link(com4.device, rig.path("ports/COM4")));
     rig.dialogs.actionAnswers = {true};
 
-    rig.w().btnConnect->click();
+    rig.w().connection().btnConnect->click();
     QTRY_VERIFY_WITH_TIMEOUT(rig.w().isConnected(), kPatienceMs);
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.connectedViewProblem(), QString());
     QCOMPARE(rig.w().ComPort(), 5);
-    QCOMPARE(rig.w().COMM_Combo->currentText(), QString("COM5"));
+    QCOMPARE(rig.w().connection().COMM_Combo->currentText(), QString("COM5"));
     QCOMPARE(rig.dialogs.shown.size(), 2);
     QCOMPARE(rig.dialogs.shown[0].action, rig.entry(107));
     QCOMPARE(rig.dialogs.shown[1].text,
@@ -538,8 +538,8 @@ void TestE2eSession::recordingOfARideWithATypedValue()
     QVERIFY(record->isChecked());
     QTest::qWait(2500);
 
-    const QByteArray before = rig.w().TinjMaxLabel->text().toLatin1();
-    QTest::mouseDClick(rig.w().TinjMaxLabel, Qt::LeftButton);
+    const QByteArray before = rig.w().sliders().TinjMaxLabel->text().toLatin1();
+    QTest::mouseDClick(rig.w().sliders().TinjMaxLabel, Qt::LeftButton);
     QPointer<QDoubleSpinBox> editor = rig.w().findChild<QDoubleSpinBox *>("ValueEditor");
     QVERIFY(editor && editor->isVisible());
     QTest::qWait(1500); // polls come and go while the user reads the sheet
@@ -577,6 +577,6 @@ void TestE2eSession::recordingOfARideWithATypedValue()
     QVERIFY2(events.size() >= 7, qPrintable(events.join(' ')));
     QVERIFY2(change.contains(",TinjMax," + before + ",12300,12300,typed,yes"), change.constData());
     QVERIFY2(speeds.size() >= 2, "the engine's speed did not move in the recording");
-    QCOMPARE(rig.w().TinjMaxLabel->text(), QString("12300"));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("12300"));
     QVERIFY(rig.dialogs.shown.isEmpty());
 }

@@ -4,6 +4,13 @@
 // holds when read back on the next connect. Skips without OE_TEST_COM.
 
 #include "mainwindow.h"
+#include "chartwindow.h"
+#include "connectionpanel.h"
+#include "languagemenu.h"
+#include "mappanel.h"
+#include "readingspanel.h"
+#include "sliderpanel.h"
+#include "toolsmenu.h"
 #include "scripteddialogs.h"
 #include "sessionwait.h"
 
@@ -41,20 +48,20 @@ void TestWinWindow::connectReadsThenWriteReachesController()
     MainWindow w(folder.path());
     w.setDialogs(&dialogs);
     const auto connectClick = [&w] {
-        w.btnConnect->click();
+        w.connection().btnConnect->click();
         return waitSessionQuiet(w.session(), 20000);
     };
 
     QVERIFY(connectClick());
     QVERIFY(w.isConnected());
-    QCOMPARE(w.Label9->text(), QStringLiteral("Ver. 1.3.7"));
+    QCOMPARE(w.connection().Label9->text(), QStringLiteral("Ver. 1.3.7"));
     for (int i = 0; i < kParameterCount; ++i)
         QVERIFY2(w.session().parameterKnown(ParameterIndex(i)), qPrintable(QString::number(i)));
-    QVERIFY(w.RpmMinSlider->isEnabled());
-    QCOMPARE(w.RpmMinLabel->text(), QString::number(w.session().Parameters[ParameterIndex::RpmMin]));
+    QVERIFY(w.sliders().RpmMinSlider->isEnabled());
+    QCOMPARE(w.sliders().RpmMinLabel->text(), QString::number(w.session().Parameters[ParameterIndex::RpmMin]));
 
     const qint32 before = w.session().Parameters[ParameterIndex::RpmMin];
-    const qint32 wanted = before + 50 <= w.RpmMinSlider->maximum() ? before + 50 : before - 50;
+    const qint32 wanted = before + 50 <= w.sliders().RpmMinSlider->maximum() ? before + 50 : before - 50;
     QSignalSpy written(&w.session(), &Session::writeFinished);
     QVERIFY(w.session().commitParameter(ParameterIndex::RpmMin, wanted));
     QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, 8000);
@@ -68,7 +75,7 @@ void TestWinWindow::connectReadsThenWriteReachesController()
     QVERIFY(connectClick());
     QVERIFY(w.isConnected());
     QCOMPARE(w.session().Parameters[ParameterIndex::RpmMin], wanted);
-    QCOMPARE(w.RpmMinLabel->text(), QString::number(wanted));
+    QCOMPARE(w.sliders().RpmMinLabel->text(), QString::number(wanted));
     QCOMPARE(dialogs.shown.isEmpty() ? QString() : dialogs.shown.first().text, QString());
 
     // Leave the controller as it was for the next run.

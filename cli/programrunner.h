@@ -1,0 +1,121 @@
+#pragma once
+
+#include "clioptions.h"
+#include "mapfile.h"
+#include "session.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+
+namespace oe {
+
+class CliRunner;
+class ProgramRunner;
+
+// One port of `program`: its own session, one controller after another. The steps of a controller:
+// identify (the connect reads the eight values), back up, write the values that differ from the map,
+// read all eight back and compare; then, with --wait, wait until it stops answering and the next one
+// identifies.
+class ProgramUnit : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Step {
+        Identifying, // the connect: identification and the eight reads
+        Writing,     // the map's values going out, then the read-back
+        Present,     // done with this controller; polling until it goes
+        Absent,      // no controller answers: trying again now and then (--wait)
+        Stopped,
+    };
+
+    ProgramUnit(ProgramRunner *owner, const CliPort &port);
+
+    void start();
+    // Ctrl+C: stops at once unless values are being written; a write finishes with its read-back.
+    void interrupt();
+    // A second Ctrl+C: stops at once, whatever runs.
+    void stopNow();
+
+    Step step() const { return m_step; }
+    const CliPort &port() const { return m_port; }
+    QString name() const { return m_port.text; }
+    // A line on what the port was doing when the run ended.
+    QString stateText() const { return m_stateText; }
+    // The exit status this port asks for: its last controller's, or why there was none.
+    CliExit exitCode() const { return m_exitCode; }
+    int units() const { return m_units; }
+
+signals:
+    void stopped();
+
+private:
+    void connectNow();
+    void onStateChanged(Session::State state);
+    void onMessage(int textEntry);
+    void onIdentified();
+    void onMapLoaded(const MapLoadResult &result);
+    // The end of one controller: its log line, the counts, and what comes next.
+    void unitDone(const QString &verdict, CliExit code, const QString &why = {}, const QJsonObject &extra = {});
+    void waitForNext();
+    void watchPresence();
+    void retryLater(int ms);
+    void stop(const QString &state);
+
+    ProgramRunner *m_owner;
+    CliRunner *m_cli;
+    CliPort m_port;
+    Session *m_session = nullptr;
+    Step m_step = Step::Stopped;
+    bool m_stopAfterStep = false;
+    bool m_saidAbsent = false;
+    int m_units = 0;
+    CliExit m_exitCode = CliExit::Done;
+    QString m_stateText;
+
+    // The controller in hand.
+    QElapsedTimer m_clock;
+    QString m_firmware;
+    QString m_backup;
+    QList<ParameterIndex> m_written;
+    ParameterSet m_before;
+};
+
+// `program FILE -p PORT [-p PORT …] [--wait] [--log FILE]`: a ProgramUnit per port, side by side in
+// the one event loop (each session waits on its own port; none blocks another).
+class ProgramRunner : public QObject
+{
+    Q_OBJECT
+public:
+    ProgramRunner(CliRunner *cli, const MapValues &values);
+
+    void start();
+    void interrupt();
+
+    CliRunner *cli() const { return m_cli; }
+    const MapValues &values() const { return m_values; }
+    bool waitMode() const;
+    // A controller's end: its JSON line to stdout (with --json) and to the log, its line on stderr.
+    void report(ProgramUnit *unit, const QJsonObject &line, const QString &verdict, CliExit code);
+
+private:
+    void onUnitStopped();
+    void finishRun();
+
+    CliRunner *m_cli;
+    MapValues m_values;
+    QList<ProgramUnit *> m_units;
+    bool m_interrupted = false;
+    int m_interrupts = 0;
+    int m_programmed = 0;
+    int m_failed = 0;
+    int m_interruptedUnits = 0;
+    bool m_logFailed = false;
+    bool m_finished = false;
+
+    friend class ProgramUnit;
+};
+
+} // namespace oe

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "portcatalog.h"
+#include "session.h"
+
+#include <QObject>
+#include <QSet>
+
+#include <functional>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QProgressDialog;
+class QPushButton;
+
+namespace oe {
+
+class PortSearch;
+struct WindowContext;
+
+// The connection frame: the COM port list with its marks, the USB adapters offered as a port, CONNECT
+// and RESET, the firmware version, what a failed connect tells the user and the search of the other
+// ports.
+class ConnectionPanel : public QObject
+{
+    Q_OBJECT
+public:
+    ConnectionPanel(WindowContext &context, QGroupBox *frame);
+
+    int comPort() const { return m_comPort; }
+    // Where the list of the system's serial ports comes from (tests give a list of their own).
+    void setSystemPortLister(std::function<QList<SystemPort>()> lister);
+    // COM1 to COM15, the first chosen until config.ini says otherwise.
+    void fillPortList();
+    void selectPort(int comPort);
+    void refreshPortList();
+    void showConnectFailure();
+    void resetView();
+    void applyCaptions();
+    // The poll and a slider that gives up its focus park it on CONNECT.
+    void takeFocus();
+    // The port the controller identified itself on goes to config.ini once, when the reads are done.
+    void storePort();
+    void cancelSearch();
+
+    QComboBox *COMM_Combo = nullptr;
+    QPushButton *btnConnect = nullptr, *ResetCmd = nullptr;
+    QLabel *Label9 = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void onConnectClicked();
+    void onResetClicked();
+    void onSessionState(Session::State state);
+    void onIdentified(int comPort, const std::array<quint8, 3> &version);
+    void markPorts();
+    void offerUsbAdapters(const QList<SystemPort> &system);
+    void startSearch(int skippedPort);
+    void onSearchTrying(int comPort, int index, int count);
+    void onSearchFinished(int comPort);
+
+    WindowContext &m_context;
+    Session &m_session;
+    QGroupBox *m_frame;
+    int m_comPort = 0;
+    // The controller identified itself on the port in the config lines; config.ini does not say so yet.
+    bool m_portToStore = false;
+    std::function<QList<SystemPort>()> m_systemPorts;
+    QList<ComPortInfo> m_ports;
+    // USB adapters offered as a COM port this session; one goes when its adapter is unplugged.
+    QSet<QString> m_adaptersOffered;
+    bool m_offeringAdapter = false;
+    PortSearch *m_search = nullptr;
+    QProgressDialog *m_searchProgress = nullptr;
+    bool m_searchCancelled = false;
+};
+
+} // namespace oe

@@ -1,0 +1,219 @@
+#include "mappanel.h"
+
+#include "boxqueue.h"
+#include "dialogs.h"
+#include "mapfile.h"
+#include "maptexts.h"
+#include "numbertexts.h"
+#include "recorder.h"
+#include "windowcontext.h"
+#include "windowlayout.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+namespace oe {
+
+using namespace layout;
+
+namespace {
+
+const QString kMapFilter = QStringLiteral("File Map (*.map)");
+
+MapValues toMapValues(const ParameterSet &set)
+{
+    MapValues values{};
+    for (int i = 0; i < kParameterCount; ++i)
+        values[size_t(i)] = set[ParameterIndex(i)];
+    return values;
+}
+
+ParameterSet fromMapValues(const MapValues &values)
+{
+    ParameterSet set;
+    for (int i = 0; i < kParameterCount; ++i)
+        set[ParameterIndex(i)] = values[size_t(i)];
+    return set;
+}
+
+} // namespace
+
+MapPanel::MapPanel(WindowContext &context, QGroupBox *frame)
+    : QObject(context.window), m_context(context), m_session(*context.session), m_frame(frame)
+{
+    cmdLoadMap = makeButton(frame, "cmdLoadMap", QStringLiteral("Carica Mappa"), twips(240, 315, 2445, 420));
+    cmdSaveMap = makeButton(frame, "cmdSaveMap", QStringLiteral("Salva Mappa"), twips(225, 765, 2445, 420));
+    connect(&m_session, &Session::stateChanged, this, &MapPanel::onSessionState);
+    connect(cmdLoadMap, &QPushButton::clicked, this, &MapPanel::onLoadMapClicked);
+    connect(cmdSaveMap, &QPushButton::clicked, this, &MapPanel::onSaveMapClicked);
+    connect(&m_session, &Session::mapLoaded, this, &MapPanel::onMapLoaded);
+}
+
+void MapPanel::resetView()
+{
+    cmdLoadMap->setEnabled(false);
+    cmdSaveMap->setEnabled(false);
+}
+
+void MapPanel::applyCaptions()
+{
+    // An entry no language filled keeps the caption the control has, rather than blanking it.
+    if (const QString text = m_context.captions.text(Caption::LoadMapButton); !text.isEmpty())
+        cmdLoadMap->setText(text);
+    if (const QString text = m_context.captions.text(Caption::SaveMapButton); !text.isEmpty())
+        cmdSaveMap->setText(text);
+    if (const QString text = m_context.captions.text(Caption::MapFrame); !text.isEmpty())
+        m_frame->setTitle(text);
+}
+
+// Like the sliders, the map buttons take input while connected with no sequence running.
+void MapPanel::onSessionState(Session::State state)
+{
+    const bool enabled = state == Session::State::Connected;
+    cmdLoadMap->setEnabled(enabled);
+    cmdSaveMap->setEnabled(enabled);
+}
+
+QString MapPanel::mapsFolder()
+{
+    const QString folder = QDir(m_context.programFolder).filePath(QStringLiteral("Maps"));
+    // A missing folder would leave the dialog in some unrelated place.
+    QDir().mkpath(folder);
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return folder;
+    // A file (or a broken link) named Maps: the dialog would open beside it with "Maps" filled in as
+    // the name, and nothing would say why. Say it once and use the program folder. Nothing there at
+    // all (a read-only program folder) needs no word: the program folder it is.
+    if ((info.exists() || info.isSymLink()) && !m_mapsProblemShown) {
+        m_mapsProblemShown = true;
+        m_context.tell(m_context.caption(Caption::MapsNotAFolder));
+    }
+    return m_context.programFolder;
+}
+
+void MapPanel::onLoadMapClicked()
+{
+    if (m_session.state() != Session::State::Connected)
+        return;
+    // No poll while the dialog, the question and the load run; it comes back in every case.
+    m_session.holdPoll(true);
+    const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
+
+    // Before the dialog: a Maps that is no folder is told first.
+    const QString folder = mapsFolder();
+    QString path;
+    {
+        BoxQueue::Scope scope(*m_context.boxes);
+        path = m_context.boxes->dialogs().openFileName(m_context.window, folder, kMapFilter);
+    }
+    // The session may have ended while the dialog was open; then there is nothing to ask.
+    if (path.isEmpty() || m_session.state() != Session::State::Connected)
+        return;
+    const MapReadResult map = readMapFile(path);
+    if (!map.ok) {
+        m_context.tell(m_context.caption(Caption::MapInvalid) + QLatin1Char('\n')
+                       + mapErrorText(map.error, m_context.captions));
+        return;
+    }
+    const ParameterSet values = fromMapValues(map.values);
+
+    // Against what the controller has; a value it never told shows as unknown.
+    QStringList changes;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const bool known = m_session.parameterKnown(index);
+        const qint32 now = m_session.controllerValues()[index];
+        if (!known || values[index] != now)
+            changes << m_context.changeLine(index, known ? displayText(index, now) : kUnknownText,
+                                            displayText(index, values[index]));
+    }
+    QString details = changes.isEmpty() ? m_context.caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
+    // Lines named otherwise than we name them are still read by position; the user sees how.
+    QStringList notes;
+    for (const MapKeyNote &note : map.keyNotes)
+        notes << mapKeyNoteText(note, m_context.captions);
+    if (!notes.isEmpty())
+        details = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + details;
+    bool send = false;
+    {
+        BoxQueue::Scope scope(*m_context.boxes);
+        send = m_context.boxes->dialogs().question(m_context.window, m_context.caption(Caption::MapQuestion),
+                                                   m_context.caption(Caption::MessageTitle), details);
+    }
+    if (!send)
+        return;
+    // Refused when the port went away while the question was open.
+    m_context.recorder->setCause(Recorder::Cause::Map);
+    m_session.loadMap(values);
+}
+
+void MapPanel::onMapLoaded(const MapLoadResult &result)
+{
+    QStringList differing;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const qint32 sent = result.sent[index];
+        if (result.answered[size_t(i)] && result.readBack[index] == sent)
+            continue;
+        const QString now = result.answered[size_t(i)] ? displayText(index, result.readBack[index]) : kUnknownText;
+        differing << m_context.changeLine(index, displayText(index, sent), now);
+    }
+    QString text = m_context.caption(Caption::MapNotice) + QStringLiteral("\n\n");
+    if (differing.isEmpty())
+        text += m_context.caption(Caption::MapAllMatch);
+    else
+        text += m_context.caption(Caption::MapDiffers) + QLatin1Char('\n') + differing.join(QLatin1Char('\n'));
+    m_context.tell(text);
+}
+
+void MapPanel::onSaveMapClicked()
+{
+    if (m_session.state() != Session::State::Connected)
+        return;
+    // A map holds what the controller holds: with a value it never told, there is no such map.
+    if (!m_session.allParametersKnown()) {
+        QStringList unknown;
+        for (int i = 0; i < kParameterCount; ++i)
+            if (!m_session.parameterKnown(ParameterIndex(i)))
+                unknown << m_context.parameterName(ParameterIndex(i));
+        m_context.tell(m_context.caption(Caption::SaveUnknown) + QLatin1Char('\n') + unknown.join(QLatin1Char('\n')));
+        return;
+    }
+    m_session.holdPoll(true);
+    const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
+
+    // Before the dialog: a Maps that is no folder is told first.
+    const QString folder = mapsFolder();
+    QString path;
+    {
+        BoxQueue::Scope scope(*m_context.boxes);
+        path = m_context.boxes->dialogs().saveFileName(m_context.window, folder, kMapFilter, QStringLiteral("map"));
+    }
+    // The values are taken after the dialog: the session may have ended or learnt otherwise meanwhile.
+    if (path.isEmpty() || m_session.state() != Session::State::Connected || !m_session.allParametersKnown())
+        return;
+    if (QFileInfo(path).suffix().isEmpty()) {
+        // Whatever asked about the name as typed did not ask about the file we are about to write.
+        path += QStringLiteral(".map");
+        if (QFileInfo::exists(path)) {
+            bool replace = false;
+            {
+                BoxQueue::Scope scope(*m_context.boxes);
+                replace = m_context.boxes->dialogs().question(
+                    m_context.window,
+                    m_context.caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
+                    m_context.caption(Caption::MessageTitle));
+            }
+            if (!replace || m_session.state() != Session::State::Connected || !m_session.allParametersKnown())
+                return;
+        }
+    }
+    FileProblem problem;
+    if (!writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
+        m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n')
+                       + fileProblemText(problem, m_context.captions));
+}
+
+} // namespace oe

@@ -1,0 +1,152 @@
+#include "readingspanel.h"
+
+#include "intervaltimer.h"
+#include "numbertexts.h"
+#include "windowcontext.h"
+#include "windowlayout.h"
+
+namespace oe {
+
+using namespace layout;
+
+namespace {
+// A pause tick lights the lamp for this long.
+constexpr int kFlashMs = 500;
+// The controller counts the pump pause in 25 ms steps.
+constexpr int kPauseStepMs = 25;
+} // namespace
+
+ReadingsPanel::ReadingsPanel(WindowContext &context, QGroupBox *frame, QWidget *client, const QRect &logo)
+    : QObject(context.window), m_context(context), m_session(*context.session)
+{
+    Label1 = makeLabel(frame, "Label1", QStringLiteral("RPM"), twips(240, 480, 1095, 495), kCaptionBack);
+    RpmLabel = makeLabel(frame, "RpmLabel", QString(), twips(1320, 480, 1335, 495), kLiveBack);
+    Label2 = makeLabel(frame, "Label2", QStringLiteral("TINJ"), twips(240, 1080, 1095, 495), kCaptionBack);
+    TinjLabel = makeLabel(frame, "TinjLabel", QString(), twips(1320, 1080, 1335, 495), kLiveBack);
+    Label3 = makeLabel(frame, "Label3", QStringLiteral("PUMP"), twips(240, 1680, 1095, 495), kCaptionBack);
+    PumpLabel = makeLabel(frame, "PumpLabel", QString(), twips(1320, 1680, 1335, 495), kLiveBack);
+    Label8 = makeLabel(frame, "Label8", QStringLiteral("PAUSA"), twips(240, 2280, 1095, 495), kCaptionBack);
+    PauseLabel = makeLabel(frame, "PauseLabel", QString(), twips(1320, 2280, 1335, 495), kLiveBack);
+    for (QLabel *label : {Label1, Label2, Label3, Label8, RpmLabel, TinjLabel, PumpLabel, PauseLabel}) {
+        label->setAlignment(Qt::AlignCenter);
+        label->setFont(boldFont(11));
+    }
+
+    // Over the logo, the one place in the layout with room for a sentence where it covers no control.
+    LinkStateLabel = named(new QLabel(client), "LinkStateLabel");
+    LinkStateLabel->setGeometry(logo);
+    LinkStateLabel->setFont(boldFont());
+    LinkStateLabel->setWordWrap(true);
+    LinkStateLabel->setAlignment(Qt::AlignCenter);
+    LinkStateLabel->setAutoFillBackground(true);
+    LinkStateLabel->hide();
+
+    TimerLampeggio = new IntervalTimer(QStringLiteral("TimerLampeggio"), 0, this);
+    // The pause moves with the engine's load at every status reply; the lamp keeps its rhythm.
+    TimerPausaLampeggio = new IntervalTimer(QStringLiteral("TimerPausaLampeggio"), 0, this,
+                                            IntervalTimer::Phase::KeepPhase);
+    connect(TimerPausaLampeggio, &IntervalTimer::tick, this, &ReadingsPanel::onPauseTick);
+    connect(TimerLampeggio, &IntervalTimer::tick, this, &ReadingsPanel::onFlashEnd);
+
+    connect(&m_session, &Session::stateChanged, this, &ReadingsPanel::onSessionState);
+    connect(&m_session, &Session::liveReadingsChanged, this, &ReadingsPanel::onLiveReadings);
+    connect(&m_session, &Session::controllerAnsweringChanged, this, &ReadingsPanel::onControllerAnswering);
+    connect(&m_session, &Session::lineQualityChanged, this, &ReadingsPanel::showLinkState);
+}
+
+void ReadingsPanel::resetView()
+{
+    for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel})
+        label->clear();
+    setLamp(false);
+}
+
+void ReadingsPanel::applyCaptions()
+{
+    const QList<QPair<QLabel *, int>> labels{{Label1, Caption::RpmName},
+                                              {Label2, Caption::TinjName},
+                                              {Label3, Caption::PumpName},
+                                              {Label8, Caption::PauseName}};
+    // An entry no language filled keeps the caption the control has, rather than blanking it.
+    for (const auto &[label, entry] : labels)
+        if (const QString text = m_context.captions.text(entry); !text.isEmpty())
+            label->setText(text);
+    showLinkState();
+}
+
+void ReadingsPanel::stopTimers()
+{
+    TimerLampeggio->setEnabled(false);
+    TimerPausaLampeggio->setEnabled(false);
+}
+
+void ReadingsPanel::onSessionState(Session::State state)
+{
+    if (state != Session::State::Idle)
+        return;
+    stopTimers();
+    resetView();
+    LinkStateLabel->hide();
+}
+
+void ReadingsPanel::showLinkState()
+{
+    const bool open = m_session.state() != Session::State::Idle;
+    if (open && !m_session.controllerAnswering()) {
+        LinkStateLabel->setText(m_context.caption(Caption::NotAnswering));
+    } else if (open && m_session.lineNoisy()) {
+        LinkStateLabel->setText(m_context.caption(Caption::NoisyLine).arg(m_session.lineFailedPercent()));
+    } else {
+        LinkStateLabel->hide();
+        return;
+    }
+    LinkStateLabel->show();
+}
+
+void ReadingsPanel::onControllerAnswering(bool answering)
+{
+    showLinkState();
+    if (answering)
+        return; // the readings and the lamp come back with the answer's readings
+    // Readings the controller no longer confirms are not shown as if they were current, and a lamp
+    // flashing on would say the pump runs.
+    for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel})
+        label->setText(kUnknownText);
+    stopTimers();
+    setLamp(false);
+}
+
+void ReadingsPanel::onLiveReadings()
+{
+    const Session &s = m_session;
+    RpmLabel->setText(plainNumberText(s.LiveRpm));
+    TinjLabel->setText(plainNumberText(s.LiveTinj));
+    PumpLabel->setText(secondsText(s.LivePump, SecondsUnit::Steps20ms));
+    TimerPausaLampeggio->setEnabled(true);
+    TimerPausaLampeggio->setInterval(s.LivePause * kPauseStepMs);
+    PauseLabel->setText(s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms)
+                                       : QStringLiteral("Err!"));
+}
+
+void ReadingsPanel::onPauseTick()
+{
+    if (m_session.LiveRpm > m_session.Parameters.RpmMin) {
+        setLamp(true);
+        emit flashed();
+    }
+    TimerLampeggio->setInterval(kFlashMs);
+    TimerLampeggio->setEnabled(true);
+}
+
+void ReadingsPanel::onFlashEnd()
+{
+    setLamp(false);
+    TimerLampeggio->setEnabled(false);
+}
+
+void ReadingsPanel::setLamp(bool on)
+{
+    setBackColor(Label3, on ? kLampOnBack : kCaptionBack);
+}
+
+} // namespace oe

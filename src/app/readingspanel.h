@@ -1,0 +1,54 @@
+#pragma once
+
+#include "session.h"
+
+#include <QObject>
+
+class QGroupBox;
+class QLabel;
+class QWidget;
+
+namespace oe {
+
+class IntervalTimer;
+struct WindowContext;
+
+// The live readings in the status frame, the pump lamp that flashes at the controller's pause, and
+// the line over the logo that says when the controller does not answer or the line is noisy.
+class ReadingsPanel : public QObject
+{
+    Q_OBJECT
+public:
+    // Fills the status frame; the link line goes over the logo's place in the client area.
+    ReadingsPanel(WindowContext &context, QGroupBox *frame, QWidget *client, const QRect &logo);
+
+    void resetView();
+    void applyCaptions();
+    void stopTimers();
+
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label8 = nullptr;
+    QLabel *RpmLabel = nullptr, *TinjLabel = nullptr, *PumpLabel = nullptr, *PauseLabel = nullptr;
+    // What the window knows about the link beyond the layout's controls: "the controller does not
+    // answer". Hidden while there is nothing to say.
+    QLabel *LinkStateLabel = nullptr;
+    IntervalTimer *TimerLampeggio = nullptr, *TimerPausaLampeggio = nullptr;
+
+signals:
+    // The lamp lit for a pump stroke.
+    void flashed();
+
+private:
+    void onSessionState(Session::State state);
+    void onLiveReadings();
+    void onControllerAnswering(bool answering);
+    // The link line over the logo: a controller that does not answer, else a noisy line, else nothing.
+    void showLinkState();
+    void onPauseTick();
+    void onFlashEnd();
+    void setLamp(bool on);
+
+    WindowContext &m_context;
+    Session &m_session;
+};
+
+} // namespace oe

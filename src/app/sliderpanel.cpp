@@ -1,0 +1,449 @@
+#include "sliderpanel.h"
+
+#include "boxqueue.h"
+#include "numbertexts.h"
+#include "sliderrules.h"
+#include "windowcontext.h"
+#include "windowlayout.h"
+
+#include <QDoubleSpinBox>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace oe {
+
+using namespace layout;
+
+namespace {
+
+bool isSliderKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// How the editor shows a parameter: the label's unit, enough decimals for every step, what a field
+// and a slider position are worth in that unit, and the step of the arrows.
+struct EditorScale {
+    double perField;
+    double perPosition;
+    double step;
+    int decimals;
+    const char *suffix;
+};
+
+EditorScale editorScale(ParameterIndex index)
+{
+    switch (index) {
+    case ParameterIndex::MinPumpCycles:
+    case ParameterIndex::MaxPumpCycles:
+        return {0.02, 0.02, 0.02, 2, " s"};
+    case ParameterIndex::MinLoadPumpPause:
+    case ParameterIndex::MaxLoadPumpPause:
+        return {0.025, 0.025, 0.025, 3, " s"};
+    case ParameterIndex::RpmMultiplier:
+        return {1, 10, 10, 0, "%"};
+    default:
+        return {1, 1, 50, 0, ""};
+    }
+}
+
+} // namespace
+
+SliderPanel::SliderPanel(WindowContext &context, const Frames &frames)
+    : QObject(context.window), m_context(context), m_session(*context.session), m_frames(frames)
+{
+    QGroupBox *frame = frames.Frame7;
+    RpmMultiplierSlider = makeSlider(frame, "RpmMultiplierSlider", twips(120, 315, 2850, 495), {5, 20, 1, 1, 1, 10});
+    RpmMultiplierLabel = makeLabel(frame, "RpmMultiplierLabel", QString(), twips(3045, 420, 1335, 375));
+
+    frame = frames.Frame2;
+    RpmMinSlider = makeSlider(frame, "RpmMinSlider", twips(120, 420, 2850, 495), {0, 6000, 50, 500, 1000, 0});
+    RpmMinLabel = makeLabel(frame, "RpmMinLabel", QString(), twips(3045, 420, 1335, 375));
+
+    frame = frames.Frame3;
+    Label4 = makeLabel(frame, "Label4", QStringLiteral("Tinj Min"), twips(3045, 240, 1335, 375));
+    TinjMinSlider = makeSlider(frame, "TinjMinSlider", twips(120, 480, 2850, 495), {50, 30000, 50, 50, 5000, 50});
+    TinjMinLabel = makeLabel(frame, "TinjMinLabel", QString(), twips(3045, 600, 1335, 375));
+    Label5 = makeLabel(frame, "Label5", QStringLiteral("Tinj Max"), twips(3045, 1080, 1335, 375));
+    TinjMaxSlider = makeSlider(frame, "TinjMaxSlider", twips(120, 1320, 2850, 495), {50, 30000, 50, 50, 5000, 50});
+    TinjMaxLabel = makeLabel(frame, "TinjMaxLabel", QString(), twips(3045, 1440, 1335, 375));
+
+    frame = frames.Frame4;
+    Label10 = makeLabel(frame, "Label10", QStringLiteral("Carico Min"), twips(3045, 240, 1335, 375));
+    PumpMinSlider = makeSlider(frame, "PumpMinSlider", twips(120, 480, 2850, 495), {1, 50, 1, 5, 5, 1});
+    PumpMinLabel = makeLabel(frame, "PumpMinLabel", QString(), twips(3045, 600, 1335, 375));
+    Label7 = makeLabel(frame, "Label7", QStringLiteral("Carico Max"), twips(3045, 1080, 1335, 375));
+    PumpMaxSlider = makeSlider(frame, "PumpMaxSlider", twips(120, 1320, 2850, 495), {2, 50, 1, 5, 5, 2});
+    PumpMaxLabel = makeLabel(frame, "PumpMaxLabel", QString(), twips(3045, 1440, 1335, 375));
+
+    frame = frames.Frame6;
+    Label6 = makeLabel(frame, "Label6", QStringLiteral("Carico Min"), twips(3045, 240, 1335, 375));
+    SliderPausaAlMinimo = makeSlider(frame, "SliderPausaAlMinimo", twips(120, 480, 2850, 495), {80, 2400, 1, 5, 100, 80});
+    PausaMinLabel = makeLabel(frame, "PausaMinLabel", QString(), twips(3045, 600, 1335, 375));
+    Label11 = makeLabel(frame, "Label11", QStringLiteral("Carico Max"), twips(3045, 1080, 1335, 375));
+    SliderPausaAlMassimo = makeSlider(frame, "SliderPausaAlMassimo", twips(120, 1320, 2850, 495), {80, 2400, 1, 5, 100, 80});
+    PausaMaxLabel = makeLabel(frame, "PausaMaxLabel", QString(), twips(3045, 1440, 1335, 375));
+
+    m_sliders = {PumpMinSlider, PumpMaxSlider, RpmMinSlider, TinjMinSlider, TinjMaxSlider,
+                 SliderPausaAlMinimo, SliderPausaAlMassimo, RpmMultiplierSlider};
+    m_valueLabels = {PumpMinLabel, PumpMaxLabel, RpmMinLabel, TinjMinLabel, TinjMaxLabel,
+                     PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
+    for (QSlider *slider : m_sliders)
+        slider->installEventFilter(this);
+    for (QLabel *label : m_valueLabels)
+        label->installEventFilter(this);
+
+    connect(&m_session, &Session::stateChanged, this, &SliderPanel::onSessionState);
+    connect(&m_session, &Session::parameterRead, this, [this](ParameterIndex index) { showParameter(index); });
+    connect(&m_session, &Session::parameterKnownChanged, this, &SliderPanel::onParameterKnownChanged);
+    connect(&m_session, &Session::writeFinished, this, &SliderPanel::onWriteFinished);
+}
+
+void SliderPanel::resetView()
+{
+    for (QLabel *label : m_valueLabels)
+        label->clear();
+    const std::array<QSlider *, 8> sliders{RpmMinSlider, TinjMinSlider, TinjMaxSlider, PumpMinSlider,
+                                           PumpMaxSlider, SliderPausaAlMinimo, SliderPausaAlMassimo,
+                                           RpmMultiplierSlider};
+    for (QSlider *slider : sliders)
+        slider->setValue(slider == RpmMultiplierSlider ? 5 : 0); // each slider clamps to its minimum
+    for (QSlider *slider : sliders)
+        slider->setEnabled(false);
+}
+
+void SliderPanel::applyCaptions()
+{
+    const QList<QPair<QGroupBox *, int>> frames{
+        {m_frames.Frame2, Caption::RpmMinFrame},        {m_frames.Frame3, Caption::InjectionTimeFrame},
+        {m_frames.Frame4, Caption::PumpTimeFrame},      {m_frames.Frame6, Caption::PumpPauseFrame},
+        {m_frames.Frame7, Caption::RpmMultiplierFrame},
+    };
+    const QList<QPair<QLabel *, int>> labels{
+        {Label4, Caption::TinjMinName},       {Label5, Caption::TinjMaxName},
+        {Label10, Caption::PumpMinLoadName},  {Label7, Caption::PumpMaxLoadName},
+        {Label6, Caption::PauseMinLoadName},  {Label11, Caption::PauseMaxLoadName},
+    };
+    // An entry no language filled keeps the caption the control has, rather than blanking it.
+    for (const auto &[frame, entry] : frames)
+        if (const QString text = m_context.captions.text(entry); !text.isEmpty())
+            frame->setTitle(text);
+    for (const auto &[label, entry] : labels)
+        if (const QString text = m_context.captions.text(entry); !text.isEmpty())
+            label->setText(text);
+}
+
+QString SliderPanel::parameterCaption(ParameterIndex index) const
+{
+    auto within = [](const QGroupBox *frame, const QLabel *row) {
+        return QStringLiteral("%1 – %2").arg(frame->title(), row->text());
+    };
+    switch (index) {
+    case ParameterIndex::MinPumpCycles: return within(m_frames.Frame4, Label10);
+    case ParameterIndex::MaxPumpCycles: return within(m_frames.Frame4, Label7);
+    case ParameterIndex::RpmMin: return m_frames.Frame2->title();
+    case ParameterIndex::TinjMin: return Label4->text();
+    case ParameterIndex::TinjMax: return Label5->text();
+    case ParameterIndex::MinLoadPumpPause: return within(m_frames.Frame6, Label6);
+    case ParameterIndex::MaxLoadPumpPause: return within(m_frames.Frame6, Label11);
+    case ParameterIndex::RpmMultiplier: return m_frames.Frame7->title();
+    }
+    return QString();
+}
+
+// The sliders take input only while the session is connected and no sequence runs, and a slider only
+// once its value was read: one never read must never write its idle lower bound.
+void SliderPanel::onSessionState(Session::State state)
+{
+    switch (state) {
+    case Session::State::Connecting:
+        break;
+    case Session::State::Connected:
+        for (int i = 0; i < kParameterCount; ++i)
+            m_sliders[size_t(i)]->setEnabled(!m_commitPending[size_t(i)] && m_session.parameterKnown(ParameterIndex(i)));
+        for (int i = 0; i < kParameterCount; ++i)
+            if (!m_session.parameterKnown(ParameterIndex(i)))
+                showParameter(ParameterIndex(i));
+        break;
+    case Session::State::Busy:
+        for (QSlider *slider : m_sliders)
+            slider->setEnabled(false);
+        break;
+    case Session::State::Idle:
+        m_commitPending.fill(false);
+        resetView();
+        break;
+    }
+    if (state != Session::State::Connected)
+        closeValueEditor();
+}
+
+void SliderPanel::onParameterKnownChanged(ParameterIndex index)
+{
+    // The idle view has empty labels; a session that ends makes everything unknown on its way there.
+    if (m_session.state() != Session::State::Idle)
+        showParameter(index);
+}
+
+// A known parameter shows the controller's value on its slider and label, and takes input while the
+// session is connected and no commit of it is on its way; an unknown one shows "---" and takes none.
+void SliderPanel::showParameter(ParameterIndex index)
+{
+    QSlider *slider = sliderFor(index);
+    if (!m_session.parameterKnown(index)) {
+        slider->setEnabled(false);
+        labelFor(index)->setText(kUnknownText);
+        return;
+    }
+    const qint32 field = m_session.confirmedParameters()[index];
+    slider->setValue(positionFromField(index, field));
+    labelFor(index)->setText(displayText(index, field));
+    slider->setEnabled(m_session.state() == Session::State::Connected && !m_commitPending[size_t(index)]);
+}
+
+void SliderPanel::onWriteFinished(ParameterIndex index, bool confirmed)
+{
+    m_commitPending[size_t(index)] = false;
+    if (m_session.state() != Session::State::Connected)
+        return;
+    if (confirmed)
+        sliderFor(index)->setEnabled(m_session.parameterKnown(index));
+    else
+        showParameter(index); // what the read after it found, or "---"
+}
+
+void SliderPanel::previewSlider(ParameterIndex index)
+{
+    QSlider *slider = sliderFor(index);
+    if (!slider->isEnabled())
+        return;
+    const qint32 field = fieldFromPosition(index, slider->value());
+    m_session.previewParameter(index, field);
+    labelFor(index)->setText(displayText(index, field));
+}
+
+void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
+{
+    QSlider *slider = sliderFor(index);
+    // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
+    m_keyEditing[size_t(index)] = false;
+    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
+        return;
+    // A disabled slider hands its focus to the next control, which would be another slider taking
+    // the next key; the button the poll focuses anyway takes nothing from a slider key.
+    if (slider->hasFocus())
+        emit focusReleased();
+    slider->setEnabled(false);
+    m_commitPending[size_t(index)] = true;
+    // The interlock holds the slider to what the controller has for its partner: a partner never
+    // read this session is read first, and without its answer nothing is written.
+    const auto partner = interlockPartner(index);
+    if (partner && !m_session.parameterKnown(*partner)) {
+        m_context.recorder->setCause(Recorder::Cause::Read);
+        m_session.readIfUnknown(*partner, [this, index, partner, cause](bool known) {
+            if (m_session.state() != Session::State::Connected) {
+                m_commitPending[size_t(index)] = false; // a sequence took over; it shows its own values
+                return;
+            }
+            if (known)
+                writeSlider(index, cause);
+            else
+                refuseCommit(index, *partner);
+        });
+        return;
+    }
+    writeSlider(index, cause);
+}
+
+void SliderPanel::refuseCommit(ParameterIndex index, ParameterIndex partner)
+{
+    m_commitPending[size_t(index)] = false;
+    m_session.revertPreview(index);
+    showParameter(index);
+    m_context.tell(m_context.caption(Caption::PartnerUnknown).arg(parameterCaption(partner)));
+}
+
+void SliderPanel::writeSlider(ParameterIndex index, Recorder::Cause cause)
+{
+    QSlider *slider = sliderFor(index);
+    bool moved = false;
+    if (const auto partner = interlockPartner(index)) {
+        const int position = slider->value();
+        const int held = interlockedPosition(index, position, sliderFor(*partner)->value());
+        if (held != position) {
+            slider->setValue(held);
+            moved = true;
+        }
+    }
+    qint32 field = m_session.Parameters[index];
+    if (commitRefreshesField(index, moved)) {
+        field = fieldFromPosition(index, slider->value());
+        labelFor(index)->setText(displayText(index, field));
+    }
+    m_context.recorder->commitStarted(index, field, cause);
+    if (!m_session.commitParameter(index, field))
+        m_commitPending[size_t(index)] = false;
+}
+
+bool SliderPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (valueEditorEvent(watched, event))
+        return true;
+    const auto found = std::find(m_sliders.begin(), m_sliders.end(), watched);
+    if (found != m_sliders.end() && sliderEvent(ParameterIndex(found - m_sliders.begin()), event))
+        return true;
+    return QObject::eventFilter(watched, event);
+}
+
+// A slider previews while the user moves it (a drag, or its keys) and commits when the gesture ends
+// (the button or the key released). A mouse passing over it with no button held changes nothing,
+// and neither does the wheel: a knob must never stand somewhere the label and the controller do not.
+bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
+{
+    QSlider *slider = sliderFor(index);
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease: {
+        const bool release = event->type() == QEvent::MouseButtonRelease;
+        if (!release && static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton)
+            return false;
+        // Let the slider move its knob first, then act on where it stands.
+        slider->event(event);
+        event->accept();
+        if (release)
+            commitSlider(index);
+        else
+            previewSlider(index);
+        return true;
+    }
+    case QEvent::Wheel:
+        event->accept();
+        return true;
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (!isSliderKey(key->key()) || !slider->isEnabled())
+            return false;
+        slider->event(event);
+        m_keyEditing[size_t(index)] = true;
+        previewSlider(index);
+        return true;
+    }
+    case QEvent::KeyRelease: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        // Auto-repeat sends releases too; only the last one ends the gesture.
+        if (!isSliderKey(key->key()) || key->isAutoRepeat() || !std::exchange(m_keyEditing[size_t(index)], false))
+            return false;
+        commitSlider(index);
+        return true;
+    }
+    case QEvent::FocusOut:
+        // The focus can go (the status poll takes it) while a key is held: the gesture ends there.
+        if (std::exchange(m_keyEditing[size_t(index)], false))
+            commitSlider(index);
+        return false;
+    default:
+        return false;
+    }
+}
+
+// ---- Exact values
+
+bool SliderPanel::openValueEditor(ParameterIndex index)
+{
+    QSlider *slider = sliderFor(index);
+    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
+        return false;
+    closeValueEditor();
+    const EditorScale scale = editorScale(index);
+    QLabel *label = labelFor(index);
+    auto *editor = new QDoubleSpinBox(label->parentWidget());
+    editor->setObjectName(QStringLiteral("ValueEditor"));
+    editor->setLocale(QLocale()); // the decimal separator the labels show
+    editor->setDecimals(scale.decimals);
+    editor->setSingleStep(scale.step);
+    editor->setRange(slider->minimum() * scale.perPosition, slider->maximum() * scale.perPosition);
+    editor->setSuffix(QString::fromLatin1(scale.suffix));
+    editor->setValue(m_session.Parameters[index] * scale.perField);
+    editor->setGeometry(label->geometry().adjusted(-4, -2, 8, 2));
+    editor->setFont(label->font());
+    editor->installEventFilter(this);
+    m_valueEditor = editor;
+    m_editorIndex = index;
+    editor->show();
+    editor->setFocus(Qt::OtherFocusReason);
+    editor->selectAll();
+    return true;
+}
+
+// The typed value becomes the slider position it stands for, rounded as the slider would be, and the
+// commit is the one a mouse release makes: preview, interlock, write.
+void SliderPanel::commitValueEditor()
+{
+    QDoubleSpinBox *editor = m_valueEditor;
+    const ParameterIndex index = m_editorIndex;
+    QSlider *slider = sliderFor(index);
+    editor->interpretText();
+    const EditorScale scale = editorScale(index);
+    const int position = std::clamp(int(std::lround(editor->value() / scale.perPosition)), slider->minimum(),
+                                    slider->maximum());
+    const qint32 field = fieldFromPosition(index, position);
+    editor->setValue(field * scale.perField);
+    closeValueEditor();
+    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
+        return;
+    slider->setValue(position);
+    previewSlider(index);
+    commitSlider(index, Recorder::Cause::Typed);
+}
+
+void SliderPanel::closeValueEditor()
+{
+    if (QDoubleSpinBox *editor = std::exchange(m_valueEditor, nullptr)) {
+        editor->removeEventFilter(this);
+        editor->hide();
+        editor->deleteLater();
+    }
+}
+
+bool SliderPanel::valueEditorEvent(QObject *watched, QEvent *event)
+{
+    if (m_valueEditor && watched == m_valueEditor) {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                commitValueEditor();
+                return true;
+            }
+            if (key == Qt::Key_Escape) {
+                closeValueEditor();
+                return true;
+            }
+        } else if (event->type() == QEvent::FocusOut) {
+            closeValueEditor();
+        }
+        return false;
+    }
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        if (watched == labelFor(index) && event->type() == QEvent::MouseButtonDblClick)
+            return openValueEditor(index);
+        if (watched == sliderFor(index) && event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+                return openValueEditor(index);
+        }
+    }
+    return false;
+}
+
+} // namespace oe

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "recorder.h"
+#include "session.h"
+
+#include <QObject>
+
+#include <array>
+
+class QDoubleSpinBox;
+class QGroupBox;
+class QLabel;
+class QSlider;
+
+namespace oe {
+
+struct WindowContext;
+
+// The eight parameters: each slider previews while it moves and commits when the gesture ends (mouse
+// or keys), held to its interlock partner; the value labels show what the controller holds, and the
+// exact-value editor takes a typed value where a slider cannot reach every step.
+class SliderPanel : public QObject
+{
+    Q_OBJECT
+public:
+    // The frames the layout gives the parameters, in the layout's order.
+    struct Frames {
+        QGroupBox *Frame7, *Frame2, *Frame3, *Frame4, *Frame6;
+    };
+    SliderPanel(WindowContext &context, const Frames &frames);
+
+    QSlider *sliderFor(ParameterIndex index) const { return m_sliders[size_t(index)]; }
+    QLabel *labelFor(ParameterIndex index) const { return m_valueLabels[size_t(index)]; }
+    // The exact-value editor while one is open ("ValueEditor").
+    QDoubleSpinBox *valueEditor() const { return m_valueEditor; }
+    // Opens the editor over a parameter's value label, as a double-click on it does.
+    bool openValueEditor(ParameterIndex index);
+    // The name a technician knows the parameter by: its frame's caption, and the row's caption where
+    // the frame holds two rows, all in the language shown.
+    QString parameterCaption(ParameterIndex index) const;
+    void resetView();
+    void applyCaptions();
+
+    QSlider *RpmMultiplierSlider = nullptr, *RpmMinSlider = nullptr, *TinjMinSlider = nullptr,
+            *TinjMaxSlider = nullptr, *PumpMinSlider = nullptr, *PumpMaxSlider = nullptr,
+            *SliderPausaAlMinimo = nullptr, *SliderPausaAlMassimo = nullptr;
+    QLabel *RpmMinLabel = nullptr, *TinjMinLabel = nullptr, *TinjMaxLabel = nullptr, *PumpMinLabel = nullptr,
+           *PumpMaxLabel = nullptr, *PausaMinLabel = nullptr, *PausaMaxLabel = nullptr,
+           *RpmMultiplierLabel = nullptr;
+    QLabel *Label4 = nullptr, *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label10 = nullptr,
+           *Label11 = nullptr;
+
+signals:
+    // A slider that had the focus is about to be disabled: the focus must go somewhere harmless.
+    void focusReleased();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void onSessionState(Session::State state);
+    void onParameterKnownChanged(ParameterIndex index);
+    void showParameter(ParameterIndex index);
+    void onWriteFinished(ParameterIndex index, bool confirmed);
+    void previewSlider(ParameterIndex index);
+    void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
+    void writeSlider(ParameterIndex index, Recorder::Cause cause);
+    void refuseCommit(ParameterIndex index, ParameterIndex partner);
+    bool sliderEvent(ParameterIndex index, QEvent *event);
+    bool valueEditorEvent(QObject *watched, QEvent *event);
+    void commitValueEditor();
+    void closeValueEditor();
+
+    WindowContext &m_context;
+    Session &m_session;
+    Frames m_frames;
+    std::array<QSlider *, kParameterCount> m_sliders{};
+    std::array<QLabel *, kParameterCount> m_valueLabels{};
+    // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
+    std::array<bool, kParameterCount> m_commitPending{};
+    // Sliders moved by their keys since the last commit.
+    std::array<bool, kParameterCount> m_keyEditing{};
+    QDoubleSpinBox *m_valueEditor = nullptr;
+    ParameterIndex m_editorIndex = ParameterIndex::MinPumpCycles;
+};
+
+} // namespace oe

@@ -1,0 +1,49 @@
+#include "windowcontext.h"
+
+#include "boxqueue.h"
+#include "builtincaptions.h"
+
+#include <QDir>
+#include <QLocale>
+
+namespace oe {
+
+QString WindowContext::caption(int entry) const
+{
+    const QString text = captions.text(entry);
+    return text.isEmpty() ? builtInCaptions(builtInCode).text(entry) : text;
+}
+
+void WindowContext::tell(const QString &text) const
+{
+    boxes->showMessage(text, caption(Caption::MessageTitle));
+}
+
+QString WindowContext::changeLine(ParameterIndex index, const QString &from, const QString &to) const
+{
+    return QStringLiteral("%1: %2 → %3").arg(parameterName(index), from, to);
+}
+
+void WindowContext::readConfig()
+{
+    ConfigReadResult result = readConfigFile(QDir(programFolder).filePath(QStringLiteral("config.ini")));
+    // Binary contents are taken as no file: the defaults, and the next writeConfig replaces them whole.
+    if (!result.isText)
+        result = ConfigReadResult{};
+    configLines = result.lines;
+    // A missing or short file is not an error: the first start has none, and the first writeConfig
+    // creates it.
+    if (result.linesRead < 1)
+        configLines[0] = portLine(1);
+    if (result.linesRead < 2) {
+        const bool italian = QLocale().language() == QLocale::Italian;
+        configLines[1] = italian ? QStringLiteral("Language=ITA") : QStringLiteral("Language=ENG");
+    }
+}
+
+bool WindowContext::writeConfig(QString *error) const
+{
+    return writeConfigFile(QDir(programFolder).filePath(QStringLiteral("config.ini")), configLines, error);
+}
+
+} // namespace oe

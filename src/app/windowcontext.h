@@ -1,0 +1,48 @@
+#pragma once
+
+#include "captiontable.h"
+#include "configfile.h"
+#include "parameterset.h"
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace oe {
+
+class BoxQueue;
+class Recorder;
+class Session;
+
+// What every part of the window shares and none of them owns: the program folder and config.ini,
+// the captions in use, the session, the recorder and the one-box-at-a-time queue. The window fills
+// it; the parts read it, and only the language menu changes the captions.
+struct WindowContext {
+    QString programFolder;
+    QWidget *window = nullptr; // the parent of every box
+    Session *session = nullptr;
+    BoxQueue *boxes = nullptr;
+    Recorder *recorder = nullptr;
+    ConfigLineArray configLines;
+    CaptionTable captions;
+    QString builtInCode; // the language of the built-in texts that fill entries the file lacks
+    // The name a technician knows a parameter by, as the sliders' frames show it.
+    std::function<QString(ParameterIndex)> parameterName;
+
+    // The text of a caption-table entry; the messages have a built-in text for when no language file
+    // could fill them, so no box is ever shown blank.
+    QString caption(int entry) const;
+    // A message box with the usual title, through the queue.
+    void tell(const QString &text) const;
+    // "Tinj Max: 9000 → 14": one parameter going from one shown value to another.
+    QString changeLine(ParameterIndex index, const QString &from, const QString &to) const;
+
+    // config.ini in the program folder. readConfig fills configLines with defaults where the file is
+    // missing, unreadable or short; writeConfig replaces the file atomically.
+    void readConfig();
+    bool writeConfig(QString *error = nullptr) const;
+};
+
+} // namespace oe
