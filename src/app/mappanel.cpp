@@ -1,5 +1,6 @@
 #include "mappanel.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "dialogs.h"
 #include "mapfile.h"
@@ -65,6 +66,8 @@ void MapPanel::applyCaptions()
         cmdSaveMap->setText(text);
     if (const QString text = m_context.captions.text(Caption::MapFrame); !text.isEmpty())
         m_frame->setTitle(text);
+    describe(cmdLoadMap, cmdLoadMap->text(), m_context.caption(Caption::LoadMapHint));
+    describe(cmdSaveMap, cmdSaveMap->text(), m_context.caption(Caption::SaveMapHint));
 }
 
 // Like the sliders, the map buttons take input while connected with no sequence running.

@@ -1,6 +1,8 @@
 #include "sliderpanel.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
+#include "maptexts.h"
 #include "numbertexts.h"
 #include "sliderrules.h"
 #include "windowcontext.h"
@@ -120,6 +122,8 @@ void SliderPanel::resetView()
         slider->setValue(slider == RpmMultiplierSlider ? 5 : 0); // each slider clamps to its minimum
     for (QSlider *slider : sliders)
         slider->setEnabled(false);
+    for (int i = 0; i < kParameterCount; ++i)
+        describeParameter(ParameterIndex(i));
 }
 
 void SliderPanel::applyCaptions()
@@ -141,6 +145,23 @@ void SliderPanel::applyCaptions()
     for (const auto &[label, entry] : labels)
         if (const QString text = m_context.captions.text(entry); !text.isEmpty())
             label->setText(text);
+    for (int i = 0; i < kParameterCount; ++i)
+        describeParameter(ParameterIndex(i));
+}
+
+void SliderPanel::describeParameter(ParameterIndex index)
+{
+    const QSlider *slider = sliderFor(index);
+    const QString shown = labelFor(index)->text();
+    const QString description =
+        shown.isEmpty() || shown == kUnknownText
+            ? m_context.caption(Caption::ValueNotKnown)
+            : fillPlaceholders(m_context.caption(Caption::ValueAndRange),
+                               {shown, displayText(index, fieldFromPosition(index, slider->minimum())),
+                                displayText(index, fieldFromPosition(index, slider->maximum()))});
+    const QString name = parameterCaption(index);
+    describe(sliderFor(index), name, description);
+    describe(labelFor(index), name, description);
 }
 
 QString SliderPanel::parameterCaption(ParameterIndex index) const
@@ -170,7 +191,7 @@ void SliderPanel::onSessionState(Session::State state)
         break;
     case Session::State::Connected:
         for (int i = 0; i < kParameterCount; ++i)
-            m_sliders[size_t(i)]->setEnabled(!m_commitPending[size_t(i)] && m_session.parameterKnown(ParameterIndex(i)));
+            m_sliders[size_t(i)]->setEnabled(m_session.parameterKnown(ParameterIndex(i)));
         for (int i = 0; i < kParameterCount; ++i)
             if (!m_session.parameterKnown(ParameterIndex(i)))
                 showParameter(ParameterIndex(i));
@@ -196,19 +217,22 @@ void SliderPanel::onParameterKnownChanged(ParameterIndex index)
 }
 
 // A known parameter shows the controller's value on its slider and label, and takes input while the
-// session is connected and no commit of it is on its way; an unknown one shows "---" and takes none.
+// session is connected (and no commit of it is on its way, see sliderEvent); an unknown one shows
+// "---" and takes none.
 void SliderPanel::showParameter(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
     if (!m_session.parameterKnown(index)) {
         slider->setEnabled(false);
         labelFor(index)->setText(kUnknownText);
+        describeParameter(index);
         return;
     }
     const qint32 field = m_session.confirmedParameters()[index];
     slider->setValue(positionFromField(index, field));
     labelFor(index)->setText(displayText(index, field));
-    slider->setEnabled(m_session.state() == Session::State::Connected && !m_commitPending[size_t(index)]);
+    slider->setEnabled(m_session.state() == Session::State::Connected);
+    describeParameter(index);
 }
 
 void SliderPanel::onWriteFinished(ParameterIndex index, bool confirmed)
@@ -230,6 +254,7 @@ void SliderPanel::previewSlider(ParameterIndex index)
     const qint32 field = fieldFromPosition(index, slider->value());
     m_session.previewParameter(index, field);
     labelFor(index)->setText(displayText(index, field));
+    describeParameter(index);
 }
 
 void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
@@ -237,13 +262,10 @@ void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
     QSlider *slider = sliderFor(index);
     // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
     m_keyEditing[size_t(index)] = false;
-    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
+    if (!slider->isEnabled() || m_commitPending[size_t(index)] || m_session.state() != Session::State::Connected)
         return;
-    // A disabled slider hands its focus to the next control, which would be another slider taking
-    // the next key; the button the poll focuses anyway takes nothing from a slider key.
-    if (slider->hasFocus())
-        emit focusReleased();
-    slider->setEnabled(false);
+    // The slider stays enabled while its commit is on its way: a disabled one would hand its focus to
+    // the next control. sliderEvent keeps its input out meanwhile.
     m_commitPending[size_t(index)] = true;
     // The interlock holds the slider to what the controller has for its partner: a partner never
     // read this session is read first, and without its answer nothing is written.
@@ -289,6 +311,7 @@ void SliderPanel::writeSlider(ParameterIndex index, Recorder::Cause cause)
     if (commitRefreshesField(index, moved)) {
         field = fieldFromPosition(index, slider->value());
         labelFor(index)->setText(displayText(index, field));
+        describeParameter(index);
     }
     m_context.recorder->commitStarted(index, field, cause);
     if (!m_session.commitParameter(index, field))
@@ -311,6 +334,26 @@ bool SliderPanel::eventFilter(QObject *watched, QEvent *event)
 bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
 {
     QSlider *slider = sliderFor(index);
+    // While its commit is on its way the slider takes no input; the focus a click gives it stays.
+    if (m_commitPending[size_t(index)]) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease:
+        case QEvent::Wheel:
+            event->accept();
+            return true;
+        case QEvent::KeyPress:
+            if (isSliderKey(static_cast<QKeyEvent *>(event)->key())) {
+                event->accept();
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
     switch (event->type()) {
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease: {
@@ -347,7 +390,7 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
         return true;
     }
     case QEvent::FocusOut:
-        // The focus can go (the status poll takes it) while a key is held: the gesture ends there.
+        // The focus can go (a click elsewhere, a box) while a key is held: the gesture ends there.
         if (std::exchange(m_keyEditing[size_t(index)], false))
             commitSlider(index);
         return false;
@@ -361,7 +404,7 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
 bool SliderPanel::openValueEditor(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
-    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
+    if (!slider->isEnabled() || m_commitPending[size_t(index)] || m_session.state() != Session::State::Connected)
         return false;
     closeValueEditor();
     const EditorScale scale = editorScale(index);
@@ -410,6 +453,9 @@ void SliderPanel::closeValueEditor()
 {
     if (QDoubleSpinBox *editor = std::exchange(m_valueEditor, nullptr)) {
         editor->removeEventFilter(this);
+        // Enter or Escape in the editor gives the focus back to the slider it was opened for.
+        if (editor->hasFocus() && sliderFor(m_editorIndex)->isEnabled())
+            sliderFor(m_editorIndex)->setFocus(Qt::OtherFocusReason);
         editor->hide();
         editor->deleteLater();
     }
