@@ -236,7 +236,7 @@ private:
         if (m_busyChecking || s.state() != Session::State::Connected || !m_rig.quiet())
             return true;
         m_busyChecking = true;
-        const auto confirmed = s.confirmedParameters();
+        const oe::ParameterSet confirmed = s.controllerValues();
         const auto known = knownFlags();
         const auto checking = verifyingFlags();
         const std::optional<std::array<int, 8>> sim = m_rig.sim->params();
@@ -247,7 +247,7 @@ private:
             return false;
         }
         // Something may have happened while the simulator answered; the check then proves nothing.
-        if (s.confirmedParameters() != confirmed || knownFlags() != known || verifyingFlags() != checking
+        if (s.controllerValues() != confirmed || knownFlags() != known || verifyingFlags() != checking
             || s.state() != Session::State::Connected || !m_rig.quiet())
             return true;
         QStringList wrong;
@@ -268,11 +268,10 @@ private:
             if (checking[size_t(i)])
                 continue;
             const qint32 value = (*sim)[size_t(i)];
-            const qint32 field = index == ParameterIndex::RpmMultiplier ? oe::cappedMultiplier(value) : value;
             ++compared;
-            if (confirmed[index] != field)
+            if (confirmed[index] != value)
                 wrong << QStringLiteral("%1: window %2, controller %3").arg(oe::mapFileKey(i)).arg(confirmed[index]).arg(value);
-            if (shown != oe::displayText(index, field))
+            if (shown != oe::displayText(index, value))
                 wrong << QStringLiteral("%1: label \"%2\", controller %3").arg(oe::mapFileKey(i), shown).arg(value);
         }
         if (!s.verifying())

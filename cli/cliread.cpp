@@ -64,7 +64,7 @@ void CliRunner::runSave()
     }
     MapValues values{};
     for (int i = 0; i < kParameterCount; ++i)
-        values[size_t(i)] = m_session->confirmedParameters()[ParameterIndex(i)];
+        values[size_t(i)] = *m_session->controllerValue(ParameterIndex(i));
     QString path = m_options.file;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");

@@ -67,7 +67,7 @@ void CliRunner::start()
     m_session = new Session(port, this);
     connect(m_session, &Session::message, this, &CliRunner::onMessage);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
-        m_firmware = versionText(version);
+        m_firstVersion = version;
     });
     connect(m_session, &Session::stateChanged, this, [this](Session::State state) {
         if (state != Session::State::Connected)
@@ -76,23 +76,37 @@ void CliRunner::start()
             m_phase = Phase::Ready;
             // The poll stays quiet unless a command wants it: nothing goes out that was not asked for.
             m_session->holdPoll(true);
-            onConnected();
+            verifyConnect();
         } else if (m_phase == Phase::Sequence && m_options.command == CliOptions::Command::Reset) {
-            const bool allRead = m_session->allParametersKnown();
-            m_json.insert(QStringLiteral("resetConfirmed"), m_resetAcknowledged);
-            printParameters();
-            if (!m_resetAcknowledged)
-                finish(CliExit::NoAnswer, caption(Caption::ResetNotConfirmed));
-            else if (!allRead)
-                finish(CliExit::NoAnswer, QStringLiteral("the read-back after the reset went unanswered"));
-            else
-                finish(CliExit::Done);
+            m_session->verifyNow([this] { if (m_phase == Phase::Sequence) finishReset(); });
         }
     });
-    connect(m_session, &Session::mapLoaded, this, &CliRunner::onMapLoaded);
+    // The read-back is judged once verified: on the book, not on the first answers.
+    connect(m_session, &Session::mapLoaded, this, [this](const MapLoadResult &result) {
+        if (m_phase == Phase::Sequence)
+            m_session->verifyNow([this, result] { if (m_phase == Phase::Sequence) onMapLoaded(result); });
+    });
     connect(m_session->engine(), &RequestEngine::requestStarted, this, &CliRunner::onRequestStarted);
     err(QStringLiteral("connecting to %1").arg(portText()));
     m_session->connectTo(m_options.device.isEmpty() ? m_options.comPort : 1);
+}
+
+// What is printed or saved was told twice alike: the identification and every value read.
+void CliRunner::verifyConnect()
+{
+    m_session->RequestVersionVerified({m_firstVersion}, [this](std::optional<Session::Version> version) {
+        if (m_phase != Phase::Ready)
+            return;
+        if (!version) {
+            finish(CliExit::NoAnswer, QStringLiteral("firmware: no two identification answers agree"));
+            return;
+        }
+        m_firmware = versionText(*version);
+        m_session->verifyNow([this] {
+            if (m_phase == Phase::Ready)
+                onConnected();
+        });
+    });
 }
 
 void CliRunner::onConnected()

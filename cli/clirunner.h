@@ -75,6 +75,8 @@ private:
     void listPorts();
     void onMapLoaded(const MapLoadResult &result);
     void verifySet();
+    void verifyConnect();
+    void finishReset();
 
     // Progress on stderr: the steps of a sequence, counted as the engine takes each request.
     void beginSteps(const QString &what, const QStringList &steps);
@@ -102,6 +104,7 @@ private:
     Session *m_session = nullptr;
     ProgramRunner *m_program = nullptr;
     QString m_firmware;
+    Session::Version m_firstVersion{};
 
     MapValues m_mapValues{};
     QList<MapKeyNote> m_mapKeyNotes;
@@ -112,6 +115,8 @@ private:
     int m_stepsStarted = 0;
 
     QSet<int> m_unanswered;
+    QList<std::pair<ParameterIndex, qint32>> m_setOrder;
+    int m_setOutstanding = 0;
 };
 
 } // namespace oe

@@ -146,9 +146,8 @@ QString CliRunner::portText(const CliPort &port) const
 // What the window's label shows for the value the controller told us, "---" while it never did.
 QString CliRunner::valueText(ParameterIndex index) const
 {
-    if (!m_session->parameterKnown(index))
-        return QStringLiteral("---");
-    return displayText(index, m_session->confirmedParameters()[index]);
+    const auto value = m_session->controllerValue(index);
+    return value ? displayText(index, *value) : QStringLiteral("---");
 }
 
 QJsonArray CliRunner::parametersJson() const
@@ -159,8 +158,8 @@ QJsonArray CliRunner::parametersJson() const
         QJsonObject p{{QStringLiteral("name"), paramKey(index)},
                       {QStringLiteral("caption"), parameterCaption(index)},
                       {QStringLiteral("known"), m_session->parameterKnown(index)}};
-        if (m_session->parameterKnown(index)) {
-            p.insert(QStringLiteral("value"), m_session->confirmedParameters()[index]);
+        if (const auto value = m_session->controllerValue(index)) {
+            p.insert(QStringLiteral("value"), *value);
             p.insert(QStringLiteral("display"), valueText(index));
         }
         list.append(p);
@@ -173,8 +172,8 @@ void CliRunner::printParameters()
     m_json.insert(QStringLiteral("parameters"), parametersJson());
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const bool known = m_session->parameterKnown(index);
-        const QString raw = known ? plainNumberText(m_session->confirmedParameters()[index]) : QStringLiteral("---");
+        const auto value = m_session->controllerValue(index);
+        const QString raw = value ? plainNumberText(*value) : QStringLiteral("---");
         out(QStringLiteral("%1 %2 %3 %4")
                 .arg(paramKey(index), -17)
                 .arg(raw, 6)

@@ -6,6 +6,8 @@
 #include "numbertexts.h"
 #include "sliderrules.h"
 
+#include <QMap>
+
 namespace oe {
 
 namespace {
@@ -16,16 +18,6 @@ struct FieldRange {
 };
 constexpr FieldRange kFieldRanges[kParameterCount] = {
     {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200},
-};
-
-struct OrderedPair {
-    ParameterIndex low, high; // low ≤ high
-};
-// MaxLoadPumpPause is the shorter pause: that pair runs the other way round.
-constexpr OrderedPair kOrderedPairs[] = {
-    {ParameterIndex::MinPumpCycles, ParameterIndex::MaxPumpCycles},
-    {ParameterIndex::TinjMin, ParameterIndex::TinjMax},
-    {ParameterIndex::MaxLoadPumpPause, ParameterIndex::MinLoadPumpPause},
 };
 
 } // namespace
@@ -70,12 +62,12 @@ void CliRunner::runLoad()
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 to = m_mapValues[size_t(i)];
-        const bool known = m_session->parameterKnown(index);
-        if (known && m_session->confirmedParameters()[index] == to)
+        const auto now = m_session->controllerValue(index);
+        if (now == to)
             continue;
         QJsonObject change{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("to"), to}};
-        if (known)
-            change.insert(QStringLiteral("from"), m_session->confirmedParameters()[index]);
+        if (now)
+            change.insert(QStringLiteral("from"), *now);
         changes.append(change);
         lines << QStringLiteral("%1: %2 → %3").arg(paramKey(index), valueText(index), displayText(index, to));
     }
@@ -115,8 +107,6 @@ void CliRunner::runLoad()
 
 void CliRunner::onMapLoaded(const MapLoadResult &result)
 {
-    if (m_phase != Phase::Sequence)
-        return;
     QStringList unanswered, differing;
     QJsonArray readBack;
     for (int i = 0; i < kParameterCount; ++i) {
@@ -124,14 +114,14 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
         QJsonObject p{{QStringLiteral("name"), paramKey(index)},
                       {QStringLiteral("sent"), result.sent[index]},
                       {QStringLiteral("confirmed"), result.confirmed[size_t(i)]}};
-        if (!result.answered[size_t(i)]) {
+        const auto now = m_session->controllerValue(index);
+        if (!now) {
             unanswered << paramKey(index);
         } else {
-            p.insert(QStringLiteral("readBack"), result.readBack[index]);
-            if (result.readBack[index] != result.sent[index])
+            p.insert(QStringLiteral("readBack"), *now);
+            if (*now != result.sent[index])
                 differing << QStringLiteral("%1: %2 → %3")
-                                 .arg(paramKey(index), displayText(index, result.sent[index]),
-                                      displayText(index, result.readBack[index]));
+                                 .arg(paramKey(index), displayText(index, result.sent[index]), displayText(index, *now));
         }
         readBack.append(p);
     }
@@ -153,45 +143,54 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
 
 void CliRunner::runSet()
 {
-    // The pairs are judged on what the controller holds now, with the new values in place.
-    ParameterSet after = m_session->confirmedParameters();
-    QSet<int> given;
+    // The pairs are judged on what the controller holds now, with the new values in place, by the
+    // rule the session holds every commit to: a value it would move is refused before anything is sent.
+    QMap<int, qint32> given;
+    for (const auto &[index, value] : std::as_const(m_options.values))
+        given.insert(int(index), value);
+    QList<std::pair<ParameterIndex, qint32>> first, after;
     for (const auto &[index, value] : std::as_const(m_options.values)) {
-        after[index] = value;
-        given.insert(int(index));
-    }
-    for (const OrderedPair &pair : kOrderedPairs) {
-        if (!given.contains(int(pair.low)) && !given.contains(int(pair.high)))
+        const auto partner = interlockPartner(index);
+        if (!partner) {
+            first.append({index, value});
             continue;
-        for (const ParameterIndex side : {pair.low, pair.high}) {
-            if (!given.contains(int(side)) && !m_session->parameterKnown(side)) {
-                finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(paramKey(side)));
-                return;
-            }
         }
-        if (after[pair.low] > after[pair.high]) {
-            finish(CliExit::InvalidInput,
-                   QStringLiteral("%1 (%2) would be above %3 (%4); nothing sent")
-                       .arg(paramKey(pair.low)).arg(after[pair.low]).arg(paramKey(pair.high)).arg(after[pair.high]));
+        const auto now = m_session->controllerValue(*partner);
+        if (!given.contains(int(*partner)) && !now) {
+            finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(paramKey(*partner)));
             return;
         }
+        const qint32 partnerAfter = given.value(int(*partner), now.value_or(0));
+        if (interlockedPosition(index, value, partnerAfter) != value) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2 and %3=%4 are out of order; nothing sent")
+                                              .arg(paramKey(index)).arg(value).arg(paramKey(*partner)).arg(partnerAfter));
+            return;
+        }
+        // A value its partner's present value would hold back goes after the partner's own write.
+        const bool waits = given.contains(int(*partner)) && (!now || interlockedPosition(index, value, *now) != value);
+        (waits ? after : first).append({index, value});
     }
+    m_setOrder = first + after;
     QStringList steps;
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        steps << QStringLiteral("write %1=%2").arg(paramKey(index)).arg(value);
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        steps << QStringLiteral("read %1").arg(paramKey(index));
+    for (const auto &[index, value] : std::as_const(m_setOrder))
+        steps << QStringLiteral("write %1=%2").arg(paramKey(index)).arg(value) << QStringLiteral("read %1").arg(paramKey(index));
     beginSteps(QStringLiteral("set"), steps);
-    for (const auto &[index, value] : std::as_const(m_options.values))
-        m_session->commitParameter(index, value);
-    for (qsizetype i = 0; i < m_options.values.size(); ++i) {
-        const ParameterIndex index = m_options.values[i].first;
-        const bool last = i == m_options.values.size() - 1;
-        m_session->ReadParameter(quint8(index), [this, index, last](bool answered) {
-            if (!answered)
-                m_unanswered.insert(int(index));
-            if (last && m_phase == Phase::Sequence)
-                verifySet();
+    m_setOutstanding = int(m_setOrder.size());
+    for (const auto &[index, value] : std::as_const(m_setOrder)) {
+        const ParameterIndex which = index;
+        m_session->commitHeld(index, value, [this, which](const HeldCommit &commit) {
+            if (m_phase != Phase::Sequence)
+                return;
+            if (commit.kind != HeldCommit::Kind::Writing) {
+                finish(CliExit::NoAnswer, QStringLiteral("%1: its partner could not be read").arg(paramKey(which)));
+                return;
+            }
+            m_session->ReadParameter(quint8(which), [this, which](bool answered) {
+                if (!answered)
+                    m_unanswered.insert(int(which));
+                if (--m_setOutstanding == 0 && m_phase == Phase::Sequence)
+                    m_session->verifyNow([this] { if (m_phase == Phase::Sequence) verifySet(); });
+            });
         });
     }
 }
@@ -202,11 +201,12 @@ void CliRunner::verifySet()
     QJsonArray readBack;
     for (const auto &[index, value] : std::as_const(m_options.values)) {
         QJsonObject p{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("sent"), value}};
-        if (m_unanswered.contains(int(index))) {
+        const auto now = m_session->controllerValue(index);
+        if (m_unanswered.contains(int(index)) || !now) {
             unanswered << paramKey(index);
         } else {
-            p.insert(QStringLiteral("readBack"), m_session->confirmedParameters()[index]);
-            if (m_session->confirmedParameters()[index] != value)
+            p.insert(QStringLiteral("readBack"), *now);
+            if (*now != value)
                 differing << QStringLiteral("%1: %2 → %3").arg(paramKey(index), displayText(index, value), valueText(index));
         }
         readBack.append(p);
@@ -237,6 +237,19 @@ void CliRunner::runReset()
     beginSteps(QStringLiteral("reset"), steps);
     if (!m_session->reset())
         finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
+}
+
+void CliRunner::finishReset()
+{
+    const bool allRead = m_session->allParametersKnown();
+    m_json.insert(QStringLiteral("resetConfirmed"), m_resetAcknowledged);
+    printParameters();
+    if (!m_resetAcknowledged)
+        finish(CliExit::NoAnswer, caption(Caption::ResetNotConfirmed));
+    else if (!allRead)
+        finish(CliExit::NoAnswer, QStringLiteral("the read-back after the reset went unanswered"));
+    else
+        finish(CliExit::Done);
 }
 
 } // namespace oe

@@ -46,9 +46,13 @@ void ProgramUnit::start()
     connect(m_session, &Session::stateChanged, this, &ProgramUnit::onStateChanged);
     connect(m_session, &Session::message, this, [this](int textEntry, int) { onMessage(textEntry); });
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
-        m_firmware = versionText(version);
+        m_firstVersion = version;
     });
-    connect(m_session, &Session::mapLoaded, this, &ProgramUnit::onMapLoaded);
+    // The read-back is judged once verified: on the book, not on the first answers.
+    connect(m_session, &Session::mapLoaded, this, [this](const MapLoadResult &result) {
+        if (m_step == Step::Writing)
+            m_session->verifyNow([this, result] { onMapLoaded(result); });
+    });
     connectNow();
 }
 
@@ -72,8 +76,25 @@ void ProgramUnit::retryLater(int ms)
 
 void ProgramUnit::onStateChanged(Session::State state)
 {
-    if (state == Session::State::Connected && m_step == Step::Identifying)
-        onIdentified();
+    if (state != Session::State::Connected || m_step != Step::Identifying)
+        return;
+    // Nothing goes out while a controller is programmed but what its steps send.
+    m_session->holdPoll(true);
+    // The identification and every value are taken once two answers agree.
+    m_session->RequestVersionVerified({m_firstVersion}, [this](std::optional<Session::Version> version) {
+        if (m_step != Step::Identifying)
+            return;
+        if (!version) {
+            unitDone(QStringLiteral("no-answer"), CliExit::NoAnswer,
+                     QStringLiteral("firmware: no two identification answers agree"));
+            return;
+        }
+        m_firmware = versionText(*version);
+        m_session->verifyNow([this] {
+            if (m_step == Step::Identifying)
+                onIdentified();
+        });
+    });
 }
 
 void ProgramUnit::onMessage(int textEntry)
@@ -111,8 +132,6 @@ void ProgramUnit::onMessage(int textEntry)
 
 void ProgramUnit::onIdentified()
 {
-    // Nothing goes out while a controller is programmed but what its steps send.
-    m_session->holdPoll(true);
     m_saidAbsent = false;
     m_cli->err(QStringLiteral("%1: controller %2 identified").arg(name(), m_firmware));
     m_before = m_session->controllerValues();
@@ -156,7 +175,7 @@ void ProgramUnit::onIdentified()
         unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Session::kPortLostEntry));
 }
 
-void ProgramUnit::onMapLoaded(const MapLoadResult &result)
+void ProgramUnit::onMapLoaded(const MapLoadResult &)
 {
     if (m_step != Step::Writing)
         return;
@@ -165,10 +184,11 @@ void ProgramUnit::onMapLoaded(const MapLoadResult &result)
     QStringList unanswered, differing;
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const bool matches = result.answered[size_t(i)] && m_cli->sameValue(index, result.readBack[index], values[size_t(i)]);
-        after.insert(paramKey(index), result.answered[size_t(i)] ? QJsonValue(result.readBack[index]) : QJsonValue());
+        const auto now = m_session->controllerValue(index);
+        const bool matches = now && m_cli->sameValue(index, *now, values[size_t(i)]);
+        after.insert(paramKey(index), now ? QJsonValue(*now) : QJsonValue());
         confirmed.insert(paramKey(index), matches);
-        if (!result.answered[size_t(i)])
+        if (!now)
             unanswered << paramKey(index);
         else if (!matches)
             differing << paramKey(index);

@@ -78,6 +78,7 @@ private:
     // The controller in hand.
     QElapsedTimer m_clock;
     QString m_firmware;
+    Session::Version m_firstVersion{};
     QString m_backup;
     QList<ParameterIndex> m_written;
     ParameterSet m_before;

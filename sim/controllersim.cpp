@@ -171,6 +171,8 @@ QByteArray ControllerSim::answer(QByteArrayView frame, qint64 nowMs)
         int value = quint8(frame[4]) * 256 + quint8(frame[5]);
         if (m_faults.echoClamp)
             value = clampToSliderRange(index, value);
+        if (index < 8 && m_faults.refuseWriteMask & (1 << index))
+            value = parameter(index);
         setParameter(index, quint16(value));
         // An index the controller does not have is echoed as sent, so the echo still tells the
         // program what arrived.

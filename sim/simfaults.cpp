@@ -39,6 +39,9 @@ const std::vector<FaultKind> &kinds()
          SimFaults::kDefaultGarbageBytes, 256, [](SimFaults &f) -> int & { return f.garbageAfter; }, nullptr},
         {"echo-clamp", "a write stores and echoes its value clamped into the slider range", FaultKind::Flag,
          0, 1, nullptr, [](SimFaults &f) -> bool & { return f.echoClamp; }},
+        {"refuse-write", "refuse-write[=MASK]: writes to the parameters in MASK (bit N: code N; default 255, "
+         "all) are not stored; the echo carries the value held", FaultKind::Number, 255, 255,
+         [](SimFaults &f) -> int & { return f.refuseWriteMask; }, nullptr},
         {"split", "split[=MS]: every reply goes out in two writes MS apart (default 100)", FaultKind::Number,
          SimFaults::kDefaultSplitGapMs, 600000, [](SimFaults &f) -> int & { return f.splitGapMs; }, nullptr},
         {"late", "late[=MS]: every reply comes MS late, past the time-out (default 1200)", FaultKind::Number,

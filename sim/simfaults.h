@@ -22,6 +22,9 @@ struct SimFaults {
     int garbageBefore = 0;     // N junk bytes written in front of every reply
     int garbageAfter = 0;      // N junk bytes written after every reply
     bool echoClamp = false;    // a write stores and echoes the value clamped into its slider range
+    // Writes to the parameters whose bits are set (bit N: code N) are refused: nothing is stored and
+    // the echo carries the value held.
+    int refuseWriteMask = 0;
     int splitGapMs = 0;        // every reply goes out in two writes this far apart
     int lateMs = 0;            // every reply comes this late (overrides replyDelayMs)
     int hangUpAfter = 0;       // the line is closed after the Nth request frame

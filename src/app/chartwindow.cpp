@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLocale>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QTimer>
@@ -28,6 +29,8 @@ constexpr int kRightMargin = 12;
 constexpr int kTopMargin = 6;
 constexpr int kBottomMargin = 22;
 constexpr int kLaneGap = 8;
+// How far the line's caps, joins and dots reach from a sample, in device pixels, with room to spare.
+constexpr int kStripMargin = 6;
 
 // A reading in the unit the main window shows it in: pump times in 20 ms steps and pauses in 25 ms
 // steps become seconds, the others are shown as they come.
@@ -72,14 +75,20 @@ ChartView::ChartView(const LiveTrace &trace, QWidget *parent)
     setObjectName(QStringLiteral("ChartView"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(360, 240);
-    m_refresh->setInterval(kRefreshMs);
+    m_refresh->setSingleShot(true);
     connect(m_refresh, &QTimer::timeout, this, &ChartView::refresh);
+}
+
+bool ChartView::Frame::sameScales(const Frame &other) const
+{
+    return plot == other.plot && deviceWidth == other.deviceWidth && spanMs == other.spanMs &&
+           tops == other.tops && rpmMin == other.rpmMin;
 }
 
 void ChartView::setSpanMinutes(int minutes)
 {
     m_spanMinutes = minutes;
-    m_dirty = true;
+    redrawAll();
 }
 
 void ChartView::setPaused(bool paused)
@@ -88,26 +97,45 @@ void ChartView::setPaused(bool paused)
         return;
     m_paused = paused;
     m_pausedAt = now();
-    m_dirty = true;
+    lookSoon();
+}
+
+void ChartView::touch()
+{
+    m_newData = true;
+    lookSoon();
+}
+
+// A look within kRefreshMs; looks never come closer together than that, so repaints stay at most ten a
+// second however fast readings come.
+void ChartView::lookSoon()
+{
+    if (isVisible() && (!m_refresh->isActive() || m_refresh->remainingTime() > kRefreshMs))
+        m_refresh->start(kRefreshMs);
 }
 
 void ChartView::setRpmMin(qint32 rpmMin)
 {
-    if (rpmMin != m_rpmMin)
-        m_dirty = true;
+    // A new threshold changes the speed lane's frame, which draws the plot whole.
     m_rpmMin = rpmMin;
 }
 
 void ChartView::setLaneNames(const std::array<QString, 4> &names)
 {
     m_names = names;
-    m_dirty = true;
+    redrawAll();
+}
+
+void ChartView::redrawAll()
+{
+    m_wholePending = true;
+    lookSoon();
 }
 
 void ChartView::showEvent(QShowEvent *)
 {
-    m_dirty = true;
-    m_refresh->start();
+    m_wholePending = true;
+    m_refresh->start(kIdleScrollMs);
 }
 
 void ChartView::hideEvent(QHideEvent *)
@@ -115,101 +143,191 @@ void ChartView::hideEvent(QHideEvent *)
     m_refresh->stop();
 }
 
-// Repaints when something new came, or when time has moved the plot by at least a pixel.
+// Moves the plot on at the readings' pace: when a reading came, or, while none comes, once a second so
+// a silence is seen to pass. Between readings there is nothing new to show, only the same lines a few
+// pixels further left, so the view does not wake for them. The labels beside the plot are repainted
+// only when a scale changed.
 void ChartView::refresh()
 {
     if (!isVisible())
         return;
-    const qint64 spanMs = qint64(m_spanMinutes) * 60000;
-    const int plotWidth = qMax(1, width() - kLeftMargin - kRightMargin);
-    const bool scrolled = !m_paused && (rightEdge() - m_paintedEdge) * plotWidth >= spanMs;
-    if (m_dirty || scrolled)
+    m_refresh->start(kIdleScrollMs);
+    if (m_wholePending) {
         update();
+        return;
+    }
+    if (m_paused)
+        return;
+    const Frame f = currentFrame();
+    if (!f.sameScales(m_imageFrame))
+        update();
+    else if (m_newData || f.tick != m_imageFrame.tick)
+        update(f.plot);
 }
 
-void ChartView::paintEvent(QPaintEvent *)
+ChartView::Frame ChartView::currentFrame() const
 {
-    ++m_paints;
-    m_dirty = false;
-    const qint64 right = rightEdge();
-    m_paintedEdge = right;
-    const qint64 spanMs = qint64(m_spanMinutes) * 60000;
-    const qint64 left = right - spanMs;
-
-    QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    const QRect plot(kLeftMargin, kTopMargin, width() - kLeftMargin - kRightMargin,
-                     height() - kTopMargin - kBottomMargin);
-    if (plot.width() < 10 || plot.height() < 40)
-        return;
-    const double laneHeight = (plot.height() - 3.0 * kLaneGap) / 4.0;
-    auto xOf = [&](qint64 ms) { return plot.left() + double(ms - left) * plot.width() / double(spanMs); };
-
-    // The samples on screen, one before the left edge included so the line enters from it.
+    Frame f;
+    f.plot = QRect(kLeftMargin, kTopMargin, qMax(0, width() - kLeftMargin - kRightMargin),
+                   qMax(0, height() - kTopMargin - kBottomMargin));
+    f.deviceWidth = qMax(1, qRound(f.plot.width() * devicePixelRatioF()));
+    f.spanMs = qint64(m_spanMinutes) * 60000;
+    const qint64 scaled = (m_paused ? m_pausedAt : now()) * f.deviceWidth;
+    f.tick = scaled >= 0 ? scaled / f.spanMs : -((f.spanMs - 1 - scaled) / f.spanMs);
+    f.rpmMin = m_rpmMin;
     const int count = m_trace.size();
-    int first = 0;
-    {
-        int lo = 0, hi = count;
-        while (lo < hi) {
-            const int mid = (lo + hi) / 2;
-            if (m_trace.at(mid).ms < left)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        first = qMax(0, lo - 1);
-    }
-
-    QFont small = font();
-    small.setPointSize(8);
-    p.setFont(small);
+    const int first = firstSampleOf(f);
     for (int lane = 0; lane < 4; ++lane) {
-        const QRectF box(plot.left(), plot.top() + lane * (laneHeight + kLaneGap), plot.width(), laneHeight);
         double top = lane == 0 ? std::max(m_rpmMin, 0) : 0;
-        for (int i = first; i < count; ++i)
-            if (m_trace.at(i).ms <= right)
-                top = std::max(top, displayValue(lane, m_trace.at(i)));
-        top = roundTop(top);
-        auto yOf = [&](double v) { return box.bottom() - std::clamp(v / top, 0.0, 1.0) * box.height(); };
+        for (int i = first; i < count && shown(f, m_trace.at(i).ms); ++i)
+            top = std::max(top, displayValue(lane, m_trace.at(i)));
+        f.tops[size_t(lane)] = roundTop(top);
+    }
+    return f;
+}
 
+QRect ChartView::laneBox(const Frame &f, int lane) const
+{
+    const double laneHeight = (f.plot.height() - 3.0 * kLaneGap) / 4.0;
+    const int top = qRound(lane * (laneHeight + kLaneGap));
+    const int bottom = qRound(lane * (laneHeight + kLaneGap) + laneHeight);
+    return QRect(0, top, f.plot.width(), bottom - top);
+}
+
+// Both terms are whole device pixels apart from a fraction that depends on the sample alone, so a
+// sample's place in a later frame is its place now less the pixels time moved, to the last bit.
+double ChartView::xOf(const Frame &f, qint64 ms) const
+{
+    const double pixels = double(ms * f.deviceWidth) / double(f.spanMs) - double(f.tick - f.deviceWidth);
+    return pixels / devicePixelRatioF();
+}
+
+// The first sample whose line can reach the plot: two before the first one within a few pixels of
+// the left edge, so where the line begins (its cap) lies outside whatever is drawn.
+int ChartView::firstSampleOf(const Frame &f) const
+{
+    const qint64 leftTicks = f.tick - f.deviceWidth - kStripMargin;
+    int lo = 0, hi = m_trace.size();
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (m_trace.at(mid).ms * f.deviceWidth < leftTicks * f.spanMs)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return qMax(0, lo - 2);
+}
+
+void ChartView::updatePlot(const Frame &f)
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSize deviceSize(f.deviceWidth, qMax(1, qRound(f.plot.height() * ratio)));
+    const qint64 shift = f.tick - m_imageFrame.tick;
+    if (m_wholePending || m_image.size() != deviceSize || !f.sameScales(m_imageFrame) || shift < 0 ||
+        shift >= f.deviceWidth) {
+        if (m_image.size() != deviceSize)
+            m_image = QImage(deviceSize, QImage::Format_RGB32); // opaque: copied to the screen as it is
+        m_image.setDevicePixelRatio(ratio);
+        m_wholePending = m_newData = false;
+        m_imageFrame = f;
+        ++m_wholeDrawings;
+        drawColumns(f, 0);
+        return;
+    }
+    if (shift == 0 && !m_newData)
+        return;
+
+    // What the image lacks: the columns time brought in, and everything from the last sample it holds
+    // on (the line leaving it, its join, the dot it may no longer need).
+    int from = int(f.deviceWidth - shift);
+    if (m_imageLastSample)
+        from = std::min(from, int(std::floor(xOf(f, *m_imageLastSample) * ratio)));
+    from = qMax(0, from - kStripMargin);
+
+    m_imageFrame = f;
+    m_newData = false;
+    drawColumns(f, from);
+}
+
+// The image is a ring: the plot's device column c lives in image column (c + tick) mod width, so time
+// moving on needs no copy, only the columns it brought in drawn where the oldest ones were.
+int ChartView::ringStart(const Frame &f) const
+{
+    return int((f.tick % f.deviceWidth + f.deviceWidth) % f.deviceWidth);
+}
+
+// Draws the plot from device column fromDevice to its right end, in at most two pieces of the ring.
+void ChartView::drawColumns(const Frame &f, int fromDevice)
+{
+    m_pixelsDrawn += qint64(f.deviceWidth - fromDevice) * m_image.height();
+    m_imageLastSample.reset();
+    for (int i = m_trace.size() - 1; i >= 0 && !m_imageLastSample; --i)
+        if (shown(f, m_trace.at(i).ms))
+            m_imageLastSample = m_trace.at(i).ms;
+    const int wrap = f.deviceWidth - ringStart(f); // the plot's column that lands in the image's first
+    QPainter p(&m_image);
+    if (fromDevice < wrap)
+        drawPiece(p, f, fromDevice, wrap, ringStart(f));
+    if (wrap < f.deviceWidth)
+        drawPiece(p, f, std::max(fromDevice, wrap), f.deviceWidth, ringStart(f) - f.deviceWidth);
+}
+
+// Draws the plot's device columns [fromDevice, toDevice) moved by shiftDevice in the image. What a
+// column shows depends only on the frame and the trace, never on where the drawing began.
+void ChartView::drawPiece(QPainter &p, const Frame &f, int fromDevice, int toDevice, int shiftDevice)
+{
+    const qreal ratio = m_image.devicePixelRatio();
+    p.resetTransform();
+    p.translate(shiftDevice / ratio, 0);
+    const QRectF strip(fromDevice / ratio, 0, (toDevice - fromDevice) / ratio, f.plot.height());
+    p.setClipping(false);
+    p.fillRect(strip, Qt::white);
+
+    const int count = m_trace.size();
+    const int first = firstSampleOf(f);
+    // The line into the strip starts two samples before the first one near it, for the same reason.
+    int from = first;
+    while (from < count && xOf(f, m_trace.at(from).ms) < strip.left() - kStripMargin)
+        ++from;
+    from = qMax(first, from - 2);
+
+    for (int lane = 0; lane < 4; ++lane) {
+        const QRect box = laneBox(f, lane);
+        const double top = f.tops[size_t(lane)];
+        auto yOf = [&](double v) { return box.bottom() + 1 - std::clamp(v / top, 0.0, 1.0) * box.height(); };
+        p.setClipRect(QRectF(box).intersected(strip));
+        p.fillRect(box, QColor(248, 248, 248));
         p.setPen(QColor(200, 200, 200));
-        p.setBrush(QColor(248, 248, 248));
-        p.drawRect(box);
-        p.setPen(Qt::black);
-        const QString unit = lane >= 2 ? QStringLiteral(" s") : QString();
-        p.drawText(QRectF(0, box.top(), kLeftMargin - 4, 14), Qt::AlignRight | Qt::AlignTop,
-                   scaleText(top) + unit);
-        p.drawText(QRectF(0, box.bottom() - 14, kLeftMargin - 4, 14), Qt::AlignRight | Qt::AlignBottom,
-                   QStringLiteral("0"));
-        p.setPen(kLaneColors[size_t(lane)]);
-        p.drawText(QRectF(0, box.top(), kLeftMargin - 4, box.height()), Qt::AlignRight | Qt::AlignVCenter,
-                   m_names[size_t(lane)]);
+        p.drawLine(box.topLeft(), box.topRight());
+        p.drawLine(box.bottomLeft(), box.bottomRight());
 
-        if (lane == 0 && m_rpmMin != kNoRpmMin) {
-            p.setPen(QPen(QColor(200, 0, 0), 1, Qt::DashLine));
-            p.drawLine(QPointF(box.left(), yOf(m_rpmMin)), QPointF(box.right(), yOf(m_rpmMin)));
+        if (lane == 0 && f.rpmMin != kNoRpmMin) {
+            // Dashes of four pixels every six, hung on the time axis so they travel with the plot.
+            const qint64 leftTick = f.tick - f.deviceWidth;
+            const int y = int(std::floor(yOf(f.rpmMin)));
+            for (int c = fromDevice - int(((leftTick + fromDevice) % 6 + 6) % 6); c < toDevice; c += 6)
+                p.fillRect(QRectF(c / ratio, y, 4 / ratio, 1), QColor(200, 0, 0));
         }
         if (lane == 2) {
             // One mark per flash of the pump lamp, along the lane's foot.
             p.setPen(QPen(QColor(220, 0, 0), 2));
             for (int i = 0; i < m_trace.flashCount(); ++i) {
                 const qint64 at = m_trace.flashAt(i);
-                if (at >= left && at <= right)
-                    p.drawLine(QPointF(xOf(at), box.bottom()), QPointF(xOf(at), box.bottom() - 8));
+                const double x = xOf(f, at);
+                if (x >= strip.left() - 2 && shown(f, at))
+                    p.drawLine(QPointF(x, box.bottom() + 1), QPointF(x, box.bottom() + 1 - 8));
             }
         }
 
-        p.save();
-        p.setClipRect(box);
-        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::Antialiasing, true);
         p.setPen(QPen(kLaneColors[size_t(lane)], 1.5));
         QPainterPath path;
         bool open = false;
-        for (int i = first; i < count; ++i) {
+        for (int i = from; i < count; ++i) {
             const TraceSample &s = m_trace.at(i);
-            if (s.ms > right)
+            if (!shown(f, s.ms))
                 break;
-            const QPointF point(xOf(s.ms), yOf(displayValue(lane, s)));
+            const QPointF point(xOf(f, s.ms), yOf(displayValue(lane, s)));
             if (!open || s.gapBefore)
                 path.moveTo(point);
             else
@@ -219,26 +337,80 @@ void ChartView::paintEvent(QPaintEvent *)
         p.drawPath(path);
         // A lone sample between two gaps has no line to show it: a dot does.
         p.setBrush(kLaneColors[size_t(lane)]);
-        for (int i = first; i < count; ++i) {
+        for (int i = from; i < count; ++i) {
             const TraceSample &s = m_trace.at(i);
-            if (s.ms > right)
+            if (!shown(f, s.ms))
                 break;
             const bool alone = (s.gapBefore || i == 0) && (i + 1 >= count || m_trace.at(i + 1).gapBefore);
             if (alone)
-                p.drawEllipse(QPointF(xOf(s.ms), yOf(displayValue(lane, s))), 2, 2);
+                p.drawEllipse(QPointF(xOf(f, s.ms), yOf(displayValue(lane, s))), 2, 2);
         }
-        p.restore();
+        p.setBrush(Qt::NoBrush);
+        p.setRenderHint(QPainter::Antialiasing, false);
+    }
+}
+
+void ChartView::paintEvent(QPaintEvent *event)
+{
+    ++m_paints;
+    const Frame f = currentFrame();
+    QPainter p(this);
+    if (f.plot.width() < 10 || f.plot.height() < 40) {
+        p.fillRect(rect(), Qt::white);
+        return;
+    }
+    const int wholeBefore = m_wholeDrawings;
+    updatePlot(f);
+    if (m_wholeDrawings != wholeBefore && f.plot.contains(event->rect()))
+        update(); // a scale changed since the look that asked for this: its label too
+    if (!f.plot.contains(event->rect())) {
+        p.fillRect(rect(), Qt::white);
+        drawLabels(p, f);
+    }
+    const qreal ratio = m_image.devicePixelRatio();
+    const int start = ringStart(m_imageFrame);
+    const int height = m_image.height();
+    p.drawImage(QPointF(f.plot.topLeft()), m_image, QRectF(start, 0, f.deviceWidth - start, height));
+    if (start > 0)
+        p.drawImage(QPointF(f.plot.left() + (f.deviceWidth - start) / ratio, f.plot.top()), m_image,
+                    QRectF(0, 0, start, height));
+    // The lanes' sides stand still while the plot moves under them.
+    p.setPen(QColor(200, 200, 200));
+    for (int lane = 0; lane < 4; ++lane) {
+        const QRect box = laneBox(f, lane).translated(f.plot.topLeft());
+        p.drawLine(box.topLeft(), box.bottomLeft());
+        p.drawLine(box.topRight(), box.bottomRight());
+    }
+}
+
+// The scales, the lane names and the time axis: they change only with a scale, a name or the size.
+void ChartView::drawLabels(QPainter &p, const Frame &f)
+{
+    QFont small = font();
+    small.setPointSize(8);
+    p.setFont(small);
+    for (int lane = 0; lane < 4; ++lane) {
+        const QRect box = laneBox(f, lane).translated(f.plot.topLeft());
+        p.setPen(Qt::black);
+        const QString unit = lane >= 2 ? QStringLiteral(" s") : QString();
+        p.drawText(QRectF(0, box.top(), kLeftMargin - 4, 14), Qt::AlignRight | Qt::AlignTop,
+                   scaleText(f.tops[size_t(lane)]) + unit);
+        p.drawText(QRectF(0, box.bottom() - 13, kLeftMargin - 4, 14), Qt::AlignRight | Qt::AlignBottom,
+                   QStringLiteral("0"));
+        p.setPen(kLaneColors[size_t(lane)]);
+        p.drawText(QRectF(0, box.top(), kLeftMargin - 4, box.height()), Qt::AlignRight | Qt::AlignVCenter,
+                   m_names[size_t(lane)]);
     }
 
     // Time axis: minutes and seconds before the right edge.
     p.setPen(Qt::black);
     const int stepS = m_spanMinutes <= 2 ? 30 : 60 * m_spanMinutes / 5;
     for (int s = 0; s <= m_spanMinutes * 60; s += stepS) {
-        const double x = xOf(right - qint64(s) * 1000);
-        p.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
+        const double x = f.plot.left() + f.plot.width() * (1.0 - double(s) * 1000 / double(f.spanMs));
+        p.drawLine(QPointF(x, f.plot.bottom()), QPointF(x, f.plot.bottom() + 4));
         const QString text = s == 0 ? QStringLiteral("0")
                                     : QStringLiteral("-%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-        p.drawText(QRectF(x - 30, plot.bottom() + 4, 60, kBottomMargin - 4), Qt::AlignCenter, text);
+        p.drawText(QRectF(x - 30, f.plot.bottom() + 4, 60, kBottomMargin - 4), Qt::AlignCenter, text);
     }
 }
 
@@ -294,7 +466,7 @@ void ChartWindow::markGap()
 void ChartWindow::clear()
 {
     m_trace.clear();
-    m_view->touch();
+    m_view->redrawAll();
 }
 
 void ChartWindow::setCaptions(const QString &title, const QString &pause, const QString &save,

@@ -2,12 +2,15 @@
 
 #include "livetrace.h"
 
+#include <QImage>
 #include <QWidget>
 
 #include <array>
 #include <functional>
+#include <optional>
 
 class QComboBox;
+class QPainter;
 class QPushButton;
 class QTimer;
 
@@ -15,12 +18,21 @@ namespace oe {
 
 // The plot itself: the four live readings in stacked lanes against time, each lane on its own scale
 // in display units, the RpmMin threshold as a dashed line on the speed lane and the pump flashes as
-// marks on the pump lane. It repaints at most ten times a second, and only while shown.
+// marks on the pump lane. It repaints when a reading comes (at most ten times a second), otherwise once
+// a second, and only while shown.
+//
+// The lanes are kept in an image of the plot. Time moves the plot in whole pixels (its right edge is
+// the clock rounded down to a pixel), so when time has moved it only the new strip at the right is
+// drawn, from the last sample already drawn on: everything left of it is exactly what a whole drawing
+// would give, only further left (the image is a ring, so nothing is copied to move it). A change of scale, span, size, pause, lane
+// names or threshold draws the whole once.
 class ChartView : public QWidget
 {
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 100;
+    // With no new reading the plot still moves on this often.
+    static constexpr qint64 kIdleScrollMs = 1000;
     // No threshold line: the controller's RpmMin is not known.
     static constexpr qint32 kNoRpmMin = -1;
 
@@ -36,9 +48,14 @@ public:
     bool isPaused() const { return m_paused; }
     void setRpmMin(qint32 rpmMin);
     void setLaneNames(const std::array<QString, 4> &names);
-    // Something new to show; it reaches the screen with the next refresh.
-    void touch() { m_dirty = true; }
+    // Something new to show at the right edge; it reaches the screen with the next refresh.
+    void touch();
+    // The trace changed in a way that is not an addition at its end (it was emptied): draw it whole.
+    void redrawAll();
     int paintCount() const { return m_paints; }
+    // What the plot's image cost so far: drawings of the whole, and device pixels drawn afresh.
+    int wholeDrawings() const { return m_wholeDrawings; }
+    qint64 pixelsDrawn() const { return m_pixelsDrawn; }
 
     QSize sizeHint() const override { return {720, 420}; }
 
@@ -48,8 +65,32 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    // Where the plot stands and what it is drawn against; two frames with equal scales and sizes differ
+    // only by a shift of (tick - tick) device pixels.
+    struct Frame {
+        QRect plot;                        // in the widget
+        int deviceWidth = 0;               // of the plot, in device pixels
+        qint64 spanMs = 0;
+        qint64 tick = 0;                   // the right edge: device pixels of clock time
+        std::array<double, 4> tops{};      // each lane's scale
+        qint32 rpmMin = kNoRpmMin;
+        bool sameScales(const Frame &other) const;
+    };
+
     void refresh();
-    qint64 rightEdge() const { return m_paused ? m_pausedAt : now(); }
+    void lookSoon();
+    Frame currentFrame() const;
+    QRect laneBox(const Frame &f, int lane) const; // in the plot image
+    double xOf(const Frame &f, qint64 ms) const;   // in the plot image, logical pixels
+    // Up to the pixel the clock is in: a reading lands in the plot's last column the moment it comes.
+    bool shown(const Frame &f, qint64 ms) const { return ms * f.deviceWidth < (f.tick + 1) * f.spanMs; }
+    int firstSampleOf(const Frame &f) const;
+    // Brings the plot's image to frame f: shifted and the new strip drawn where that is exact, else whole.
+    void updatePlot(const Frame &f);
+    int ringStart(const Frame &f) const;
+    void drawColumns(const Frame &f, int fromDevice);
+    void drawPiece(QPainter &p, const Frame &f, int fromDevice, int toDevice, int shiftDevice);
+    void drawLabels(QPainter &p, const Frame &f);
 
     const LiveTrace &m_trace;
     std::function<qint64()> m_clock;
@@ -58,9 +99,14 @@ private:
     bool m_paused = false;
     qint64 m_pausedAt = 0;
     qint32 m_rpmMin = kNoRpmMin;
-    bool m_dirty = true;
-    qint64 m_paintedEdge = 0;
+    bool m_newData = true;
+    bool m_wholePending = true;
+    QImage m_image;
+    Frame m_imageFrame;
+    std::optional<qint64> m_imageLastSample; // the time of the last reading the image holds
     int m_paints = 0;
+    int m_wholeDrawings = 0;
+    qint64 m_pixelsDrawn = 0;
     std::array<QString, 4> m_names{QStringLiteral("RPM"), QStringLiteral("TINJ"), QStringLiteral("PUMP"),
                                    QStringLiteral("PAUSA")};
 };

@@ -228,7 +228,7 @@ void SliderPanel::showParameter(ParameterIndex index)
         describeParameter(index);
         return;
     }
-    const qint32 field = m_session.confirmedParameters()[index];
+    const qint32 field = *m_session.controllerValue(index);
     slider->setValue(positionFromField(index, field));
     labelFor(index)->setText(displayText(index, field));
     slider->setEnabled(m_session.state() == Session::State::Connected);

@@ -38,9 +38,7 @@ ToolsMenu::ToolsMenu(WindowContext &context, QMenuBar *menuBar)
     connect(m_chart, &ChartWindow::savePictureRequested, this, &ToolsMenu::saveChartPicture);
     connect(&m_session, &Session::liveReadingsChanged, m_chart, [this] {
         // The threshold line shows what the controller holds, not a slider's preview.
-        m_chart->view()->setRpmMin(m_session.parameterKnown(ParameterIndex::RpmMin)
-                                       ? m_session.confirmedParameters().RpmMin
-                                       : ChartView::kNoRpmMin);
+        m_chart->view()->setRpmMin(m_session.controllerValue(ParameterIndex::RpmMin).value_or(ChartView::kNoRpmMin));
         m_chart->addReading(m_session.LiveRpm, m_session.LiveTinj, m_session.LivePump, m_session.LivePause);
     });
     connect(&m_session, &Session::stateChanged, this, [this](Session::State state) {
@@ -163,9 +161,7 @@ void ToolsMenu::onReadAgainFinished(const RereadResult &result)
             unanswered << m_context.parameterName(index);
             continue;
         }
-        qint32 now = result.readBack[index];
-        if (index == ParameterIndex::RpmMultiplier)
-            now = cappedMultiplier(now);
+        const qint32 now = result.readBack[index];
         const bool known = result.knownBefore[size_t(i)];
         if (!known || now != result.before[index])
             differing << m_context.changeLine(

@@ -17,12 +17,12 @@ struct PlausibleRange {
     bool holds(qint32 value) const { return value >= min && value <= max; }
 };
 
-// What each of the eight parameters can hold, by index.
-std::span<const PlausibleRange> parameterRanges();
 // What a status reply can report, in its field order: engine speed, injection time, pump time, pause.
 std::span<const PlausibleRange> statusRanges();
 
-// False for a read answer or a status reply with a value outside its range. Other replies carry
+// False for a status reply with a reading no engine or pump can give. A parameter's value is whatever
+// the controller holds (0 to 65535, also beyond its slider: an erased memory reads 65535), so a read
+// answer is never judged here; two agreeing reads judge it (see ParameterBook). Other replies carry
 // nothing that could be checked this way.
 bool isPlausible(const DecodedReply &reply);
 

@@ -6,27 +6,27 @@ namespace oe {
 
 Request Request::read(quint8 index)
 {
-    return {Kind::ReadParameter, index, 0, RequestEngine::kReadTimeout, RequestEngine::kTries, {}};
+    return {Kind::ReadParameter, index, 0, RequestEngine::kReadTimeout, RequestEngine::kTries};
 }
 
 Request Request::write(quint8 index, qint32 value)
 {
-    return {Kind::WriteParameter, index, value, RequestEngine::kWriteTimeout, RequestEngine::kTries, {}};
+    return {Kind::WriteParameter, index, value, RequestEngine::kWriteTimeout, RequestEngine::kTries};
 }
 
 Request Request::status()
 {
-    return {Kind::Status, 0, 0, RequestEngine::kStatusTimeout, RequestEngine::kTries, {}};
+    return {Kind::Status, 0, 0, RequestEngine::kStatusTimeout, RequestEngine::kTries};
 }
 
 Request Request::version()
 {
-    return {Kind::Version, 0, 0, RequestEngine::kVersionTimeout, RequestEngine::kTries, {}};
+    return {Kind::Version, 0, 0, RequestEngine::kVersionTimeout, RequestEngine::kTries};
 }
 
 Request Request::reset()
 {
-    return {Kind::Reset, 0, 0, RequestEngine::kResetTimeout, RequestEngine::kTries, {}};
+    return {Kind::Reset, 0, 0, RequestEngine::kResetTimeout, RequestEngine::kTries};
 }
 
 bool Request::answeredBy(const DecodedReply &reply) const
@@ -48,7 +48,7 @@ bool Request::answeredBy(const DecodedReply &reply) const
 
 bool Request::believes(const DecodedReply &reply) const
 {
-    return isPlausible(reply) || (kind == Kind::ReadParameter && written == reply.value);
+    return isPlausible(reply);
 }
 
 namespace {

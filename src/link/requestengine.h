@@ -27,9 +27,6 @@ struct Request {
     qint32 value = 0;  // write
     std::chrono::milliseconds timeout{300};
     int tries = 3;
-    // Read: the value just written to this parameter. Believed even outside the parameter's range,
-    // since a map may hold such a value and the controller stores it.
-    std::optional<qint32> written;
 
     static Request read(quint8 index);
     static Request write(quint8 index, qint32 value);
@@ -40,7 +37,7 @@ struct Request {
     // Whether a well-formed reply is this request's own answer. A write's echo must carry the index
     // and the value sent.
     bool answeredBy(const DecodedReply &reply) const;
-    // Whether its values can be right (see plausibility.h), or it reads back what was written.
+    // Whether its values can be right (see plausibility.h).
     bool believes(const DecodedReply &reply) const;
 };
 

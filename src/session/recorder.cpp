@@ -70,8 +70,12 @@ Recorder::Recorder(Session *session, QObject *parent) : QObject(parent), m_sessi
     connect(session, &Session::parameterRead, this, &Recorder::onParameterRead);
     connect(session, &Session::writeFinished, this, &Recorder::onWriteFinished);
     connect(session, &Session::stateChanged, this, [this](Session::State state) {
-        if (state == Session::State::Idle)
-            stop(m_session->endedByPortLoss() ? End::PortLost : End::Disconnected);
+        if (state != Session::State::Idle)
+            return;
+        // A commit the session ended will never finish: later reads of its parameter must not wait
+        // for it.
+        m_commits.fill(std::nullopt);
+        stop(m_session->endedByPortLoss() ? End::PortLost : End::Disconnected);
     });
 }
 
@@ -122,9 +126,7 @@ bool Recorder::start(const QString &path, QString *error)
     }
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        m_values[size_t(i)] = m_session->parameterKnown(index)
-                                  ? std::optional(m_session->confirmedParameters()[index])
-                                  : std::nullopt;
+        m_values[size_t(i)] = m_session->controllerValue(index);
     }
     emit recordingChanged(true);
     write(header());
@@ -170,18 +172,18 @@ void Recorder::onReadings()
                           m_session->LivePump, m_session->LivePause));
 }
 
-// A read only makes a line when it found something else than the value known before.
-void Recorder::onParameterRead(ParameterIndex index, qint32 field)
+// A read only makes a line when it found something else than the trace said before.
+void Recorder::onParameterRead(ParameterIndex index, qint32 value)
 {
     // The read-back of an unconfirmed commit belongs after the commit's own line.
     if (auto &commit = m_commits[size_t(index)]) {
-        commit->readBack = field;
+        commit->readBack = value;
         return;
     }
-    auto &known = m_values[size_t(index)];
-    if (isRecording() && known != field)
-        write(changeLine(QDateTime::currentDateTime(), index, known, field, m_cause, true));
-    known = field;
+    auto &traced = m_values[size_t(index)];
+    if (isRecording() && traced != value)
+        write(changeLine(QDateTime::currentDateTime(), index, traced, value, m_cause, true));
+    traced = value;
 }
 
 void Recorder::commitStarted(ParameterIndex index, qint32 value, Cause cause)

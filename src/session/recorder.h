@@ -56,13 +56,15 @@ signals:
 private:
     void write(const QByteArray &line);
     void onReadings();
-    void onParameterRead(ParameterIndex index, qint32 field);
+    void onParameterRead(ParameterIndex index, qint32 value);
     void onWriteFinished(ParameterIndex index, bool confirmed);
 
     Session *m_session;
     QFile m_file;
     qint64 m_wholeLines = 0; // bytes of the file that are whole lines
     Cause m_cause = Cause::Read;
+    // What the trace last said of each parameter (from the book at the start): a change line is
+    // written when the controller tells something else.
     std::array<std::optional<qint32>, kParameterCount> m_values{};
     struct Commit {
         qint32 value;

@@ -2,7 +2,7 @@
 
 #include "sliderrules.h"
 
-#include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace oe {
@@ -112,37 +112,121 @@ void Session::endSession(bool portLost)
     m_connected = false;
     m_pollHeld = false;
     m_missedPolls = 0;
-    m_verifier.clear();
+    m_rereadDue.reset();
     m_lineQuality.clear();
+    for (auto &waiting : m_afterWrite)
+        waiting.clear();
     m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);
     m_engine->close();
     forgetAll();
     setAnswering(true);
     setState(State::Idle);
+    updateRereadPending();
 }
 
 bool Session::allParametersKnown() const
 {
-    return std::all_of(m_known.begin(), m_known.end(), [](bool known) { return known; });
+    for (int i = 0; i < kParameterCount; ++i) {
+        const ParameterBook::State state = m_book.state(ParameterIndex(i));
+        if (state != ParameterBook::State::Known && state != ParameterBook::State::Verifying)
+            return false;
+    }
+    return true;
 }
 
-void Session::setKnown(ParameterIndex index, bool known)
+ParameterSet Session::controllerValues() const
 {
-    if (std::exchange(m_known[size_t(index)], known) != known)
-        emit parameterKnownChanged(index, known);
+    ParameterSet values;
+    for (int i = 0; i < kParameterCount; ++i)
+        values[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
+    return values;
+}
+
+void Session::changeBook(ParameterIndex index, const std::function<void(ParameterBook &)> &change)
+{
+    const bool had = m_book.hasValue(index);
+    change(m_book);
+    if (m_book.state(index) != ParameterBook::State::Unknown)
+        setRereadDue(index, false); // the controller told it, or a write decides it
+    if (m_book.hasValue(index) != had)
+        emit parameterKnownChanged(index, !had);
+    updateRereadPending();
+}
+
+void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> value)
+{
+    switch (how) {
+    case Learned::Answer:
+        changeBook(index, [&](ParameterBook &book) { book.readAnswered(index, value); });
+        if (value) {
+            Parameters[index] = *value;
+            emit parameterRead(index, *value);
+        }
+        break;
+    case Learned::Check: {
+        ParameterBook::Verdict verdict = ParameterBook::Verdict::ReadAgain;
+        changeBook(index, [&](ParameterBook &book) { verdict = book.checkAnswered(index, value); });
+        if (verdict == ParameterBook::Verdict::Changed) {
+            const qint32 now = *m_book.value(index);
+            Parameters[index] = now;
+            emit parameterRead(index, now);
+        }
+        break;
+    }
+    case Learned::Echo:
+        changeBook(index, [&](ParameterBook &book) { book.echoed(index, *value); });
+        break;
+    }
 }
 
 void Session::forgetAll()
 {
     for (int i = 0; i < kParameterCount; ++i)
-        setKnown(ParameterIndex(i), false);
+        changeBook(ParameterIndex(i), [i](ParameterBook &book) { book.forget(ParameterIndex(i)); });
+}
+
+void Session::setRereadDue(ParameterIndex index, bool due)
+{
+    m_rereadDue[size_t(index)] = due;
+    updateRereadPending();
 }
 
 void Session::setAnswering(bool answering)
 {
-    if (std::exchange(m_answering, answering) != answering)
-        emit controllerAnsweringChanged(answering);
+    if (std::exchange(m_answering, answering) == answering)
+        return;
+    // What went unknown in the silence is read again once the controller answers. A sequence reads
+    // everything itself.
+    if (answering && m_connected && m_state == State::Connected) {
+        for (int i = 0; i < kParameterCount; ++i) {
+            const auto index = ParameterIndex(i);
+            if (m_book.state(index) == ParameterBook::State::Unknown)
+                m_rereadDue[size_t(i)] = true;
+        }
+    }
+    emit controllerAnsweringChanged(answering);
+    updateRereadPending();
+}
+
+bool Session::rereadPending() const
+{
+    if (!m_connected || m_state == State::Idle)
+        return false;
+    if (m_rereadDue.any())
+        return true;
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (!m_answering && m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown)
+            return true;
+    }
+    return false;
+}
+
+void Session::updateRereadPending()
+{
+    const bool pending = rereadPending();
+    if (std::exchange(m_reportedRereadPending, pending) != pending)
+        emit rereadPendingChanged(pending);
 }
 
 void Session::onPortLost()
@@ -159,15 +243,15 @@ void Session::onPortLost()
     emit message(entry, kMessageTitleEntry);
 }
 
-void Session::readAll(std::function<void()> then, const ParameterSet *written)
+void Session::readAll(std::function<void()> then)
 {
     // From here only the answers of these reads say what the controller holds.
     forgetAll();
-    m_verifier.clear();
+    for (int i = 0; i < kParameterCount; ++i)
+        setRereadDue(ParameterIndex(i), false);
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
-        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>(),
-                      written ? std::optional((*written)[ParameterIndex(index)]) : std::nullopt);
+        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
     }
 }
 
@@ -178,8 +262,8 @@ void Session::previewParameter(ParameterIndex index, qint32 field)
 
 void Session::revertPreview(ParameterIndex index)
 {
-    if (parameterKnown(index))
-        Parameters[index] = m_confirmed[index];
+    if (const auto value = m_book.value(index))
+        Parameters[index] = *value;
 }
 
 bool Session::readIfUnknown(ParameterIndex index, std::function<void(bool)> then)
@@ -203,29 +287,82 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
 {
     if (m_state != State::Connected)
         return false;
-    m_verifier.forget(index); // the echo tells the value
     Parameters[index] = field;
+    changeBook(index, [index](ParameterBook &book) { book.writeStarted(index); });
     const quint64 id = m_sessionId;
-    writeQuietly(quint8(index), field, [this, id, index, field](bool confirmed) {
+    // Commits that wait for this write go on once it has ended, whatever it found.
+    const auto ended = [this, id, index] {
+        if (id != m_sessionId)
+            return;
+        const QList<std::function<void()>> waiting = std::exchange(m_afterWrite[size_t(index)], {});
+        for (const auto &next : waiting)
+            next();
+    };
+    writeQuietly(quint8(index), field, [this, id, index, field, ended](bool confirmed) {
         if (confirmed) {
-            m_confirmed[index] = field;
-            m_controllerValues[index] = field;
-            setKnown(index, true);
-            if (id == m_sessionId)
-                emit writeFinished(index, true);
+            learn(index, Learned::Echo, field);
+            emit writeFinished(index, true);
+            ended();
             return;
         }
         // The controller may hold the new value, the old one or one it clamped: only a read tells.
-        setKnown(index, false);
-        if (id != m_sessionId)
-            return;
-        ReadParameter(quint8(index), [this, id, index](bool) {
+        ReadParameter(quint8(index), [this, id, index, ended](bool) {
             emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
-            if (id == m_sessionId)
-                emit writeFinished(index, false);
+            if (id != m_sessionId)
+                return;
+            emit writeFinished(index, false);
+            ended();
         });
     });
     return true;
+}
+
+bool Session::commitHeld(ParameterIndex index, qint32 wanted, std::function<void(const HeldCommit &)> decided)
+{
+    if (m_state != State::Connected)
+        return false;
+    decideHeld(index, wanted, m_sessionId, std::move(decided));
+    return true;
+}
+
+void Session::decideHeld(ParameterIndex index, qint32 wanted, quint64 id,
+                         std::function<void(const HeldCommit &)> decided)
+{
+    if (id != m_sessionId)
+        return;
+    if (m_state != State::Connected) {
+        decided({HeldCommit::Kind::Cancelled, 0, false});
+        return;
+    }
+    const auto partner = interlockPartner(index);
+    if (!partner) {
+        commitParameter(index, wanted);
+        decided({HeldCommit::Kind::Writing, wanted, false});
+        return;
+    }
+    // The pair is held to what the controller confirms: a partner's write on its way ends first.
+    if (m_book.state(*partner) == ParameterBook::State::Writing) {
+        m_afterWrite[size_t(*partner)].append([this, index, wanted, id, decided] {
+            decideHeld(index, wanted, id, decided);
+        });
+        return;
+    }
+    if (!m_book.hasValue(*partner)) {
+        ReadParameter(quint8(*partner), [this, index, wanted, id, partner, decided](bool) {
+            if (id != m_sessionId)
+                return;
+            if (m_state != State::Connected)
+                decided({HeldCommit::Kind::Cancelled, 0, false});
+            else if (!m_book.hasValue(*partner))
+                decided({HeldCommit::Kind::PartnerUnknown, 0, false});
+            else
+                decideHeld(index, wanted, id, decided);
+        });
+        return;
+    }
+    const qint32 value = interlockedPosition(index, wanted, *m_book.value(*partner));
+    commitParameter(index, value);
+    decided({HeldCommit::Kind::Writing, value, value != wanted});
 }
 
 bool Session::reset()
@@ -257,14 +394,21 @@ bool Session::loadMap(const ParameterSet &values)
         return false;
     setState(State::Busy);
     m_mapLoad = MapLoadResult{values, {}, {}, {}};
+    // Once the first write is on its way the controller may hold anything: only the read-back tells.
+    forgetAll();
     // An unconfirmed write is no box of its own: the notice at the end lists what differs.
     for (quint8 index = 0; index < kParameterCount; ++index)
         writeQuietly(index, values[ParameterIndex(index)],
                      [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
     readAll([this] {
+        for (int i = 0; i < kParameterCount; ++i) {
+            const auto index = ParameterIndex(i);
+            m_mapLoad.answered[size_t(i)] = m_book.hasValue(index);
+            m_mapLoad.readBack[index] = m_book.value(index).value_or(0);
+        }
         setState(State::Connected);
         emit mapLoaded(m_mapLoad);
-    }, &values);
+    });
     return true;
 }
 
@@ -273,14 +417,38 @@ bool Session::readAgain()
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    RereadResult result{m_confirmed, m_known, {}, {}};
-    // A read that goes unanswered keeps what was known: the controller is silent, not changed.
-    m_mapLoad = MapLoadResult{};
+    RereadResult result;
+    for (int i = 0; i < kParameterCount; ++i) {
+        result.knownBefore[size_t(i)] = m_book.hasValue(ParameterIndex(i));
+        result.before[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
+    }
+    // Each parameter starts over from unknown: a read that goes unanswered leaves it unknown, since
+    // what was known before may not hold any more.
     readAll([this, result]() mutable {
-        result.readBack = m_mapLoad.readBack;
-        result.answered = m_mapLoad.answered;
+        for (int i = 0; i < kParameterCount; ++i) {
+            result.answered[size_t(i)] = m_book.hasValue(ParameterIndex(i));
+            result.readBack[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
+        }
         setState(State::Connected);
         emit readAgainFinished(result);
+    });
+    return true;
+}
+
+bool Session::verifyNow(std::function<void()> then)
+{
+    if (m_state != State::Connected)
+        return false;
+    const quint64 id = m_sessionId;
+    const std::optional<ParameterIndex> next = m_book.nextToVerify();
+    if (!next) {
+        QMetaObject::invokeMethod(this, [this, id, then] { if (id == m_sessionId && then) then(); },
+                                  Qt::QueuedConnection);
+        return true;
+    }
+    verifyRead(*next, [this, id, then] {
+        if (id == m_sessionId && !verifyNow(then) && then)
+            then(); // a sequence took over: it verifies its own reads
     });
     return true;
 }
@@ -302,28 +470,35 @@ void Session::RequestVersion(std::function<void(bool)> then)
     });
 }
 
-void Session::ReadParameter(quint8 index, std::function<void(bool)> then, std::optional<qint32> written)
+void Session::RequestVersionVerified(VersionAnswers answers, std::function<void(std::optional<Version>)> then)
 {
-    Request request = Request::read(index);
-    request.written = written;
-    submit(request, [this, index, then](const RequestResult &result) {
-        // A read that got no answer of its own leaves the field as it was.
-        if (result.answered() && isParameterIndex(index)) {
-            const auto parameter = ParameterIndex(index);
-            const qint32 value = result.reply.value;
-            const qint32 field = parameter == ParameterIndex::RpmMultiplier ? cappedMultiplier(value) : value;
-            Parameters[parameter] = field;
-            m_confirmed[parameter] = field;
-            m_controllerValues[parameter] = value;
-            setKnown(parameter, true);
-            m_mapLoad.readBack[parameter] = value;
-            // A flipped bit in a read answer can look like a value: it is read again while the poll
-            // runs (see verifyNext).
-            m_verifyBase[index] = value;
-            m_verifier.add(parameter, value);
-            m_mapLoad.answered[index] = true;
-            emit parameterRead(parameter, field);
+    // Two agreeing answers out of at most three, as for a parameter: a flipped bit could name
+    // another firmware.
+    submit(Request::version(), [this, answers, then](const RequestResult &result) mutable {
+        answers.append(result.answered() ? std::optional(result.reply.version) : std::nullopt);
+        for (qsizetype a = 0; a < answers.size(); ++a) {
+            for (qsizetype b = a + 1; b < answers.size(); ++b) {
+                if (answers[a] && answers[a] == answers[b]) {
+                    then(answers[a]);
+                    return;
+                }
+            }
         }
+        if (answers.size() >= 3)
+            then(std::nullopt);
+        else
+            RequestVersionVerified(answers, then);
+    });
+}
+
+void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
+{
+    submit(Request::read(index), [this, index, then](const RequestResult &result) {
+        // A flipped bit in a read answer can look like a value: the answer is verified by more reads
+        // while the poll runs (see verifyNext).
+        if (isParameterIndex(index))
+            learn(ParameterIndex(index), Learned::Answer,
+                  result.answered() ? std::optional(result.reply.value) : std::nullopt);
         if (then)
             then(result.answered());
     });
@@ -368,32 +543,28 @@ void Session::RequestStatus(std::function<void(bool)> then)
 
 void Session::verifyNext()
 {
-    const std::optional<ParameterIndex> next = m_verifier.next();
-    if (!next || !pollMayRun())
+    if (!pollMayRun())
         return;
-    const ParameterIndex index = *next;
-    Request request = Request::read(quint8(index));
-    // The answer being checked is believed again: it decides nothing by itself.
-    request.written = m_verifyBase[size_t(index)];
-    submit(request, [this, index](const RequestResult &result) {
-        const ParameterVerifier::Outcome outcome =
-            m_verifier.answer(index, result.answered() ? std::optional(result.reply.value) : std::nullopt);
-        switch (outcome.verdict) {
-        case ParameterVerifier::Verdict::ReadAgain:
-        case ParameterVerifier::Verdict::Confirmed:
-            break;
-        case ParameterVerifier::Verdict::Changed: {
-            const qint32 field = index == ParameterIndex::RpmMultiplier ? cappedMultiplier(outcome.value) : outcome.value;
-            Parameters[index] = field;
-            m_confirmed[index] = field;
-            setKnown(index, true);
-            emit parameterRead(index, field);
-            break;
-        }
-        case ParameterVerifier::Verdict::Unknown:
-            setKnown(index, false);
-            break;
-        }
+    if (const std::optional<ParameterIndex> next = m_book.nextToVerify()) {
+        verifyRead(*next, {});
+        return;
+    }
+    // Then, only while the controller answers, one read of each parameter the silence left unknown.
+    if (!m_answering || !m_rereadDue.any())
+        return;
+    int due = 0;
+    while (!m_rereadDue[size_t(due)])
+        ++due;
+    setRereadDue(ParameterIndex(due), false);
+    ReadParameter(quint8(due));
+}
+
+void Session::verifyRead(ParameterIndex index, std::function<void()> then)
+{
+    submit(Request::read(quint8(index)), [this, index, then](const RequestResult &result) {
+        learn(index, Learned::Check, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+        if (then)
+            then();
     });
 }
 

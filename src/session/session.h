@@ -3,7 +3,7 @@
 #include "intervaltimer.h"
 #include "linequality.h"
 #include "parameterset.h"
-#include "parameterverifier.h"
+#include "parameterbook.h"
 #include "requestengine.h"
 
 #include <QElapsedTimer>
@@ -12,19 +12,32 @@
 #include <QObject>
 
 #include <array>
+#include <bitset>
 #include <functional>
 #include <optional>
 
 namespace oe {
 
 // What a map load sent and what the read-back found: the values as the controller reported them
-// (before the window caps anything), which writes the controller confirmed, and which reads got an
-// answer at all.
+// (taken from the book when the read-back ends), which writes the controller confirmed, and which
+// reads got an answer at all.
 struct MapLoadResult {
     ParameterSet sent;
     ParameterSet readBack;
     std::array<bool, kParameterCount> confirmed{};
     std::array<bool, kParameterCount> answered{};
+};
+
+// How the session went about a value the technician chose (see Session::commitHeld).
+struct HeldCommit {
+    enum class Kind {
+        Writing,        // value is on its way to the controller
+        PartnerUnknown, // the partner could not be read: nothing was written
+        Cancelled,      // a sequence took over or the session ended before anything was written
+    };
+    Kind kind = Kind::Cancelled;
+    qint32 value = 0; // for Writing: the chosen value, held to its partner
+    bool held = false; // the partner moved it
 };
 
 // Why the last connect failed.
@@ -42,8 +55,8 @@ struct ConnectFailure {
     bool bytesReceived = false; // NoAnswer: bytes came, but none made a valid reply
 };
 
-// What reading the parameters again found: what the session knew before (the confirmed values, and
-// which were known), the values as the controller reported them, and which reads got an answer.
+// What reading the parameters again found: what the session knew before (the book's values, and
+// which it had), the values as the controller reported them, and which reads got an answer.
 struct RereadResult {
     ParameterSet before;
     std::array<bool, kParameterCount> knownBefore{};
@@ -99,29 +112,31 @@ public:
     bool endedByPortLoss() const { return m_endedByPortLoss; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
 
-    // ---- What the controller holds, as far as this session knows.
+    // ---- What the controller holds, as far as this session knows: the book (see ParameterBook).
     //
-    // A parameter is known once the controller told its value this session: an answered read, or the
-    // confirming echo of a commit. All eight become unknown when the session ends, when a reset's
-    // command goes out and when a map load starts (only the answered reads of their read-back bring
-    // them back); one becomes unknown when its commit was not confirmed and the read after it went
-    // unanswered. parameterKnownChanged reports every change.
-    bool parameterKnown(ParameterIndex index) const { return m_known[size_t(index)]; }
+    // A parameter has a value once the controller told it this session: an answered read (being
+    // verified until a second read agrees), or the echo of a commit. All eight become unknown when the
+    // session ends, when a reset's command goes out, when a map load starts and when the parameters
+    // are read again (only the answered reads that follow bring them back); one becomes unknown when a
+    // read of it goes unanswered, when its verification reads never agree, and when its commit was not
+    // confirmed and the read after it went unanswered. parameterKnownChanged reports every change.
+    const ParameterBook &book() const { return m_book; }
+    bool parameterKnown(ParameterIndex index) const { return m_book.hasValue(index); }
+    std::optional<qint32> controllerValue(ParameterIndex index) const { return m_book.value(index); }
+    // Every parameter has a value and none is being written: a map can say what the controller holds.
     bool allParametersKnown() const;
-    // The values the controller confirmed; an entry means something only while its parameter is
-    // known. Multiplier values are capped at 200 % as the window shows them.
-    const ParameterSet &confirmedParameters() const { return m_confirmed; }
-    // The same values as the controller reported them, the multiplier not capped: what a map file
-    // must hold to say what the controller holds.
-    const ParameterSet &controllerValues() const { return m_controllerValues; }
+    // The book's values as a set, as the controller reported them (a value beyond its slider too); an
+    // entry means something only while its parameter is known.
+    ParameterSet controllerValues() const;
 
     // False once kMissedPollsForSilence status requests in a row went unanswered, true again with the
     // first status reply; true while no session is open. controllerAnsweringChanged reports changes.
     bool controllerAnswering() const { return m_answering; }
 
-    // The working copy of the parameters: what was last read, previewed or committed. A preview is the
-    // user's intent, not the controller's value; show and save confirmedParameters() instead. Kept
-    // when the session ends. The live readings are those of the last status reply.
+    // The sliders' working copy of the user's intent: what was last previewed or committed (a read
+    // sets it too, so an idle slider starts from the controller's value). Never the controller's
+    // value: show, save and compare with the book. The live readings are those of the last status
+    // reply.
     ParameterSet Parameters;
     qint32 LiveRpm = 0;
     qint32 LiveTinj = 0;
@@ -136,7 +151,7 @@ public:
 
     // A slider preview: the field changes, nothing is sent.
     void previewParameter(ParameterIndex index, qint32 field);
-    // Puts the working copy of a known parameter back to its confirmed value (a preview given up).
+    // Puts the working copy of a known parameter back to the controller's value (a preview given up).
     void revertPreview(ParameterIndex index);
     // Reads the parameter unless it is known; then runs with whether it is known, unless the session
     // ends first (from the event loop in either case). Refused (false) unless Connected.
@@ -145,6 +160,11 @@ public:
     // value. Without one the parameter is read once: its answer is what the controller holds, or the
     // parameter is unknown; the message (entry 29) comes after that read. Refused unless Connected.
     bool commitParameter(ParameterIndex index, qint32 field);
+    // A value the technician chose (a slider, the value editor, oe-cli set), held to its pair against
+    // what the controller holds, then committed. A partner whose own write is on its way is waited
+    // for; a partner without a value is read first, and without an answer nothing is written.
+    // decided runs once, as the write is queued (or when nothing will be). Refused unless Connected.
+    bool commitHeld(ParameterIndex index, qint32 wanted, std::function<void(const HeldCommit &)> decided);
     // Resets the controller, then reads the eight parameters back. Refused unless Connected.
     bool reset();
     // Writes the eight values in index order, then reads all eight back; mapLoaded follows. Refused
@@ -153,6 +173,13 @@ public:
     // Reads the eight parameters again, as the connect does; readAgainFinished follows. Refused unless
     // Connected.
     bool readAgain();
+    // Runs the verification reads due now, back to back instead of in the poll's gaps; then runs once
+    // no parameter is being verified, unless the session ends first. Refused unless Connected.
+    bool verifyNow(std::function<void()> then);
+    // Parameters that became unknown while the controller was silent are read again, one read each in
+    // the poll's gaps, once it answers: true while it is silent and a parameter is unknown, and until
+    // those reads have gone out.
+    bool rereadPending() const;
     // Keeps the poll quiet while the window shows a dialog of its own.
     void holdPoll(bool hold);
 
@@ -160,16 +187,20 @@ public:
     int lineFailedPercent() { return m_lineQuality.failedPercent(m_clock.elapsed()); }
     bool lineNoisy() { return m_lineQuality.noisy(m_clock.elapsed()); }
     // A verification pass is reading parameters again, or this one.
-    bool verifying() const { return m_verifier.running(); }
-    bool verifying(ParameterIndex index) const { return m_verifier.pending(index); }
+    bool verifying() const { return m_book.verifying(); }
+    bool verifying(ParameterIndex index) const { return m_book.state(index) == ParameterBook::State::Verifying; }
 
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
-    // A read's answer makes the parameter known. WriteParameter raises the message of entry 29 when
-    // the write is not confirmed; it leaves what is known as it was.
+    // A read's answer is the parameter's value, to be verified; a read without one leaves it unknown.
+    // WriteParameter raises the message of entry 29 when the write is not confirmed; it leaves the
+    // book as it was.
     void RequestVersion(std::function<void(bool)> then = {});
-    void ReadParameter(quint8 index, std::function<void(bool)> then = {},
-                       std::optional<qint32> written = std::nullopt);
+    // then gets the version when two answers agree (at most three requests), nullopt otherwise.
+    using Version = std::array<quint8, 3>;
+    using VersionAnswers = QList<std::optional<Version>>;
+    void RequestVersionVerified(VersionAnswers answersSoFar, std::function<void(std::optional<Version>)> then);
+    void ReadParameter(quint8 index, std::function<void(bool)> then = {});
     void WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then = {});
     void RequestStatus(std::function<void(bool)> then = {});
     void SendReset(std::function<void(bool)> then = {});
@@ -178,14 +209,16 @@ signals:
     void stateChanged(oe::Session::State state);
     // The controller identified itself on this port with this firmware version.
     void identified(int comPort, const std::array<quint8, 3> &version);
-    // A value read from the controller is now the field and the confirmed value (the multiplier
-    // capped at 200 %); the parameter is known.
-    void parameterRead(oe::ParameterIndex index, qint32 field);
+    // A read, or a verification verdict that changed it, gave the parameter this value, as the
+    // controller holds it (also beyond its slider's range).
+    void parameterRead(oe::ParameterIndex index, qint32 value);
     // The parameter became known or unknown (see parameterKnown()).
     void parameterKnownChanged(oe::ParameterIndex index, bool known);
     void liveReadingsChanged();
     // See controllerAnswering().
     void controllerAnsweringChanged(bool answering);
+    // See rereadPending().
+    void rereadPendingChanged(bool pending);
     // The share of failed tries changed (see lineFailedPercent()).
     void lineQualityChanged(int failedPercent);
     // A commit ended: confirmed by its echo, or not (then after the read and the message that follow).
@@ -201,11 +234,19 @@ signals:
 private:
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
-    // Reads the eight parameters; with written, the values just sent, which the read-back believes
-    // even outside a slider's range (a map may hold such a value).
-    void readAll(std::function<void()> then, const ParameterSet *written = nullptr);
-    void setKnown(ParameterIndex index, bool known);
+    // Reads the eight parameters, each starting from unknown.
+    void readAll(std::function<void()> then);
+    // How a value the controller reported reaches the book.
+    enum class Learned { Answer, Check, Echo };
+    // The one entry point for what the controller reported (value nullopt: the read got no answer).
+    void learn(ParameterIndex index, Learned how, std::optional<qint32> value);
+    // Every change of the book goes through here, so its signals follow every change.
+    void changeBook(ParameterIndex index, const std::function<void(ParameterBook &)> &change);
     void forgetAll();
+    void setRereadDue(ParameterIndex index, bool due);
+    void updateRereadPending();
+    // A commit of index decided against its partner's value in the book.
+    void decideHeld(ParameterIndex index, qint32 wanted, quint64 id, std::function<void(const HeldCommit &)> decided);
     void setAnswering(bool answering);
     // A write that raises no message: commits and map loads report in their own way.
     void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
@@ -217,8 +258,10 @@ private:
     void resumePollIfQuiet();
     void onStatusReceived(const DecodedReply &reply);
     void onTryEnded(TryEnd end);
-    // One read of the verification pass, in the gap after a status poll.
+    // One read of the verification pass, or one read again after a silent spell, in the gap after a
+    // status poll.
     void verifyNext();
+    void verifyRead(ParameterIndex index, std::function<void()> then);
     void onPortLost();
 
     RequestEngine *m_engine;
@@ -230,16 +273,15 @@ private:
     // Counts sessions: a step that comes back after waiting checks it to learn whether the session it
     // belongs to is still the one open.
     quint64 m_sessionId = 0;
-    std::array<bool, kParameterCount> m_known{};
-    ParameterSet m_confirmed;
-    ParameterSet m_controllerValues;
+    ParameterBook m_book;
     bool m_answering = true;
+    std::bitset<kParameterCount> m_rereadDue;
+    bool m_reportedRereadPending = false;
+    // Commits waiting for the end of a write of this parameter (their partner).
+    std::array<QList<std::function<void()>>, kParameterCount> m_afterWrite{};
     int m_missedPolls = 0;
-    // The raw values of the reads since the last map load started.
+    // What the map load running sent, and which writes were confirmed.
     MapLoadResult m_mapLoad;
-    // The read answers the verification pass checks.
-    std::array<std::optional<qint32>, kParameterCount> m_verifyBase{};
-    ParameterVerifier m_verifier;
     LineQuality m_lineQuality;
     int m_reportedFailedPercent = 0;
     QElapsedTimer m_clock;

@@ -42,6 +42,8 @@ private slots:
     void recordingFollowsTheSession();
     void recordingStopsOnWriteFailure();
     void chartEmptiesForANewSession();
+    void chartShiftedEqualsChartDrawnWhole_data();
+    void chartShiftedEqualsChartDrawnWhole();
     void readAgainSaysWhatChanged_data();
     void readAgainSaysWhatChanged();
 };
@@ -291,6 +293,63 @@ void TestTools::chartEmptiesForANewSession()
     rig.w().connection().btnConnect->click();
     QCOMPARE(chart->trace().size(), 0);
     QVERIFY(rig.waitQuiet());
+}
+
+void TestTools::chartShiftedEqualsChartDrawnWhole_data()
+{
+    QTest::addColumn<int>("spanMinutes");
+    QTest::addColumn<qint64>("laterMs");  // how far the clock moves on
+    QTest::addColumn<int>("newReadings"); // readings that come meanwhile, the last at the new moment
+    QTest::addColumn<bool>("gapFirst");   // a lost poll before them
+    QTest::addColumn<qint64>("lastAgeMs"); // how old the last reading drawn is
+    QTest::newRow("a pixel, nothing new") << 2 << qint64(173) << 0 << false << qint64(560);
+    QTest::newRow("readings and a flash") << 2 << qint64(4000) << 6 << false << qint64(560);
+    QTest::newRow("a lone reading after a gap") << 2 << qint64(2500) << 1 << true << qint64(560);
+    QTest::newRow("ten minutes, a reading") << 10 << qint64(900) << 1 << false << qint64(560);
+    QTest::newRow("a new reading, time still") << 5 << qint64(0) << 1 << false << qint64(560);
+    QTest::newRow("a slow answer, the line reaches back") << 2 << qint64(40) << 1 << false << qint64(1450);
+}
+
+// The chart keeps its plot as an image and draws only what time and new readings add; that image must
+// be exactly the plot drawn whole at the same moment.
+void TestTools::chartShiftedEqualsChartDrawnWhole()
+{
+    QFETCH(int, spanMinutes);
+    QFETCH(qint64, laterMs);
+    QFETCH(int, newReadings);
+    QFETCH(bool, gapFirst);
+    QFETCH(qint64, lastAgeMs);
+    LiveTrace trace;
+    qint64 now = 987'654'321;
+    auto reading = [&](qint64 ms, int i) {
+        trace.append({ms, 1200 + (i * 37) % 900, 3000 + (i * 53) % 4000, 20 + i % 13, 300 + (i * 7) % 200, false});
+        if (i % 4 == 0)
+            trace.addFlash(ms);
+    };
+    for (int i = 0; i < 1000; ++i) {
+        if (i == 700)
+            trace.markGap();
+        reading(now - lastAgeMs - 560 * (999 - i), i);
+    }
+    auto makeView = [&] {
+        auto view = std::make_unique<ChartView>(trace);
+        view->setClock([&now] { return now; });
+        view->setSpanMinutes(spanMinutes);
+        view->setRpmMin(1500);
+        view->resize(760, 420);
+        return view;
+    };
+    const auto shifted = makeView();
+    shifted->grab();
+    if (gapFirst)
+        trace.markGap();
+    for (int i = 0; i < newReadings; ++i)
+        reading(now + laterMs * (i + 1) / newReadings, 1000 + i);
+    shifted->touch();
+    now += laterMs;
+    const QImage incremental = shifted->grab().toImage();
+    QCOMPARE(shifted->wholeDrawings(), 1);
+    QCOMPARE(makeView()->grab().toImage(), incremental);
 }
 
 void TestTools::readAgainSaysWhatChanged_data()

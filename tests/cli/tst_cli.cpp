@@ -127,6 +127,9 @@ void TestCli::saveThenLoadEditedFile()
 {
     SimFixture fx;
     QVERIFY2(fx.isReady(), qPrintable(fx.errorString()));
+    // Values beyond the sliders are what the controller holds: saved as held.
+    fx.sim().setParameter(7, 250);
+    fx.sim().setParameter(4, 65535);
     const QString saved = fx.programFolder() + QStringLiteral("/bench.map");
     const Run save = runCli(fx, {QStringLiteral("save"), saved});
     QVERIFY2(save.exitCode == 0, qPrintable(save.err));
@@ -134,6 +137,9 @@ void TestCli::saveThenLoadEditedFile()
     QVERIFY(map.ok);
     for (int i = 0; i < kMapValueCount; ++i)
         QCOMPARE(map.values[size_t(i)], qint32(fx.sim().parameter(i)));
+    QCOMPARE(map.values[7], 250);
+    // Every value printed or saved was told twice alike, and so was the identification.
+    QCOMPARE(fx.requests().size(), 2 + 8 + 8);
 
     map.values[3] = 2000; // TinjMin
     map.values[4] = 12000; // TinjMax

@@ -478,6 +478,7 @@ void TestControllerSim::faultEchoClamp_data()
     QTest::newRow("multiplier 255") << 7 << 255 << 200;
     QTest::newRow("multiplier 155") << 7 << 155 << 150;
     QTest::newRow("in range unchanged") << 3 << 1500 << 1500;
+    QTest::newRow("refused: the value held") << 0 << 10 << -5;
 }
 
 void TestControllerSim::faultEchoClamp()
@@ -486,7 +487,9 @@ void TestControllerSim::faultEchoClamp()
     QFETCH(int, sent);
     QFETCH(int, stored);
     ControllerSim sim;
-    sim.setFaults(SimFaults{.echoClamp = true});
+    sim.setFaults(SimFaults{.echoClamp = true, .refuseWriteMask = stored < 0 ? 1 : 0});
+    if (stored < 0)
+        stored = sim.parameter(index);
     QByteArray frame = hex("50 43 02 00 00 00 00 00 00");
     frame[3] = char(index);
     frame[4] = char(sent >> 8);
@@ -509,6 +512,7 @@ void TestControllerSim::faultSpec_data()
     QTest::newRow("flag off") << "echo-clamp,echo-clamp=off" << true << "none";
     QTest::newRow("none clears") << "hangup=3,none,unknown-code" << true << "unknown-code";
     QTest::newRow("noisy line") << "noise=100,flip=5,gap=20" << true << "noise=100,flip=5,gap=20";
+    QTest::newRow("refused writes") << "refuse-write,refuse-write=3" << true << "refuse-write=3";
     QTest::newRow("flip above 100 %") << "flip=101" << false << "none";
     QTest::newRow("case") << "Wrong-Header" << true << "wrong-header";
     QTest::newRow("unknown name") << "sulky" << false << "none";
