@@ -8,7 +8,7 @@
 #include "mapfile.h"
 #include "numbertexts.h"
 #include "plausibility.h"
-#include "sliderrules.h"
+#include "valuerule.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

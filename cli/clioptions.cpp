@@ -129,6 +129,10 @@ CliParseResult parseCliArguments(const QStringList &arguments)
             options.json = true;
         } else if (arg == QLatin1String("-y") || arg == QLatin1String("--yes")) {
             options.yes = true;
+        } else if (arg == QLatin1String("--allow-outside-range")) {
+            options.allowOutsideRange = true;
+        } else if (arg == QLatin1String("--by-position")) {
+            options.byPosition = true;
         } else if (arg == QLatin1String("--version")) {
             version = true;
         } else if (arg == QLatin1String("--wait")) {
@@ -196,6 +200,10 @@ CliParseResult parseCliArguments(const QStringList &arguments)
     const Command command = options.command;
     if (secondsGiven && command != Command::Watch)
         return fail(QStringLiteral("--seconds is for watch only"));
+    if (options.allowOutsideRange && command != Command::Load && command != Command::Set && command != Command::Program)
+        return fail(QStringLiteral("--allow-outside-range is for load, program and set"));
+    if (options.byPosition && command != Command::Load && command != Command::Program)
+        return fail(QStringLiteral("--by-position is for load and program"));
     if ((options.wait || !options.logFile.isEmpty()) && command != Command::Program)
         return fail(QStringLiteral("--wait and --log are for program only"));
     if (options.noBackup && command != Command::Load && command != Command::Reset && command != Command::Program)
@@ -219,14 +227,11 @@ CliParseResult parseCliArguments(const QStringList &arguments)
             if (eq < 0 || !parameterFromName(pair.left(eq), &index))
                 return fail(QStringLiteral("\"%1\" is not NAME=VALUE with a parameter's name (%2)")
                                 .arg(pair, mapFileKey(0) + QStringLiteral(", … ") + mapFileKey(kParameterCount - 1)));
-            qint64 v = 0;
-            if (!strictInteger(pair.mid(eq + 1), &v))
-                return fail(QStringLiteral("\"%1\": the value is not a whole number").arg(pair));
             for (const auto &[seen, unused] : std::as_const(options.values)) {
                 if (seen == index)
                     return fail(QStringLiteral("%1 is given twice").arg(mapFileKey(int(index))));
             }
-            options.values.append({index, qint32(v)});
+            options.values.append({index, pair.mid(eq + 1)});
         }
         positional.clear();
     }
@@ -271,7 +276,7 @@ QString cliUsage()
         "  -p PORT info                firmware version, the eight parameters, one status reading\n"
         "  -p PORT save FILE.map       read the eight parameters and write them to a map file\n"
         "  -p PORT load FILE.map       check the file, show the changes, ask (unless --yes), write the\n"
-        "                              eight values, read them back and compare\n"
+        "                              values that differ, read all eight back and compare\n"
         "  -p PORT set NAME=VALUE...   write the named parameters (MinPumpCycles, MaxPumpCycles, RpmMin,\n"
         "                              TinjMin, TinjMax, MinLoadPumpPause, MaxLoadPumpPause,\n"
         "                              RpmMultiplier; the controller's units), read them back and compare\n"
@@ -292,6 +297,10 @@ QString cliUsage()
         "  -p, --port PORT    COM1 to COM15 as the window names them, or a device path (default: the\n"
         "                     port in config.ini); one only, except for program\n"
         "  -y, --yes          do not ask before load or reset\n"
+        "  --allow-outside-range  load, program, set: send values beyond a slider's range (refused\n"
+        "                     otherwise)\n"
+        "  --by-position      load, program: take lines named otherwise than their place by their\n"
+        "                     place (refused otherwise)\n"
         "  --no-backup        load, reset, program: no backup of the controller's values first\n"
         "  --wait             program: one controller after another on each port\n"
         "  --log FILE         program: append one JSON line per controller to FILE\n"
@@ -309,7 +318,8 @@ QString cliUsage()
         "  1  usage error\n"
         "  2  the port cannot be opened (the reason is printed)\n"
         "  3  the controller does not answer, or not to every request\n"
-        "  4  the file or the values are invalid, or the file cannot be written; nothing was sent\n"
+        "  4  the file or the values are refused (the line or value and why), or the file cannot be\n"
+        "     written; nothing was sent\n"
         "  5  the read-back differs from what was written, or verify found differences (named)\n"
         "  6  interrupted by Ctrl+C, or the question was declined; what was sent is reported\n");
 }

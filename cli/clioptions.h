@@ -41,8 +41,11 @@ struct CliOptions {
     QString device;     // when port is a device path
     QList<CliPort> ports; // every -p in order; program serves them all
     QString file;       // save, load, verify, program: the map; backup: a file or a folder, or empty
-    QList<std::pair<ParameterIndex, qint32>> values;
+    // set: the values as given; the value rule judges them (a bad one is refused with status 4).
+    QList<std::pair<ParameterIndex, QString>> values;
     bool yes = false;
+    bool allowOutsideRange = false; // load, program, set: values beyond a slider's range may be sent
+    bool byPosition = false;        // load, program: lines named otherwise than their place go by place
     bool json = false;
     QString language;   // "ITA" or "ENG"; empty: config.ini's, else English
     int seconds = 0;    // watch: 0 runs until Ctrl+C

@@ -5,6 +5,8 @@
 #include "mapfile.h"
 #include "restorepoints.h"
 #include "session.h"
+#include "valuerule.h"
+#include "valuetexts.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -47,6 +49,11 @@ private:
     QString portText() const;
     QString portText(const CliPort &port) const;
     QString valueText(ParameterIndex index) const;
+    // The rule's words as oe-cli says them: parameters by their keys, values in the controller's units.
+    QString verdictText(const ValueVerdict &verdict) const;
+    bool checkLoadFile(bool writes);
+    bool refuseBeyondSlider(const Session::ParameterMask &written);
+    bool checkSetValues();
     QJsonArray parametersJson() const;
     void printParameters();
     void loadCaptions();
@@ -108,6 +115,9 @@ private:
 
     MapValues m_mapValues{};
     QList<MapKeyNote> m_mapKeyNotes;
+    MapCheck m_mapCheck;
+    // set: the values as the rule took them, in the order given.
+    QList<std::pair<ParameterIndex, qint32>> m_setValues;
     bool m_resetAcknowledged = true;
 
     QString m_stepsWhat;

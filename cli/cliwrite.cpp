@@ -4,53 +4,94 @@
 
 #include "maptexts.h"
 #include "numbertexts.h"
-#include "sliderrules.h"
+#include "valuerule.h"
+#include "valuetexts.h"
 
 #include <QMap>
 
 namespace oe {
 
-namespace {
-
-// The field values a slider can reach, in the controller's units: the window sends nothing else.
-struct FieldRange {
-    qint32 min, max;
-};
-constexpr FieldRange kFieldRanges[kParameterCount] = {
-    {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200},
-};
-
-} // namespace
-
 // A map file is read whole, and set's values judged, before the port is opened.
 bool CliRunner::checkInput()
 {
     using Command = CliOptions::Command;
-    if (m_options.command == Command::Load || m_options.command == Command::Verify ||
-        m_options.command == Command::Program) {
-        const MapReadResult map = readMapFile(m_options.file);
-        if (!map.ok) {
-            finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ') + mapErrorText(map.error, m_captions));
+    // verify writes nothing: what a question would be about does not stop it.
+    if (m_options.command == Command::Load || m_options.command == Command::Program)
+        return checkLoadFile(true);
+    if (m_options.command == Command::Verify)
+        return checkLoadFile(false);
+    if (m_options.command == Command::Set)
+        return checkSetValues();
+    return true;
+}
+
+QString CliRunner::verdictText(const ValueVerdict &verdict) const
+{
+    return valueVerdictText(verdict, m_captions,
+                            {[](ParameterIndex index) { return paramKey(index); },
+                             [](ParameterIndex, qint32 value) { return plainNumberText(value); }});
+}
+
+// The file whole, by the value rule: a script gets no question, so whatever the window would only
+// ask about (a value past a slider's end, a line named otherwise than its place) is refused unless
+// the command line allows it.
+// Values beyond a slider among those to be written are refused unless the command line allows them.
+bool CliRunner::refuseBeyondSlider(const Session::ParameterMask &written)
+{
+    if (m_options.allowOutsideRange)
+        return true;
+    QStringList refused;
+    for (const ValueVerdict &v : m_mapCheck.values) {
+        if (v.beyondSlider && written[size_t(v.index)])
+            refused << QStringLiteral("%1 %2").arg(paramKey(v.index), verdictText(v));
+    }
+    if (refused.isEmpty())
+        return true;
+    finish(CliExit::InvalidInput, QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)")
+                                      .arg(refused.join(QStringLiteral("; "))));
+    return false;
+}
+
+bool CliRunner::checkLoadFile(bool writes)
+{
+    const MapReadResult map = readMapFile(m_options.file);
+    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
+    if (!map.ok || !check.ok) {
+        finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ')
+                                          + mapErrorText(map.ok ? check.refusal : map.error, m_captions));
+        return false;
+    }
+    m_mapCheck = check;
+    // program writes the file to controllers not yet read: every value counts. load judges only the
+    // values it would write, once it knows what the controller holds (runLoad).
+    if (m_options.command == CliOptions::Command::Program && !refuseBeyondSlider({true, true, true, true, true, true, true, true}))
+        return false;
+    QStringList refused;
+    if (writes && !m_options.byPosition && !map.keyNotes.isEmpty()) {
+        for (const MapKeyNote &note : map.keyNotes)
+            refused << mapKeyNoteText(note, m_captions);
+        finish(CliExit::InvalidInput, QStringLiteral("%1 Nothing sent (--by-position takes the lines by their place).")
+                                          .arg(refused.join(QLatin1Char(' '))));
+        return false;
+    }
+    m_mapValues = map.values;
+    m_mapKeyNotes = map.keyNotes;
+    return true;
+}
+
+// Each value alone, before the controller is asked; the pairs follow once its values are known.
+// A command takes a value exactly: one the rule would round is refused, not changed.
+bool CliRunner::checkSetValues()
+{
+    ValueContext context;
+    context.allowBeyondSlider = m_options.allowOutsideRange;
+    for (const auto &[index, text] : std::as_const(m_options.values)) {
+        const ValueVerdict v = judgeValue(index, text, context);
+        if (!v.accepted() || v.changed()) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; nothing sent").arg(paramKey(index), text, verdictText(v)));
             return false;
         }
-        m_mapValues = map.values;
-        m_mapKeyNotes = map.keyNotes;
-    }
-    if (m_options.command == Command::Set) {
-        for (const auto &[index, value] : std::as_const(m_options.values)) {
-            const FieldRange range = kFieldRanges[int(index)];
-            const bool reachable = fieldFromPosition(index, positionFromField(index, value)) == value;
-            if (value < range.min || value > range.max || !reachable) {
-                const QString step = index == ParameterIndex::RpmMultiplier ? QStringLiteral(", in tens")
-                                     : index == ParameterIndex::RpmMin || index == ParameterIndex::TinjMin ||
-                                             index == ParameterIndex::TinjMax
-                                         ? QStringLiteral(", in fifties")
-                                         : QString();
-                finish(CliExit::InvalidInput, QStringLiteral("%1=%2: the window sets %1 from %3 to %4%5; nothing sent")
-                                                  .arg(paramKey(index)).arg(value).arg(range.min).arg(range.max).arg(step));
-                return false;
-            }
-        }
+        m_setValues.append({index, v.value});
     }
     return true;
 }
@@ -59,17 +100,24 @@ void CliRunner::runLoad()
 {
     QJsonArray changes;
     QStringList lines;
+    Session::ParameterMask write{};
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 to = m_mapValues[size_t(i)];
+        // Against the controller's own report: an equal value is not written again, an unknown one is.
         const auto now = m_session->controllerValue(index);
         if (now == to)
             continue;
+        write[size_t(i)] = true;
         QJsonObject change{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("to"), to}};
         if (now)
             change.insert(QStringLiteral("from"), *now);
         changes.append(change);
-        lines << QStringLiteral("%1: %2 → %3").arg(paramKey(index), valueText(index), displayText(index, to));
+        QString line = QStringLiteral("%1: %2 → %3").arg(paramKey(index), valueText(index), displayText(index, to));
+        const QString why = verdictText(m_mapCheck.values[size_t(i)]);
+        if (!why.isEmpty())
+            line += QStringLiteral(" (%1)").arg(why);
+        lines << line;
     }
     // Lines named otherwise than we name them are still read by position; the user sees how.
     QJsonArray notes;
@@ -80,8 +128,14 @@ void CliRunner::runLoad()
     m_json.insert(QStringLiteral("file"), m_options.file);
     m_json.insert(QStringLiteral("notes"), notes);
     m_json.insert(QStringLiteral("changes"), changes);
-    if (lines.isEmpty())
-        out(caption(Caption::MapNoChanges));
+    if (!refuseBeyondSlider(write))
+        return;
+    if (lines.isEmpty()) {
+        // Nothing to write and nothing to ask: the controller holds the file already.
+        out(caption(Caption::MapAlreadyMatches));
+        finish(CliExit::Done);
+        return;
+    }
     for (const QString &line : std::as_const(lines))
         out(line);
     if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
@@ -93,15 +147,17 @@ void CliRunner::runLoad()
     if (!backupBeforeWriting(RestoreCause::Load))
         return;
     QStringList steps;
-    for (int i = 0; i < kParameterCount; ++i)
-        steps << QStringLiteral("write %1=%2").arg(paramKey(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (write[size_t(i)])
+            steps << QStringLiteral("write %1=%2").arg(paramKey(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
+    }
     for (int i = 0; i < kParameterCount; ++i)
         steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
     beginSteps(QStringLiteral("load"), steps);
     ParameterSet values;
     for (int i = 0; i < kParameterCount; ++i)
         values[ParameterIndex(i)] = m_mapValues[size_t(i)];
-    if (!m_session->loadMap(values))
+    if (!m_session->loadMap(values, write))
         finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
 }
 
@@ -144,13 +200,14 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
 void CliRunner::runSet()
 {
     // The pairs are judged on what the controller holds now, with the new values in place, by the
-    // rule the session holds every commit to: a value it would move is refused before anything is sent.
+    // value rule the session holds every commit to: a value it would move is refused before anything
+    // is sent.
     QMap<int, qint32> given;
-    for (const auto &[index, value] : std::as_const(m_options.values))
+    for (const auto &[index, value] : std::as_const(m_setValues))
         given.insert(int(index), value);
     QList<std::pair<ParameterIndex, qint32>> first, after;
-    for (const auto &[index, value] : std::as_const(m_options.values)) {
-        const auto partner = interlockPartner(index);
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
+        const auto partner = pairPartner(index);
         if (!partner) {
             first.append({index, value});
             continue;
@@ -160,14 +217,19 @@ void CliRunner::runSet()
             finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(paramKey(*partner)));
             return;
         }
-        const qint32 partnerAfter = given.value(int(*partner), now.value_or(0));
-        if (interlockedPosition(index, value, partnerAfter) != value) {
-            finish(CliExit::InvalidInput, QStringLiteral("%1=%2 and %3=%4 are out of order; nothing sent")
-                                              .arg(paramKey(index)).arg(value).arg(paramKey(*partner)).arg(partnerAfter));
+        ValueContext context;
+        context.allowBeyondSlider = true; // judged with the value alone, before the port opened
+        context.pairCheck = true;
+        context.partnerValue = given.value(int(*partner), now.value_or(0));
+        const ValueVerdict v = judgeValue(index, double(value), context);
+        if (v.heldBy) {
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2 and %3=%4: %5; nothing sent")
+                                              .arg(paramKey(index)).arg(value).arg(paramKey(*partner))
+                                              .arg(*context.partnerValue).arg(verdictText(v)));
             return;
         }
         // A value its partner's present value would hold back goes after the partner's own write.
-        const bool waits = given.contains(int(*partner)) && (!now || interlockedPosition(index, value, *now) != value);
+        const bool waits = given.contains(int(*partner)) && (!now || !pairHolds(index, value, *now));
         (waits ? after : first).append({index, value});
     }
     m_setOrder = first + after;
@@ -199,7 +261,7 @@ void CliRunner::verifySet()
 {
     QStringList unanswered, differing;
     QJsonArray readBack;
-    for (const auto &[index, value] : std::as_const(m_options.values)) {
+    for (const auto &[index, value] : std::as_const(m_setValues)) {
         QJsonObject p{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("sent"), value}};
         const auto now = m_session->controllerValue(index);
         if (m_unanswered.contains(int(index)) || !now) {

@@ -170,8 +170,12 @@ void ProgramUnit::onIdentified()
     ParameterSet target;
     for (int i = 0; i < kParameterCount; ++i)
         target[ParameterIndex(i)] = values[size_t(i)];
+    // Only the values that differ go out, as the line above says; all eight are read back.
+    Session::ParameterMask write{};
+    for (const ParameterIndex index : std::as_const(m_written))
+        write[size_t(index)] = true;
     m_cli->err(QStringLiteral("%1: writing %2 of 8 values").arg(name()).arg(m_written.size()));
-    if (!m_session->loadMap(target))
+    if (!m_session->loadMap(target, write))
         unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Session::kPortLostEntry));
 }
 

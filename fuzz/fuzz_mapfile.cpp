@@ -4,6 +4,7 @@
 #include "fuzzcheck.h"
 #include "mapfile.h"
 #include "textlines.h"
+#include "valuerule.h"
 
 using namespace oe;
 
@@ -19,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK((e.kind == Kind::TooLarge) == (contents.size() > kMapMaxFileSize));
         if (e.kind == Kind::TooManyLines)
             FUZZ_CHECK(e.line == kMapMaxLines + 1);
-        else if (e.kind == Kind::CrossedPair)
-            FUZZ_CHECK(e.line == 2 || e.line == 5 || e.line == 7);
+        FUZZ_CHECK(e.kind != Kind::CrossedPair); // the value rule's, below
         else if (e.kind == Kind::TooFewLines)
             FUZZ_CHECK(e.line >= 0 && e.line < kMapValueCount);
         else if (e.kind != Kind::TooLarge)
@@ -34,8 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(lines >= kMapValueCount && lines <= kMapMaxLines);
     for (qint32 value : map.values)
         FUZZ_CHECK(value >= kMapMinValue && value <= kMapMaxValue);
-    // The pairs stand as the sliders keep them, and a note names a line whose value is used.
-    FUZZ_CHECK(map.values[0] <= map.values[1] && map.values[3] <= map.values[4] && map.values[5] >= map.values[6]);
+    // The rule passes a file whose pairs stand as the sliders keep them, and agrees on every value.
+    const MapCheck check = checkMap(map);
+    FUZZ_CHECK(check.ok == (map.values[0] <= map.values[1] && map.values[3] <= map.values[4] && map.values[5] >= map.values[6]));
+    if (!check.ok)
+        FUZZ_CHECK(check.refusal.line == 2 || check.refusal.line == 5 || check.refusal.line == 7);
+    for (int i = 0; i < kMapValueCount; ++i)
+        FUZZ_CHECK(check.values[size_t(i)].accepted() && check.values[size_t(i)].value == map.values[size_t(i)]);
+    // A note names a line whose value is used.
     for (const MapKeyNote &note : map.keyNotes)
         FUZZ_CHECK(note.line >= 1 && note.line <= kMapValueCount && note.key == note.key.trimmed());
 

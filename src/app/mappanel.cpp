@@ -1,4 +1,5 @@
 #include "mappanel.h"
+#include "valuerule.h"
 
 #include "accessibility.h"
 #include "boxqueue.h"
@@ -115,9 +116,10 @@ void MapPanel::onLoadMapClicked()
     if (path.isEmpty() || m_session.state() != Session::State::Connected)
         return;
     const MapReadResult map = readMapFile(path);
-    if (!map.ok) {
+    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
+    if (!map.ok || !check.ok) {
         m_context.tell(m_context.caption(Caption::MapInvalid) + QLatin1Char('\n')
-                       + mapErrorText(map.error, m_context.captions));
+                       + mapErrorText(map.ok ? check.refusal : map.error, m_context.captions));
         return;
     }
     const ParameterSet values = fromMapValues(map.values);

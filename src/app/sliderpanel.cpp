@@ -4,7 +4,7 @@
 #include "boxqueue.h"
 #include "maptexts.h"
 #include "numbertexts.h"
-#include "sliderrules.h"
+#include "valuerule.h"
 #include "windowcontext.h"
 #include "windowlayout.h"
 
@@ -269,7 +269,7 @@ void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
     m_commitPending[size_t(index)] = true;
     // The interlock holds the slider to what the controller has for its partner: a partner never
     // read this session is read first, and without its answer nothing is written.
-    const auto partner = interlockPartner(index);
+    const auto partner = pairPartner(index);
     if (partner && !m_session.parameterKnown(*partner)) {
         m_context.recorder->setCause(Recorder::Cause::Read);
         m_session.readIfUnknown(*partner, [this, index, partner, cause](bool known) {
@@ -297,19 +297,24 @@ void SliderPanel::refuseCommit(ParameterIndex index, ParameterIndex partner)
 
 void SliderPanel::writeSlider(ParameterIndex index, Recorder::Cause cause)
 {
-    QSlider *slider = sliderFor(index);
-    bool moved = false;
-    if (const auto partner = interlockPartner(index)) {
-        const int position = slider->value();
-        const int held = interlockedPosition(index, position, sliderFor(*partner)->value());
-        if (held != position) {
-            slider->setValue(held);
-            moved = true;
-        }
+    // The slider's intent as its preview left it (a value the controller told, off the step or past
+    // the slider's end, is written back as it is); the rule holds it to what the controller has for
+    // the partner.
+    ValueContext context;
+    context.allowBeyondSlider = true;
+    context.pairCheck = true;
+    if (const auto partner = pairPartner(index))
+        context.partnerValue = m_session.controllerValue(*partner);
+    const ValueVerdict verdict = judgeValue(index, double(m_session.Parameters[index]), context);
+    if (!verdict.accepted()) { // not for a slider's own values; nothing is written then
+        m_commitPending[size_t(index)] = false;
+        m_session.revertPreview(index);
+        showParameter(index);
+        return;
     }
-    qint32 field = m_session.Parameters[index];
-    if (commitRefreshesField(index, moved)) {
-        field = fieldFromPosition(index, slider->value());
+    const qint32 field = verdict.value;
+    if (verdict.heldBy) {
+        sliderFor(index)->setValue(positionFromField(index, field));
         labelFor(index)->setText(displayText(index, field));
         describeParameter(index);
     }

@@ -5,7 +5,7 @@
 #include "dialogs.h"
 #include "numbertexts.h"
 #include "recorder.h"
-#include "sliderrules.h"
+#include "valuerule.h"
 #include "windowcontext.h"
 #include "windowlayout.h"
 

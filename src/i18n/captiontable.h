@@ -102,6 +102,16 @@ enum Entry : int {
     ReadSame = 130,           // after Read: the controller holds what the window shows
     ReadDiffers = 131,        // after Read: heads the list of parameters found different
     ReadUnanswered = 132,     // after Read: heads the list of parameters that got no answer
+    // What the value rule made of a value (valuetexts.h): %1 the value given or written, %2 and %3
+    // parameter names or values.
+    ValueNotANumber = 160,    // %1 the text
+    ValueOutsideWire = 161,   // %1 the number
+    ValueBeyondSlider = 162,  // %1 the number, %2 the slider's end it passes
+    ValuePartnerUnknown = 163, // %1 the partner never read
+    ValueRounded = 164,       // %1 the value given, %2 the whole number written
+    ValueStepped = 165,       // %1 the value written, %2 the parameter, %3 the step
+    ValueHeld = 166,          // %1 the value written, %2 the parameter, %3 its partner
+    MapAlreadyMatches = 167,  // oe-cli load: nothing differs, nothing written
     PortNotOpened = 180,      // message after a connect whose port could not be opened; the reason follows
     ChoosePort = 181,         // below NoPortSelected: what to do
     PortNotYours = 182,       // no permission on a device outside dialout: %1 port, %2 device, %3 owner:group, %4 mode

@@ -1,6 +1,6 @@
 #include "session.h"
 
-#include "sliderrules.h"
+#include "valuerule.h"
 
 #include <memory>
 #include <utility>
@@ -334,7 +334,7 @@ void Session::decideHeld(ParameterIndex index, qint32 wanted, quint64 id,
         decided({HeldCommit::Kind::Cancelled, 0, false});
         return;
     }
-    const auto partner = interlockPartner(index);
+    const auto partner = pairPartner(index);
     if (!partner) {
         commitParameter(index, wanted);
         decided({HeldCommit::Kind::Writing, wanted, false});
@@ -360,7 +360,13 @@ void Session::decideHeld(ParameterIndex index, qint32 wanted, quint64 id,
         });
         return;
     }
-    const qint32 value = interlockedPosition(index, wanted, *m_book.value(*partner));
+    // The value rule's pair against the book; range and step are the caller's to have judged.
+    ValueContext pair;
+    pair.allowBeyondSlider = true;
+    pair.pairCheck = true;
+    pair.partnerValue = m_book.value(*partner);
+    const ValueVerdict verdict = judgeValue(index, double(wanted), pair);
+    const qint32 value = verdict.heldBy ? verdict.value : wanted;
     commitParameter(index, value);
     decided({HeldCommit::Kind::Writing, value, value != wanted});
 }
@@ -388,7 +394,7 @@ bool Session::reset()
     return true;
 }
 
-bool Session::loadMap(const ParameterSet &values)
+bool Session::loadMap(const ParameterSet &values, const ParameterMask &write)
 {
     if (m_state != State::Connected)
         return false;
@@ -397,9 +403,11 @@ bool Session::loadMap(const ParameterSet &values)
     // Once the first write is on its way the controller may hold anything: only the read-back tells.
     forgetAll();
     // An unconfirmed write is no box of its own: the notice at the end lists what differs.
-    for (quint8 index = 0; index < kParameterCount; ++index)
-        writeQuietly(index, values[ParameterIndex(index)],
-                     [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
+    for (quint8 index = 0; index < kParameterCount; ++index) {
+        if (write[index])
+            writeQuietly(index, values[ParameterIndex(index)],
+                         [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
+    }
     readAll([this] {
         for (int i = 0; i < kParameterCount; ++i) {
             const auto index = ParameterIndex(i);

@@ -167,9 +167,11 @@ public:
     bool commitHeld(ParameterIndex index, qint32 wanted, std::function<void(const HeldCommit &)> decided);
     // Resets the controller, then reads the eight parameters back. Refused unless Connected.
     bool reset();
-    // Writes the eight values in index order, then reads all eight back; mapLoaded follows. Refused
-    // unless Connected.
-    bool loadMap(const ParameterSet &values);
+    // Writes the eight values in index order (only those marked in write: oe-cli leaves out what the
+    // controller already holds), then reads all eight back; mapLoaded follows. Refused unless
+    // Connected.
+    using ParameterMask = std::array<bool, kParameterCount>;
+    bool loadMap(const ParameterSet &values, const ParameterMask &write = {true, true, true, true, true, true, true, true});
     // Reads the eight parameters again, as the connect does; readAgainFinished follows. Refused unless
     // Connected.
     bool readAgain();

@@ -69,6 +69,37 @@ std::optional<double> readLeadingNumber(QStringView text)
     return value;
 }
 
+std::optional<double> readCleanNumber(QStringView text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    qsizetype i = begin;
+    if (i < end && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    const auto digitsFrom = [&](qsizetype from) {
+        qsizetype j = from;
+        while (j < end && isDigit(text[j]))
+            ++j;
+        return j;
+    };
+    qsizetype after = digitsFrom(i);
+    if (after == i)
+        return std::nullopt;
+    if (after < end && text[after] == u'.') {
+        const qsizetype fraction = digitsFrom(after + 1);
+        if (fraction == after + 1)
+            return std::nullopt;
+        after = fraction;
+    }
+    if (after != end)
+        return std::nullopt;
+    // What is left is a number the leading reading takes whole.
+    return readLeadingNumber(text.sliced(begin, end - begin));
+}
+
 double readLenientNumber(QStringView text)
 {
     return readLeadingNumber(text).value_or(0.0);

@@ -43,21 +43,6 @@ MapReadResult refused(MapFileError::Kind kind, int line, const QString &detail =
     return result;
 }
 
-// The pairs the sliders' interlocks keep in order, by parameter index: the first must not be above
-// the second (the pause at minimum load is the longer one, so that pair runs the other way).
-struct OrderedPair {
-    int low, high;
-};
-constexpr std::array<OrderedPair, 3> kOrderedPairs = {{{0, 1}, {3, 4}, {6, 5}}};
-
-QString pairText(const MapValues &values, int first, int second)
-{
-    const qint32 a = values[size_t(first)], b = values[size_t(second)];
-    return QStringLiteral("%1 %2 %3 %4 %5")
-        .arg(QLatin1String(kKeys[size_t(first)]), QString::number(a), a > b ? QStringLiteral(">") : QStringLiteral("<"),
-             QLatin1String(kKeys[size_t(second)]), QString::number(b));
-}
-
 } // namespace
 
 MapReadResult parseMap(QByteArrayView data)
@@ -91,7 +76,7 @@ MapReadResult parseMap(QByteArrayView data)
         if (end < 0)
             end = line.size();
         const QStringView value = QStringView(line).mid(equals + 1, end - equals - 1);
-        const std::optional<double> number = readLeadingNumber(value);
+        const std::optional<double> number = readCleanNumber(value);
         if (!number)
             return refused(MapFileError::Kind::NotANumber, lineNumber, value.trimmed().toString());
         const auto rounded = roundHalfEven(*number, kMapMinValue, kMapMaxValue);
@@ -99,6 +84,7 @@ MapReadResult parseMap(QByteArrayView data)
             return refused(MapFileError::Kind::OutOfRange, lineNumber, value.trimmed().toString());
         if (i < kMapValueCount) {
             result.values[size_t(i)] = qint32(*rounded);
+            result.valueTexts.append(value.trimmed().toString());
             const QString key = line.left(equals).trimmed();
             if (key.compare(QLatin1String(kKeys[size_t(i)]), Qt::CaseInsensitive) != 0)
                 result.keyNotes.append({lineNumber, key});
@@ -106,12 +92,6 @@ MapReadResult parseMap(QByteArrayView data)
     }
     if (lines.size() < kMapValueCount)
         return refused(MapFileError::Kind::TooFewLines, int(lines.size()));
-    for (const OrderedPair &pair : kOrderedPairs) {
-        if (result.values[size_t(pair.low)] > result.values[size_t(pair.high)]) {
-            const int first = std::min(pair.low, pair.high), second = std::max(pair.low, pair.high);
-            return refused(MapFileError::Kind::CrossedPair, second + 1, pairText(result.values, first, second));
-        }
-    }
     result.ok = true;
     return result;
 }

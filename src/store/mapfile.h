@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 #include <array>
@@ -34,10 +35,11 @@ struct MapFileError {
         TooManyLines, // line: the first line past kMapMaxLines
         BlankLine,    // line: empty or blanks only
         NoEquals,     // line: has no "="
-        NotANumber,   // line, detail: the value text, which does not begin with a number
+        NotANumber,   // line, detail: the value text, which is not a clean number ("8OO", "1,500", "")
         OutOfRange,   // line, detail: the value text, which rounds to outside 0 to 65535
         // line: the second line of a minimum/maximum pair held in an order the sliders never allow;
-        // detail: the pair as "TinjMin 20000 > TinjMax 5000"
+        // detail: the pair as "TinjMin 20000 > TinjMax 5000". Found by the value rule's map check
+        // (checkMap in valuerule.h), which knows the pairs; parseMap does not know parameters.
         CrossedPair,
     };
     Kind kind = Kind::CannotRead;
@@ -62,12 +64,16 @@ struct MapReadResult {
     MapValues values{};
     MapFileError error{};         // meaningful only when !ok
     QList<MapKeyNote> keyNotes{}; // when ok, in line order
+    // When ok: the value texts of lines 1 to 8 as the file has them, without surrounding blanks, so
+    // a rounded value can be shown beside what the file said ("13.5 → 14").
+    QStringList valueTexts{};
 };
 
 // Checks the whole contents and takes the values by line position; a key decides nothing, it is
-// only noted when it differs from ours (compared without case). The first fault in reading order
-// refuses the file; after them, the three minimum/maximum pairs must stand as the sliders keep them:
-// MinPumpCycles <= MaxPumpCycles, TinjMin <= TinjMax, MinLoadPumpPause >= MaxLoadPumpPause.
+// only noted when it differs from ours (compared without case). A value must be a clean number
+// (readCleanNumber: blanks around, optional sign, digits, optional decimal part), rounded to the
+// nearest integer (halves to even) within 0 to 65535. The first fault in reading order refuses the
+// file. What the values mean for each parameter (slider range, pairs) is the value rule's.
 MapReadResult parseMap(QByteArrayView data);
 
 // Reads at most kMapMaxFileSize + 1 bytes of the file, then parseMap.

@@ -68,8 +68,8 @@ void TestMaps::loadSendsWhatTheFileHolds_data()
     QTest::addColumn<QString>("details");   // the question's list of changes; "" for entry 52
     QTest::addColumn<QString>("verdict");   // after notice 37: "" for entry 53, else the differing line
     QTest::newRow("identical") << kControllerMap << false << "" << "";
-    QTest::newRow("edited, keys by position, lenient numbers")
-        << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1 6 0 0").replace("RpmMultiplier=100", "x=12.5")
+    QTest::newRow("edited, keys by position, blanks around, a decimal")
+        << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1600 ").replace("RpmMultiplier=100", "x=12.5")
         << false
         << "La riga 5 si chiama 'RpmMin'; viene letta come TinjMax.\nLa riga 8 si chiama 'x'; viene letta come "
            "RpmMultiplier.\n\nTinj Max: 9000 → 1600\nMoltiplicatore RPM: 100% → 12%"

@@ -141,6 +141,13 @@ void TestCli::saveThenLoadEditedFile()
     // Every value printed or saved was told twice alike, and so was the identification.
     QCOMPARE(fx.requests().size(), 2 + 8 + 8);
 
+    // The controller holds the file already: nothing is asked, nothing written.
+    const qsizetype before = fx.requests().size();
+    const Run same = runCli(fx, {QStringLiteral("load"), saved});
+    QVERIFY2(same.exitCode == 0 && same.out.contains("already matches"), qPrintable(same.out + same.err));
+    QVERIFY(std::none_of(fx.requests().cbegin() + before, fx.requests().cend(),
+                         [](const SimRequest &r) { return r.frame.startsWith(QByteArray("PC\x02", 3)); }));
+
     map.values[3] = 2000; // TinjMin
     map.values[4] = 12000; // TinjMax
     const QString edited = fx.programFolder() + QStringLiteral("/edited.map");
@@ -159,7 +166,11 @@ void TestCli::saveThenLoadEditedFile()
     QCOMPARE(changes.size(), 2);
     QCOMPARE(changes[1].toObject().value(QLatin1String("name")).toString(), QStringLiteral("TinjMax"));
     QCOMPARE(changes[1].toObject().value(QLatin1String("to")).toInt(), 12000);
-    QVERIFY2(load.err.contains(QLatin1String("load 16/16")), qPrintable(load.err)); // progress on stderr
+    // Only the two values that differ are written; all eight are read back.
+    QVERIFY2(load.err.contains(QLatin1String("load 10/10")), qPrintable(load.err)); // progress on stderr
+    const auto writes = std::count_if(fx.requests().cbegin(), fx.requests().cend(),
+                                      [](const SimRequest &r) { return r.frame.startsWith(QByteArray("PC\x02", 3)); });
+    QCOMPARE(writes, 2);
 }
 
 void TestCli::invalidFileSendsNothing()
@@ -169,12 +180,17 @@ void TestCli::invalidFileSendsNothing()
     const QString path = fx.programFolder() + QStringLiteral("/bad.map");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=600\r\nTinjMin=abc\r\nTinjMax=9000\r\n"
+    file.write("MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=600\r\nTinjMin=8OO\r\nTinjMax=9000\r\n"
                "MinLoadPumpPause=160\r\nMaxLoadPumpPause=80\r\nRpmMultiplier=100\r\n");
     file.close();
     const Run run = runCli(fx, {QStringLiteral("load"), path, QStringLiteral("--yes")});
     QCOMPARE(run.exitCode, 4);
-    QVERIFY2(run.err.contains(QLatin1String("4")), qPrintable(run.err)); // the line is named
+    QVERIFY2(run.err.contains(QLatin1String("4")) && run.err.contains(QLatin1String("8OO")), qPrintable(run.err)); // the line and the text
+    QCOMPARE(fx.requests().size(), 0);
+    // The same rule and status for set.
+    const Run set = runCli(fx, {QStringLiteral("set"), QStringLiteral("RpmMin=7OO")});
+    QCOMPARE(set.exitCode, 4);
+    QVERIFY2(set.err.contains(QLatin1String("'7OO' is not a number")), qPrintable(set.err));
     QCOMPARE(fx.requests().size(), 0);
 }
 
@@ -189,7 +205,10 @@ void TestCli::clampingControllerFailsReadBack()
     const QString path = fx.programFolder() + QStringLiteral("/wide.map");
     QString error;
     QVERIFY(writeMapFile(path, values, &error));
-    const Run run = runCli(fx, {QStringLiteral("load"), path, QStringLiteral("--yes")});
+    const Run refused = runCli(fx, {QStringLiteral("load"), path, QStringLiteral("--yes")});
+    QCOMPARE(refused.exitCode, 4); // beyond the slider: refused unless allowed
+    QVERIFY2(refused.err.contains(QLatin1String("TinjMax 31000: beyond the slider's 30000")), qPrintable(refused.err));
+    const Run run = runCli(fx, {QStringLiteral("load"), path, QStringLiteral("--yes"), QStringLiteral("--allow-outside-range")});
     QCOMPARE(run.exitCode, 5);
     QVERIFY2(run.err.contains(QLatin1String("TinjMax")), qPrintable(run.err));
     QVERIFY2(!run.err.contains(QLatin1String("TinjMin:")), qPrintable(run.err)); // only the one that differs

@@ -21,6 +21,10 @@ QString summary(const CliOptions &o)
         parts << QStringLiteral("%1=%2").arg(mapFileKey(int(index))).arg(value);
     if (o.yes)
         parts << QStringLiteral("yes");
+    if (o.allowOutsideRange)
+        parts << QStringLiteral("outside");
+    if (o.byPosition)
+        parts << QStringLiteral("by-position");
     if (o.json)
         parts << QStringLiteral("json");
     if (!o.language.isEmpty())
@@ -84,9 +88,12 @@ void TestCliOptions::parse_data()
     QTest::newRow("set without pairs") << "-p COM3 set" << "error: NAME=VALUE";
     QTest::newRow("set unknown name") << "-p COM3 set TinjMid=100" << "error: NAME=VALUE";
     QTest::newRow("set without =") << "-p COM3 set TinjMax" << "error: NAME=VALUE";
-    QTest::newRow("set value with unit") << "-p COM3 set TinjMax=12k" << "error: not a whole number";
-    QTest::newRow("set value with fraction") << "-p COM3 set TinjMax=12000.5" << "error: not a whole number";
-    QTest::newRow("set empty value") << "-p COM3 set TinjMax=" << "error: not a whole number";
+    // A value is the value rule's to judge, with the file's words and status 4 (tst_cli).
+    QTest::newRow("set value kept as given") << "-p COM3 set TinjMax=12k RpmMin=7OO" << "set COM3 TinjMax=12k RpmMin=7OO";
+    QTest::newRow("load allowing") << "-p COM3 load a.map --allow-outside-range --by-position"
+                                   << "load COM3 a.map outside by-position";
+    QTest::newRow("by-position for load and program") << "-p COM3 set TinjMax=100 --by-position" << "error: is for load and program";
+    QTest::newRow("outside range not for info") << "-p COM3 info --allow-outside-range" << "error: is for load, program and set";
     QTest::newRow("set twice") << "-p COM3 set TinjMax=100 tinjmax=200" << "error: given twice";
     QTest::newRow("language") << "-p COM3 info --lang FRA" << "error: ITA or ENG";
     QTest::newRow("seconds not watch") << "-p COM3 info --seconds 3" << "error: for watch only";

@@ -52,6 +52,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 120; i <= 132; ++i)
         entries << i;
+    for (int i = 160; i <= 167; ++i)
+        entries << i;
     for (int i = 180; i <= 199; ++i)
         entries << i;
     return entries;
