@@ -504,8 +504,10 @@ void programRows(const QString &simProgram, const QString &cliProgram, bool quic
     const ProgramFigures four = programRuns(simProgram, cliProgram, 4, runs);
     for (const ProgramFigures *f : {&one, &four}) {
         const QString ports = f->ports == 1 ? QStringLiteral("1 port") : QStringLiteral("%1 ports").arg(f->ports);
-        Row &wall = addRow(QStringLiteral("oe-cli program, %1 (connect, 8 writes + 8 reads each)").arg(ports),
-                           QStringLiteral("ms"), f->wallMs, 9 * kShortFloorMs + 8 * kWriteFloorMs + 8 * kShortFloorMs);
+        // Per controller: the identification twice, every value read until two answers agree after the
+        // connect and after the writes (32 reads), and the eight writes.
+        Row &wall = addRow(QStringLiteral("oe-cli program, %1 (42 exchanges each)").arg(ports),
+                           QStringLiteral("ms"), f->wallMs, 34 * kShortFloorMs + 8 * kWriteFloorMs);
         wall.note = f->error.isEmpty() ? QStringLiteral("process start to exit, backups included; %1 of %2 runs failed")
                                              .arg(f->failed).arg(runs)
                                        : f->error;

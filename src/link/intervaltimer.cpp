@@ -1,24 +1,16 @@
 #include "intervaltimer.h"
 
-#include <QDeadlineTimer>
-
 namespace oe {
 
-namespace {
-qint64 nowMs()
-{
-    return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
-}
-} // namespace
-
-IntervalTimer::IntervalTimer(const QString &name, int interval, QObject *parent, Phase phase)
-    : QObject(parent), m_phase(phase), m_interval(qMax(0, interval))
+IntervalTimer::IntervalTimer(const QString &name, int interval, QObject *parent, Phase phase, Clock *clock)
+    : QObject(parent),
+      m_clock(Clock::orSteady(clock)),
+      m_timer(m_clock->createTimer(this)),
+      m_phase(phase),
+      m_interval(qMax(0, interval))
 {
     setObjectName(name);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    // KeepPhase schedules each tick itself from the reference, so the rhythm never drifts.
-    m_timer.setSingleShot(m_phase == Phase::KeepPhase);
-    connect(&m_timer, &QTimer::timeout, this, &IntervalTimer::onTimeout);
+    connect(m_timer, &ClockTimer::timeout, this, &IntervalTimer::onTimeout);
 }
 
 void IntervalTimer::setEnabled(bool enabled)
@@ -26,7 +18,7 @@ void IntervalTimer::setEnabled(bool enabled)
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;
-    m_referenceMs = nowMs();
+    m_referenceMs = m_clock->nowMs();
     restart();
 }
 
@@ -35,34 +27,34 @@ void IntervalTimer::setInterval(int milliseconds)
     milliseconds = qMax(0, milliseconds);
     if (milliseconds == m_interval)
         return;
-    const bool wasTicking = m_timer.isActive();
+    const bool wasTicking = m_timer->isActive();
     m_interval = milliseconds;
     if (m_phase == Phase::KeepPhase && wasTicking && m_enabled && m_interval > 0) {
-        const qint64 left = m_referenceMs + m_interval - nowMs();
-        m_timer.start(int(qBound<qint64>(0, left, qint64(m_interval))));
+        const qint64 left = m_referenceMs + m_interval - m_clock->nowMs();
+        m_timer->start(std::chrono::milliseconds(qBound<qint64>(0, left, qint64(m_interval))));
         return;
     }
-    m_referenceMs = nowMs();
+    m_referenceMs = m_clock->nowMs();
     restart();
 }
 
 void IntervalTimer::restart()
 {
     if (m_enabled && m_interval > 0)
-        m_timer.start(m_interval);
+        m_timer->start(std::chrono::milliseconds(m_interval));
     else
-        m_timer.stop();
+        m_timer->stop();
 }
 
 void IntervalTimer::onTimeout()
 {
-    if (m_phase == Phase::KeepPhase && m_enabled && m_interval > 0) {
-        const qint64 now = nowMs();
+    if (m_enabled && m_interval > 0) {
+        const qint64 now = m_clock->nowMs();
         const qint64 due = m_referenceMs + m_interval;
         // The next tick counts from when this one was due, unless the loop was held up for longer
         // than a whole interval: then the rhythm starts again from now rather than catching up.
         m_referenceMs = (due <= now && now - due < m_interval) ? due : now;
-        m_timer.start(int(qMax<qint64>(0, m_referenceMs + m_interval - now)));
+        m_timer->start(std::chrono::milliseconds(qMax<qint64>(0, m_referenceMs + m_interval - now)));
     }
     emit tick();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "clock.h"
+
 #include <QObject>
-#include <QTimer>
 
 namespace oe {
 
@@ -20,14 +21,17 @@ class IntervalTimer : public QObject
 public:
     enum class Phase { RestartOnChange, KeepPhase };
 
+    // Time comes from clock (the steady clock when none is given).
     IntervalTimer(const QString &name, int interval, QObject *parent = nullptr,
-                  Phase phase = Phase::RestartOnChange);
+                  Phase phase = Phase::RestartOnChange, Clock *clock = nullptr);
 
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
     int interval() const { return m_interval; }
     void setInterval(int milliseconds);
-    bool ticking() const { return m_timer.isActive(); }
+    bool ticking() const { return m_timer->isActive(); }
+    // When the next tick is due, on the clock's time (while ticking).
+    qint64 dueMs() const { return m_timer->dueMs(); }
 
 signals:
     void tick();
@@ -36,11 +40,13 @@ private:
     void restart();
     void onTimeout();
 
-    QTimer m_timer;
+    Clock *m_clock;
+    ClockTimer *m_timer;
     Phase m_phase;
     bool m_enabled = false;
     int m_interval = 0;
-    // KeepPhase: when the last tick was due, or when the countdown started (monotonic ms).
+    // When the last tick was due, or when the countdown started (the clock's ms): ticks follow it, so
+    // the rhythm never drifts.
     qint64 m_referenceMs = 0;
 };
 

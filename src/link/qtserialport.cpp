@@ -158,8 +158,14 @@ void QtSerialPort::onReadyRead()
         return;
     if (m_threshold <= 0 || m_port.bytesAvailable() < m_threshold)
         return;
-    QScopedValueRollback guard(m_inReceiveEvent, true);
-    emit receiveEvent();
+    {
+        QScopedValueRollback guard(m_inReceiveEvent, true);
+        emit receiveEvent();
+    }
+    // Bytes that came while the handler ran (a dialog's event loop, say) raise no readyRead of their
+    // own: raise the event for them from the event loop instead of leaving them to the next byte.
+    if (m_port.isOpen() && m_threshold > 0 && m_port.bytesAvailable() >= m_threshold)
+        QMetaObject::invokeMethod(this, &QtSerialPort::onReadyRead, Qt::QueuedConnection);
 }
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error)

@@ -2,6 +2,9 @@
 
 #include "plausibility.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace oe {
 
 Request Request::read(quint8 index)
@@ -76,21 +79,16 @@ constexpr qsizetype kInputKeep = 64;
 
 } // namespace
 
-RequestEngine::RequestEngine(SerialPort *port, QObject *parent)
+RequestEngine::RequestEngine(SerialPort *port, QObject *parent, Clock *clock)
     : QObject(parent),
       m_port(port),
-      m_replyTimer(new IntervalTimer(QStringLiteral("MSComm1_Timer"), int(kReadTimeout.count()), this))
+      m_clock(Clock::orSteady(clock)),
+      m_replyTimer(new IntervalTimer(QStringLiteral("MSComm1_Timer"), int(kReadTimeout.count()), this,
+                                     IntervalTimer::Phase::RestartOnChange, m_clock))
 {
-    for (QTimer *timer : {&m_settleTimer, &m_leadInTimer}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
     connect(m_port, &SerialPort::receiveEvent, this, &RequestEngine::onReceiveEvent);
     connect(m_port, &SerialPort::portLost, this, &RequestEngine::onPortLost);
-    connect(m_replyTimer, &IntervalTimer::tick, this, &RequestEngine::onReplyTimeout);
-    connect(&m_settleTimer, &QTimer::timeout, this, &RequestEngine::HandleInput);
-    connect(&m_leadInTimer, &QTimer::timeout, this, &RequestEngine::sendAttempt);
-    m_clock.start();
+    connect(m_replyTimer, &IntervalTimer::tick, this, &RequestEngine::onDeadline);
 }
 
 RequestEngine::~RequestEngine()
@@ -132,8 +130,6 @@ void RequestEngine::drop()
     m_current.reset();
     m_state = State::Idle;
     m_replyTimer->setEnabled(false);
-    m_settleTimer.stop();
-    m_leadInTimer.stop();
     m_nextPosted = false;
     clearInput();
     ReplyDone = true;
@@ -173,7 +169,7 @@ void RequestEngine::startNext()
             return;
         }
         m_state = State::LeadIn;
-        m_leadInTimer.start(kWriteLeadIn);
+        armAt(m_clock->nowMs() + kWriteLeadIn.count());
         return;
     }
     sendAttempt();
@@ -198,12 +194,11 @@ void RequestEngine::sendAttempt()
     // Whatever is still waiting answers nothing that is in flight now. Taken and dropped rather than
     // flushed in the driver: a flush can race the port's own pending read, which then finds nothing
     // and reports the line as gone (bytes come all the time on a noisy line).
-    m_settleTimer.stop();
+    m_replyTimer->setEnabled(false);
     m_port->readReceived();
     if (dropped())
         return;
     clearInput();
-    m_timedOut = false;
     m_tryHeardBytes = false;
     m_port->setReceiveThreshold(kReceiveThreshold);
     m_port->write(frame);
@@ -213,49 +208,221 @@ void RequestEngine::sendAttempt()
     --m_current->triesLeft;
     m_state = State::WaitingForReply;
     ReplyDone = false;
-    armReplyTimer(request.timeout);
+    m_timeoutAt = m_clock->nowMs() + request.timeout.count();
+    armAt(m_timeoutAt);
+    assertDeadline();
 }
 
-void RequestEngine::armReplyTimer(std::chrono::milliseconds timeout)
+void RequestEngine::armAt(qint64 atMs)
 {
-    // Disabled first, so a countdown left from an earlier try never cuts this one short.
+    // Disabled first: setting an interval a running timer already has would leave its countdown.
     m_replyTimer->setEnabled(false);
-    m_replyTimer->setInterval(int(qMax<qint64>(1, timeout.count())));
+    m_replyTimer->setInterval(int(qMax<qint64>(1, atMs - m_clock->nowMs())));
     m_replyTimer->setEnabled(true);
 }
 
-void RequestEngine::settleFor(qint64 msFromNow)
+void RequestEngine::onDeadline()
 {
-    m_settleTimer.start(int(qBound(qint64(0), msFromNow, qint64(kReplySettle.count()))));
+    m_replyTimer->setEnabled(false);
+    if (m_state == State::LeadIn)
+        sendAttempt();
+    else if (tryOpen())
+        HandleInput();
+    assertDeadline();
+}
+
+void RequestEngine::assertDeadline() const
+{
+    Q_ASSERT_X(deadlineHeld(), "RequestEngine", "a try is open with no deadline armed");
 }
 
 qint64 RequestEngine::arrivalOf(qsizetype offset) const
 {
-    for (const Chunk &chunk : m_chunks) {
-        if (offset < chunk.end)
-            return chunk.atMs;
-    }
-    return m_clock.elapsed();
+    const auto chunk = std::upper_bound(m_chunks.cbegin(), m_chunks.cend(), offset,
+                                        [](qsizetype at, const Chunk &c) { return at < c.end; });
+    return chunk == m_chunks.cend() ? m_clock->nowMs() : chunk->atMs;
 }
 
 void RequestEngine::clearInput()
 {
     m_input.clear();
     m_chunks.clear();
+    m_unfinished.clear();
+    m_complete.clear();
+    m_choice = {};
+    m_choiceStale = false;
+    m_scannedUpTo = 0;
     m_reportedUpTo = 0;
 }
 
 void RequestEngine::trimInput(qsizetype from)
 {
     from = qBound<qsizetype>(0, from, m_input.size());
-    m_input.remove(0, from);
-    QList<Chunk> kept;
-    for (const Chunk &chunk : std::as_const(m_chunks)) {
-        if (chunk.end > from)
-            kept.append({chunk.end - from, chunk.atMs});
+    if (from == 0)
+        return;
+    if (from == m_input.size()) {
+        clearInput();
+        return;
     }
-    m_chunks = kept;
+    m_input.remove(0, from);
+    const auto firstKept = std::upper_bound(m_chunks.begin(), m_chunks.end(), from,
+                                            [](qsizetype at, const Chunk &c) { return at < c.end; });
+    m_chunks.erase(m_chunks.begin(), firstKept);
+    for (Chunk &chunk : m_chunks)
+        chunk.end -= from;
+    const auto shift = [from](QList<FrameAt> &frames) {
+        frames.removeIf([from](const FrameAt &frame) { return frame.start < from; });
+        for (FrameAt &frame : frames)
+            frame.start -= from;
+    };
+    shift(m_unfinished);
+    shift(m_complete);
+    m_scannedUpTo = qMax<qsizetype>(0, m_scannedUpTo - from);
     m_reportedUpTo = qMax<qsizetype>(0, m_reportedUpTo - from);
+    m_choiceStale = true;
+}
+
+namespace {
+
+enum class Look { None, Unfinished, Complete };
+
+// Whether a reply frame starts at offset i of bytes (see scanFrames).
+Look frameAt(QByteArrayView bytes, qsizetype i, FrameAt *frame)
+{
+    const qsizetype size = bytes.size();
+    if (quint8(bytes[i]) != 'C')
+        return Look::None;
+    *frame = FrameAt{i, 0, {}};
+    if (i + 1 == size)
+        return Look::Unfinished;
+    if (quint8(bytes[i + 1]) != 'U')
+        return Look::None;
+    if (i + 2 == size)
+        return Look::Unfinished;
+    const quint8 code = quint8(bytes[i + 2]);
+    frame->length = replyLength(code);
+    if (frame->length == 0)
+        return Look::None; // a false start: no reply carries this code
+    if (i + frame->length <= size) {
+        frame->reply = decodeReply(bytes.sliced(i, frame->length));
+        return Look::Complete;
+    }
+    frame->reply.kind = ReplyKind::Truncated;
+    frame->reply.code = code;
+    return Look::Unfinished;
+}
+
+} // namespace
+
+bool RequestEngine::scanNewBytes()
+{
+    const QByteArrayView bytes(m_input);
+    QList<FrameAt> found;
+    // Frames still coming in first: the new bytes may finish or spoil them.
+    QList<FrameAt> stillComing;
+    for (const FrameAt &open : std::as_const(m_unfinished)) {
+        FrameAt frame;
+        switch (frameAt(bytes, open.start, &frame)) {
+        case Look::Unfinished: stillComing.append(frame); break;
+        case Look::Complete: found.append(frame); break;
+        case Look::None: break;
+        }
+    }
+    for (qsizetype i = m_scannedUpTo; i < bytes.size(); ++i) {
+        FrameAt frame;
+        switch (frameAt(bytes, i, &frame)) {
+        case Look::Unfinished: stillComing.append(frame); break;
+        case Look::Complete: found.append(frame); break;
+        case Look::None: break;
+        }
+    }
+    m_scannedUpTo = bytes.size();
+    m_unfinished = stillComing;
+    std::sort(found.begin(), found.end(), [](const FrameAt &a, const FrameAt &b) { return a.start < b.start; });
+    const quint64 generation = m_generation;
+    for (const FrameAt &frame : std::as_const(found)) {
+        frameCompleted(frame);
+        if (generation != m_generation)
+            break;
+    }
+    return !found.isEmpty();
+}
+
+void RequestEngine::frameCompleted(const FrameAt &frame)
+{
+    const auto at = std::upper_bound(m_complete.begin(), m_complete.end(), frame.start,
+                                     [](qsizetype start, const FrameAt &f) { return start < f.start; });
+    m_complete.insert(at, frame);
+    m_choiceStale = true;
+    // Someone else's reply is set aside once; a status still tells the readings.
+    const std::optional<Request> request = tryOpen() ? std::optional(m_current->request) : std::nullopt;
+    if (request && request->answeredBy(frame.reply))
+        return;
+    const bool refusedEcho = request && request->kind == Request::Kind::WriteParameter
+                             && frame.reply.kind == ReplyKind::Echo && frame.reply.index == request->index;
+    if (refusedEcho || frame.start < m_reportedUpTo || !isPlausible(frame.reply))
+        return;
+    m_reportedUpTo = frame.start + frame.length;
+    if (frame.reply.kind == ReplyKind::Status)
+        emit statusReceived(frame.reply);
+}
+
+RequestEngine::Choice RequestEngine::choose() const
+{
+    Choice choice;
+    if (!tryOpen())
+        return choice;
+    const Request &request = m_current->request;
+    // The last complete frame that answers the request wins; one that would answer but cannot be
+    // right is remembered, so the try need not wait out its time-out for nothing. A frame that began
+    // after the time-out is too late for this try.
+    // A frame whose last bytes begin another frame's header (its code included) may be noise glued to
+    // the first bytes of a reply: that is what its value would be made of.
+    const auto headerInside = [this](const FrameAt &frame) {
+        const qsizetype end = frame.start + frame.length;
+        for (const QList<FrameAt> *list : {&m_complete, &m_unfinished}) {
+            for (const FrameAt &other : *list) {
+                if (other.start > frame.start && other.start < end && other.reply.code != 0 && other.start + 2 >= end)
+                    return true;
+            }
+        }
+        return false;
+    };
+    QList<qsizetype> answers;
+    for (qsizetype i = 0; i < m_complete.size(); ++i) {
+        const FrameAt &frame = m_complete[i];
+        if (arrivalOf(frame.start) >= m_timeoutAt)
+            break;
+        if (headerInside(frame))
+            continue;
+        if (request.answeredBy(frame.reply)) {
+            if (!request.believes(frame.reply)) {
+                choice.rejected = i;
+                continue;
+            }
+            // A frame whose data holds this one's header was a false start.
+            while (!answers.isEmpty() && frame.start < m_complete[answers.last()].start + m_complete[answers.last()].length)
+                answers.removeLast();
+            answers.append(i);
+        } else if (request.kind == Request::Kind::WriteParameter && frame.reply.kind == ReplyKind::Echo
+                   && frame.reply.index == request.index) {
+            choice.rejected = i; // the controller refused or clamped the value
+        }
+    }
+    if (answers.isEmpty())
+        return choice;
+    choice.answer = answers.last();
+    // An identification carries nothing that could be checked, and noise shaped like one can follow
+    // the real reply: two that disagree leave the try without an answer.
+    const DecodedReply &chosen = m_complete[choice.answer].reply;
+    for (qsizetype i : std::as_const(answers)) {
+        if (m_complete[i].reply.kind == ReplyKind::Version && m_complete[i].reply.version != chosen.version) {
+            choice.rejected = choice.answer;
+            choice.answer = -1;
+            break;
+        }
+    }
+    return choice;
 }
 
 bool RequestEngine::mayAnswer(quint8 code) const
@@ -280,92 +447,63 @@ void RequestEngine::onReceiveEvent()
     const QByteArray bytes = m_port->readReceived();
     if (generation != m_generation || bytes.isEmpty())
         return; // nothing came, or the line went away inside the call
-    if (m_current && m_state == State::WaitingForReply)
+    if (tryOpen())
         m_current->bytesReceived = m_tryHeardBytes = true;
     m_input += bytes;
-    m_chunks.append({m_input.size(), m_clock.elapsed()});
+    m_chunks.append({m_input.size(), m_clock->nowMs()});
     HandleInput();
+    assertDeadline();
 }
 
 void RequestEngine::HandleInput()
 {
     const quint64 generation = m_generation;
-    const FrameScan scan = scanFrames(m_input);
-    const bool waiting = m_current && m_state == State::WaitingForReply;
-
-    // The last complete frame that answers the request wins; one that would answer but cannot be
-    // right is remembered, so the try need not wait out its time-out for nothing.
-    QList<const FrameAt *> answers;
-    const FrameAt *rejected = nullptr;
-    const std::optional<Request> request = waiting ? std::optional(m_current->request) : std::nullopt;
-    for (const FrameAt &frame : scan.complete) {
-        const bool plausible = isPlausible(frame.reply);
-        if (request && request->answeredBy(frame.reply)) {
-            if (!request->believes(frame.reply)) {
-                rejected = &frame;
-                continue;
-            }
-            // A frame whose data holds this one's header was a false start.
-            while (!answers.isEmpty() && frame.start < answers.last()->start + answers.last()->length)
-                answers.removeLast();
-            answers.append(&frame);
-            continue;
-        }
-        const bool refusedEcho = request && request->kind == Request::Kind::WriteParameter
-                                 && frame.reply.kind == ReplyKind::Echo && frame.reply.index == request->index;
-        if (refusedEcho) {
-            rejected = &frame;
-            continue;
-        }
-        // Someone else's reply: a status still tells the readings.
-        if (frame.start < m_reportedUpTo || !plausible)
-            continue;
-        m_reportedUpTo = frame.start + frame.length;
-        const bool ownStatus = request && request->kind == Request::Kind::Status;
-        if (frame.reply.kind == ReplyKind::Status && !ownStatus) {
-            emit statusReceived(frame.reply);
-            if (generation != m_generation)
-                return;
-        }
-    }
-
-    const FrameAt *answer = answers.isEmpty() ? nullptr : answers.last();
-    // An identification carries nothing that could be checked, and noise shaped like one can follow
-    // the real reply: two that disagree leave the try without an answer.
-    for (const FrameAt *other : std::as_const(answers)) {
-        if (other->reply.kind == ReplyKind::Version && other->reply.version != answer->reply.version) {
-            rejected = answer;
-            answer = nullptr;
-            break;
-        }
-    }
-
-    if (!waiting) {
+    scanNewBytes();
+    if (generation != m_generation)
+        return;
+    if (!tryOpen()) {
         // Between requests only a frame still coming in is worth keeping.
-        trimInput(scan.unfinished.isEmpty() ? m_input.size() : scan.unfinished.first().start);
+        trimInput(m_unfinished.isEmpty() ? m_input.size() : m_unfinished.first().start);
         return;
     }
-    // A frame that may still answer and starts after the best one so far could take its place.
+    if (m_choiceStale) {
+        m_choice = choose();
+        m_choiceStale = false;
+    }
+    const FrameAt *answer = m_choice.answer >= 0 ? &m_complete[m_choice.answer] : nullptr;
+    const FrameAt *rejected = m_choice.rejected >= 0 ? &m_complete[m_choice.rejected] : nullptr;
+    const qint64 now = m_clock->nowMs();
+    // The frame the try would end on: its answer, or else one that cannot be right.
+    const FrameAt *best = answer ? answer : rejected;
+    const qsizetype bestEnd = best ? best->start + best->length : 0;
+
+    // A frame still coming in that may answer and began after that one could take its place, unless
+    // it lies inside it: a reply ending in "C" looks like the start of another.
+    // One that began in time holds the try past its time-out for the pause any reply gets.
     bool pending = false;
-    for (const FrameAt &frame : scan.unfinished) {
-        if (mayAnswer(frame.reply.code) && (!answer || frame.start > answer->start))
-            pending = true;
+    qint64 graceUntil = 0;
+    for (const FrameAt &frame : std::as_const(m_unfinished)) {
+        if (!mayAnswer(frame.reply.code))
+            continue;
+        if (best && (frame.start <= best->start || m_input.size() <= bestEnd))
+            continue;
+        const qint64 began = arrivalOf(frame.start);
+        if (began >= m_timeoutAt)
+            continue;
+        pending = true;
+        graceUntil = qMax(graceUntil, began + kReplySettle.count());
     }
     if (m_input.size() > kInputLimit && !answer && !pending) {
+        // A flood: keep the tail that may still begin a frame, and look again at what is left.
         trimInput(m_input.size() - kInputKeep);
+        HandleInput();
         return;
     }
 
-    const qint64 now = m_clock.elapsed();
-    const bool final = m_timedOut && now >= m_graceUntil;
-    if (answer) {
-        const qint64 due = arrivalOf(answer->start) + kReplySettle.count();
-        if (now < due) {
-            settleFor(due - now);
-            return;
-        }
-        if (pending && !final)
-            return;
+    const bool final = now >= m_timeoutAt && now >= graceUntil;
+    const qint64 answerDue = answer ? arrivalOf(answer->start) + kReplySettle.count() : 0;
+    const qint64 rejectedDue = rejected ? arrivalOf(rejected->start) + kReplySettle.count() : 0;
+    if (answer && now >= answerDue && (!pending || final)) {
         const DecodedReply reply = answer->reply;
         if (reply.kind == ReplyKind::Status) {
             emit statusReceived(reply);
@@ -387,44 +525,30 @@ void RequestEngine::HandleInput()
         finish(RequestResult::Outcome::Answered, reply);
         return;
     }
-    if (pending && !final)
-        return;
-    if (rejected) {
-        const qint64 due = arrivalOf(rejected->start) + kReplySettle.count();
-        if (now < due) {
-            settleFor(due - now);
-            return;
-        }
+    if (!answer && rejected && now >= rejectedDue && (!pending || final)) {
         tryFailed(TryEnd::BadFrame);
         return;
     }
-    if (final)
+    if (!answer && !rejected && final) {
         tryFailed(m_tryHeardBytes ? TryEnd::Noise : TryEnd::TimedOut);
-}
-
-void RequestEngine::onReplyTimeout()
-{
-    m_replyTimer->setEnabled(false);
-    if (!m_current || m_state != State::WaitingForReply)
         return;
-    m_timedOut = true;
-    // A frame that began in time gets the pause any reply gets to come in whole.
-    m_graceUntil = 0;
-    const FrameScan scan = scanFrames(m_input);
-    for (const FrameAt &frame : scan.unfinished) {
-        if (mayAnswer(frame.reply.code))
-            m_graceUntil = qMax(m_graceUntil, arrivalOf(frame.start) + kReplySettle.count());
     }
-    const qint64 now = m_clock.elapsed();
-    if (m_graceUntil > now)
-        settleFor(m_graceUntil - now);
-    HandleInput();
+    // The next look: the answer's due time, the time-out, or the grace of a frame begun in time.
+    qint64 next = std::numeric_limits<qint64>::max();
+    if (answer && now < answerDue)
+        next = answerDue;
+    if (!answer && rejected && now < rejectedDue)
+        next = qMin(next, rejectedDue);
+    if (now < m_timeoutAt)
+        next = qMin(next, m_timeoutAt);
+    else if (pending)
+        next = qMin(next, graceUntil);
+    armAt(next);
 }
 
 void RequestEngine::tryFailed(TryEnd why)
 {
     m_replyTimer->setEnabled(false);
-    m_settleTimer.stop();
     ReplyOk = false;
     ReplyDone = true;
     if (!m_current)
@@ -442,7 +566,6 @@ void RequestEngine::tryFailed(TryEnd why)
 void RequestEngine::finish(RequestResult::Outcome outcome, const DecodedReply &reply)
 {
     m_replyTimer->setEnabled(false);
-    m_settleTimer.stop();
     Pending ended = std::move(*m_current);
     m_current.reset();
     m_state = State::Idle;

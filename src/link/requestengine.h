@@ -1,15 +1,14 @@
 #pragma once
 
+#include "clock.h"
 #include "intervaltimer.h"
 #include "linequality.h"
 #include "replydecoder.h"
 #include "requestframes.h"
 #include "serialport.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QQueue>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -60,20 +59,32 @@ struct RequestResult {
 
 // Puts one request at a time on the wire and waits for its reply without blocking the thread.
 //
-// Requests wait in a queue and go out in order. Each try discards stale input, sends the frame and
-// arms the reply time-out (MSComm1_Timer). Every byte that comes in is kept, and HandleInput looks
-// for the reply anywhere in what the try collected: a line with no checksum picks up noise from an
-// engine's ignition, so bytes before, between and after frames are skipped, and so are false starts
-// ("C" "U" and a code followed by rubbish). Of the complete, plausible frames that answer the request
-// the last one wins: a stale reply glued in front, or a false start whose data holds the real header,
-// comes before it. The answer is taken 50 ms after its first byte at the soonest (the pause the
-// controller has always had before the next request), or once it is complete when it arrives slower.
+// Requests wait in a queue and go out in order. Each try drops stale input, sends the frame and starts
+// its time-out. Every byte that comes in is kept, and HandleInput looks for the reply anywhere in what
+// the try collected: a line with no checksum picks up noise from an engine's ignition, so bytes
+// before, between and after frames are skipped, and so are false starts ("C" "U" and a code followed
+// by rubbish). Of the complete, plausible frames that answer the request and began before the
+// time-out, the last one wins: a stale reply glued in front, or a false start whose data holds the
+// real header, comes before it. The answer is taken 50 ms after its first byte at the soonest (the
+// pause the controller has always had before the next request), or once it is complete when it
+// arrives slower.
+//
+// The invariant of the receive path: while a try is open, exactly one "next look" deadline is armed
+// (MSComm1_Timer), at the earliest of the answer's due time (50 ms after its first byte), the
+// time-out, and the grace of a frame begun in time (50 ms after its first byte, past the time-out).
+// Every look either ends the try or arms it again, so a try ends at most kReplySettle after its
+// time-out. A frame still coming in that began after the chosen answer may take its place, but a
+// partial frame lying inside the answer (its last byte is a "C") holds nothing. Debug builds assert
+// the invariant after every event.
+//
+// Frames are found as the bytes come: each byte is looked at once as a possible frame start, so a
+// receive event costs what it brought, not what the try has collected.
 //
 // A well-formed reply that answers something else (the late reply of an earlier attempt, typically)
 // is set aside: a status reply still reaches statusReceived, anything else is dropped. Noise never
 // ends a try early; a frame that could answer but cannot be right (a value out of range, a write echo
-// with another value) ends it once nothing better follows. After the last failed try the request
-// ends unanswered.
+// with another value, identifications that disagree) ends it once nothing better follows. After the
+// last failed try the request ends unanswered.
 //
 // drop() and close() throw away the queue and the request in flight; their callbacks never run and
 // nothing more is sent.
@@ -97,8 +108,8 @@ public:
     // time on the wire (1 ms at 9600 baud) to every exchange, and the pause collects the rest anyway.
     static constexpr int kReceiveThreshold = 1;
 
-    // The port must outlive the engine.
-    explicit RequestEngine(SerialPort *port, QObject *parent = nullptr);
+    // The port must outlive the engine. Time comes from clock (the steady clock when none is given).
+    explicit RequestEngine(SerialPort *port, QObject *parent = nullptr, Clock *clock = nullptr);
     ~RequestEngine() override;
 
     bool open(int comPort, QString *error);
@@ -117,7 +128,15 @@ public:
     bool busy() const { return m_current.has_value() || !m_queue.isEmpty(); }
     int queuedCount() const { return int(m_queue.size()); }
 
+    // The one "next look" deadline of an open try (and the write's lead-in before it).
     IntervalTimer *replyTimer() const { return m_replyTimer; } // "MSComm1_Timer"
+    // The request in flight, if any.
+    const Request *currentRequest() const { return m_current ? &m_current->request : nullptr; }
+    // A try is open: its frame went out and it has not ended.
+    bool tryOpen() const { return m_current.has_value() && m_state == State::WaitingForReply; }
+    // The invariant above: no open try without its deadline.
+    bool deadlineHeld() const { return !tryOpen() || m_replyTimer->ticking(); }
+    Clock *clock() const { return m_clock; }
 
     // The outcome of the last ended try: ReplyOk when it got its own reply; ReplyDone while nothing is
     // being waited for.
@@ -155,41 +174,53 @@ private:
         qsizetype end;
         qint64 atMs;
     };
+    // What the frames found so far say for the open try.
+    struct Choice {
+        qsizetype answer = -1;   // index in m_complete
+        qsizetype rejected = -1; // a frame that would answer but cannot be right
+    };
 
     void scheduleNext();
     void startNext();
     void sendAttempt();
     void tryFailed(TryEnd why);
     void finish(RequestResult::Outcome outcome, const DecodedReply &reply = {});
-    void armReplyTimer(std::chrono::milliseconds timeout);
-    // Waits until msFromNow has passed and looks again.
-    void settleFor(qint64 msFromNow);
+    // Arms the one deadline for the given time on the clock.
+    void armAt(qint64 atMs);
+    void onDeadline();
+    void assertDeadline() const;
     qint64 arrivalOf(qsizetype offset) const;
     void clearInput();
     void trimInput(qsizetype from);
+    // Looks at the bytes that came since the last scan; returns whether a frame was completed.
+    bool scanNewBytes();
+    void frameCompleted(const FrameAt &frame);
+    Choice choose() const;
     bool mayAnswer(quint8 code) const;
     void onReceiveEvent();
-    void onReplyTimeout();
     void onPortLost();
 
     SerialPort *m_port;
+    Clock *m_clock;
     IntervalTimer *m_replyTimer;
-    QTimer m_settleTimer;
-    QTimer m_leadInTimer;
     bool m_nextPosted = false;
     WriteFrame m_writeFrame;
     QQueue<Pending> m_queue;
     std::optional<Pending> m_current;
     State m_state = State::Idle;
-    QElapsedTimer m_clock;
     // What came in since the try's frame went out (or, between requests, since the last one ended).
     QByteArray m_input;
     QList<Chunk> m_chunks;
+    // Scanning: offsets below m_scannedUpTo were looked at; m_unfinished are frames still coming in,
+    // m_complete the whole ones, both in order of start.
+    qsizetype m_scannedUpTo = 0;
+    QList<FrameAt> m_unfinished;
+    QList<FrameAt> m_complete;
+    Choice m_choice;
+    bool m_choiceStale = false;
     // Frames set aside up to here have been reported.
     qsizetype m_reportedUpTo = 0;
-    // The try's time-out has passed; a frame that began before it may still finish until m_graceUntil.
-    bool m_timedOut = false;
-    qint64 m_graceUntil = 0;
+    qint64 m_timeoutAt = 0;
     bool m_tryHeardBytes = false;
     quint64 m_generation = 0;
     bool m_lossReported = false;

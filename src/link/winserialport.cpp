@@ -327,10 +327,17 @@ void WinSerialPort::onWaitDone()
         lose();
         return;
     }
-    if (m_inReceiveEvent || m_threshold <= 0 || queued < m_threshold)
+    if (m_threshold <= 0 || queued < m_threshold)
         return;
-    QScopedValueRollback guard(m_inReceiveEvent, true);
-    emit receiveEvent();
+    if (m_inReceiveEvent) {
+        m_missedReceive = true; // raised again once the handler has returned
+        return;
+    }
+    do {
+        m_missedReceive = false;
+        QScopedValueRollback guard(m_inReceiveEvent, true);
+        emit receiveEvent();
+    } while (m_missedReceive && m_io);
 }
 
 void WinSerialPort::onQuietRearm()

@@ -62,6 +62,7 @@ private:
     qint64 m_lastQueued = 0;   // bytes the driver held at the last look
     int m_threshold = 0;
     bool m_inReceiveEvent = false;
+    bool m_missedReceive = false;
     bool m_lost = false;
 };
 

@@ -82,7 +82,7 @@ Recorder::Recorder(Session *session, QObject *parent) : QObject(parent), m_sessi
 Recorder::~Recorder()
 {
     if (isRecording())
-        m_file.write(endLine(QDateTime::currentDateTime(), End::Stopped));
+        m_file.write(endLine(m_session->clock()->wallTime(), End::Stopped));
     m_file.close();
 }
 
@@ -137,7 +137,7 @@ void Recorder::stop(End why)
 {
     if (!isRecording())
         return;
-    write(endLine(QDateTime::currentDateTime(), why));
+    write(endLine(m_session->clock()->wallTime(), why));
     if (!isRecording())
         return; // the disk was full: the failure has ended it
     m_file.close();
@@ -156,7 +156,7 @@ void Recorder::write(const QByteArray &line)
     // What a full disk took of the line goes again, which may leave room for the end line.
     m_file.resize(m_wholeLines);
     m_file.seek(m_wholeLines);
-    const QByteArray end = endLine(QDateTime::currentDateTime(), End::DiskFull);
+    const QByteArray end = endLine(m_session->clock()->wallTime(), End::DiskFull);
     if (m_file.write(end) != end.size())
         m_file.resize(m_wholeLines);
     const QString name = m_file.fileName();
@@ -168,7 +168,7 @@ void Recorder::write(const QByteArray &line)
 void Recorder::onReadings()
 {
     if (isRecording())
-        write(readingLine(QDateTime::currentDateTime(), m_session->LiveRpm, m_session->LiveTinj,
+        write(readingLine(m_session->clock()->wallTime(), m_session->LiveRpm, m_session->LiveTinj,
                           m_session->LivePump, m_session->LivePause));
 }
 
@@ -182,7 +182,7 @@ void Recorder::onParameterRead(ParameterIndex index, qint32 value)
     }
     auto &traced = m_values[size_t(index)];
     if (isRecording() && traced != value)
-        write(changeLine(QDateTime::currentDateTime(), index, traced, value, m_cause, true));
+        write(changeLine(m_session->clock()->wallTime(), index, traced, value, m_cause, true));
     traced = value;
 }
 
@@ -200,7 +200,7 @@ void Recorder::onWriteFinished(ParameterIndex index, bool confirmed)
         m_commits[size_t(index)].value_or(Commit{m_session->Parameters[index], Cause::Slider, std::nullopt});
     m_commits[size_t(index)].reset();
     auto &known = m_values[size_t(index)];
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = m_session->clock()->wallTime();
     if (isRecording())
         write(changeLine(now, index, known, commit.value, commit.cause, confirmed));
     if (confirmed) {

@@ -7,11 +7,12 @@
 
 namespace oe {
 
-Session::Session(SerialPort *port, QObject *parent)
+Session::Session(SerialPort *port, QObject *parent, Clock *clock)
     : QObject(parent),
-      m_engine(new RequestEngine(port, this)),
-      m_statusTimer(new IntervalTimer(QStringLiteral("Timer_StatusRequest"),
-                                      int(kStatusPollInterval.count()), this))
+      m_engine(new RequestEngine(port, this, clock)),
+      m_statusTimer(new IntervalTimer(QStringLiteral("Timer_StatusRequest"), int(kStatusPollInterval.count()),
+                                      this, IntervalTimer::Phase::RestartOnChange, m_engine->clock())),
+      m_time(m_engine->clock())
 {
     port->setParent(this);
     // Every request stops the poll while it runs; it comes back once the line is quiet again.
@@ -20,7 +21,6 @@ Session::Session(SerialPort *port, QObject *parent)
     connect(m_engine, &RequestEngine::portLost, this, &Session::onPortLost);
     connect(m_statusTimer, &IntervalTimer::tick, this, &Session::onStatusPoll);
     connect(m_engine, &RequestEngine::tryEnded, this, &Session::onTryEnded);
-    m_clock.start();
 }
 
 Session::~Session()
@@ -96,7 +96,24 @@ void Session::connectFailed(ConnectFailure::Kind kind, const QString &systemText
         m_lastFailure.openError = tried ? port->openError() : PortOpenError::NotFound;
     m_lastFailure.systemText = systemText;
     endSession();
-    emit message(kConnectFailedEntry, kMessageTitleEntry);
+    postMessage(kConnectFailedEntry, kMessageTitleEntry);
+}
+
+void Session::postMessage(int textEntry, int titleEntry, std::function<void()> then)
+{
+    const quint64 id = m_sessionId;
+    ++m_messagesOpen;
+    m_statusTimer->setEnabled(false);
+    QMetaObject::invokeMethod(this, [this, id, textEntry, titleEntry, then = std::move(then)] {
+        emit message(textEntry, titleEntry);
+        --m_messagesOpen;
+        if (id != m_sessionId)
+            return;
+        if (then)
+            then();
+        if (id == m_sessionId)
+            resumePollIfQuiet();
+    }, Qt::QueuedConnection);
 }
 
 void Session::disconnectNow()
@@ -116,6 +133,7 @@ void Session::endSession(bool portLost)
     m_lineQuality.clear();
     for (auto &waiting : m_afterWrite)
         waiting.clear();
+    m_writesPending = {};
     m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);
     m_engine->close();
@@ -175,6 +193,10 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
         break;
     }
     case Learned::Echo:
+        // A reset or map load that started since has forgotten every value and may change this one
+        // after the echo: only its own read-back tells what the controller holds once it is through.
+        if (m_state == State::Busy)
+            break;
         changeBook(index, [&](ParameterBook &book) { book.echoed(index, *value); });
         break;
     }
@@ -238,9 +260,8 @@ void Session::onPortLost()
         connectFailed(ConnectFailure::Kind::NoAnswer);
         return;
     }
-    const int entry = kPortLostEntry;
     endSession(true);
-    emit message(entry, kMessageTitleEntry);
+    postMessage(kPortLostEntry, kMessageTitleEntry);
 }
 
 void Session::readAll(std::function<void()> then)
@@ -298,20 +319,22 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
         for (const auto &next : waiting)
             next();
     };
+    ++m_writesPending[size_t(index)];
     writeQuietly(quint8(index), field, [this, id, index, field, ended](bool confirmed) {
+        const bool last = --m_writesPending[size_t(index)] == 0;
         if (confirmed) {
-            learn(index, Learned::Echo, field);
+            if (last) // else the parameter stays being written: the later write tells its value
+                learn(index, Learned::Echo, field);
             emit writeFinished(index, true);
             ended();
             return;
         }
         // The controller may hold the new value, the old one or one it clamped: only a read tells.
-        ReadParameter(quint8(index), [this, id, index, ended](bool) {
-            emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
-            if (id != m_sessionId)
-                return;
-            emit writeFinished(index, false);
-            ended();
+        ReadParameter(quint8(index), [this, index, ended](bool) {
+            postMessage(kWriteNotConfirmedEntry, kMessageTitleEntry, [this, index, ended] {
+                emit writeFinished(index, false);
+                ended();
+            });
         });
     });
     return true;
@@ -379,17 +402,15 @@ bool Session::reset()
     // Once the command is on the wire the controller may hold its defaults: nothing shown before is
     // known any more, also while the message after the reset is up.
     forgetAll();
-    const quint64 id = m_sessionId;
-    SendReset([this, id](bool acknowledged) {
-        if (!acknowledged)
-            emit message(kResetNotConfirmedEntry, kMessageTitleEntry);
-        if (id != m_sessionId)
-            return;
+    SendReset([this](bool acknowledged) {
         // Shown in every case; the read-back waits until the user has closed it.
-        emit message(kAfterResetEntry, kNoTitle);
-        if (id != m_sessionId)
-            return;
-        readAll([this] { setState(State::Connected); });
+        const auto afterReset = [this] {
+            postMessage(kAfterResetEntry, kNoTitle, [this] { readAll([this] { setState(State::Connected); }); });
+        };
+        if (acknowledged)
+            afterReset();
+        else
+            postMessage(kResetNotConfirmedEntry, kMessageTitleEntry, afterReset);
     });
     return true;
 }
@@ -514,13 +535,11 @@ void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
 
 void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool)> then)
 {
-    const quint64 id = m_sessionId;
-    submit(Request::write(index, value), [this, id, then](const RequestResult &result) {
+    submit(Request::write(index, value), [this, then](const RequestResult &result) {
         // A value that does not fit the frame was never sent: nothing to confirm.
         if (result.outcome == RequestResult::Outcome::NotAnswered) {
-            emit message(kWriteNotConfirmedEntry, kMessageTitleEntry);
-            if (id != m_sessionId)
-                return;
+            postMessage(kWriteNotConfirmedEntry, kMessageTitleEntry, [then] { if (then) then(false); });
+            return;
         }
         if (then)
             then(result.answered());
@@ -580,7 +599,7 @@ void Session::onTryEnded(TryEnd end)
 {
     if (m_state == State::Idle)
         return;
-    m_lineQuality.record(end, m_clock.elapsed());
+    m_lineQuality.record(end, m_time->nowMs());
     const int percent = lineFailedPercent();
     if (percent != m_reportedFailedPercent) {
         m_reportedFailedPercent = percent;
@@ -598,7 +617,7 @@ void Session::SendReset(std::function<void(bool)> then)
 
 bool Session::pollMayRun() const
 {
-    return m_state == State::Connected && !m_pollHeld && !m_engine->busy();
+    return m_state == State::Connected && !m_pollHeld && m_messagesOpen == 0 && !m_engine->busy();
 }
 
 void Session::onStatusPoll()

@@ -6,7 +6,7 @@
 #include "parameterbook.h"
 #include "requestengine.h"
 
-#include <QElapsedTimer>
+#include "clock.h"
 #include "serialport.h"
 
 #include <QObject>
@@ -97,14 +97,15 @@ public:
     static constexpr int kPortLostEntry = 39;
     static constexpr int kNoTitle = -1;
 
-    // Takes ownership of the port.
-    explicit Session(SerialPort *port, QObject *parent = nullptr);
+    // Takes ownership of the port. Time comes from clock (the steady clock when none is given).
+    explicit Session(SerialPort *port, QObject *parent = nullptr, Clock *clock = nullptr);
     ~Session() override;
 
     State state() const { return m_state; }
     // True once the controller has identified itself, until the session ends.
     bool Connected() const { return m_connected; }
     RequestEngine *engine() const { return m_engine; }
+    Clock *clock() const { return m_time; }
     // Valid when the connect-failed message is raised, and until the next connect starts.
     const ConnectFailure &lastConnectFailure() const { return m_lastFailure; }
     // The last session ended because its port went away (not by a disconnect); already true when
@@ -186,8 +187,8 @@ public:
     void holdPoll(bool hold);
 
     // Tries that heard bytes but no answer over the last minute, in percent (see LineQuality); 0 while idle.
-    int lineFailedPercent() { return m_lineQuality.failedPercent(m_clock.elapsed()); }
-    bool lineNoisy() { return m_lineQuality.noisy(m_clock.elapsed()); }
+    int lineFailedPercent() { return m_lineQuality.failedPercent(m_time->nowMs()); }
+    bool lineNoisy() { return m_lineQuality.noisy(m_time->nowMs()); }
     // A verification pass is reading parameters again, or this one.
     bool verifying() const { return m_book.verifying(); }
     bool verifying(ParameterIndex index) const { return m_book.state(index) == ParameterBook::State::Verifying; }
@@ -229,8 +230,10 @@ signals:
     void mapLoaded(const oe::MapLoadResult &result);
     // A read-again ended.
     void readAgainFinished(const oe::RereadResult &result);
-    // A message for the user: a caption entry as text and one as title (kNoTitle for none). The
-    // session waits for the handler to return before it goes on, so a modal box may be shown.
+    // A message for the user: a caption entry as text and one as title (kNoTitle for none). Raised
+    // from the event loop, never from inside the port's receive event (a port takes no receive event
+    // while one is handled); the session waits for the handler to return before it goes on, and the
+    // poll stays quiet meanwhile, so a modal box may be shown.
     void message(int textEntry, int titleEntry);
 
 private:
@@ -252,9 +255,11 @@ private:
     void setAnswering(bool answering);
     // A write that raises no message: commits and map loads report in their own way.
     void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
+    // Raises message from the event loop, then runs then unless the session ended meanwhile.
+    void postMessage(int textEntry, int titleEntry, std::function<void()> then = {});
     void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
     void endSession(bool portLost = false);
-    // Connected, no sequence, no dialog holding it, nothing on the wire.
+    // Connected, no sequence, no dialog or message holding it, nothing on the wire.
     bool pollMayRun() const;
     void onStatusPoll();
     void resumePollIfQuiet();
@@ -281,12 +286,16 @@ private:
     bool m_reportedRereadPending = false;
     // Commits waiting for the end of a write of this parameter (their partner).
     std::array<QList<std::function<void()>>, kParameterCount> m_afterWrite{};
+    // Commits of each parameter on their way: an echo tells the value only when no later write follows.
+    std::array<int, kParameterCount> m_writesPending{};
     int m_missedPolls = 0;
     // What the map load running sent, and which writes were confirmed.
     MapLoadResult m_mapLoad;
     LineQuality m_lineQuality;
     int m_reportedFailedPercent = 0;
-    QElapsedTimer m_clock;
+    Clock *m_time;
+    // Messages posted or being shown: they hold the poll.
+    int m_messagesOpen = 0;
     ConnectFailure m_lastFailure;
     bool m_endedByPortLoss = false;
 };

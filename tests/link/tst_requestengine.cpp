@@ -1,5 +1,7 @@
 #include "linktesthelpers.h"
 #include "requestengine.h"
+#include "simulatedport.h"
+#include "virtualclock.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -35,6 +37,8 @@ private slots:
     void frameThatCannotBeRightEndsTryAtOnce();
     void replyFoundInNoise_data();
     void replyFoundInNoise();
+    void replyTimingOnAVirtualClock_data();
+    void replyTimingOnAVirtualClock();
     void slowReplyIsAwaited();
     void eachTryEndsForItsOwnReason();
     void writeSucceedsOnSecondTry();
@@ -345,6 +349,73 @@ void TestRequestEngine::eachTryEndsForItsOwnReason()
     for (const QList<QVariant> &end : ends)
         seen << end.at(0).value<TryEnd>();
     QCOMPARE(seen, (QList<TryEnd>{TryEnd::Noise, TryEnd::TimedOut, TryEnd::Answered}));
+}
+
+// Bytes as they reach the port, in virtual milliseconds after the request went out.
+using Arrivals = QList<QPair<int, QByteArray>>;
+
+// When a try ends, to the millisecond, on a virtual clock: the answer is taken 50 ms after its first
+// byte, whenever in the wait it came and in however many pieces, and the wait always ends.
+void TestRequestEngine::replyTimingOnAVirtualClock_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<Arrivals>("arrivals");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<int>("endMs");
+    QTest::addColumn<int>("frames");
+    // The last byte of 323 (0x0143) is "C", which also begins any reply.
+    QTest::newRow("late split read ending in C")
+        << Request::read(2) << Arrivals{{265, hex("43")}, {277, hex("5501020143")}} << true << 315 << 1;
+    QTest::newRow("status whose pause ends in C")
+        << Request::status() << Arrivals{{5, hex("43550305dc0064001901" "43")}} << true << 55 << 1;
+    QTest::newRow("prompt read ending in C, noise after it")
+        << Request::read(2) << Arrivals{{5, hex("4355010201" "43")}, {20, hex("a5")}} << true << 55 << 1;
+    QTest::newRow("frame begun in time finishes in its grace")
+        << Request::read(2) << Arrivals{{295, hex("435501")}, {330, hex("020143")}} << true << 345 << 1;
+    QTest::newRow("header begun in time, never finished")
+        << Request::read(2) << Arrivals{{290, hex("435501")}} << false << 340 + 2 * 300 << 3;
+    QTest::newRow("frame begun after the time-out answers the next try")
+        << Request::read(2) << Arrivals{{301, hex("435501020143")}} << true << 351 << 2;
+    QTest::newRow("a later frame still coming holds the answer")
+        << Request::read(2) << Arrivals{{5, hex("435501020064")}, {30, hex("4355")}, {70, hex("01020065")}}
+        << true << 80 << 1;
+}
+
+void TestRequestEngine::replyTimingOnAVirtualClock()
+{
+    QFETCH(Request, request);
+    QFETCH(Arrivals, arrivals);
+    QFETCH(bool, answered);
+    QFETCH(int, endMs);
+    QFETCH(int, frames);
+    VirtualClock clock;
+    SimulatedPort port(&clock);
+    RequestEngine engine(&port, nullptr, &clock);
+    int written = 0;
+    // Only the first try is answered.
+    port.setWriteHandler([&](const QByteArray &) {
+        if (written++ == 0)
+            for (const auto &[atMs, bytes] : arrivals)
+                port.deliver(bytes, clock.nowMs() + atMs);
+    });
+    QVERIFY(engine.open(3, nullptr));
+    std::optional<RequestResult> result;
+    qint64 endedAt = -1;
+    bool deadlineLost = false;
+    engine.submit(request, [&](const RequestResult &r) {
+        result = r;
+        endedAt = clock.nowMs();
+    });
+    const bool done = false;
+    clock.runUntil(10000, done, [&] { deadlineLost = deadlineLost || !engine.deadlineHeld(); });
+
+    QVERIFY(!deadlineLost);
+    QVERIFY2(result, "the request never ended");
+    QCOMPARE(result->answered(), answered);
+    QCOMPARE(endedAt, endMs);
+    QCOMPARE(result->framesSent, frames);
+    if (answered && request.kind == Request::Kind::ReadParameter)
+        QCOMPARE(result->reply.value, arrivals.size() == 3 ? 0x65 : 0x0143);
 }
 
 // A reply whose bytes trickle in, further apart than the settle pause allows for in all.

@@ -124,8 +124,13 @@ void FakeSerialPort::onArrivalTimer()
     scheduleNextArrival();
     if (m_inReceiveEvent || m_threshold <= 0 || m_input.size() < m_threshold)
         return;
-    QScopedValueRollback guard(m_inReceiveEvent, true);
-    emit receiveEvent();
+    {
+        QScopedValueRollback guard(m_inReceiveEvent, true);
+        emit receiveEvent();
+    }
+    // Like the real port: bytes that came while the handler ran get their event afterwards.
+    if (m_open && m_threshold > 0 && m_input.size() >= m_threshold)
+        QMetaObject::invokeMethod(this, &FakeSerialPort::onArrivalTimer, Qt::QueuedConnection);
 }
 
 void FakeSerialPort::scheduleNextArrival()

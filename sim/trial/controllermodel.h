@@ -1,0 +1,68 @@
+#pragma once
+
+#include "randomstream.h"
+#include "simulatedport.h"
+#include "trialfigures.h"
+
+#include <array>
+#include <functional>
+#include <set>
+
+namespace oe {
+
+// The controller at the other end of the simulated line: it parses the program's frames, holds eight
+// values (anything from 0 to 65535), and answers the way a real one on a bad line does: late, in
+// pieces, twice, with a bit flipped, not at all for a while, refusing or clamping a write, hanging
+// up. What it draws comes from its own stream, so the technician's choices do not change its luck.
+class ControllerModel
+{
+public:
+    using Values = std::array<quint16, 8>;
+    // Told of every write frame it takes, before it stores anything.
+    using WriteObserver = std::function<void(int index, quint16 value)>;
+    using Log = std::function<void(const char *what, qint64 a, qint64 b)>;
+
+    ControllerModel(SimulatedPort *port, VirtualClock *clock, RandomStream random, TrialFigures *figures,
+                    Log log);
+
+    const Values &values() const { return m_values; }
+    void setWriteObserver(WriteObserver observer) { m_onWrite = std::move(observer); }
+    // The last reply frame it put on the line cleanly (one piece, nothing flipped), for the try that
+    // frame number `frame` opened, and when its first byte arrives.
+    struct CleanReply {
+        qint64 frame = -1;
+        qint64 firstByteAt = 0;
+    };
+    const CleanReply &cleanReply() const { return m_clean; }
+    // Whether a read reply it sent with a bit flipped said this value for this parameter: two such
+    // answers alike are what no check without a checksum can tell from the truth.
+    bool sentFlipped(int index, qint32 value) const { return m_flipped.count({index, value}) > 0; }
+    // Whether the value it would store for a write is the one sent (false: refused or clamped).
+    bool lastWriteStoredAsSent() const { return m_storedAsSent; }
+
+    // A frame the program wrote (frame numbers count from 1 per opening).
+    void onFrame(const QByteArray &frame, qint64 frameNumber);
+
+private:
+    QByteArray answer(const QByteArray &frame);
+    void send(const QByteArray &reply, qint64 frameNumber, std::chrono::milliseconds timeout);
+
+    SimulatedPort *m_port;
+    VirtualClock *m_clock;
+    RandomStream m_random;
+    TrialFigures *m_figures;
+    Log m_log;
+    WriteObserver m_onWrite;
+    Values m_values{};
+    // Above its own limit a parameter's write is refused or clamped, the same way every time (as a
+    // firmware does it): a retry must meet what the first try met.
+    Values m_limits{};
+    std::array<bool, 8> m_clamps{};
+    std::array<quint8, 3> m_version{1, 3, 7};
+    qint64 m_silentUntil = -1;
+    CleanReply m_clean;
+    std::set<std::pair<int, qint32>> m_flipped;
+    bool m_storedAsSent = true;
+};
+
+} // namespace oe

@@ -1,0 +1,400 @@
+#include "trial.h"
+
+#include "valuerule.h"
+
+namespace oe {
+
+namespace {
+
+constexpr size_t kEventsKept = 60;
+// What a commit's interlock keeps in order, as (low, high).
+constexpr std::array<std::pair<ParameterIndex, ParameterIndex>, 3> kPairs = {{
+    {ParameterIndex::MinPumpCycles, ParameterIndex::MaxPumpCycles},
+    {ParameterIndex::TinjMin, ParameterIndex::TinjMax},
+    {ParameterIndex::MaxLoadPumpPause, ParameterIndex::MinLoadPumpPause},
+}};
+
+// The slider positions of each parameter.
+constexpr std::array<std::pair<int, int>, kParameterCount> kPositions = {{
+    {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {5, 20},
+}};
+
+std::optional<std::pair<ParameterIndex, ParameterIndex>> pairOf(ParameterIndex index)
+{
+    for (const auto &pair : kPairs) {
+        if (pair.first == index || pair.second == index)
+            return pair;
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<RandomSource> streamSource(const TrialOptions &options, quint64 stream)
+{
+    if (options.source)
+        return options.source;
+    return std::make_shared<SeededSource>(options.seed, stream);
+}
+
+} // namespace
+
+QString faultName(Fault fault)
+{
+    static const char *const names[] = {"late reply",   "slow reply",    "split reply",   "bit flip",
+                                        "duplicate",    "noise burst",   "header noise",  "refused write",
+                                        "clamped write", "silent spell", "hang-up",       "reset changing all"};
+    return QString::fromLatin1(names[size_t(fault)]);
+}
+
+void TrialFigures::add(const TrialFigures &o)
+{
+    sessions += o.sessions;
+    virtualMs += o.virtualMs;
+    requests += o.requests;
+    frames += o.frames;
+    tries += o.tries;
+    answeredTries += o.answeredTries;
+    connects += o.connects;
+    commits += o.commits;
+    mapLoads += o.mapLoads;
+    resets += o.resets;
+    rereads += o.rereads;
+    saves += o.saves;
+    boxes += o.boxes;
+    for (size_t i = 0; i < faults.size(); ++i)
+        faults[i] += o.faults[i];
+}
+
+Trial::Trial(const TrialOptions &options)
+    : m_options(options),
+      m_technician(streamSource(options, 1)),
+      m_line(streamSource(options, 2)),
+      m_port(new SimulatedPort(&m_clock))
+{
+    m_session = std::make_unique<Session>(m_port, nullptr, &m_clock);
+    m_controller = std::make_unique<ControllerModel>(
+        m_port, &m_clock, RandomStream(streamSource(options, 3)), &m_figures,
+        [this](const char *what, qint64 a, qint64 b) { log(what, a, b); });
+    m_port->setWriteHandler([this](const QByteArray &frame) { onWrite(frame); });
+    QObject::connect(m_port, &SimulatedPort::arrived, &m_timers, [this](const QByteArray &bytes) { onArrival(bytes); });
+    m_controller->setWriteObserver([this](int index, quint16 value) {
+        if (!m_intents.count({index, value}))
+            fail(QStringLiteral("intent"),
+                 QStringLiteral("%1 written to parameter %2, which the technician never asked for").arg(value).arg(index));
+    });
+
+    Session *session = m_session.get();
+    RequestEngine *engine = session->engine();
+    QObject::connect(session, &Session::message, &m_timers, [this](int text, int title) { onMessage(text, title); });
+    QObject::connect(session, &Session::stateChanged, &m_timers, [this](Session::State state) {
+        log("session state %1", qint64(state));
+    });
+    QObject::connect(session, &Session::writeFinished, &m_timers, [this](ParameterIndex index, bool confirmed) {
+        log("commit of parameter %1 ended, confirmed %2", qint64(index), confirmed);
+        const auto pair = pairOf(index);
+        if (!confirmed || !pair || !m_checkPair[size_t(index)])
+            return;
+        const auto &values = m_controller->values();
+        const quint16 low = values[size_t(pair->first)];
+        const quint16 high = values[size_t(pair->second)];
+        if (low > high)
+            fail(QStringLiteral("pairs"), QStringLiteral("the commit of parameter %1 left the controller with %2 above %3 "
+                                                         "(parameters %4 and %5)")
+                                              .arg(int(index)).arg(low).arg(high).arg(int(pair->first)).arg(int(pair->second)));
+    });
+    QObject::connect(session, &Session::mapLoaded, &m_timers, [this](const MapLoadResult &) { log("map load ended"); });
+    QObject::connect(engine, &RequestEngine::requestStarted, &m_timers, [this] {
+        m_requestStartedAt = m_clock.nowMs();
+        ++m_figures.requests;
+    });
+    QObject::connect(engine, &RequestEngine::tryEnded, &m_timers, [this](TryEnd end) {
+        ++m_triesEnded;
+        ++m_figures.tries;
+        if (end == TryEnd::Answered)
+            ++m_figures.answeredTries;
+        log("try ended: %1 (0 answered, 1 time-out, 2 noise, 3 bad frame)", qint64(end));
+    });
+    m_technicianTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
+    m_noiseTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_noiseTimer, &ClockTimer::timeout, &m_timers, [this] {
+        const int kind = int(m_line.below(10));
+        QByteArray burst;
+        if (kind == 0) {
+            ++m_figures.fault(Fault::HeaderNoise);
+            static const char codes[] = {1, 2, 3, 4, 10, 7};
+            burst = QByteArray::fromHex("4355") + QByteArray(1, codes[m_line.below(6)]);
+        } else {
+            ++m_figures.fault(Fault::Noise);
+        }
+        const qint64 size = m_line.between(1, 20);
+        for (qint64 i = 0; i < size; ++i)
+            burst += char(m_line.below(256));
+        m_port->deliver(burst, m_clock.nowMs());
+        scheduleNoise();
+    });
+}
+
+Trial::~Trial() = default;
+
+void Trial::log(const char *what, qint64 a, qint64 b, const QByteArray &bytes)
+{
+    m_events.push_back(Event{m_clock.nowMs(), what, a, b, bytes});
+    if (m_events.size() > kEventsKept)
+        m_events.pop_front();
+}
+
+void Trial::fail(const QString &invariant, const QString &detail)
+{
+    if (m_failed)
+        return;
+    m_failed = true;
+    m_outcome.ok = false;
+    m_outcome.invariant = invariant;
+    m_outcome.detail = detail;
+    m_outcome.atMs = m_clock.nowMs();
+    for (const Event &event : m_events) {
+        QString text = QString::fromLatin1(event.what);
+        if (text.contains(QLatin1String("%2")))
+            text = text.arg(event.a).arg(event.b);
+        else if (text.contains(QLatin1String("%1")))
+            text = text.arg(event.a);
+        if (!event.bytes.isEmpty())
+            text += QLatin1Char(' ') + QString::fromLatin1(event.bytes.toHex(' '));
+        m_outcome.lastEvents << QStringLiteral("%1 ms  %2").arg(event.atMs, 8).arg(text);
+    }
+}
+
+TrialOutcome Trial::run()
+{
+    // The line's noise for this session: none, now and then, or a steady hail (about 500 bytes a second).
+    const qint64 level = m_line.below(10);
+    m_noisePerMille = level < 5 ? 0 : level < 8 ? 1 : 2;
+    scheduleNoise();
+    m_technicianTimer->start(std::chrono::milliseconds(m_technician.between(0, 500)));
+    m_clock.runUntil(m_options.virtualMs, m_failed, [this] { check(); });
+    m_figures.sessions = 1;
+    m_figures.virtualMs = m_clock.nowMs();
+    m_outcome.figures = m_figures;
+    return m_outcome;
+}
+
+void Trial::scheduleNoise()
+{
+    if (m_noisePerMille == 0)
+        return;
+    const qint64 gap = m_noisePerMille == 1 ? m_line.between(300, 5000) : m_line.between(2, 40);
+    m_noiseTimer->start(std::chrono::milliseconds(gap));
+}
+
+void Trial::scheduleTechnician()
+{
+    m_technicianTimer->start(std::chrono::milliseconds(m_technician.between(20, 3000)));
+}
+
+void Trial::technicianActs()
+{
+    scheduleTechnician();
+    if (m_boxOpen)
+        return; // a modal box takes every click
+    Session &session = *m_session;
+    if (session.state() == Session::State::Idle) {
+        if (m_technician.chance(850)) {
+            log("technician connects");
+            ++m_figures.connects;
+            m_intents.clear();
+            session.connectTo(3);
+        }
+        return;
+    }
+    const qint64 action = m_technician.below(100);
+    if (action < 40) {
+        // A drag ends on a slider position; a typed value is taken as it is.
+        const auto index = ParameterIndex(m_technician.below(kParameterCount));
+        const auto [lo, hi] = kPositions[size_t(index)];
+        const int position = int(m_technician.between(lo, hi));
+        const bool typed = index != ParameterIndex::RpmMultiplier && m_technician.chance(300);
+        commit(index, typed ? position : fieldFromPosition(index, position));
+    } else if (action < 44) {
+        log("technician disconnects");
+        session.disconnectNow();
+    } else if (action < 52) {
+        const ParameterSet values = drawMap();
+        for (int i = 0; i < kParameterCount; ++i) {
+            const qint32 value = values[ParameterIndex(i)];
+            if (value >= 0 && value <= 0xffff)
+                m_intents.insert({i, quint16(value)});
+        }
+        log("technician loads a map");
+        m_figures.mapLoads += session.loadMap(values);
+    } else if (action < 56) {
+        log("technician resets the controller");
+        m_figures.resets += session.reset();
+    } else if (action < 61) {
+        log("technician reads the parameters again");
+        m_figures.rereads += session.readAgain();
+    } else if (action < 71) {
+        save();
+    }
+}
+
+void Trial::commit(ParameterIndex index, qint32 field)
+{
+    Session &session = *m_session;
+    if (session.state() != Session::State::Connected)
+        return; // the sliders are disabled
+    log("technician commits %1 to parameter %2", field, qint64(index));
+    session.previewParameter(index, field);
+    const quint64 commitNumber = ++m_commitNumber;
+    const bool asked = session.commitHeld(index, field, [this, index, commitNumber](const HeldCommit &held) {
+        if (held.kind != HeldCommit::Kind::Writing)
+            return;
+        // The value the session decided on, held to the partner, is what the technician asked for.
+        if (held.value >= 0 && held.value <= 0xffff)
+            m_intents.insert({int(index), quint16(held.value)});
+        // A partner whose value is still being checked may not be what the controller holds: no pair
+        // can be promised against it.
+        const auto partner = pairPartner(index);
+        m_checkPair[size_t(index)] =
+            partner && m_session->book().state(*partner) == ParameterBook::State::Known;
+        Q_UNUSED(commitNumber);
+        ++m_figures.commits;
+    });
+    if (!asked)
+        log("commit refused");
+}
+
+ParameterSet Trial::drawMap()
+{
+    ParameterSet values;
+    const qint64 kind = m_technician.below(10);
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const auto [lo, hi] = kPositions[size_t(i)];
+        values[index] = kind < 8 ? fieldFromPosition(index, int(m_technician.between(lo, hi)))
+                                 : qint32(m_technician.between(-2, 65537)); // an odd file
+    }
+    if (kind < 6) { // a valid map: every pair in order
+        for (const auto &[low, high] : kPairs) {
+            if (values[low] > values[high])
+                std::swap(values[low], values[high]);
+        }
+    }
+    return values; // kind 6 and 7: pairs as they fell, crossed or not
+}
+
+void Trial::save()
+{
+    ++m_figures.saves;
+    log("technician saves a map");
+    QString detail;
+    if (!truthHolds(&detail))
+        fail(QStringLiteral("truth (saved map)"), detail);
+}
+
+void Trial::onMessage(int textEntry, int titleEntry)
+{
+    ++m_figures.boxes;
+    log("box: entry %1, title %2", textEntry, titleEntry);
+    if (m_port->inReceiveEvent())
+        fail(QStringLiteral("no box in a receive event"),
+             QStringLiteral("message %1 raised while the port handles a receive event").arg(textEntry));
+    // Modal: the session waits, time goes on, the technician can only read it and click OK.
+    const bool wasOpen = std::exchange(m_boxOpen, true);
+    m_clock.runUntil(m_clock.nowMs() + m_technician.between(50, 4000), m_failed, [this] { check(); });
+    m_boxOpen = wasOpen;
+}
+
+void Trial::onWrite(const QByteArray &frame)
+{
+    if (m_port->opens() != m_opensSeen) {
+        m_opensSeen = m_port->opens();
+        m_framesWritten = 0;
+        m_triesEnded = 0;
+    }
+    log("frame out", 0, 0, frame);
+    if (m_framesWritten != m_triesEnded)
+        fail(QStringLiteral("one on the wire"),
+             QStringLiteral("a frame went out while the try of the one before was open"));
+    ++m_framesWritten;
+    ++m_figures.frames;
+    if (frame.size() > 2 && frame[2] == 3)
+        m_quietSince.reset();
+    // Replies are told apart by a count over every opening of the port.
+    m_controller->onFrame(frame, m_figures.frames);
+}
+
+void Trial::onArrival(const QByteArray &bytes)
+{
+    log("bytes in", 0, 0, bytes);
+    const ControllerModel::CleanReply &clean = m_controller->cleanReply();
+    const qint64 frame = m_figures.frames;
+    const bool theCleanReply = clean.frame == frame && clean.firstByteAt == m_clock.nowMs() && bytes.startsWith("CU")
+                               && m_dirtyFrame != frame;
+    if (!theCleanReply || m_cleanSeen == frame)
+        m_dirtyFrame = frame;
+    else
+        m_cleanSeen = frame;
+}
+
+bool Trial::truthHolds(QString *detail) const
+{
+    const ParameterBook &book = m_session->book();
+    const auto &held = m_controller->values();
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        // Verifying: one answer, which a flipped bit may have made; Writing: the value before the write.
+        if (book.state(index) != ParameterBook::State::Known)
+            continue;
+        const qint32 known = book.value(index).value_or(-1);
+        if (known != held[size_t(i)] && !m_controller->sentFlipped(i, known)) {
+            *detail = QStringLiteral("parameter %1 is known as %2, the controller holds %3").arg(i).arg(known).arg(held[size_t(i)]);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Trial::check()
+{
+    if (m_failed)
+        return;
+    const qint64 now = m_clock.nowMs();
+    const Session &session = *m_session;
+    const RequestEngine &engine = *session.engine();
+    if (!engine.deadlineHeld())
+        return fail(QStringLiteral("liveness"), QStringLiteral("the engine waits with no deadline armed"));
+    if (const Request *request = engine.currentRequest()) {
+        const qint64 leadIn = request->kind == Request::Kind::WriteParameter ? RequestEngine::kWriteLeadIn.count() : 0;
+        const qint64 bound = leadIn + request->tries * (request->timeout.count() + RequestEngine::kReplySettle.count());
+        if (now - m_requestStartedAt > bound)
+            return fail(QStringLiteral("liveness"),
+                        QStringLiteral("a request (code %1) is still open %2 ms after it started; its bound is %3 ms")
+                            .arg(int(request->kind)).arg(now - m_requestStartedAt).arg(bound));
+    }
+    const ControllerModel::CleanReply &clean = m_controller->cleanReply();
+    const qint64 frame = m_figures.frames;
+    if (engine.tryOpen() && clean.frame == frame && m_cleanSeen == frame && m_dirtyFrame != frame
+        && now > clean.firstByteAt + RequestEngine::kReplySettle.count())
+        return fail(QStringLiteral("liveness"),
+                    QStringLiteral("a whole reply that came alone at %1 ms still holds its try").arg(clean.firstByteAt));
+    if (session.state() == Session::State::Connected && !engine.busy() && !m_boxOpen) {
+        if (!m_quietSince)
+            m_quietSince = now;
+        else if (now - *m_quietSince > 1100)
+            return fail(QStringLiteral("liveness"),
+                        QStringLiteral("connected and quiet since %1 ms with no status request").arg(*m_quietSince));
+    } else {
+        m_quietSince.reset();
+    }
+    QString detail;
+    if (!truthHolds(&detail))
+        return fail(QStringLiteral("truth"), detail);
+}
+
+TrialOutcome runTrial(const TrialOptions &options)
+{
+    Trial trial(options);
+    return trial.run();
+}
+
+} // namespace oe
