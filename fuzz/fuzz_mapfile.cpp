@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const MapFileError &e = map.error;
         FUZZ_CHECK(e.kind != Kind::CannotRead); // only a file on disk can fail to read
         FUZZ_CHECK((e.kind == Kind::TooLarge) == (contents.size() > kMapMaxFileSize));
+        FUZZ_CHECK(e.kind != Kind::CrossedPair); // the value rule's, below
         if (e.kind == Kind::TooManyLines)
             FUZZ_CHECK(e.line == kMapMaxLines + 1);
-        FUZZ_CHECK(e.kind != Kind::CrossedPair); // the value rule's, below
         else if (e.kind == Kind::TooFewLines)
             FUZZ_CHECK(e.line >= 0 && e.line < kMapValueCount);
         else if (e.kind != Kind::TooLarge)

@@ -43,9 +43,10 @@ std::unique_ptr<QMessageBox> makeQuestionBox(QWidget *parent, const QString &tex
     return box;
 }
 
-bool QtDialogs::question(QWidget *parent, const QString &text, const QString &title, const QString &details)
+bool QtDialogs::question(QWidget *parent, const QString &text, const QString &title, const QString &details,
+                         bool cancelIsDefault)
 {
-    return makeQuestionBox(parent, text, title, details, false)->exec() == QMessageBox::Ok;
+    return makeQuestionBox(parent, text, title, details, cancelIsDefault)->exec() == QMessageBox::Ok;
 }
 
 bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &title)

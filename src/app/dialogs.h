@@ -25,9 +25,10 @@ public:
     // true when the action was chosen. details, when given, is shown below the text.
     virtual bool messageWithAction(QWidget *parent, const QString &text, const QString &title,
                                    const QString &details, const QString &action) = 0;
-    // A box with OK and Cancel; true for OK. details, when given, is shown below the text.
+    // A box with OK and Cancel; true for OK. details, when given, is shown below the text. With
+    // cancelIsDefault a stray Enter answers Cancel (the question is about something unusual).
     virtual bool question(QWidget *parent, const QString &text, const QString &title,
-                          const QString &details = {}) = 0;
+                          const QString &details = {}, bool cancelIsDefault = false) = 0;
     // A box with OK and Cancel for a step that cannot be undone: Cancel is the default button, so a
     // stray Enter keeps things as they are. True for OK.
     virtual bool confirm(QWidget *parent, const QString &text, const QString &title) = 0;
@@ -55,7 +56,7 @@ public:
     bool messageWithAction(QWidget *parent, const QString &text, const QString &title,
                            const QString &details, const QString &action) override;
     bool question(QWidget *parent, const QString &text, const QString &title,
-                  const QString &details = {}) override;
+                  const QString &details = {}, bool cancelIsDefault = false) override;
     bool confirm(QWidget *parent, const QString &text, const QString &title) override;
     QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &folder, const QString &filter,

@@ -149,6 +149,7 @@ void MainWindow::wireParts()
         m_readings->showRecording(path);
         setWindowTitle(recording ? kTitle + QStringLiteral(" – REC ") + QFileInfo(path).fileName() : kTitle);
     });
+    connect(m_sliders, &SliderPanel::note, m_readings, &ReadingsPanel::showNote);
     connect(m_readings, &ReadingsPanel::flashed, m_tools, &ToolsMenu::addFlash);
     connect(m_language, &LanguageMenu::captionsChanged, this, &MainWindow::ApplyCaptions);
 }

@@ -1,5 +1,6 @@
 #include "mappanel.h"
 #include "valuerule.h"
+#include "valuetexts.h"
 
 #include "accessibility.h"
 #include "boxqueue.h"
@@ -124,15 +125,23 @@ void MapPanel::onLoadMapClicked()
     }
     const ParameterSet values = fromMapValues(map.values);
 
-    // Against what the controller has; a value it never told shows as unknown.
+    // Against what the controller has; a value it never told shows as unknown. A value the file held
+    // otherwise (a decimal) or that lies beyond its slider says so on its line.
     QStringList changes;
+    bool beyondSlider = false;
+    const ValueWords words{m_context.parameterName, [](ParameterIndex index, qint32 value) { return displayText(index, value); }};
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const bool known = m_session.parameterKnown(index);
-        const qint32 now = m_session.controllerValues()[index];
-        if (!known || values[index] != now)
-            changes << m_context.changeLine(index, known ? displayText(index, now) : kUnknownText,
+        const std::optional<qint32> now = m_session.controllerValue(index);
+        if (now == values[index])
+            continue;
+        QString line = m_context.changeLine(index, now ? displayText(index, *now) : kUnknownText,
                                             displayText(index, values[index]));
+        const ValueVerdict &verdict = check.values[size_t(i)];
+        if (verdict.rounded || verdict.beyondSlider)
+            line += QStringLiteral(" (%1)").arg(valueVerdictText(verdict, m_context.captions, words));
+        beyondSlider = beyondSlider || verdict.beyondSlider;
+        changes << line;
     }
     QString details = changes.isEmpty() ? m_context.caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
     // Lines named otherwise than we name them are still read by position; the user sees how.
@@ -144,8 +153,9 @@ void MapPanel::onLoadMapClicked()
     bool send = false;
     {
         BoxQueue::Scope scope(*m_context.boxes);
+        // A value no slider can set is unusual enough that a stray Enter must not send it.
         send = m_context.boxes->dialogs().question(m_context.window, m_context.caption(Caption::MapQuestion),
-                                                   m_context.caption(Caption::MessageTitle), details);
+                                                   m_context.caption(Caption::MessageTitle), details, beyondSlider);
     }
     if (!send)
         return;

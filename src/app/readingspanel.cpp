@@ -135,10 +135,27 @@ void ReadingsPanel::onSessionState(Session::State state)
     LinkStateLabel->hide();
 }
 
+void ReadingsPanel::showNote(const QString &text)
+{
+    if (!m_noteTimer) {
+        m_noteTimer = new QTimer(this);
+        m_noteTimer->setSingleShot(true);
+        connect(m_noteTimer, &QTimer::timeout, this, [this] {
+            m_note.clear();
+            showLinkState();
+        });
+    }
+    m_note = text;
+    m_noteTimer->start(kNoteMs);
+    showLinkState();
+}
+
 void ReadingsPanel::showLinkState()
 {
     const bool open = m_session.state() != Session::State::Idle;
-    if (open && !m_session.controllerAnswering()) {
+    if (open && !m_note.isEmpty()) {
+        LinkStateLabel->setText(m_note);
+    } else if (open && !m_session.controllerAnswering()) {
         LinkStateLabel->setText(m_context.caption(Caption::NotAnswering));
     } else if (open && m_session.lineNoisy()) {
         LinkStateLabel->setText(m_context.caption(Caption::NoisyLine).arg(m_session.lineFailedPercent()));

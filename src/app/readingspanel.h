@@ -3,6 +3,7 @@
 #include "session.h"
 
 #include <QObject>
+#include <QTimer>
 
 class QGroupBox;
 class QLabel;
@@ -27,6 +28,10 @@ public:
     void stopTimers();
     // The REC mark beside the status frame while a recording goes to path; none for an empty path.
     void showRecording(const QString &path);
+    // A word about a value the technician chose that went out otherwise: shown over the logo for
+    // kNoteMs, ahead of the link's state, which comes back after it.
+    void showNote(const QString &text);
+    static constexpr int kNoteMs = 5000;
 
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label8 = nullptr;
     QLabel *RpmLabel = nullptr, *TinjLabel = nullptr, *PumpLabel = nullptr, *PauseLabel = nullptr;
@@ -58,6 +63,8 @@ private:
     Session &m_session;
     bool m_lampOn = false;
     QString m_recordingPath;
+    QString m_note;
+    QTimer *m_noteTimer = nullptr;
 };
 
 } // namespace oe

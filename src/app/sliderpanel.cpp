@@ -5,10 +5,10 @@
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "valuerule.h"
+#include "valuetexts.h"
 #include "windowcontext.h"
 #include "windowlayout.h"
 
-#include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -30,32 +30,6 @@ bool isSliderKey(int key)
         return true;
     default:
         return false;
-    }
-}
-
-// How the editor shows a parameter: the label's unit, enough decimals for every step, what a field
-// and a slider position are worth in that unit, and the step of the arrows.
-struct EditorScale {
-    double perField;
-    double perPosition;
-    double step;
-    int decimals;
-    const char *suffix;
-};
-
-EditorScale editorScale(ParameterIndex index)
-{
-    switch (index) {
-    case ParameterIndex::MinPumpCycles:
-    case ParameterIndex::MaxPumpCycles:
-        return {0.02, 0.02, 0.02, 2, " s"};
-    case ParameterIndex::MinLoadPumpPause:
-    case ParameterIndex::MaxLoadPumpPause:
-        return {0.025, 0.025, 0.025, 3, " s"};
-    case ParameterIndex::RpmMultiplier:
-        return {1, 10, 10, 0, "%"};
-    default:
-        return {1, 1, 50, 0, ""};
     }
 }
 
@@ -317,6 +291,8 @@ void SliderPanel::writeSlider(ParameterIndex index, Recorder::Cause cause)
         sliderFor(index)->setValue(positionFromField(index, field));
         labelFor(index)->setText(displayText(index, field));
         describeParameter(index);
+        // The knob jumped back: say why, so the technician does not think the drag was lost.
+        emit note(valueVerdictText(verdict, m_context.captions, words()));
     }
     m_context.recorder->commitStarted(index, field, cause);
     if (!m_session.commitParameter(index, field))
@@ -402,99 +378,6 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
     default:
         return false;
     }
-}
-
-// ---- Exact values
-
-bool SliderPanel::openValueEditor(ParameterIndex index)
-{
-    QSlider *slider = sliderFor(index);
-    if (!slider->isEnabled() || m_commitPending[size_t(index)] || m_session.state() != Session::State::Connected)
-        return false;
-    closeValueEditor();
-    const EditorScale scale = editorScale(index);
-    QLabel *label = labelFor(index);
-    auto *editor = new QDoubleSpinBox(label->parentWidget());
-    editor->setObjectName(QStringLiteral("ValueEditor"));
-    editor->setLocale(QLocale()); // the decimal separator the labels show
-    editor->setDecimals(scale.decimals);
-    editor->setSingleStep(scale.step);
-    editor->setRange(slider->minimum() * scale.perPosition, slider->maximum() * scale.perPosition);
-    editor->setSuffix(QString::fromLatin1(scale.suffix));
-    editor->setValue(m_session.Parameters[index] * scale.perField);
-    editor->setGeometry(label->geometry().adjusted(-4, -2, 8, 2));
-    editor->setFont(label->font());
-    editor->installEventFilter(this);
-    m_valueEditor = editor;
-    m_editorIndex = index;
-    editor->show();
-    editor->setFocus(Qt::OtherFocusReason);
-    editor->selectAll();
-    return true;
-}
-
-// The typed value becomes the slider position it stands for, rounded as the slider would be, and the
-// commit is the one a mouse release makes: preview, interlock, write.
-void SliderPanel::commitValueEditor()
-{
-    QDoubleSpinBox *editor = m_valueEditor;
-    const ParameterIndex index = m_editorIndex;
-    QSlider *slider = sliderFor(index);
-    editor->interpretText();
-    const EditorScale scale = editorScale(index);
-    const int position = std::clamp(int(std::lround(editor->value() / scale.perPosition)), slider->minimum(),
-                                    slider->maximum());
-    const qint32 field = fieldFromPosition(index, position);
-    editor->setValue(field * scale.perField);
-    closeValueEditor();
-    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
-        return;
-    slider->setValue(position);
-    previewSlider(index);
-    commitSlider(index, Recorder::Cause::Typed);
-}
-
-void SliderPanel::closeValueEditor()
-{
-    if (QDoubleSpinBox *editor = std::exchange(m_valueEditor, nullptr)) {
-        editor->removeEventFilter(this);
-        // Enter or Escape in the editor gives the focus back to the slider it was opened for.
-        if (editor->hasFocus() && sliderFor(m_editorIndex)->isEnabled())
-            sliderFor(m_editorIndex)->setFocus(Qt::OtherFocusReason);
-        editor->hide();
-        editor->deleteLater();
-    }
-}
-
-bool SliderPanel::valueEditorEvent(QObject *watched, QEvent *event)
-{
-    if (m_valueEditor && watched == m_valueEditor) {
-        if (event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                commitValueEditor();
-                return true;
-            }
-            if (key == Qt::Key_Escape) {
-                closeValueEditor();
-                return true;
-            }
-        } else if (event->type() == QEvent::FocusOut) {
-            closeValueEditor();
-        }
-        return false;
-    }
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
-        if (watched == labelFor(index) && event->type() == QEvent::MouseButtonDblClick)
-            return openValueEditor(index);
-        if (watched == sliderFor(index) && event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter)
-                return openValueEditor(index);
-        }
-    }
-    return false;
 }
 
 } // namespace oe

@@ -2,12 +2,14 @@
 
 #include "recorder.h"
 #include "session.h"
+#include "valuerule.h"
+#include "valuetexts.h"
 
 #include <QObject>
 
 #include <array>
 
-class QDoubleSpinBox;
+class QLineEdit;
 class QGroupBox;
 class QLabel;
 class QSlider;
@@ -31,8 +33,10 @@ public:
 
     QSlider *sliderFor(ParameterIndex index) const { return m_sliders[size_t(index)]; }
     QLabel *labelFor(ParameterIndex index) const { return m_valueLabels[size_t(index)]; }
-    // The exact-value editor while one is open ("ValueEditor").
-    QDoubleSpinBox *valueEditor() const { return m_valueEditor; }
+    // The exact-value editor while one is open ("ValueEditor"), and the line under it saying what the
+    // value rule makes of the text ("ValueEditorNote").
+    QLineEdit *valueEditor() const { return m_valueEditor; }
+    QLabel *valueEditorNote() const { return m_editorNote; }
     // Opens the editor over a parameter's value label, as a double-click on it does.
     bool openValueEditor(ParameterIndex index);
     // The name a technician knows the parameter by: its frame's caption, and the row's caption where
@@ -49,6 +53,11 @@ public:
            *RpmMultiplierLabel = nullptr;
     QLabel *Label4 = nullptr, *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label10 = nullptr,
            *Label11 = nullptr;
+
+signals:
+    // A value was written otherwise than the technician chose (the pair rule held it, the editor's
+    // step or rounding moved it): one line, for the line over the logo.
+    void note(const QString &text);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -69,6 +78,11 @@ private:
     bool valueEditorEvent(QObject *watched, QEvent *event);
     void commitValueEditor();
     void closeValueEditor();
+    // What the value rule makes of the editor's text, in the label's unit.
+    ValueVerdict editorVerdict() const;
+    void showEditorVerdict();
+    // The rule's words as the window says them: the frames' names and the labels' values.
+    ValueWords words() const;
 
     WindowContext &m_context;
     Session &m_session;
@@ -80,7 +94,8 @@ private:
     std::array<bool, kParameterCount> m_commitPending{};
     // Sliders moved by their keys since the last commit.
     std::array<bool, kParameterCount> m_keyEditing{};
-    QDoubleSpinBox *m_valueEditor = nullptr;
+    QLineEdit *m_valueEditor = nullptr;
+    QLabel *m_editorNote = nullptr;
     ParameterIndex m_editorIndex = ParameterIndex::MinPumpCycles;
 };
 

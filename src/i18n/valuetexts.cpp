@@ -69,6 +69,8 @@ QString valueVerdictText(const ValueVerdict &v, const CaptionTable &table, const
         return entry(Caption::ValueHeld, table, {written, words.name(v.index), words.name(*v.heldBy)});
     if (v.stepped)
         return entry(Caption::ValueStepped, table, {written, words.name(v.index), words.value(v.index, range.step)});
+    if (v.rounded && v.beyondSlider)
+        return entry(Caption::ValueRounded, table, {v.text, written}) + QStringLiteral("; ") + beyond();
     if (v.rounded)
         return entry(Caption::ValueRounded, table, {v.text, written});
     if (v.beyondSlider)

@@ -17,6 +17,7 @@ public:
         QString title;
         QString details; // a question's text below its main text
         QString action;  // the offered action's button, for "action"
+        bool cancelIsDefault = false; // a question whose default button is Cancel
     };
     QList<Shown> shown;
     QList<bool> questionAnswers;   // taken in order; OK when the list runs out
@@ -48,9 +49,10 @@ public:
             onMessage();
         return !action.isEmpty() && !actionAnswers.isEmpty() && actionAnswers.takeFirst();
     }
-    bool question(QWidget *, const QString &text, const QString &title, const QString &details) override
+    bool question(QWidget *, const QString &text, const QString &title, const QString &details,
+                  bool cancelIsDefault) override
     {
-        shown.append({QStringLiteral("question"), text, title, details, QString()});
+        shown.append({QStringLiteral("question"), text, title, details, QString(), cancelIsDefault});
         if (onQuestion)
             onQuestion();
         return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();

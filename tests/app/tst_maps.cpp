@@ -72,11 +72,12 @@ void TestMaps::loadSendsWhatTheFileHolds_data()
         << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1600 ").replace("RpmMultiplier=100", "x=12.5")
         << false
         << "La riga 5 si chiama 'RpmMin'; viene letta come TinjMax.\nLa riga 8 si chiama 'x'; viene letta come "
-           "RpmMultiplier.\n\nTinj Max: 9000 → 1600\nMoltiplicatore RPM: 100% → 12%"
+           "RpmMultiplier.\n\nTinj Max: 9000 → 1600\nMoltiplicatore RPM: 100% → 12% (12.5 → 12%: arrotondato "
+           "all'intero; 12%: oltre il limite del cursore, 50%)"
         << "";
     QTest::newRow("controller clamps")
         << QByteArray(kControllerMap).replace("TinjMin=1500", "TinjMin=10").replace("TinjMax=9000", "TinjMax=14")
-        << true << "Tinj Min: 1500 → 10\nTinj Max: 9000 → 14" << "Tinj Max: 14 → 50";
+        << true << "Tinj Min: 1500 → 10 (10: oltre il limite del cursore, 50)\nTinj Max: 9000 → 14 (14: oltre il limite del cursore, 50)" << "Tinj Max: 14 → 50";
 }
 
 void TestMaps::loadSendsWhatTheFileHolds()
@@ -104,6 +105,8 @@ void TestMaps::loadSendsWhatTheFileHolds()
     QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
     QCOMPARE(rig.dialogs.shown.first().text, rig.entry(36));
     QCOMPARE(rig.dialogs.shown.first().details, details.isEmpty() ? rig.entry(52) : details);
+    // A value no slider can set makes Cancel the question's default.
+    QCOMPARE(rig.dialogs.shown.first().cancelIsDefault, details.contains("oltre il limite del cursore"));
     QCOMPARE(codes(rig.port->writtenBytes().mid(0, 8 + 2 * clampTinjMax + 8)),
              clampTinjMax ? (QList<int>{2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1}) : kLoadCodes);
     // The writes carry the file's values by line position, in index order.

@@ -4,7 +4,7 @@
 #include "sliderknob.h"
 #include "windowrig.h"
 
-#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
@@ -87,7 +87,7 @@ struct SliderRig : Rig {
         } else {
             QTest::mouseDClick(label(index), Qt::LeftButton);
         }
-        QDoubleSpinBox *editor = window->findChild<QDoubleSpinBox *>("ValueEditor");
+        QLineEdit *editor = window->findChild<QLineEdit *>("ValueEditor");
         if (!editor || !editor->isVisible())
             return false;
         QTest::keyClicks(editor, text);
@@ -115,6 +115,8 @@ private slots:
     void inputBesideDrags();
     void valueEditorCancels_data();
     void valueEditorCancels();
+    void valueEditorSays_data();
+    void valueEditorSays();
     void controllerValueShownUntilNextMove();
     void italianDecimalComma();
     void releasedSliderBusyDuringWrite();
@@ -192,11 +194,11 @@ void TestSliders::commitWithInterlock_data()
     // rounded as the slider rounds it, and the interlock holds it as it holds a drag.
     QTest::newRow("typed pump max below min") << 0 << 30 << 1 << 0 << 30 << "0.6 s" << 30 << "click" << "0.4";
     QTest::newRow("typed tinj min above max") << 4 << 3000 << 3 << 0 << 3000 << "3000" << 3000 << "key" << "5000";
-    QTest::newRow("typed tinj off the 50s") << 4 << 30000 << 3 << 0 << 1249 << "1200" << 1200 << "click" << "1249";
+    QTest::newRow("typed tinj off the 50s") << 4 << 30000 << 3 << 0 << 1200 << "1200" << 1200 << "click" << "1249";
     QTest::newRow("typed pause off its step") << 5 << 400 << 6 << 0 << 81 << "2.02 s" << 81 << "key" << "2.03";
     QTest::newRow("typed pause exact odd step") << 5 << 400 << 6 << 0 << 83 << "2.08 s" << 83 << "click" << "2.075";
-    QTest::newRow("typed multiplier between tens") << -1 << 0 << 7 << 0 << 16 << "160%" << 160 << "click" << "156";
-    QTest::newRow("typed rpm min") << -1 << 0 << 2 << 0 << 1525 << "1500" << 1500 << "key" << "1525";
+    QTest::newRow("typed multiplier between tens") << -1 << 0 << 7 << 0 << 15 << "150%" << 150 << "click" << "156";
+    QTest::newRow("typed rpm min") << -1 << 0 << 2 << 0 << 1500 << "1500" << 1500 << "key" << "1525";
 }
 
 void TestSliders::commitWithInterlock()
@@ -231,6 +233,13 @@ void TestSliders::commitWithInterlock()
         QCOMPARE(rig.slider(partner)->value(), partnerPosition); // the partner never moves
     QVERIFY(rig.slider(index)->isEnabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
+    // A drag the pair moved back says so over the logo.
+    if (editor.isEmpty()) {
+        QLabel *line = rig.w().findChild<QLabel *>("LinkStateLabel");
+        QCOMPARE(line->isVisible(), finalPosition != position);
+        if (finalPosition != position)
+            QVERIFY2(line->text().startsWith(label + ": "), qPrintable(line->text()));
+    }
 }
 
 // The partner's read went unanswered at connect; its slider shows nothing the interlock could use.
@@ -448,6 +457,53 @@ void TestSliders::valueEditorCancels()
     QCOMPARE(rig.label(4)->text(), QString("9000"));
     QCOMPARE(rig.w().session().Parameters.TinjMax, 9000);
     QCOMPARE(rig.port->written().size(), 0);
+}
+
+// Every digit is taken; what the rule makes of the text is said, and Enter writes that or nothing.
+void TestSliders::valueEditorSays_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("entry");     // the caption that explains
+    QTest::addColumn<QString>("first"); // its %1; %2 and %3 follow from the row
+    QTest::addColumn<int>("written");   // -1: refused, the editor stays open
+    QTest::newRow("beyond the slider") << 4 << "40000" << 162 << "40000" << -1;
+    QTest::newRow("letter O") << 2 << "8OO" << 160 << "8OO" << -1;
+    QTest::newRow("held by the pair") << 3 << "12000" << 166 << "9000" << 9000;
+    QTest::newRow("off the step") << 4 << "9234" << 165 << "9200" << 9200;
+}
+
+void TestSliders::valueEditorSays()
+{
+    QFETCH(int, index);
+    QFETCH(QString, typed);
+    QFETCH(int, entry);
+    QFETCH(QString, first);
+    QFETCH(int, written);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    SliderPanel &panel = rig.w().sliders();
+    const auto name = [&](int i) { return panel.parameterCaption(ParameterIndex(i)); };
+    QString expected = rig.entry(entry).replace("%1", first);
+    if (entry == 162)
+        expected.replace("%2", "30000");
+    else if (entry == 166)
+        expected.replace("%2", name(3)).replace("%3", name(4));
+    else if (entry == 165)
+        expected.replace("%2", name(index)).replace("%3", "50");
+    QVERIFY(rig.typeValue(index, false, typed, Qt::Key_Return));
+    rig.waitQuiet();
+    if (written < 0) {
+        QVERIFY(panel.valueEditor() && panel.valueEditor()->text() == typed);
+        QCOMPARE(panel.valueEditorNote()->text(), expected);
+        QVERIFY(rig.writes().isEmpty());
+        return;
+    }
+    QVERIFY(!panel.valueEditor());
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(index, written)});
+    QLabel *line = rig.w().findChild<QLabel *>("LinkStateLabel");
+    QVERIFY(line->isVisible());
+    QCOMPARE(line->text(), expected);
 }
 
 void TestSliders::controllerValueShownUntilNextMove()

@@ -5,7 +5,7 @@
 #include "windowrig.h"
 
 #include <QAction>
-#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QImage>
 #include <QPushButton>
 #include <QLabel>

@@ -7,7 +7,7 @@
 #include "numbertexts.h"
 
 #include <QAction>
-#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProgressDialog>
@@ -541,7 +541,7 @@ void TestE2eSession::recordingOfARideWithATypedValue()
 
     const QByteArray before = rig.w().sliders().TinjMaxLabel->text().toLatin1();
     QTest::mouseDClick(rig.w().sliders().TinjMaxLabel, Qt::LeftButton);
-    QPointer<QDoubleSpinBox> editor = rig.w().findChild<QDoubleSpinBox *>("ValueEditor");
+    QPointer<QLineEdit> editor = rig.w().findChild<QLineEdit *>("ValueEditor");
     QVERIFY(editor && editor->isVisible());
     QTest::qWait(1500); // polls come and go while the user reads the sheet
     QVERIFY2(editor && editor->hasFocus(), "the poll took the focus out of the editor");
