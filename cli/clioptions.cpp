@@ -1,5 +1,6 @@
 #include "clioptions.h"
 
+#include "datafolder.h"
 #include "configfile.h"
 #include "mapfile.h"
 
@@ -80,7 +81,7 @@ bool applyConfiguredPort(CliOptions *options, const QString &programFolder, QStr
     if (!options->ports.isEmpty() || options->command == Command::Help || options->command == Command::Version ||
         options->command == Command::Ports)
         return true;
-    const QString path = QDir(programFolder).filePath(QStringLiteral("config.ini"));
+    const QString path = QDir(dataFolderFor(programFolder)).filePath(QStringLiteral("config.ini"));
     const ConfigReadResult config = readConfigFile(path);
     const int comPort = config.linesRead > 0 ? portFromLine(config.lines[0]) : 0;
     if (comPort < 1 || comPort > 15) {

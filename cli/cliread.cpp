@@ -1,5 +1,6 @@
 // The commands that only read: info, save, verify and backup; and the backup before a write.
 #include "clirunner.h"
+#include "datafolder.h"
 #include "clitexts.h"
 
 #include "maptexts.h"
@@ -29,11 +30,13 @@ void CliRunner::runInfo()
                                       {QStringLiteral("pause"), s.LivePause},
                                       {QStringLiteral("pumpDisplay"), pump},
                                       {QStringLiteral("pauseDisplay"), pause}});
-            out(QStringLiteral("status    %1 %2  %3 %4  %5 %6  %7 %8")
-                    .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
-                         plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump, caption(Caption::PauseName), pause));
+            out(cliRow(caption(CliWord::StatusLabel),
+                       QStringLiteral("%1 %2  %3 %4  %5 %6  %7 %8")
+                           .arg(caption(Caption::RpmName), plainNumberText(s.LiveRpm), caption(Caption::TinjName),
+                                plainNumberText(s.LiveTinj), caption(Caption::PumpName), pump,
+                                caption(Caption::PauseName), pause)));
         } else {
-            out(QStringLiteral("status    ---"));
+            out(cliRow(caption(CliWord::StatusLabel), QStringLiteral("---")));
         }
         QStringList unknown;
         for (int i = 0; i < kParameterCount; ++i) {
@@ -41,9 +44,9 @@ void CliRunner::runInfo()
                 unknown << paramKey(ParameterIndex(i));
         }
         if (!unknown.isEmpty())
-            finish(CliExit::NoAnswer, QStringLiteral("not read: %1").arg(unknown.join(QStringLiteral(", "))));
+            finish(CliExit::NoAnswer, caption(CliWord::NotRead).arg(unknown.join(QStringLiteral(", "))));
         else if (!answered)
-            finish(CliExit::NoAnswer, QStringLiteral("the status request went unanswered"));
+            finish(CliExit::NoAnswer, caption(CliWord::StatusUnanswered));
         else
             finish(CliExit::Done);
     });
@@ -74,13 +77,13 @@ void CliRunner::runSave()
         return;
     }
     m_json.insert(QStringLiteral("file"), path);
-    out(QStringLiteral("saved     %1").arg(path));
+    out(cliRow(caption(CliWord::SavedLabel), path));
     finish(CliExit::Done);
 }
 
 QString CliRunner::mapsFolder() const
 {
-    return QDir(m_programFolder).filePath(QStringLiteral("Maps"));
+    return QDir(dataFolderFor(m_programFolder)).filePath(QStringLiteral("Maps"));
 }
 
 QStringList CliRunner::unknownParameters() const
@@ -107,7 +110,7 @@ void CliRunner::runVerify()
     // Only the values the connect read: nothing is written, whatever the file says.
     const QStringList unknown = unknownParameters();
     if (!unknown.isEmpty()) {
-        finish(CliExit::NoAnswer, QStringLiteral("not read: %1").arg(unknown.join(QStringLiteral(", "))));
+        finish(CliExit::NoAnswer, caption(CliWord::NotRead).arg(unknown.join(QStringLiteral(", "))));
         return;
     }
     QJsonArray differences;
@@ -168,7 +171,7 @@ void CliRunner::runBackup()
         return;
     }
     m_json.insert(QStringLiteral("file"), path);
-    out(QStringLiteral("backup    %1").arg(path));
+    out(cliRow(caption(CliWord::BackupLabel), path));
     finish(CliExit::Done);
 }
 
@@ -192,7 +195,7 @@ bool CliRunner::backupBeforeWriting(RestoreCause cause)
         return false;
     }
     m_json.insert(QStringLiteral("backup"), written.path);
-    out(QStringLiteral("backup    %1").arg(written.path));
+    out(cliRow(caption(CliWord::BackupLabel), written.path));
     return true;
 }
 

@@ -11,7 +11,8 @@ namespace oe {
 
 CliRunner::CliRunner(const CliOptions &options, const QString &programFolder, Ask ask, QObject *parent)
     : QObject(parent), m_options(options), m_programFolder(programFolder), m_ask(std::move(ask)),
-      m_out(stdout), m_err(stderr)
+      m_outDevice(ConsoleDevice::Stream::Out), m_errDevice(ConsoleDevice::Stream::Err), m_out(&m_outDevice),
+      m_err(&m_errDevice)
 {
     loadCaptions();
 }
@@ -87,7 +88,7 @@ void CliRunner::start()
             m_session->verifyNow([this, result] { if (m_phase == Phase::Sequence) onMapLoaded(result); });
     });
     connect(m_session->engine(), &RequestEngine::requestStarted, this, &CliRunner::onRequestStarted);
-    err(QStringLiteral("connecting to %1").arg(portText()));
+    err(caption(CliWord::ConnectingTo).arg(portText()));
     m_session->connectTo(m_options.device.isEmpty() ? m_options.comPort : 1);
 }
 
@@ -112,8 +113,8 @@ void CliRunner::verifyConnect()
 void CliRunner::onConnected()
 {
     m_json.insert(QStringLiteral("firmware"), m_firmware);
-    out(QStringLiteral("port      %1").arg(portText()));
-    out(QStringLiteral("firmware  %1").arg(m_firmware));
+    out(cliRow(caption(CliWord::PortLabel), portText()));
+    out(cliRow(caption(CliWord::FirmwareLabel), m_firmware));
     switch (m_options.command) {
     case CliOptions::Command::Info: runInfo(); break;
     case CliOptions::Command::Save: runSave(); break;
@@ -178,7 +179,7 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
                                    : QStringLiteral("%1 (%2)").arg(port, failure.device);
         QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
         if (why.isEmpty())
-            why = QStringLiteral("cannot open %1: %2").arg(device, failure.systemText);
+            why = caption(CliWord::CannotOpen).arg(device, failure.systemText);
         else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
             why += QStringLiteral(" (%1)").arg(failure.systemText);
         return why;
@@ -254,7 +255,7 @@ void CliRunner::interrupt()
         m_program->interrupt();
         return;
     }
-    finish(CliExit::Interrupted, QStringLiteral("interrupted"));
+    finish(CliExit::Interrupted, caption(CliWord::Interrupted));
 }
 
 void CliRunner::finish(CliExit code, const QString &error)

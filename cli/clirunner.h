@@ -2,6 +2,8 @@
 
 #include "captiontable.h"
 #include "clioptions.h"
+#include "cliwords.h"
+#include "consoledevice.h"
 #include "mapfile.h"
 #include "restorepoints.h"
 #include "session.h"
@@ -103,6 +105,8 @@ private:
     Ask m_ask;
     CaptionTable m_captions;
     bool m_haveCaptions = false;
+    ConsoleDevice m_outDevice;
+    ConsoleDevice m_errDevice;
     QTextStream m_out;
     QTextStream m_err;
     QJsonObject m_json;

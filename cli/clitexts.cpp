@@ -3,6 +3,7 @@
 
 #include "builtincaptions.h"
 #include "configfile.h"
+#include "datafolder.h"
 #include "languagefile.h"
 #include "maptexts.h"
 #include "numbertexts.h"
@@ -67,7 +68,7 @@ void CliRunner::loadCaptions()
 {
     QString code = m_options.language;
     if (code.isEmpty()) {
-        const ConfigReadResult config = readConfigFile(QDir(m_programFolder).filePath(QStringLiteral("config.ini")));
+        const ConfigReadResult config = readConfigFile(QDir(dataFolderFor(m_programFolder)).filePath(QStringLiteral("config.ini")));
         code = languageFromLine(config.lines[1]).toUpper();
         if (code != QLatin1String("ITA"))
             code = QStringLiteral("ENG");
@@ -92,6 +93,8 @@ QString CliRunner::caption(int entry) const
     QString text = m_captions.text(entry);
     if (text.isEmpty())
         text = builtInMapCaption(entry);
+    if (text.isEmpty())
+        text = cliWordFallback(entry);
     // Without a language file the session's messages still have to say something.
     if (text.isEmpty()) {
         switch (entry) {

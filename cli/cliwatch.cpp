@@ -50,7 +50,7 @@ void CliRunner::runWatch()
 void CliRunner::finishWatch()
 {
     if (!m_session->controllerAnswering())
-        finish(CliExit::NoAnswer, QStringLiteral("the controller stopped answering"));
+        finish(CliExit::NoAnswer, caption(CliWord::StoppedAnswering));
     else
         finish(CliExit::Done);
 }

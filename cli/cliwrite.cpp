@@ -139,7 +139,7 @@ void CliRunner::runLoad()
     for (const QString &line : std::as_const(lines))
         out(line);
     if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
-        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
+        finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }
     if (m_phase == Phase::Done)
@@ -183,14 +183,14 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
     }
     m_json.insert(QStringLiteral("readBack"), readBack);
     if (!unanswered.isEmpty()) {
-        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
+        finish(CliExit::NoAnswer, caption(CliWord::ReadBackUnanswered).arg(unanswered.join(QStringLiteral(", "))));
         return;
     }
     if (!differing.isEmpty()) {
         out(caption(Caption::MapDiffers));
         for (const QString &line : std::as_const(differing))
             out(line);
-        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
+        finish(CliExit::ReadBackDiffers, caption(CliWord::HoldsOtherValues).arg(differing.join(QStringLiteral("; "))));
         return;
     }
     out(caption(Caption::MapAllMatch));
@@ -276,9 +276,9 @@ void CliRunner::verifySet()
     m_json.insert(QStringLiteral("readBack"), readBack);
     printParameters();
     if (!unanswered.isEmpty())
-        finish(CliExit::NoAnswer, QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))));
+        finish(CliExit::NoAnswer, caption(CliWord::ReadBackUnanswered).arg(unanswered.join(QStringLiteral(", "))));
     else if (!differing.isEmpty())
-        finish(CliExit::ReadBackDiffers, QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral("; "))));
+        finish(CliExit::ReadBackDiffers, caption(CliWord::HoldsOtherValues).arg(differing.join(QStringLiteral("; "))));
     else
         finish(CliExit::Done);
 }
@@ -286,7 +286,7 @@ void CliRunner::verifySet()
 void CliRunner::runReset()
 {
     if (!m_options.yes && !m_ask(caption(Caption::ResetQuestion))) {
-        finish(CliExit::Interrupted, QStringLiteral("declined; nothing sent"));
+        finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }
     if (m_phase == Phase::Done)
@@ -309,7 +309,7 @@ void CliRunner::finishReset()
     if (!m_resetAcknowledged)
         finish(CliExit::NoAnswer, caption(Caption::ResetNotConfirmed));
     else if (!allRead)
-        finish(CliExit::NoAnswer, QStringLiteral("the read-back after the reset went unanswered"));
+        finish(CliExit::NoAnswer, caption(CliWord::ResetReadBackUnanswered));
     else
         finish(CliExit::Done);
 }

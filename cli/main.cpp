@@ -1,9 +1,11 @@
 #include "clioptions.h"
 #include "clirunner.h"
+#include "consoledevice.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
+#include <QTextStream>
 
 #include <atomic>
 #include <cstdio>
@@ -72,8 +74,8 @@ QByteArray readAnswer()
 // input and anything but yes all answer no.
 bool ask(const QString &question)
 {
-    std::fprintf(stderr, "%s [y/N] ", question.toLocal8Bit().constData());
-    std::fflush(stderr);
+    oe::ConsoleDevice console(oe::ConsoleDevice::Stream::Err);
+    QTextStream(&console) << question << " [y/N] " << Qt::flush;
     const QByteArray answer = readAnswer().trimmed().toLower();
     if (g_interrupted)
         return false;
@@ -89,11 +91,12 @@ int main(int argc, char *argv[])
 
     const oe::CliParseResult parsed = oe::parseCliArguments(app.arguments().mid(1));
     if (!parsed.ok) {
-        std::fprintf(stderr, "oe-cli: %s\nTry oe-cli --help.\n", parsed.error.toLocal8Bit().constData());
+        oe::printError(QStringLiteral("oe-cli: %1\nTry oe-cli --help.").arg(parsed.error));
         return int(oe::CliExit::Usage);
     }
     if (parsed.options.command == oe::CliOptions::Command::Help) {
-        std::fputs(oe::cliUsage().toLocal8Bit().constData(), stdout);
+        oe::ConsoleDevice console(oe::ConsoleDevice::Stream::Out);
+        QTextStream(&console) << oe::cliUsage() << Qt::flush;
         return 0;
     }
 

@@ -200,10 +200,10 @@ void ProgramUnit::onMapLoaded(const MapLoadResult &)
     const QJsonObject extra{{QStringLiteral("after"), after}, {QStringLiteral("confirmed"), confirmed}};
     if (!unanswered.isEmpty())
         unitDone(QStringLiteral("unanswered"), CliExit::NoAnswer,
-                 QStringLiteral("read-back unanswered: %1").arg(unanswered.join(QStringLiteral(", "))), extra);
+                 m_cli->caption(CliWord::ReadBackUnanswered).arg(unanswered.join(QStringLiteral(", "))), extra);
     else if (!differing.isEmpty())
         unitDone(QStringLiteral("differs"), CliExit::ReadBackDiffers,
-                 QStringLiteral("the controller holds other values: %1").arg(differing.join(QStringLiteral(", "))), extra);
+                 m_cli->caption(CliWord::HoldsOtherValues).arg(differing.join(QStringLiteral(", "))), extra);
     else
         unitDone(QStringLiteral("programmed"), CliExit::Done, {}, extra);
 }

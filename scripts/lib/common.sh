@@ -112,6 +112,6 @@ build_fuzzers() {
 # The Windows build (scripts/build-windows, scripts/test-windows): MinGW-w64 with posix threads,
 # Ninja, dpkg-dev for apt-get source, nsis for the installer, zip; Wine and a virtual display to run
 # the result here.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix ninja-build dpkg-dev nsis zip qt6-base-dev-tools
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix ninja-build dpkg-dev nsis zip imagemagick qt6-base-dev-tools
                   qt6-translations-l10n)
 WINE_PACKAGES=(wine64 xvfb xauth imagemagick xdotool)

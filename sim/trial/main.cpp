@@ -115,7 +115,7 @@ int main(int argc, char *argv[])
         out() << "\n| figure | unit | value | goal | result |\n|---|---|---|---|---|\n";
         for (const BenchFigure &f : figures) {
             const QString result = f.goal.isEmpty() ? QStringLiteral("-") : f.pass ? QStringLiteral("pass") : QStringLiteral("FAIL");
-            const QString value = QString::number(f.value, 'f', f.value < 10 ? 3 : 0);
+            const QString value = QString::number(f.value, 'f', f.value < 10 ? 4 : 0);
             out() << "| " << f.figure << " | " << f.unit << " | " << value << " | " << f.goal << " | " << result << " |\n";
             if (writeCsv)
                 csvOut << '"' << f.figure << "\"," << f.unit << ',' << value << ",\"" << f.goal << "\"," << result << "\n";

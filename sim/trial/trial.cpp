@@ -251,11 +251,12 @@ void Trial::commit(ParameterIndex index, qint32 field)
         // The value the session decided on, held to the partner, is what the technician asked for.
         if (held.value >= 0 && held.value <= 0xffff)
             m_intents.insert({int(index), quint16(held.value)});
-        // A partner whose value is still being checked may not be what the controller holds: no pair
-        // can be promised against it.
+        // A partner whose value is still being checked, or came from two answers flipped alike, may
+        // not be what the controller holds: no pair can be promised against it.
         const auto partner = pairPartner(index);
-        m_checkPair[size_t(index)] =
-            partner && m_session->book().state(*partner) == ParameterBook::State::Known;
+        const ParameterBook &book = m_session->book();
+        m_checkPair[size_t(index)] = partner && book.state(*partner) != ParameterBook::State::Verifying
+                                     && !m_controller->sentFlipped(int(*partner), book.value(*partner).value_or(-1));
         Q_UNUSED(commitNumber);
         ++m_figures.commits;
     });

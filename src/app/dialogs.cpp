@@ -1,9 +1,11 @@
 #include "dialogs.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
 
@@ -79,6 +81,14 @@ HelpViewers QtDialogs::helpViewers()
 
 bool QtDialogs::openDocument(const QUrl &url)
 {
+#ifdef Q_OS_WIN
+    // A page inside a compiled help file: the shell opens only the file, at its first page; the
+    // Windows help viewer takes "file::/page".
+    if (url.isLocalFile() && url.hasFragment())
+        return QProcess::startDetached(QStringLiteral("hh.exe"),
+                                       {QDir::toNativeSeparators(url.toLocalFile()) + QStringLiteral("::/")
+                                        + url.fragment()});
+#endif
     return QDesktopServices::openUrl(url);
 }
 

@@ -8,16 +8,25 @@ namespace oe {
 
 QString helpPagePath(const QString &languageCode)
 {
-    return languageCode == QLatin1String("ITA") ? QStringLiteral("help/ita/index.html")
-                                                 : QStringLiteral("help/eng/index.html");
+    return QStringLiteral("help/") + chmPagePath(languageCode);
+}
+
+QString chmPagePath(const QString &languageCode)
+{
+    return languageCode == QLatin1String("ITA") ? QStringLiteral("ita/index.html") : QStringLiteral("eng/index.html");
 }
 
 QUrl helpDocumentUrl(const QString &programFolder, const QString &languageCode, const HelpViewers &viewers)
 {
     const QDir folder(programFolder);
     const QString chm = folder.absoluteFilePath(QLatin1String(kHelpChm));
-    if ((viewers.windows || viewers.chmViewer) && QFileInfo(chm).isFile())
-        return QUrl::fromLocalFile(chm);
+    if ((viewers.windows || viewers.chmViewer) && QFileInfo(chm).isFile()) {
+        QUrl url = QUrl::fromLocalFile(chm);
+        // Windows' viewer opens a page inside the file; other viewers take the file alone.
+        if (viewers.windows)
+            url.setFragment(chmPagePath(languageCode));
+        return url;
+    }
     const QString page = folder.absoluteFilePath(helpPagePath(languageCode));
     if (QFileInfo(page).isFile())
         return QUrl::fromLocalFile(page);

@@ -19,10 +19,13 @@ struct HelpViewers {
 inline constexpr char kHelpChm[] = "Help.chm";
 // The first page of one language's HTML pages, relative to the program folder.
 QString helpPagePath(const QString &languageCode);
+// The same page inside Help.chm.
+QString chmPagePath(const QString &languageCode);
 
 // The document Help opens, as a file URL; an empty URL when there is nothing to open. Help.chm where
 // the desktop can show it, otherwise the HTML pages of the language in use ("ITA" opens the Italian
 // ones, anything else the English ones), which any browser shows. Only files that exist are offered.
+// On Windows the URL's fragment names the page of the language in use inside Help.chm.
 QUrl helpDocumentUrl(const QString &programFolder, const QString &languageCode, const HelpViewers &viewers);
 
 // How long we wait for the desktop to say whether it has a viewer for compiled help files; on time-out

@@ -50,7 +50,12 @@ void InfoMenu::showInfo(int index)
             m_context.tell(fillPlaceholder(m_context.caption(Caption::HelpNotOpened),
                                            QDir::toNativeSeparators(url.toLocalFile())));
     } else if (index == 1) {
-        m_context.tell(m_context.caption(Caption::About));
+        QString text = m_context.caption(Caption::About);
+        // Where the user's files went when the program folder could not take them.
+        if (QDir(m_context.dataFolder) != QDir(m_context.programFolder))
+            text += QStringLiteral("\n\n") + fillPlaceholder(m_context.caption(Caption::DataFolderNote),
+                                                             QDir::toNativeSeparators(m_context.dataFolder));
+        m_context.tell(text);
     }
 }
 

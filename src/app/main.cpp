@@ -1,6 +1,9 @@
+#include "datafolder.h"
 #include "mainwindow.h"
+#include "messagelog.h"
 
 #include <QApplication>
+#include <QDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,10 +46,16 @@ int main(int argc, char *argv[])
                    stderr);
         return 1;
     }
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("OE Setup"));
-    QApplication::setApplicationDisplayName(QStringLiteral("OE Setup"));
     QApplication::setApplicationVersion(QStringLiteral(OE_VERSION));
+#ifdef Q_OS_WIN
+    // No console to write to; before the application, so that the platform plugin's words are kept.
+    const QString logFolder = userDataFallback();
+    if (!logFolder.isEmpty())
+        installMessageLog(QDir(logFolder).filePath(QStringLiteral("oe-setup.log")));
+#endif
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("OE Setup"));
 
     oe::MainWindow window(QCoreApplication::applicationDirPath());
     window.show();

@@ -5,6 +5,7 @@
 #include "builtincaptions.h"
 #include "chartwindow.h"
 #include "connectionpanel.h"
+#include "datafolder.h"
 #include "infomenu.h"
 #include "intervaltimer.h"
 #include "languagemenu.h"
@@ -22,6 +23,9 @@
 #include <QFileInfo>
 #include <QLayout>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 
 #include <utility>
 
@@ -51,6 +55,7 @@ MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *
     initAppResources();
     installAccessibility();
     m_context.programFolder = programFolder;
+    m_context.dataFolder = dataFolderFor(programFolder);
     m_context.window = this;
     m_context.boxes = m_boxes.get();
     setObjectName(QStringLiteral("Form1"));
@@ -214,8 +219,39 @@ void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     // A USB adapter plugged in before the program started is offered as soon as the window is up.
-    if (!std::exchange(m_shownOnce, true))
+    if (!std::exchange(m_shownOnce, true)) {
         QMetaObject::invokeMethod(m_connection, &ConnectionPanel::refreshPortList, Qt::QueuedConnection);
+        // Once shown, the title bar and borders are known.
+        QMetaObject::invokeMethod(this, &MainWindow::fitScreen, Qt::QueuedConnection);
+    }
+}
+
+// The layout is fixed in pixels at 100 %; a screen too small for it (1280×800 at 150 % leaves about
+// 853×500) would cut off the bottom rows. There the client area scrolls inside a window that fits.
+void MainWindow::fitScreen()
+{
+    QWidget *client = centralWidget();
+    const QScreen *shownOn = screen();
+    if (!shownOn || !client || qobject_cast<QScrollArea *>(client))
+        return;
+    const QRect available = shownOn->availableGeometry();
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    const QSize room = available.size() - decoration;
+    if (width() <= room.width() && height() <= room.height())
+        return;
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QSize whole(client->width() + bar, height() + bar);
+    takeCentralWidget();
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("clientScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(client);
+    layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+    setCentralWidget(scroll);
+    setMinimumSize(QSize(200, 200).boundedTo(room));
+    setMaximumSize(whole);
+    resize(whole.boundedTo(room));
+    move(available.topLeft());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

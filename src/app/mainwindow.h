@@ -65,6 +65,7 @@ private:
     void wireParts();
     void startUp();
     void stopTimers();
+    void fitScreen();
 
     WindowContext m_context;
     std::unique_ptr<BoxQueue> m_boxes;

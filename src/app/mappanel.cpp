@@ -82,20 +82,20 @@ void MapPanel::onSessionState(Session::State state)
 
 QString MapPanel::mapsFolder()
 {
-    const QString folder = QDir(m_context.programFolder).filePath(QStringLiteral("Maps"));
+    const QString folder = QDir(m_context.dataFolder).filePath(QStringLiteral("Maps"));
     // A missing folder would leave the dialog in some unrelated place.
     QDir().mkpath(folder);
     const QFileInfo info(folder);
     if (info.isDir())
         return folder;
     // A file (or a broken link) named Maps: the dialog would open beside it with "Maps" filled in as
-    // the name, and nothing would say why. Say it once and use the program folder. Nothing there at
-    // all (a read-only program folder) needs no word: the program folder it is.
+    // the name, and nothing would say why. Say it once and use the data folder. Nothing there at
+    // all (a folder that cannot be written) needs no word: the data folder it is.
     if ((info.exists() || info.isSymLink()) && !m_mapsProblemShown) {
         m_mapsProblemShown = true;
         m_context.tell(m_context.caption(Caption::MapsNotAFolder));
     }
-    return m_context.programFolder;
+    return m_context.dataFolder;
 }
 
 void MapPanel::onLoadMapClicked()

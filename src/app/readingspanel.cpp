@@ -67,6 +67,7 @@ ReadingsPanel::ReadingsPanel(WindowContext &context, QGroupBox *frame, QWidget *
     connect(&m_session, &Session::liveReadingsChanged, this, &ReadingsPanel::onLiveReadings);
     connect(&m_session, &Session::controllerAnsweringChanged, this, &ReadingsPanel::onControllerAnswering);
     connect(&m_session, &Session::lineQualityChanged, this, &ReadingsPanel::showLinkState);
+    connect(&m_session, &Session::rereadPendingChanged, this, &ReadingsPanel::showLinkState);
 }
 
 void ReadingsPanel::resetView()
@@ -153,10 +154,14 @@ void ReadingsPanel::showNote(const QString &text)
 void ReadingsPanel::showLinkState()
 {
     const bool open = m_session.state() != Session::State::Idle;
+    // Values the silence left unknown are read again once the controller answers: the line says so.
+    const QString reread = m_session.rereadPending() ? m_context.caption(Caption::RereadAfterSilence) : QString();
     if (open && !m_note.isEmpty()) {
         LinkStateLabel->setText(m_note);
     } else if (open && !m_session.controllerAnswering()) {
-        LinkStateLabel->setText(m_context.caption(Caption::NotAnswering));
+        LinkStateLabel->setText(m_context.caption(Caption::NotAnswering) + (reread.isEmpty() ? QString() : u'\n' + reread));
+    } else if (open && !reread.isEmpty()) {
+        LinkStateLabel->setText(reread);
     } else if (open && m_session.lineNoisy()) {
         LinkStateLabel->setText(m_context.caption(Caption::NoisyLine).arg(m_session.lineFailedPercent()));
     } else {
@@ -198,7 +203,9 @@ void ReadingsPanel::onLiveReadings()
 
 void ReadingsPanel::onPauseTick()
 {
-    if (m_session.LiveRpm > m_session.Parameters.RpmMin) {
+    // The threshold is the controller's RpmMin, not a slider's preview; unknown, the lamp stays dark.
+    const std::optional<qint32> rpmMin = m_session.controllerValue(ParameterIndex::RpmMin);
+    if (rpmMin && m_session.LiveRpm > *rpmMin) {
         setLamp(true);
         emit flashed();
     }

@@ -192,19 +192,32 @@ void SliderPanel::onParameterKnownChanged(ParameterIndex index)
 
 // A known parameter shows the controller's value on its slider and label, and takes input while the
 // session is connected (and no commit of it is on its way, see sliderEvent); an unknown one shows
-// "---" and takes none.
+// "---" and takes none. A value beyond the slider's range is the controller's all the same: the label
+// shows it as held, the slider stands at its end, and both say so in their tooltip; the slider still
+// takes input, so the technician can put it right.
 void SliderPanel::showParameter(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
+    QLabel *label = labelFor(index);
     if (!m_session.parameterKnown(index)) {
         slider->setEnabled(false);
-        labelFor(index)->setText(kUnknownText);
+        label->setText(kUnknownText);
+        label->setToolTip({});
+        slider->setToolTip({});
         describeParameter(index);
         return;
     }
-    const qint32 field = *m_session.controllerValue(index);
-    slider->setValue(positionFromField(index, field));
-    labelFor(index)->setText(displayText(index, field));
+    const qint32 value = *m_session.controllerValue(index);
+    slider->setValue(positionFromField(index, value));
+    label->setText(displayText(index, value));
+    const qint32 lowest = fieldFromPosition(index, slider->minimum());
+    const qint32 highest = fieldFromPosition(index, slider->maximum());
+    const QString beyond = value < lowest || value > highest
+                               ? m_context.caption(Caption::BeyondSlider)
+                                     .arg(displayText(index, value), displayText(index, lowest), displayText(index, highest))
+                               : QString();
+    label->setToolTip(beyond);
+    slider->setToolTip(beyond);
     slider->setEnabled(m_session.state() == Session::State::Connected);
     describeParameter(index);
 }
@@ -241,24 +254,40 @@ void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
     // The slider stays enabled while its commit is on its way: a disabled one would hand its focus to
     // the next control. sliderEvent keeps its input out meanwhile.
     m_commitPending[size_t(index)] = true;
-    // The interlock holds the slider to what the controller has for its partner: a partner never
-    // read this session is read first, and without its answer nothing is written.
+    // The slider's intent as its preview left it (a value the controller told, off the step or past
+    // the slider's end, is written back as it is).
+    const qint32 wanted = m_session.Parameters[index];
     const auto partner = pairPartner(index);
-    if (partner && !m_session.parameterKnown(*partner)) {
-        m_context.recorder->setCause(Recorder::Cause::Read);
-        m_session.readIfUnknown(*partner, [this, index, partner, cause](bool known) {
-            if (m_session.state() != Session::State::Connected) {
-                m_commitPending[size_t(index)] = false; // a sequence took over; it shows its own values
-                return;
+    if (partner && !m_session.parameterKnown(*partner))
+        m_context.recorder->setCause(Recorder::Cause::Read); // the session reads the partner first
+    // The session holds the value to what the controller has for its partner (waiting for a write of
+    // it on its way, reading it when unknown); without its answer nothing is written.
+    const bool taken = m_session.commitHeld(index, wanted, [this, index, partner, cause, wanted](const HeldCommit &commit) {
+        switch (commit.kind) {
+        case HeldCommit::Kind::Writing:
+            if (commit.held) {
+                sliderFor(index)->setValue(positionFromField(index, commit.value));
+                labelFor(index)->setText(displayText(index, commit.value));
+                describeParameter(index);
+                // The knob jumped back: say why, so the technician does not think the drag was lost.
+                ValueContext context;
+                context.allowBeyondSlider = true;
+                context.pairCheck = true;
+                context.partnerValue = m_session.controllerValue(*partner);
+                emit note(valueVerdictText(judgeValue(index, double(wanted), context), m_context.captions, words()));
             }
-            if (known)
-                writeSlider(index, cause);
-            else
-                refuseCommit(index, *partner);
-        });
-        return;
-    }
-    writeSlider(index, cause);
+            m_context.recorder->commitStarted(index, commit.value, cause);
+            break;
+        case HeldCommit::Kind::PartnerUnknown:
+            refuseCommit(index, *partner);
+            break;
+        case HeldCommit::Kind::Cancelled:
+            m_commitPending[size_t(index)] = false; // a sequence took over; it shows its own values
+            break;
+        }
+    });
+    if (!taken)
+        m_commitPending[size_t(index)] = false;
 }
 
 void SliderPanel::refuseCommit(ParameterIndex index, ParameterIndex partner)
@@ -267,36 +296,6 @@ void SliderPanel::refuseCommit(ParameterIndex index, ParameterIndex partner)
     m_session.revertPreview(index);
     showParameter(index);
     m_context.tell(m_context.caption(Caption::PartnerUnknown).arg(parameterCaption(partner)));
-}
-
-void SliderPanel::writeSlider(ParameterIndex index, Recorder::Cause cause)
-{
-    // The slider's intent as its preview left it (a value the controller told, off the step or past
-    // the slider's end, is written back as it is); the rule holds it to what the controller has for
-    // the partner.
-    ValueContext context;
-    context.allowBeyondSlider = true;
-    context.pairCheck = true;
-    if (const auto partner = pairPartner(index))
-        context.partnerValue = m_session.controllerValue(*partner);
-    const ValueVerdict verdict = judgeValue(index, double(m_session.Parameters[index]), context);
-    if (!verdict.accepted()) { // not for a slider's own values; nothing is written then
-        m_commitPending[size_t(index)] = false;
-        m_session.revertPreview(index);
-        showParameter(index);
-        return;
-    }
-    const qint32 field = verdict.value;
-    if (verdict.heldBy) {
-        sliderFor(index)->setValue(positionFromField(index, field));
-        labelFor(index)->setText(displayText(index, field));
-        describeParameter(index);
-        // The knob jumped back: say why, so the technician does not think the drag was lost.
-        emit note(valueVerdictText(verdict, m_context.captions, words()));
-    }
-    m_context.recorder->commitStarted(index, field, cause);
-    if (!m_session.commitParameter(index, field))
-        m_commitPending[size_t(index)] = false;
 }
 
 bool SliderPanel::eventFilter(QObject *watched, QEvent *event)

@@ -69,7 +69,6 @@ private:
     void onWriteFinished(ParameterIndex index, bool confirmed);
     void previewSlider(ParameterIndex index);
     void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
-    void writeSlider(ParameterIndex index, Recorder::Cause cause);
     void refuseCommit(ParameterIndex index, ParameterIndex partner);
     bool sliderEvent(ParameterIndex index, QEvent *event);
     // The slider and its value label as assistive technology reads them: the parameter's name, its

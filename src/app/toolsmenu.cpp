@@ -103,7 +103,7 @@ void ToolsMenu::toggleRecording()
     menuTools[1]->setChecked(false); // until a recording really runs
     if (m_session.state() != Session::State::Connected)
         return;
-    const QString folder = QDir(m_context.programFolder).filePath(QStringLiteral("Recordings"));
+    const QString folder = QDir(m_context.dataFolder).filePath(QStringLiteral("Recordings"));
     QDir().mkpath(folder);
     const QString suggested = QDir(folder).filePath(
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".csv"));
@@ -129,7 +129,7 @@ void ToolsMenu::onRecordingFailed(const QString &path)
 
 void ToolsMenu::saveChartPicture()
 {
-    const QString suggested = QDir(m_context.programFolder).filePath(
+    const QString suggested = QDir(m_context.dataFolder).filePath(
         QStringLiteral("chart-%1.png").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
     QString path;
     {

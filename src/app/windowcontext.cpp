@@ -27,7 +27,7 @@ QString WindowContext::changeLine(ParameterIndex index, const QString &from, con
 
 void WindowContext::readConfig()
 {
-    ConfigReadResult result = readConfigFile(QDir(programFolder).filePath(QStringLiteral("config.ini")));
+    ConfigReadResult result = readConfigFile(QDir(dataFolder).filePath(QStringLiteral("config.ini")));
     // Binary contents are taken as no file: the defaults, and the next writeConfig replaces them whole.
     if (!result.isText)
         result = ConfigReadResult{};
@@ -44,7 +44,7 @@ void WindowContext::readConfig()
 
 bool WindowContext::writeConfig(QString *error) const
 {
-    return writeConfigFile(QDir(programFolder).filePath(QStringLiteral("config.ini")), configLines, error);
+    return writeConfigFile(QDir(dataFolder).filePath(QStringLiteral("config.ini")), configLines, error);
 }
 
 bool WindowContext::saveConfig() const

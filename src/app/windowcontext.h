@@ -21,6 +21,9 @@ class Session;
 // it; the parts read it, and only the language menu changes the captions.
 struct WindowContext {
     QString programFolder;
+    // Where config.ini, Maps/ and Recordings/ live: the program folder, or on Windows the user's own
+    // folder when the program folder cannot be written.
+    QString dataFolder;
     QWidget *window = nullptr; // the parent of every box
     Session *session = nullptr;
     BoxQueue *boxes = nullptr;
@@ -39,7 +42,7 @@ struct WindowContext {
     // "Tinj Max: 9000 → 14": one parameter going from one shown value to another.
     QString changeLine(ParameterIndex index, const QString &from, const QString &to) const;
 
-    // config.ini in the program folder. readConfig fills configLines with defaults where the file is
+    // config.ini in the data folder. readConfig fills configLines with defaults where the file is
     // missing, unreadable or short; writeConfig replaces the file atomically.
     void readConfig();
     bool writeConfig(QString *error = nullptr) const;

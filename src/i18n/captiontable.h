@@ -78,6 +78,7 @@ enum Entry : int {
     PortNotATty = 103,
     PortOtherError = 104,
     NoIdentification = 105,   // the port opened, the controller stayed silent
+    DataFolderNote = 215,     // in the About box when the files live elsewhere; %1 that folder
     NoPortSelected = 106,
     SearchPorts = 107,        // the failure box's button
     SearchProgress = 108,     // %1: the port being tried
@@ -102,6 +103,8 @@ enum Entry : int {
     ReadSame = 130,           // after Read: the controller holds what the window shows
     ReadDiffers = 131,        // after Read: heads the list of parameters found different
     ReadUnanswered = 132,     // after Read: heads the list of parameters that got no answer
+    BeyondSlider = 140,       // a parameter's tooltip: %1 the value held, %2 and %3 the slider's ends
+    RereadAfterSilence = 141, // LinkStateLabel: unknown parameters are read again once the controller answers
     // What the value rule made of a value (valuetexts.h): %1 the value given or written, %2 and %3
     // parameter names or values.
     ValueNotANumber = 160,    // %1 the text

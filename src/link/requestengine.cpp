@@ -376,15 +376,15 @@ RequestEngine::Choice RequestEngine::choose() const
     // The last complete frame that answers the request wins; one that would answer but cannot be
     // right is remembered, so the try need not wait out its time-out for nothing. A frame that began
     // after the time-out is too late for this try.
-    // A frame whose last bytes begin another frame's header (its code included) may be noise glued to
-    // the first bytes of a reply: that is what its value would be made of.
+    // A frame whose last bytes are "C" "U" with more bytes after them may be noise glued to the first
+    // bytes of a reply (its value made of the header that follows): no answer.
     const auto headerInside = [this](const FrameAt &frame) {
         const qsizetype end = frame.start + frame.length;
-        for (const QList<FrameAt> *list : {&m_complete, &m_unfinished}) {
-            for (const FrameAt &other : *list) {
-                if (other.start > frame.start && other.start < end && other.reply.code != 0 && other.start + 2 >= end)
-                    return true;
-            }
+        if (m_input.size() <= end)
+            return false;
+        for (qsizetype p = qMax(frame.start + 1, end - 2); p < end; ++p) {
+            if (m_input[p] == 'C' && m_input[p + 1] == 'U')
+                return true;
         }
         return false;
     };
@@ -451,6 +451,7 @@ void RequestEngine::onReceiveEvent()
         m_current->bytesReceived = m_tryHeardBytes = true;
     m_input += bytes;
     m_chunks.append({m_input.size(), m_clock->nowMs()});
+    m_choiceStale = true; // bytes after a frame can make it a false start
     HandleInput();
     assertDeadline();
 }

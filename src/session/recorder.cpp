@@ -129,7 +129,7 @@ bool Recorder::start(const QString &path, QString *error)
         m_values[size_t(i)] = m_session->controllerValue(index);
     }
     emit recordingChanged(true);
-    write(header());
+    write(separatorLine() + header());
     return isRecording();
 }
 

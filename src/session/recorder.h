@@ -41,6 +41,9 @@ public:
     // A commit of this value is on its way; its line follows when the write ends, with this cause.
     void commitStarted(ParameterIndex index, qint32 value, Cause cause);
 
+    // The file's first line: a spreadsheet that reads it splits at "," whatever its locale's list
+    // separator (an Italian one expects ";" and would put every line into one cell).
+    static QByteArray separatorLine() { return "sep=,\r\n"; }
     static QByteArray header();
     static QByteArray readingLine(const QDateTime &time, qint32 rpm, qint32 tinj, qint32 pump, qint32 pause);
     // from is left empty when the value before was not known.

@@ -89,7 +89,8 @@ void TestHelp::helpOpensTheRightDocument_data()
         const char *opened;
     };
     const Row rows[] = {
-        {"Windows", false, "ITA", true, false, true, true, "Help.chm"},
+        {"Windows", false, "ITA", true, false, true, true, "Help.chm#ita/index.html"},
+        {"Windows, English", false, "ENG", true, false, true, true, "Help.chm#eng/index.html"},
         {"Windows, Help.chm missing", false, "ENG", true, false, false, true, "help/eng/index.html"},
         {"CHM viewer", false, "ENG", false, true, true, true, "Help.chm"},
         {"CHM viewer, connected", true, "ITA", false, true, true, true, "Help.chm"},
@@ -140,9 +141,16 @@ void TestHelp::helpOpensTheRightDocument()
     else
         rig.w().findChild<QAction *>("menuInfo_0")->trigger();
 
-    const QList<QUrl> expected = opened.isEmpty()
-                                     ? QList<QUrl>{}
-                                     : QList<QUrl>{QUrl::fromLocalFile(rig.dir.filePath(opened))};
+    QList<QUrl> expected;
+    if (!opened.isEmpty()) {
+        expected << QUrl::fromLocalFile(rig.dir.filePath(opened.section(u'#', 0, 0)));
+        if (opened.contains(u'#'))
+            expected[0].setFragment(opened.section(u'#', 1));
+#ifdef Q_OS_WIN
+        if (opened.contains(u'#'))
+            QSKIP("a page inside Help.chm goes to hh.exe, not through the URL handler");
+#endif
+    }
     QCOMPARE(m_opened.urls, expected);
     QVERIFY(dialogs.shown.isEmpty());
     QCOMPARE(rig.port->writtenBytes(), sentBefore);

@@ -3,6 +3,7 @@
 #include "chartwindow.h"
 #include "connectionpanel.h"
 #include "languagemenu.h"
+#include "mapfile.h"
 #include "mappanel.h"
 #include "readingspanel.h"
 #include "sliderpanel.h"
@@ -642,29 +643,54 @@ void TestSession::readApplied_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("value");
-    QTest::addColumn<int>("field");
+    QTest::addColumn<int>("first"); // the first read's answer, a bit flipped on the line (-1: value)
     QTest::addColumn<int>("position");
     QTest::addColumn<QString>("label");
-    QTest::newRow("multiplier 200") << 7 << 200 << 200 << 20 << "200%";
-    QTest::newRow("multiplier 155") << 7 << 155 << 155 << 15 << "155%";
-    QTest::newRow("pause 90") << 5 << 90 << 90 << 90 << "2.25 s";
-    QTest::newRow("tinj 1234 unchanged") << 3 << 1234 << 1234 << 1234 << "1234";
+    QTest::newRow("multiplier 200") << 7 << 200 << -1 << 20 << "200%";
+    QTest::newRow("multiplier 155") << 7 << 155 << -1 << 15 << "155%";
+    QTest::newRow("pause 90") << 5 << 90 << -1 << 90 << "2.25 s";
+    QTest::newRow("tinj 1234 unchanged") << 3 << 1234 << -1 << 1234 << "1234";
+    // Beyond the slider: known once read twice, shown as held, the slider at its end and usable.
+    QTest::newRow("multiplier 250") << 7 << 250 << -1 << 20 << "250%";
+    QTest::newRow("erased tinj max") << 4 << 65535 << -1 << 30000 << "65535";
+    // The verification's verdict is what the window shows and a saved map holds.
+    QTest::newRow("first read flipped") << 3 << 450 << 2498 << 450 << "450";
 }
 
 void TestSession::readApplied()
 {
     QFETCH(int, index);
     QFETCH(int, value);
-    QFETCH(int, field);
+    QFETCH(int, first);
     QFETCH(int, position);
     QFETCH(QString, label);
     Rig rig;
     rig.controller.params[size_t(index)] = quint16(value);
+    bool flipped = first < 0;
+    rig.port->setResponder([&](const QByteArray &request) {
+        QByteArray reply = rig.controller.respond(request);
+        if (request[2] == 1 && request[3] == index && !std::exchange(flipped, true)) {
+            reply[4] = char(first >> 8);
+            reply[5] = char(first & 0xFF);
+        }
+        return reply;
+    });
     QVERIFY(rig.connect());
+    QVERIFY(rig.w().session().verifyNow({}));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.w().session().verifying(), 10000);
     const auto pi = ParameterIndex(index);
-    QCOMPARE(rig.w().session().Parameters[pi], field);
+    QCOMPARE(rig.w().session().book().state(pi), ParameterBook::State::Known);
+    QCOMPARE(rig.w().session().Parameters[pi], value);
     QCOMPARE(rig.w().sliders().sliderFor(pi)->value(), position);
     QCOMPARE(rig.w().sliders().labelFor(pi)->text(), label);
+    QVERIFY(rig.w().sliders().sliderFor(pi)->isEnabled());
+    const bool beyond = value == 250 || value == 65535;
+    QCOMPARE(rig.w().sliders().labelFor(pi)->toolTip().isEmpty(), !beyond);
+    const QString path = rig.dir.filePath("Maps/held.map");
+    rig.dialogs.saveAnswers << path;
+    rig.w().maps().cmdSaveMap->click();
+    QVERIFY2(readFile(path).contains(mapFileKey(index).toLatin1() + '=' + QByteArray::number(value) + "\r\n"),
+             readFile(path).constData());
 }
 
 void TestSession::closingDuringWaitEndsIt()

@@ -104,6 +104,8 @@ private slots:
     void previewSendsNothing();
     void commitWithInterlock_data();
     void commitWithInterlock();
+    void pairHeldToTheController_data();
+    void pairHeldToTheController();
     void unknownPartnerReadBeforeCommit_data();
     void unknownPartnerReadBeforeCommit();
     void unconfirmedWriteReadsBack_data();
@@ -126,7 +128,7 @@ private slots:
     void sessionEndingDuringWriteLeavesSliderDisabled();
     void lampFlashesAboveThreshold_data();
     void lampFlashesAboveThreshold();
-    void previewOfThresholdStopsFlashes();
+    void lampFollowsTheControllersThreshold();
     void lampFollowsPauseRhythm_data();
     void lampFollowsPauseRhythm();
     void disconnectStopsLamp();
@@ -240,6 +242,49 @@ void TestSliders::commitWithInterlock()
         if (finalPosition != position)
             QVERIFY2(line->text().startsWith(label + ": "), qPrintable(line->text()));
     }
+}
+
+// The controller holds Pump Min 40 and Pump Max 45. Pump Min is moved to 10, which the controller
+// does not take as sent; then Pump Max is moved below it. Max is held to the Min the controller
+// confirmed, not to the Min knob: after a refused write (the echo carries the value held), and while
+// Min's write is still on its way (the commit waits for its end; the controller clamps it to 20).
+void TestSliders::pairHeldToTheController_data()
+{
+    QTest::addColumn<bool>("waitBetween");
+    QTest::addColumn<int>("maxTo");
+    QTest::addColumn<int>("minHeld"); // what the controller makes of a Min write of 10
+    QTest::newRow("partner write refused") << true << 20 << 40;
+    QTest::newRow("partner write in flight") << false << 5 << 20;
+}
+
+void TestSliders::pairHeldToTheController()
+{
+    QFETCH(bool, waitBetween);
+    QFETCH(int, maxTo);
+    QFETCH(int, minHeld);
+    SliderRig rig;
+    rig.controller.params[0] = 40;
+    rig.controller.params[1] = 45;
+    QVERIFY(rig.start());
+    rig.port->setResponder([&](QByteArray request) {
+        if (request[2] == 2 && request[3] == 0)
+            request[5] = char(minHeld); // the controller keeps or clamps: its echo says what it holds
+        return rig.controller.respond(request);
+    });
+    rig.dragTo(0, 10);
+    QTest::mousePress(rig.slider(0), Qt::LeftButton, {}, knobCentre(rig.slider(0)));
+    QTest::mouseRelease(rig.slider(0), Qt::LeftButton, {}, knobCentre(rig.slider(0)));
+    if (waitBetween)
+        QVERIFY(rig.waitQuiet());
+    rig.dragTo(1, maxTo);
+    rig.release(1);
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.controller.params[0], quint16(minHeld));
+    QCOMPARE(rig.controller.params[1], quint16(minHeld));
+    QCOMPARE(rig.writes().last(), writeFrame(1, minHeld));
+    QCOMPARE(rig.label(0)->text(), displayText(ParameterIndex::MinPumpCycles, minHeld));
+    QCOMPARE(rig.label(1)->text(), displayText(ParameterIndex::MaxPumpCycles, minHeld));
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(29)});
 }
 
 // The partner's read went unanswered at connect; its slider shows nothing the interlock could use.
@@ -713,7 +758,7 @@ void TestSliders::lampFlashesAboveThreshold()
     QCOMPARE(lamp(rig.w()), kLampOff);
 }
 
-void TestSliders::previewOfThresholdStopsFlashes()
+void TestSliders::lampFollowsTheControllersThreshold()
 {
     SliderRig rig;
     QVERIFY(rig.start());
@@ -724,10 +769,15 @@ void TestSliders::previewOfThresholdStopsFlashes()
     QCOMPARE(lamp(rig.w()), kLampOn);
     emit rig.timer("TimerLampeggio")->tick();
     QCOMPARE(lamp(rig.w()), kLampOff);
-    rig.dragTo(2, 1500); // a preview, no commit
+    // A preview is a wish: the lamp follows the controller's RpmMin, until the commit makes it so.
+    rig.dragTo(2, 1500);
+    emit pause->tick();
+    QCOMPARE(lamp(rig.w()), kLampOn);
+    QCOMPARE(rig.port->written().size(), 1); // only the status request
+    emit rig.timer("TimerLampeggio")->tick();
+    rig.release(2);
     emit pause->tick();
     QCOMPARE(lamp(rig.w()), kLampOff);
-    QCOMPARE(rig.port->written().size(), 1); // only the status request
 }
 
 // Status replies re-arm the pause timer twice or more per pause; the lamp must still flash once per

@@ -169,7 +169,7 @@ void TestTools::recordingFollowsTheSession()
     QVERIFY(record->isChecked());
     QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
     QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
-    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 5000); // flushed line by line
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 4, 5000); // flushed line by line
 
     rig.controller.rpm = 3210;
     rig.port->setResponder([&](QByteArray request) {
@@ -196,7 +196,8 @@ void TestTools::recordingFollowsTheSession()
     QVERIFY(!record->isEnabled());
 
     const QByteArrayList lines = fileLines(path);
-    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QCOMPARE(lines[0] + '\n', Recorder::separatorLine());
+    QCOMPARE(lines[1] + '\n', Recorder::header());
     QByteArrayList changed;
     int firstChange = -1;
     for (int i = 1; i < lines.size(); ++i) {
@@ -207,7 +208,7 @@ void TestTools::recordingFollowsTheSession()
             firstChange = i;
     }
     QCOMPARE(changed, changes);
-    QVERIFY(firstChange > 1); // readings came before it
+    QVERIFY(firstChange > 2); // readings came before it
     if (controller != "silent")
         QVERIFY(lines[lines.size() - 2].contains(",reading,3210,")); // and after it
     QCOMPARE(lines.last().mid(lines.last().indexOf(',')).chopped(1), end);
@@ -240,7 +241,7 @@ void TestTools::recordingStopsOnWriteFailure()
     QCOMPARE(rig.dialogs.shown[0].text, rig.entry(Caption::RecordStopped).arg(path));
     const QByteArrayList lines = fileLines(path);
     QVERIFY(lines.size() > 10);
-    QCOMPARE(lines[0] + '\n', Recorder::header());
+    QCOMPARE(lines[1] + '\n', Recorder::header());
     // Whole lines up to the failure, and the line saying why when the room it freed holds it.
     for (const QByteArray &line : lines)
         QVERIFY2(line.endsWith('\r'), line);

@@ -236,6 +236,14 @@ void TestCli::portThatCannotBeOpened()
     const Run run = cli.finish();
     QCOMPARE(run.exitCode, 2); // not 3: the controller was never asked
     QVERIFY2(run.err.contains(QLatin1String("the device does not exist")), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith(QLatin1String("connecting to ")), qPrintable(run.err));
+    // oe-cli's own words follow the language like the captions.
+    const Run italian = Cli(fx.programFolder(), {QStringLiteral("--lang"), QStringLiteral("ITA"), QStringLiteral("info"),
+                                                 QStringLiteral("-p"), fx.programFolder() + QStringLiteral("/no-tty")})
+                            .finish();
+    QCOMPARE(italian.exitCode, 2);
+    QVERIFY2(italian.err.startsWith(QStringLiteral("connessione a ")), qPrintable(italian.err));
+    QVERIFY2(italian.err.contains(QStringLiteral("non esiste")), qPrintable(italian.err));
 }
 
 void TestCli::watchSaysWhenTheControllerFallsSilent()

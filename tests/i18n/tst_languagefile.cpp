@@ -52,9 +52,12 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 120; i <= 132; ++i)
         entries << i;
+    entries << 140 << 141;
     for (int i = 160; i <= 167; ++i)
         entries << i;
     for (int i = 180; i <= 199; ++i)
+        entries << i;
+    for (int i = 200; i <= 215; ++i) // oe-cli's own words
         entries << i;
     return entries;
 }

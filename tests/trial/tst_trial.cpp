@@ -24,6 +24,7 @@ void TestTrial::regressionSeeds_data()
     QTest::newRow("a commit's echo during a map load") << quint64(4);
     QTest::newRow("the first of two commits of a parameter echoed") << quint64(11);
     QTest::newRow("header noise inside a reply split in two") << quint64(8534);
+    QTest::newRow("noise beginning C U glued to a split reply's header") << quint64(2462574122649518ULL);
 }
 
 void TestTrial::regressionSeeds()
