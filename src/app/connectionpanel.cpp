@@ -3,6 +3,7 @@
 
 #include "connectionpanel.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "connecttexts.h"
 #include "dialogs.h"
@@ -87,6 +88,18 @@ void ConnectionPanel::resetView()
 {
     Label9->clear();
     ResetCmd->setEnabled(false);
+    describeControls();
+}
+
+void ConnectionPanel::describeControls()
+{
+    const bool sessionOpen = m_session.state() != Session::State::Idle;
+    describe(COMM_Combo, m_context.caption(Caption::PortListName), m_context.caption(Caption::PortListHint));
+    describe(btnConnect, btnConnect->text(),
+             m_context.caption(sessionOpen ? Caption::DisconnectHint : Caption::ConnectHint));
+    describe(ResetCmd, ResetCmd->text(), m_context.caption(Caption::ResetHint));
+    describe(Label9, m_context.caption(Caption::VersionName),
+             Label9->text().isEmpty() ? m_context.caption(Caption::ValueNotKnown) : Label9->text());
 }
 
 void ConnectionPanel::applyCaptions()
@@ -98,11 +111,7 @@ void ConnectionPanel::applyCaptions()
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session.state() != Session::State::Idle;
     btnConnect->setText(m_context.caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
-}
-
-void ConnectionPanel::takeFocus()
-{
-    btnConnect->setFocus();
+    describeControls();
 }
 
 void ConnectionPanel::cancelSearch()
@@ -208,6 +217,7 @@ void ConnectionPanel::onSessionState(Session::State state)
     switch (state) {
     case Session::State::Connecting:
         btnConnect->setText(m_context.caption(Caption::Disconnect));
+        describeControls();
         // The list shows the port in use for as long as the session holds it.
         COMM_Combo->setEnabled(false);
         break;
@@ -234,6 +244,7 @@ void ConnectionPanel::onIdentified(int comPort, const std::array<quint8, 3> &ver
     Label9->setText(QStringLiteral("Ver. %1.%2.%3")
                         .arg(plainNumberText(version[0]), plainNumberText(version[1]),
                              plainNumberText(version[2])));
+    describeControls();
     m_context.configLines[0] = portLine(comPort);
     // Stored when the connect's reads are done, or when the session ends first: the file is flushed
     // to disk, and the reads must not wait for the disk.
@@ -241,12 +252,16 @@ void ConnectionPanel::onIdentified(int comPort, const std::array<quint8, 3> &ver
     COMM_Combo->setEnabled(false);
 }
 
-void ConnectionPanel::storePort()
+void ConnectionPanel::storePort(bool quietly)
 {
-    // A program folder that cannot be written must not cost the connection: the port is then just
-    // not remembered for the next start.
-    if (std::exchange(m_portToStore, false))
+    // A program folder that cannot be written must not cost the connection: the port is then not
+    // remembered for the next start, and the user hears where and why, once a run.
+    if (!std::exchange(m_portToStore, false))
+        return;
+    if (quietly || m_configProblemTold)
         m_context.writeConfig();
+    else
+        m_configProblemTold = !m_context.saveConfig();
 }
 
 void ConnectionPanel::setSystemPortLister(std::function<QList<SystemPort>()> lister)

@@ -41,10 +41,9 @@ public:
     void showAfterReset();
     void resetView();
     void applyCaptions();
-    // The poll and a slider that gives up its focus park it on CONNECT.
-    void takeFocus();
     // The port the controller identified itself on goes to config.ini once, when the reads are done.
-    void storePort();
+    // quietly: no box when it cannot (the window is closing).
+    void storePort(bool quietly = false);
     void cancelSearch();
 
     QComboBox *COMM_Combo = nullptr;
@@ -64,6 +63,8 @@ private:
     void askReset(const RestorePointOutcome &point);
     void onSessionState(Session::State state);
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
+    // Names and descriptions for assistive technology, in the language in use.
+    void describeControls();
     void markPorts();
     void offerUsbAdapters(const QList<SystemPort> &system);
     void startSearch(int skippedPort);
@@ -76,6 +77,7 @@ private:
     int m_comPort = 0;
     // The controller identified itself on the port in the config lines; config.ini does not say so yet.
     bool m_portToStore = false;
+    bool m_configProblemTold = false;
     std::function<QList<SystemPort>()> m_systemPorts;
     QList<ComPortInfo> m_ports;
     // USB adapters offered as a COM port this session; one goes when its adapter is unplugged.

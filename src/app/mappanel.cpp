@@ -2,6 +2,7 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "dialogs.h"
 #include "mapfile.h"
@@ -52,6 +53,8 @@ void MapPanel::applyCaptions()
         cmdSaveMap->setText(text);
     if (const QString text = m_context.captions.text(Caption::MapFrame); !text.isEmpty())
         m_frame->setTitle(text);
+    describe(cmdLoadMap, cmdLoadMap->text(), m_context.caption(Caption::LoadMapHint));
+    describe(cmdSaveMap, cmdSaveMap->text(), m_context.caption(Caption::SaveMapHint));
 }
 
 // Like the sliders, the map buttons take input while connected with no sequence running.

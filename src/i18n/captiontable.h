@@ -118,6 +118,24 @@ enum Entry : int {
     PortNotOpened = 180,      // message after a connect whose port could not be opened; the reason follows
     ChoosePort = 181,         // below NoPortSelected: what to do
     PortNotYours = 182,       // no permission on a device outside dialout: %1 port, %2 device, %3 owner:group, %4 mode
+    // What assistive technology says about the controls: names and descriptions.
+    ValueAndRange = 183,      // a parameter: %1 its value with unit, %2 and %3 its range
+    ValueNotKnown = 184,      // a parameter or reading the controller has not reported
+    PumpOn = 185,             // the pump lamp, lit
+    PumpOff = 186,            // the pump lamp, dark
+    RpmReading = 187,         // %1 the engine speed
+    TinjReading = 188,        // %1 the injection time
+    ConnectHint = 189,        // btnConnect while not connected
+    DisconnectHint = 190,     // btnConnect while connected or connecting
+    ResetHint = 191,
+    LoadMapHint = 192,
+    SaveMapHint = 193,
+    PortListName = 194,       // COMM_Combo
+    LinkStateName = 195,      // the line over the logo
+    VersionName = 196,        // Label9
+    RecordingTo = 197,        // the REC mark; %1 the file
+    LampHint = 198,
+    PortListHint = 199,
     // Restore points, the map editor and the compare
     RestorePointSaved = 250,  // in a question or notice: %1 the restore point's file
     RestorePointUnknown = 251,  // %1 the values the controller did not tell
