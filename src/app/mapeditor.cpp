@@ -4,6 +4,7 @@
 #include "captiontable.h"
 #include "dialogs.h"
 #include "mapfile.h"
+#include "mapfiledialogs.h"
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "restorepointstep.h"
@@ -22,8 +23,6 @@
 namespace oe {
 
 namespace {
-
-const QString kMapFilter = QStringLiteral("File Map (*.map)");
 
 // What a raw value amounts to where the controller counts in steps of time.
 QString unitText(ParameterIndex index, qint32 value)
@@ -80,11 +79,7 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     connect(m_open, &QPushButton::clicked, this, [this] {
         if (!askOnUnsaved())
             return;
-        QString path;
-        {
-            BoxQueue::Scope scope(*m_boxes);
-            path = m_boxes->dialogs().openFileName(this, m_mapsFolder, kMapFilter);
-        }
+        const QString path = askMapToOpen(*m_boxes, this, m_mapsFolder);
         if (!path.isEmpty())
             openFile(path);
     });
@@ -119,18 +114,15 @@ void MapEditor::startFrom(const ParameterSet &values)
 
 bool MapEditor::openFile(const QString &path)
 {
-    const MapReadResult map = readMapFile(path);
-    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
-    if (!map.ok || !check.ok) {
-        tell(m_texts.caption(Caption::MapInvalid) + QLatin1Char('\n')
-             + mapErrorText(map.ok ? check.refusal : map.error, m_texts.table()));
+    const std::optional<CheckedMap> map = readCheckedMap(path, m_texts.table(), m_texts.caption(Caption::MapInvalid),
+                                                         [this](const QString &text) { tell(text); });
+    if (!map)
         return false;
-    }
-    startFrom(fromMapValues(map.values));
+    startFrom(map->values);
     m_path = path;
     // A value the file holds beyond a slider stays as it is, said beside it.
     for (int i = 0; i < kParameterCount; ++i)
-        m_notes[size_t(i)]->setText(valueVerdictText(check.values[size_t(i)], m_texts.table(),
+        m_notes[size_t(i)]->setText(valueVerdictText(map->check.values[size_t(i)], m_texts.table(),
                                                      {m_texts.parameterName, displayText}));
     setModified(false);
     return true;
@@ -155,25 +147,9 @@ bool MapEditor::save()
 
 bool MapEditor::saveAs()
 {
-    QString path;
-    {
-        BoxQueue::Scope scope(*m_boxes);
-        path = m_boxes->dialogs().saveFileName(this, m_mapsFolder, kMapFilter, QStringLiteral("map"));
-    }
-    if (path.isEmpty())
-        return false;
-    if (QFileInfo(path).suffix().isEmpty()) {
-        // The dialog asked about the name as typed, not about the file we are about to write.
-        path += QStringLiteral(".map");
-        if (QFileInfo::exists(path)) {
-            BoxQueue::Scope scope(*m_boxes);
-            if (!m_boxes->dialogs().question(
-                    this, m_texts.caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
-                    m_texts.caption(Caption::MessageTitle)))
-                return false;
-        }
-    }
-    return saveTo(path);
+    const QString path = askMapToSave(*m_boxes, this, m_mapsFolder, m_texts.caption(Caption::MapReplace),
+                                      m_texts.caption(Caption::MessageTitle));
+    return !path.isEmpty() && saveTo(path);
 }
 
 void MapEditor::setConnected(bool connected)
