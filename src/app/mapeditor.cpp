@@ -54,6 +54,10 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
         m_fields[size_t(i)]->setObjectName(QStringLiteral("MapValue_%1").arg(i));
         m_fields[size_t(i)]->setMaxLength(12);
         m_fields[size_t(i)]->setAlignment(Qt::AlignRight);
+        // Wide enough for any value whatever the notes beside need: a squeezed field showed 1500 as
+        // "500".
+        m_fields[size_t(i)]->setMinimumWidth(m_fields[size_t(i)]->fontMetrics().horizontalAdvance(QStringLiteral("0000000"))
+                                             + 2 * m_fields[size_t(i)]->fontMetrics().averageCharWidth() + 8);
         m_names[size_t(i)]->setBuddy(m_fields[size_t(i)]);
         m_shown[size_t(i)] = new QLabel(this);
         m_notes[size_t(i)] = new QLabel(this);
