@@ -158,7 +158,10 @@ void ControllerModel::send(const QByteArray &reply, qint64 frameNumber, std::chr
         const qint64 bit = m_random.below(bytes.size() * 8);
         bytes[bit / 8] = char(quint8(bytes[bit / 8]) ^ (1u << (bit % 8)));
         clean = false;
-        if (bytes.size() == 6 && bytes.startsWith("CU\x01"))
+        // A read answer or a write's echo (both six bytes, the parameter and its value) now says a
+        // value the controller does not hold. The protocol has no checksum: an echo is one answer, and
+        // one flipped into the written value confirms a write the controller clamped or refused.
+        if (bytes.size() == 6 && (bytes.startsWith("CU\x01") || bytes.startsWith("CU\x02")))
             m_flipped.insert({quint8(bytes[3]), (quint8(bytes[4]) << 8) | quint8(bytes[5])});
     }
     if (m_random.chance(80)) {

@@ -34,8 +34,9 @@ public:
         qint64 firstByteAt = 0;
     };
     const CleanReply &cleanReply() const { return m_clean; }
-    // Whether a read reply it sent with a bit flipped said this value for this parameter: two such
-    // answers alike are what no check without a checksum can tell from the truth.
+    // Whether a read reply or a write's echo it sent with a bit flipped said this value for this
+    // parameter: two such read answers alike, or one such echo, are what no check without a checksum
+    // can tell from the truth.
     bool sentFlipped(int index, qint32 value) const { return m_flipped.count({index, value}) > 0; }
     // Whether the value it would store for a write is the one sent (false: refused or clamped).
     bool lastWriteStoredAsSent() const { return m_storedAsSent; }

@@ -1,33 +1,19 @@
 #include "valuetexts.h"
 
+#include "maptexts.h"
+
 #include <QStringList>
 
 namespace oe {
 
 namespace {
 
-// One pass, so a value such as "%2" typed by the user is shown as it is.
-QString fill(const QString &text, const QStringList &args)
-{
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const int n = i + 1 < text.size() ? text[i + 1].digitValue() : -1;
-        if (text[i] == u'%' && n >= 1 && n <= args.size()) {
-            out += args[n - 1];
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 QString entry(int number, const CaptionTable &table, const QStringList &args)
 {
     QString text = table.text(number);
     if (text.isEmpty())
         text = builtInValueCaption(number);
-    return fill(text, args);
+    return fillPlaceholders(text, args);
 }
 
 } // namespace

@@ -25,6 +25,10 @@ void TestTrial::regressionSeeds_data()
     QTest::newRow("the first of two commits of a parameter echoed") << quint64(11);
     QTest::newRow("header noise inside a reply split in two") << quint64(8534);
     QTest::newRow("noise beginning C U glued to a split reply's header") << quint64(2462574122649518ULL);
+    // A clamped or refused write whose echo a flipped bit turned into the value written: one answer,
+    // no checksum, believed (the model knows it was flipped; the session cannot).
+    QTest::newRow("a clamped write's echo flipped into the value written") << quint64(3136557589614824ULL);
+    QTest::newRow("a refused write's echo flipped into the value written") << quint64(202817415458634ULL);
 }
 
 void TestTrial::regressionSeeds()
