@@ -17,6 +17,7 @@
 #include "windowlayout.h"
 
 #include <QEvent>
+#include <QFile>
 #include <QProgressDialog>
 #include <QScopedValueRollback>
 
@@ -149,20 +150,66 @@ void ConnectionPanel::onConnectClicked()
 // connected view.
 void ConnectionPanel::onResetClicked()
 {
-    if (m_session.state() != Session::State::Connected)
+    if (m_session.state() != Session::State::Connected || m_preparingReset)
         return;
     ResetCmd->setEnabled(false);
+    // The controller's values are saved first (unknown ones read), so the question can say where.
+    m_preparingReset = true;
+    takeRestorePoint(&m_session, mapsFolderIn(m_context.programFolder), RestoreCause::Reset, this,
+                     [this](const RestorePointOutcome &point) {
+                         m_preparingReset = false;
+                         askReset(point);
+                     });
+}
+
+void ConnectionPanel::askReset(const RestorePointOutcome &point)
+{
     bool ok = false;
-    {
+    if (m_session.state() == Session::State::Connected) {
         BoxQueue::Scope scope(*m_context.boxes);
-        ok = m_context.boxes->dialogs().confirm(m_context.window, m_context.caption(Caption::ResetQuestion),
-                                                m_context.caption(Caption::MessageTitle));
+        ok = m_context.boxes->dialogs().confirm(
+            m_context.window,
+            m_context.caption(Caption::ResetQuestion) + QStringLiteral("\n\n")
+                + restorePointText(point, m_context.captions, m_context.parameterName),
+            m_context.caption(Caption::MessageTitle));
     }
     if (ok)
         m_context.recorder->setCause(Recorder::Cause::Reset);
     // The session may have ended while the box was open; reset() refuses then.
-    if (!ok || !m_session.reset())
+    if (!ok || !m_session.reset()) {
+        // Nothing was overwritten: the restore point is not needed.
+        if (point.written())
+            QFile::remove(point.path);
         ResetCmd->setEnabled(m_session.state() == Session::State::Connected);
+        return;
+    }
+    m_resetPoint = point;
+}
+
+void ConnectionPanel::showAfterReset()
+{
+    const RestorePointOutcome point = std::exchange(m_resetPoint, {});
+    const QString text = m_context.caption(Caption::AfterReset) + QStringLiteral("\n\n")
+                         + restorePointText(point, m_context.captions, m_context.parameterName);
+    // Without a title of its own, as the notice after a reset always was.
+    if (!point.written()) {
+        m_context.boxes->showMessage(text, QString());
+        return;
+    }
+    const auto notice = [this, text, path = point.path] {
+        bool undo = false;
+        {
+            BoxQueue::Scope scope(*m_context.boxes);
+            undo = m_context.boxes->dialogs().messageWithAction(m_context.window, text, QString(), QString(),
+                                                                m_context.caption(Caption::UndoButton));
+        }
+        if (undo)
+            emit undoRequested(path);
+    };
+    if (m_context.boxes->isOpen())
+        m_context.boxes->deferBox(notice);
+    else
+        notice();
 }
 
 void ConnectionPanel::onSessionState(Session::State state)
@@ -182,6 +229,8 @@ void ConnectionPanel::onSessionState(Session::State state)
         ResetCmd->setEnabled(false);
         break;
     case Session::State::Idle:
+        m_preparingReset = false;
+        m_resetPoint = {};
         storePort();
         COMM_Combo->setEnabled(true);
         btnConnect->setText(m_context.caption(Caption::Connect));

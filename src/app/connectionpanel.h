@@ -1,6 +1,7 @@
 #pragma once
 
 #include "portcatalog.h"
+#include "restorepointstep.h"
 #include "session.h"
 
 #include <QObject>
@@ -36,6 +37,8 @@ public:
     void selectPort(int comPort);
     void refreshPortList();
     void showConnectFailure();
+    // The notice after the reset command: names the restore point and offers to undo the reset.
+    void showAfterReset();
     void resetView();
     void applyCaptions();
     // The port the controller identified itself on goes to config.ini once, when the reads are done.
@@ -47,12 +50,17 @@ public:
     QPushButton *btnConnect = nullptr, *ResetCmd = nullptr;
     QLabel *Label9 = nullptr;
 
+signals:
+    // The technician chose Undo after a reset: this restore point is to go back into the controller.
+    void undoRequested(const QString &path);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void onConnectClicked();
     void onResetClicked();
+    void askReset(const RestorePointOutcome &point);
     void onSessionState(Session::State state);
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
     // Names and descriptions for assistive technology, in the language in use.
@@ -78,6 +86,9 @@ private:
     PortSearch *m_search = nullptr;
     QProgressDialog *m_searchProgress = nullptr;
     bool m_searchCancelled = false;
+    // The restore point of the reset on its way, for its notice.
+    RestorePointOutcome m_resetPoint;
+    bool m_preparingReset = false;
 };
 
 } // namespace oe

@@ -10,6 +10,8 @@
 #include "intervaltimer.h"
 #include "languagemenu.h"
 #include "mappanel.h"
+#include "mapeditor.h"
+#include "maptools.h"
 #include "readingspanel.h"
 #include "recorder.h"
 #include "session.h"
@@ -73,7 +75,7 @@ MainWindow::~MainWindow()
     stopTimers();
     m_connection->storePort(true);
     // No handler may go on against a window that is going away.
-    for (QObject *part : std::initializer_list<QObject *>{this, m_readings, m_connection, m_maps, m_sliders, m_tools})
+    for (QObject *part : std::initializer_list<QObject *>{this, m_readings, m_connection, m_maps, m_sliders, m_tools, m_mapTools})
         m_context.session->disconnect(part);
     m_context.session->disconnectNow();
     // The controls go while the parts that filter their events still have a session to talk to.
@@ -116,6 +118,7 @@ void MainWindow::buildParts()
     new InfoMenu(m_context, menuBar());
     m_context.recorder = new Recorder(m_context.session, this);
     m_tools = new ToolsMenu(m_context, menuBar());
+    m_mapTools = new MapTools(m_context, m_tools->menuToolsTop);
 }
 
 // What one part needs of another goes through here.
@@ -126,6 +129,10 @@ void MainWindow::wireParts()
     connect(session, &Session::message, this, [this](int textEntry, int titleEntry) {
         if (textEntry == Session::kConnectFailedEntry) {
             m_connection->showConnectFailure();
+            return;
+        }
+        if (textEntry == Session::kAfterResetEntry) {
+            m_connection->showAfterReset();
             return;
         }
         m_boxes->showMessage(caption(textEntry), titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
@@ -157,6 +164,12 @@ void MainWindow::wireParts()
     connect(m_sliders, &SliderPanel::note, m_readings, &ReadingsPanel::showNote);
     connect(m_readings, &ReadingsPanel::flashed, m_tools, &ToolsMenu::addFlash);
     connect(m_language, &LanguageMenu::captionsChanged, this, &MainWindow::ApplyCaptions);
+    // Every way back to a tune, and the editor's map, goes through the map frame's one load.
+    connect(m_connection, &ConnectionPanel::undoRequested, m_maps, &MapPanel::restoreWhenReady);
+    connect(m_mapTools, &MapTools::loadFileRequested, m_maps, &MapPanel::loadFile);
+    connect(m_mapTools, &MapTools::loadValuesRequested, m_maps, [this](const ParameterSet &values) {
+        m_maps->loadValues(values);
+    });
 }
 
 void MainWindow::startUp()
@@ -206,6 +219,7 @@ void MainWindow::ApplyCaptions()
     m_sliders->applyCaptions();
     m_language->applyCaptions();
     m_tools->applyCaptions();
+    m_mapTools->applyCaptions();
 }
 
 void MainWindow::stopTimers()
@@ -256,6 +270,11 @@ void MainWindow::fitScreen()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A map being edited is asked about first; kept, the window stays.
+    if (QWidget *editor = m_mapTools->editor(); editor->isVisible() && !editor->close()) {
+        event->ignore();
+        return;
+    }
     m_tools->chartWindow()->close();
     stopTimers();
     m_connection->cancelSearch();

@@ -136,6 +136,37 @@ enum Entry : int {
     RecordingTo = 197,        // the REC mark; %1 the file
     LampHint = 198,
     PortListHint = 199,
+    // Restore points, the map editor and the compare
+    RestorePointSaved = 250,  // in a question or notice: %1 the restore point's file
+    RestorePointUnknown = 251,  // %1 the values the controller did not tell
+    RestorePointNotSaved = 252,  // %1 why the file could not be written
+    UndoButton = 253,  // the notice's button that restores the values from before
+    RestoreItem = 254,  // Tools menu
+    EditMapItem = 255,  // Tools menu
+    CompareItem = 256,  // Tools menu
+    RestoreTitle = 257,  // the restore points window
+    ColumnTime = 258,
+    ColumnCause = 259,
+    ColumnChanges = 260,  // what a restore point holds otherwise than the controller
+    CauseReset = 261,
+    CauseLoad = 262,
+    CauseBackup = 263,  // a backup taken on request
+    RestoreButton = 264,
+    SameAsController = 265,
+    NoRestorePoints = 266,
+    CompareTitle = 267,  // %1 the file compared
+    ColumnParameter = 268,
+    ColumnFile = 269,
+    ColumnController = 270,
+    ColumnDiffers = 271,
+    DiffersMark = 272,  // in the Differs column
+    EditorTitle = 273,  // the map editor's window
+    EditorOpen = 274,
+    EditorSave = 275,
+    EditorSaveAs = 276,
+    EditorCompare = 277,
+    EditorLoad = 278,
+    EditorUnsaved = 279,  // question when the editor closes with unsaved changes
 };
 } // namespace Caption
 

@@ -410,7 +410,7 @@ void TestSession::lostReadBackLeavesParameterUnknown()
     QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("---"));
     QVERIFY(rig.w().sliders().TinjMinSlider->isEnabled());
     if (sequence == "map")
-        QVERIFY(rig.dialogs.shown.last().text.endsWith("Tinj Max: 5000 → ---"));
+        QVERIFY(rig.dialogs.shown.last().text.section("\n\n", 0, -2).endsWith("Tinj Max: 5000 → ---"));
 
     rig.dialogs.shown.clear();
     rig.dialogs.saveAnswers << rig.dir.filePath("saved.map");
@@ -535,7 +535,8 @@ void TestSession::resetAsksFirst_data()
     QTest::newRow("OK") << true;
 }
 
-// RESET asks first; nothing goes out while the question is open, and Cancel sends nothing at all.
+// RESET asks first, naming the restore point that holds the controller's values; nothing goes out
+// while the question is open, and Cancel sends nothing at all and leaves no restore point.
 void TestSession::resetAsksFirst()
 {
     QFETCH(bool, ok);
@@ -554,7 +555,16 @@ void TestSession::resetAsksFirst()
     rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.confirms.size(), 1);
-    QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72));
+    const QStringList points = restorePoints(rig.dir.path());
+    QCOMPARE(points.size(), ok ? 1 : 0);
+    const QString pointLine = rig.entry(250).arg(ok ? points[0] : QString());
+    if (ok) {
+        QVERIFY2(points[0].endsWith("-before-reset.map"), qPrintable(points[0]));
+        QCOMPARE(readFile(rig.dir.path() + "/Maps/Backups/" + points[0]),
+                 QByteArray("MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=600\r\nTinjMin=1500\r\nTinjMax=9000\r\n"
+                            "MinLoadPumpPause=160\r\nMaxLoadPumpPause=80\r\nRpmMultiplier=100\r\n"));
+        QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72) + "\n\n" + pointLine);
+    }
     QCOMPARE(rig.dialogs.confirms[0].title, rig.entry(27));
     QCOMPARE(sentMeanwhile, 0);
     QVERIFY(buttonOffMeanwhile);
@@ -562,7 +572,9 @@ void TestSession::resetAsksFirst()
     if (ok)
         expected = QList<QByteArray>{kResetFrame} + readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
-    QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38)} : QStringList{});
+    QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38) + "\n\n" + pointLine} : QStringList{});
+    if (ok)
+        QCOMPARE(rig.dialogs.shown[0].action, rig.entry(253)); // Undo
     QVERIFY(rig.w().connection().ResetCmd->isEnabled());
 }
 
@@ -586,7 +598,7 @@ void TestSession::resetAcknowledged()
     expected += readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
     QCOMPARE(rig.dialogs.shown.size(), 1);
-    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(38));
+    QCOMPARE(rig.dialogs.heads(), QStringList{rig.entry(38)});
     QVERIFY(rig.dialogs.shown[0].title.isEmpty()); // the program's own name
     QVERIFY(buttonDisabledDuringMessage);
     QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 9);
@@ -603,7 +615,7 @@ void TestSession::resetNotAcknowledged()
     rig.controller.ackReset = false;
     rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
-    QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
+    QCOMPARE(rig.dialogs.heads(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const auto frames = rig.port->written();
     QCOMPARE(frames.size(), 3 + 8);

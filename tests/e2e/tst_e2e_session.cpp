@@ -473,7 +473,7 @@ void TestE2eSession::lateControllerHurriedUser()
     expected = {kResetFrame};
     expected += readFrames();
     QCOMPARE(rig.hex(rig.frames().mid(0, 9)), rig.hex(expected));
-    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(38)});
+    QCOMPARE(rig.dialogs.heads(), QStringList{rig.entry(38)});
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 held = rig.sim().parameter(i);

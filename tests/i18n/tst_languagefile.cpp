@@ -57,6 +57,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 180; i <= 199; ++i)
         entries << i;
+    for (int i = 250; i <= 279; ++i)
+        entries << i;
     for (int i = 200; i <= 215; ++i) // oe-cli's own words
         entries << i;
     return entries;
