@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QBackingStore>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QImage>
 #include <QPushButton>
@@ -348,6 +349,9 @@ void TestTools::chartShiftedEqualsChartDrawnWhole()
         return view;
     };
     const auto shifted = makeView();
+    // Elsewhere the window's copy may live in the display server (X scrolls its own pixmap).
+    if (onScreen && QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("the window's copy of the plot is read only on the offscreen platform");
     if (onScreen) {
         shifted->show();
         QVERIFY(QTest::qWaitForWindowExposed(shifted.get()));
@@ -366,8 +370,7 @@ void TestTools::chartShiftedEqualsChartDrawnWhole()
     if (onScreen) {
         QTRY_VERIFY(shifted->paintCount() > paints);
         const auto *screen = dynamic_cast<const QImage *>(shifted->backingStore()->paintDevice());
-        if (!screen)
-            QSKIP("this platform's window store is not an image");
+        QVERIFY(screen);
         incremental = screen->copy(shifted->rect()).convertToFormat(QImage::Format_RGB32);
     } else {
         incremental = shifted->grab().toImage();
