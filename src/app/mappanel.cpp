@@ -69,10 +69,13 @@ void MapPanel::applyCaptions()
         m_frame->setTitle(text);
 }
 
-// Like the sliders, the map buttons take input while connected with no sequence running.
+// Like the sliders, the map buttons take input while connected with no sequence running, and not
+// while a save waits for its values.
 void MapPanel::onSessionState(Session::State state)
 {
-    const bool enabled = state == Session::State::Connected;
+    if (state == Session::State::Idle)
+        m_saveWaiting = false; // the wait ended with the session
+    const bool enabled = state == Session::State::Connected && !m_saveWaiting;
     cmdLoadMap->setEnabled(enabled);
     cmdSaveMap->setEnabled(enabled);
 }
@@ -182,14 +185,28 @@ void MapPanel::onMapLoaded(const MapLoadResult &result)
 
 void MapPanel::onSaveMapClicked()
 {
-    if (m_session.state() != Session::State::Connected)
+    if (m_session.state() != Session::State::Connected || m_saveWaiting)
         return;
-    // A map holds what the controller holds: with a value it never told, there is no such map.
-    if (!m_session.allParametersKnown()) {
+    // A map holds only values the controller confirmed: the first seconds after a connect, a value
+    // is still being verified, or a write is on its way. The button waits for them, busy meanwhile.
+    if (!m_session.verifiedValues([this](const VerifiedValues &values) { onVerifiedForSave(values); }))
+        return;
+    m_saveWaiting = true;
+    onSessionState(m_session.state());
+}
+
+void MapPanel::onVerifiedForSave(const VerifiedValues &values)
+{
+    m_saveWaiting = false;
+    onSessionState(m_session.state());
+    // A sequence took over meanwhile, or the technician opened a box of another part: no dialog
+    // over it; the button is there again.
+    if (m_session.state() != Session::State::Connected || m_context.boxes->isOpen())
+        return;
+    if (!values.complete()) {
         QStringList unknown;
-        for (int i = 0; i < kParameterCount; ++i)
-            if (!m_session.parameterKnown(ParameterIndex(i)))
-                unknown << m_context.parameterName(ParameterIndex(i));
+        for (ParameterIndex index : values.unknown())
+            unknown << m_context.parameterName(index);
         m_context.tell(m_context.caption(Caption::SaveUnknown) + QLatin1Char('\n') + unknown.join(QLatin1Char('\n')));
         return;
     }

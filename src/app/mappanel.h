@@ -28,6 +28,7 @@ private:
     void onSessionState(Session::State state);
     void onLoadMapClicked();
     void onSaveMapClicked();
+    void onVerifiedForSave(const VerifiedValues &values);
     void onMapLoaded(const MapLoadResult &result);
     QString mapsFolder();
 
@@ -35,6 +36,7 @@ private:
     Session &m_session;
     QGroupBox *m_frame;
     bool m_mapsProblemShown = false;
+    bool m_saveWaiting = false; // Save waits for the values being verified
 };
 
 } // namespace oe

@@ -34,6 +34,11 @@ struct MapRig : Rig {
         if (!connect())
             return false;
         window->session().holdPoll(true);
+        // Every value confirmed: a save starts without a read of its own.
+        bool verified = false;
+        window->session().verifyNow([&verified] { verified = true; });
+        if (!QTest::qWaitFor([&verified] { return verified; }, 10000))
+            return false;
         port->clearWritten();
         return true;
     }
@@ -267,7 +272,7 @@ void TestMaps::save()
     rig.dialogs.saveAnswers << maps + "/" + name;
     rig.dialogs.questionAnswers << replace;
     rig.w().maps().cmdSaveMap->click();
-    QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
+    QTRY_COMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
     QCOMPARE(rig.dialogs.saveSuffixes, QStringList{"map"});
     QCOMPARE(rig.port->written().size(), 0);
     if (asked) {
@@ -294,6 +299,7 @@ void TestMaps::mapsNotAFolder()
     QVERIFY(rig.start());
     writeFile(rig.dir.filePath("Maps"), "not a folder");
     rig.w().maps().cmdSaveMap->click();
+    QTRY_VERIFY(rig.w().maps().cmdLoadMap->isEnabled());
     rig.w().maps().cmdLoadMap->click();
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList({rig.dir.path(), rig.dir.path()}));
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(80)});
