@@ -2,6 +2,7 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "dialogs.h"
 #include "mapfile.h"
@@ -12,6 +13,7 @@
 #include "windowlayout.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 
@@ -22,22 +24,6 @@ using namespace layout;
 namespace {
 
 const QString kMapFilter = QStringLiteral("File Map (*.map)");
-
-MapValues toMapValues(const ParameterSet &set)
-{
-    MapValues values{};
-    for (int i = 0; i < kParameterCount; ++i)
-        values[size_t(i)] = set[ParameterIndex(i)];
-    return values;
-}
-
-ParameterSet fromMapValues(const MapValues &values)
-{
-    ParameterSet set;
-    for (int i = 0; i < kParameterCount; ++i)
-        set[ParameterIndex(i)] = values[size_t(i)];
-    return set;
-}
 
 } // namespace
 
@@ -67,6 +53,8 @@ void MapPanel::applyCaptions()
         cmdSaveMap->setText(text);
     if (const QString text = m_context.captions.text(Caption::MapFrame); !text.isEmpty())
         m_frame->setTitle(text);
+    describe(cmdLoadMap, cmdLoadMap->text(), m_context.caption(Caption::LoadMapHint));
+    describe(cmdSaveMap, cmdSaveMap->text(), m_context.caption(Caption::SaveMapHint));
 }
 
 // Like the sliders, the map buttons take input while connected with no sequence running, and not
@@ -78,6 +66,21 @@ void MapPanel::onSessionState(Session::State state)
     const bool enabled = state == Session::State::Connected && !m_saveWaiting;
     cmdLoadMap->setEnabled(enabled);
     cmdSaveMap->setEnabled(enabled);
+    if (state == Session::State::Idle) {
+        // A step waiting for the session it belonged to waits no more.
+        m_preparing = false;
+        m_loadPoint = {};
+        m_pendingRestore.clear();
+    } else if (enabled && !m_pendingRestore.isEmpty()) {
+        // Started from the event loop: the session is still reporting the end of its sequence.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (const QString path = std::exchange(m_pendingRestore, {}); !path.isEmpty())
+                    loadFile(path);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 QString MapPanel::mapsFolder()
@@ -116,6 +119,13 @@ void MapPanel::onLoadMapClicked()
     // The session may have ended while the dialog was open; then there is nothing to ask.
     if (path.isEmpty() || m_session.state() != Session::State::Connected)
         return;
+    loadFile(path);
+}
+
+void MapPanel::loadFile(const QString &path)
+{
+    if (m_session.state() != Session::State::Connected || m_preparing)
+        return;
     const MapReadResult map = readMapFile(path);
     const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
     if (!map.ok || !check.ok) {
@@ -123,7 +133,38 @@ void MapPanel::onLoadMapClicked()
                        + mapErrorText(map.ok ? check.refusal : map.error, m_context.captions));
         return;
     }
-    const ParameterSet values = fromMapValues(map.values);
+    // Lines named otherwise than we name them are still read by position; the user sees how.
+    QStringList notes;
+    for (const MapKeyNote &note : map.keyNotes)
+        notes << mapKeyNoteText(note, m_context.captions);
+    loadValues(fromMapValues(map.values), notes, check);
+}
+
+void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, const MapCheck &check)
+{
+    if (m_session.state() != Session::State::Connected || m_preparing)
+        return;
+    m_preparing = true;
+    takeRestorePoint(&m_session, mapsFolderIn(m_context.programFolder), RestoreCause::Load, this,
+                     [this, values, notes, check](const RestorePointOutcome &point) {
+                         m_preparing = false;
+                         askAndLoad(values, notes, check, point);
+                     });
+}
+
+void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
+                          const RestorePointOutcome &point)
+{
+    // A restore point of a load that does not happen overwrote nothing: it goes again.
+    auto dropPoint = qScopeGuard([&point] {
+        if (point.written())
+            QFile::remove(point.path);
+    });
+    if (m_session.state() != Session::State::Connected)
+        return;
+    // No poll while the question is open; it comes back in every case.
+    m_session.holdPoll(true);
+    const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
 
     // Against what the controller has; a value it never told shows as unknown. A value the file held
     // otherwise (a decimal) or that lies beyond its slider says so on its line.
@@ -144,24 +185,36 @@ void MapPanel::onLoadMapClicked()
         changes << line;
     }
     QString details = changes.isEmpty() ? m_context.caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
-    // Lines named otherwise than we name them are still read by position; the user sees how.
-    QStringList notes;
-    for (const MapKeyNote &note : map.keyNotes)
-        notes << mapKeyNoteText(note, m_context.captions);
     if (!notes.isEmpty())
         details = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + details;
+    const QString text = m_context.caption(Caption::MapQuestion) + QStringLiteral("\n\n")
+                         + restorePointText(point, m_context.captions, m_context.parameterName);
     bool send = false;
     {
         BoxQueue::Scope scope(*m_context.boxes);
-        // A value no slider can set is unusual enough that a stray Enter must not send it.
-        send = m_context.boxes->dialogs().question(m_context.window, m_context.caption(Caption::MapQuestion),
-                                                   m_context.caption(Caption::MessageTitle), details, beyondSlider);
+        Dialogs &dialogs = m_context.boxes->dialogs();
+        const QString title = m_context.caption(Caption::MessageTitle);
+        // Without a restore point the tune would be gone for good, and a value no slider can set is
+        // unusual enough: in both cases a stray Enter must not send.
+        send = point.written() ? dialogs.question(m_context.window, text, title, details, beyondSlider)
+                               : dialogs.confirm(m_context.window, text, title, details);
     }
-    if (!send)
-        return;
     // Refused when the port went away while the question was open.
+    if (!send || m_session.state() != Session::State::Connected)
+        return;
     m_context.recorder->setCause(Recorder::Cause::Map);
-    m_session.loadMap(values);
+    if (!m_session.loadMap(values))
+        return;
+    dropPoint.dismiss();
+    m_loadPoint = point;
+}
+
+void MapPanel::restoreWhenReady(const QString &path)
+{
+    if (m_session.state() == Session::State::Connected)
+        loadFile(path);
+    else
+        m_pendingRestore = path;
 }
 
 void MapPanel::onMapLoaded(const MapLoadResult &result)
@@ -180,7 +233,28 @@ void MapPanel::onMapLoaded(const MapLoadResult &result)
         text += m_context.caption(Caption::MapAllMatch);
     else
         text += m_context.caption(Caption::MapDiffers) + QLatin1Char('\n') + differing.join(QLatin1Char('\n'));
-    m_context.tell(text);
+    const RestorePointOutcome point = std::exchange(m_loadPoint, {});
+    text += QStringLiteral("\n\n") + restorePointText(point, m_context.captions, m_context.parameterName);
+    if (!point.written()) {
+        m_context.tell(text);
+        return;
+    }
+    // The notice offers to put the values from before back; it waits for a box already open.
+    const auto notice = [this, text, path = point.path] {
+        bool undo = false;
+        {
+            BoxQueue::Scope scope(*m_context.boxes);
+            undo = m_context.boxes->dialogs().messageWithAction(m_context.window, text,
+                                                                m_context.caption(Caption::MessageTitle), QString(),
+                                                                m_context.caption(Caption::UndoButton));
+        }
+        if (undo)
+            restoreWhenReady(path);
+    };
+    if (m_context.boxes->isOpen())
+        m_context.boxes->deferBox(notice);
+    else
+        notice();
 }
 
 void MapPanel::onSaveMapClicked()

@@ -46,6 +46,8 @@ struct WindowContext {
     // missing, unreadable or short; writeConfig replaces the file atomically.
     void readConfig();
     bool writeConfig(QString *error = nullptr) const;
+    // writeConfig, and when it fails a box that says so, where and why.
+    bool saveConfig() const;
 };
 
 } // namespace oe

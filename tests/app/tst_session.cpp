@@ -11,6 +11,7 @@
 #include "testfiles.h"
 #include "windowrig.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -61,6 +62,8 @@ private slots:
     void lostReadBackLeavesParameterUnknown_data();
     void lostReadBackLeavesParameterUnknown();
     void silentControllerShownAsSuch();
+    void accessibleTexts_data();
+    void accessibleTexts();
     void resetAsksFirst_data();
     void resetAsksFirst();
     void resetAcknowledged();
@@ -294,8 +297,13 @@ void TestSession::unwritableConfigDoesNotFailConnect()
     QVERIFY(QDir(rig.dir.path()).mkdir("config.ini"));
     QVERIFY(rig.connect());
     QVERIFY(rig.port->isOpen());
-    QVERIFY(rig.dialogs.shown.isEmpty());
     QVERIFY(rig.w().connection().ResetCmd->isEnabled());
+    // The user hears once a run that the port will not be remembered, where and why.
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(42) + '\n' + QDir::toNativeSeparators(rig.dir.filePath("config.ini"))
+                                              + '\n' + rig.entry(77)});
+    rig.w().connection().btnConnect->click();
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.dialogs.shown.size(), 1);
 }
 
 void TestSession::lostPortWhileConnected()
@@ -397,7 +405,7 @@ void TestSession::lostReadBackLeavesParameterUnknown()
     QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("---"));
     QVERIFY(rig.w().sliders().TinjMinSlider->isEnabled());
     if (sequence == "map")
-        QVERIFY(rig.dialogs.shown.last().text.endsWith("Tinj Max: 5000 → ---"));
+        QVERIFY(rig.dialogs.shown.last().text.section("\n\n", 0, -2).endsWith("Tinj Max: 5000 → ---"));
 
     rig.dialogs.shown.clear();
     rig.dialogs.saveAnswers << rig.dir.filePath("saved.map");
@@ -446,6 +454,75 @@ void TestSession::silentControllerShownAsSuch()
     QVERIFY(rig.dialogs.shown.isEmpty());
 }
 
+void TestSession::accessibleTexts_data()
+{
+    QTest::addColumn<QByteArray>("language");
+    QTest::newRow("ITA") << QByteArray("ITA");
+    QTest::newRow("ENG") << QByteArray("ENG");
+}
+
+// What assistive technology reads, asked as it asks: every control, value and reading has a name and a
+// description in the language in use; the lamp says whether the pump is on, and the line over the
+// logo is a status.
+void TestSession::accessibleTexts()
+{
+    QFETCH(QByteArray, language);
+    Rig rig("COM=07\r\nLanguage=" + language + "\r\n");
+    QVERIFY(rig.connect());
+    ReadingsPanel &readings = rig.w().readings();
+    QTRY_COMPARE(readings.RpmLabel->text(), QString("1500"));
+    const QString ride = rig.dir.filePath("Recordings/ride.csv");
+    rig.dialogs.saveAnswers << ride;
+    rig.w().findChild<QAction *>("menuTools_1")->trigger();
+    readings.stopTimers();
+    const auto e = [&](int entry) { return rig.entry(entry); };
+    const SliderPanel &sliders = rig.w().sliders();
+    const ConnectionPanel &connection = rig.w().connection();
+    const bool lampLit = readings.Label3->palette().color(QPalette::Window) == QColor(255, 0, 0);
+    const QList<std::tuple<QWidget *, QString, QString>> expected{
+        // On Linux Qt names a list by its current item (screen readers there take the name from a
+        // relation); elsewhere by the name the window gives it.
+#ifdef Q_OS_UNIX
+        {connection.COMM_Combo, "COM7", e(199)},
+#else
+        {connection.COMM_Combo, e(194), e(199)},
+#endif
+        {connection.btnConnect, e(6), e(190)},
+        {connection.ResetCmd, e(17), e(191)},
+        {rig.w().maps().cmdLoadMap, e(32), e(192)},
+        {rig.w().maps().cmdSaveMap, e(33), e(193)},
+        {connection.Label9, e(196), "Ver. 1.2.3"},
+        {readings.RpmLabel, e(0), e(187).arg("1500")},
+        {readings.TinjLabel, e(1), e(188).arg("100")},
+        {readings.PumpLabel, e(2), "0.5 s"},
+        {readings.PauseLabel, e(3), "2 s"},
+        {readings.Label3, e(lampLit ? 185 : 186), e(198)},
+        {readings.RecordingMark, e(197).arg("ride.csv"), QDir::toNativeSeparators(ride)},
+        {sliders.RpmMultiplierSlider, e(31), e(183).arg("100%", "50%", "200%")},
+        {sliders.PumpMinSlider, e(9) + " – " + e(13), e(183).arg("0.1 s", "0.02 s", "1 s")},
+        {sliders.TinjMaxLabel, e(12), e(183).arg("9000", "50", "30000")},
+    };
+    for (const auto &[widget, name, description] : expected) {
+        QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY2(control, qPrintable(widget->objectName()));
+        QCOMPARE(control->text(QAccessible::Name), name);
+        QCOMPARE(control->text(QAccessible::Description), description);
+    }
+    for (int i = 0; i < kParameterCount; ++i) {
+        for (QWidget *widget : {static_cast<QWidget *>(sliders.sliderFor(ParameterIndex(i))),
+                                static_cast<QWidget *>(sliders.labelFor(ParameterIndex(i)))}) {
+            QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+            QCOMPARE(control->text(QAccessible::Name), sliders.parameterCaption(ParameterIndex(i)));
+            QVERIFY2(control->text(QAccessible::Description).startsWith(e(183).section(u'%', 0, 0)),
+                     qPrintable(widget->objectName()));
+        }
+    }
+    QCOMPARE(connection.COMM_Combo->accessibleName(), e(194));
+    QAccessibleInterface *line = QAccessible::queryAccessibleInterface(readings.LinkStateLabel);
+    QCOMPARE(line->role(), QAccessible::StatusBar);
+    QCOMPARE(line->text(QAccessible::Name), e(195));
+}
+
 void TestSession::resetAsksFirst_data()
 {
     QTest::addColumn<bool>("ok");
@@ -453,7 +530,8 @@ void TestSession::resetAsksFirst_data()
     QTest::newRow("OK") << true;
 }
 
-// RESET asks first; nothing goes out while the question is open, and Cancel sends nothing at all.
+// RESET asks first, naming the restore point that holds the controller's values; nothing goes out
+// while the question is open, and Cancel sends nothing at all and leaves no restore point.
 void TestSession::resetAsksFirst()
 {
     QFETCH(bool, ok);
@@ -472,7 +550,16 @@ void TestSession::resetAsksFirst()
     rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.confirms.size(), 1);
-    QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72));
+    const QStringList points = restorePoints(rig.dir.path());
+    QCOMPARE(points.size(), ok ? 1 : 0);
+    const QString pointLine = rig.entry(250).arg(ok ? points[0] : QString());
+    if (ok) {
+        QVERIFY2(points[0].endsWith("-before-reset.map"), qPrintable(points[0]));
+        QCOMPARE(readFile(rig.dir.path() + "/Maps/Backups/" + points[0]),
+                 QByteArray("MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=600\r\nTinjMin=1500\r\nTinjMax=9000\r\n"
+                            "MinLoadPumpPause=160\r\nMaxLoadPumpPause=80\r\nRpmMultiplier=100\r\n"));
+        QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72) + "\n\n" + pointLine);
+    }
     QCOMPARE(rig.dialogs.confirms[0].title, rig.entry(27));
     QCOMPARE(sentMeanwhile, 0);
     QVERIFY(buttonOffMeanwhile);
@@ -480,7 +567,9 @@ void TestSession::resetAsksFirst()
     if (ok)
         expected = QList<QByteArray>{kResetFrame} + readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
-    QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38)} : QStringList{});
+    QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38) + "\n\n" + pointLine} : QStringList{});
+    if (ok)
+        QCOMPARE(rig.dialogs.shown[0].action, rig.entry(253)); // Undo
     QVERIFY(rig.w().connection().ResetCmd->isEnabled());
 }
 
@@ -504,7 +593,7 @@ void TestSession::resetAcknowledged()
     expected += readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
     QCOMPARE(rig.dialogs.shown.size(), 1);
-    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(38));
+    QCOMPARE(rig.dialogs.heads(), QStringList{rig.entry(38)});
     QVERIFY(rig.dialogs.shown[0].title.isEmpty()); // the program's own name
     QVERIFY(buttonDisabledDuringMessage);
     QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 9);
@@ -521,7 +610,7 @@ void TestSession::resetNotAcknowledged()
     rig.controller.ackReset = false;
     rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
-    QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
+    QCOMPARE(rig.dialogs.heads(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const auto frames = rig.port->written();
     QCOMPARE(frames.size(), 3 + 8);

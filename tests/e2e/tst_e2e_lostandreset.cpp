@@ -74,7 +74,7 @@ void TestE2eLostAndReset::resetAcknowledged()
     QList<QByteArray> expected{kResetFrame};
     expected += readFrames();
     QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
-    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(38)});
+    QCOMPARE(rig.dialogs.heads(), QStringList{rig.entry(38)});
     QVERIFY(quietDuringMessage);
     QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 5);
     QCOMPARE(rig.w().sliders().PumpMinLabel->text(), QString("0.1 s"));
@@ -101,7 +101,7 @@ void TestE2eLostAndReset::resetNotAcknowledged()
 
     rig.w().connection().ResetCmd->click();
     QVERIFY(rig.waitQuiet());
-    QCOMPARE(rig.dialogs.texts(), (QStringList{rig.entry(28), rig.entry(38)}));
+    QCOMPARE(rig.dialogs.heads(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const auto &log = rig.fx.requests();
     QList<QByteArray> expected{kResetFrame, kResetFrame, kResetFrame};
@@ -189,7 +189,8 @@ void TestE2eLostAndReset::mapLoad()
         QCOMPARE(rig.w().session().Parameters[ParameterIndex(i)], file[size_t(i)]);
     }
     QCOMPARE(rig.dialogs.shown.size(), 2);
-    QCOMPARE(rig.dialogs.shown[1].text, rig.entry(37) + "\n\n" + rig.entry(53));
+    // The notice ends with the restore point of the tune from before.
+    QCOMPARE(rig.dialogs.shown[1].text.section("\n\n", 0, -2), rig.entry(37) + "\n\n" + rig.entry(53));
     QCOMPARE(rig.connectedViewProblem(), QString());
     QVERIFY(rig.w().session().statusTimer()->enabled());
 }
