@@ -58,20 +58,16 @@ void MapPanel::applyCaptions()
 }
 
 // Like the sliders, the map buttons take input while connected with no sequence running, and not
-// while a save waits for its values.
+// while a save or a load waits for the values being confirmed.
 void MapPanel::onSessionState(Session::State state)
 {
-    if (state == Session::State::Idle)
-        m_saveWaiting = false; // the wait ended with the session
-    const bool enabled = state == Session::State::Connected && !m_saveWaiting;
-    cmdLoadMap->setEnabled(enabled);
-    cmdSaveMap->setEnabled(enabled);
     if (state == Session::State::Idle) {
         // A step waiting for the session it belonged to waits no more.
+        m_saveWaiting = false;
         m_preparing = false;
         m_loadPoint = {};
         m_pendingRestore.clear();
-    } else if (enabled && !m_pendingRestore.isEmpty()) {
+    } else if (state == Session::State::Connected && !m_pendingRestore.isEmpty()) {
         // Started from the event loop: the session is still reporting the end of its sequence.
         QMetaObject::invokeMethod(
             this,
@@ -81,6 +77,14 @@ void MapPanel::onSessionState(Session::State state)
             },
             Qt::QueuedConnection);
     }
+    updateButtons();
+}
+
+void MapPanel::updateButtons()
+{
+    const bool enabled = m_session.state() == Session::State::Connected && !m_saveWaiting && !m_preparing;
+    cmdLoadMap->setEnabled(enabled);
+    cmdSaveMap->setEnabled(enabled);
 }
 
 QString MapPanel::mapsFolder()
@@ -145,9 +149,11 @@ void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, 
     if (m_session.state() != Session::State::Connected || m_preparing)
         return;
     m_preparing = true;
+    updateButtons();
     takeRestorePoint(&m_session, mapsFolderIn(m_context.programFolder), RestoreCause::Load, this,
                      [this, values, notes, check](const RestorePointOutcome &point) {
                          m_preparing = false;
+                         updateButtons();
                          askAndLoad(values, notes, check, point);
                      });
 }
@@ -266,13 +272,13 @@ void MapPanel::onSaveMapClicked()
     if (!m_session.verifiedValues([this](const VerifiedValues &values) { onVerifiedForSave(values); }))
         return;
     m_saveWaiting = true;
-    onSessionState(m_session.state());
+    updateButtons();
 }
 
 void MapPanel::onVerifiedForSave(const VerifiedValues &values)
 {
     m_saveWaiting = false;
-    onSessionState(m_session.state());
+    updateButtons();
     // A sequence took over meanwhile, or the technician opened a box of another part: no dialog
     // over it; the button is there again.
     if (m_session.state() != Session::State::Connected || m_context.boxes->isOpen())

@@ -45,6 +45,8 @@ private:
     void onMapLoaded(const MapLoadResult &result);
     void askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
                     const RestorePointOutcome &point);
+    // The map buttons take input while connected, no sequence running and nothing being prepared.
+    void updateButtons();
     QString mapsFolder();
 
     WindowContext &m_context;

@@ -36,10 +36,7 @@ struct MapRig : Rig {
         if (!connect())
             return false;
         window->session().holdPoll(true);
-        // Every value confirmed: a save starts without a read of its own.
-        bool verified = false;
-        window->session().verifyNow([&verified] { verified = true; });
-        if (!QTest::qWaitFor([&verified] { return verified; }, 10000))
+        if (!verify())
             return false;
         port->clearWritten();
         return true;
@@ -109,7 +106,7 @@ void TestMaps::loadSendsWhatTheFileHolds()
     rig.dialogs.openAnswers << rig.map("edited.map", file);
     rig.w().maps().cmdLoadMap->click();
     QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled()); // no input while the load runs
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
 
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{QDir(rig.dir.path()).filePath("Maps")});
     QVERIFY(QFileInfo(rig.dir.filePath("Maps")).isDir());
@@ -219,8 +216,8 @@ void TestMaps::cancelSendsNothing()
     }
     rig.w().session().holdPoll(false);
     rig.w().maps().cmdLoadMap->click();
-    QCOMPARE(pollQuietMeanwhile, atQuestion);
     QTest::qWait(100);
+    QCOMPARE(pollQuietMeanwhile, atQuestion);
     QCOMPARE(rig.port->written().size(), 0);
     QCOMPARE(restorePoints(rig.dir.path()), QStringList()); // nothing overwritten, nothing to restore
     if (portLostInDialog) {
@@ -283,7 +280,7 @@ void TestMaps::restorePointNeedsEveryValue()
     rig.dialogs.openAnswers << rig.map("m.map", QByteArray(kControllerMap).replace("=600", "=700"));
     rig.dialogs.confirmAnswers << false;
     rig.w().maps().cmdLoadMap->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
 
     const QString question = rig.entry(36) + "\n\n";
     if (trouble == "read") {
@@ -341,7 +338,7 @@ void TestMaps::undoRestoresTheTune()
         rig.dialogs.openAnswers << rig.map("other.map", QByteArray(kControllerMap).replace("=600", "=700").replace("=9000", "=12000"));
         rig.w().maps().cmdLoadMap->click();
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QVERIFY(overwritten != tune);
     const QString point = restorePoints(rig.dir.path()).value(0);
     if (back == "list") {
@@ -356,7 +353,7 @@ void TestMaps::undoRestoresTheTune()
         list->setCurrentItem(list->topLevelItem(0));
         rig.w().findChild<QPushButton *>("RestoreButton")->click();
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QCOMPARE(rig.controller.params, tune);
     // The way back is a load like any other: its question with the changes, a restore point of its own.
     const auto question = *std::find_if(rig.dialogs.shown.rbegin(), rig.dialogs.shown.rend(),

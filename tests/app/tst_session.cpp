@@ -537,6 +537,7 @@ void TestSession::resetAsksFirst()
     QFETCH(bool, ok);
     Rig rig;
     QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
     rig.w().session().holdPoll(true); // keep polls out of the frame count
     rig.port->clearWritten();
     rig.dialogs.confirmAnswers << ok;
@@ -548,7 +549,7 @@ void TestSession::resetAsksFirst()
         buttonOffMeanwhile = !rig.w().connection().ResetCmd->isEnabled();
     };
     rig.w().connection().ResetCmd->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QCOMPARE(rig.dialogs.confirms.size(), 1);
     const QStringList points = restorePoints(rig.dir.path());
     QCOMPARE(points.size(), ok ? 1 : 0);
@@ -577,6 +578,7 @@ void TestSession::resetAcknowledged()
 {
     Rig rig;
     QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
     rig.timer("Timer_StatusRequest")->setEnabled(false); // keep polls out of the frame count
     rig.port->clearWritten();
     bool buttonDisabledDuringMessage = false;
@@ -588,7 +590,7 @@ void TestSession::resetAcknowledged()
     rig.controller.params[0] = 9;
     rig.w().connection().ResetCmd->click();
     QVERIFY(!rig.w().connection().ResetCmd->isEnabled());
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QList<QByteArray> expected{kResetFrame};
     expected += readFrames();
     QCOMPARE(rig.port->writtenBytes(), expected);
@@ -605,11 +607,12 @@ void TestSession::resetNotAcknowledged()
 {
     Rig rig;
     QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
     rig.timer("Timer_StatusRequest")->setEnabled(false);
     rig.port->clearWritten();
     rig.controller.ackReset = false;
     rig.w().connection().ResetCmd->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QCOMPARE(rig.dialogs.heads(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const auto frames = rig.port->written();

@@ -687,6 +687,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
         rig.release(4);
     } else {
         QVERIFY(rig.connect());
+        QVERIFY(rig.verify());
         rig.w().session().holdPoll(true);
         rig.port->clearWritten();
         rig.w().session().RequestStatus();
@@ -698,7 +699,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
             rig.w().connection().ResetCmd->click();
         }
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QList<int> sent;
     for (const QByteArray &frame : rig.port->writtenBytes())
         sent.append(quint8(frame[2]));

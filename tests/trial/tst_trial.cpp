@@ -39,7 +39,7 @@ void TestTrial::regressionSeeds()
     options.seed = seed;
     const TrialOutcome outcome = runTrial(options);
     QVERIFY2(outcome.ok, qPrintable(outcome.invariant + ": " + outcome.detail + "\n" + outcome.lastEvents.join('\n')));
-    QCOMPARE(outcome.figures.virtualMs, options.virtualMs);
+    QVERIFY(outcome.figures.virtualMs >= options.virtualMs); // a box open at the end runs on past it
     QVERIFY(outcome.figures.requests > 0);
 }
 
