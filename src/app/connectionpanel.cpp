@@ -155,7 +155,7 @@ void ConnectionPanel::onResetClicked()
     ResetCmd->setEnabled(false);
     // The controller's values are saved first (unknown ones read), so the question can say where.
     m_preparingReset = true;
-    takeRestorePoint(&m_session, mapsFolderIn(m_context.programFolder), RestoreCause::Reset, this,
+    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Reset, this,
                      [this](const RestorePointOutcome &point) {
                          m_preparingReset = false;
                          askReset(point);

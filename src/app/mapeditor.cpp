@@ -4,6 +4,7 @@
 #include "captiontable.h"
 #include "dialogs.h"
 #include "mapfile.h"
+#include "mapfiledialogs.h"
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "restorepointstep.h"
@@ -22,8 +23,6 @@
 namespace oe {
 
 namespace {
-
-const QString kMapFilter = QStringLiteral("File Map (*.map)");
 
 // What a raw value amounts to where the controller counts in steps of time.
 QString unitText(ParameterIndex index, qint32 value)
@@ -55,6 +54,10 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
         m_fields[size_t(i)]->setObjectName(QStringLiteral("MapValue_%1").arg(i));
         m_fields[size_t(i)]->setMaxLength(12);
         m_fields[size_t(i)]->setAlignment(Qt::AlignRight);
+        // Wide enough for any value whatever the notes beside need: a squeezed field showed 1500 as
+        // "500".
+        m_fields[size_t(i)]->setMinimumWidth(m_fields[size_t(i)]->fontMetrics().horizontalAdvance(QStringLiteral("0000000"))
+                                             + 2 * m_fields[size_t(i)]->fontMetrics().averageCharWidth() + 8);
         m_names[size_t(i)]->setBuddy(m_fields[size_t(i)]);
         m_shown[size_t(i)] = new QLabel(this);
         m_notes[size_t(i)] = new QLabel(this);
@@ -80,11 +83,7 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     connect(m_open, &QPushButton::clicked, this, [this] {
         if (!askOnUnsaved())
             return;
-        QString path;
-        {
-            BoxQueue::Scope scope(*m_boxes);
-            path = m_boxes->dialogs().openFileName(this, m_mapsFolder, kMapFilter);
-        }
+        const QString path = askMapToOpen(*m_boxes, this, m_mapsFolder);
         if (!path.isEmpty())
             openFile(path);
     });
@@ -119,18 +118,15 @@ void MapEditor::startFrom(const ParameterSet &values)
 
 bool MapEditor::openFile(const QString &path)
 {
-    const MapReadResult map = readMapFile(path);
-    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
-    if (!map.ok || !check.ok) {
-        tell(m_texts.caption(Caption::MapInvalid) + QLatin1Char('\n')
-             + mapErrorText(map.ok ? check.refusal : map.error, m_texts.table()));
+    const std::optional<CheckedMap> map = readCheckedMap(path, m_texts.table(), m_texts.caption(Caption::MapInvalid),
+                                                         [this](const QString &text) { tell(text); });
+    if (!map)
         return false;
-    }
-    startFrom(fromMapValues(map.values));
+    startFrom(map->values);
     m_path = path;
     // A value the file holds beyond a slider stays as it is, said beside it.
     for (int i = 0; i < kParameterCount; ++i)
-        m_notes[size_t(i)]->setText(valueVerdictText(check.values[size_t(i)], m_texts.table(),
+        m_notes[size_t(i)]->setText(valueVerdictText(map->check.values[size_t(i)], m_texts.table(),
                                                      {m_texts.parameterName, displayText}));
     setModified(false);
     return true;
@@ -155,25 +151,9 @@ bool MapEditor::save()
 
 bool MapEditor::saveAs()
 {
-    QString path;
-    {
-        BoxQueue::Scope scope(*m_boxes);
-        path = m_boxes->dialogs().saveFileName(this, m_mapsFolder, kMapFilter, QStringLiteral("map"));
-    }
-    if (path.isEmpty())
-        return false;
-    if (QFileInfo(path).suffix().isEmpty()) {
-        // The dialog asked about the name as typed, not about the file we are about to write.
-        path += QStringLiteral(".map");
-        if (QFileInfo::exists(path)) {
-            BoxQueue::Scope scope(*m_boxes);
-            if (!m_boxes->dialogs().question(
-                    this, m_texts.caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
-                    m_texts.caption(Caption::MessageTitle)))
-                return false;
-        }
-    }
-    return saveTo(path);
+    const QString path = askMapToSave(*m_boxes, this, m_mapsFolder, m_texts.caption(Caption::MapReplace),
+                                      m_texts.caption(Caption::MessageTitle));
+    return !path.isEmpty() && saveTo(path);
 }
 
 void MapEditor::setConnected(bool connected)

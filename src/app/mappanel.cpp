@@ -6,6 +6,7 @@
 #include "boxqueue.h"
 #include "dialogs.h"
 #include "mapfile.h"
+#include "mapfiledialogs.h"
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "recorder.h"
@@ -20,12 +21,6 @@
 namespace oe {
 
 using namespace layout;
-
-namespace {
-
-const QString kMapFilter = QStringLiteral("File Map (*.map)");
-
-} // namespace
 
 MapPanel::MapPanel(WindowContext &context, QGroupBox *frame)
     : QObject(context.window), m_context(context), m_session(*context.session), m_frame(frame)
@@ -89,7 +84,7 @@ void MapPanel::updateButtons()
 
 QString MapPanel::mapsFolder()
 {
-    const QString folder = QDir(m_context.dataFolder).filePath(QStringLiteral("Maps"));
+    const QString folder = m_context.mapsFolder();
     // A missing folder would leave the dialog in some unrelated place.
     QDir().mkpath(folder);
     const QFileInfo info(folder);
@@ -115,11 +110,7 @@ void MapPanel::onLoadMapClicked()
 
     // Before the dialog: a Maps that is no folder is told first.
     const QString folder = mapsFolder();
-    QString path;
-    {
-        BoxQueue::Scope scope(*m_context.boxes);
-        path = m_context.boxes->dialogs().openFileName(m_context.window, folder, kMapFilter);
-    }
+    const QString path = askMapToOpen(*m_context.boxes, m_context.window, folder);
     // The session may have ended while the dialog was open; then there is nothing to ask.
     if (path.isEmpty() || m_session.state() != Session::State::Connected)
         return;
@@ -130,18 +121,11 @@ void MapPanel::loadFile(const QString &path)
 {
     if (m_session.state() != Session::State::Connected || m_preparing)
         return;
-    const MapReadResult map = readMapFile(path);
-    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
-    if (!map.ok || !check.ok) {
-        m_context.tell(m_context.caption(Caption::MapInvalid) + QLatin1Char('\n')
-                       + mapErrorText(map.ok ? check.refusal : map.error, m_context.captions));
-        return;
-    }
+    const std::optional<CheckedMap> map = readCheckedMap(path, m_context.captions, m_context.caption(Caption::MapInvalid),
+                                                         [this](const QString &text) { m_context.tell(text); });
     // Lines named otherwise than we name them are still read by position; the user sees how.
-    QStringList notes;
-    for (const MapKeyNote &note : map.keyNotes)
-        notes << mapKeyNoteText(note, m_context.captions);
-    loadValues(fromMapValues(map.values), notes, check);
+    if (map)
+        loadValues(map->values, map->notes, map->check);
 }
 
 void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, const MapCheck &check)
@@ -150,7 +134,7 @@ void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, 
         return;
     m_preparing = true;
     updateButtons();
-    takeRestorePoint(&m_session, mapsFolderIn(m_context.programFolder), RestoreCause::Load, this,
+    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Load, this,
                      [this, values, notes, check](const RestorePointOutcome &point) {
                          m_preparing = false;
                          updateButtons();
@@ -295,30 +279,14 @@ void MapPanel::onVerifiedForSave(const VerifiedValues &values)
 
     // Before the dialog: a Maps that is no folder is told first.
     const QString folder = mapsFolder();
-    QString path;
-    {
-        BoxQueue::Scope scope(*m_context.boxes);
-        path = m_context.boxes->dialogs().saveFileName(m_context.window, folder, kMapFilter, QStringLiteral("map"));
-    }
-    // The values are taken after the dialog: the session may have ended or learnt otherwise meanwhile.
-    if (path.isEmpty() || m_session.state() != Session::State::Connected || !m_session.allParametersKnown())
+    // The values are taken after the dialogs: the session may have ended or learnt otherwise meanwhile.
+    const auto stillSaveable = [this] {
+        return m_session.state() == Session::State::Connected && m_session.allParametersKnown();
+    };
+    const QString path = askMapToSave(*m_context.boxes, m_context.window, folder, m_context.caption(Caption::MapReplace),
+                                      m_context.caption(Caption::MessageTitle), stillSaveable);
+    if (path.isEmpty() || !stillSaveable())
         return;
-    if (QFileInfo(path).suffix().isEmpty()) {
-        // Whatever asked about the name as typed did not ask about the file we are about to write.
-        path += QStringLiteral(".map");
-        if (QFileInfo::exists(path)) {
-            bool replace = false;
-            {
-                BoxQueue::Scope scope(*m_context.boxes);
-                replace = m_context.boxes->dialogs().question(
-                    m_context.window,
-                    m_context.caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
-                    m_context.caption(Caption::MessageTitle));
-            }
-            if (!replace || m_session.state() != Session::State::Connected || !m_session.allParametersKnown())
-                return;
-        }
-    }
     FileProblem problem;
     if (!writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
         m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n')

@@ -5,7 +5,7 @@
 #include "dialogs.h"
 #include "mapcomparedialog.h"
 #include "mapeditor.h"
-#include "mapfile.h"
+#include "mapfiledialogs.h"
 #include "maptexts.h"
 #include "restoredialog.h"
 #include "restorepointstep.h"
@@ -21,8 +21,6 @@
 namespace oe {
 
 namespace {
-
-const QString kMapFilter = QStringLiteral("File Map (*.map)");
 
 AppTexts textsOf(WindowContext &context)
 {
@@ -48,9 +46,9 @@ MapTools::MapTools(WindowContext &context, QMenu *toolsMenu) : QObject(context.w
     connect(menuMapTools[1], &QAction::triggered, this, &MapTools::showEditor);
     connect(menuMapTools[2], &QAction::triggered, this, &MapTools::compareWithFile);
 
-    m_restore = new RestoreDialog(session, mapsFolder(), textsOf(context), context.window);
+    m_restore = new RestoreDialog(session, m_context.mapsFolder(), textsOf(context), context.window);
     connect(m_restore, &RestoreDialog::restoreRequested, this, &MapTools::loadFileRequested);
-    m_editor = new MapEditor(mapsFolder(), textsOf(context), context.boxes, context.window);
+    m_editor = new MapEditor(m_context.mapsFolder(), textsOf(context), context.boxes, context.window);
     connect(m_editor, &MapEditor::compareRequested, this, &MapTools::showCompare);
     connect(m_editor, &MapEditor::loadRequested, this, &MapTools::loadValuesRequested);
     m_compare = new MapCompareDialog(session, textsOf(context), context.window);
@@ -104,21 +102,13 @@ void MapTools::showEditor()
 
 void MapTools::compareWithFile()
 {
-    QString path;
-    {
-        BoxQueue::Scope scope(*m_context.boxes);
-        path = m_context.boxes->dialogs().openFileName(m_context.window, mapsFolder(), kMapFilter);
-    }
+    const QString path = askMapToOpen(*m_context.boxes, m_context.window, m_context.mapsFolder());
     if (path.isEmpty())
         return;
-    const MapReadResult map = readMapFile(path);
-    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
-    if (!map.ok || !check.ok) {
-        m_context.tell(m_context.caption(Caption::MapInvalid) + QLatin1Char('\n')
-                       + mapErrorText(map.ok ? check.refusal : map.error, m_context.captions));
-        return;
-    }
-    showCompare(fromMapValues(map.values), QFileInfo(path).fileName());
+    const std::optional<CheckedMap> map = readCheckedMap(path, m_context.captions, m_context.caption(Caption::MapInvalid),
+                                                         [this](const QString &text) { m_context.tell(text); });
+    if (map)
+        showCompare(map->values, QFileInfo(path).fileName());
 }
 
 void MapTools::showCompare(const ParameterSet &values, const QString &name)
@@ -128,11 +118,6 @@ void MapTools::showCompare(const ParameterSet &values, const QString &name)
     m_compare->show();
     m_compare->raise();
     m_compare->activateWindow();
-}
-
-QString MapTools::mapsFolder() const
-{
-    return QDir(m_context.programFolder).filePath(QStringLiteral("Maps"));
 }
 
 } // namespace oe

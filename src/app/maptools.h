@@ -43,7 +43,6 @@ private:
     void showEditor();
     void compareWithFile();
     void showCompare(const ParameterSet &values, const QString &name);
-    QString mapsFolder() const;
 
     WindowContext &m_context;
     RestoreDialog *m_restore = nullptr;

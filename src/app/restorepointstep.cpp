@@ -22,11 +22,6 @@ QString captionOr(const CaptionTable &captions, int entry, const char *english)
 
 } // namespace
 
-QString mapsFolderIn(const QString &programFolder)
-{
-    return QDir(programFolder).filePath(QStringLiteral("Maps"));
-}
-
 MapValues toMapValues(const ParameterSet &set)
 {
     MapValues values{};

@@ -37,9 +37,6 @@ void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause 
 QString restorePointText(const RestorePointOutcome &outcome, const CaptionTable &captions,
                          const std::function<QString(ParameterIndex)> &parameterName);
 
-// <programFolder>/Maps, where the map dialogs open and the restore points go.
-QString mapsFolderIn(const QString &programFolder);
-
 // The session's values of a map, by index.
 MapValues toMapValues(const ParameterSet &set);
 ParameterSet fromMapValues(const MapValues &values);

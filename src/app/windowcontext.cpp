@@ -9,6 +9,11 @@
 
 namespace oe {
 
+QString WindowContext::mapsFolder() const
+{
+    return QDir(dataFolder).filePath(QStringLiteral("Maps"));
+}
+
 QString WindowContext::caption(int entry) const
 {
     const QString text = captions.text(entry);
