@@ -359,8 +359,11 @@ void TestSliders::unconfirmedWriteReadsBack()
     QFETCH(QString, label);
     SliderRig rig;
     QVERIFY(rig.start());
+    bool silent = false;
     rig.port->setResponder([&](QByteArray request) {
-        if (!clamping)
+        // Silent from the write on: the pair's partner is still checked before it.
+        silent = silent || (!clamping && request[2] == 2);
+        if (silent)
             return QByteArray();
         if (request[2] == 2 && quint8(request[4]) * 256 + quint8(request[5]) > 20000) {
             request[4] = char(20000 >> 8);
@@ -481,6 +484,7 @@ void TestSliders::inputBesideDrags()
 
     rig.dialogs.saveAnswers << rig.dir.filePath("after.map");
     rig.w().maps().cmdSaveMap->click();
+    QTRY_VERIFY(QFile::exists(rig.dir.filePath("after.map")));
     QVERIFY(readFile(rig.dir.filePath("after.map")).endsWith(QByteArray("RpmMultiplier=") + QByteArray::number(written < 0 ? 100 : written) + "\r\n"));
 }
 
@@ -686,6 +690,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
         rig.release(4);
     } else {
         QVERIFY(rig.connect());
+        QVERIFY(rig.verify());
         rig.w().session().holdPoll(true);
         rig.port->clearWritten();
         rig.w().session().RequestStatus();
@@ -697,7 +702,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
             rig.w().connection().ResetCmd->click();
         }
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QList<int> sent;
     for (const QByteArray &frame : rig.port->writtenBytes())
         sent.append(quint8(frame[2]));
