@@ -17,6 +17,7 @@
 #include "toolsmenu.h"
 #include "portlink.h"
 #include "ptyserver.h"
+#include "restorepoints.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,6 +29,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -110,6 +112,61 @@ QPixmap chartPicture(oe::MainWindow &w)
     return chart->grab();
 }
 
+// The restore points, the map editor and the compare, on the connected window: two restore points of a
+// morning's work, a map typed in the editor (one value held by its pair) and that map compared.
+bool mapToolPictures(oe::MainWindow &w, const QString &programFolder, const QDir &out, const QString &suffix)
+{
+    const QString maps = QDir(programFolder).filePath(QStringLiteral("Maps"));
+    const QDate day(2026, 12, 7);
+    oe::MapValues before{5, 15, 600, 1500, 9000, 160, 80, 100};
+    oe::writeRestorePoint(maps, oe::RestoreCause::Reset, before, QDateTime(day, QTime(9, 12, 40)));
+    before[2] = 800;
+    before[4] = 12000;
+    oe::writeRestorePoint(maps, oe::RestoreCause::Load, before, QDateTime(day, QTime(11, 3, 5)));
+    const auto action = [&w](const char *name) { return w.findChild<QAction *>(QLatin1String(name)); };
+    const auto widget = [&w](const char *name) { return w.findChild<QWidget *>(QLatin1String(name)); };
+    if (!action("menuTools_3") || !action("menuTools_4")) {
+        say(QStringLiteral("the map tools are not in the Tools menu"));
+        return false;
+    }
+    action("menuTools_3")->trigger();
+    QWidget *restore = widget("RestoreDialog");
+    if (!restore || !waitFor([restore] { return restore->isVisible(); }))
+        return false;
+    restore->resize(760, 260);
+    spin(100);
+    const QPixmap restorePicture = restore->grab();
+    restore->close();
+
+    action("menuTools_4")->trigger();
+    QWidget *editor = widget("MapEditor");
+    if (!editor || !waitFor([editor] { return editor->isVisible(); }))
+        return false;
+    const auto type = [&w](const char *field, const QString &text) {
+        if (auto *edit = w.findChild<QLineEdit *>(QLatin1String(field))) {
+            edit->setText(text);
+            emit edit->editingFinished();
+        }
+    };
+    type("MapValue_2", QStringLiteral("800"));
+    type("MapValue_3", QStringLiteral("12000")); // above Tinj Max: held there
+    editor->resize(760, 330);
+    spin(100);
+    const QPixmap editorPicture = editor->grab();
+    if (auto *compareButton = w.findChild<QPushButton *>(QStringLiteral("MapEditorCompare")))
+        compareButton->click();
+    QWidget *compare = widget("MapCompare");
+    if (!compare || !waitFor([compare] { return compare->isVisible(); }))
+        return false;
+    spin(300); // values still unknown are read first
+    const QPixmap comparePicture = compare->grab();
+    compare->close();
+    editor->hide();
+    return save(restorePicture, out, QStringLiteral("restore-%1.png").arg(suffix))
+           && save(editorPicture, out, QStringLiteral("editor-%1.png").arg(suffix))
+           && save(comparePicture, out, QStringLiteral("compare-%1.png").arg(suffix));
+}
+
 // The frames of the right column, with the window's own margin around them.
 QRect parameterColumn(const oe::MainWindow &w)
 {
@@ -188,7 +245,8 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
                 && save(window.findChild<QGroupBox *>("Frame8")->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
                 && save(window.centralWidget()->grab(parameterColumn(window)), out,
                         QStringLiteral("parameters-%1.png").arg(suffix))
-                && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix));
+                && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix))
+                && mapToolPictures(window, folder.path(), out, suffix);
     } else {
         // The whole window on a scaled screen, to look for cut texts and blurred pictures.
         saved = out.mkpath(QStringLiteral("scaled"))

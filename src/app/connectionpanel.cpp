@@ -3,6 +3,7 @@
 
 #include "connectionpanel.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "connecttexts.h"
 #include "dialogs.h"
@@ -16,6 +17,7 @@
 #include "windowlayout.h"
 
 #include <QEvent>
+#include <QFile>
 #include <QProgressDialog>
 #include <QScopedValueRollback>
 
@@ -86,6 +88,18 @@ void ConnectionPanel::resetView()
 {
     Label9->clear();
     ResetCmd->setEnabled(false);
+    describeControls();
+}
+
+void ConnectionPanel::describeControls()
+{
+    const bool sessionOpen = m_session.state() != Session::State::Idle;
+    describe(COMM_Combo, m_context.caption(Caption::PortListName), m_context.caption(Caption::PortListHint));
+    describe(btnConnect, btnConnect->text(),
+             m_context.caption(sessionOpen ? Caption::DisconnectHint : Caption::ConnectHint));
+    describe(ResetCmd, ResetCmd->text(), m_context.caption(Caption::ResetHint));
+    describe(Label9, m_context.caption(Caption::VersionName),
+             Label9->text().isEmpty() ? m_context.caption(Caption::ValueNotKnown) : Label9->text());
 }
 
 void ConnectionPanel::applyCaptions()
@@ -97,11 +111,7 @@ void ConnectionPanel::applyCaptions()
     // Entry 6 from the moment a connect starts until the session ends.
     const bool sessionOpen = m_session.state() != Session::State::Idle;
     btnConnect->setText(m_context.caption(sessionOpen ? Caption::Disconnect : Caption::Connect));
-}
-
-void ConnectionPanel::takeFocus()
-{
-    btnConnect->setFocus();
+    describeControls();
 }
 
 void ConnectionPanel::cancelSearch()
@@ -140,20 +150,66 @@ void ConnectionPanel::onConnectClicked()
 // connected view.
 void ConnectionPanel::onResetClicked()
 {
-    if (m_session.state() != Session::State::Connected)
+    if (m_session.state() != Session::State::Connected || m_preparingReset)
         return;
     ResetCmd->setEnabled(false);
+    // The controller's values are saved first (unknown ones read), so the question can say where.
+    m_preparingReset = true;
+    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Reset, this,
+                     [this](const RestorePointOutcome &point) {
+                         m_preparingReset = false;
+                         askReset(point);
+                     });
+}
+
+void ConnectionPanel::askReset(const RestorePointOutcome &point)
+{
     bool ok = false;
-    {
+    if (m_session.state() == Session::State::Connected) {
         BoxQueue::Scope scope(*m_context.boxes);
-        ok = m_context.boxes->dialogs().confirm(m_context.window, m_context.caption(Caption::ResetQuestion),
-                                                m_context.caption(Caption::MessageTitle));
+        ok = m_context.boxes->dialogs().confirm(
+            m_context.window,
+            m_context.caption(Caption::ResetQuestion) + QStringLiteral("\n\n")
+                + restorePointText(point, m_context.captions, m_context.parameterName),
+            m_context.caption(Caption::MessageTitle));
     }
     if (ok)
         m_context.recorder->setCause(Recorder::Cause::Reset);
     // The session may have ended while the box was open; reset() refuses then.
-    if (!ok || !m_session.reset())
+    if (!ok || !m_session.reset()) {
+        // Nothing was overwritten: the restore point is not needed.
+        if (point.written())
+            QFile::remove(point.path);
         ResetCmd->setEnabled(m_session.state() == Session::State::Connected);
+        return;
+    }
+    m_resetPoint = point;
+}
+
+void ConnectionPanel::showAfterReset()
+{
+    const RestorePointOutcome point = std::exchange(m_resetPoint, {});
+    const QString text = m_context.caption(Caption::AfterReset) + QStringLiteral("\n\n")
+                         + restorePointText(point, m_context.captions, m_context.parameterName);
+    // Without a title of its own, as the notice after a reset always was.
+    if (!point.written()) {
+        m_context.boxes->showMessage(text, QString());
+        return;
+    }
+    const auto notice = [this, text, path = point.path] {
+        bool undo = false;
+        {
+            BoxQueue::Scope scope(*m_context.boxes);
+            undo = m_context.boxes->dialogs().messageWithAction(m_context.window, text, QString(), QString(),
+                                                                m_context.caption(Caption::UndoButton));
+        }
+        if (undo)
+            emit undoRequested(path);
+    };
+    if (m_context.boxes->isOpen())
+        m_context.boxes->deferBox(notice);
+    else
+        notice();
 }
 
 void ConnectionPanel::onSessionState(Session::State state)
@@ -161,6 +217,7 @@ void ConnectionPanel::onSessionState(Session::State state)
     switch (state) {
     case Session::State::Connecting:
         btnConnect->setText(m_context.caption(Caption::Disconnect));
+        describeControls();
         // The list shows the port in use for as long as the session holds it.
         COMM_Combo->setEnabled(false);
         break;
@@ -172,6 +229,8 @@ void ConnectionPanel::onSessionState(Session::State state)
         ResetCmd->setEnabled(false);
         break;
     case Session::State::Idle:
+        m_preparingReset = false;
+        m_resetPoint = {};
         storePort();
         COMM_Combo->setEnabled(true);
         btnConnect->setText(m_context.caption(Caption::Connect));
@@ -185,6 +244,7 @@ void ConnectionPanel::onIdentified(int comPort, const std::array<quint8, 3> &ver
     Label9->setText(QStringLiteral("Ver. %1.%2.%3")
                         .arg(plainNumberText(version[0]), plainNumberText(version[1]),
                              plainNumberText(version[2])));
+    describeControls();
     m_context.configLines[0] = portLine(comPort);
     // Stored when the connect's reads are done, or when the session ends first: the file is flushed
     // to disk, and the reads must not wait for the disk.
@@ -192,12 +252,16 @@ void ConnectionPanel::onIdentified(int comPort, const std::array<quint8, 3> &ver
     COMM_Combo->setEnabled(false);
 }
 
-void ConnectionPanel::storePort()
+void ConnectionPanel::storePort(bool quietly)
 {
-    // A program folder that cannot be written must not cost the connection: the port is then just
-    // not remembered for the next start.
-    if (std::exchange(m_portToStore, false))
+    // A program folder that cannot be written must not cost the connection: the port is then not
+    // remembered for the next start, and the user hears where and why, once a run.
+    if (!std::exchange(m_portToStore, false))
+        return;
+    if (quietly || m_configProblemTold)
         m_context.writeConfig();
+    else
+        m_configProblemTold = !m_context.saveConfig();
 }
 
 void ConnectionPanel::setSystemPortLister(std::function<QList<SystemPort>()> lister)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "portcatalog.h"
+#include "restorepointstep.h"
 #include "session.h"
 
 #include <QObject>
@@ -36,17 +37,22 @@ public:
     void selectPort(int comPort);
     void refreshPortList();
     void showConnectFailure();
+    // The notice after the reset command: names the restore point and offers to undo the reset.
+    void showAfterReset();
     void resetView();
     void applyCaptions();
-    // The poll and a slider that gives up its focus park it on CONNECT.
-    void takeFocus();
     // The port the controller identified itself on goes to config.ini once, when the reads are done.
-    void storePort();
+    // quietly: no box when it cannot (the window is closing).
+    void storePort(bool quietly = false);
     void cancelSearch();
 
     QComboBox *COMM_Combo = nullptr;
     QPushButton *btnConnect = nullptr, *ResetCmd = nullptr;
     QLabel *Label9 = nullptr;
+
+signals:
+    // The technician chose Undo after a reset: this restore point is to go back into the controller.
+    void undoRequested(const QString &path);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -54,8 +60,11 @@ protected:
 private:
     void onConnectClicked();
     void onResetClicked();
+    void askReset(const RestorePointOutcome &point);
     void onSessionState(Session::State state);
     void onIdentified(int comPort, const std::array<quint8, 3> &version);
+    // Names and descriptions for assistive technology, in the language in use.
+    void describeControls();
     void markPorts();
     void offerUsbAdapters(const QList<SystemPort> &system);
     void startSearch(int skippedPort);
@@ -68,6 +77,7 @@ private:
     int m_comPort = 0;
     // The controller identified itself on the port in the config lines; config.ini does not say so yet.
     bool m_portToStore = false;
+    bool m_configProblemTold = false;
     std::function<QList<SystemPort>()> m_systemPorts;
     QList<ComPortInfo> m_ports;
     // USB adapters offered as a COM port this session; one goes when its adapter is unplugged.
@@ -76,6 +86,9 @@ private:
     PortSearch *m_search = nullptr;
     QProgressDialog *m_searchProgress = nullptr;
     bool m_searchCancelled = false;
+    // The restore point of the reset on its way, for its notice.
+    RestorePointOutcome m_resetPoint;
+    bool m_preparingReset = false;
 };
 
 } // namespace oe

@@ -51,9 +51,9 @@ bool QtDialogs::question(QWidget *parent, const QString &text, const QString &ti
     return makeQuestionBox(parent, text, title, details, cancelIsDefault)->exec() == QMessageBox::Ok;
 }
 
-bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &title)
+bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &title, const QString &details)
 {
-    return makeQuestionBox(parent, text, title, QString(), true)->exec() == QMessageBox::Ok;
+    return makeQuestionBox(parent, text, title, details, true)->exec() == QMessageBox::Ok;
 }
 
 QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QString &filter)

@@ -30,8 +30,8 @@ public:
     virtual bool question(QWidget *parent, const QString &text, const QString &title,
                           const QString &details = {}, bool cancelIsDefault = false) = 0;
     // A box with OK and Cancel for a step that cannot be undone: Cancel is the default button, so a
-    // stray Enter keeps things as they are. True for OK.
-    virtual bool confirm(QWidget *parent, const QString &text, const QString &title) = 0;
+    // stray Enter keeps things as they are. True for OK. details, when given, is shown below the text.
+    virtual bool confirm(QWidget *parent, const QString &text, const QString &title, const QString &details = {}) = 0;
     // File dialogs; an empty result means Cancel. The save dialog appends defaultSuffix (without the
     // dot) to a name typed without one, before it asks whether to replace an existing file.
     virtual QString openFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
@@ -57,7 +57,7 @@ public:
                            const QString &details, const QString &action) override;
     bool question(QWidget *parent, const QString &text, const QString &title,
                   const QString &details = {}, bool cancelIsDefault = false) override;
-    bool confirm(QWidget *parent, const QString &text, const QString &title) override;
+    bool confirm(QWidget *parent, const QString &text, const QString &title, const QString &details = {}) override;
     QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &folder, const QString &filter,
                          const QString &defaultSuffix = {}) override;

@@ -127,8 +127,7 @@ void LanguageMenu::chooseLanguage(int index)
     }
     emit captionsChanged();
     showLanguageInUse(code);
-    if (!m_context.writeConfig())
-        m_context.tell(m_context.caption(Caption::SettingNotSaved));
+    m_context.saveConfig();
 }
 
 void LanguageMenu::showLanguageInUse(const QString &code)

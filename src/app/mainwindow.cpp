@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "builtincaptions.h"
 #include "chartwindow.h"
@@ -9,6 +10,8 @@
 #include "intervaltimer.h"
 #include "languagemenu.h"
 #include "mappanel.h"
+#include "mapeditor.h"
+#include "maptools.h"
 #include "readingspanel.h"
 #include "recorder.h"
 #include "session.h"
@@ -19,6 +22,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLayout>
 #include <QMenuBar>
@@ -40,6 +44,7 @@ using namespace layout;
 
 namespace {
 constexpr QSize kClientArea(7965 / kTwipsPerPixel, 8565 / kTwipsPerPixel);
+const QString kTitle = QStringLiteral("KESTRO - OE Setup");
 } // namespace
 
 MainWindow::MainWindow(const QString &programFolder, QWidget *parent)
@@ -51,12 +56,13 @@ MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *
     : QMainWindow(parent), m_boxes(std::make_unique<BoxQueue>(this))
 {
     initAppResources();
+    installAccessibility();
     m_context.programFolder = programFolder;
     m_context.dataFolder = dataFolderFor(programFolder);
     m_context.window = this;
     m_context.boxes = m_boxes.get();
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("KESTRO - OE Setup"));
+    setWindowTitle(kTitle);
     setWindowIcon(QIcon(QStringLiteral(":/oe/icon.png")));
     setFont(baseFont());
     m_context.session = new Session(port, this);
@@ -68,9 +74,9 @@ MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *
 MainWindow::~MainWindow()
 {
     stopTimers();
-    m_connection->storePort();
+    m_connection->storePort(true);
     // No handler may go on against a window that is going away.
-    for (QObject *part : std::initializer_list<QObject *>{this, m_readings, m_connection, m_maps, m_sliders, m_tools})
+    for (QObject *part : std::initializer_list<QObject *>{this, m_readings, m_connection, m_maps, m_sliders, m_tools, m_mapTools})
         m_context.session->disconnect(part);
     m_context.session->disconnectNow();
     // The controls go while the parts that filter their events still have a session to talk to.
@@ -114,6 +120,7 @@ void MainWindow::buildParts()
     new InfoMenu(m_context, menuBar());
     m_context.recorder = new Recorder(m_context.session, this);
     m_tools = new ToolsMenu(m_context, menuBar());
+    m_mapTools = new MapTools(m_context, m_tools->menuToolsTop);
 }
 
 // What one part needs of another goes through here.
@@ -126,18 +133,45 @@ void MainWindow::wireParts()
             m_connection->showConnectFailure();
             return;
         }
+        if (textEntry == Session::kAfterResetEntry) {
+            m_connection->showAfterReset();
+            return;
+        }
         m_boxes->showMessage(caption(textEntry), titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
     });
-    // The poll puts the focus on CONNECT, but never out of an open value editor: the typing would go
-    // on into the button, where a space disconnects.
-    connect(session->statusTimer(), &IntervalTimer::tick, m_connection->btnConnect, [this] {
-        if (!m_sliders->valueEditor())
-            m_connection->takeFocus();
+    // The focus stays where the user put it: nothing here moves it (the poll once put it on CONNECT,
+    // where a stray Space disconnected). Tab goes from the port list to CONNECT, RESET, the map
+    // buttons and the sliders top to bottom.
+    const QList<QWidget *> tabOrder{m_connection->COMM_Combo,
+                                    m_connection->btnConnect,
+                                    m_connection->ResetCmd,
+                                    m_maps->cmdLoadMap,
+                                    m_maps->cmdSaveMap,
+                                    m_sliders->RpmMultiplierSlider,
+                                    m_sliders->RpmMinSlider,
+                                    m_sliders->TinjMinSlider,
+                                    m_sliders->TinjMaxSlider,
+                                    m_sliders->PumpMinSlider,
+                                    m_sliders->PumpMaxSlider,
+                                    m_sliders->SliderPausaAlMinimo,
+                                    m_sliders->SliderPausaAlMassimo};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // While a recording runs the window says so, with the file: beside the status frame and in its title.
+    connect(m_context.recorder, &Recorder::recordingChanged, this, [this](bool recording) {
+        const QString path = recording ? m_context.recorder->path() : QString();
+        m_readings->showRecording(path);
+        setWindowTitle(recording ? kTitle + QStringLiteral(" – REC ") + QFileInfo(path).fileName() : kTitle);
     });
-    connect(m_sliders, &SliderPanel::focusReleased, m_connection, &ConnectionPanel::takeFocus);
     connect(m_sliders, &SliderPanel::note, m_readings, &ReadingsPanel::showNote);
     connect(m_readings, &ReadingsPanel::flashed, m_tools, &ToolsMenu::addFlash);
     connect(m_language, &LanguageMenu::captionsChanged, this, &MainWindow::ApplyCaptions);
+    // Every way back to a tune, and the editor's map, goes through the map frame's one load.
+    connect(m_connection, &ConnectionPanel::undoRequested, m_maps, &MapPanel::restoreWhenReady);
+    connect(m_mapTools, &MapTools::loadFileRequested, m_maps, &MapPanel::loadFile);
+    connect(m_mapTools, &MapTools::loadValuesRequested, m_maps, [this](const ParameterSet &values) {
+        m_maps->loadValues(values);
+    });
 }
 
 void MainWindow::startUp()
@@ -187,6 +221,7 @@ void MainWindow::ApplyCaptions()
     m_sliders->applyCaptions();
     m_language->applyCaptions();
     m_tools->applyCaptions();
+    m_mapTools->applyCaptions();
 }
 
 void MainWindow::stopTimers()
@@ -242,6 +277,11 @@ void MainWindow::fitInto(const QRect &available)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A map being edited is asked about first; kept, the window stays.
+    if (QWidget *editor = m_mapTools->editor(); editor->isVisible() && !editor->close()) {
+        event->ignore();
+        return;
+    }
     m_tools->chartWindow()->close();
     stopTimers();
     m_connection->cancelSearch();

@@ -14,6 +14,7 @@ class ConnectionPanel;
 class Dialogs;
 class LanguageMenu;
 class MapPanel;
+class MapTools;
 class ReadingsPanel;
 class SerialPort;
 class SliderPanel;
@@ -54,6 +55,7 @@ public:
     MapPanel &maps() const { return *m_maps; }
     SliderPanel &sliders() const { return *m_sliders; }
     ToolsMenu &tools() const { return *m_tools; }
+    MapTools &mapTools() const { return *m_mapTools; }
     LanguageMenu &language() const { return *m_language; }
 
     // Makes the window fit a work area (the screen's, once shown): when it is too small for the fixed
@@ -78,6 +80,7 @@ private:
     MapPanel *m_maps = nullptr;
     SliderPanel *m_sliders = nullptr;
     ToolsMenu *m_tools = nullptr;
+    MapTools *m_mapTools = nullptr;
     LanguageMenu *m_language = nullptr;
     bool m_shownOnce = false;
 };

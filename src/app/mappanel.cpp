@@ -2,9 +2,11 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "dialogs.h"
 #include "mapfile.h"
+#include "mapfiledialogs.h"
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "recorder.h"
@@ -12,34 +14,13 @@
 #include "windowlayout.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 
 namespace oe {
 
 using namespace layout;
-
-namespace {
-
-const QString kMapFilter = QStringLiteral("File Map (*.map)");
-
-MapValues toMapValues(const ParameterSet &set)
-{
-    MapValues values{};
-    for (int i = 0; i < kParameterCount; ++i)
-        values[size_t(i)] = set[ParameterIndex(i)];
-    return values;
-}
-
-ParameterSet fromMapValues(const MapValues &values)
-{
-    ParameterSet set;
-    for (int i = 0; i < kParameterCount; ++i)
-        set[ParameterIndex(i)] = values[size_t(i)];
-    return set;
-}
-
-} // namespace
 
 MapPanel::MapPanel(WindowContext &context, QGroupBox *frame)
     : QObject(context.window), m_context(context), m_session(*context.session), m_frame(frame)
@@ -67,19 +48,43 @@ void MapPanel::applyCaptions()
         cmdSaveMap->setText(text);
     if (const QString text = m_context.captions.text(Caption::MapFrame); !text.isEmpty())
         m_frame->setTitle(text);
+    describe(cmdLoadMap, cmdLoadMap->text(), m_context.caption(Caption::LoadMapHint));
+    describe(cmdSaveMap, cmdSaveMap->text(), m_context.caption(Caption::SaveMapHint));
 }
 
-// Like the sliders, the map buttons take input while connected with no sequence running.
+// Like the sliders, the map buttons take input while connected with no sequence running, and not
+// while a save or a load waits for the values being confirmed.
 void MapPanel::onSessionState(Session::State state)
 {
-    const bool enabled = state == Session::State::Connected;
+    if (state == Session::State::Idle) {
+        // A step waiting for the session it belonged to waits no more.
+        m_saveWaiting = false;
+        m_preparing = false;
+        m_loadPoint = {};
+        m_pendingRestore.clear();
+    } else if (state == Session::State::Connected && !m_pendingRestore.isEmpty()) {
+        // Started from the event loop: the session is still reporting the end of its sequence.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (const QString path = std::exchange(m_pendingRestore, {}); !path.isEmpty())
+                    loadFile(path);
+            },
+            Qt::QueuedConnection);
+    }
+    updateButtons();
+}
+
+void MapPanel::updateButtons()
+{
+    const bool enabled = m_session.state() == Session::State::Connected && !m_saveWaiting && !m_preparing;
     cmdLoadMap->setEnabled(enabled);
     cmdSaveMap->setEnabled(enabled);
 }
 
 QString MapPanel::mapsFolder()
 {
-    const QString folder = QDir(m_context.dataFolder).filePath(QStringLiteral("Maps"));
+    const QString folder = m_context.mapsFolder();
     // A missing folder would leave the dialog in some unrelated place.
     QDir().mkpath(folder);
     const QFileInfo info(folder);
@@ -105,22 +110,51 @@ void MapPanel::onLoadMapClicked()
 
     // Before the dialog: a Maps that is no folder is told first.
     const QString folder = mapsFolder();
-    QString path;
-    {
-        BoxQueue::Scope scope(*m_context.boxes);
-        path = m_context.boxes->dialogs().openFileName(m_context.window, folder, kMapFilter);
-    }
+    const QString path = askMapToOpen(*m_context.boxes, m_context.window, folder);
     // The session may have ended while the dialog was open; then there is nothing to ask.
     if (path.isEmpty() || m_session.state() != Session::State::Connected)
         return;
-    const MapReadResult map = readMapFile(path);
-    const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
-    if (!map.ok || !check.ok) {
-        m_context.tell(m_context.caption(Caption::MapInvalid) + QLatin1Char('\n')
-                       + mapErrorText(map.ok ? check.refusal : map.error, m_context.captions));
+    loadFile(path);
+}
+
+void MapPanel::loadFile(const QString &path)
+{
+    if (m_session.state() != Session::State::Connected || m_preparing)
         return;
-    }
-    const ParameterSet values = fromMapValues(map.values);
+    const std::optional<CheckedMap> map = readCheckedMap(path, m_context.captions, m_context.caption(Caption::MapInvalid),
+                                                         [this](const QString &text) { m_context.tell(text); });
+    // Lines named otherwise than we name them are still read by position; the user sees how.
+    if (map)
+        loadValues(map->values, map->notes, map->check);
+}
+
+void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, const MapCheck &check)
+{
+    if (m_session.state() != Session::State::Connected || m_preparing)
+        return;
+    m_preparing = true;
+    updateButtons();
+    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Load, this,
+                     [this, values, notes, check](const RestorePointOutcome &point) {
+                         m_preparing = false;
+                         updateButtons();
+                         askAndLoad(values, notes, check, point);
+                     });
+}
+
+void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
+                          const RestorePointOutcome &point)
+{
+    // A restore point of a load that does not happen overwrote nothing: it goes again.
+    auto dropPoint = qScopeGuard([&point] {
+        if (point.written())
+            QFile::remove(point.path);
+    });
+    if (m_session.state() != Session::State::Connected)
+        return;
+    // No poll while the question is open; it comes back in every case.
+    m_session.holdPoll(true);
+    const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
 
     // Against what the controller has; a value it never told shows as unknown. A value the file held
     // otherwise (a decimal) or that lies beyond its slider says so on its line.
@@ -141,24 +175,36 @@ void MapPanel::onLoadMapClicked()
         changes << line;
     }
     QString details = changes.isEmpty() ? m_context.caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
-    // Lines named otherwise than we name them are still read by position; the user sees how.
-    QStringList notes;
-    for (const MapKeyNote &note : map.keyNotes)
-        notes << mapKeyNoteText(note, m_context.captions);
     if (!notes.isEmpty())
         details = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + details;
+    const QString text = m_context.caption(Caption::MapQuestion) + QStringLiteral("\n\n")
+                         + restorePointText(point, m_context.captions, m_context.parameterName);
     bool send = false;
     {
         BoxQueue::Scope scope(*m_context.boxes);
-        // A value no slider can set is unusual enough that a stray Enter must not send it.
-        send = m_context.boxes->dialogs().question(m_context.window, m_context.caption(Caption::MapQuestion),
-                                                   m_context.caption(Caption::MessageTitle), details, beyondSlider);
+        Dialogs &dialogs = m_context.boxes->dialogs();
+        const QString title = m_context.caption(Caption::MessageTitle);
+        // Without a restore point the tune would be gone for good, and a value no slider can set is
+        // unusual enough: in both cases a stray Enter must not send.
+        send = point.written() ? dialogs.question(m_context.window, text, title, details, beyondSlider)
+                               : dialogs.confirm(m_context.window, text, title, details);
     }
-    if (!send)
-        return;
     // Refused when the port went away while the question was open.
+    if (!send || m_session.state() != Session::State::Connected)
+        return;
     m_context.recorder->setCause(Recorder::Cause::Map);
-    m_session.loadMap(values);
+    if (!m_session.loadMap(values))
+        return;
+    dropPoint.dismiss();
+    m_loadPoint = point;
+}
+
+void MapPanel::restoreWhenReady(const QString &path)
+{
+    if (m_session.state() == Session::State::Connected)
+        loadFile(path);
+    else
+        m_pendingRestore = path;
 }
 
 void MapPanel::onMapLoaded(const MapLoadResult &result)
@@ -177,19 +223,54 @@ void MapPanel::onMapLoaded(const MapLoadResult &result)
         text += m_context.caption(Caption::MapAllMatch);
     else
         text += m_context.caption(Caption::MapDiffers) + QLatin1Char('\n') + differing.join(QLatin1Char('\n'));
-    m_context.tell(text);
+    const RestorePointOutcome point = std::exchange(m_loadPoint, {});
+    text += QStringLiteral("\n\n") + restorePointText(point, m_context.captions, m_context.parameterName);
+    if (!point.written()) {
+        m_context.tell(text);
+        return;
+    }
+    // The notice offers to put the values from before back; it waits for a box already open.
+    const auto notice = [this, text, path = point.path] {
+        bool undo = false;
+        {
+            BoxQueue::Scope scope(*m_context.boxes);
+            undo = m_context.boxes->dialogs().messageWithAction(m_context.window, text,
+                                                                m_context.caption(Caption::MessageTitle), QString(),
+                                                                m_context.caption(Caption::UndoButton));
+        }
+        if (undo)
+            restoreWhenReady(path);
+    };
+    if (m_context.boxes->isOpen())
+        m_context.boxes->deferBox(notice);
+    else
+        notice();
 }
 
 void MapPanel::onSaveMapClicked()
 {
-    if (m_session.state() != Session::State::Connected)
+    if (m_session.state() != Session::State::Connected || m_saveWaiting)
         return;
-    // A map holds what the controller holds: with a value it never told, there is no such map.
-    if (!m_session.allParametersKnown()) {
+    // A map holds only values the controller confirmed: the first seconds after a connect, a value
+    // is still being verified, or a write is on its way. The button waits for them, busy meanwhile.
+    if (!m_session.verifiedValues([this](const VerifiedValues &values) { onVerifiedForSave(values); }))
+        return;
+    m_saveWaiting = true;
+    updateButtons();
+}
+
+void MapPanel::onVerifiedForSave(const VerifiedValues &values)
+{
+    m_saveWaiting = false;
+    updateButtons();
+    // A sequence took over meanwhile, or the technician opened a box of another part: no dialog
+    // over it; the button is there again.
+    if (m_session.state() != Session::State::Connected || m_context.boxes->isOpen())
+        return;
+    if (!values.complete()) {
         QStringList unknown;
-        for (int i = 0; i < kParameterCount; ++i)
-            if (!m_session.parameterKnown(ParameterIndex(i)))
-                unknown << m_context.parameterName(ParameterIndex(i));
+        for (ParameterIndex index : values.unknown())
+            unknown << m_context.parameterName(index);
         m_context.tell(m_context.caption(Caption::SaveUnknown) + QLatin1Char('\n') + unknown.join(QLatin1Char('\n')));
         return;
     }
@@ -198,30 +279,14 @@ void MapPanel::onSaveMapClicked()
 
     // Before the dialog: a Maps that is no folder is told first.
     const QString folder = mapsFolder();
-    QString path;
-    {
-        BoxQueue::Scope scope(*m_context.boxes);
-        path = m_context.boxes->dialogs().saveFileName(m_context.window, folder, kMapFilter, QStringLiteral("map"));
-    }
-    // The values are taken after the dialog: the session may have ended or learnt otherwise meanwhile.
-    if (path.isEmpty() || m_session.state() != Session::State::Connected || !m_session.allParametersKnown())
+    // The values are taken after the dialogs: the session may have ended or learnt otherwise meanwhile.
+    const auto stillSaveable = [this] {
+        return m_session.state() == Session::State::Connected && m_session.allParametersKnown();
+    };
+    const QString path = askMapToSave(*m_context.boxes, m_context.window, folder, m_context.caption(Caption::MapReplace),
+                                      m_context.caption(Caption::MessageTitle), stillSaveable);
+    if (path.isEmpty() || !stillSaveable())
         return;
-    if (QFileInfo(path).suffix().isEmpty()) {
-        // Whatever asked about the name as typed did not ask about the file we are about to write.
-        path += QStringLiteral(".map");
-        if (QFileInfo::exists(path)) {
-            bool replace = false;
-            {
-                BoxQueue::Scope scope(*m_context.boxes);
-                replace = m_context.boxes->dialogs().question(
-                    m_context.window,
-                    m_context.caption(Caption::MapReplace).replace(QStringLiteral("%1"), QFileInfo(path).fileName()),
-                    m_context.caption(Caption::MessageTitle));
-            }
-            if (!replace || m_session.state() != Session::State::Connected || !m_session.allParametersKnown())
-                return;
-        }
-    }
     FileProblem problem;
     if (!writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
         m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n')

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "restorepointstep.h"
 #include "session.h"
+#include "valuerule.h"
 
 #include <QObject>
 
@@ -22,19 +24,40 @@ public:
     void resetView();
     void applyCaptions();
 
+    // The ordinary load for a file chosen elsewhere (a restore point): the file is read and checked,
+    // then loaded as by Load Map.
+    void loadFile(const QString &path);
+    // The ordinary load of values: the controller's values are saved as a restore point (unknown ones
+    // read first), the question shows the changes and the restore point, then the writes, the
+    // read-back and the notice, which offers to undo the load. notes go before the changes.
+    // check: what the value rule found in a file's values (rounded, beyond a slider), said per line.
+    void loadValues(const ParameterSet &values, const QStringList &notes = {}, const MapCheck &check = {});
+    // Loads a restore point as soon as no sequence runs (an Undo asked for while one does).
+    void restoreWhenReady(const QString &path);
+
     QPushButton *cmdLoadMap = nullptr, *cmdSaveMap = nullptr;
 
 private:
     void onSessionState(Session::State state);
     void onLoadMapClicked();
     void onSaveMapClicked();
+    void onVerifiedForSave(const VerifiedValues &values);
     void onMapLoaded(const MapLoadResult &result);
+    void askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
+                    const RestorePointOutcome &point);
+    // The map buttons take input while connected, no sequence running and nothing being prepared.
+    void updateButtons();
     QString mapsFolder();
 
     WindowContext &m_context;
     Session &m_session;
     QGroupBox *m_frame;
     bool m_mapsProblemShown = false;
+    bool m_saveWaiting = false; // Save waits for the values being verified
+    // A load is taking its restore point: no second one starts meanwhile.
+    bool m_preparing = false;
+    RestorePointOutcome m_loadPoint; // of the load on the wire
+    QString m_pendingRestore;
 };
 
 } // namespace oe

@@ -1,9 +1,14 @@
 #include "readingspanel.h"
 
+#include "accessibility.h"
 #include "intervaltimer.h"
+#include "maptexts.h"
 #include "numbertexts.h"
 #include "windowcontext.h"
 #include "windowlayout.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace oe {
 
@@ -40,6 +45,16 @@ ReadingsPanel::ReadingsPanel(WindowContext &context, QGroupBox *frame, QWidget *
     LinkStateLabel->setAlignment(Qt::AlignCenter);
     LinkStateLabel->setAutoFillBackground(true);
     LinkStateLabel->hide();
+    makeStatusLine(LinkStateLabel);
+
+    // On the status frame's title line, right of its caption, where it covers nothing.
+    RecordingMark = makeLabel(frame, "RecordingMark", QString(), twips(1140, 0, 1710, 255));
+    RecordingMark->setFont(boldFont());
+    RecordingMark->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QPalette red = RecordingMark->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    RecordingMark->setPalette(red);
+    RecordingMark->hide();
 
     TimerLampeggio = new IntervalTimer(QStringLiteral("TimerLampeggio"), 0, this);
     // The pause moves with the engine's load at every status reply; the lamp keeps its rhythm.
@@ -60,6 +75,7 @@ void ReadingsPanel::resetView()
     for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel})
         label->clear();
     setLamp(false);
+    describeReadings();
 }
 
 void ReadingsPanel::applyCaptions()
@@ -73,6 +89,36 @@ void ReadingsPanel::applyCaptions()
         if (const QString text = m_context.captions.text(entry); !text.isEmpty())
             label->setText(text);
     showLinkState();
+    describeReadings();
+}
+
+void ReadingsPanel::showRecording(const QString &path)
+{
+    m_recordingPath = QDir::toNativeSeparators(path);
+    const QString text = QStringLiteral("REC ") + QFileInfo(path).fileName();
+    RecordingMark->setText(RecordingMark->fontMetrics().elidedText(text, Qt::ElideMiddle, RecordingMark->width()));
+    RecordingMark->setToolTip(m_recordingPath);
+    RecordingMark->setVisible(!path.isEmpty());
+    describeReadings();
+}
+
+void ReadingsPanel::describeReadings()
+{
+    const auto value = [this](const QLabel *label, int entry) {
+        const QString text = label->text();
+        if (text.isEmpty() || text == kUnknownText)
+            return m_context.caption(Caption::ValueNotKnown);
+        return entry < 0 ? text : fillPlaceholders(m_context.caption(entry), {text});
+    };
+    describe(RpmLabel, Label1->text(), value(RpmLabel, Caption::RpmReading));
+    describe(TinjLabel, Label2->text(), value(TinjLabel, Caption::TinjReading));
+    describe(PumpLabel, Label3->text(), value(PumpLabel, -1));
+    describe(PauseLabel, Label8->text(), value(PauseLabel, -1));
+    describe(Label3, m_context.caption(m_lampOn ? Caption::PumpOn : Caption::PumpOff),
+             m_context.caption(Caption::LampHint));
+    describe(LinkStateLabel, m_context.caption(Caption::LinkStateName), LinkStateLabel->text());
+    describe(RecordingMark, fillPlaceholders(m_context.caption(Caption::RecordingTo), {QFileInfo(m_recordingPath).fileName()}),
+             m_recordingPath);
 }
 
 void ReadingsPanel::stopTimers()
@@ -120,9 +166,12 @@ void ReadingsPanel::showLinkState()
         LinkStateLabel->setText(m_context.caption(Caption::NoisyLine).arg(m_session.lineFailedPercent()));
     } else {
         LinkStateLabel->hide();
+        LinkStateLabel->clear();
+        describeReadings();
         return;
     }
     LinkStateLabel->show();
+    describeReadings();
 }
 
 void ReadingsPanel::onControllerAnswering(bool answering)
@@ -136,6 +185,7 @@ void ReadingsPanel::onControllerAnswering(bool answering)
         label->setText(kUnknownText);
     stopTimers();
     setLamp(false);
+    describeReadings();
 }
 
 void ReadingsPanel::onLiveReadings()
@@ -148,6 +198,7 @@ void ReadingsPanel::onLiveReadings()
     TimerPausaLampeggio->setInterval(s.LivePause * kPauseStepMs);
     PauseLabel->setText(s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms)
                                        : QStringLiteral("Err!"));
+    describeReadings();
 }
 
 void ReadingsPanel::onPauseTick()
@@ -170,7 +221,9 @@ void ReadingsPanel::onFlashEnd()
 
 void ReadingsPanel::setLamp(bool on)
 {
+    m_lampOn = on;
     setBackColor(Label3, on ? kLampOnBack : kCaptionBack);
+    describe(Label3, m_context.caption(on ? Caption::PumpOn : Caption::PumpOff), m_context.caption(Caption::LampHint));
 }
 
 } // namespace oe

@@ -26,6 +26,8 @@ public:
     void resetView();
     void applyCaptions();
     void stopTimers();
+    // The REC mark beside the status frame while a recording goes to path; none for an empty path.
+    void showRecording(const QString &path);
     // A word about a value the technician chose that went out otherwise: shown over the logo for
     // kNoteMs, ahead of the link's state, which comes back after it.
     void showNote(const QString &text);
@@ -36,6 +38,8 @@ public:
     // What the window knows about the link beyond the layout's controls: "the controller does not
     // answer". Hidden while there is nothing to say.
     QLabel *LinkStateLabel = nullptr;
+    // "REC" and the file's name in red while a recording runs ("RecordingMark").
+    QLabel *RecordingMark = nullptr;
     IntervalTimer *TimerLampeggio = nullptr, *TimerPausaLampeggio = nullptr;
 
 signals:
@@ -51,9 +55,14 @@ private:
     void onPauseTick();
     void onFlashEnd();
     void setLamp(bool on);
+    // The names and descriptions assistive technology reads: what each reading is, its value with
+    // its unit, the lamp's state, the link line and the REC mark, in the language in use.
+    void describeReadings();
 
     WindowContext &m_context;
     Session &m_session;
+    bool m_lampOn = false;
+    QString m_recordingPath;
     QString m_note;
     QTimer *m_noteTimer = nullptr;
 };

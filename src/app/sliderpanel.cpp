@@ -1,6 +1,8 @@
 #include "sliderpanel.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
+#include "maptexts.h"
 #include "numbertexts.h"
 #include "valuerule.h"
 #include "valuetexts.h"
@@ -94,6 +96,8 @@ void SliderPanel::resetView()
         slider->setValue(slider == RpmMultiplierSlider ? 5 : 0); // each slider clamps to its minimum
     for (QSlider *slider : sliders)
         slider->setEnabled(false);
+    for (int i = 0; i < kParameterCount; ++i)
+        describeParameter(ParameterIndex(i));
 }
 
 void SliderPanel::applyCaptions()
@@ -115,6 +119,23 @@ void SliderPanel::applyCaptions()
     for (const auto &[label, entry] : labels)
         if (const QString text = m_context.captions.text(entry); !text.isEmpty())
             label->setText(text);
+    for (int i = 0; i < kParameterCount; ++i)
+        describeParameter(ParameterIndex(i));
+}
+
+void SliderPanel::describeParameter(ParameterIndex index)
+{
+    const QSlider *slider = sliderFor(index);
+    const QString shown = labelFor(index)->text();
+    const QString description =
+        shown.isEmpty() || shown == kUnknownText
+            ? m_context.caption(Caption::ValueNotKnown)
+            : fillPlaceholders(m_context.caption(Caption::ValueAndRange),
+                               {shown, displayText(index, fieldFromPosition(index, slider->minimum())),
+                                displayText(index, fieldFromPosition(index, slider->maximum()))});
+    const QString name = parameterCaption(index);
+    describe(sliderFor(index), name, description);
+    describe(labelFor(index), name, description);
 }
 
 QString SliderPanel::parameterCaption(ParameterIndex index) const
@@ -144,7 +165,7 @@ void SliderPanel::onSessionState(Session::State state)
         break;
     case Session::State::Connected:
         for (int i = 0; i < kParameterCount; ++i)
-            m_sliders[size_t(i)]->setEnabled(!m_commitPending[size_t(i)] && m_session.parameterKnown(ParameterIndex(i)));
+            m_sliders[size_t(i)]->setEnabled(m_session.parameterKnown(ParameterIndex(i)));
         for (int i = 0; i < kParameterCount; ++i)
             if (!m_session.parameterKnown(ParameterIndex(i)))
                 showParameter(ParameterIndex(i));
@@ -170,10 +191,10 @@ void SliderPanel::onParameterKnownChanged(ParameterIndex index)
 }
 
 // A known parameter shows the controller's value on its slider and label, and takes input while the
-// session is connected and no commit of it is on its way; an unknown one shows "---" and takes none.
-// A value beyond the slider's range is the controller's all the same: the label shows it as held, the
-// slider stands at its end, and both say so in their tooltip; the slider still takes input, so the
-// technician can put it right.
+// session is connected (and no commit of it is on its way, see sliderEvent); an unknown one shows
+// "---" and takes none. A value beyond the slider's range is the controller's all the same: the label
+// shows it as held, the slider stands at its end, and both say so in their tooltip; the slider still
+// takes input, so the technician can put it right.
 void SliderPanel::showParameter(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
@@ -183,6 +204,7 @@ void SliderPanel::showParameter(ParameterIndex index)
         label->setText(kUnknownText);
         label->setToolTip({});
         slider->setToolTip({});
+        describeParameter(index);
         return;
     }
     const qint32 value = *m_session.controllerValue(index);
@@ -196,7 +218,8 @@ void SliderPanel::showParameter(ParameterIndex index)
                                : QString();
     label->setToolTip(beyond);
     slider->setToolTip(beyond);
-    slider->setEnabled(m_session.state() == Session::State::Connected && !m_commitPending[size_t(index)]);
+    slider->setEnabled(m_session.state() == Session::State::Connected);
+    describeParameter(index);
 }
 
 void SliderPanel::onWriteFinished(ParameterIndex index, bool confirmed)
@@ -218,6 +241,7 @@ void SliderPanel::previewSlider(ParameterIndex index)
     const qint32 field = fieldFromPosition(index, slider->value());
     m_session.previewParameter(index, field);
     labelFor(index)->setText(displayText(index, field));
+    describeParameter(index);
 }
 
 void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
@@ -225,13 +249,10 @@ void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
     QSlider *slider = sliderFor(index);
     // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
     m_keyEditing[size_t(index)] = false;
-    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
+    if (!slider->isEnabled() || m_commitPending[size_t(index)] || m_session.state() != Session::State::Connected)
         return;
-    // A disabled slider hands its focus to the next control, which would be another slider taking
-    // the next key; the button the poll focuses anyway takes nothing from a slider key.
-    if (slider->hasFocus())
-        emit focusReleased();
-    slider->setEnabled(false);
+    // The slider stays enabled while its commit is on its way: a disabled one would hand its focus to
+    // the next control. sliderEvent keeps its input out meanwhile.
     m_commitPending[size_t(index)] = true;
     // The slider's intent as its preview left it (a value the controller told, off the step or past
     // the slider's end, is written back as it is).
@@ -247,6 +268,7 @@ void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
             if (commit.held) {
                 sliderFor(index)->setValue(positionFromField(index, commit.value));
                 labelFor(index)->setText(displayText(index, commit.value));
+                describeParameter(index);
                 // The knob jumped back: say why, so the technician does not think the drag was lost.
                 ValueContext context;
                 context.allowBeyondSlider = true;
@@ -292,6 +314,26 @@ bool SliderPanel::eventFilter(QObject *watched, QEvent *event)
 bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
 {
     QSlider *slider = sliderFor(index);
+    // While its commit is on its way the slider takes no input; the focus a click gives it stays.
+    if (m_commitPending[size_t(index)]) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease:
+        case QEvent::Wheel:
+            event->accept();
+            return true;
+        case QEvent::KeyPress:
+            if (isSliderKey(static_cast<QKeyEvent *>(event)->key())) {
+                event->accept();
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
     switch (event->type()) {
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease: {
@@ -328,7 +370,7 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
         return true;
     }
     case QEvent::FocusOut:
-        // The focus can go (the status poll takes it) while a key is held: the gesture ends there.
+        // The focus can go (a click elsewhere, a box) while a key is held: the gesture ends there.
         if (std::exchange(m_keyEditing[size_t(index)], false))
             commitSlider(index);
         return false;

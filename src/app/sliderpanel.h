@@ -55,8 +55,6 @@ public:
            *Label11 = nullptr;
 
 signals:
-    // A slider that had the focus is about to be disabled: the focus must go somewhere harmless.
-    void focusReleased();
     // A value was written otherwise than the technician chose (the pair rule held it, the editor's
     // step or rounding moved it): one line, for the line over the logo.
     void note(const QString &text);
@@ -73,6 +71,9 @@ private:
     void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
     void refuseCommit(ParameterIndex index, ParameterIndex partner);
     bool sliderEvent(ParameterIndex index, QEvent *event);
+    // The slider and its value label as assistive technology reads them: the parameter's name, its
+    // value with its unit and its range, in the language in use.
+    void describeParameter(ParameterIndex index);
     bool valueEditorEvent(QObject *watched, QEvent *event);
     void commitValueEditor();
     void closeValueEditor();
@@ -87,7 +88,8 @@ private:
     Frames m_frames;
     std::array<QSlider *, kParameterCount> m_sliders{};
     std::array<QLabel *, kParameterCount> m_valueLabels{};
-    // Sliders whose commit is still on its way to the controller; they stay disabled until it ends.
+    // Sliders whose commit is still on its way to the controller; they take no input until it ends,
+    // but stay enabled, so the focus stays on them.
     std::array<bool, kParameterCount> m_commitPending{};
     // Sliders moved by their keys since the last commit.
     std::array<bool, kParameterCount> m_keyEditing{};

@@ -54,7 +54,7 @@ ValueWords SliderPanel::words() const
 bool SliderPanel::openValueEditor(ParameterIndex index)
 {
     QSlider *slider = sliderFor(index);
-    if (!slider->isEnabled() || m_session.state() != Session::State::Connected)
+    if (!slider->isEnabled() || m_commitPending[size_t(index)] || m_session.state() != Session::State::Connected)
         return false;
     closeValueEditor();
     QLabel *label = labelFor(index);
@@ -169,6 +169,9 @@ void SliderPanel::closeValueEditor()
 {
     if (QLineEdit *editor = std::exchange(m_valueEditor, nullptr)) {
         editor->removeEventFilter(this);
+        // Enter or Escape in the editor gives the focus back to the slider it was opened for.
+        if (editor->hasFocus() && sliderFor(m_editorIndex)->isEnabled())
+            sliderFor(m_editorIndex)->setFocus(Qt::OtherFocusReason);
         editor->hide();
         editor->deleteLater();
     }

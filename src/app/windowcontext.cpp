@@ -2,11 +2,17 @@
 
 #include "boxqueue.h"
 #include "builtincaptions.h"
+#include "maptexts.h"
 
 #include <QDir>
 #include <QLocale>
 
 namespace oe {
+
+QString WindowContext::mapsFolder() const
+{
+    return QDir(dataFolder).filePath(QStringLiteral("Maps"));
+}
 
 QString WindowContext::caption(int entry) const
 {
@@ -44,6 +50,17 @@ void WindowContext::readConfig()
 bool WindowContext::writeConfig(QString *error) const
 {
     return writeConfigFile(QDir(dataFolder).filePath(QStringLiteral("config.ini")), configLines, error);
+}
+
+bool WindowContext::saveConfig() const
+{
+    const QString path = QDir(programFolder).filePath(QStringLiteral("config.ini"));
+    FileProblem problem;
+    if (writeConfigFile(path, configLines, nullptr, &problem))
+        return true;
+    tell(caption(Caption::SettingNotSaved) + u'\n' + QDir::toNativeSeparators(path) + u'\n'
+         + fileProblemText(problem, captions));
+    return false;
 }
 
 } // namespace oe

@@ -34,6 +34,8 @@ struct WindowContext {
     // The name a technician knows a parameter by, as the sliders' frames show it.
     std::function<QString(ParameterIndex)> parameterName;
 
+    // <dataFolder>/Maps: where the map dialogs open and the restore points go (oe-cli's too).
+    QString mapsFolder() const;
     // The text of a caption-table entry; the messages have a built-in text for when no language file
     // could fill them, so no box is ever shown blank.
     QString caption(int entry) const;
@@ -46,6 +48,8 @@ struct WindowContext {
     // missing, unreadable or short; writeConfig replaces the file atomically.
     void readConfig();
     bool writeConfig(QString *error = nullptr) const;
+    // writeConfig, and when it fails a box that says so, where and why.
+    bool saveConfig() const;
 };
 
 } // namespace oe

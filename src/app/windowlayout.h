@@ -86,6 +86,9 @@ inline QPushButton *makeButton(QWidget *parent, const char *name, const QString 
     auto *button = named(new QPushButton(caption, parent), name);
     button->setGeometry(geometry);
     button->setFont(boldFont());
+    // Enter on a focused button presses it, as Space does: the keyboard alone drives the window. A
+    // button without the focus takes neither.
+    button->setAutoDefault(true);
     return button;
 }
 

@@ -118,6 +118,55 @@ enum Entry : int {
     PortNotOpened = 180,      // message after a connect whose port could not be opened; the reason follows
     ChoosePort = 181,         // below NoPortSelected: what to do
     PortNotYours = 182,       // no permission on a device outside dialout: %1 port, %2 device, %3 owner:group, %4 mode
+    // What assistive technology says about the controls: names and descriptions.
+    ValueAndRange = 183,      // a parameter: %1 its value with unit, %2 and %3 its range
+    ValueNotKnown = 184,      // a parameter or reading the controller has not reported
+    PumpOn = 185,             // the pump lamp, lit
+    PumpOff = 186,            // the pump lamp, dark
+    RpmReading = 187,         // %1 the engine speed
+    TinjReading = 188,        // %1 the injection time
+    ConnectHint = 189,        // btnConnect while not connected
+    DisconnectHint = 190,     // btnConnect while connected or connecting
+    ResetHint = 191,
+    LoadMapHint = 192,
+    SaveMapHint = 193,
+    PortListName = 194,       // COMM_Combo
+    LinkStateName = 195,      // the line over the logo
+    VersionName = 196,        // Label9
+    RecordingTo = 197,        // the REC mark; %1 the file
+    LampHint = 198,
+    PortListHint = 199,
+    // Restore points, the map editor and the compare
+    RestorePointSaved = 250,  // in a question or notice: %1 the restore point's file
+    RestorePointUnknown = 251,  // %1 the values the controller did not tell
+    RestorePointNotSaved = 252,  // %1 why the file could not be written
+    UndoButton = 253,  // the notice's button that restores the values from before
+    RestoreItem = 254,  // Tools menu
+    EditMapItem = 255,  // Tools menu
+    CompareItem = 256,  // Tools menu
+    RestoreTitle = 257,  // the restore points window
+    ColumnTime = 258,
+    ColumnCause = 259,
+    ColumnChanges = 260,  // what a restore point holds otherwise than the controller
+    CauseReset = 261,
+    CauseLoad = 262,
+    CauseBackup = 263,  // a backup taken on request
+    RestoreButton = 264,
+    SameAsController = 265,
+    NoRestorePoints = 266,
+    CompareTitle = 267,  // %1 the file compared
+    ColumnParameter = 268,
+    ColumnFile = 269,
+    ColumnController = 270,
+    ColumnDiffers = 271,
+    DiffersMark = 272,  // in the Differs column
+    EditorTitle = 273,  // the map editor's window
+    EditorOpen = 274,
+    EditorSave = 275,
+    EditorSaveAs = 276,
+    EditorCompare = 277,
+    EditorLoad = 278,
+    EditorUnsaved = 279,  // question when the editor closes with unsaved changes
 };
 } // namespace Caption
 

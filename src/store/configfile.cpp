@@ -46,9 +46,9 @@ ConfigReadResult parseConfig(const QByteArray &contents)
     return result;
 }
 
-bool writeConfigFile(const QString &path, const ConfigLineArray &lines, QString *error)
+bool writeConfigFile(const QString &path, const ConfigLineArray &lines, QString *error, FileProblem *problem)
 {
-    return writeFileAtomically(path, joinLines({lines[0], lines[1]}), error);
+    return writeFileAtomically(path, joinLines({lines[0], lines[1]}), error, problem);
 }
 
 QString portLine(int comPort)

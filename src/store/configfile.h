@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filefault.h"
+
 #include <QString>
 
 #include <array>
@@ -23,8 +25,10 @@ ConfigReadResult readConfigFile(const QString &path);
 // The same over the file's contents already in memory.
 ConfigReadResult parseConfig(const QByteArray &contents);
 
-// Writes both lines, each ended by CR LF, replacing the whole file atomically.
-bool writeConfigFile(const QString &path, const ConfigLineArray &lines, QString *error);
+// Writes both lines, each ended by CR LF, replacing the whole file atomically. On failure error gets an
+// English line with the path, problem what went wrong (see writeFileAtomically).
+bool writeConfigFile(const QString &path, const ConfigLineArray &lines, QString *error,
+                     FileProblem *problem = nullptr);
 
 // The port line for a port number: always two digits ("COM=07", "COM=12").
 QString portLine(int comPort);

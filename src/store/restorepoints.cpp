@@ -110,12 +110,7 @@ RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause caus
     const QString folder = restorePointFolder(mapsFolder);
     if (!QDir().mkpath(folder)) {
         result.error = QStringLiteral("%1 cannot be created").arg(folder);
-        // mkpath makes missing parents, so what stops it is a file in the way or a folder closed to us.
-        const QFileInfo info(folder);
-        const FileFault fault = info.exists() && !info.isDir() ? FileFault::NotAFile
-                                : writeFault(folder, false, 0) == FileFault::NoPermission ? FileFault::NoPermission
-                                                                                         : FileFault::Other;
-        result.problem = {fault, QString()};
+        result.problem = {folderFault(folder), result.error};
         return result;
     }
     const QString base = stamp(when) + QStringLiteral("-before-") + causeText(cause);

@@ -57,9 +57,9 @@ public:
             onQuestion();
         return questionAnswers.isEmpty() ? true : questionAnswers.takeFirst();
     }
-    bool confirm(QWidget *, const QString &text, const QString &title) override
+    bool confirm(QWidget *, const QString &text, const QString &title, const QString &details) override
     {
-        confirms.append({QStringLiteral("confirm"), text, title, QString(), QString()});
+        confirms.append({QStringLiteral("confirm"), text, title, details, QString()});
         if (onConfirm)
             onConfirm();
         return confirmAnswers.isEmpty() ? true : confirmAnswers.takeFirst();
@@ -84,6 +84,15 @@ public:
     {
         openedDocuments.append(url.toLocalFile());
         return true;
+    }
+
+    // The texts up to their first blank line: what a box says before the restore point it names.
+    QStringList heads() const
+    {
+        QStringList out;
+        for (const Shown &s : shown)
+            out.append(s.text.section(QStringLiteral("\n\n"), 0, 0));
+        return out;
     }
 
     QStringList texts() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTest>
@@ -16,4 +17,10 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The restore points in a program folder, oldest first.
+inline QStringList restorePoints(const QString &programFolder)
+{
+    return QDir(programFolder + QStringLiteral("/Maps/Backups")).entryList({QStringLiteral("*.map")}, QDir::Files, QDir::Name);
 }

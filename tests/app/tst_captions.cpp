@@ -224,7 +224,10 @@ void TestCaptions::menuWhenConfigCannotBeWritten()
     window.findChild<QAction *>("menuLingua_1")->trigger();
     QCOMPARE(window.connection().btnConnect->text(), QString("CONNECT"));
     QCOMPARE(dialogs.shown.size(), 1);
-    QCOMPARE(dialogs.shown[0].text, window.Captions().text(42));
+    // What, where and why.
+    QCOMPARE(dialogs.shown[0].text, window.Captions().text(42) + '\n'
+                                        + QDir::toNativeSeparators(dir.filePath("config.ini")) + '\n'
+                                        + window.Captions().text(77));
     QCOMPARE(dialogs.shown[0].title, window.Captions().text(27));
     QVERIFY(!dialogs.shown[0].text.isEmpty());
 }

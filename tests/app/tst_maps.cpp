@@ -5,7 +5,9 @@
 #include "testfiles.h"
 #include "windowrig.h"
 
+#include <QAction>
 #include <QDir>
+#include <QTreeWidget>
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -34,6 +36,8 @@ struct MapRig : Rig {
         if (!connect())
             return false;
         window->session().holdPoll(true);
+        if (!verify())
+            return false;
         port->clearWritten();
         return true;
     }
@@ -56,6 +60,10 @@ private slots:
     void cancelSendsNothing_data();
     void cancelSendsNothing();
     void disconnectStopsLoad();
+    void restorePointNeedsEveryValue_data();
+    void restorePointNeedsEveryValue();
+    void undoRestoresTheTune_data();
+    void undoRestoresTheTune();
     void save_data();
     void save();
     void mapsNotAFolder();
@@ -98,12 +106,18 @@ void TestMaps::loadSendsWhatTheFileHolds()
     rig.dialogs.openAnswers << rig.map("edited.map", file);
     rig.w().maps().cmdLoadMap->click();
     QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled()); // no input while the load runs
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
 
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{QDir(rig.dir.path()).filePath("Maps")});
     QVERIFY(QFileInfo(rig.dir.filePath("Maps")).isDir());
+    // The controller's values from before are a restore point, named in the question and the notice.
+    const QStringList points = restorePoints(rig.dir.path());
+    QCOMPARE(points.size(), 1);
+    QVERIFY2(points[0].endsWith("-before-load.map"), qPrintable(points[0]));
+    QCOMPARE(readFile(rig.dir.path() + "/Maps/Backups/" + points[0]), kControllerMap);
+    const QString pointLine = "\n\n" + rig.entry(250).arg(points[0]);
     QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
-    QCOMPARE(rig.dialogs.shown.first().text, rig.entry(36));
+    QCOMPARE(rig.dialogs.shown.first().text, rig.entry(36) + pointLine);
     QCOMPARE(rig.dialogs.shown.first().details, details.isEmpty() ? rig.entry(52) : details);
     // A value no slider can set makes Cancel the question's default.
     QCOMPARE(rig.dialogs.shown.first().cancelIsDefault, details.contains("oltre il limite del cursore"));
@@ -123,7 +137,8 @@ void TestMaps::loadSendsWhatTheFileHolds()
     }
     const QString notice = rig.dialogs.shown.last().text;
     QCOMPARE(rig.dialogs.shown.last().title, rig.entry(27));
-    QCOMPARE(notice, rig.entry(37) + "\n\n" + (verdict.isEmpty() ? rig.entry(53) : rig.entry(54) + "\n" + verdict));
+    QCOMPARE(notice, rig.entry(37) + "\n\n" + (verdict.isEmpty() ? rig.entry(53) : rig.entry(54) + "\n" + verdict) + pointLine);
+    QCOMPARE(rig.dialogs.shown.last().action, rig.entry(253)); // Undo
     // The unconfirmed write is in the notice, not a box of its own: the question and the notice.
     QCOMPARE(rig.dialogs.shown.size(), 2);
     QVERIFY(rig.w().maps().cmdLoadMap->isEnabled());
@@ -201,9 +216,10 @@ void TestMaps::cancelSendsNothing()
     }
     rig.w().session().holdPoll(false);
     rig.w().maps().cmdLoadMap->click();
-    QCOMPARE(pollQuietMeanwhile, atQuestion);
     QTest::qWait(100);
+    QCOMPARE(pollQuietMeanwhile, atQuestion);
     QCOMPARE(rig.port->written().size(), 0);
+    QCOMPARE(restorePoints(rig.dir.path()), QStringList()); // nothing overwritten, nothing to restore
     if (portLostInDialog) {
         // No question about a session that is gone; its loss is told once the dialog has closed.
         QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
@@ -232,6 +248,121 @@ void TestMaps::disconnectStopsLoad()
     QCOMPARE(rig.dialogs.shown.size(), 1); // the question only
     QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
+}
+
+void TestMaps::restorePointNeedsEveryValue_data()
+{
+    QTest::addColumn<QString>("trouble");
+    QTest::newRow("unknown value read first") << "read";
+    QTest::newRow("unknown value stays unanswered") << "silent";
+    QTest::newRow("backup folder blocked") << "blocked";
+}
+
+// A restore point holds all eight values or is not made: an unknown one is read first; when it stays
+// unknown, or the file cannot be written, the question says so and Cancel becomes its default.
+void TestMaps::restorePointNeedsEveryValue()
+{
+    QFETCH(QString, trouble);
+    MapRig rig;
+    bool answerTinjMax = trouble == "blocked";
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (request[2] == 1 && request[3] == 4 && !answerTinjMax)
+            return QByteArray();
+        return rig.controller.respond(request);
+    });
+    QVERIFY(rig.start());
+    QCOMPARE(rig.w().session().parameterKnown(ParameterIndex::TinjMax), trouble == "blocked");
+    answerTinjMax = trouble != "silent";
+    if (trouble == "blocked") {
+        QDir().mkpath(rig.dir.filePath("Maps"));
+        writeFile(rig.dir.filePath("Maps/Backups"), "a file where the folder goes");
+    }
+    rig.dialogs.openAnswers << rig.map("m.map", QByteArray(kControllerMap).replace("=600", "=700"));
+    rig.dialogs.confirmAnswers << false;
+    rig.w().maps().cmdLoadMap->click();
+    QVERIFY(rig.settled());
+
+    const QString question = rig.entry(36) + "\n\n";
+    if (trouble == "read") {
+        QCOMPARE(rig.port->writtenBytes().first(), hex("50430104000000"));
+        QCOMPARE(restorePoints(rig.dir.path()).size(), 1);
+        QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
+        QCOMPARE(rig.dialogs.shown.first().text, question + rig.entry(250).arg(restorePoints(rig.dir.path())[0]));
+        QCOMPARE(rig.controller.params[2], quint16(700));
+        return;
+    }
+    QCOMPARE(rig.dialogs.confirms.size(), 1);
+    QCOMPARE(rig.dialogs.confirms[0].text,
+             question
+                 + (trouble == "silent" ? rig.entry(251).arg("Tinj Max")
+                                        : rig.entry(252).arg(rig.entry(77) + " ("
+                                                             + QDir::toNativeSeparators(rig.dir.filePath("Maps/Backups"))
+                                                             + ")")));
+    QCOMPARE(rig.dialogs.confirms[0].details, "Soglia RPM Inferiore: 600 → 700" + QString(trouble == "silent" ? "\nTinj Max: --- → 9000" : ""));
+    for (const QByteArray &frame : rig.port->writtenBytes())
+        QVERIFY(frame[2] != 2); // the Cancel: nothing written
+    QCOMPARE(rig.controller.params[2], quint16(600));
+}
+
+void TestMaps::undoRestoresTheTune_data()
+{
+    QTest::addColumn<QString>("overwrite");
+    QTest::addColumn<QString>("back"); // the way back to the tune
+    QTest::newRow("reset, Undo in its notice") << "reset" << "undo";
+    QTest::newRow("load, Undo in its notice") << "load" << "undo";
+    QTest::newRow("reset, Tools > Restore") << "reset" << "list";
+}
+
+// The tune a reset or a load overwrote comes back through the ordinary load: its question lists the
+// changes, the values are written and read back, and the notice follows.
+void TestMaps::undoRestoresTheTune()
+{
+    QFETCH(QString, overwrite);
+    QFETCH(QString, back);
+    MapRig rig;
+    const std::array<quint16, 8> tune = rig.controller.params;
+    QVERIFY(rig.start());
+    std::array<quint16, 8> overwritten{};
+    rig.port->setResponder([&](const QByteArray &request) {
+        if (request[2] == 10) // the controller's factory values
+            rig.controller.params = {1, 2, 0, 50, 50, 80, 80, 100};
+        const QByteArray reply = rig.controller.respond(request);
+        if (request[2] == 1 && request[3] == 7 && overwritten == std::array<quint16, 8>{})
+            overwritten = rig.controller.params; // the read-back after the reset or load
+        return reply;
+    });
+    rig.dialogs.actionAnswers << (back == "undo");
+    if (overwrite == "reset") {
+        rig.w().connection().ResetCmd->click();
+    } else {
+        rig.dialogs.openAnswers << rig.map("other.map", QByteArray(kControllerMap).replace("=600", "=700").replace("=9000", "=12000"));
+        rig.w().maps().cmdLoadMap->click();
+    }
+    QVERIFY(rig.settled());
+    QVERIFY(overwritten != tune);
+    const QString point = restorePoints(rig.dir.path()).value(0);
+    if (back == "list") {
+        QAction *item = rig.w().findChild<QAction *>("menuTools_3");
+        QVERIFY(item);
+        item->trigger();
+        auto *list = rig.w().findChild<QTreeWidget *>("RestoreList");
+        QVERIFY(list);
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(1), rig.entry(261));
+        QVERIFY2(list->topLevelItem(0)->text(2).contains("Tinj Max: 50 → 9000"), qPrintable(list->topLevelItem(0)->text(2)));
+        list->setCurrentItem(list->topLevelItem(0));
+        rig.w().findChild<QPushButton *>("RestoreButton")->click();
+    }
+    QVERIFY(rig.settled());
+    QCOMPARE(rig.controller.params, tune);
+    // The way back is a load like any other: its question with the changes, a restore point of its own.
+    const auto question = *std::find_if(rig.dialogs.shown.rbegin(), rig.dialogs.shown.rend(),
+                                        [](const ScriptedDialogs::Shown &box) { return box.kind == "question"; });
+    QVERIFY2(question.details.contains(overwrite == "reset" ? "Tinj Max: 50 → 9000" : "Tinj Max: 12000 → 9000"),
+             qPrintable(question.details));
+    QCOMPARE(rig.dialogs.shown.last().text.section("\n\n", 0, 0), rig.entry(37));
+    QCOMPARE(restorePoints(rig.dir.path()).size(), 2);
+    QVERIFY(restorePoints(rig.dir.path()).contains(point));
 }
 
 void TestMaps::save_data()
@@ -267,7 +398,7 @@ void TestMaps::save()
     rig.dialogs.saveAnswers << maps + "/" + name;
     rig.dialogs.questionAnswers << replace;
     rig.w().maps().cmdSaveMap->click();
-    QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
+    QTRY_COMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
     QCOMPARE(rig.dialogs.saveSuffixes, QStringList{"map"});
     QCOMPARE(rig.port->written().size(), 0);
     if (asked) {
@@ -294,6 +425,7 @@ void TestMaps::mapsNotAFolder()
     QVERIFY(rig.start());
     writeFile(rig.dir.filePath("Maps"), "not a folder");
     rig.w().maps().cmdSaveMap->click();
+    QTRY_VERIFY(rig.w().maps().cmdLoadMap->isEnabled());
     rig.w().maps().cmdLoadMap->click();
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList({rig.dir.path(), rig.dir.path()}));
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(80)});

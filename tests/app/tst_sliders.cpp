@@ -1,3 +1,4 @@
+#include "intervaltimer.h"
 #include "numbertexts.h"
 #include "testfiles.h"
 #include "sliderknob.h"
@@ -120,7 +121,8 @@ private slots:
     void valueEditorSays();
     void controllerValueShownUntilNextMove();
     void italianDecimalComma();
-    void releasedSliderDisabledDuringWrite();
+    void releasedSliderBusyDuringWrite();
+    void focusStaysAcrossPolls();
     void actionsWhileControllerAnswersLate_data();
     void actionsWhileControllerAnswersLate();
     void sessionEndingDuringWriteLeavesSliderDisabled();
@@ -479,6 +481,7 @@ void TestSliders::inputBesideDrags()
 
     rig.dialogs.saveAnswers << rig.dir.filePath("after.map");
     rig.w().maps().cmdSaveMap->click();
+    QTRY_VERIFY(QFile::exists(rig.dir.filePath("after.map")));
     QVERIFY(readFile(rig.dir.filePath("after.map")).endsWith(QByteArray("RpmMultiplier=") + QByteArray::number(written < 0 ? 100 : written) + "\r\n"));
 }
 
@@ -577,20 +580,84 @@ void TestSliders::italianDecimalComma()
     QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(1, 31)});
 }
 
-void TestSliders::releasedSliderDisabledDuringWrite()
+// While its write is on its way a released slider takes no input, but stays enabled and keeps the
+// focus; the others stay live.
+void TestSliders::releasedSliderBusyDuringWrite()
 {
     SliderRig rig;
     QVERIFY(rig.start());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
     rig.port->setReplyDelay(std::chrono::milliseconds(150));
-    bool disabledMeanwhile = false, othersLive = false;
+    rig.slider(4)->setFocus();
+    QString labelMeanwhile;
+    bool othersLive = false, focusKept = false;
     QTimer::singleShot(60, rig.window.get(), [&] {
-        disabledMeanwhile = !rig.slider(4)->isEnabled();
+        rig.key(4, QEvent::KeyPress, Qt::Key_Right);
+        rig.key(4, QEvent::KeyRelease, Qt::Key_Right);
+        labelMeanwhile = rig.label(4)->text();
         othersLive = rig.slider(3)->isEnabled();
+        focusKept = rig.slider(4)->hasFocus() && rig.slider(4)->isEnabled();
     });
     rig.release(4);
-    QVERIFY(disabledMeanwhile);
+    QCOMPARE(labelMeanwhile, QString("9000"));
     QVERIFY(othersLive);
-    QVERIFY(rig.slider(4)->isEnabled());
+    QVERIFY(focusKept);
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(4, 9000)});
+}
+
+// The keyboard alone, at a human pace, with the status poll running: Tab goes through the controls in
+// the order they are used, the focus stays where it was put across polls, a key held over several
+// polls commits once at its release, Space reaches DISCONNECT only when it has the focus, and a click
+// on a knob gives its slider the focus.
+void TestSliders::focusStaysAcrossPolls()
+{
+    SliderRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    rig.w().session().holdPoll(false);
+    QSignalSpy polls(rig.w().session().statusTimer(), &IntervalTimer::tick);
+    const auto pollsPass = [&](int count) {
+        const qsizetype until = polls.count() + count;
+        return QTest::qWaitFor([&] { return polls.count() >= until; }, 5000);
+    };
+    const auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+
+    rig.w().connection().btnConnect->setFocus();
+    QStringList order;
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << focused();
+    }
+    QCOMPARE(order, (QStringList{"ResetCmd", "cmdLoadMap", "cmdSaveMap", "RpmMultiplierSlider", "RpmMinSlider",
+                                 "TinjMinSlider", "TinjMaxSlider", "PumpMinSlider", "PumpMaxSlider",
+                                 "SliderPausaAlMinimo", "SliderPausaAlMassimo", "btnConnect"}));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(focused(), QString("SliderPausaAlMinimo"));
+    QVERIFY(pollsPass(3));
+    QCOMPARE(focused(), QString("SliderPausaAlMinimo"));
+    // Held over two polls, with the auto-repeat a held key sends: one write, at the release.
+    QTest::keyPress(QApplication::focusWidget(), Qt::Key_Right);
+    QCOMPARE(rig.label(5)->text(), QString("4.02 s")); // previewed at once
+    QVERIFY(pollsPass(1));
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(QApplication::focusWidget(), &repeat);
+    QVERIFY(pollsPass(1));
+    QCOMPARE(rig.writes().size(), 0);
+    QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
+    QVERIFY(pollsPass(1));
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(5, 162)});
+    QCOMPARE(focused(), QString("SliderPausaAlMinimo"));
+    // A stray Space on a slider does nothing; on the focused button it disconnects.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QVERIFY(pollsPass(1));
+    QVERIFY(rig.w().isConnected());
+    QTest::mouseClick(rig.slider(2), Qt::LeftButton, {}, knobCentre(rig.slider(2)));
+    QCOMPARE(focused(), QString("RpmMinSlider"));
+    rig.w().connection().btnConnect->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QVERIFY(!rig.w().isConnected());
 }
 
 // A controller that answers every request 150 ms late, and a user who does not wait for it: a click
@@ -620,6 +687,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
         rig.release(4);
     } else {
         QVERIFY(rig.connect());
+        QVERIFY(rig.verify());
         rig.w().session().holdPoll(true);
         rig.port->clearWritten();
         rig.w().session().RequestStatus();
@@ -631,7 +699,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
             rig.w().connection().ResetCmd->click();
         }
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QList<int> sent;
     for (const QByteArray &frame : rig.port->writtenBytes())
         sent.append(quint8(frame[2]));

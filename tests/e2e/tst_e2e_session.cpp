@@ -396,7 +396,7 @@ void TestE2eSession::sliderReleaseWritesOverTheLine()
     QTest::mouseMove(slider, knob + QPoint(70, 0));
     QTest::mouseRelease(slider, Qt::LeftButton, {}, knob + QPoint(70, 0));
     QTRY_VERIFY_WITH_TIMEOUT(rig.frames().size() >= 1, kPatienceMs);
-    QTRY_VERIFY_WITH_TIMEOUT(slider->isEnabled(), kPatienceMs); // the write ended
+    QVERIFY(rig.waitQuiet()); // the write ended
     const int field = rig.w().session().Parameters.RpmMin;
     QVERIFY2(field > before && slider->value() > before, qPrintable(QString::number(field)));
     QCOMPARE(field % 50, 0); // the controller's step
@@ -429,7 +429,8 @@ void TestE2eSession::interlockedReleaseWritesPartnerValue()
     QTest::mouseMove(slider, knob - QPoint(200, 0));
     QVERIFY(slider->value() < minimum);
     QTest::mouseRelease(slider, Qt::LeftButton, {}, knob - QPoint(200, 0));
-    QTRY_VERIFY_WITH_TIMEOUT(slider->isEnabled(), kPatienceMs);
+    QVERIFY(rig.waitQuiet()); // the write ended
+    QVERIFY(slider->isEnabled());
     QCOMPARE(slider->value(), minimum);
     QCOMPARE(rig.w().session().Parameters.MaxPumpCycles, minimum);
     QCOMPARE(int(rig.sim().parameter(simparam::MaxPumpCycles)), minimum);
@@ -468,11 +469,17 @@ void TestE2eSession::lateControllerHurriedUser()
     QCOMPARE(oe::hexBytes(rig.frames().last()), oe::hexBytes(kStatusFrame));
     rig.sim().clearRequests();
     rig.w().connection().ResetCmd->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
+    // The restore point first has the values the connect read confirmed (reads), then the reset.
+    const QList<QByteArray> sent = rig.frames();
+    const qsizetype reset = sent.indexOf(kResetFrame);
+    QVERIFY(reset >= 0);
+    for (qsizetype i = 0; i < reset; ++i)
+        QCOMPARE(quint8(sent[i][2]), quint8(1));
     expected = {kResetFrame};
     expected += readFrames();
-    QCOMPARE(rig.hex(rig.frames().mid(0, 9)), rig.hex(expected));
-    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(38)});
+    QCOMPARE(rig.hex(sent.mid(reset, 9)), rig.hex(expected));
+    QCOMPARE(rig.dialogs.heads(), QStringList{rig.entry(38)});
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 held = rig.sim().parameter(i);

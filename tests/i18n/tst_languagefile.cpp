@@ -55,7 +55,9 @@ QList<int> usedEntries()
     entries << 140 << 141;
     for (int i = 160; i <= 167; ++i)
         entries << i;
-    for (int i = 180; i <= 182; ++i)
+    for (int i = 180; i <= 199; ++i)
+        entries << i;
+    for (int i = 250; i <= 279; ++i)
         entries << i;
     for (int i = 200; i <= 215; ++i) // oe-cli's own words
         entries << i;

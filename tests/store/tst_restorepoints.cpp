@@ -44,6 +44,7 @@ private slots:
     void listing();
     void backupNames_data();
     void backupNames();
+    void folderCannotBeMade_data();
     void folderCannotBeMade();
 };
 
@@ -165,11 +166,25 @@ void TestRestorePoints::backupNames()
     QCOMPARE(names(listRestorePoints(maps.path())), QStringList{expected});
 }
 
+void TestRestorePoints::folderCannotBeMade_data()
+{
+    QTest::addColumn<QString>("blocker"); // a file where a folder goes
+    QTest::newRow("Backups is a file") << "Backups";
+    QTest::newRow("Maps is a file") << "";
+}
+
 void TestRestorePoints::folderCannotBeMade()
 {
-    QTemporaryDir maps;
-    QVERIFY(touch(maps.filePath("Backups"))); // a file where the folder goes
-    const RestorePointWrite written = writeRestorePoint(maps.path(), RestoreCause::Load, kValues, kWhen);
+    QFETCH(QString, blocker);
+    QTemporaryDir dir;
+    const QString maps = dir.filePath("Maps");
+    if (blocker.isEmpty()) {
+        QVERIFY(touch(maps));
+    } else {
+        QVERIFY(QDir().mkpath(maps));
+        QVERIFY(touch(maps + '/' + blocker));
+    }
+    const RestorePointWrite written = writeRestorePoint(maps, RestoreCause::Load, kValues, kWhen);
     QVERIFY(!written.ok);
     QVERIFY(written.path.isEmpty());
     QCOMPARE(written.problem.fault, FileFault::NotAFile);

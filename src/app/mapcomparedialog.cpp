@@ -1,0 +1,91 @@
+#include "mapcomparedialog.h"
+
+#include "captiontable.h"
+#include "numbertexts.h"
+#include "session.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace oe {
+
+MapCompareDialog::MapCompareDialog(Session *session, AppTexts texts, QWidget *parent)
+    : QDialog(parent), m_session(session), m_texts(std::move(texts))
+{
+    setObjectName(QStringLiteral("MapCompare"));
+    m_table = new QTableWidget(kParameterCount, 4, this);
+    m_table->setObjectName(QStringLiteral("CompareTable"));
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_table);
+    layout->addWidget(buttons);
+    resize(560, 330);
+    connect(session, &Session::parameterKnownChanged, this, &MapCompareDialog::refresh);
+    connect(session, &Session::parameterRead, this, &MapCompareDialog::refresh);
+    connect(session, &Session::stateChanged, this, &MapCompareDialog::refresh);
+    applyCaptions();
+}
+
+void MapCompareDialog::setValues(const ParameterSet &values, const QString &name)
+{
+    m_values = values;
+    m_name = name;
+    applyCaptions();
+}
+
+bool MapCompareDialog::readUnknown()
+{
+    if (!m_session || m_session->state() != Session::State::Connected)
+        return false;
+    for (int i = 0; i < kParameterCount; ++i)
+        m_session->readIfUnknown(ParameterIndex(i), {});
+    return true;
+}
+
+void MapCompareDialog::applyCaptions()
+{
+    setWindowTitle(m_texts.caption(Caption::CompareTitle).replace(QStringLiteral("%1"), m_name));
+    m_table->setHorizontalHeaderLabels({m_texts.caption(Caption::ColumnParameter), m_texts.caption(Caption::ColumnFile),
+                                        m_texts.caption(Caption::ColumnController),
+                                        m_texts.caption(Caption::ColumnDiffers)});
+    refresh();
+}
+
+void MapCompareDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    refresh();
+}
+
+void MapCompareDialog::refresh()
+{
+    if (!isVisible())
+        return;
+    const auto set = [this](int row, int column, const QString &text) {
+        QTableWidgetItem *item = m_table->item(row, column);
+        if (!item) {
+            item = new QTableWidgetItem;
+            m_table->setItem(row, column, item);
+        }
+        item->setText(text);
+    };
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const qint32 file = m_values[index];
+        // Only a value the controller told counts; anything else is not compared.
+        const bool known = m_session && m_session->state() != Session::State::Idle && m_session->parameterKnown(index);
+        const qint32 now = known ? m_session->controllerValues()[index] : 0;
+        set(i, 0, m_texts.parameterName(index));
+        set(i, 1, displayText(index, file));
+        set(i, 2, known ? displayText(index, now) : QStringLiteral("---"));
+        set(i, 3, known && now != file ? m_texts.caption(Caption::DiffersMark) : QString());
+    }
+}
+
+} // namespace oe

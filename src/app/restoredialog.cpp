@@ -1,0 +1,132 @@
+#include "restoredialog.h"
+
+#include "captiontable.h"
+#include "mapfile.h"
+#include "maptexts.h"
+#include "numbertexts.h"
+#include "restorepoints.h"
+#include "session.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace oe {
+
+namespace {
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kValidRole = Qt::UserRole + 1;
+} // namespace
+
+RestoreDialog::RestoreDialog(Session *session, QString mapsFolder, AppTexts texts, QWidget *parent)
+    : QDialog(parent), m_session(session), m_mapsFolder(std::move(mapsFolder)), m_texts(std::move(texts))
+{
+    setObjectName(QStringLiteral("RestoreDialog"));
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("RestoreList"));
+    m_list->setColumnCount(3);
+    m_list->setRootIsDecorated(false);
+    m_list->setWordWrap(true);
+    m_list->header()->setStretchLastSection(true);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    m_restore = buttons->addButton(QString(), QDialogButtonBox::AcceptRole);
+    m_restore->setObjectName(QStringLiteral("RestoreButton"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_restore, &QPushButton::clicked, this, [this] {
+        const QTreeWidgetItem *item = m_list->currentItem();
+        if (!item || !m_restore->isEnabled())
+            return;
+        const QString path = item->data(0, kPathRole).toString();
+        accept();
+        emit restoreRequested(path);
+    });
+    connect(m_list, &QTreeWidget::currentItemChanged, this, &RestoreDialog::updateButton);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, m_restore, &QPushButton::click);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addWidget(buttons);
+    resize(720, 360);
+    connect(session, &Session::stateChanged, this, &RestoreDialog::refresh);
+    connect(session, &Session::parameterKnownChanged, this, &RestoreDialog::refresh);
+    applyCaptions();
+}
+
+void RestoreDialog::applyCaptions()
+{
+    setWindowTitle(m_texts.caption(Caption::RestoreTitle));
+    m_list->setHeaderLabels({m_texts.caption(Caption::ColumnTime), m_texts.caption(Caption::ColumnCause),
+                             m_texts.caption(Caption::ColumnChanges)});
+    m_restore->setText(m_texts.caption(Caption::RestoreButton));
+    refresh();
+}
+
+void RestoreDialog::refresh()
+{
+    // Each file is read again: a hidden list need not be.
+    if (!isVisible())
+        return;
+    const QString current = m_list->currentItem() ? m_list->currentItem()->data(0, kPathRole).toString() : QString();
+    m_list->clear();
+    const bool connected = m_session && m_session->state() == Session::State::Connected;
+    const QList<RestorePointInfo> points = listRestorePoints(m_mapsFolder);
+    for (const RestorePointInfo &point : points) {
+        auto *item = new QTreeWidgetItem(m_list);
+        item->setData(0, kPathRole, point.path);
+        if (point.path == current)
+            m_list->setCurrentItem(item);
+        item->setText(0, QLocale().toString(point.when, QLocale::ShortFormat));
+        item->setToolTip(0, point.path);
+        item->setText(1, !point.cause ? m_texts.caption(Caption::CauseBackup)
+                         : *point.cause == RestoreCause::Reset ? m_texts.caption(Caption::CauseReset)
+                                                                : m_texts.caption(Caption::CauseLoad));
+        const MapReadResult map = readMapFile(point.path);
+        item->setData(0, kValidRole, map.ok);
+        if (!map.ok) {
+            item->setText(2, mapErrorText(map.error, m_texts.table()));
+            continue;
+        }
+        if (!connected) {
+            item->setText(2, QStringLiteral("---"));
+            continue;
+        }
+        QStringList changes;
+        for (int i = 0; i < kParameterCount; ++i) {
+            const auto index = ParameterIndex(i);
+            const qint32 saved = map.values[size_t(i)];
+            if (!m_session->parameterKnown(index))
+                changes << QStringLiteral("%1: --- → %2").arg(m_texts.parameterName(index), displayText(index, saved));
+            else if (const qint32 now = m_session->controllerValues()[index]; now != saved)
+                changes << QStringLiteral("%1: %2 → %3")
+                               .arg(m_texts.parameterName(index), displayText(index, now), displayText(index, saved));
+        }
+        item->setText(2, changes.isEmpty() ? m_texts.caption(Caption::SameAsController)
+                                           : changes.join(QLatin1Char('\n')));
+    }
+    if (points.isEmpty()) {
+        auto *item = new QTreeWidgetItem(m_list);
+        item->setText(0, m_texts.caption(Caption::NoRestorePoints));
+        item->setFirstColumnSpanned(true);
+        item->setFlags(Qt::NoItemFlags);
+    }
+    m_list->resizeColumnToContents(0);
+    m_list->resizeColumnToContents(1);
+    updateButton();
+}
+
+void RestoreDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    refresh();
+}
+
+void RestoreDialog::updateButton()
+{
+    const QTreeWidgetItem *item = m_list->currentItem();
+    m_restore->setEnabled(item && item->data(0, kValidRole).toBool() && m_session
+                          && m_session->state() == Session::State::Connected);
+}
+
+} // namespace oe
