@@ -153,6 +153,7 @@ void ControllerModel::send(const QByteArray &reply, qint64 frameNumber, std::chr
     }
     QByteArray bytes = reply;
     const qint64 origin = ++m_replies;
+    m_replyFrames.append(frameNumber);
     bool clean = true;
     if (m_random.chance(10)) {
         ++m_figures->fault(Fault::BitFlip);
@@ -182,6 +183,7 @@ void ControllerModel::send(const QByteArray &reply, qint64 frameNumber, std::chr
         m_clean = CleanReply{frameNumber, now + delay};
     if (m_random.chance(10)) {
         ++m_figures->fault(Fault::Duplicate);
+        m_replyFrames.append(frameNumber);
         m_port->deliver(reply, now + delay + m_random.between(20, 700), ++m_replies);
     }
 }

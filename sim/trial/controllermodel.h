@@ -37,6 +37,9 @@ public:
     // Whether a read reply or a write's echo it sent had a bit flipped into this value for this
     // parameter.
     bool sentFlipped(int index, qint32 value) const { return m_flipped.count({index, value}) > 0; }
+    // The frame (numbered as in onFrame) a reply answered, by the reply's number (see
+    // SimulatedPort::deliver).
+    qint64 frameOfReply(qint64 reply) const { return reply > 0 && reply <= m_replyFrames.size() ? m_replyFrames[reply - 1] : -1; }
     // Whether the value it would store for a write is the one sent (false: refused or clamped).
     bool lastWriteStoredAsSent() const { return m_storedAsSent; }
 
@@ -65,6 +68,7 @@ private:
     bool m_storedAsSent = true;
     // Replies put on the line so far (a duplicate counts as one of its own).
     qint64 m_replies = 0;
+    QList<qint64> m_replyFrames;
 };
 
 } // namespace oe

@@ -387,7 +387,10 @@ void Trial::countLineMade()
                           || (m_tryOrigins[p] != 0 && m_tryBytes[p] == 'C' && p + 1 < m_tryBytes.size()
                               && m_tryBytes[p + 1] == 'U' && m_tryOrigins[p + 1] == m_tryOrigins[p]);
         }
-        made = mixed && !replyInside;
+        // Or the whole reply of an earlier frame, come late: with no sequence number in a frame, a
+        // late reply of an earlier read of the same parameter answers this one.
+        const bool late = !mixed && m_controller->frameOfReply(m_tryOrigins[at]) < m_figures.frames;
+        made = (mixed && !replyInside) || late;
     }
     if (request->kind == Request::Kind::WriteParameter && index < kParameterCount)
         m_echoLineMade[size_t(index)] = made;

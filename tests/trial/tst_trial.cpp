@@ -37,7 +37,9 @@ void TestTrial::regressionSeeds_data()
     QTest::newRow("noise glued in front of a reply read as 17237") << quint64(844537257788352ULL);
     QTest::newRow("a partner's read answered while its write waits behind it") << quint64(2367190792667338ULL);
     QTest::newRow("a pair held to a partner's stale first answer") << quint64(2874253539036304ULL);
+    QTest::newRow("late replies of an earlier read after each check of an echo") << quint64(352732431014563ULL);
     QTest::newRow("a read asked before a map load, answered during it") << quint64(325914144552023ULL);
+    QTest::newRow("a read asked before a commit of its parameter, answered before the write") << quint64(2087858990002991ULL);
 }
 
 void TestTrial::regressionSeeds()
