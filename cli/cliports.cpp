@@ -1,6 +1,7 @@
 // ports: what COM1 to COM15 lead to.
 #include "clirunner.h"
 
+#include "deviceaccess.h"
 #include "portcatalog.h"
 
 #include <QFile>
@@ -38,6 +39,8 @@ void CliRunner::listPorts()
     };
     out(row(QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("PRESENT"), QStringLiteral("ACCESS"),
             QStringLiteral("DESCRIPTION")));
+    QStringList beyondGroup; // refused devices the dialout group cannot open
+    bool groupHelps = false;
     for (const ComPortInfo &port : ports) {
         QString state = port.present ? QStringLiteral("yes") : QStringLiteral("no");
         if (port.dangling)
@@ -51,17 +54,28 @@ void CliRunner::listPorts()
                          {QStringLiteral("description"), port.description}};
         if (port.present)
             json.insert(QStringLiteral("userMayOpen"), mayOpen);
+        if (port.present && !mayOpen) {
+            const auto access = accessBeyondSerialGroup(port.device);
+            json.insert(QStringLiteral("dialoutHelps"), !access);
+            groupHelps = groupHelps || !access;
+            if (access)
+                beyondGroup << QStringLiteral("no permission on COM%1: %2 belongs to %3, mode %4; joining the dialout "
+                                              "group does not help, only its owner or an administrator can give access")
+                                   .arg(port.comPort)
+                                   .arg(port.device, access->ownerAndGroup, access->mode);
+        }
         list.append(json);
-        // A port this user may not open: the usual fix is a group, said where the list shows it.
+        // A port this user may not open: the usual fix is the dialout group, said below the list
+        // only where it opens the device.
         const QString access = !port.present ? QString()
                                : mayOpen     ? QStringLiteral("ok")
                                              : QStringLiteral("no permission");
         out(row(QStringLiteral("COM%1").arg(port.comPort), port.device, state, access, port.description));
     }
-    if (std::any_of(list.begin(), list.end(), [](const QJsonValue &v) {
-            return v.toObject().value(QLatin1String("userMayOpen")) == QJsonValue(false);
-        }))
+    if (groupHelps)
         out(QStringLiteral("no permission: add your user to the port's group (on Debian: sudo adduser $USER dialout), then log in again"));
+    for (const QString &line : std::as_const(beyondGroup))
+        out(line);
     m_json.insert(QStringLiteral("ports"), list);
     // An adapter the window would offer a COM number for: a script sees it here too.
     QJsonArray adapters;

@@ -73,7 +73,7 @@ void CliRunner::runSave()
         path += QStringLiteral(".map");
     FileProblem problem;
     if (!writeMapFile(path, values, nullptr, &problem)) {
-        finish(CliExit::InvalidInput, caption(Caption::MapNotSaved) + QLatin1Char(' ') + fileProblemText(problem, m_captions));
+        finish(CliExit::InvalidInput, notSavedText(path, problem));
         return;
     }
     m_json.insert(QStringLiteral("file"), path);
@@ -156,18 +156,24 @@ void CliRunner::runBackup()
     }
     const QString name = backupFileName(QDateTime::currentDateTime(), m_options.port, m_firmware);
     QString path = m_options.file;
-    if (path.isEmpty()) {
-        path = QDir(restorePointFolder(mapsFolder())).filePath(name);
-        QDir().mkpath(restorePointFolder(mapsFolder()));
-    } else if (QFileInfo(path).isDir() || path.endsWith(QLatin1Char('/'))) {
-        QDir().mkpath(path);
-        path = QDir(path).filePath(name);
-    } else if (QFileInfo(path).suffix().isEmpty()) {
+    QString folder;
+    if (path.isEmpty())
+        folder = restorePointFolder(mapsFolder());
+    else if (QFileInfo(path).isDir() || path.endsWith(QLatin1Char('/')))
+        folder = path;
+    else if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
+    if (!folder.isEmpty()) {
+        // A folder that cannot be made is said as such, not as a missing file inside it.
+        if (!QDir().mkpath(folder)) {
+            finish(CliExit::InvalidInput, notSavedText(folder, {folderFault(folder), QStringLiteral("cannot be created")}));
+            return;
+        }
+        path = QDir(folder).filePath(name);
     }
     FileProblem problem;
     if (!writeMapFile(path, heldValues(), nullptr, &problem)) {
-        finish(CliExit::InvalidInput, caption(Caption::MapNotSaved) + QLatin1Char(' ') + fileProblemText(problem, m_captions));
+        finish(CliExit::InvalidInput, notSavedText(path, problem));
         return;
     }
     m_json.insert(QStringLiteral("file"), path);

@@ -1,5 +1,7 @@
 #include "clirunner.h"
 #include "clitexts.h"
+#include "deviceaccess.h"
+#include "maptexts.h"
 
 #include "programrunner.h"
 #include "systemserialport.h"
@@ -177,7 +179,12 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
         const QString device = failure.device.isEmpty() || failure.device == port
                                    ? shown
                                    : QStringLiteral("%1 (%2)").arg(port, failure.device);
-        QString why = fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
+        // The dialout group's advice only where joining it opens the device; else who may give access.
+        const auto beyondGroup = failure.openError == PortOpenError::NoPermission ? accessBeyondSerialGroup(failure.device)
+                                                                                  : std::nullopt;
+        QString why = beyondGroup ? fillPlaceholders(caption(Caption::PortNotYours),
+                                                     {port, failure.device, beyondGroup->ownerAndGroup, beyondGroup->mode})
+                                  : fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
         if (why.isEmpty())
             why = caption(CliWord::CannotOpen).arg(device, failure.systemText);
         else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())

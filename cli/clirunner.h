@@ -49,6 +49,8 @@ private:
     QString caption(int entry) const;
     QString parameterCaption(ParameterIndex index) const;
     QString portText() const;
+    // A map file that could not be saved: the window's words, the file and why.
+    QString notSavedText(const QString &path, const FileProblem &problem) const;
     QString portText(const CliPort &port) const;
     QString valueText(ParameterIndex index) const;
     // The rule's words as oe-cli says them: parameters by their keys, values in the controller's units.

@@ -146,6 +146,12 @@ QString CliRunner::portText(const CliPort &port) const
     return QStringLiteral("COM%1 (%2)").arg(port.comPort).arg(resolvePortDevice(port.comPort, m_programFolder));
 }
 
+QString CliRunner::notSavedText(const QString &path, const FileProblem &problem) const
+{
+    return QStringLiteral("%1 %2: %3").arg(caption(Caption::MapNotSaved), QDir::toNativeSeparators(path),
+                                           fileProblemText(problem, m_captions));
+}
+
 // What the window's label shows for the value the controller told us, "---" while it never did.
 QString CliRunner::valueText(ParameterIndex index) const
 {

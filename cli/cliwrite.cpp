@@ -7,6 +7,7 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include <QDir>
 #include <QMap>
 
 namespace oe {
@@ -56,6 +57,12 @@ bool CliRunner::checkLoadFile(bool writes)
 {
     const MapReadResult map = readMapFile(m_options.file);
     const MapCheck check = map.ok ? checkMap(map) : MapCheck{};
+    // A file that cannot be read is not an invalid one: its name and why.
+    if (!map.ok && map.error.kind == MapFileError::Kind::CannotRead) {
+        finish(CliExit::InvalidInput, QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_options.file),
+                                                                   mapErrorText(map.error, m_captions)));
+        return false;
+    }
     if (!map.ok || !check.ok) {
         finish(CliExit::InvalidInput, caption(Caption::MapInvalid) + QLatin1Char(' ')
                                           + mapErrorText(map.ok ? check.refusal : map.error, m_captions));

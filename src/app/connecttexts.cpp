@@ -1,31 +1,10 @@
 #include "connecttexts.h"
 
 #include "captiontable.h"
+#include "deviceaccess.h"
 #include "maptexts.h"
 
-#include <QFileInfo>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
-
 namespace oe {
-
-std::optional<DeviceAccess> deviceAccess(const QString &device)
-{
-#ifdef Q_OS_UNIX
-    struct stat st {};
-    if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0)
-        return std::nullopt;
-    const QFileInfo info(device);
-    const QString owner = info.owner().isEmpty() ? QString::number(st.st_uid) : info.owner();
-    const QString group = info.group().isEmpty() ? QString::number(st.st_gid) : info.group();
-    return DeviceAccess{owner + u':' + group, group, QString::number(st.st_mode & 07777, 8)};
-#else
-    Q_UNUSED(device);
-    return std::nullopt;
-#endif
-}
 
 ConnectFailureText connectFailureText(const ConnectFailure &failure, const std::function<QString(int)> &caption)
 {
@@ -47,10 +26,8 @@ ConnectFailureText connectFailureText(const ConnectFailure &failure, const std::
     case PortOpenError::NotFound: entry = Caption::PortNotFound; break;
     case PortOpenError::InUse: entry = Caption::PortInUse; break;
     case PortOpenError::NoPermission: {
-        // Joining the dialout group helps only with a device of that group; for any other (a pty
-        // another user made, a device an administrator locked down) it says who may give access.
-        const auto access = deviceAccess(failure.device);
-        if (access && access->group != u"dialout") {
+        // The dialout group's advice only where joining it opens the device; else who may give access.
+        if (const auto access = accessBeyondSerialGroup(failure.device)) {
             entry = Caption::PortNotYours;
             args = {port, failure.device, access->ownerAndGroup, access->mode};
         } else {

@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
 namespace oe {
 
@@ -19,14 +18,5 @@ struct ConnectFailureText {
 // did not answer); the details say why, with the port and the device it leads to. caption gives an
 // entry's text in the language in use.
 ConnectFailureText connectFailureText(const ConnectFailure &failure, const std::function<QString(int)> &caption);
-
-// Who may open a device: its owner and group ("root:tty") and its mode in octal ("620"). Nothing
-// where the system has no such thing or the device cannot be looked at.
-struct DeviceAccess {
-    QString ownerAndGroup;
-    QString group;
-    QString mode;
-};
-std::optional<DeviceAccess> deviceAccess(const QString &device);
 
 } // namespace oe

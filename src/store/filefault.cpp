@@ -17,6 +17,20 @@ FileFault readFault(const QString &path)
     return FileFault::Other;
 }
 
+FileFault folderFault(const QString &folder)
+{
+    QFileInfo blocker(folder);
+    while (!blocker.exists() && blocker.absoluteFilePath() != blocker.absolutePath())
+        blocker = QFileInfo(blocker.absolutePath());
+    if (!blocker.exists())
+        return FileFault::NotFound;
+    if (!blocker.isDir())
+        return FileFault::NotAFile;
+    if (!blocker.isWritable())
+        return FileFault::NoPermission;
+    return FileFault::Other;
+}
+
 FileFault writeFault(const QString &path, bool shortWrite, qint64 dataSize)
 {
     const QFileInfo info(path);

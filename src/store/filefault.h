@@ -26,6 +26,9 @@ struct FileProblem {
 
 // Looks at the path after a read failed.
 FileFault readFault(const QString &path);
+// Looks at a folder that could not be made. Missing parents are made too, so what stops it is the
+// nearest part of the path that exists: a file in the way, or a folder closed to us.
+FileFault folderFault(const QString &folder);
 // Looks at the path after a write failed; shortWrite when writing the data itself fell short.
 FileFault writeFault(const QString &path, bool shortWrite, qint64 dataSize);
 

@@ -110,15 +110,7 @@ RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause caus
     const QString folder = restorePointFolder(mapsFolder);
     if (!QDir().mkpath(folder)) {
         result.error = QStringLiteral("%1 cannot be created").arg(folder);
-        // mkpath makes missing parents, so what stops it is the nearest existing one: a file in the
-        // way, or a folder closed to us.
-        QFileInfo blocker(folder);
-        while (!blocker.exists() && blocker.absoluteFilePath() != blocker.absolutePath())
-            blocker = QFileInfo(blocker.absolutePath());
-        const FileFault fault = !blocker.isDir()        ? FileFault::NotAFile
-                                : !blocker.isWritable() ? FileFault::NoPermission
-                                                        : FileFault::Other;
-        result.problem = {fault, result.error};
+        result.problem = {folderFault(folder), result.error};
         return result;
     }
     const QString base = stamp(when) + QStringLiteral("-before-") + causeText(cause);

@@ -133,7 +133,7 @@ void TestSession::connectFailures_data()
     QTest::addColumn<int>("framesSent");
     QTest::addColumn<ConnectFailure::Kind>("kind");
     QTest::addColumn<PortOpenError>("reason");
-    QTest::addColumn<QString>("device");   // "dialout", "600": a file of that group or mode stands for it
+    QTest::addColumn<QString>("device");   // "dialout" (660), "dialout 640", "600": a file of that group and mode stands for it
     QTest::addColumn<int>("textEntry");    // the box's main text
     QTest::addColumn<int>("detailsEntry"); // its informative text; %1 the port, %2 the device, %3 its owner
     QTest::addColumn<bool>("noise");       // the controller's side sends only line noise
@@ -147,6 +147,9 @@ void TestSession::connectFailures_data()
     QTest::newRow("no permission, a dialout device")
         << QByteArray("COM=04\r\nLanguage=ENG\r\n") << "denied" << false << 0 << Kind::PortNotOpened
         << PortOpenError::NoPermission << "dialout" << 180 << 102 << false;
+    QTest::newRow("no permission, a dialout device closed to its group")
+        << QByteArray("COM=04\r\nLanguage=ENG\r\n") << "denied" << false << 0 << Kind::PortNotOpened
+        << PortOpenError::NoPermission << "dialout 640" << 180 << 182 << false;
     QTest::newRow("no permission, another user's device")
         << QByteArray("COM=04\r\nLanguage=ITA\r\n") << "denied" << false << 0 << Kind::PortNotOpened
         << PortOpenError::NoPermission << "600" << 180 << 182 << false;
@@ -171,15 +174,17 @@ void TestSession::connectFailures()
     Rig rig(config);
     rig.port->setOpenError(openError, reason);
     QString owner;
-    if (device == "dialout" || device == "600") {
+    QString mode = "600";
+    if (device.startsWith("dialout") || device == "600") {
 #ifdef Q_OS_UNIX
         const QString path = rig.dir.filePath("ttyTEST");
         writeFile(path, "");
         const QByteArray native = QFile::encodeName(path);
         const group *dialout = ::getgrnam("dialout");
-        if (device == "dialout" && (!dialout || ::chown(native.constData(), uid_t(-1), dialout->gr_gid) != 0))
+        if (device.startsWith("dialout") && (!dialout || ::chown(native.constData(), uid_t(-1), dialout->gr_gid) != 0))
             QSKIP("cannot give a file to the dialout group here (needs root)");
-        QVERIFY(::chmod(native.constData(), device == "dialout" ? 0660 : 0600) == 0);
+        mode = device == "dialout" ? "660" : device == "dialout 640" ? "640" : "600";
+        QVERIFY(::chmod(native.constData(), mode.toUInt(nullptr, 8)) == 0);
         owner = QFileInfo(path).owner() + ':' + QFileInfo(path).group();
         device = path;
         rig.port->setDevice(device);
@@ -213,7 +218,7 @@ void TestSession::connectFailures()
                                                .replace("%1", "COM4 (" + device + ")")
                                                .replace("%2", device)
                                                .replace("%3", owner)
-                                               .replace("%4", "600"));
+                                               .replace("%4", mode));
     QCOMPARE(rig.dialogs.shown[0].action, QString()); // no other port exists to search
     QVERIFY(!rig.port->isOpen());
     QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));

@@ -12,6 +12,12 @@
 
 #include <csignal>
 
+#ifdef Q_OS_UNIX
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using namespace oe;
 
 namespace {
@@ -113,6 +119,8 @@ private slots:
     void clampingControllerFailsReadBack();
     void silentController();
     void portThatCannotBeOpened();
+    void permissionAdvice_data();
+    void permissionAdvice();
     void watchSaysWhenTheControllerFallsSilent();
     void interruptReportsWhatWentOut();
     void verifyWritesNothing_data();
@@ -244,6 +252,64 @@ void TestCli::portThatCannotBeOpened()
     QCOMPARE(italian.exitCode, 2);
     QVERIFY2(italian.err.startsWith(QStringLiteral("connessione a ")), qPrintable(italian.err));
     QVERIFY2(italian.err.contains(QStringLiteral("non esiste")), qPrintable(italian.err));
+}
+
+void TestCli::permissionAdvice_data()
+{
+    // FILE is a file this user may not open, also linked as ports/COM3.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("unsaid");
+    QTest::newRow("connect") << QStringList{QStringLiteral("-p"), QStringLiteral("COM3"), QStringLiteral("info")} << 2
+                             << "could not be opened: no permission. Its device" << "dialout $USER";
+    // The list may hold other devices the group opens: only what it says of COM3 is asked.
+    QTest::newRow("ports") << QStringList{QStringLiteral("ports")} << 0 << "no permission on COM3: " << QString();
+    QTest::newRow("map file") << QStringList{QStringLiteral("-p"), QStringLiteral("COM3"), QStringLiteral("load"), QStringLiteral("FILE")}
+                              << 4 << "ttyTEST: Access to the file or its folder is denied." << "dialout";
+}
+
+// The dialout group's advice is given only where joining the group opens the device; a device of
+// another user says whose it is, a file says what it is.
+void TestCli::permissionAdvice()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    QFETCH(QString, unsaid);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("ports")));
+    const QString device = dir.filePath(QStringLiteral("ttyTEST"));
+    QFile file(device);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    // As root the run drops to nobody, for whom root's mode-600 file is closed; anyone else is refused
+    // a file of their own with mode 000.
+    const bool root = ::geteuid() == 0;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(device).constData(), root ? 0600 : 0) == 0);
+    QVERIFY(QFile::link(device, dir.filePath(QStringLiteral("ports/COM3"))));
+    QProcess process;
+    process.setProgram(QStringLiteral(OE_CLI_EXE));
+    arguments.replaceInStrings(QStringLiteral("FILE"), device);
+    process.setArguments(QStringList{QStringLiteral("--folder"), dir.path(), QStringLiteral("--lang"), QStringLiteral("ENG")}
+                         + arguments);
+    if (root) {
+        process.setChildProcessModifier([] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        });
+    }
+    process.start();
+    QVERIFY(process.waitForFinished(30000));
+    const QString output = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(output.contains(said), qPrintable(output));
+    QVERIFY2(unsaid.isEmpty() || !output.contains(unsaid), qPrintable(output));
+#else
+    QSKIP("device owners and modes are a Unix matter");
+#endif
 }
 
 void TestCli::watchSaysWhenTheControllerFallsSilent()
