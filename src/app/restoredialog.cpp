@@ -49,7 +49,11 @@ RestoreDialog::RestoreDialog(Session *session, QString mapsFolder, AppTexts text
     layout->addWidget(m_list);
     layout->addWidget(buttons);
     resize(720, 360);
-    connect(session, &Session::stateChanged, this, &RestoreDialog::refresh);
+    connect(session, &Session::stateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            m_settling = false; // the request ended with the session, unanswered
+        refresh();
+    });
     connect(session, &Session::parameterConfirmedChanged, this, &RestoreDialog::refresh);
     connect(session, &Session::parameterRead, this, &RestoreDialog::refresh);
     applyCaptions();
@@ -121,6 +125,10 @@ void RestoreDialog::refresh()
 void RestoreDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // The differences count only confirmed values: have the session confirm them now rather than in
+    // the poll's gaps (one request at a time); the list follows as they come.
+    if (!m_settling && m_session && m_session->state() == Session::State::Connected)
+        m_settling = m_session->verifiedValues([this](const VerifiedValues &) { m_settling = false; });
     refresh();
 }
 
