@@ -66,6 +66,7 @@ private slots:
     void accessibleTexts();
     void resetAsksFirst_data();
     void resetAsksFirst();
+    void resetGivenUpUnderSavesDialog();
     void resetAcknowledged();
     void resetNotAcknowledged();
     void statusReplyShown_data();
@@ -448,9 +449,18 @@ void TestSession::silentControllerShownAsSuch()
     for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
         now << widget->geometry();
     QCOMPARE(now, geometries);
+    // A read the silence left unanswered: "---", and the line says it will be read again.
+    bool readEnded = false;
+    rig.w().session().ReadParameter(4, [&readEnded](bool) { readEnded = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(readEnded, 4000);
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("---"));
+    QCOMPARE(line->text(), rig.entry(61) + "\n" + rig.entry(141));
 
     rig.controller.silent = false;
     QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 2, 4000);
+    // Read again by itself once the controller answers, and verified.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().sliders().TinjMaxLabel->text(), QString("9000"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.w().session().verifying(), 8000);
     // Silence is not noise: the time-outs it brought do not make the line noisy.
     QVERIFY(line->isHidden());
     QCOMPARE(rig.w().session().lineFailedPercent(), 0);
@@ -576,6 +586,22 @@ void TestSession::resetAsksFirst()
     QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38) + "\n\n" + pointLine} : QStringList{});
     if (ok)
         QCOMPARE(rig.dialogs.shown[0].action, rig.entry(253)); // Undo
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
+}
+
+// Save and RESET clicked at once while the connect's values are being verified: Save's dialog opens
+// first, and the reset's question does not open over it; the reset is given up, its button back.
+void TestSession::resetGivenUpUnderSavesDialog()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.dialogs.onFileDialog = [&] { QTest::qWait(300); }; // the restore point is through meanwhile
+    rig.w().maps().cmdSaveMap->click();
+    rig.w().connection().ResetCmd->click();
+    QVERIFY(rig.settled());
+    QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
+    QVERIFY(rig.dialogs.confirms.isEmpty());
+    QCOMPARE(restorePoints(rig.dir.path()), QStringList());
     QVERIFY(rig.w().connection().ResetCmd->isEnabled());
 }
 

@@ -49,6 +49,7 @@ private slots:
     void recordingFollowsTheSession_data();
     void recordingFollowsTheSession();
     void recordingStopsOnWriteFailure();
+    void recordingAfterASessionEndedMidCommit();
     void chartEmptiesForANewSession();
     void chartShiftedEqualsChartDrawnWhole_data();
     void chartShiftedEqualsChartDrawnWhole();
@@ -56,6 +57,7 @@ private slots:
     void readAgainSaysWhatChanged();
     void compareWritesNothing();
     void editorMapLoadsAfterConnecting();
+    void editorStartsFromConfirmedValues();
 };
 
 void TestTools::traceBreaksAtGaps_data()
@@ -229,6 +231,31 @@ void TestTools::recordingFollowsTheSession()
         texts << rig.entry(39);
     // The session's messages come from the event loop, a turn after the session ended.
     QTRY_COMPARE(rig.dialogs.texts(), texts);
+}
+
+// A commit on the wire when its session ends never finishes: the next session's reads of its
+// parameter still reach the recording.
+void TestTools::recordingAfterASessionEndedMidCommit()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.controller.silent = true;
+    QVERIFY(rig.w().sliders().openValueEditor(ParameterIndex::TinjMax));
+    QTest::keyClicks(rig.w().sliders().valueEditor(), "12000");
+    QTest::keyClick(rig.w().sliders().valueEditor(), Qt::Key_Return);
+    QTRY_COMPARE(rig.w().session().book().state(ParameterIndex::TinjMax), ParameterBook::State::Writing);
+    rig.w().connection().btnConnect->click(); // disconnect, the write unanswered
+    rig.controller.silent = false;
+    rig.controller.params[4] = 15000;
+    QVERIFY(rig.connect());
+    const QString path = rig.dir.filePath("Recordings/next.csv");
+    rig.dialogs.saveAnswers << path;
+    rig.w().findChild<QAction *>("menuTools_1")->trigger();
+    QVERIFY(rig.w().findChild<oe::Recorder *>()->isRecording());
+    rig.controller.params[4] = 16000;
+    QVERIFY(rig.w().session().readAgain());
+    QVERIFY(rig.waitQuiet());
+    QTRY_VERIFY(fileLines(path).join('\n').contains(",TinjMax,15000,16000,16000,"));
 }
 
 void TestTools::recordingStopsOnWriteFailure()
@@ -495,6 +522,30 @@ void TestTools::editorMapLoadsAfterConnecting()
     for (int i = 0; i < kParameterCount; ++i)
         QCOMPARE(qint32(rig.controller.params[size_t(i)]), expected[size_t(i)]);
     QCOMPARE(rig.dialogs.shown.last().text.section("\n\n", 0, 0), rig.entry(37));
+}
+
+// Opened in the first moments after a connect, the editor starts from the controller's values once
+// each is confirmed: a flipped first answer is not taken, and the map is not the sliders' lowest.
+void TestTools::editorStartsFromConfirmedValues()
+{
+    Rig rig;
+    bool flipped = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        QByteArray reply = rig.controller.respond(request);
+        if (!flipped && request[2] == 1 && request[3] == 4) { // the first read of Tinj Max
+            flipped = true;
+            reply[5] = char(reply[5] ^ 0x10);
+        }
+        return reply;
+    });
+    QVERIFY(rig.connect());
+    QVERIFY(flipped);
+    rig.w().findChild<QAction *>("menuTools_4")->trigger();
+    MapEditor *editor = rig.w().mapTools().editor();
+    QTRY_VERIFY(editor->isVisible());
+    QCOMPARE(editor->field(ParameterIndex::TinjMax)->text(), QString("9000"));
+    QCOMPARE(editor->field(ParameterIndex::RpmMin)->text(), QString("600"));
+    QVERIFY(!editor->isWindowModified());
 }
 
 QTEST_MAIN(TestTools)
