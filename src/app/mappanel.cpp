@@ -266,8 +266,8 @@ void MapPanel::onSaveMapClicked()
         return;
     FileProblem problem;
     if (!writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
-        m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n')
-                       + fileProblemText(problem, m_context.captions));
+        m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path)
+                       + QLatin1Char('\n') + fileProblemText(problem, m_context.captions));
 }
 
 } // namespace oe
