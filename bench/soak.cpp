@@ -306,13 +306,14 @@ private:
     {
         const QString path = m_rig.path(QStringLiteral("Maps/saved.map"));
         QFile::remove(path);
-        const bool allKnown = m_rig.s().allParametersKnown();
         m_rig.dialogs.saveAnswers = {path};
         m_rig.w().maps().cmdSaveMap->click();
+        // Save waits for the values being verified, its button disabled meanwhile.
+        waitUntil([this] { return m_rig.w().maps().cmdSaveMap->isEnabled() || m_rig.s().state() != Session::State::Connected; }, 10000);
         m_rig.dialogs.saveAnswers.clear();
         const oe::MapReadResult saved = oe::readMapFile(path);
-        if (!allKnown)
-            return saved.ok ? QStringList{QStringLiteral("map saved with unknown values")} : QStringList{};
+        if (!saved.ok && !m_rig.s().allParametersKnown())
+            return {}; // refused with the unknown values named
         ++m_mapsSaved;
         if (!saved.ok)
             return {QStringLiteral("map not saved")};

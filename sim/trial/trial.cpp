@@ -290,6 +290,19 @@ void Trial::save()
     QString detail;
     if (!truthHolds(&detail))
         fail(QStringLiteral("truth (saved map)"), detail);
+    // What the window's Save writes to the file: the values once every one is confirmed.
+    m_session->verifiedValues([this](const VerifiedValues &values) {
+        // A commit that went out since may have changed the controller already.
+        if (!values.complete() || !m_session->allParametersKnown())
+            return;
+        const auto &held = m_controller->values();
+        for (int i = 0; i < kParameterCount; ++i) {
+            const qint32 saved = values.values[ParameterIndex(i)];
+            if (saved != held[size_t(i)] && !m_controller->sentFlipped(i, saved))
+                return fail(QStringLiteral("truth (saved map)"),
+                            QStringLiteral("parameter %1 saved as %2, the controller holds %3").arg(i).arg(saved).arg(held[size_t(i)]));
+        }
+    });
 }
 
 void Trial::onMessage(int textEntry, int titleEntry)

@@ -162,7 +162,33 @@ void ChartView::refresh()
     if (!f.sameScales(m_imageFrame))
         update();
     else if (m_newData || f.tick != m_imageFrame.tick)
+        moveOn(f);
+}
+
+// The screen already holds the plot as the image last stood: it is moved by the pixels time moved,
+// in place, and only the columns drawn afresh are copied from the image. Copying the whole plot from
+// the image at every look cost twice the memory traffic, which a large window felt. Where a move is
+// not a whole number of the widget's pixels (a fractional scaling), the plot is copied whole.
+void ChartView::moveOn(const Frame &f)
+{
+    const qreal ratio = devicePixelRatioF();
+    const int step = qRound(ratio);
+    const qint64 shift = f.tick - m_imageFrame.tick;
+    if (ratio != step || shift % step != 0 || shift < 0 || shift >= f.deviceWidth) {
         update(f.plot);
+        return;
+    }
+    const int wholeBefore = m_wholeDrawings;
+    const int from = updatePlot(f);
+    if (m_wholeDrawings != wholeBefore) {
+        update();
+        return;
+    }
+    // The first column holds the lanes' left sides, which stand still.
+    if (shift > 0)
+        scroll(-int(shift / step), 0, f.plot.adjusted(1, 0, 0, 0));
+    const int left = from / step;
+    update(QRect(f.plot.left() + left, f.plot.top(), f.plot.width() - left, f.plot.height()));
 }
 
 ChartView::Frame ChartView::currentFrame() const
@@ -218,7 +244,7 @@ int ChartView::firstSampleOf(const Frame &f) const
     return qMax(0, lo - 2);
 }
 
-void ChartView::updatePlot(const Frame &f)
+int ChartView::updatePlot(const Frame &f)
 {
     const qreal ratio = devicePixelRatioF();
     const QSize deviceSize(f.deviceWidth, qMax(1, qRound(f.plot.height() * ratio)));
@@ -232,10 +258,10 @@ void ChartView::updatePlot(const Frame &f)
         m_imageFrame = f;
         ++m_wholeDrawings;
         drawColumns(f, 0);
-        return;
+        return 0;
     }
     if (shift == 0 && !m_newData)
-        return;
+        return f.deviceWidth;
 
     // What the image lacks: the columns time brought in, and everything from the last sample it holds
     // on (the line leaving it, its join, the dot it may no longer need).
@@ -247,6 +273,7 @@ void ChartView::updatePlot(const Frame &f)
     m_imageFrame = f;
     m_newData = false;
     drawColumns(f, from);
+    return from;
 }
 
 // The image is a ring: the plot's device column c lives in image column (c + tick) mod width, so time
@@ -359,21 +386,35 @@ void ChartView::paintEvent(QPaintEvent *event)
         p.fillRect(rect(), Qt::white);
         return;
     }
-    const int wholeBefore = m_wholeDrawings;
-    updatePlot(f);
-    if (m_wholeDrawings != wholeBefore && f.plot.contains(event->rect()))
-        update(); // a scale changed since the look that asked for this: its label too
+    // A paint of part of the plot shows the image as it stands, for the screen around that part shows
+    // it so; only a paint of the whole plot may move it on, or a change of scale, which paints all.
+    const bool wholePlot = (QRegion(f.plot) - event->region()).isEmpty();
+    if (wholePlot || m_wholePending || !f.sameScales(m_imageFrame)) {
+        const int wholeBefore = m_wholeDrawings;
+        updatePlot(f);
+        if (m_wholeDrawings != wholeBefore && f.plot.contains(event->rect()))
+            update(); // a scale changed since the look that asked for this: its label too
+        else if (!wholePlot)
+            update(f.plot);
+    }
     if (!f.plot.contains(event->rect())) {
         p.fillRect(rect(), Qt::white);
         drawLabels(p, f);
     }
+    // Only the columns this paint covers are copied from the image, in at most two pieces of the ring.
     const qreal ratio = m_image.devicePixelRatio();
     const int start = ringStart(m_imageFrame);
-    const int height = m_image.height();
-    p.drawImage(QPointF(f.plot.topLeft()), m_image, QRectF(start, 0, f.deviceWidth - start, height));
-    if (start > 0)
-        p.drawImage(QPointF(f.plot.left() + (f.deviceWidth - start) / ratio, f.plot.top()), m_image,
-                    QRectF(0, 0, start, height));
+    const int wrap = m_image.width() - start; // the plot's column in the image's first
+    const QRect dirty = event->rect() & f.plot;
+    const int from = qMax(0, int(std::floor((dirty.left() - f.plot.left()) * ratio)));
+    const int to = qMin(m_image.width(), int(std::ceil((dirty.right() + 1 - f.plot.left()) * ratio)));
+    auto copy = [&](int fromColumn, int toColumn, int imageColumn) {
+        if (fromColumn < toColumn)
+            p.drawImage(QPointF(f.plot.left() + fromColumn / ratio, f.plot.top()), m_image,
+                        QRectF(imageColumn, 0, toColumn - fromColumn, m_image.height()));
+    };
+    copy(from, qMin(to, wrap), start + from);
+    copy(qMax(from, wrap), to, qMax(from, wrap) - wrap);
     // The lanes' sides stand still while the plot moves under them.
     p.setPen(QColor(200, 200, 200));
     for (int lane = 0; lane < 4; ++lane) {

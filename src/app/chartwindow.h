@@ -85,8 +85,10 @@ private:
     // Up to the pixel the clock is in: a reading lands in the plot's last column the moment it comes.
     bool shown(const Frame &f, qint64 ms) const { return ms * f.deviceWidth < (f.tick + 1) * f.spanMs; }
     int firstSampleOf(const Frame &f) const;
-    // Brings the plot's image to frame f: shifted and the new strip drawn where that is exact, else whole.
-    void updatePlot(const Frame &f);
+    // Brings the plot's image to frame f: shifted and the new strip drawn where that is exact, else
+    // whole. Returns the first device column drawn afresh (0: all of it).
+    int updatePlot(const Frame &f);
+    void moveOn(const Frame &f);
     int ringStart(const Frame &f) const;
     void drawColumns(const Frame &f, int fromDevice);
     void drawPiece(QPainter &p, const Frame &f, int fromDevice, int toDevice, int shiftDevice);

@@ -52,18 +52,17 @@ void MapPanel::applyCaptions()
     describe(cmdSaveMap, cmdSaveMap->text(), m_context.caption(Caption::SaveMapHint));
 }
 
-// Like the sliders, the map buttons take input while connected with no sequence running.
+// Like the sliders, the map buttons take input while connected with no sequence running, and not
+// while a save or a load waits for the values being confirmed.
 void MapPanel::onSessionState(Session::State state)
 {
-    const bool enabled = state == Session::State::Connected;
-    cmdLoadMap->setEnabled(enabled);
-    cmdSaveMap->setEnabled(enabled);
     if (state == Session::State::Idle) {
         // A step waiting for the session it belonged to waits no more.
+        m_saveWaiting = false;
         m_preparing = false;
         m_loadPoint = {};
         m_pendingRestore.clear();
-    } else if (enabled && !m_pendingRestore.isEmpty()) {
+    } else if (state == Session::State::Connected && !m_pendingRestore.isEmpty()) {
         // Started from the event loop: the session is still reporting the end of its sequence.
         QMetaObject::invokeMethod(
             this,
@@ -73,6 +72,14 @@ void MapPanel::onSessionState(Session::State state)
             },
             Qt::QueuedConnection);
     }
+    updateButtons();
+}
+
+void MapPanel::updateButtons()
+{
+    const bool enabled = m_session.state() == Session::State::Connected && !m_saveWaiting && !m_preparing;
+    cmdLoadMap->setEnabled(enabled);
+    cmdSaveMap->setEnabled(enabled);
 }
 
 QString MapPanel::mapsFolder()
@@ -126,9 +133,11 @@ void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, 
     if (m_session.state() != Session::State::Connected || m_preparing)
         return;
     m_preparing = true;
+    updateButtons();
     takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Load, this,
                      [this, values, notes, check](const RestorePointOutcome &point) {
                          m_preparing = false;
+                         updateButtons();
                          askAndLoad(values, notes, check, point);
                      });
 }
@@ -240,14 +249,28 @@ void MapPanel::onMapLoaded(const MapLoadResult &result)
 
 void MapPanel::onSaveMapClicked()
 {
-    if (m_session.state() != Session::State::Connected)
+    if (m_session.state() != Session::State::Connected || m_saveWaiting)
         return;
-    // A map holds what the controller holds: with a value it never told, there is no such map.
-    if (!m_session.allParametersKnown()) {
+    // A map holds only values the controller confirmed: the first seconds after a connect, a value
+    // is still being verified, or a write is on its way. The button waits for them, busy meanwhile.
+    if (!m_session.verifiedValues([this](const VerifiedValues &values) { onVerifiedForSave(values); }))
+        return;
+    m_saveWaiting = true;
+    updateButtons();
+}
+
+void MapPanel::onVerifiedForSave(const VerifiedValues &values)
+{
+    m_saveWaiting = false;
+    updateButtons();
+    // A sequence took over meanwhile, or the technician opened a box of another part: no dialog
+    // over it; the button is there again.
+    if (m_session.state() != Session::State::Connected || m_context.boxes->isOpen())
+        return;
+    if (!values.complete()) {
         QStringList unknown;
-        for (int i = 0; i < kParameterCount; ++i)
-            if (!m_session.parameterKnown(ParameterIndex(i)))
-                unknown << m_context.parameterName(ParameterIndex(i));
+        for (ParameterIndex index : values.unknown())
+            unknown << m_context.parameterName(index);
         m_context.tell(m_context.caption(Caption::SaveUnknown) + QLatin1Char('\n') + unknown.join(QLatin1Char('\n')));
         return;
     }

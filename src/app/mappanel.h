@@ -41,15 +41,19 @@ private:
     void onSessionState(Session::State state);
     void onLoadMapClicked();
     void onSaveMapClicked();
+    void onVerifiedForSave(const VerifiedValues &values);
     void onMapLoaded(const MapLoadResult &result);
     void askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
                     const RestorePointOutcome &point);
+    // The map buttons take input while connected, no sequence running and nothing being prepared.
+    void updateButtons();
     QString mapsFolder();
 
     WindowContext &m_context;
     Session &m_session;
     QGroupBox *m_frame;
     bool m_mapsProblemShown = false;
+    bool m_saveWaiting = false; // Save waits for the values being verified
     // A load is taking its restore point: no second one starts meanwhile.
     bool m_preparing = false;
     RestorePointOutcome m_loadPoint; // of the load on the wire

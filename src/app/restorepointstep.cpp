@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QPointer>
 
-#include <memory>
 
 namespace oe {
 
@@ -42,47 +41,27 @@ ParameterSet fromMapValues(const MapValues &values)
 void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause cause, QObject *context,
                       std::function<void(const RestorePointOutcome &)> done)
 {
-    // Each unknown value is asked for once, one after the other; the file is written once all were.
-    struct Step {
-        QPointer<Session> session;
-        QPointer<QObject> context;
-        QString mapsFolder;
-        RestoreCause cause;
-        std::function<void(const RestorePointOutcome &)> done;
-        int next = 0;
-    };
-    auto step = std::make_shared<Step>(Step{session, context, mapsFolder, cause, std::move(done)});
-    // The pending read's callback keeps the walk alive; when the session drops it, the walk goes.
-    auto advance = std::make_shared<std::function<void()>>();
-    *advance = [step, weak = std::weak_ptr<std::function<void()>>(advance)] {
-        const auto self = weak.lock();
-        if (!self || !step->session || !step->context)
+    // A restore point holds what a saved map may hold: confirmed values only (unknown ones read first).
+    const auto write = [context = QPointer<QObject>(context), mapsFolder, cause,
+                        done = std::move(done)](const VerifiedValues &values) {
+        if (!context)
             return;
-        while (step->next < kParameterCount && step->session->parameterKnown(ParameterIndex(step->next)))
-            ++step->next;
-        if (step->next < kParameterCount) {
-            const auto index = ParameterIndex(step->next++);
-            // Refused once the session is no longer connected: then nothing is left to save.
-            step->session->readIfUnknown(index, [self](bool) { (*self)(); });
-            return;
-        }
         RestorePointOutcome outcome;
-        outcome.folder = restorePointFolder(step->mapsFolder);
-        for (int i = 0; i < kParameterCount; ++i)
-            if (!step->session->parameterKnown(ParameterIndex(i)))
-                outcome.unknown.append(ParameterIndex(i));
-        if (outcome.unknown.isEmpty()) {
+        outcome.folder = restorePointFolder(mapsFolder);
+        outcome.unknown = values.unknown();
+        if (values.complete()) {
             const RestorePointWrite written =
-                writeRestorePoint(step->mapsFolder, step->cause, toMapValues(step->session->controllerValues()),
-                                  QDateTime::currentDateTime());
+                writeRestorePoint(mapsFolder, cause, toMapValues(values.values), QDateTime::currentDateTime());
             if (written.ok)
                 outcome.path = written.path;
             else
                 outcome.problem = written.problem;
         }
-        step->done(outcome);
+        done(outcome);
     };
-    (*advance)();
+    // Refused once the session is no longer connected: then nothing is known to save.
+    if (!session->verifiedValues(write))
+        write(VerifiedValues{});
 }
 
 QString restorePointText(const RestorePointOutcome &outcome, const CaptionTable &captions,

@@ -26,9 +26,10 @@ struct RestorePointOutcome {
     bool written() const { return !path.isEmpty(); }
 };
 
-// Reads the values the session does not know, then saves all eight in the backup folder of
-// mapsFolder. done runs once that is over (at once when every value is known), unless the session
-// ends first or context is gone.
+// Saves the eight values in the backup folder of mapsFolder once each is confirmed (see
+// Session::verifiedValues: unknown ones read, the first answers verified). done runs from the event
+// loop once that is over (at once, with nothing known, when the session is not connected), unless
+// the session ends first or context is gone.
 void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause cause, QObject *context,
                       std::function<void(const RestorePointOutcome &)> done);
 

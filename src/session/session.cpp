@@ -2,6 +2,7 @@
 
 #include "valuerule.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -143,11 +144,24 @@ void Session::endSession(bool portLost)
     updateRereadPending();
 }
 
+bool VerifiedValues::complete() const
+{
+    return std::all_of(known.begin(), known.end(), [](bool k) { return k; });
+}
+
+QList<ParameterIndex> VerifiedValues::unknown() const
+{
+    QList<ParameterIndex> indices;
+    for (int i = 0; i < kParameterCount; ++i)
+        if (!known[size_t(i)])
+            indices << ParameterIndex(i);
+    return indices;
+}
+
 bool Session::allParametersKnown() const
 {
     for (int i = 0; i < kParameterCount; ++i) {
-        const ParameterBook::State state = m_book.state(ParameterIndex(i));
-        if (state != ParameterBook::State::Known && state != ParameterBook::State::Verifying)
+        if (m_book.state(ParameterIndex(i)) != ParameterBook::State::Known)
             return false;
     }
     return true;
@@ -204,6 +218,7 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
 
 void Session::forgetAll()
 {
+    ++m_bookEpoch;
     for (int i = 0; i < kParameterCount; ++i)
         changeBook(ParameterIndex(i), [i](ParameterBook &book) { book.forget(ParameterIndex(i)); });
 }
@@ -482,6 +497,53 @@ bool Session::verifyNow(std::function<void()> then)
     return true;
 }
 
+bool Session::verifiedValues(std::function<void(const VerifiedValues &)> then)
+{
+    if (m_state != State::Connected)
+        return false;
+    settleNext(m_sessionId, {}, std::move(then));
+    return true;
+}
+
+void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
+                         std::function<void(const VerifiedValues &)> then)
+{
+    if (id != m_sessionId)
+        return;
+    const auto again = [this, id, then](std::bitset<kParameterCount> tried) {
+        return [this, id, tried, then] { settleNext(id, tried, then); };
+    };
+    // A sequence that took over has forgotten everything and verifies its own reads.
+    if (m_state == State::Connected) {
+        for (int i = 0; i < kParameterCount; ++i) {
+            if (m_book.state(ParameterIndex(i)) == ParameterBook::State::Writing) {
+                m_afterWrite[size_t(i)].append(again(readTried));
+                return;
+            }
+        }
+        for (int i = 0; i < kParameterCount; ++i) {
+            // A silent controller leaves them to the read again after the silence.
+            if (m_answering && !readTried[size_t(i)] && m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown) {
+                readTried[size_t(i)] = true;
+                ReadParameter(quint8(i), [next = again(readTried)](bool) { next(); });
+                return;
+            }
+        }
+        if (const std::optional<ParameterIndex> next = m_book.nextToVerify()) {
+            verifyRead(*next, again(readTried));
+            return;
+        }
+    }
+    VerifiedValues result;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        result.known[size_t(i)] = m_book.state(index) == ParameterBook::State::Known;
+        result.values[index] = m_book.value(index).value_or(0);
+    }
+    QMetaObject::invokeMethod(this, [this, id, then, result] { if (id == m_sessionId && then) then(result); },
+                              Qt::QueuedConnection);
+}
+
 void Session::holdPoll(bool hold)
 {
     m_pollHeld = hold;
@@ -522,10 +584,10 @@ void Session::RequestVersionVerified(VersionAnswers answers, std::function<void(
 
 void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
 {
-    submit(Request::read(index), [this, index, then](const RequestResult &result) {
+    submit(Request::read(index), [this, index, then, epoch = m_bookEpoch](const RequestResult &result) {
         // A flipped bit in a read answer can look like a value: the answer is verified by more reads
         // while the poll runs (see verifyNext).
-        if (isParameterIndex(index))
+        if (isParameterIndex(index) && epoch == m_bookEpoch)
             learn(ParameterIndex(index), Learned::Answer,
                   result.answered() ? std::optional(result.reply.value) : std::nullopt);
         if (then)
@@ -588,8 +650,9 @@ void Session::verifyNext()
 
 void Session::verifyRead(ParameterIndex index, std::function<void()> then)
 {
-    submit(Request::read(quint8(index)), [this, index, then](const RequestResult &result) {
-        learn(index, Learned::Check, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+    submit(Request::read(quint8(index)), [this, index, then, epoch = m_bookEpoch](const RequestResult &result) {
+        if (epoch == m_bookEpoch)
+            learn(index, Learned::Check, result.answered() ? std::optional(result.reply.value) : std::nullopt);
         if (then)
             then();
     });

@@ -40,6 +40,16 @@ struct HeldCommit {
     bool held = false; // the partner moved it
 };
 
+// What the controller holds, each value confirmed: told twice alike or echoed (see
+// Session::verifiedValues). Only such values may leave the program, in a saved map or a restore point.
+struct VerifiedValues {
+    ParameterSet values; // an entry means something only where known
+    std::array<bool, kParameterCount> known{};
+    // All eight confirmed: a map may hold them.
+    bool complete() const;
+    QList<ParameterIndex> unknown() const;
+};
+
 // Why the last connect failed.
 struct ConnectFailure {
     enum class Kind {
@@ -124,7 +134,8 @@ public:
     const ParameterBook &book() const { return m_book; }
     bool parameterKnown(ParameterIndex index) const { return m_book.hasValue(index); }
     std::optional<qint32> controllerValue(ParameterIndex index) const { return m_book.value(index); }
-    // Every parameter has a value and none is being written: a map can say what the controller holds.
+    // Every parameter confirmed (none still being verified or written): a map can say what the
+    // controller holds.
     bool allParametersKnown() const;
     // The book's values as a set, as the controller reported them (a value beyond its slider too); an
     // entry means something only while its parameter is known.
@@ -179,6 +190,12 @@ public:
     // Runs the verification reads due now, back to back instead of in the poll's gaps; then runs once
     // no parameter is being verified, unless the session ends first. Refused unless Connected.
     bool verifyNow(std::function<void()> then);
+    // The one way to values that leave the program (a saved map, a restore point): reads once each
+    // parameter without a value (while the controller answers), runs the verification reads due back
+    // to back and waits for a write on its way; then runs once from the event loop with what is
+    // confirmed, unless the session ends first. A reset or map load that took over meanwhile leaves
+    // nothing confirmed. Refused (false) unless Connected.
+    bool verifiedValues(std::function<void(const VerifiedValues &)> then);
     // Parameters that became unknown while the controller was silent are read again, one read each in
     // the poll's gaps, once it answers: true while it is silent and a parameter is unknown, and until
     // those reads have gone out.
@@ -269,6 +286,8 @@ private:
     // status poll.
     void verifyNext();
     void verifyRead(ParameterIndex index, std::function<void()> then);
+    // One step of verifiedValues: read tried marks the parameters already read for it.
+    void settleNext(quint64 id, std::bitset<kParameterCount> readTried, std::function<void(const VerifiedValues &)> then);
     void onPortLost();
 
     RequestEngine *m_engine;
@@ -281,6 +300,10 @@ private:
     // belongs to is still the one open.
     quint64 m_sessionId = 0;
     ParameterBook m_book;
+    // Counts forgetAll: a read asked for before the book was forgotten (a reset, a map load, a read
+    // again queued behind it) may be answered during that sequence, before the controller changed;
+    // its answer teaches nothing, the sequence's own reads tell.
+    quint64 m_bookEpoch = 0;
     bool m_answering = true;
     std::bitset<kParameterCount> m_rereadDue;
     bool m_reportedRereadPending = false;

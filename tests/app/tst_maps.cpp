@@ -36,6 +36,8 @@ struct MapRig : Rig {
         if (!connect())
             return false;
         window->session().holdPoll(true);
+        if (!verify())
+            return false;
         port->clearWritten();
         return true;
     }
@@ -104,7 +106,7 @@ void TestMaps::loadSendsWhatTheFileHolds()
     rig.dialogs.openAnswers << rig.map("edited.map", file);
     rig.w().maps().cmdLoadMap->click();
     QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled()); // no input while the load runs
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
 
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{QDir(rig.dir.path()).filePath("Maps")});
     QVERIFY(QFileInfo(rig.dir.filePath("Maps")).isDir());
@@ -214,8 +216,8 @@ void TestMaps::cancelSendsNothing()
     }
     rig.w().session().holdPoll(false);
     rig.w().maps().cmdLoadMap->click();
-    QCOMPARE(pollQuietMeanwhile, atQuestion);
     QTest::qWait(100);
+    QCOMPARE(pollQuietMeanwhile, atQuestion);
     QCOMPARE(rig.port->written().size(), 0);
     QCOMPARE(restorePoints(rig.dir.path()), QStringList()); // nothing overwritten, nothing to restore
     if (portLostInDialog) {
@@ -278,7 +280,7 @@ void TestMaps::restorePointNeedsEveryValue()
     rig.dialogs.openAnswers << rig.map("m.map", QByteArray(kControllerMap).replace("=600", "=700"));
     rig.dialogs.confirmAnswers << false;
     rig.w().maps().cmdLoadMap->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
 
     const QString question = rig.entry(36) + "\n\n";
     if (trouble == "read") {
@@ -336,7 +338,7 @@ void TestMaps::undoRestoresTheTune()
         rig.dialogs.openAnswers << rig.map("other.map", QByteArray(kControllerMap).replace("=600", "=700").replace("=9000", "=12000"));
         rig.w().maps().cmdLoadMap->click();
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QVERIFY(overwritten != tune);
     const QString point = restorePoints(rig.dir.path()).value(0);
     if (back == "list") {
@@ -351,7 +353,7 @@ void TestMaps::undoRestoresTheTune()
         list->setCurrentItem(list->topLevelItem(0));
         rig.w().findChild<QPushButton *>("RestoreButton")->click();
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QCOMPARE(rig.controller.params, tune);
     // The way back is a load like any other: its question with the changes, a restore point of its own.
     const auto question = *std::find_if(rig.dialogs.shown.rbegin(), rig.dialogs.shown.rend(),
@@ -396,7 +398,7 @@ void TestMaps::save()
     rig.dialogs.saveAnswers << maps + "/" + name;
     rig.dialogs.questionAnswers << replace;
     rig.w().maps().cmdSaveMap->click();
-    QCOMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
+    QTRY_COMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
     QCOMPARE(rig.dialogs.saveSuffixes, QStringList{"map"});
     QCOMPARE(rig.port->written().size(), 0);
     if (asked) {
@@ -423,6 +425,7 @@ void TestMaps::mapsNotAFolder()
     QVERIFY(rig.start());
     writeFile(rig.dir.filePath("Maps"), "not a folder");
     rig.w().maps().cmdSaveMap->click();
+    QTRY_VERIFY(rig.w().maps().cmdLoadMap->isEnabled());
     rig.w().maps().cmdLoadMap->click();
     QCOMPARE(rig.dialogs.fileDialogFolders, QStringList({rig.dir.path(), rig.dir.path()}));
     QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(80)});

@@ -482,6 +482,7 @@ void TestSliders::inputBesideDrags()
 
     rig.dialogs.saveAnswers << rig.dir.filePath("after.map");
     rig.w().maps().cmdSaveMap->click();
+    QTRY_VERIFY(QFile::exists(rig.dir.filePath("after.map")));
     QVERIFY(readFile(rig.dir.filePath("after.map")).endsWith(QByteArray("RpmMultiplier=") + QByteArray::number(written < 0 ? 100 : written) + "\r\n"));
 }
 
@@ -690,6 +691,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
         rig.release(4);
     } else {
         QVERIFY(rig.connect());
+        QVERIFY(rig.verify());
         rig.w().session().holdPoll(true);
         rig.port->clearWritten();
         rig.w().session().RequestStatus();
@@ -701,7 +703,7 @@ void TestSliders::actionsWhileControllerAnswersLate()
             rig.w().connection().ResetCmd->click();
         }
     }
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QList<int> sent;
     for (const QByteArray &frame : rig.port->writtenBytes())
         sent.append(quint8(frame[2]));

@@ -52,6 +52,25 @@ struct Rig {
         waitQuiet();
         return window->isConnected() && window->session().state() == Session::State::Connected;
     }
+    // Runs the verification reads the connect left due, so the values are confirmed (a restore
+    // point or a save then reads nothing of its own).
+    bool verify()
+    {
+        bool verified = false;
+        if (!window->session().verifyNow([&verified] { verified = true; }))
+            return false;
+        return QTest::qWaitFor([&verified] { return verified; }, 10000);
+    }
+    // Waits until the buttons take input again (a restore point being taken, a reset or a load is
+    // over) and the line is quiet.
+    bool settled()
+    {
+        QTest::qWait(10); // a step posted from the event loop (an Undo's load) gets under way
+        return QTest::qWaitFor([this] {
+            return !window->isConnected()
+                   || (window->connection().ResetCmd->isEnabled() && window->maps().cmdLoadMap->isEnabled());
+        }, 15000) && waitQuiet();
+    }
     // Waits until no sequence runs and nothing is on the wire or queued.
     bool waitQuiet(int limitMs = 15000)
     {

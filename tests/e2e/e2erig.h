@@ -147,6 +147,27 @@ struct Rig {
         return w().isConnected() && w().session().state() == oe::Session::State::Connected;
     }
 
+    // Runs the verification reads the connect left due, so the values are confirmed (a restore
+    // point then reads nothing of its own).
+    bool verify()
+    {
+        bool verified = false;
+        if (!w().session().verifyNow([&verified] { verified = true; }))
+            return false;
+        return QTest::qWaitFor([&verified] { return verified; }, 20000);
+    }
+
+    // Waits until the buttons take input again (a restore point being taken, a reset or a load is
+    // over) and the line is quiet.
+    bool settled()
+    {
+        QTest::qWait(10); // a step posted from the event loop gets under way
+        return QTest::qWaitFor([this] {
+            return !w().isConnected()
+                   || (w().connection().ResetCmd->isEnabled() && w().maps().cmdLoadMap->isEnabled());
+        }, 20000) && waitQuiet();
+    }
+
     // Waits until no sequence runs and nothing is on the wire or queued.
     bool waitQuiet(int limitMs = 20000)
     {

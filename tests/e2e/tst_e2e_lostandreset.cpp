@@ -61,6 +61,7 @@ void TestE2eLostAndReset::resetAcknowledged()
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     rig.sim().setParameter(simparam::MinPumpCycles, 9); // the reset brings back the default 5
     QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
     QCOMPARE(rig.w().sliders().PumpMinSlider->value(), 9);
     rig.w().session().statusTimer()->setEnabled(false); // keep polls out of the frame count
     rig.sim().clearRequests();
@@ -70,7 +71,7 @@ void TestE2eLostAndReset::resetAcknowledged()
     };
 
     rig.w().connection().ResetCmd->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QList<QByteArray> expected{kResetFrame};
     expected += readFrames();
     QCOMPARE(rig.hex(rig.frames()), rig.hex(expected));
@@ -93,6 +94,7 @@ void TestE2eLostAndReset::resetNotAcknowledged()
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     rig.sim().setParameter(simparam::MinPumpCycles, 9);
     QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
     rig.w().session().statusTimer()->setEnabled(false);
     SimFaults faults;
     faults.dropFirst = 3; // the three reset frames go unheard; the reads after them are answered
@@ -100,7 +102,7 @@ void TestE2eLostAndReset::resetNotAcknowledged()
     rig.sim().clearRequests();
 
     rig.w().connection().ResetCmd->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QCOMPARE(rig.dialogs.heads(), (QStringList{rig.entry(28), rig.entry(38)}));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
     const auto &log = rig.fx.requests();
@@ -122,6 +124,7 @@ void TestE2eLostAndReset::closingDuringResetWaitEndsIt()
     Rig rig;
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
     rig.w().session().statusTimer()->setEnabled(false);
     SimFaults faults;
     faults.silent = true;
@@ -131,7 +134,7 @@ void TestE2eLostAndReset::closingDuringResetWaitEndsIt()
     QElapsedTimer clock;
     clock.start();
     rig.w().connection().ResetCmd->click(); // would wait 3 x 1 s, then read eight times
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
     QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.hex(rig.frames()), rig.hex({kResetFrame}));
     QVERIFY(rig.dialogs.shown.isEmpty());
@@ -153,6 +156,7 @@ void TestE2eLostAndReset::mapLoad()
     Rig rig;
     QVERIFY2(rig.ready(), qPrintable(rig.fx.errorString()));
     QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
     const MapValues file = {6, 30, 2500, 14, 1000, 300, 120, 150};
     const QString path = rig.path("edited.map");
     QVERIFY(writeFile(path, formatMap(file)));
@@ -164,7 +168,7 @@ void TestE2eLostAndReset::mapLoad()
     rig.sim().clearRequests();
 
     rig.w().maps().cmdLoadMap->click();
-    QVERIFY(rig.waitQuiet());
+    QVERIFY(rig.settled());
 
     const QList<QByteArray> frames = rig.frames();
     const int writes = hangUpAfter ? hangUpAfter : 8;

@@ -29,6 +29,7 @@ void TestTrial::regressionSeeds_data()
     // no checksum, believed (the model knows it was flipped; the session cannot).
     QTest::newRow("a clamped write's echo flipped into the value written") << quint64(3136557589614824ULL);
     QTest::newRow("a refused write's echo flipped into the value written") << quint64(202817415458634ULL);
+    QTest::newRow("a read asked before a map load, answered during it") << quint64(325914144552023ULL);
 }
 
 void TestTrial::regressionSeeds()
@@ -38,7 +39,7 @@ void TestTrial::regressionSeeds()
     options.seed = seed;
     const TrialOutcome outcome = runTrial(options);
     QVERIFY2(outcome.ok, qPrintable(outcome.invariant + ": " + outcome.detail + "\n" + outcome.lastEvents.join('\n')));
-    QCOMPARE(outcome.figures.virtualMs, options.virtualMs);
+    QVERIFY(outcome.figures.virtualMs >= options.virtualMs); // a box open at the end runs on past it
     QVERIFY(outcome.figures.requests > 0);
 }
 
