@@ -30,6 +30,7 @@ void TestTrial::regressionSeeds_data()
     QTest::newRow("a clamped write's echo flipped into the value written") << quint64(3136557589614824ULL);
     QTest::newRow("a refused write's echo flipped into the value written") << quint64(202817415458634ULL);
     QTest::newRow("a read asked before a map load, answered during it") << quint64(325914144552023ULL);
+    QTest::newRow("a read asked before a commit of its parameter, answered before the write") << quint64(2087858990002991ULL);
 }
 
 void TestTrial::regressionSeeds()

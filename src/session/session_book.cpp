@@ -1,0 +1,269 @@
+// The session's book of what the controller holds: how values are learned, verified, read again
+// after a silence, and confirmed before they leave the program.
+#include "session.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace oe {
+
+bool VerifiedValues::complete() const
+{
+    return std::all_of(known.begin(), known.end(), [](bool k) { return k; });
+}
+
+QList<ParameterIndex> VerifiedValues::unknown() const
+{
+    QList<ParameterIndex> indices;
+    for (int i = 0; i < kParameterCount; ++i)
+        if (!known[size_t(i)])
+            indices << ParameterIndex(i);
+    return indices;
+}
+
+bool Session::allParametersKnown() const
+{
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (m_book.state(ParameterIndex(i)) != ParameterBook::State::Known)
+            return false;
+    }
+    return true;
+}
+
+ParameterSet Session::controllerValues() const
+{
+    ParameterSet values;
+    for (int i = 0; i < kParameterCount; ++i)
+        values[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
+    return values;
+}
+
+void Session::changeBook(ParameterIndex index, const std::function<void(ParameterBook &)> &change)
+{
+    const bool had = m_book.hasValue(index);
+    change(m_book);
+    if (m_book.state(index) != ParameterBook::State::Unknown)
+        setRereadDue(index, false); // the controller told it, or a write decides it
+    if (m_book.hasValue(index) != had)
+        emit parameterKnownChanged(index, !had);
+    updateRereadPending();
+}
+
+void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> value)
+{
+    // A read asked before a commit of the same parameter, answered while that write waits its turn:
+    // the controller is about to change it; the write's echo (or the read after it) tells.
+    if (how != Learned::Echo && m_writesPending[size_t(index)] > 0)
+        return;
+    switch (how) {
+    case Learned::Answer:
+        changeBook(index, [&](ParameterBook &book) { book.readAnswered(index, value); });
+        if (value) {
+            Parameters[index] = *value;
+            emit parameterRead(index, *value);
+        }
+        break;
+    case Learned::Check: {
+        ParameterBook::Verdict verdict = ParameterBook::Verdict::ReadAgain;
+        changeBook(index, [&](ParameterBook &book) { verdict = book.checkAnswered(index, value); });
+        if (verdict == ParameterBook::Verdict::Changed) {
+            const qint32 now = *m_book.value(index);
+            Parameters[index] = now;
+            emit parameterRead(index, now);
+        }
+        break;
+    }
+    case Learned::Echo:
+        // A reset or map load that started since has forgotten every value and may change this one
+        // after the echo: only its own read-back tells what the controller holds once it is through.
+        if (m_state == State::Busy)
+            break;
+        changeBook(index, [&](ParameterBook &book) { book.echoed(index, *value); });
+        break;
+    }
+}
+
+void Session::forgetAll()
+{
+    ++m_bookEpoch;
+    for (int i = 0; i < kParameterCount; ++i)
+        changeBook(ParameterIndex(i), [i](ParameterBook &book) { book.forget(ParameterIndex(i)); });
+}
+
+void Session::setRereadDue(ParameterIndex index, bool due)
+{
+    m_rereadDue[size_t(index)] = due;
+    updateRereadPending();
+}
+
+void Session::setAnswering(bool answering)
+{
+    if (std::exchange(m_answering, answering) == answering)
+        return;
+    // What went unknown in the silence is read again once the controller answers. A sequence reads
+    // everything itself.
+    if (answering && m_connected && m_state == State::Connected) {
+        for (int i = 0; i < kParameterCount; ++i) {
+            const auto index = ParameterIndex(i);
+            if (m_book.state(index) == ParameterBook::State::Unknown)
+                m_rereadDue[size_t(i)] = true;
+        }
+    }
+    emit controllerAnsweringChanged(answering);
+    updateRereadPending();
+}
+
+bool Session::rereadPending() const
+{
+    if (!m_connected || m_state == State::Idle)
+        return false;
+    if (m_rereadDue.any())
+        return true;
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (!m_answering && m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown)
+            return true;
+    }
+    return false;
+}
+
+void Session::updateRereadPending()
+{
+    const bool pending = rereadPending();
+    if (std::exchange(m_reportedRereadPending, pending) != pending)
+        emit rereadPendingChanged(pending);
+}
+
+void Session::readAll(std::function<void()> then)
+{
+    // From here only the answers of these reads say what the controller holds.
+    forgetAll();
+    for (int i = 0; i < kParameterCount; ++i)
+        setRereadDue(ParameterIndex(i), false);
+    for (quint8 index = 0; index < kParameterCount; ++index) {
+        const bool last = index == kParameterCount - 1;
+        ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
+    }
+}
+
+void Session::previewParameter(ParameterIndex index, qint32 field)
+{
+    Parameters[index] = field;
+}
+
+void Session::revertPreview(ParameterIndex index)
+{
+    if (const auto value = m_book.value(index))
+        Parameters[index] = *value;
+}
+
+bool Session::readIfUnknown(ParameterIndex index, std::function<void(bool)> then)
+{
+    if (m_state != State::Connected)
+        return false;
+    const quint64 id = m_sessionId;
+    if (parameterKnown(index)) {
+        QMetaObject::invokeMethod(
+            this, [this, id, then] { if (id == m_sessionId && then) then(true); }, Qt::QueuedConnection);
+        return true;
+    }
+    ReadParameter(quint8(index), [this, index, then](bool) {
+        if (then)
+            then(parameterKnown(index));
+    });
+    return true;
+}
+
+bool Session::verifyNow(std::function<void()> then)
+{
+    if (m_state != State::Connected)
+        return false;
+    const quint64 id = m_sessionId;
+    const std::optional<ParameterIndex> next = m_book.nextToVerify();
+    if (!next) {
+        QMetaObject::invokeMethod(this, [this, id, then] { if (id == m_sessionId && then) then(); },
+                                  Qt::QueuedConnection);
+        return true;
+    }
+    verifyRead(*next, [this, id, then] {
+        if (id == m_sessionId && !verifyNow(then) && then)
+            then(); // a sequence took over: it verifies its own reads
+    });
+    return true;
+}
+
+bool Session::verifiedValues(std::function<void(const VerifiedValues &)> then)
+{
+    if (m_state != State::Connected)
+        return false;
+    settleNext(m_sessionId, {}, std::move(then));
+    return true;
+}
+
+void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
+                         std::function<void(const VerifiedValues &)> then)
+{
+    if (id != m_sessionId)
+        return;
+    const auto again = [this, id, then](std::bitset<kParameterCount> tried) {
+        return [this, id, tried, then] { settleNext(id, tried, then); };
+    };
+    // A sequence that took over has forgotten everything and verifies its own reads.
+    if (m_state == State::Connected) {
+        for (int i = 0; i < kParameterCount; ++i) {
+            if (m_book.state(ParameterIndex(i)) == ParameterBook::State::Writing) {
+                m_afterWrite[size_t(i)].append(again(readTried));
+                return;
+            }
+        }
+        for (int i = 0; i < kParameterCount; ++i) {
+            // A silent controller leaves them to the read again after the silence.
+            if (m_answering && !readTried[size_t(i)] && m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown) {
+                readTried[size_t(i)] = true;
+                ReadParameter(quint8(i), [next = again(readTried)](bool) { next(); });
+                return;
+            }
+        }
+        if (const std::optional<ParameterIndex> next = m_book.nextToVerify()) {
+            verifyRead(*next, again(readTried));
+            return;
+        }
+    }
+    VerifiedValues result;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        result.known[size_t(i)] = m_book.state(index) == ParameterBook::State::Known;
+        result.values[index] = m_book.value(index).value_or(0);
+    }
+    QMetaObject::invokeMethod(this, [this, id, then, result] { if (id == m_sessionId && then) then(result); },
+                              Qt::QueuedConnection);
+}
+
+void Session::verifyNext()
+{
+    if (!pollMayRun())
+        return;
+    if (const std::optional<ParameterIndex> next = m_book.nextToVerify()) {
+        verifyRead(*next, {});
+        return;
+    }
+    // Then, only while the controller answers, one read of each parameter the silence left unknown.
+    if (!m_answering || !m_rereadDue.any())
+        return;
+    int due = 0;
+    while (!m_rereadDue[size_t(due)])
+        ++due;
+    setRereadDue(ParameterIndex(due), false);
+    ReadParameter(quint8(due));
+}
+
+void Session::verifyRead(ParameterIndex index, std::function<void()> then)
+{
+    submit(Request::read(quint8(index)), [this, index, then, epoch = m_bookEpoch](const RequestResult &result) {
+        if (epoch == m_bookEpoch)
+            learn(index, Learned::Check, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+        if (then)
+            then();
+    });
+}
+
+} // namespace oe

@@ -1,0 +1,170 @@
+// What the technician asks of the controller: commits held to their pair, reset, map load, read again.
+#include "session.h"
+
+#include "valuerule.h"
+
+#include <utility>
+
+namespace oe {
+
+bool Session::commitParameter(ParameterIndex index, qint32 field)
+{
+    if (m_state != State::Connected)
+        return false;
+    Parameters[index] = field;
+    changeBook(index, [index](ParameterBook &book) { book.writeStarted(index); });
+    const quint64 id = m_sessionId;
+    // Commits that wait for this write go on once it has ended, whatever it found.
+    const auto ended = [this, id, index] {
+        if (id != m_sessionId)
+            return;
+        const QList<std::function<void()>> waiting = std::exchange(m_afterWrite[size_t(index)], {});
+        for (const auto &next : waiting)
+            next();
+    };
+    ++m_writesPending[size_t(index)];
+    writeQuietly(quint8(index), field, [this, id, index, field, ended](bool confirmed) {
+        const bool last = --m_writesPending[size_t(index)] == 0;
+        if (confirmed) {
+            if (last) // else the parameter stays being written: the later write tells its value
+                learn(index, Learned::Echo, field);
+            emit writeFinished(index, true);
+            ended();
+            return;
+        }
+        // The controller may hold the new value, the old one or one it clamped: only a read tells.
+        ReadParameter(quint8(index), [this, index, ended](bool) {
+            postMessage(kWriteNotConfirmedEntry, kMessageTitleEntry, [this, index, ended] {
+                emit writeFinished(index, false);
+                ended();
+            });
+        });
+    });
+    return true;
+}
+
+bool Session::commitHeld(ParameterIndex index, qint32 wanted, std::function<void(const HeldCommit &)> decided)
+{
+    if (m_state != State::Connected)
+        return false;
+    decideHeld(index, wanted, m_sessionId, std::move(decided));
+    return true;
+}
+
+void Session::decideHeld(ParameterIndex index, qint32 wanted, quint64 id,
+                         std::function<void(const HeldCommit &)> decided)
+{
+    if (id != m_sessionId)
+        return;
+    if (m_state != State::Connected) {
+        decided({HeldCommit::Kind::Cancelled, 0, false});
+        return;
+    }
+    const auto partner = pairPartner(index);
+    if (!partner) {
+        commitParameter(index, wanted);
+        decided({HeldCommit::Kind::Writing, wanted, false});
+        return;
+    }
+    // The pair is held to what the controller confirms: a partner's write on its way ends first.
+    if (m_book.state(*partner) == ParameterBook::State::Writing) {
+        m_afterWrite[size_t(*partner)].append([this, index, wanted, id, decided] {
+            decideHeld(index, wanted, id, decided);
+        });
+        return;
+    }
+    if (!m_book.hasValue(*partner)) {
+        ReadParameter(quint8(*partner), [this, index, wanted, id, partner, decided](bool) {
+            if (id != m_sessionId)
+                return;
+            if (m_state != State::Connected)
+                decided({HeldCommit::Kind::Cancelled, 0, false});
+            else if (!m_book.hasValue(*partner))
+                decided({HeldCommit::Kind::PartnerUnknown, 0, false});
+            else
+                decideHeld(index, wanted, id, decided);
+        });
+        return;
+    }
+    // The value rule's pair against the book; range and step are the caller's to have judged.
+    ValueContext pair;
+    pair.allowBeyondSlider = true;
+    pair.pairCheck = true;
+    pair.partnerValue = m_book.value(*partner);
+    const ValueVerdict verdict = judgeValue(index, double(wanted), pair);
+    const qint32 value = verdict.heldBy ? verdict.value : wanted;
+    commitParameter(index, value);
+    decided({HeldCommit::Kind::Writing, value, value != wanted});
+}
+
+bool Session::reset()
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    // Once the command is on the wire the controller may hold its defaults: nothing shown before is
+    // known any more, also while the message after the reset is up.
+    forgetAll();
+    SendReset([this](bool acknowledged) {
+        // Shown in every case; the read-back waits until the user has closed it.
+        const auto afterReset = [this] {
+            postMessage(kAfterResetEntry, kNoTitle, [this] { readAll([this] { setState(State::Connected); }); });
+        };
+        if (acknowledged)
+            afterReset();
+        else
+            postMessage(kResetNotConfirmedEntry, kMessageTitleEntry, afterReset);
+    });
+    return true;
+}
+
+bool Session::loadMap(const ParameterSet &values, const ParameterMask &write)
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    m_mapLoad = MapLoadResult{values, {}, {}, {}};
+    // Once the first write is on its way the controller may hold anything: only the read-back tells.
+    forgetAll();
+    // An unconfirmed write is no box of its own: the notice at the end lists what differs.
+    for (quint8 index = 0; index < kParameterCount; ++index) {
+        if (write[index])
+            writeQuietly(index, values[ParameterIndex(index)],
+                         [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
+    }
+    readAll([this] {
+        for (int i = 0; i < kParameterCount; ++i) {
+            const auto index = ParameterIndex(i);
+            m_mapLoad.answered[size_t(i)] = m_book.hasValue(index);
+            m_mapLoad.readBack[index] = m_book.value(index).value_or(0);
+        }
+        setState(State::Connected);
+        emit mapLoaded(m_mapLoad);
+    });
+    return true;
+}
+
+bool Session::readAgain()
+{
+    if (m_state != State::Connected)
+        return false;
+    setState(State::Busy);
+    RereadResult result;
+    for (int i = 0; i < kParameterCount; ++i) {
+        result.knownBefore[size_t(i)] = m_book.hasValue(ParameterIndex(i));
+        result.before[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
+    }
+    // Each parameter starts over from unknown: a read that goes unanswered leaves it unknown, since
+    // what was known before may not hold any more.
+    readAll([this, result]() mutable {
+        for (int i = 0; i < kParameterCount; ++i) {
+            result.answered[size_t(i)] = m_book.hasValue(ParameterIndex(i));
+            result.readBack[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
+        }
+        setState(State::Connected);
+        emit readAgainFinished(result);
+    });
+    return true;
+}
+
+} // namespace oe
