@@ -448,9 +448,18 @@ void TestSession::silentControllerShownAsSuch()
     for (QWidget *widget : rig.w().centralWidget()->findChildren<QWidget *>())
         now << widget->geometry();
     QCOMPARE(now, geometries);
+    // A read the silence left unanswered: "---", and the line says it will be read again.
+    bool readEnded = false;
+    rig.w().session().ReadParameter(4, [&readEnded](bool) { readEnded = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(readEnded, 4000);
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("---"));
+    QCOMPARE(line->text(), rig.entry(61) + "\n" + rig.entry(141));
 
     rig.controller.silent = false;
     QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 2, 4000);
+    // Read again by itself once the controller answers, and verified.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w().sliders().TinjMaxLabel->text(), QString("9000"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.w().session().verifying(), 8000);
     // Silence is not noise: the time-outs it brought do not make the line noisy.
     QVERIFY(line->isHidden());
     QCOMPARE(rig.w().session().lineFailedPercent(), 0);

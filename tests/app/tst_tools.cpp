@@ -49,6 +49,7 @@ private slots:
     void recordingFollowsTheSession_data();
     void recordingFollowsTheSession();
     void recordingStopsOnWriteFailure();
+    void recordingAfterASessionEndedMidCommit();
     void chartEmptiesForANewSession();
     void chartShiftedEqualsChartDrawnWhole_data();
     void chartShiftedEqualsChartDrawnWhole();
@@ -231,6 +232,31 @@ void TestTools::recordingFollowsTheSession()
         texts << rig.entry(39);
     // The session's messages come from the event loop, a turn after the session ended.
     QTRY_COMPARE(rig.dialogs.texts(), texts);
+}
+
+// A commit on the wire when its session ends never finishes: the next session's reads of its
+// parameter still reach the recording.
+void TestTools::recordingAfterASessionEndedMidCommit()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.controller.silent = true;
+    QVERIFY(rig.w().sliders().openValueEditor(ParameterIndex::TinjMax));
+    QTest::keyClicks(rig.w().sliders().valueEditor(), "12000");
+    QTest::keyClick(rig.w().sliders().valueEditor(), Qt::Key_Return);
+    QTRY_COMPARE(rig.w().session().book().state(ParameterIndex::TinjMax), ParameterBook::State::Writing);
+    rig.w().connection().btnConnect->click(); // disconnect, the write unanswered
+    rig.controller.silent = false;
+    rig.controller.params[4] = 15000;
+    QVERIFY(rig.connect());
+    const QString path = rig.dir.filePath("Recordings/next.csv");
+    rig.dialogs.saveAnswers << path;
+    rig.w().findChild<QAction *>("menuTools_1")->trigger();
+    QVERIFY(rig.w().findChild<oe::Recorder *>()->isRecording());
+    rig.controller.params[4] = 16000;
+    QVERIFY(rig.w().session().readAgain());
+    QVERIFY(rig.waitQuiet());
+    QTRY_VERIFY(fileLines(path).join('\n').contains(",TinjMax,15000,16000,16000,"));
 }
 
 void TestTools::recordingStopsOnWriteFailure()
