@@ -106,7 +106,7 @@ int main(int argc, char *argv[])
     if (!QFileInfo(folder).isDir())
         error = QStringLiteral("--folder %1: no such folder").arg(folder);
     if (!error.isEmpty() || !oe::applyConfiguredPort(&options, folder, &error)) {
-        std::fprintf(stderr, "oe-cli: %s\nTry oe-cli --help.\n", error.toLocal8Bit().constData());
+        oe::printError(QStringLiteral("oe-cli: %1\nTry oe-cli --help.").arg(error));
         return int(oe::CliExit::Usage);
     }
     oe::CliRunner runner(options, folder, ask);

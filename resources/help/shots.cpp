@@ -1,13 +1,14 @@
 // Takes the pictures of the manual from the program itself, so they always show the window as it is:
 // for each language the idle window, then the window connected to the simulated controller, whole and
-// part by part. Runs offscreen at build time and drives the window only through its controls.
+// part by part. Runs offscreen at build time and drives the window only through its controls. With
+// --scale, only the whole connected window on a screen at that scale (under scaled/), and at 150 % the
+// window on a small laptop screen, where it scrolls.
 //
-//   oe-helpshots <output folder> <Language.ini>
+//   oe-helpshots [--scale <percent>] <output folder> <Language.ini>
 
 #include "chartwindow.h"
 #include "enginemodel.h"
 #include "mainwindow.h"
-#include "chartwindow.h"
 #include "connectionpanel.h"
 #include "languagemenu.h"
 #include "mappanel.h"
@@ -36,6 +37,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -173,7 +176,7 @@ QRect parameterColumn(const oe::MainWindow &w)
     return area.adjusted(-4, -4, 4, 4);
 }
 
-bool shootLanguage(const QString &code, const QString &languageIni, const QDir &out)
+bool shootLanguage(const QString &code, const QString &languageIni, const QDir &out, int percent)
 {
     const QString suffix = code.toLower();
     // Italian shots show the Italian decimal comma, as on an Italian PC.
@@ -208,7 +211,7 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
         return false;
     }
     spin(50);
-    if (!save(window.grab(), out, QStringLiteral("window-idle-%1.png").arg(suffix)))
+    if (percent == 100 && !save(window.grab(), out, QStringLiteral("window-idle-%1.png").arg(suffix)))
         return false;
 
     // A message box would wait for a click nobody makes: close it and fail, saying what it said.
@@ -234,14 +237,27 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
         return false;
     }
     spin(50);
-    const bool saved = save(window.grab(), out, QStringLiteral("window-connected-%1.png").arg(suffix))
-                       && save(window.findChild<QGroupBox *>("Frame1")->grab(), out, QStringLiteral("status-%1.png").arg(suffix))
-                       && save(window.findChild<QGroupBox *>("Frame5")->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
-                       && save(window.findChild<QGroupBox *>("Frame8")->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
-                       && save(window.centralWidget()->grab(parameterColumn(window)), out,
-                               QStringLiteral("parameters-%1.png").arg(suffix))
-                       && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix))
-                       && mapToolPictures(window, folder.path(), out, suffix);
+    bool saved = true;
+    if (percent == 100) {
+        saved = save(window.grab(), out, QStringLiteral("window-connected-%1.png").arg(suffix))
+                && save(window.findChild<QGroupBox *>("Frame1")->grab(), out, QStringLiteral("status-%1.png").arg(suffix))
+                && save(window.findChild<QGroupBox *>("Frame5")->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
+                && save(window.findChild<QGroupBox *>("Frame8")->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
+                && save(window.centralWidget()->grab(parameterColumn(window)), out,
+                        QStringLiteral("parameters-%1.png").arg(suffix))
+                && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix))
+                && mapToolPictures(window, folder.path(), out, suffix);
+    } else {
+        // The whole window on a scaled screen, to look for cut texts and blurred pictures.
+        saved = out.mkpath(QStringLiteral("scaled"))
+                && save(window.grab(), out, QStringLiteral("scaled/window-%1-%2.png").arg(suffix).arg(percent));
+        // A 1280×800 screen at 150 % with a 48-pixel taskbar leaves 853×501: the window scrolls.
+        if (saved && percent == 150) {
+            window.fitInto(QRect(0, 0, 1280 * 2 / 3, (800 - 48) * 2 / 3));
+            spin(50);
+            saved = save(window.grab(), out, QStringLiteral("window-small-%1.png").arg(suffix));
+        }
+    }
     window.connection().btnConnect->click(); // disconnect: the port is closed before the controller goes away
     boxCloser.stop();
     oe::removePortLink(oe::portLinkPath(folder.path(), kComPort), controller.slavePath());
@@ -252,12 +268,32 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // With a scale, the pictures are taken on a large offscreen screen at that scale; Qt lays out in
+    // logical pixels and paints at the screen's ratio, as on a Windows screen at 150 % or 200 %.
+    int percent = 100;
+    QTemporaryDir screenFolder;
+    if (argc == 5 && std::strcmp(argv[1], "--scale") == 0) {
+        percent = std::atoi(argv[2]);
+        const QString config = screenFolder.filePath(QStringLiteral("screen.json"));
+        QFile file(config);
+        if (percent < 100 || percent > 400 || !file.open(QIODevice::WriteOnly)
+            || file.write(QStringLiteral("{\"screens\": [{\"name\": \"scaled\", \"width\": 4000, \"height\": 3000, "
+                                         "\"dpr\": %1}]}").arg(percent / 100.0).toUtf8()) < 0) {
+            say(QStringLiteral("cannot set up a screen at %1 %").arg(QString::fromLocal8Bit(argv[2])));
+            return 2;
+        }
+        file.close();
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+        argv += 2;
+        argc -= 2;
+    } else {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("OE Setup"));
     const QStringList args = QApplication::arguments();
     if (args.size() != 3) {
-        say(QStringLiteral("usage: oe-helpshots <output folder> <Language.ini>"));
+        say(QStringLiteral("usage: oe-helpshots [--scale <percent>] <output folder> <Language.ini>"));
         return 2;
     }
     const QDir out(args[1]);
@@ -268,9 +304,9 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     for (const QString &code : {QStringLiteral("ITA"), QStringLiteral("ENG")}) {
-        if (!shootLanguage(code, args[2], out))
+        if (!shootLanguage(code, args[2], out, percent))
             return 1;
     }
-    say(QStringLiteral("pictures in %1 (%2 ms)").arg(out.absolutePath()).arg(clock.elapsed()));
+    say(QStringLiteral("pictures at %1 % in %2 (%3 ms)").arg(percent).arg(out.absolutePath()).arg(clock.elapsed()));
     return 0;
 }

@@ -50,9 +50,9 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(OE_VERSION));
 #ifdef Q_OS_WIN
     // No console to write to; before the application, so that the platform plugin's words are kept.
-    const QString logFolder = userDataFallback();
+    const QString logFolder = oe::userDataFallback();
     if (!logFolder.isEmpty())
-        installMessageLog(QDir(logFolder).filePath(QStringLiteral("oe-setup.log")));
+        oe::installMessageLog(QDir(logFolder).filePath(QStringLiteral("oe-setup.log")));
 #endif
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("OE Setup"));

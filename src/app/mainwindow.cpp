@@ -23,6 +23,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
@@ -98,7 +99,8 @@ void MainWindow::buildParts()
     auto *frame5 = makeFrame(client, "Frame5", QStringLiteral("Connection"), twips(240, 4470, 2895, 2160));
     auto *image1 = named(new QLabel(client), "Image1");
     image1->setGeometry(twips(210, 6645, 2835, 1740));
-    image1->setPixmap(QPixmap(QStringLiteral(":/oe/logo.png")));
+    // The icon takes logo@2x.png beside it and scales from the sharper one: no blurred logo at 150 %.
+    image1->setPixmap(QIcon(QStringLiteral(":/oe/logo.png")).pixmap(image1->size()));
     image1->setAlignment(Qt::AlignCenter);
     // Right column: the eight parameters.
     const SliderPanel::Frames parameters{
@@ -246,11 +248,16 @@ void MainWindow::showEvent(QShowEvent *event)
 // 853×500) would cut off the bottom rows. There the client area scrolls inside a window that fits.
 void MainWindow::fitScreen()
 {
+    if (const QScreen *shownOn = screen())
+        fitInto(shownOn->availableGeometry());
+}
+
+void MainWindow::fitInto(const QRect &available)
+{
     QWidget *client = centralWidget();
-    const QScreen *shownOn = screen();
-    if (!shownOn || !client || qobject_cast<QScrollArea *>(client))
+    if (!client || qobject_cast<QScrollArea *>(client))
         return;
-    const QRect available = shownOn->availableGeometry();
+    layout()->activate(); // the fixed size, also before the first show
     const QSize decoration = frameGeometry().size() - geometry().size();
     const QSize room = available.size() - decoration;
     if (width() <= room.width() && height() <= room.height())

@@ -58,6 +58,10 @@ public:
     MapTools &mapTools() const { return *m_mapTools; }
     LanguageMenu &language() const { return *m_language; }
 
+    // Makes the window fit a work area (the screen's, once shown): when it is too small for the fixed
+    // layout, the client area scrolls inside a window that fits.
+    void fitInto(const QRect &available);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;

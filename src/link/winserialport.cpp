@@ -55,6 +55,9 @@ struct WinSerialPort::Io {
     DWORD waitMask = 0;
     bool waitPending = false;
     bool writePending = false;
+    // A read that did not end even when cancelled; its buffer lives here, so it may still be written.
+    bool readPending = false;
+    char readBuffer[kReadChunk];
 
     Io()
     {
@@ -201,7 +204,8 @@ void WinSerialPort::close()
     CancelIoEx(m_io->port, nullptr);
     const bool waitEnded = m_io->settle(m_io->wait, m_io->waitPending);
     const bool writeEnded = m_io->settle(m_io->write, m_io->writePending);
-    if (waitEnded && writeEnded) {
+    const bool readEnded = m_io->settle(m_io->read, m_io->readPending);
+    if (waitEnded && writeEnded && readEnded) {
         m_io.reset();
     } else {
         // A call is still in flight on these blocks and on the bytes being written: the driver may
@@ -247,24 +251,28 @@ QByteArray WinSerialPort::readAll()
         }
         if (status.cbInQue == 0)
             break;
-        char chunk[kReadChunk];
         const DWORD wanted = qMin(status.cbInQue, kReadChunk);
         Io::restart(m_io->read);
-        if (!ReadFile(m_io->port, chunk, wanted, nullptr, &m_io->read) && GetLastError() != ERROR_IO_PENDING) {
+        if (!ReadFile(m_io->port, m_io->readBuffer, wanted, nullptr, &m_io->read) && GetLastError() != ERROR_IO_PENDING) {
             lose();
             return {};
         }
-        // Queued bytes come back at once; a read that still waits is cancelled, never left behind.
+        // Queued bytes come back at once; a read that still waits is cancelled, never left behind. One
+        // that outlives its cancel is a broken driver: the port is given up and the read left to it.
         if (WaitForSingleObject(m_io->read.hEvent, kReadWaitMs) != WAIT_OBJECT_0) {
             CancelIoEx(m_io->port, &m_io->read);
-            WaitForSingleObject(m_io->read.hEvent, kCancelWaitMs);
+            if (WaitForSingleObject(m_io->read.hEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+                m_io->readPending = true;
+                lose();
+                return {};
+            }
         }
         DWORD got = 0;
         if (!GetOverlappedResult(m_io->port, &m_io->read, &got, FALSE) && GetLastError() != ERROR_OPERATION_ABORTED) {
             lose();
             return {};
         }
-        bytes.append(chunk, qsizetype(got));
+        bytes.append(m_io->readBuffer, qsizetype(got));
         if (got == 0)
             break;
     }

@@ -13,7 +13,9 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QtTest>
 
@@ -38,6 +40,8 @@ private slots:
     void idleViewAfterStartUp();
     void resetViewKeepsNothingShown();
     void layoutControlsExist();
+    void fitsTheWorkArea_data();
+    void fitsTheWorkArea();
     void portListValidatesOnFocusLeave();
     void closingStopsTimers();
 };
@@ -221,6 +225,40 @@ void TestStartup::layoutControlsExist()
         QVERIFY2(window.findChild<QAction *>(name), name);
     QCOMPARE(window.findChild<QAction *>("menuInfo_0")->shortcut(), QKeySequence(Qt::Key_F1));
     QCOMPARE(window.findChild<QAction *>("menuLingua_1")->text(), QString("English"));
+}
+
+void TestStartup::fitsTheWorkArea_data()
+{
+    QTest::addColumn<QRect>("workArea");
+    QTest::addColumn<bool>("scrolls");
+    QTest::newRow("1920x1080 at 100 %") << QRect(0, 0, 1920, 1040) << false;
+    // 1280×800 at 150 % with a taskbar: the layout's 590 pixels of height do not fit.
+    QTest::newRow("1280x800 at 150 %") << QRect(0, 0, 853, 501) << true;
+    QTest::newRow("second screen, small") << QRect(1920, 100, 600, 480) << true;
+}
+
+void TestStartup::fitsTheWorkArea()
+{
+    QFETCH(QRect, workArea);
+    QFETCH(bool, scrolls);
+    QTemporaryDir dir;
+    MainWindow window(dir.path());
+    window.layout()->activate();
+    const QSize whole = window.size();
+    QWidget *client = window.centralWidget();
+    const QSize clientSize = client->size();
+    window.fitInto(workArea);
+    auto *scroll = qobject_cast<QScrollArea *>(window.centralWidget());
+    QCOMPARE(bool(scroll), scrolls);
+    // The layout itself is never squeezed: what does not fit scrolls.
+    QCOMPARE(client->size(), clientSize);
+    if (!scrolls) {
+        QCOMPARE(window.size(), whole);
+        return;
+    }
+    QCOMPARE(scroll->widget(), client);
+    QVERIFY(workArea.contains(window.geometry()));
+    QVERIFY(window.height() < whole.height());
 }
 
 void TestStartup::portListValidatesOnFocusLeave()

@@ -53,7 +53,7 @@ void TestWinWindow::connectReadsThenWriteReachesController()
     };
 
     QVERIFY(connectClick());
-    QVERIFY(w.isConnected());
+    QVERIFY2(w.isConnected(), qPrintable(dialogs.texts().join(QLatin1String(" | "))));
     QCOMPARE(w.connection().Label9->text(), QStringLiteral("Ver. 1.3.7"));
     for (int i = 0; i < kParameterCount; ++i)
         QVERIFY2(w.session().parameterKnown(ParameterIndex(i)), qPrintable(QString::number(i)));
@@ -73,7 +73,7 @@ void TestWinWindow::connectReadsThenWriteReachesController()
     QVERIFY(connectClick());
     QVERIFY(!w.isConnected());
     QVERIFY(connectClick());
-    QVERIFY(w.isConnected());
+    QVERIFY2(w.isConnected(), qPrintable(dialogs.texts().join(QLatin1String(" | "))));
     QCOMPARE(w.session().Parameters[ParameterIndex::RpmMin], wanted);
     QCOMPARE(w.sliders().RpmMinLabel->text(), QString::number(wanted));
     QCOMPARE(dialogs.shown.isEmpty() ? QString() : dialogs.shown.first().text, QString());
