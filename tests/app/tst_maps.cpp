@@ -409,7 +409,7 @@ void TestMaps::save()
     if (written.isEmpty()) {
         QCOMPARE(rig.dialogs.shown.size(), asked ? 0 : 1);
         if (!asked)
-            QCOMPARE(rig.dialogs.shown[0].text, rig.entry(41) + "\n" + reason);
+            QCOMPARE(rig.dialogs.shown[0].text, rig.entry(41) + "\n" + QDir::toNativeSeparators(maps + "/" + name) + "\n" + reason);
         QVERIFY(QFileInfo(maps + "/taken.map").isDir());
         QCOMPARE(readFile(maps + "/old.map"), QByteArray("old"));
     } else {

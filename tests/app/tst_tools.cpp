@@ -179,6 +179,8 @@ void TestTools::recordingFollowsTheSession()
     record->trigger();
     QVERIFY(rig.w().findChild<oe::Recorder *>()->isRecording());
     QVERIFY(record->isChecked());
+    // Shown where a glance finds it: the mark leads the title, which still ends with the program's name.
+    QCOMPARE(rig.w().windowTitle(), QString("REC ride.csv – KESTRO - OE Setup"));
     QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
     QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
     QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 4, 5000); // flushed line by line
