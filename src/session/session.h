@@ -134,8 +134,9 @@ public:
     const ParameterBook &book() const { return m_book; }
     bool parameterKnown(ParameterIndex index) const { return m_book.hasValue(index); }
     std::optional<qint32> controllerValue(ParameterIndex index) const { return m_book.value(index); }
-    // The controller told it twice alike or echoed it, and no write of it is on its way: the one
-    // rule for a value that may leave the program or be set against a map (parameterConfirmedChanged).
+    // The controller told it twice alike (a write's echo is one answer) and no write of it is on its
+    // way: the one rule for a value that may leave the program or be set against a map
+    // (parameterConfirmedChanged).
     bool parameterConfirmed(ParameterIndex index) const;
     // Every parameter confirmed (none still being verified or written): a map can say what the
     // controller holds.
