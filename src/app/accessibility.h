@@ -16,6 +16,10 @@ void installAccessibility();
 // changes. Before anything asked about the label.
 void makeStatusLine(QLabel *label);
 
+// Sets the value assistive technology reads for a slider: the value the window shows ("110%",
+// "0.3 s", "---"), not its knob's position.
+void setSliderValueText(QWidget *slider, const QString &text);
+
 // Sets a control's accessible name and description, and tells assistive technology when they change.
 void describe(QWidget *widget, const QString &name, const QString &description);
 

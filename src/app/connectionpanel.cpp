@@ -165,7 +165,9 @@ void ConnectionPanel::onResetClicked()
 void ConnectionPanel::askReset(const RestorePointOutcome &point)
 {
     bool ok = false;
-    if (m_session.state() == Session::State::Connected) {
+    // A box another part opened while the restore point was taken (Save's file dialog): no question
+    // over it; the reset is given up and its button is back.
+    if (m_session.state() == Session::State::Connected && !m_context.boxes->isOpen()) {
         BoxQueue::Scope scope(*m_context.boxes);
         ok = m_context.boxes->dialogs().confirm(
             m_context.window,

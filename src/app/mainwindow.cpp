@@ -161,7 +161,9 @@ void MainWindow::wireParts()
     connect(m_context.recorder, &Recorder::recordingChanged, this, [this](bool recording) {
         const QString path = recording ? m_context.recorder->path() : QString();
         m_readings->showRecording(path);
-        setWindowTitle(recording ? kTitle + QStringLiteral(" – REC ") + QFileInfo(path).fileName() : kTitle);
+        // The mark first: a taskbar shows the start of a title, and the platform appends the
+        // program's name to a title that does not end with it.
+        setWindowTitle(recording ? QStringLiteral("REC %1 – %2").arg(QFileInfo(path).fileName(), kTitle) : kTitle);
     });
     connect(m_sliders, &SliderPanel::note, m_readings, &ReadingsPanel::showNote);
     connect(m_readings, &ReadingsPanel::flashed, m_tools, &ToolsMenu::addFlash);

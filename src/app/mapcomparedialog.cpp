@@ -26,9 +26,13 @@ MapCompareDialog::MapCompareDialog(Session *session, AppTexts texts, QWidget *pa
     layout->addWidget(m_table);
     layout->addWidget(buttons);
     resize(560, 330);
-    connect(session, &Session::parameterKnownChanged, this, &MapCompareDialog::refresh);
+    connect(session, &Session::parameterConfirmedChanged, this, &MapCompareDialog::refresh);
     connect(session, &Session::parameterRead, this, &MapCompareDialog::refresh);
-    connect(session, &Session::stateChanged, this, &MapCompareDialog::refresh);
+    connect(session, &Session::stateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            m_settling = false; // the request ended with the session, unanswered
+        refresh();
+    });
     applyCaptions();
 }
 
@@ -39,13 +43,17 @@ void MapCompareDialog::setValues(const ParameterSet &values, const QString &name
     applyCaptions();
 }
 
-bool MapCompareDialog::readUnknown()
+bool MapCompareDialog::settle()
 {
     if (!m_session || m_session->state() != Session::State::Connected)
         return false;
-    for (int i = 0; i < kParameterCount; ++i)
-        m_session->readIfUnknown(ParameterIndex(i), {});
-    return true;
+    if (m_settling)
+        return true;
+    m_settling = m_session->verifiedValues([this](const VerifiedValues &) {
+        m_settling = false;
+        refresh();
+    });
+    return m_settling;
 }
 
 void MapCompareDialog::applyCaptions()
@@ -78,9 +86,9 @@ void MapCompareDialog::refresh()
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 file = m_values[index];
-        // Only a value the controller told counts; anything else is not compared.
-        const bool known = m_session && m_session->state() != Session::State::Idle && m_session->parameterKnown(index);
-        const qint32 now = known ? m_session->controllerValues()[index] : 0;
+        // Only a value the controller confirmed counts; a first answer may be a flipped one.
+        const bool known = m_session && m_session->state() != Session::State::Idle && m_session->parameterConfirmed(index);
+        const qint32 now = known ? m_session->controllerValue(index).value_or(0) : 0;
         set(i, 0, m_texts.parameterName(index));
         set(i, 1, displayText(index, file));
         set(i, 2, known ? displayText(index, now) : QStringLiteral("---"));

@@ -13,8 +13,9 @@ namespace oe {
 class Session;
 
 // A map's values beside the controller's: per parameter the file's value, the controller's ("---"
-// while it is not known) and whether they differ. Sends no write; values the session does not know
-// are read once when the compare opens, and the table follows what the session learns.
+// until it is confirmed) and whether they differ. Sends no write; when the compare opens, values the
+// session does not know are read and the first answers verified (Session::verifiedValues), and the
+// table follows what the session confirms.
 class MapCompareDialog : public QDialog
 {
     Q_OBJECT
@@ -22,8 +23,9 @@ public:
     MapCompareDialog(Session *session, AppTexts texts, QWidget *parent = nullptr);
 
     void setValues(const ParameterSet &values, const QString &name);
-    // Reads what the session does not know yet; false when not connected.
-    bool readUnknown();
+    // Has the session read what it does not know and verify its first answers; false when not
+    // connected. One such request at a time.
+    bool settle();
     void applyCaptions();
     QTableWidget *table() const { return m_table; }
 
@@ -38,6 +40,7 @@ private:
     ParameterSet m_values;
     QString m_name;
     QTableWidget *m_table = nullptr;
+    bool m_settling = false;
 };
 
 } // namespace oe

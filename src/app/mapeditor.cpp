@@ -11,6 +11,7 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include <QDir>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -136,7 +137,8 @@ bool MapEditor::saveTo(const QString &path)
 {
     FileProblem problem;
     if (!writeMapFile(path, toMapValues(m_values), nullptr, &problem)) {
-        tell(m_texts.caption(Caption::MapNotSaved) + QLatin1Char('\n') + fileProblemText(problem, m_texts.table()));
+        tell(m_texts.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path) + QLatin1Char('\n')
+             + fileProblemText(problem, m_texts.table()));
         return false;
     }
     m_path = path;

@@ -289,8 +289,8 @@ void MapPanel::onVerifiedForSave(const VerifiedValues &values)
         return;
     FileProblem problem;
     if (!writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
-        m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n')
-                       + fileProblemText(problem, m_context.captions));
+        m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path)
+                       + QLatin1Char('\n') + fileProblemText(problem, m_context.captions));
 }
 
 } // namespace oe

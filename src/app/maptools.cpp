@@ -54,6 +54,8 @@ MapTools::MapTools(WindowContext &context, QMenu *toolsMenu) : QObject(context.w
     m_compare = new MapCompareDialog(session, textsOf(context), context.window);
 
     const auto follow = [this](Session::State state) {
+        if (state == Session::State::Idle)
+            m_editorOpening = false; // its wait ended with the session, unanswered
         const bool connected = state == Session::State::Connected;
         menuMapTools[2]->setEnabled(connected);
         m_editor->setConnected(connected);
@@ -83,21 +85,32 @@ void MapTools::showRestore()
 void MapTools::showEditor()
 {
     // Closing the editor asked about unsaved changes: opened again, it starts a new map.
-    if (!m_editor->isVisible()) {
-        // A new map starts from what the controller holds, else from the lowest values the sliders
-        // allow (all pairs hold there).
-        Session &session = *m_context.session;
+    if (m_editor->isVisible()) {
+        m_editor->raise();
+        m_editor->activateWindow();
+        return;
+    }
+    if (m_editorOpening)
+        return;
+    // A new map starts from what the controller holds, each value confirmed (unknown ones read, first
+    // answers verified), else from the lowest values the sliders allow (all pairs hold there).
+    const auto open = [this](const VerifiedValues &held) {
+        m_editorOpening = false;
+        if (m_editor->isVisible())
+            return;
         ParameterSet values;
-        const bool fromController = session.state() == Session::State::Connected && session.allParametersKnown();
         for (int i = 0; i < kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
-            values[index] = fromController ? session.controllerValues()[index] : sliderRange(index).min;
+            values[index] = held.complete() ? held.values[index] : sliderRange(index).min;
         }
         m_editor->startFrom(values);
-    }
-    m_editor->show();
-    m_editor->raise();
-    m_editor->activateWindow();
+        m_editor->show();
+        m_editor->raise();
+        m_editor->activateWindow();
+    };
+    m_editorOpening = m_context.session->verifiedValues(open);
+    if (!m_editorOpening)
+        open(VerifiedValues{});
 }
 
 void MapTools::compareWithFile()
@@ -114,7 +127,7 @@ void MapTools::compareWithFile()
 void MapTools::showCompare(const ParameterSet &values, const QString &name)
 {
     m_compare->setValues(values, name);
-    m_compare->readUnknown();
+    m_compare->settle();
     m_compare->show();
     m_compare->raise();
     m_compare->activateWindow();

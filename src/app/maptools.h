@@ -48,6 +48,7 @@ private:
     RestoreDialog *m_restore = nullptr;
     MapEditor *m_editor = nullptr;
     MapCompareDialog *m_compare = nullptr;
+    bool m_editorOpening = false; // the editor waits for the controller's confirmed values
 };
 
 } // namespace oe

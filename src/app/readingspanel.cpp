@@ -117,7 +117,9 @@ void ReadingsPanel::describeReadings()
     describe(Label3, m_context.caption(m_lampOn ? Caption::PumpOn : Caption::PumpOff),
              m_context.caption(Caption::LampHint));
     describe(LinkStateLabel, m_context.caption(Caption::LinkStateName), LinkStateLabel->text());
-    describe(RecordingMark, fillPlaceholders(m_context.caption(Caption::RecordingTo), {QFileInfo(m_recordingPath).fileName()}),
+    describe(RecordingMark,
+             m_recordingPath.isEmpty() ? QString()
+                                       : fillPlaceholders(m_context.caption(Caption::RecordingTo), {QFileInfo(m_recordingPath).fileName()}),
              m_recordingPath);
 }
 

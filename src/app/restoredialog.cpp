@@ -49,8 +49,13 @@ RestoreDialog::RestoreDialog(Session *session, QString mapsFolder, AppTexts text
     layout->addWidget(m_list);
     layout->addWidget(buttons);
     resize(720, 360);
-    connect(session, &Session::stateChanged, this, &RestoreDialog::refresh);
-    connect(session, &Session::parameterKnownChanged, this, &RestoreDialog::refresh);
+    connect(session, &Session::stateChanged, this, [this](Session::State state) {
+        if (state == Session::State::Idle)
+            m_settling = false; // the request ended with the session, unanswered
+        refresh();
+    });
+    connect(session, &Session::parameterConfirmedChanged, this, &RestoreDialog::refresh);
+    connect(session, &Session::parameterRead, this, &RestoreDialog::refresh);
     applyCaptions();
 }
 
@@ -96,9 +101,10 @@ void RestoreDialog::refresh()
         for (int i = 0; i < kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
             const qint32 saved = map.values[size_t(i)];
-            if (!m_session->parameterKnown(index))
+            // Only a confirmed value is set against the file (a first answer may be a flipped one).
+            if (!m_session->parameterConfirmed(index))
                 changes << QStringLiteral("%1: --- → %2").arg(m_texts.parameterName(index), displayText(index, saved));
-            else if (const qint32 now = m_session->controllerValues()[index]; now != saved)
+            else if (const qint32 now = m_session->controllerValue(index).value_or(0); now != saved)
                 changes << QStringLiteral("%1: %2 → %3")
                                .arg(m_texts.parameterName(index), displayText(index, now), displayText(index, saved));
         }
@@ -119,6 +125,10 @@ void RestoreDialog::refresh()
 void RestoreDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // The differences count only confirmed values: have the session confirm them now rather than in
+    // the poll's gaps (one request at a time); the list follows as they come.
+    if (!m_settling && m_session && m_session->state() == Session::State::Connected)
+        m_settling = m_session->verifiedValues([this](const VerifiedValues &) { m_settling = false; });
     refresh();
 }
 

@@ -36,6 +36,7 @@ private:
     void updateButton();
 
     QPointer<Session> m_session;
+    bool m_settling = false; // a Session::verifiedValues request is on its way
     QString m_mapsFolder;
     AppTexts m_texts;
     QTreeWidget *m_list = nullptr;

@@ -68,7 +68,8 @@ QString restorePointText(const RestorePointOutcome &outcome, const CaptionTable 
                          const std::function<QString(ParameterIndex)> &parameterName)
 {
     if (outcome.written())
-        return captionOr(captions, Caption::RestorePointSaved, "Restore point: %1")
+        return captionOr(captions, Caption::RestorePointSaved,
+                         "The controller's values were saved first as restore point %1 (Tools > Restore…).")
             .replace(QStringLiteral("%1"), QFileInfo(outcome.path).fileName());
     if (!outcome.unknown.isEmpty()) {
         QStringList names;

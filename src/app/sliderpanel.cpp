@@ -11,6 +11,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,11 @@ namespace oe {
 using namespace layout;
 
 namespace {
+
+// How long after a key release a press of the key still counts as its auto-repeat. The pair comes
+// from the display server in one piece (measured on X11: both carry the same time stamp); a person
+// takes far longer to press again.
+constexpr std::chrono::milliseconds kKeyRepeatGrace{30};
 
 bool isSliderKey(int key)
 {
@@ -76,6 +82,13 @@ SliderPanel::SliderPanel(WindowContext &context, const Frames &frames)
                      PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
     for (QSlider *slider : m_sliders)
         slider->installEventFilter(this);
+    m_keyEnd = new QTimer(this);
+    m_keyEnd->setSingleShot(true);
+    m_keyEnd->setInterval(kKeyRepeatGrace);
+    connect(m_keyEnd, &QTimer::timeout, this, [this] {
+        if (m_keyEditing[size_t(m_keyEndIndex)])
+            commitSlider(m_keyEndIndex);
+    });
     for (QLabel *label : m_valueLabels)
         label->installEventFilter(this);
 
@@ -83,6 +96,11 @@ SliderPanel::SliderPanel(WindowContext &context, const Frames &frames)
     connect(&m_session, &Session::parameterRead, this, [this](ParameterIndex index) { showParameter(index); });
     connect(&m_session, &Session::parameterKnownChanged, this, &SliderPanel::onParameterKnownChanged);
     connect(&m_session, &Session::writeFinished, this, &SliderPanel::onWriteFinished);
+}
+
+bool SliderPanel::keyGestureEnding() const
+{
+    return m_keyEnd->isActive();
 }
 
 void SliderPanel::resetView()
@@ -134,6 +152,7 @@ void SliderPanel::describeParameter(ParameterIndex index)
                                {shown, displayText(index, fieldFromPosition(index, slider->minimum())),
                                 displayText(index, fieldFromPosition(index, slider->maximum()))});
     const QString name = parameterCaption(index);
+    setSliderValueText(sliderFor(index), shown.isEmpty() ? QString(kUnknownText) : shown);
     describe(sliderFor(index), name, description);
     describe(labelFor(index), name, description);
 }
@@ -356,6 +375,8 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
         auto *key = static_cast<QKeyEvent *>(event);
         if (!isSliderKey(key->key()) || !slider->isEnabled())
             return false;
+        if (m_keyEndIndex == index)
+            m_keyEnd->stop(); // the release just before was the auto-repeat's: the gesture goes on
         slider->event(event);
         m_keyEditing[size_t(index)] = true;
         previewSlider(index);
@@ -364,9 +385,10 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
     case QEvent::KeyRelease: {
         auto *key = static_cast<QKeyEvent *>(event);
         // Auto-repeat sends releases too; only the last one ends the gesture.
-        if (!isSliderKey(key->key()) || key->isAutoRepeat() || !std::exchange(m_keyEditing[size_t(index)], false))
+        if (!isSliderKey(key->key()) || key->isAutoRepeat() || !m_keyEditing[size_t(index)])
             return false;
-        commitSlider(index);
+        m_keyEndIndex = index;
+        m_keyEnd->start();
         return true;
     }
     case QEvent::FocusOut:

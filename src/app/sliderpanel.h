@@ -13,6 +13,7 @@ class QLineEdit;
 class QGroupBox;
 class QLabel;
 class QSlider;
+class QTimer;
 
 namespace oe {
 
@@ -37,6 +38,8 @@ public:
     // value rule makes of the text ("ValueEditorNote").
     QLineEdit *valueEditor() const { return m_valueEditor; }
     QLabel *valueEditorNote() const { return m_editorNote; }
+    // A key was released and the gesture ends unless a press follows at once.
+    bool keyGestureEnding() const;
     // Opens the editor over a parameter's value label, as a double-click on it does.
     bool openValueEditor(ParameterIndex index);
     // The name a technician knows the parameter by: its frame's caption, and the row's caption where
@@ -93,6 +96,10 @@ private:
     std::array<bool, kParameterCount> m_commitPending{};
     // Sliders moved by their keys since the last commit.
     std::array<bool, kParameterCount> m_keyEditing{};
+    // A key release ends its gesture only when no press of the slider's keys follows at once: on X11
+    // a held key repeats as release and press pairs that Qt does not always mark as auto-repeat.
+    QTimer *m_keyEnd = nullptr;
+    ParameterIndex m_keyEndIndex = ParameterIndex::MinPumpCycles;
     QLineEdit *m_valueEditor = nullptr;
     QLabel *m_editorNote = nullptr;
     ParameterIndex m_editorIndex = ParameterIndex::MinPumpCycles;

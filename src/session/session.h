@@ -134,6 +134,9 @@ public:
     const ParameterBook &book() const { return m_book; }
     bool parameterKnown(ParameterIndex index) const { return m_book.hasValue(index); }
     std::optional<qint32> controllerValue(ParameterIndex index) const { return m_book.value(index); }
+    // The controller told it twice alike or echoed it, and no write of it is on its way: the one
+    // rule for a value that may leave the program or be set against a map (parameterConfirmedChanged).
+    bool parameterConfirmed(ParameterIndex index) const;
     // Every parameter confirmed (none still being verified or written): a map can say what the
     // controller holds.
     bool allParametersKnown() const;
@@ -234,6 +237,8 @@ signals:
     void parameterRead(oe::ParameterIndex index, qint32 value);
     // The parameter became known or unknown (see parameterKnown()).
     void parameterKnownChanged(oe::ParameterIndex index, bool known);
+    // The parameter became confirmed or stopped being so (see parameterConfirmed()).
+    void parameterConfirmedChanged(oe::ParameterIndex index, bool confirmed);
     void liveReadingsChanged();
     // See controllerAnswering().
     void controllerAnsweringChanged(bool answering);

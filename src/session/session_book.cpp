@@ -21,10 +21,15 @@ QList<ParameterIndex> VerifiedValues::unknown() const
     return indices;
 }
 
+bool Session::parameterConfirmed(ParameterIndex index) const
+{
+    return m_book.state(index) == ParameterBook::State::Known;
+}
+
 bool Session::allParametersKnown() const
 {
     for (int i = 0; i < kParameterCount; ++i) {
-        if (m_book.state(ParameterIndex(i)) != ParameterBook::State::Known)
+        if (!parameterConfirmed(ParameterIndex(i)))
             return false;
     }
     return true;
@@ -41,11 +46,14 @@ ParameterSet Session::controllerValues() const
 void Session::changeBook(ParameterIndex index, const std::function<void(ParameterBook &)> &change)
 {
     const bool had = m_book.hasValue(index);
+    const bool wasConfirmed = parameterConfirmed(index);
     change(m_book);
     if (m_book.state(index) != ParameterBook::State::Unknown)
         setRereadDue(index, false); // the controller told it, or a write decides it
     if (m_book.hasValue(index) != had)
         emit parameterKnownChanged(index, !had);
+    if (parameterConfirmed(index) != wasConfirmed)
+        emit parameterConfirmedChanged(index, !wasConfirmed);
     updateRereadPending();
 }
 
@@ -231,7 +239,7 @@ void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
     VerifiedValues result;
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        result.known[size_t(i)] = m_book.state(index) == ParameterBook::State::Known;
+        result.known[size_t(i)] = parameterConfirmed(index);
         result.values[index] = m_book.value(index).value_or(0);
     }
     QMetaObject::invokeMethod(this, [this, id, then, result] { if (id == m_sessionId && then) then(result); },

@@ -66,6 +66,7 @@ private slots:
     void accessibleTexts();
     void resetAsksFirst_data();
     void resetAsksFirst();
+    void resetGivenUpUnderSavesDialog();
     void resetAcknowledged();
     void resetNotAcknowledged();
     void statusReplyShown_data();
@@ -530,6 +531,9 @@ void TestSession::accessibleTexts()
             QVERIFY2(control->text(QAccessible::Description).startsWith(e(183).section(u'%', 0, 0)),
                      qPrintable(widget->objectName()));
         }
+        // A slider's value is read as the window shows it, not as its knob's position.
+        QAccessibleInterface *slider = QAccessible::queryAccessibleInterface(sliders.sliderFor(ParameterIndex(i)));
+        QCOMPARE(slider->text(QAccessible::Value), sliders.labelFor(ParameterIndex(i))->text());
     }
     QCOMPARE(connection.COMM_Combo->accessibleName(), e(194));
     QAccessibleInterface *line = QAccessible::queryAccessibleInterface(readings.LinkStateLabel);
@@ -585,6 +589,22 @@ void TestSession::resetAsksFirst()
     QCOMPARE(rig.dialogs.texts(), ok ? QStringList{rig.entry(38) + "\n\n" + pointLine} : QStringList{});
     if (ok)
         QCOMPARE(rig.dialogs.shown[0].action, rig.entry(253)); // Undo
+    QVERIFY(rig.w().connection().ResetCmd->isEnabled());
+}
+
+// Save and RESET clicked at once while the connect's values are being verified: Save's dialog opens
+// first, and the reset's question does not open over it; the reset is given up, its button back.
+void TestSession::resetGivenUpUnderSavesDialog()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.dialogs.onFileDialog = [&] { QTest::qWait(300); }; // the restore point is through meanwhile
+    rig.w().maps().cmdSaveMap->click();
+    rig.w().connection().ResetCmd->click();
+    QVERIFY(rig.settled());
+    QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
+    QVERIFY(rig.dialogs.confirms.isEmpty());
+    QCOMPARE(restorePoints(rig.dir.path()), QStringList());
     QVERIFY(rig.w().connection().ResetCmd->isEnabled());
 }
 

@@ -68,6 +68,7 @@ struct SliderRig : Rig {
     {
         QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
         QApplication::sendEvent(slider(index), &event);
+        QVERIFY(QTest::qWaitFor([this] { return !w().sliders().keyGestureEnding(); })); // a release's commit starts
     }
     // Releases a button on the knob and waits until the write it started has ended.
     void release(int index, Qt::MouseButton button = Qt::LeftButton)
@@ -637,17 +638,20 @@ void TestSliders::focusStaysAcrossPolls()
     QCOMPARE(focused(), QString("SliderPausaAlMinimo"));
     QVERIFY(pollsPass(3));
     QCOMPARE(focused(), QString("SliderPausaAlMinimo"));
-    // Held over two polls, with the auto-repeat a held key sends: one write, at the release.
+    // Held over two polls, with the auto-repeat a held key sends: one write, at the release. X11 sends
+    // the repeat as a release and a press together, often not marked as auto-repeat.
     QTest::keyPress(QApplication::focusWidget(), Qt::Key_Right);
     QCOMPARE(rig.label(5)->text(), QString("4.02 s")); // previewed at once
     QVERIFY(pollsPass(1));
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
     QApplication::sendEvent(QApplication::focusWidget(), &repeat);
+    QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyPress(QApplication::focusWidget(), Qt::Key_Right);
     QVERIFY(pollsPass(1));
     QCOMPARE(rig.writes().size(), 0);
     QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
     QVERIFY(pollsPass(1));
-    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(5, 162)});
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(5, 163)});
     QCOMPARE(focused(), QString("SliderPausaAlMinimo"));
     // A stray Space on a slider does nothing; on the focused button it disconnects.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);

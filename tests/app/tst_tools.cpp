@@ -57,6 +57,7 @@ private slots:
     void readAgainSaysWhatChanged();
     void compareWritesNothing();
     void editorMapLoadsAfterConnecting();
+    void editorStartsFromConfirmedValues();
 };
 
 void TestTools::traceBreaksAtGaps_data()
@@ -178,6 +179,8 @@ void TestTools::recordingFollowsTheSession()
     record->trigger();
     QVERIFY(rig.w().findChild<oe::Recorder *>()->isRecording());
     QVERIFY(record->isChecked());
+    // Shown where a glance finds it: the mark leads the title, which still ends with the program's name.
+    QCOMPARE(rig.w().windowTitle(), QString("REC ride.csv – KESTRO - OE Setup"));
     QCOMPARE(rig.dialogs.fileDialogFolders.size(), 1);
     QVERIFY(rig.dialogs.fileDialogFolders[0].startsWith(rig.dir.filePath("Recordings/")));
     QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 4, 5000); // flushed line by line
@@ -521,6 +524,30 @@ void TestTools::editorMapLoadsAfterConnecting()
     for (int i = 0; i < kParameterCount; ++i)
         QCOMPARE(qint32(rig.controller.params[size_t(i)]), expected[size_t(i)]);
     QCOMPARE(rig.dialogs.shown.last().text.section("\n\n", 0, 0), rig.entry(37));
+}
+
+// Opened in the first moments after a connect, the editor starts from the controller's values once
+// each is confirmed: a flipped first answer is not taken, and the map is not the sliders' lowest.
+void TestTools::editorStartsFromConfirmedValues()
+{
+    Rig rig;
+    bool flipped = false;
+    rig.port->setResponder([&](const QByteArray &request) {
+        QByteArray reply = rig.controller.respond(request);
+        if (!flipped && request[2] == 1 && request[3] == 4) { // the first read of Tinj Max
+            flipped = true;
+            reply[5] = char(reply[5] ^ 0x10);
+        }
+        return reply;
+    });
+    QVERIFY(rig.connect());
+    QVERIFY(flipped);
+    rig.w().findChild<QAction *>("menuTools_4")->trigger();
+    MapEditor *editor = rig.w().mapTools().editor();
+    QTRY_VERIFY(editor->isVisible());
+    QCOMPARE(editor->field(ParameterIndex::TinjMax)->text(), QString("9000"));
+    QCOMPARE(editor->field(ParameterIndex::RpmMin)->text(), QString("600"));
+    QVERIFY(!editor->isWindowModified());
 }
 
 QTEST_MAIN(TestTools)
