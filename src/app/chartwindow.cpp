@@ -178,17 +178,59 @@ void ChartView::moveOn(const Frame &f)
         update(f.plot);
         return;
     }
+    const Frame before = m_imageFrame;
     const int wholeBefore = m_wholeDrawings;
     const int from = updatePlot(f);
     if (m_wholeDrawings != wholeBefore) {
         update();
         return;
     }
-    // The first column holds the lanes' left sides, which stand still.
-    if (shift > 0)
-        scroll(-int(shift / step), 0, f.plot.adjusted(1, 0, 0, 0));
+    // Only the rows a lane's content touched or touches are moved: its other rows are its background,
+    // the same all across, which a move leaves as it was. The first column holds the lanes' left
+    // sides, which stand still.
+    if (shift > 0) {
+        for (int lane = 0; lane < 4; ++lane) {
+            const auto [top, bottom] = inkRows(before, lane);
+            const auto [newTop, newBottom] = inkRows(f, lane);
+            const QRect band(f.plot.left() + 1, f.plot.top() + std::min(top, newTop), f.plot.width() - 1,
+                             std::max(bottom, newBottom) - std::min(top, newTop) + 1);
+            if (band.height() > 0)
+                scroll(-int(shift / step), 0, band);
+        }
+    }
     const int left = from / step;
     update(QRect(f.plot.left() + left, f.plot.top(), f.plot.width() - left, f.plot.height()));
+}
+
+// The rows of a lane (in the plot) that its content can touch in frame f: the line between the least
+// and the greatest value shown, with room for the pen, its smoothing and the dots; the threshold; the
+// flash marks. Empty (bottom < top) when nothing is drawn on the lane's background.
+std::pair<int, int> ChartView::inkRows(const Frame &f, int lane) const
+{
+    const QRect box = laneBox(f, lane);
+    const double top = f.tops[size_t(lane)];
+    auto yOf = [&](double v) { return box.bottom() + 1 - std::clamp(v / top, 0.0, 1.0) * box.height(); };
+    double least = INFINITY, greatest = -INFINITY;
+    for (int i = firstSampleOf(f); i < m_trace.size() && shown(f, m_trace.at(i).ms); ++i) {
+        const double v = displayValue(lane, m_trace.at(i));
+        least = std::min(least, v);
+        greatest = std::max(greatest, v);
+    }
+    int first = box.bottom() + 1, last = box.top() - 1;
+    if (least <= greatest) {
+        first = int(std::floor(yOf(greatest))) - 4;
+        last = int(std::ceil(yOf(least))) + 4;
+    }
+    if (lane == 0 && f.rpmMin != kNoRpmMin) {
+        const int y = int(std::floor(yOf(f.rpmMin)));
+        first = std::min(first, y);
+        last = std::max(last, y);
+    }
+    if (lane == 2) {
+        first = std::min(first, box.bottom() - 10);
+        last = box.bottom();
+    }
+    return {std::max(first, box.top()), std::min(last, box.bottom())};
 }
 
 ChartView::Frame ChartView::currentFrame() const

@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QComboBox;
 class QPainter;
@@ -89,6 +90,7 @@ private:
     // whole. Returns the first device column drawn afresh (0: all of it).
     int updatePlot(const Frame &f);
     void moveOn(const Frame &f);
+    std::pair<int, int> inkRows(const Frame &f, int lane) const;
     int ringStart(const Frame &f) const;
     void drawColumns(const Frame &f, int fromDevice);
     void drawPiece(QPainter &p, const Frame &f, int fromDevice, int toDevice, int shiftDevice);
