@@ -47,6 +47,9 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 !define MUI_LANGDLL_REGISTRY_ROOT "HKCU"
 !define MUI_LANGDLL_REGISTRY_KEY "Software\OE Setup"
 !define MUI_LANGDLL_REGISTRY_VALUENAME "Installer Language"
+; The language box is shown before any language is chosen, so it speaks both.
+!define MUI_LANGDLL_WINDOWTITLE "OE Setup ${VERSION}"
+!define MUI_LANGDLL_INFO "Lingua dell'installazione / Language of the installation:"
 
 !define MUI_WELCOMEPAGE_TITLE "$(WelcomeTitle)"
 !define MUI_WELCOMEPAGE_TEXT "$(WelcomeText)"

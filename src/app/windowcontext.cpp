@@ -9,6 +9,17 @@
 
 namespace oe {
 
+namespace {
+
+// The one config.ini the window reads and writes: in the data folder, which on Windows is not the
+// program folder when that cannot be written.
+QString configPath(const QString &dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("config.ini"));
+}
+
+} // namespace
+
 QString WindowContext::mapsFolder() const
 {
     return QDir(dataFolder).filePath(QStringLiteral("Maps"));
@@ -32,7 +43,7 @@ QString WindowContext::changeLine(ParameterIndex index, const QString &from, con
 
 void WindowContext::readConfig()
 {
-    ConfigReadResult result = readConfigFile(QDir(dataFolder).filePath(QStringLiteral("config.ini")));
+    ConfigReadResult result = readConfigFile(configPath(dataFolder));
     // Binary contents are taken as no file: the defaults, and the next writeConfig replaces them whole.
     if (!result.isText)
         result = ConfigReadResult{};
@@ -49,12 +60,12 @@ void WindowContext::readConfig()
 
 bool WindowContext::writeConfig(QString *error) const
 {
-    return writeConfigFile(QDir(dataFolder).filePath(QStringLiteral("config.ini")), configLines, error);
+    return writeConfigFile(configPath(dataFolder), configLines, error);
 }
 
 bool WindowContext::saveConfig() const
 {
-    const QString path = QDir(programFolder).filePath(QStringLiteral("config.ini"));
+    const QString path = configPath(dataFolder);
     FileProblem problem;
     if (writeConfigFile(path, configLines, nullptr, &problem))
         return true;

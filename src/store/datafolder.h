@@ -16,6 +16,11 @@ bool folderWritable(const QString &folder);
 // keeps the program folder: what fails there is reported as before.
 QString chooseDataFolder(const QString &programFolder, const QString &fallback);
 
+// A fallback taken for the first time starts from what the program folder holds: its config.ini
+// (the port and language an installation was set up with) and its Maps\*.map. Nothing that is
+// already there is replaced; the copies can be written.
+void seedDataFolder(const QString &programFolder, const QString &dataFolder);
+
 // This system's fallback: on Windows %LOCALAPPDATA%\OE Setup; elsewhere none, so that a Linux
 // program folder stays the home of everything as it always was.
 QString userDataFallback();

@@ -13,6 +13,7 @@ class TestDataFolder : public QObject
 private slots:
     void choice_data();
     void choice();
+    void fallbackStartsFromProgramFolder();
 };
 
 void TestDataFolder::choice_data()
@@ -47,6 +48,40 @@ void TestDataFolder::choice()
     QCOMPARE(QFileInfo(at(fallback)).isDir(), !fallback.isEmpty() && expected == fallback);
     QCOMPARE(QDir(at(QStringLiteral("prog"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
+}
+
+void TestDataFolder::fallbackStartsFromProgramFolder()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QDir base(tmp.path());
+    QVERIFY(base.mkpath(QStringLiteral("prog/Maps")) && base.mkpath(QStringLiteral("local")));
+    const auto write = [&](const QString &relative, const QByteArray &bytes) {
+        QFile file(base.filePath(relative));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner)); // as in a folder the user may not write
+    };
+    write(QStringLiteral("prog/config.ini"), "COM=03\r\nLanguage=ENG\r\n");
+    write(QStringLiteral("prog/Maps/road.map"), "RpmMin=1500\r\n");
+    const auto read = [&](const QString &relative) {
+        QFile file(base.filePath(relative));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    };
+
+    seedDataFolder(base.filePath(QStringLiteral("prog")), base.filePath(QStringLiteral("local")));
+    QCOMPARE(read(QStringLiteral("local/config.ini")), QByteArray("COM=03\r\nLanguage=ENG\r\n"));
+    QCOMPARE(read(QStringLiteral("local/Maps/road.map")), QByteArray("RpmMin=1500\r\n"));
+    QVERIFY(QFile::permissions(base.filePath(QStringLiteral("local/config.ini"))) & QFileDevice::WriteOwner);
+
+    // Once the fallback has its own, the program folder's never come back over them.
+    QFile mine(base.filePath(QStringLiteral("local/config.ini")));
+    QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("COM=05\r\nLanguage=ITA\r\n") > 0);
+    mine.close();
+    QVERIFY(QFile::remove(base.filePath(QStringLiteral("local/Maps/road.map"))));
+    seedDataFolder(base.filePath(QStringLiteral("prog")), base.filePath(QStringLiteral("local")));
+    QCOMPARE(read(QStringLiteral("local/config.ini")), QByteArray("COM=05\r\nLanguage=ITA\r\n"));
+    QCOMPARE(read(QStringLiteral("local/Maps/road.map")), QByteArray("(missing)"));
 }
 
 QTEST_GUILESS_MAIN(TestDataFolder)
