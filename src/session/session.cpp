@@ -131,6 +131,7 @@ void Session::endSession(bool portLost)
     m_lineQuality.clear();
     for (auto &waiting : m_afterWrite)
         waiting.clear();
+    m_sharedReads = {};
     m_writesPending = {};
     m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);

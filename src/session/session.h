@@ -292,6 +292,9 @@ private:
     // status poll.
     void verifyNext();
     void verifyRead(ParameterIndex index, std::function<void()> then);
+    // A read of index learned as how; one already out for the same parameter, kind and book is joined,
+    // not sent again (a Save waiting for confirmed values and a compare opened meanwhile want the same).
+    void sharedRead(ParameterIndex index, Learned how, std::function<void()> then);
     // One step of verifiedValues: read tried marks the parameters already read for it.
     void settleNext(quint64 id, std::bitset<kParameterCount> readTried, std::function<void(const VerifiedValues &)> then);
     void onPortLost();
@@ -313,6 +316,13 @@ private:
     bool m_answering = true;
     std::bitset<kParameterCount> m_rereadDue;
     bool m_reportedRereadPending = false;
+    struct SharedRead {
+        bool out = false;
+        Learned how = Learned::Answer;
+        quint64 epoch = 0;
+        QList<std::function<void()>> waiting;
+    };
+    std::array<SharedRead, kParameterCount> m_sharedReads{};
     // Commits waiting for the end of a write of this parameter (their partner).
     std::array<QList<std::function<void()>>, kParameterCount> m_afterWrite{};
     // Commits of each parameter on their way: an echo tells the value only when no later write follows.

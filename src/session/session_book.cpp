@@ -227,7 +227,7 @@ void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
             // A silent controller leaves them to the read again after the silence.
             if (m_answering && !readTried[size_t(i)] && m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown) {
                 readTried[size_t(i)] = true;
-                ReadParameter(quint8(i), [next = again(readTried)](bool) { next(); });
+                sharedRead(ParameterIndex(i), Learned::Answer, again(readTried));
                 return;
             }
         }
@@ -266,11 +266,38 @@ void Session::verifyNext()
 
 void Session::verifyRead(ParameterIndex index, std::function<void()> then)
 {
-    submit(Request::read(quint8(index)), [this, index, then, epoch = m_bookEpoch](const RequestResult &result) {
-        if (epoch == m_bookEpoch)
-            learn(index, Learned::Check, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+    sharedRead(index, Learned::Check, std::move(then));
+}
+
+void Session::sharedRead(ParameterIndex index, Learned how, std::function<void()> then)
+{
+    SharedRead &read = m_sharedReads[size_t(index)];
+    if (read.out && read.how == how && read.epoch == m_bookEpoch) {
         if (then)
-            then();
+            read.waiting.append(std::move(then));
+        return;
+    }
+    if (read.out) {
+        // Another kind of read, or one from before the book was forgotten, is still out: this one goes
+        // on its own and the earlier one's callers are still told when it ends.
+        submit(Request::read(quint8(index)), [this, index, how, then, epoch = m_bookEpoch](const RequestResult &result) {
+            if (epoch == m_bookEpoch)
+                learn(index, how, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+            if (then)
+                then();
+        });
+        return;
+    }
+    read = SharedRead{true, how, m_bookEpoch, {}};
+    if (then)
+        read.waiting.append(std::move(then));
+    submit(Request::read(quint8(index)), [this, index, how, epoch = m_bookEpoch](const RequestResult &result) {
+        // Ended before what it teaches is learned: a read asked for from there on goes out afresh.
+        const QList<std::function<void()>> waiting = std::exchange(m_sharedReads[size_t(index)], SharedRead{}).waiting;
+        if (epoch == m_bookEpoch)
+            learn(index, how, result.answered() ? std::optional(result.reply.value) : std::nullopt);
+        for (const auto &next : waiting)
+            next();
     });
 }
 

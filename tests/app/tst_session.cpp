@@ -50,6 +50,7 @@ class TestSession : public QObject
     Q_OBJECT
 private slots:
     void connectReadsParametersThenPolls();
+    void waitersForConfirmedValuesShareTheChecks();
     void connectFailures_data();
     void connectFailures();
     void disconnectSendsNothing();
@@ -124,6 +125,29 @@ void TestSession::connectReadsParametersThenPolls()
     // ApplyCaptions follows the session.
     rig.w().ApplyCaptions();
     QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(6));
+}
+
+void TestSession::waitersForConfirmedValuesShareTheChecks()
+{
+    // A Save waiting for confirmed values and a compare opened meanwhile: each first answer is checked
+    // by one read, not one per waiter.
+    Rig rig;
+    QVERIFY(rig.connect());
+    rig.port->clearWritten();
+    int done = 0;
+    for (int waiter = 0; waiter < 2; ++waiter) {
+        QVERIFY(rig.w().session().verifiedValues([&done](const VerifiedValues &values) {
+            ++done;
+            for (bool known : values.known)
+                QVERIFY(known);
+        }));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(done, 2, 15000);
+    QList<QByteArray> reads;
+    for (const auto &frame : rig.port->written())
+        if (frame.bytes != kStatusFrame)
+            reads.append(frame.bytes);
+    QCOMPARE(reads, readFrames());
 }
 
 void TestSession::connectFailures_data()
