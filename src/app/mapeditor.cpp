@@ -106,6 +106,14 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     applyCaptions();
 }
 
+MapEditor::~MapEditor()
+{
+    // Closing the editor while a field has the focus ends the field's editing from QWidget's
+    // destructor, when this is no longer a MapEditor: nothing may reach takeField then.
+    for (QLineEdit *field : m_fields)
+        field->disconnect(this);
+}
+
 void MapEditor::startFrom(const ParameterSet &values)
 {
     m_values = values;

@@ -26,6 +26,7 @@ class MapEditor : public QWidget
 public:
     // Its boxes go through the window's queue, parented to the editor.
     MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidget *parent = nullptr);
+    ~MapEditor() override;
 
     // Starts a map from these values, not yet saved anywhere.
     void startFrom(const ParameterSet &values);
