@@ -231,6 +231,8 @@ void TestE2eSession::silentController()
     rig.sim().setFaults(faults);
     QVERIFY(!rig.connect());
     QCOMPARE(rig.hex(rig.frames()), rig.hex({kVersionFrame, kVersionFrame, kVersionFrame}));
+    // The failure's box comes from the event loop a turn after the connect ended.
+    QTRY_VERIFY(!rig.dialogs.shown.isEmpty());
     QCOMPARE(rig.dialogs.shown[0].details,
              rig.entry(105).replace("%1", "COM3 (" + QFileInfo(rig.fx.portPath()).symLinkTarget() + ")"));
     const auto &log = rig.fx.requests();
