@@ -277,23 +277,18 @@ void Session::sharedRead(ParameterIndex index, Learned how, std::function<void()
             read.waiting.append(std::move(then));
         return;
     }
-    if (read.out) {
-        // Another kind of read, or one from before the book was forgotten, is still out: this one goes
-        // on its own and the earlier one's callers are still told when it ends.
-        submit(Request::read(quint8(index)), [this, index, how, then, epoch = m_bookEpoch](const RequestResult &result) {
-            if (epoch == m_bookEpoch)
-                learn(index, how, result.answered() ? std::optional(result.reply.value) : std::nullopt);
-            if (then)
-                then();
-        });
-        return;
-    }
-    read = SharedRead{true, how, m_bookEpoch, {}};
+    // Another kind of read, or one from before the book was forgotten, still out: this one goes on its
+    // own (not shared) and the earlier one's callers are still told when it ends.
+    const bool shared = !read.out;
+    if (shared)
+        read = SharedRead{true, how, m_bookEpoch, {}};
+    QList<std::function<void()>> own;
     if (then)
-        read.waiting.append(std::move(then));
-    submit(Request::read(quint8(index)), [this, index, how, epoch = m_bookEpoch](const RequestResult &result) {
+        (shared ? read.waiting : own).append(std::move(then));
+    submit(Request::read(quint8(index)), [this, index, how, shared, own, epoch = m_bookEpoch](const RequestResult &result) {
         // Ended before what it teaches is learned: a read asked for from there on goes out afresh.
-        const QList<std::function<void()>> waiting = std::exchange(m_sharedReads[size_t(index)], SharedRead{}).waiting;
+        const QList<std::function<void()>> waiting =
+            shared ? std::exchange(m_sharedReads[size_t(index)], SharedRead{}).waiting : own;
         if (epoch == m_bookEpoch)
             learn(index, how, result.answered() ? std::optional(result.reply.value) : std::nullopt);
         for (const auto &next : waiting)
