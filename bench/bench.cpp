@@ -412,6 +412,51 @@ MemoryRun memoryRun(const QString &simProgram, const QString &languageIni, int w
     return run;
 }
 
+// The memory run in a process of its own: the bench's own windows, chart and earlier runs would
+// otherwise be counted as the program's. Prints "rss=polls,MiB" lines and the run's totals.
+int memoryChild(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const MemoryRun run = memoryRun(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                    QByteArray(argv[4]).toInt(), QByteArray(argv[5]).toInt());
+    for (const auto &[polls, mib] : run.rss)
+        out() << "rss=" << polls << ',' << QString::number(mib, 'f', 3) << Qt::endl;
+    out() << "polls=" << run.polls << Qt::endl << "failed=" << run.failed << Qt::endl
+          << "seconds=" << QString::number(run.seconds, 'f', 1) << Qt::endl;
+    return 0;
+}
+
+MemoryRun memoryRunInChild(const QString &simProgram, const QString &languageIni, int windows, int totalPolls)
+{
+    MemoryRun run;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--memory-child"), simProgram, languageIni, QString::number(windows),
+                 QString::number(totalPolls)});
+    if (!child.waitForFinished(30 * 60 * 1000)) {
+        child.kill();
+        child.waitForFinished();
+        out() << "  memory: the child did not finish" << Qt::endl;
+        return run;
+    }
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("rss=")) {
+            const QList<QByteArray> parts = line.mid(4).split(',');
+            run.rss.append({parts.value(0).toInt(), parts.value(1).toDouble()});
+        } else if (line.startsWith("polls=")) {
+            run.polls = line.mid(6).toInt();
+        } else if (line.startsWith("failed=")) {
+            run.failed = line.mid(7).toInt();
+        } else if (line.startsWith("seconds=")) {
+            run.seconds = line.mid(8).toDouble();
+        } else if (!line.trimmed().isEmpty()) {
+            out() << "  " << QString::fromLocal8Bit(line) << Qt::endl;
+        }
+    }
+    return run;
+}
+
 // Two map files whose values differ in every line and stay within the sliders' ranges.
 bool writeMaps(const QString &a, const QString &b)
 {
@@ -527,6 +572,8 @@ int main(int argc, char *argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], "--startup-child") == 0)
         return startupChild(argc, argv, QString::fromLocal8Bit(argv[2]));
+    if (argc == 6 && qstrcmp(argv[1], "--memory-child") == 0)
+        return memoryChild(argc, argv);
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
@@ -786,12 +833,17 @@ int main(int argc, char *argv[])
         const double seconds = toolsMs / 1000;
         Row &row = addRow(name, QStringLiteral("%"), {cpu});
         setGoal(row, QStringLiteral("<= 0.5 %"), running && cpu <= 0.5);
-        row.note = running ? QStringLiteral("%1x%2 plot: %3 repaints and %4 pixels drawn a second, %5 whole drawings")
+        // The chart's share beside the polling row of the same run: a busy host slows every row of a
+        // run alike (the silent controller's row too), which the share above polling mostly cancels.
+        row.note = running ? QStringLiteral("%1x%2 plot: %3 repaints and %4 pixels drawn a second, %5 whole drawings; "
+                                            "%6 % above polling without the chart in this run (%7 %)")
                                  .arg(view->width())
                                  .arg(view->height())
                                  .arg(num((view->paintCount() - paints0) / seconds, 1))
                                  .arg(num((view->pixelsDrawn() - pixels0) / seconds, 0))
                                  .arg(view->wholeDrawings() - whole0)
+                                 .arg(num(cpu - cpuPolling, 2))
+                                 .arg(num(cpuPolling, 2))
                            : QStringLiteral("the chart or the recording did not start");
     };
     chartRow(QStringLiteral("CPU, polling, chart open, recording"));
@@ -843,10 +895,12 @@ int main(int argc, char *argv[])
 
     out() << "memory" << Qt::endl;
     Row &startRss = addRow(QStringLiteral("resident memory after start-up"), QStringLiteral("MiB"), startup.rssMiB);
-    setGoal(startRss, QStringLiteral("<= 60 MB"), startRss.median <= 60);
+    // The goal is in MB (10^6 bytes); the figures are in MiB.
+    constexpr double kGoalMiB = 60e6 / (1024.0 * 1024.0);
+    setGoal(startRss, QStringLiteral("<= 60 MB (57.2 MiB)"), startRss.median <= kGoalMiB);
     startRss.note = QStringLiteral("the start-up child, 500 ms after its first paint");
     const int windows = 4;
-    const MemoryRun mem = memoryRun(simProgram, languageIni, windows, quick ? 2000 : 10000);
+    const MemoryRun mem = memoryRunInChild(simProgram, languageIni, windows, quick ? 2000 : 10000);
     QList<double> endRss;
     double warm = std::nan(""), last = std::nan("");
     for (const auto &[polls, mib] : mem.rss) {
@@ -859,9 +913,9 @@ int main(int argc, char *argv[])
         endRss.append(last);
     Row &memRow = addRow(QStringLiteral("resident memory after %1 polls").arg(mem.polls), QStringLiteral("MiB"), endRss);
     const double growth = last - warm;
-    setGoal(memRow, QStringLiteral("<= 60 MB, flat (<= 1 MiB from poll 1000 on)"),
-            last <= 60 && growth <= 1.0 && mem.polls >= (quick ? 2000 : 10000));
-    memRow.note = QStringLiteral("%1 windows in one process, each on its own unpaced oe-sim, status requests back to "
+    setGoal(memRow, QStringLiteral("<= 60 MB (57.2 MiB), flat (<= 1 MiB from poll 1000 on)"),
+            last <= kGoalMiB && growth <= 1.0 && mem.polls >= (quick ? 2000 : 10000));
+    memRow.note = QStringLiteral("%1 windows in a process of their own, each on its own unpaced oe-sim, status requests back to "
                                  "back through Session::RequestStatus (%2 s, %3 restarted); growth from poll 1000: "
                                  "%4 MiB")
                       .arg(windows).arg(num(mem.seconds)).arg(mem.failed).arg(num(growth, 2));
