@@ -1,4 +1,7 @@
 #include "valuerule.h"
+#include "writeplan.h"
+
+#include <QRandomGenerator>
 
 #include <QTest>
 
@@ -16,6 +19,11 @@ private slots:
     void sliderScale();
     void maps_data();
     void maps();
+    void writePlan_data();
+    void writePlan();
+    void writePlanKeepsPairsAtEveryStep();
+    void writePlanRunStopsAtFirstFailure_data();
+    void writePlanRunStopsAtFirstFailure();
 };
 
 namespace {
@@ -193,6 +201,162 @@ void TestValueRule::maps()
     }
     QCOMPARE(got, marks);
     QCOMPARE(check.anyBeyondSlider(), marks.contains(u'b') || marks.contains(u'x'));
+}
+
+
+namespace {
+// Eight values, "-" where the controller's value is not confirmed.
+KnownValues knownFrom(const QString &text)
+{
+    KnownValues known;
+    const QStringList parts = text.split(u' ');
+    for (int i = 0; i < kParameterCount; ++i)
+        if (parts[i] != QLatin1String("-"))
+            known[i] = parts[i].toInt();
+    return known;
+}
+
+ParameterSet setFrom(const QString &text)
+{
+    ParameterSet set;
+    const QStringList parts = text.split(u' ');
+    for (int i = 0; i < kParameterCount; ++i)
+        set[ParameterIndex(i)] = parts[i].toInt();
+    return set;
+}
+
+bool pairsHold(const KnownValues &v)
+{
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto partner = pairPartner(ParameterIndex(i));
+        if (partner && v[i] && v[int(*partner)] && !pairHolds(ParameterIndex(i), *v[i], *v[int(*partner)]))
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+// One row per plan: what the controller holds, what is wanted (marked by mask, "1" per parameter),
+// and the order of writes as indexes, or the refusal with the judged parameter and its partner.
+void TestValueRule::writePlan_data()
+{
+    QTest::addColumn<QString>("held");
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("order"); // "4 3", or "crossed 3 4", "unknown 4 3"
+
+    const QString base = "2 10 1000 1500 12000 800 200 100";
+    QTest::newRow("nothing changes") << base << base << "11111111" << "";
+    QTest::newRow("raise tinj past max: max first") << base << "2 10 1000 14000 15000 800 200 100" << "11111111" << "4 3";
+    QTest::newRow("raise tinj within: min first") << base << "2 10 1000 5000 15000 800 200 100" << "11111111" << "3 4";
+    QTest::newRow("lower tinj below min: min first") << base << "2 10 1000 100 1000 800 200 100" << "11111111" << "3 4";
+    QTest::newRow("lower pauses: max-load pause first") << base << "2 10 1000 1500 12000 150 100 100" << "11111111" << "6 5";
+    QTest::newRow("raise pauses past: min-load pause first") << base << "2 10 1000 1500 12000 2000 900 100" << "11111111" << "5 6";
+    QTest::newRow("raise pump cycles past") << base << "20 30 1000 1500 12000 800 200 100" << "11111111" << "1 0";
+    QTest::newRow("lower pump cycles") << "20 30 1000 1500 12000 800 200 100" << base << "11111111" << "0 1";
+    QTest::newRow("unpaired in index order") << base << "2 10 3000 1500 12000 800 200 150" << "11111111" << "2 7";
+    QTest::newRow("every pair and the rest") << base << "20 30 3000 14000 15000 150 100 150" << "11111111" << "1 0 2 4 3 6 5 7";
+    QTest::newRow("mask leaves a change out") << base << "20 30 3000 1500 12000 800 200 100" << "00111111" << "2";
+    QTest::newRow("one half crosses the held partner") << base << "2 10 1000 13000 12000 800 200 100" << "00011111" << "crossed 3 4";
+    QTest::newRow("wanted pair crossed") << base << "2 10 1000 9000 8000 800 200 100" << "11111111" << "crossed 3 4";
+    QTest::newRow("pause pair crossed") << base << "2 10 1000 1500 12000 200 300 100" << "11111111" << "crossed 6 5";
+    QTest::newRow("partner unknown, one half written") << "2 10 1000 1500 - 800 200 100" << "2 10 1000 2000 12000 800 200 100" << "11110111" << "unknown 3 4";
+    QTest::newRow("partner unknown, both written, lower first safe") << "2 10 1000 - 12000 800 200 100" << "2 10 1000 2000 13000 800 200 100" << "11111111" << "3 4";
+    QTest::newRow("partner unknown, both written, upper first safe") << "2 10 1000 1500 - 800 200 100" << "2 10 1000 2000 13000 800 200 100" << "11111111" << "4 3";
+    QTest::newRow("both unknown") << "2 10 1000 - - 800 200 100" << "2 10 1000 2000 13000 800 200 100" << "11111111" << "unknown 3 4";
+    QTest::newRow("unknown unpaired is written") << "2 10 - 1500 12000 800 200 100" << base << "11111111" << "2";
+    QTest::newRow("erased memory put right") << "2 10 1000 65535 65535 800 200 100" << "2 10 1000 1500 12000 800 200 100" << "11111111" << "3 4";
+}
+
+void TestValueRule::writePlan()
+{
+    QFETCH(QString, held);
+    QFETCH(QString, wanted);
+    QFETCH(QString, mask);
+    QFETCH(QString, order);
+    ParameterMask write{};
+    for (int i = 0; i < kParameterCount; ++i)
+        write[i] = mask[i] == u'1';
+    const WritePlan plan = planWrites(knownFrom(held), setFrom(wanted), write);
+    QString got;
+    if (!plan.ok())
+        got = QStringLiteral("%1 %2 %3")
+                  .arg(plan.refusal == WritePlan::Refusal::Crossed ? "crossed" : "unknown")
+                  .arg(int(plan.index))
+                  .arg(int(plan.partner));
+    for (const PlannedWrite &w : plan.writes) {
+        got += (got.isEmpty() ? "" : " ") + QString::number(int(w.index));
+        QCOMPARE(w.value, setFrom(wanted)[w.index]);
+    }
+    QCOMPARE(got, order);
+}
+
+// Whatever the controller holds in order and whatever is wanted in order, no single write of the plan
+// leaves a pair crossed.
+void TestValueRule::writePlanKeepsPairsAtEveryStep()
+{
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 20000; ++round) {
+        KnownValues held;
+        ParameterSet wanted;
+        auto orderedPair = [&] {
+            const qint32 a = qint32(random.bounded(6)), b = qint32(random.bounded(6));
+            return a <= b ? std::pair{a, b} : std::pair{b, a};
+        };
+        for (auto [lo, hi] : {std::pair{0, 1}, std::pair{3, 4}, std::pair{6, 5}}) {
+            const auto h = orderedPair();
+            const auto w = orderedPair();
+            held[lo] = h.first;
+            held[hi] = h.second;
+            wanted[ParameterIndex(lo)] = w.first;
+            wanted[ParameterIndex(hi)] = w.second;
+        }
+        held[2] = held[7] = 0;
+        const WritePlan plan = planWrites(held, wanted);
+        QVERIFY(plan.ok());
+        KnownValues controller = held;
+        for (const PlannedWrite &w : plan.writes) {
+            controller[int(w.index)] = w.value;
+            QVERIFY2(pairsHold(controller), qPrintable(QStringLiteral("round %1").arg(round)));
+        }
+        for (int i = 0; i < kParameterCount; ++i)
+            QCOMPARE(controller[i].value_or(0), i == 2 || i == 7 ? 0 : wanted[ParameterIndex(i)]);
+    }
+}
+
+// Echoes in plan order: the first that is not the value sent stops the plan and nothing after it
+// goes out.
+void TestValueRule::writePlanRunStopsAtFirstFailure_data()
+{
+    QTest::addColumn<QList<int>>("echoes"); // -1 unanswered
+    QTest::addColumn<QString>("outcomes");  // per parameter: . unchanged, w written, r refused, u unanswered, n not sent
+    // Plan: 2 (3000, echoed first), then 4 (15000), 3 (14000).
+    QTest::newRow("all echoed") << QList<int>{15000, 14000} << "..www...";
+    QTest::newRow("upper bound refused") << QList<int>{12000} << "..wnr...";
+    QTest::newRow("second unanswered") << QList<int>{15000, -1} << "..wuw...";
+    QTest::newRow("clamped last") << QList<int>{15000, 13000} << "..wrw...";
+}
+
+void TestValueRule::writePlanRunStopsAtFirstFailure()
+{
+    QFETCH(QList<int>, echoes);
+    QFETCH(QString, outcomes);
+    WritePlanRun run(planWrites(knownFrom("2 10 1000 1500 12000 800 200 100"),
+                                setFrom("2 10 3000 14000 15000 800 200 100")));
+    // A plan in index order of pairs: the injection-time pair comes after RpmMin.
+    QCOMPARE(run.next()->index, ParameterIndex::RpmMin);
+    QVERIFY(run.echoed(3000));
+    for (int echo : echoes)
+        if (!run.finished())
+            run.echoed(echo < 0 ? std::nullopt : std::optional<qint32>(echo));
+    QVERIFY(run.finished());
+    QVERIFY(!run.next());
+    QString got;
+    const char marks[] = {'.', 'w', 'r', 'u', 'n'};
+    for (WriteOutcome o : run.result().outcome)
+        got += QLatin1Char(marks[int(o)]);
+    QCOMPARE(got, outcomes);
+    QCOMPARE(run.result().complete(), outcomes == "..www...");
 }
 
 QTEST_APPLESS_MAIN(TestValueRule)
