@@ -143,6 +143,9 @@ CliParseResult parseCliArguments(const QStringList &arguments)
         } else if (arg == QLatin1String("--log")) {
             if (!value(&options.logFile) || options.logFile.isEmpty())
                 return fail(QStringLiteral("--log wants a file"));
+        } else if (arg == QLatin1String("--note")) {
+            if (!value(&options.note))
+                return fail(QStringLiteral("--note wants a text (vehicle, customer)"));
         } else if (arg == QLatin1String("--folder")) {
             if (!value(&options.folder) || options.folder.isEmpty())
                 return fail(QStringLiteral("--folder wants the program folder to use"));
@@ -207,6 +210,8 @@ CliParseResult parseCliArguments(const QStringList &arguments)
         return fail(QStringLiteral("--by-position is for load and program"));
     if ((options.wait || !options.logFile.isEmpty()) && command != Command::Program)
         return fail(QStringLiteral("--wait and --log are for program only"));
+    if (!options.note.isEmpty() && command != Command::Save && command != Command::Backup)
+        return fail(QStringLiteral("--note is for save and backup"));
     if (options.noBackup && command != Command::Load && command != Command::Reset && command != Command::Program)
         return fail(QStringLiteral("--no-backup is for load, reset and program"));
     if (command == Command::Save || command == Command::Load || command == Command::Verify ||
@@ -275,7 +280,9 @@ QString cliUsage()
         "\n"
         "  ports                       COM1..COM15: which lead to a device, and which\n"
         "  -p PORT info                firmware version, the eight parameters, one status reading\n"
-        "  -p PORT save FILE.map       read the eight parameters and write them to a map file\n"
+        "  -p PORT save FILE.map [--note TEXT]\n"
+        "                              read the eight parameters and write them to a map file, with\n"
+        "                              the firmware, the time and the note as its origin\n"
         "  -p PORT load FILE.map       check the file, show the changes, ask (unless --yes), write the\n"
         "                              values that differ, read all eight back and compare\n"
         "  -p PORT set NAME=VALUE...   write the named parameters (MinPumpCycles, MaxPumpCycles, RpmMin,\n"
@@ -287,7 +294,8 @@ QString cliUsage()
         "                              so); with --json one JSON object per line as each reply comes\n"
         "  -p PORT verify FILE.map     compare the controller's eight values with the file; writes nothing\n"
         "                              (status 0: they match, 5: they differ)\n"
-        "  -p PORT backup [FILE|DIR]   save the controller's values to a map (default:\n"
+        "  -p PORT backup [FILE|DIR] [--note TEXT]\n"
+        "                              save the controller's values to a map (default:\n"
         "                              Maps/Backups/<date>-<time>-<port>-<firmware>.map)\n"
         "  program FILE.map -p PORT [-p PORT...] [--wait] [--log FILE]\n"
         "                              on each port at once: identify, back up, write the values that\n"

@@ -72,7 +72,7 @@ void CliRunner::runSave()
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
     FileProblem problem;
-    if (!writeMapFile(path, values, nullptr, &problem)) {
+    if (!writeMapFile(path, values, nullptr, &problem, mapOrigin(m_firmware, QDateTime::currentDateTime(), m_options.note))) {
         finish(CliExit::InvalidInput, notSavedText(path, problem));
         return;
     }
@@ -172,7 +172,8 @@ void CliRunner::runBackup()
         path = QDir(folder).filePath(name);
     }
     FileProblem problem;
-    if (!writeMapFile(path, heldValues(), nullptr, &problem)) {
+    if (!writeMapFile(path, heldValues(), nullptr, &problem,
+                      mapOrigin(m_firmware, QDateTime::currentDateTime(), m_options.note))) {
         finish(CliExit::InvalidInput, notSavedText(path, problem));
         return;
     }
@@ -194,7 +195,8 @@ bool CliRunner::backupBeforeWriting(RestoreCause cause)
                                       .arg(unknown.join(QStringLiteral(", "))));
         return false;
     }
-    const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime());
+    const RestorePointWrite written =
+        writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime(), m_firmware);
     if (!written.ok) {
         finish(CliExit::InvalidInput, QStringLiteral("no backup in %1: %2; nothing sent (--no-backup writes without one)")
                                           .arg(restorePointFolder(mapsFolder()), fileProblemText(written.problem, m_captions)));

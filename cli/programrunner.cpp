@@ -157,7 +157,8 @@ void ProgramUnit::onIdentified()
     }
     if (!m_cli->m_options.noBackup) {
         const RestorePointWrite backup =
-            writeRestorePoint(m_cli->mapsFolder(), RestoreCause::Load, m_cli->heldValues(*m_session), QDateTime::currentDateTime());
+            writeRestorePoint(m_cli->mapsFolder(), RestoreCause::Load, m_cli->heldValues(*m_session),
+                              QDateTime::currentDateTime(), m_firmware);
         if (!backup.ok) {
             unitDone(QStringLiteral("no-backup"), CliExit::InvalidInput,
                      QStringLiteral("no backup in %1: %2; nothing written")

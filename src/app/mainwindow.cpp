@@ -171,9 +171,10 @@ void MainWindow::wireParts()
     // Every way back to a tune, and the editor's map, goes through the map frame's one load.
     connect(m_connection, &ConnectionPanel::undoRequested, m_maps, &MapPanel::restoreWhenReady);
     connect(m_mapTools, &MapTools::loadFileRequested, m_maps, &MapPanel::loadFile);
-    connect(m_mapTools, &MapTools::loadValuesRequested, m_maps, [this](const ParameterSet &values) {
-        m_maps->loadValues(values);
-    });
+    connect(m_mapTools, &MapTools::loadValuesRequested, m_maps,
+            [this](const ParameterSet &values, const QString &, const MapOrigin &origin) {
+                m_maps->loadValues(values, {}, {}, origin);
+            });
 }
 
 void MainWindow::startUp()

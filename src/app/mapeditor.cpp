@@ -11,6 +11,7 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -71,6 +72,18 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
         connect(m_fields[size_t(i)], &QLineEdit::editingFinished, this, [this, index] { takeField(index); });
     }
     grid->setColumnStretch(3, 1);
+    m_originLabel = new QLabel(this);
+    m_originLabel->setObjectName(QStringLiteral("MapEditorOrigin"));
+    m_originLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_noteName = new QLabel(this);
+    m_note = new QLineEdit(this);
+    m_note->setObjectName(QStringLiteral("MapEditorNote"));
+    m_note->setMaxLength(kMapNoteMaxLength);
+    m_noteName->setBuddy(m_note);
+    connect(m_note, &QLineEdit::textEdited, this, [this] { setModified(true); });
+    auto *noteRow = new QHBoxLayout;
+    noteRow->addWidget(m_noteName);
+    noteRow->addWidget(m_note, 1);
     m_open = new QPushButton(this);
     m_save = new QPushButton(this);
     m_saveAs = new QPushButton(this);
@@ -90,8 +103,8 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     });
     connect(m_save, &QPushButton::clicked, this, &MapEditor::save);
     connect(m_saveAs, &QPushButton::clicked, this, &MapEditor::saveAs);
-    connect(m_compare, &QPushButton::clicked, this, [this] { emit compareRequested(m_values, name()); });
-    connect(m_load, &QPushButton::clicked, this, [this] { emit loadRequested(m_values, name()); });
+    connect(m_compare, &QPushButton::clicked, this, [this] { emit compareRequested(m_values, name(), origin()); });
+    connect(m_load, &QPushButton::clicked, this, [this] { emit loadRequested(m_values, name(), origin()); });
     auto *buttons = new QHBoxLayout;
     for (QPushButton *button : {m_open, m_save, m_saveAs})
         buttons->addWidget(button);
@@ -100,6 +113,8 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     buttons->addWidget(m_load);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(m_originLabel);
+    layout->addLayout(noteRow);
     layout->addStretch(1);
     layout->addLayout(buttons);
     setConnected(false);
@@ -114,9 +129,12 @@ MapEditor::~MapEditor()
         field->disconnect(this);
 }
 
-void MapEditor::startFrom(const ParameterSet &values)
+void MapEditor::startFrom(const ParameterSet &values, const MapOrigin &origin)
 {
     m_values = values;
+    m_origin = origin;
+    m_note->setText(origin.note);
+    showOrigin();
     m_path.clear();
     for (int i = 0; i < kParameterCount; ++i) {
         m_notes[size_t(i)]->clear();
@@ -131,7 +149,7 @@ bool MapEditor::openFile(const QString &path)
                                                          [this](const QString &text) { tell(text); });
     if (!map)
         return false;
-    startFrom(map->values);
+    startFrom(map->values, map->origin);
     m_path = path;
     // A value the file holds beyond a slider stays as it is, said beside it.
     for (int i = 0; i < kParameterCount; ++i)
@@ -143,15 +161,33 @@ bool MapEditor::openFile(const QString &path)
 
 bool MapEditor::saveTo(const QString &path)
 {
+    // The values keep the firmware they were made for; the time is this save's.
+    const MapOrigin saved = mapOrigin(m_origin.firmware, QDateTime::currentDateTime(), m_note->text());
     FileProblem problem;
-    if (!writeMapFile(path, toMapValues(m_values), nullptr, &problem)) {
+    if (!writeMapFile(path, toMapValues(m_values), nullptr, &problem, saved)) {
         tell(m_texts.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path) + QLatin1Char('\n')
              + fileProblemText(problem, m_texts.table()));
         return false;
     }
     m_path = path;
+    m_origin = saved;
+    showOrigin();
     setModified(false);
     return true;
+}
+
+MapOrigin MapEditor::origin() const
+{
+    MapOrigin origin = m_origin;
+    origin.note = mapNoteText(m_note->text());
+    return origin;
+}
+
+void MapEditor::showOrigin()
+{
+    MapOrigin shown = m_origin;
+    shown.note.clear(); // the field below shows it
+    m_originLabel->setText(mapOriginText(shown, m_texts.table()));
 }
 
 bool MapEditor::save()
@@ -183,6 +219,8 @@ void MapEditor::applyCaptions()
     m_saveAs->setText(m_texts.caption(Caption::EditorSaveAs));
     m_compare->setText(m_texts.caption(Caption::EditorCompare));
     m_load->setText(m_texts.caption(Caption::EditorLoad));
+    m_noteName->setText(m_texts.caption(Caption::EditorNote));
+    showOrigin();
     setModified(m_modified);
 }
 

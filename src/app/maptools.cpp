@@ -103,7 +103,9 @@ void MapTools::showEditor()
             const auto index = ParameterIndex(i);
             values[index] = held.complete() ? held.values[index] : sliderRange(index).min;
         }
-        m_editor->startFrom(values);
+        MapOrigin origin;
+        origin.firmware = controllerFirmwareText(*m_context.session);
+        m_editor->startFrom(values, origin);
         m_editor->show();
         m_editor->raise();
         m_editor->activateWindow();
@@ -121,12 +123,12 @@ void MapTools::compareWithFile()
     const std::optional<CheckedMap> map = readCheckedMap(path, m_context.captions, m_context.caption(Caption::MapInvalid),
                                                          [this](const QString &text) { m_context.tell(text); });
     if (map)
-        showCompare(map->values, QFileInfo(path).fileName());
+        showCompare(map->values, QFileInfo(path).fileName(), map->origin);
 }
 
-void MapTools::showCompare(const ParameterSet &values, const QString &name)
+void MapTools::showCompare(const ParameterSet &values, const QString &name, const MapOrigin &origin)
 {
-    m_compare->setValues(values, name);
+    m_compare->setValues(values, name, origin);
     m_compare->settle();
     m_compare->show();
     m_compare->raise();

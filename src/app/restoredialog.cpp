@@ -27,7 +27,7 @@ RestoreDialog::RestoreDialog(Session *session, QString mapsFolder, AppTexts text
     setObjectName(QStringLiteral("RestoreDialog"));
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("RestoreList"));
-    m_list->setColumnCount(3);
+    m_list->setColumnCount(4);
     m_list->setRootIsDecorated(false);
     m_list->setWordWrap(true);
     m_list->header()->setStretchLastSection(true);
@@ -63,7 +63,7 @@ void RestoreDialog::applyCaptions()
 {
     setWindowTitle(m_texts.caption(Caption::RestoreTitle));
     m_list->setHeaderLabels({m_texts.caption(Caption::ColumnTime), m_texts.caption(Caption::ColumnCause),
-                             m_texts.caption(Caption::ColumnChanges)});
+                             m_texts.caption(Caption::ColumnOrigin), m_texts.caption(Caption::ColumnChanges)});
     m_restore->setText(m_texts.caption(Caption::RestoreButton));
     refresh();
 }
@@ -90,11 +90,16 @@ void RestoreDialog::refresh()
         const MapReadResult map = readMapFile(point.path);
         item->setData(0, kValidRole, map.ok);
         if (!map.ok) {
-            item->setText(2, mapErrorText(map.error, m_texts.table()));
+            item->setText(3, mapErrorText(map.error, m_texts.table()));
             continue;
         }
+        // The time is in its own column; a file from before origins were kept says nothing here.
+        MapOrigin origin = map.origin;
+        origin.saved.clear();
+        if (!origin.isEmpty())
+            item->setText(2, mapOriginText(origin, m_texts.table()));
         if (!connected) {
-            item->setText(2, QStringLiteral("---"));
+            item->setText(3, QStringLiteral("---"));
             continue;
         }
         QStringList changes;
@@ -108,7 +113,7 @@ void RestoreDialog::refresh()
                 changes << QStringLiteral("%1: %2 → %3")
                                .arg(m_texts.parameterName(index), displayText(index, now), displayText(index, saved));
         }
-        item->setText(2, changes.isEmpty() ? m_texts.caption(Caption::SameAsController)
+        item->setText(3, changes.isEmpty() ? m_texts.caption(Caption::SameAsController)
                                            : changes.join(QLatin1Char('\n')));
     }
     if (points.isEmpty()) {
@@ -119,6 +124,7 @@ void RestoreDialog::refresh()
     }
     m_list->resizeColumnToContents(0);
     m_list->resizeColumnToContents(1);
+    m_list->resizeColumnToContents(2);
     updateButton();
 }
 

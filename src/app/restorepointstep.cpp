@@ -30,6 +30,12 @@ MapValues toMapValues(const ParameterSet &set)
     return values;
 }
 
+QString controllerFirmwareText(const Session &session)
+{
+    const auto firmware = session.firmware();
+    return firmware ? firmwareVersionText(*firmware) : QString();
+}
+
 ParameterSet fromMapValues(const MapValues &values)
 {
     ParameterSet set;
@@ -42,7 +48,8 @@ void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause 
                       std::function<void(const RestorePointOutcome &)> done)
 {
     // A restore point holds what a saved map may hold: confirmed values only (unknown ones read first).
-    const auto write = [context = QPointer<QObject>(context), mapsFolder, cause,
+    const QString firmware = controllerFirmwareText(*session);
+    const auto write = [context = QPointer<QObject>(context), mapsFolder, cause, firmware,
                         done = std::move(done)](const VerifiedValues &values) {
         if (!context)
             return;
@@ -51,7 +58,7 @@ void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause 
         outcome.unknown = values.unknown();
         if (values.complete()) {
             const RestorePointWrite written =
-                writeRestorePoint(mapsFolder, cause, toMapValues(values.values), QDateTime::currentDateTime());
+                writeRestorePoint(mapsFolder, cause, toMapValues(values.values), QDateTime::currentDateTime(), firmware);
             if (written.ok)
                 outcome.path = written.path;
             else

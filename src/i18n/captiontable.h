@@ -167,6 +167,16 @@ enum Entry : int {
     EditorCompare = 277,
     EditorLoad = 278,
     EditorUnsaved = 279,  // question when the editor closes with unsaved changes
+    // Where a map came from (its lines 9 to 11)
+    OriginFirmware = 300,  // %1 the firmware the map was saved from
+    OriginSaved = 301,     // %1 when it was saved; follows OriginFirmware after a comma
+    OriginNote = 302,      // %1 the technician's note
+    OtherFirmware = 303,   // in the load question: %1 the map's firmware, %2 the controller's
+    NoteQuestion = 304,    // asked at Save: the note to keep in the map
+    ColumnOrigin = 305,    // the Restore list's column
+    EditorNote = 306,      // the editor's note field
+    NoOrigin = 307,        // a map that does not say where it came from
+    MapExtraOutOfRange = 308, // why a map was refused: %1 a line past the eighth, %2 its text
 };
 } // namespace Caption
 

@@ -76,6 +76,7 @@ void Session::connectTo(int comPort)
             return;
         }
         m_connected = true;
+        m_firmware = result.reply.version;
         emit identified(m_comPort, result.reply.version);
         if (id != m_sessionId)
             return;
@@ -125,6 +126,7 @@ void Session::endSession(bool portLost)
     ++m_sessionId;
     m_endedByPortLoss = portLost;
     m_connected = false;
+    m_firmware.reset();
     m_pollHeld = false;
     m_missedPolls = 0;
     m_rereadDue.reset();

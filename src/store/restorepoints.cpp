@@ -104,7 +104,7 @@ QString restorePointFolder(const QString &mapsFolder)
 }
 
 RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause cause, const MapValues &values,
-                                    const QDateTime &when)
+                                    const QDateTime &when, const QString &firmware)
 {
     RestorePointWrite result;
     const QString folder = restorePointFolder(mapsFolder);
@@ -128,7 +128,7 @@ RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause caus
             return result;
         }
         claim.close();
-        if (!writeMapFile(path, values, &result.error, &result.problem)) {
+        if (!writeMapFile(path, values, &result.error, &result.problem, mapOrigin(firmware, when))) {
             QFile::remove(path);
             return result;
         }

@@ -27,12 +27,12 @@ struct RestorePointWrite {
     FileProblem problem{};
 };
 
-// Saves values as an ordinary map file <folder>/<yyyyMMdd-HHmmss>-before-<load|reset>.map, creating
-// the folder. A name already taken is never overwritten: -2, -3 … go before ".map". Then removes the
+// Saves values as an ordinary map file <folder>/<yyyyMMdd-HHmmss>-before-<load|reset>.map, with the
+// firmware they came from and the time as its origin, creating the folder. A name already taken is never overwritten: -2, -3 … go before ".map". Then removes the
 // oldest of the program's own files beyond kRestorePointsKept; a file whose name the program does
 // not give is never touched.
 RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause cause, const MapValues &values,
-                                    const QDateTime &when);
+                                    const QDateTime &when, const QString &firmware = {});
 
 // The default name of a backup taken on request: <yyyyMMdd-HHmmss>-<port>-<firmware>.map. Port and
 // firmware keep letters, digits, '.' and '_'; anything else (path separators, blanks, '-') becomes '_',

@@ -519,8 +519,15 @@ void TestTools::editorMapLoadsAfterConnecting()
     QVERIFY(editor->isWindowModified());
     const MapValues expected{1, 2, 1500, 50, 50, 80, 80, 50}; // the sliders' lowest values but the one typed
     rig.dialogs.saveAnswers << rig.dir.filePath("desk");
+    // With no controller the map says no firmware; the note typed in the editor goes with it.
+    QCOMPARE(editor->originLabel()->text(), rig.entry(307));
+    editor->noteField()->setText("Monster 900");
     editor->findChild<QPushButton *>("MapEditorSave")->click();
-    QCOMPARE(readFile(rig.dir.filePath("desk.map")), formatMap(expected));
+    const QByteArray saved = readFile(rig.dir.filePath("desk.map"));
+    QVERIFY2(saved.startsWith(formatMap(expected) + "Saved=") && saved.endsWith("\r\nNote=\"Monster 900\"\r\n"),
+             saved.constData());
+    QVERIFY2(editor->originLabel()->text().contains(QDate::currentDate().toString(Qt::ISODate)),
+             qPrintable(editor->originLabel()->text()));
     QVERIFY(!editor->isWindowModified());
 
     QVERIFY(rig.connect());

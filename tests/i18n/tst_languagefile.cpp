@@ -59,6 +59,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 250; i <= 279; ++i)
         entries << i;
+    for (int i = 300; i <= 308; ++i) // where a map came from
+        entries << i;
     for (int i = 200; i <= 215; ++i) // oe-cli's own words
         entries << i;
     return entries;

@@ -75,10 +75,10 @@ void TestRestorePoints::naming()
     for (const QString &name : existing)
         QVERIFY(touch(folder + '/' + name));
 
-    const RestorePointWrite written = writeRestorePoint(maps.path(), cause, kValues, kWhen);
+    const RestorePointWrite written = writeRestorePoint(maps.path(), cause, kValues, kWhen, "1.3.7");
     QVERIFY2(written.ok, qPrintable(written.error));
     QCOMPARE(written.path, folder + '/' + expected);
-    QCOMPARE(contents(written.path), formatMap(kValues));
+    QCOMPARE(contents(written.path), formatMap(kValues, mapOrigin("1.3.7", kWhen)));
     for (const QString &name : existing)
         QCOMPARE(contents(folder + '/' + name), QByteArray("user data\r\n"));
 }
