@@ -21,6 +21,7 @@ enum class Fault {
     SilentSpell,  // the controller answers nothing for a while
     HangUp,       // the line goes away
     ResetChange,  // a reset that changes every value
+    Swap,         // another controller on the line after a silent spell
     Count
 };
 
