@@ -30,6 +30,8 @@ public:
     const Values &values() const { return m_values; }
     void setWriteObserver(WriteObserver observer) { m_onWrite = std::move(observer); }
     void setStoredObserver(StoredObserver observer) { m_onStored = std::move(observer); }
+    // The cable goes to another program's port (oe-cli's after the window's).
+    void setPort(SimulatedPort *port) { m_port = port; }
     // Now and then the cable goes to another unit during a silent spell: other values, other firmware.
     void allowSwaps(bool allow) { m_swaps = allow; }
     // The end of the last silent spell (in the past once it answers again).

@@ -34,6 +34,7 @@ void printFigures(const TrialFigures &f, double cpuSeconds)
           << "technician:     " << f.connects << " connects, " << f.commits << " commits, " << f.mapLoads
           << " map loads, " << f.resets << " resets, " << f.rereads << " read-agains, " << f.saves << " saves, "
           << f.boxes << " boxes\n"
+          << "oe-cli:         " << f.cliRuns << " runs, " << f.cliDone << " done\n"
           << "line-made:      " << f.lineMadeAnswers << " answers taken\n"
           << "faults:        ";
     for (int i = 0; i < int(Fault::Count); ++i)

@@ -36,7 +36,7 @@ std::shared_ptr<RandomSource> streamSource(const TrialOptions &options, quint64 
 }
 
 constexpr const char *kCheckNames[] = {"pairs-every-write", "known-afresh", "progress-unknown",
-                                       "boxes-from-handlers", "held-knob"};
+                                       "boxes-from-handlers", "held-knob", "cli-runners"};
 static_assert(std::size(kCheckNames) == size_t(Check::Count));
 
 } // namespace
@@ -47,9 +47,10 @@ TrialChecks TrialChecks::defaults()
     checks.on.fill(true);
     // Broken by the session as it is: map loads write in index order, a silence keeps the book, a
     // read left unanswered in a sequence is not read again by itself, the wire's signals reach their
-    // handlers inside its events, and a read sets the working copy under a held slider.
+    // handlers inside its events, a read sets the working copy under a held slider, and oe-cli set
+    // holds a value to a partner whose write was refused.
     for (Check off : {Check::PairsEveryWrite, Check::KnownAfresh, Check::ProgressUnknown, Check::BoxesFromHandlers,
-                      Check::HeldKnob})
+                      Check::HeldKnob, Check::CliRunners})
         checks.on[size_t(off)] = false;
     return checks;
 }
@@ -92,6 +93,8 @@ void TrialFigures::add(const TrialFigures &o)
     rereads += o.rereads;
     saves += o.saves;
     boxes += o.boxes;
+    cliRuns += o.cliRuns;
+    cliDone += o.cliDone;
     lineMadeAnswers += o.lineMadeAnswers;
     for (size_t i = 0; i < faults.size(); ++i)
         faults[i] += o.faults[i];
@@ -102,27 +105,64 @@ Trial::Trial(const TrialOptions &options)
       m_technician(streamSource(options, 1)),
       m_line(streamSource(options, 2)),
       m_gestures(streamSource(options, 4)),
+      m_cli(streamSource(options, 5)),
       m_port(new SimulatedPort(&m_clock)),
       m_progress(options.checks[Check::ProgressUnknown])
 {
-    m_session = std::make_unique<Session>(m_port, nullptr, &m_clock);
+    m_windowSession = std::make_unique<Session>(m_port, nullptr, &m_clock);
+    m_session = m_windowSession.get();
     m_controller = std::make_unique<ControllerModel>(
         m_port, &m_clock, RandomStream(streamSource(options, 3)), &m_figures,
         [this](const char *what, qint64 a, qint64 b) { log(what, a, b); });
     m_controller->allowSwaps(options.checks[Check::KnownAfresh]);
     m_controller->setStoredObserver([this](int index, const ControllerModel::Values &before) { onStored(index, before); });
-    m_port->setWriteHandler([this](const QByteArray &frame) { onWrite(frame); });
-    QObject::connect(m_port, &SimulatedPort::arrived, &m_timers,
-                     [this](const QByteArray &bytes, qint64 origin) { onArrival(bytes, origin); });
+    attachPort(m_port);
     m_controller->setWriteObserver([this](int index, quint16 value) {
         if (!m_intents.count({index, value}))
             fail(QStringLiteral("intent"),
                  QStringLiteral("%1 written to parameter %2, which the technician never asked for").arg(value).arg(index));
     });
 
-    Session *session = m_session.get();
+    watchSession(m_session, true);
+    m_technicianTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
+    m_releaseTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_releaseTimer, &ClockTimer::timeout, &m_timers, [this] { release(); });
+    m_noiseTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_noiseTimer, &ClockTimer::timeout, &m_timers, [this] {
+        const int kind = int(m_line.below(10));
+        QByteArray burst;
+        if (kind == 0) {
+            ++m_figures.fault(Fault::HeaderNoise);
+            static const char codes[] = {1, 2, 3, 4, 10, 7};
+            burst = QByteArray::fromHex("4355") + QByteArray(1, codes[m_line.below(6)]);
+        } else {
+            ++m_figures.fault(Fault::Noise);
+        }
+        const qint64 size = m_line.between(1, 20);
+        for (qint64 i = 0; i < size; ++i)
+            burst += char(m_line.below(256));
+        m_port->deliver(burst, m_clock.nowMs(), 0);
+        scheduleNoise();
+    });
+}
+
+void Trial::attachPort(SimulatedPort *port)
+{
+    m_port = port;
+    m_opensSeen = -1;
+    m_controller->setPort(port);
+    port->setWriteHandler([this](const QByteArray &frame) { onWrite(frame); });
+    QObject::connect(port, &SimulatedPort::arrived, &m_timers,
+                     [this](const QByteArray &bytes, qint64 origin) { onArrival(bytes, origin); });
+}
+
+void Trial::watchSession(Session *session, bool window)
+{
     RequestEngine *engine = session->engine();
-    QObject::connect(session, &Session::message, &m_timers, [this](int text, int title) { onMessage(text, title); });
+    // oe-cli answers its own messages.
+    if (window)
+        QObject::connect(session, &Session::message, &m_timers, [this](int text, int title) { onMessage(text, title); });
     QObject::connect(session, &Session::stateChanged, &m_timers, [this](Session::State state) {
         log("session state %1", qint64(state));
     });
@@ -183,27 +223,6 @@ Trial::Trial(const TrialOptions &options)
         }
         log("try ended: %1 (0 answered, 1 time-out, 2 noise, 3 bad frame)", qint64(end));
     });
-    m_technicianTimer = m_clock.createTimer(&m_timers);
-    QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
-    m_releaseTimer = m_clock.createTimer(&m_timers);
-    QObject::connect(m_releaseTimer, &ClockTimer::timeout, &m_timers, [this] { release(); });
-    m_noiseTimer = m_clock.createTimer(&m_timers);
-    QObject::connect(m_noiseTimer, &ClockTimer::timeout, &m_timers, [this] {
-        const int kind = int(m_line.below(10));
-        QByteArray burst;
-        if (kind == 0) {
-            ++m_figures.fault(Fault::HeaderNoise);
-            static const char codes[] = {1, 2, 3, 4, 10, 7};
-            burst = QByteArray::fromHex("4355") + QByteArray(1, codes[m_line.below(6)]);
-        } else {
-            ++m_figures.fault(Fault::Noise);
-        }
-        const qint64 size = m_line.between(1, 20);
-        for (qint64 i = 0; i < size; ++i)
-            burst += char(m_line.below(256));
-        m_port->deliver(burst, m_clock.nowMs(), 0);
-        scheduleNoise();
-    });
 }
 
 Trial::~Trial() = default;
@@ -244,6 +263,8 @@ TrialOutcome Trial::run()
     scheduleNoise();
     m_technicianTimer->start(std::chrono::milliseconds(m_technician.between(0, 500)));
     m_clock.runUntil(m_options.virtualMs, m_failed, [this] { check(); });
+    if (m_options.checks[Check::CliRunners] && !m_failed)
+        runCli();
     m_figures.sessions = 1;
     m_figures.virtualMs = m_clock.nowMs();
     m_outcome.figures = m_figures;
@@ -458,11 +479,10 @@ void Trial::onWrite(const QByteArray &frame)
              QStringLiteral("a frame went out while the try of the one before was open"));
     ++m_framesWritten;
     ++m_figures.frames;
-    const QString broken = m_wire.frameOut(m_clock.nowMs());
+    QString invariant;
+    const QString broken = m_wire.frameOut(m_clock.nowMs(), &invariant);
     if (!broken.isEmpty())
-        fail(frame.size() > 2 && frame[2] == 3 && !broken.contains(QLatin1String("try")) ? QStringLiteral("poll gap")
-                                                                                          : QStringLiteral("exact tries"),
-             broken);
+        fail(invariant, broken);
     if (frame.size() > 2 && frame[2] == 3)
         m_quietSince.reset();
     // Replies are told apart by a count over every opening of the port.
@@ -573,7 +593,8 @@ void Trial::check()
         && now > clean.firstByteAt + RequestEngine::kReplySettle.count())
         return fail(QStringLiteral("liveness"),
                     QStringLiteral("a whole reply that came alone at %1 ms still holds its try").arg(clean.firstByteAt));
-    if (session.state() == Session::State::Connected && !engine.busy() && !m_boxOpen) {
+    // oe-cli holds the poll: nothing goes out that its command did not ask for.
+    if (session.state() == Session::State::Connected && !engine.busy() && !m_boxOpen && !m_inCli) {
         if (!m_quietSince)
             m_quietSince = now;
         else if (now - *m_quietSince > 1100)

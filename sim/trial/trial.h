@@ -29,6 +29,8 @@ enum class Check {
     ProgressUnknown,   // no parameter left unknown while the controller answers
     BoxesFromHandlers, // the technician opens boxes from the session's signals, not only its messages
     HeldKnob,          // a read that lands while a slider is held leaves the knob alone
+    CliRunners,        // after the technician's time, one oe-cli command (set, load or program) on the
+                       // same controller
     Count
 };
 struct TrialChecks {
@@ -79,7 +81,12 @@ private:
     // A slider held while the session goes on; its release commits what the knob shows.
     void drag(ParameterIndex index, qint32 field);
     void release();
+    // ---- oe-cli: after the technician's time, one of its writing commands on the same controller
+    void runCli();
+    QStringList drawCliCommand(const QString &mapPath);
     // ---- the line
+    void attachPort(SimulatedPort *port);
+    void watchSession(Session *session, bool window);
     void scheduleNoise();
     void onWrite(const QByteArray &frame);
     void onArrival(const QByteArray &bytes, qint64 origin);
@@ -101,8 +108,12 @@ private:
     RandomStream m_line;
     // Gestures and boxes from signal handlers, apart so that they leave the other draws alone.
     RandomStream m_gestures;
+    RandomStream m_cli;
+    bool m_inCli = false;
     SimulatedPort *m_port;
-    std::unique_ptr<Session> m_session;
+    // The window's session, and the one the invariants judge (oe-cli's while a command runs).
+    std::unique_ptr<Session> m_windowSession;
+    Session *m_session = nullptr;
     std::unique_ptr<ControllerModel> m_controller;
     ClockTimer *m_technicianTimer = nullptr;
     ClockTimer *m_noiseTimer = nullptr;

@@ -32,17 +32,20 @@ QString WireWatch::requestStarted(bool status)
     return broken;
 }
 
-QString WireWatch::frameOut(qint64 nowMs)
+QString WireWatch::frameOut(qint64 nowMs, QString *invariant)
 {
     if (!m_live)
         return {};
     ++m_frames;
+    *invariant = QStringLiteral("exact tries");
     if (m_frames > kTries)
         return QStringLiteral("try %1 of a request went out; the protocol tries %2 times").arg(m_frames).arg(kTries);
     if (std::exchange(m_firstOfRequest, false) && m_status && m_lastTryEndAt >= 0
-        && nowMs - m_lastTryEndAt < kPollGapMs)
+        && nowMs - m_lastTryEndAt < kPollGapMs) {
+        *invariant = QStringLiteral("poll gap");
         return QStringLiteral("a status request went out %1 ms after the last try ended; the poll waits %2 ms")
             .arg(nowMs - m_lastTryEndAt).arg(kPollGapMs);
+    }
     return {};
 }
 

@@ -23,7 +23,8 @@ public:
     void sessionEnded();
     // A request left the queue (status: it is the poll's).
     QString requestStarted(bool status);
-    QString frameOut(qint64 nowMs);
+    // Sets invariant to the one broken.
+    QString frameOut(qint64 nowMs, QString *invariant);
     void tryEnded(TryEnd end, qint64 nowMs);
     // No request in flight any more.
     QString requestGone();
