@@ -321,8 +321,11 @@ QString cliUsage()
         "  3  the controller does not answer, or not to every request\n"
         "  4  the file or the values are refused (the line or value and why), or the file cannot be\n"
         "     written; nothing was sent\n"
-        "  5  the read-back differs from what was written, or verify found differences (named)\n"
-        "  6  interrupted by Ctrl+C, or the question was declined; what was sent is reported\n");
+        "  5  the controller refused a write, the read-back differs from what was written, or\n"
+        "     verify found differences (named)\n"
+        "  6  interrupted by Ctrl+C, or the question was declined; what was sent is reported\n"
+        "  7  program: values were sent but the log could not be written (stderr and the JSON\n"
+        "     summary's log_error say why)\n");
 }
 
 } // namespace oe
