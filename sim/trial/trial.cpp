@@ -95,6 +95,7 @@ void TrialFigures::add(const TrialFigures &o)
     boxes += o.boxes;
     cliRuns += o.cliRuns;
     cliDone += o.cliDone;
+    cliMs += o.cliMs;
     lineMadeAnswers += o.lineMadeAnswers;
     for (size_t i = 0; i < faults.size(); ++i)
         faults[i] += o.faults[i];
@@ -271,10 +272,12 @@ TrialOutcome Trial::run()
     scheduleNoise();
     m_technicianTimer->start(std::chrono::milliseconds(m_technician.between(0, 500)));
     m_clock.runUntil(m_options.virtualMs, m_failed, [this] { check(); });
-    if (m_options.checks[Check::CliRunners] && !m_failed)
-        runCli();
-    m_figures.sessions = 1;
     m_figures.virtualMs = m_clock.nowMs();
+    if (m_options.checks[Check::CliRunners] && !m_failed) {
+        runCli();
+        m_figures.cliMs = m_clock.nowMs() - m_figures.virtualMs;
+    }
+    m_figures.sessions = 1;
     m_outcome.figures = m_figures;
     return m_outcome;
 }
@@ -450,7 +453,7 @@ void Trial::onMessage(int textEntry, int titleEntry)
 void Trial::openBox(const char *why, qint64 a)
 {
     const bool fromMessage = qstrncmp(why, "message", 7) == 0;
-    if (!fromMessage && !m_options.checks[Check::BoxesFromHandlers])
+    if (m_inCli || (!fromMessage && !m_options.checks[Check::BoxesFromHandlers]))
         return;
     ++m_figures.boxes;
     if (!fromMessage)
