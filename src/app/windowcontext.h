@@ -3,6 +3,7 @@
 #include "captiontable.h"
 #include "configfile.h"
 #include "parameterset.h"
+#include "restorepoints.h"
 
 #include <QString>
 
@@ -33,6 +34,9 @@ struct WindowContext {
     ConfigLineArray configLines;
     CaptionTable captions;
     QString builtInCode; // the language of the built-in texts that fill entries the file lacks
+    // The controller of this session as it identified itself: its port and firmware name the restore
+    // points taken of it, and the Restore… list marks those of another.
+    RestorePointOrigin controller;
     // The name a technician knows a parameter by, as the sliders' frames show it.
     std::function<QString(ParameterIndex)> parameterName;
 
