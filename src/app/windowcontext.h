@@ -14,6 +14,7 @@ class QWidget;
 namespace oe {
 
 class BoxQueue;
+class FocusGuard;
 class Recorder;
 class Session;
 
@@ -29,6 +30,7 @@ struct WindowContext {
     Session *session = nullptr;
     BoxQueue *boxes = nullptr;
     Recorder *recorder = nullptr;
+    FocusGuard *focus = nullptr;
     ConfigLineArray configLines;
     CaptionTable captions;
     QString builtInCode; // the language of the built-in texts that fill entries the file lacks
