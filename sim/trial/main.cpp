@@ -27,7 +27,7 @@ QTextStream &out()
 
 void printFigures(const TrialFigures &f, double cpuSeconds)
 {
-    const double virtualHours = double(f.virtualMs) / 3600000.0;
+    const double virtualHours = double(f.virtualMs + f.cliMs) / 3600000.0;
     out() << "sessions:       " << f.sessions << " (" << QString::number(virtualHours, 'f', 2) << " virtual hours)\n"
           << "requests:       " << f.requests << " (" << f.frames << " frames, " << f.tries << " tries, "
           << f.answeredTries << " answered)\n"
@@ -43,7 +43,7 @@ void printFigures(const TrialFigures &f, double cpuSeconds)
     if (cpuSeconds > 0) {
         const double perMinute = double(f.sessions) / cpuSeconds * 60.0;
         out() << "speed:          " << QString::number(perMinute, 'f', 0) << " sessions of one virtual minute per "
-              << "minute of a core (" << QString::number(double(f.virtualMs) / 1000.0 / cpuSeconds, 'f', 0)
+              << "minute of a core (" << QString::number(double(f.virtualMs + f.cliMs) / 1000.0 / cpuSeconds, 'f', 0)
               << "x the wire)\n";
     }
     out().flush();

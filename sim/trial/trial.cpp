@@ -36,7 +36,7 @@ std::shared_ptr<RandomSource> streamSource(const TrialOptions &options, quint64 
 }
 
 constexpr const char *kCheckNames[] = {"pairs-every-write", "known-afresh", "progress-unknown",
-                                       "boxes-from-handlers", "held-knob", "cli-runners"};
+                                       "boxes-from-handlers", "held-knob", "cli-runners", "cli-held-value"};
 static_assert(std::size(kCheckNames) == size_t(Check::Count));
 
 } // namespace
@@ -50,7 +50,7 @@ TrialChecks TrialChecks::defaults()
     // handlers inside its events, a read sets the working copy under a held slider, and oe-cli set
     // holds a value to a partner whose write was refused.
     for (Check off : {Check::PairsEveryWrite, Check::KnownAfresh, Check::ProgressUnknown, Check::BoxesFromHandlers,
-                      Check::HeldKnob, Check::CliRunners})
+                      Check::HeldKnob, Check::CliHeldValue})
         checks.on[size_t(off)] = false;
     return checks;
 }
@@ -95,6 +95,7 @@ void TrialFigures::add(const TrialFigures &o)
     boxes += o.boxes;
     cliRuns += o.cliRuns;
     cliDone += o.cliDone;
+    cliMs += o.cliMs;
     lineMadeAnswers += o.lineMadeAnswers;
     for (size_t i = 0; i < faults.size(); ++i)
         faults[i] += o.faults[i];
@@ -118,9 +119,17 @@ Trial::Trial(const TrialOptions &options)
     m_controller->setStoredObserver([this](int index, const ControllerModel::Values &before) { onStored(index, before); });
     attachPort(m_port);
     m_controller->setWriteObserver([this](int index, quint16 value) {
-        if (!m_intents.count({index, value}))
-            fail(QStringLiteral("intent"),
-                 QStringLiteral("%1 written to parameter %2, which the technician never asked for").arg(value).arg(index));
+        if (m_intents.count({index, value}))
+            return;
+        // oe-cli set holds a value to its partner as the book has it (a partner's write refused first).
+        const auto partner = pairPartner(ParameterIndex(index));
+        if (m_inCli && !m_options.checks[Check::CliHeldValue] && partner
+            && m_session->book().value(*partner) == qint32(value)) {
+            log("oe-cli writes %1, held to parameter %2", value, qint64(*partner));
+            return;
+        }
+        fail(QStringLiteral("intent"),
+             QStringLiteral("%1 written to parameter %2, which the technician never asked for").arg(value).arg(index));
     });
 
     watchSession(m_session, true);
@@ -263,10 +272,12 @@ TrialOutcome Trial::run()
     scheduleNoise();
     m_technicianTimer->start(std::chrono::milliseconds(m_technician.between(0, 500)));
     m_clock.runUntil(m_options.virtualMs, m_failed, [this] { check(); });
-    if (m_options.checks[Check::CliRunners] && !m_failed)
-        runCli();
-    m_figures.sessions = 1;
     m_figures.virtualMs = m_clock.nowMs();
+    if (m_options.checks[Check::CliRunners] && !m_failed) {
+        runCli();
+        m_figures.cliMs = m_clock.nowMs() - m_figures.virtualMs;
+    }
+    m_figures.sessions = 1;
     m_outcome.figures = m_figures;
     return m_outcome;
 }
@@ -442,7 +453,7 @@ void Trial::onMessage(int textEntry, int titleEntry)
 void Trial::openBox(const char *why, qint64 a)
 {
     const bool fromMessage = qstrncmp(why, "message", 7) == 0;
-    if (!fromMessage && !m_options.checks[Check::BoxesFromHandlers])
+    if (m_inCli || (!fromMessage && !m_options.checks[Check::BoxesFromHandlers]))
         return;
     ++m_figures.boxes;
     if (!fromMessage)

@@ -31,6 +31,7 @@ enum class Check {
     HeldKnob,          // a read that lands while a slider is held leaves the knob alone
     CliRunners,        // after the technician's time, one oe-cli command (set, load or program) on the
                        // same controller
+    CliHeldValue,      // oe-cli writes only the values given, never one held to its partner's
     Count
 };
 struct TrialChecks {

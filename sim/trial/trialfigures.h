@@ -29,7 +29,8 @@ QString faultName(Fault fault);
 
 struct TrialFigures {
     qint64 sessions = 0;
-    qint64 virtualMs = 0;
+    qint64 virtualMs = 0; // the technician's, up to the end of the session's time
+    qint64 cliMs = 0;     // oe-cli's commands after it
     qint64 requests = 0;
     qint64 frames = 0;
     qint64 tries = 0;

@@ -173,10 +173,16 @@ enum Entry : int {
     OriginNote = 302,      // %1 the technician's note
     OtherFirmware = 303,   // in the load question: %1 the map's firmware, %2 the controller's
     NoteQuestion = 304,    // asked at Save: the note to keep in the map
-    ColumnOrigin = 305,    // the Restore list's column
+    ColumnNote = 305,      // the Restore list's column
     EditorNote = 306,      // the editor's note field
     NoOrigin = 307,        // a map that does not say where it came from
     MapExtraOutOfRange = 308, // why a map was refused: %1 a line past the eighth, %2 its text
+    ColumnPort = 320,     // the restore points window: the port the values were taken on
+    ColumnFirmware = 321,
+    CauseProgram = 322,   // a restore point of one controller of oe-cli's program
+    OtherController = 323, // a restore point taken of another controller than the one connected
+    EditorPairCrossed = 324, // %1 and %2: the pair the editor's fields hold crossed; %3 the rule
+    EditorEmpty = 325,    // the editor's fields still empty: %1 their names
 };
 } // namespace Caption
 

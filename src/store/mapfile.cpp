@@ -191,6 +191,8 @@ QString mapNoteText(const QString &typed)
             continue;
         if (c.isSpace())
             out += u' ';
+        else if (c.category() == QChar::Punctuation_Dash)
+            out += u'-';
         else if (c.unicode() >= 0x20 && c.unicode() < 0x7f)
             out += c;
         else

@@ -83,7 +83,7 @@ struct MapOrigin {
 MapOrigin mapOrigin(const QString &firmware, const QDateTime &when, const QString &note = {});
 
 // A note as a map file can hold it: one line (line ends and tabs become blanks), ASCII only (accents
-// dropped from their letters, any other character '?'), without surrounding blanks, at most
+// dropped from their letters, dashes '-', any other character '?'), without surrounding blanks, at most
 // kMapNoteMaxLength characters.
 inline constexpr int kMapNoteMaxLength = 200;
 QString mapNoteText(const QString &typed);
