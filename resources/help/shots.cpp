@@ -149,7 +149,7 @@ bool mapToolPictures(oe::MainWindow &w, const QString &programFolder, const QDir
         }
     };
     type("MapValue_2", QStringLiteral("800"));
-    type("MapValue_3", QStringLiteral("12000")); // above Tinj Max: held there
+    type("MapValue_4", QStringLiteral("12000"));
     editor->resize(760, 330);
     spin(100);
     const QPixmap editorPicture = editor->grab();

@@ -13,6 +13,7 @@
 #include "mappanel.h"
 #include "mapeditor.h"
 #include "maptools.h"
+#include "recordingtools.h"
 #include "readingspanel.h"
 #include "recorder.h"
 #include "session.h"
@@ -123,6 +124,7 @@ void MainWindow::buildParts()
     m_context.recorder = new Recorder(m_context.session, this);
     m_tools = new ToolsMenu(m_context, menuBar());
     m_mapTools = new MapTools(m_context, m_tools->menuToolsTop);
+    m_recordings = new RecordingTools(m_context, m_tools->menuToolsTop);
 }
 
 // What one part needs of another goes through here.
@@ -227,6 +229,7 @@ void MainWindow::ApplyCaptions()
     m_language->applyCaptions();
     m_tools->applyCaptions();
     m_mapTools->applyCaptions();
+    m_recordings->applyCaptions();
 }
 
 void MainWindow::stopTimers()

@@ -15,6 +15,7 @@ class Dialogs;
 class LanguageMenu;
 class MapPanel;
 class MapTools;
+class RecordingTools;
 class ReadingsPanel;
 class SerialPort;
 class SliderPanel;
@@ -56,6 +57,7 @@ public:
     SliderPanel &sliders() const { return *m_sliders; }
     ToolsMenu &tools() const { return *m_tools; }
     MapTools &mapTools() const { return *m_mapTools; }
+    RecordingTools &recordings() const { return *m_recordings; }
     LanguageMenu &language() const { return *m_language; }
 
     // Makes the window fit a work area (the screen's, once shown): when it is too small for the fixed
@@ -81,6 +83,7 @@ private:
     SliderPanel *m_sliders = nullptr;
     ToolsMenu *m_tools = nullptr;
     MapTools *m_mapTools = nullptr;
+    RecordingTools *m_recordings = nullptr;
     LanguageMenu *m_language = nullptr;
     bool m_shownOnce = false;
 };

@@ -177,6 +177,12 @@ enum Entry : int {
     EditorNote = 306,      // the editor's note field
     NoOrigin = 307,        // a map that does not say where it came from
     MapExtraOutOfRange = 308, // why a map was refused: %1 a line past the eighth, %2 its text
+    // A recording opened in the chart
+    OpenRecordingItem = 309,  // Tools menu
+    RecordingTitle = 310,     // the recording window's title, before the file's name
+    RecordingForeign = 311,   // %1 the file: not a recording of this program
+    RecordingCutShort = 312,  // %1 the file, %2 the first line not shown
+    RecordingNotRead = 313,   // %1 the file, %2 why
     ColumnPort = 320,     // the restore points window: the port the values were taken on
     ColumnFirmware = 321,
     CauseProgram = 322,   // a restore point of one controller of oe-cli's program

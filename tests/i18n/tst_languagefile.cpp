@@ -59,7 +59,7 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 250; i <= 279; ++i)
         entries << i;
-    for (int i = 300; i <= 308; ++i) // where a map came from
+    for (int i = 300; i <= 313; ++i) // where a map came from, a recording opened
         entries << i;
     for (int i = 320; i <= 325; ++i) // restore points' origin, the editor's pairs and empty fields
         entries << i;
