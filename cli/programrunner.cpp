@@ -22,6 +22,23 @@ constexpr int kRetryNoAnswerMs = 250;
 constexpr int kRetryNotOpenedMs = 1000;
 constexpr int kPresencePollMs = 500;
 
+// A controller's verdict as the log line and the summary name it.
+QString unitVerdictName(ProgramUnit::UnitVerdict verdict)
+{
+    using V = ProgramUnit::UnitVerdict;
+    switch (verdict) {
+    case V::Programmed: return QStringLiteral("programmed");
+    case V::NoAnswer: return QStringLiteral("no-answer");
+    case V::PortNotOpened: return QStringLiteral("port-not-opened");
+    case V::PortLost: return QStringLiteral("port-lost");
+    case V::NotRead: return QStringLiteral("not-read");
+    case V::NoBackup: return QStringLiteral("no-backup");
+    case V::Unanswered: return QStringLiteral("unanswered");
+    case V::Differs: return QStringLiteral("differs");
+    }
+    return {};
+}
+
 QJsonObject valuesJson(const ParameterSet &values)
 {
     QJsonObject json;
@@ -85,7 +102,7 @@ void ProgramUnit::onStateChanged(Session::State state)
         if (m_step != Step::Identifying)
             return;
         if (!version) {
-            unitDone(QStringLiteral("no-answer"), CliExit::NoAnswer,
+            unitDone(UnitVerdict::NoAnswer, CliExit::NoAnswer,
                      QStringLiteral("firmware: no two identification answers agree"));
             return;
         }
@@ -114,7 +131,7 @@ void ProgramUnit::onMessage(int textEntry)
             retryLater(notOpened ? kRetryNotOpenedMs : kRetryNoAnswerMs);
             return;
         }
-        unitDone(notOpened ? QStringLiteral("port-not-opened") : QStringLiteral("no-answer"),
+        unitDone(notOpened ? UnitVerdict::PortNotOpened : UnitVerdict::NoAnswer,
                  notOpened ? CliExit::PortNotOpened : CliExit::NoAnswer, why);
         return;
     }
@@ -124,7 +141,7 @@ void ProgramUnit::onMessage(int textEntry)
             retryLater(kRetryNotOpenedMs);
             return;
         }
-        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(textEntry));
+        unitDone(UnitVerdict::PortLost, CliExit::NoAnswer, m_cli->caption(textEntry));
         return;
     }
     m_cli->err(QStringLiteral("%1: %2").arg(name(), m_cli->caption(textEntry)));
@@ -141,7 +158,7 @@ void ProgramUnit::onIdentified()
             unknown << paramKey(ParameterIndex(i));
     }
     if (!unknown.isEmpty()) {
-        unitDone(QStringLiteral("not-read"), CliExit::NoAnswer,
+        unitDone(UnitVerdict::NotRead, CliExit::NoAnswer,
                  QStringLiteral("not read: %1; nothing written").arg(unknown.join(QStringLiteral(", "))));
         return;
     }
@@ -152,14 +169,14 @@ void ProgramUnit::onIdentified()
             m_written << index;
     }
     if (m_written.isEmpty()) {
-        unitDone(QStringLiteral("programmed"), CliExit::Done);
+        unitDone(UnitVerdict::Programmed, CliExit::Done);
         return;
     }
     if (m_cli->backupFirst()) {
         const RestorePointWrite backup =
             writeRestorePoint(m_cli->mapsFolder(), RestoreCause::Load, CliRunner::heldValues(*m_session), QDateTime::currentDateTime());
         if (!backup.ok) {
-            unitDone(QStringLiteral("no-backup"), CliExit::InvalidInput,
+            unitDone(UnitVerdict::NoBackup, CliExit::InvalidInput,
                      QStringLiteral("no backup in %1: %2; nothing written")
                          .arg(restorePointFolder(m_cli->mapsFolder()), m_cli->fileProblemWords(backup.problem)));
             return;
@@ -176,7 +193,7 @@ void ProgramUnit::onIdentified()
         write[size_t(index)] = true;
     m_cli->err(QStringLiteral("%1: writing %2 of 8 values").arg(name()).arg(m_written.size()));
     if (!m_session->loadMap(target, write))
-        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Session::kPortLostEntry));
+        unitDone(UnitVerdict::PortLost, CliExit::NoAnswer, m_cli->caption(Session::kPortLostEntry));
 }
 
 void ProgramUnit::onMapLoaded(const MapLoadResult &)
@@ -199,20 +216,21 @@ void ProgramUnit::onMapLoaded(const MapLoadResult &)
     }
     const QJsonObject extra{{QStringLiteral("after"), after}, {QStringLiteral("confirmed"), confirmed}};
     if (!unanswered.isEmpty())
-        unitDone(QStringLiteral("unanswered"), CliExit::NoAnswer,
+        unitDone(UnitVerdict::Unanswered, CliExit::NoAnswer,
                  m_cli->caption(CliWord::ReadBackUnanswered).arg(unanswered.join(QStringLiteral(", "))), extra);
     else if (!differing.isEmpty())
-        unitDone(QStringLiteral("differs"), CliExit::ReadBackDiffers,
+        unitDone(UnitVerdict::Differs, CliExit::ReadBackDiffers,
                  m_cli->caption(CliWord::HoldsOtherValues).arg(differing.join(QStringLiteral(", "))), extra);
     else
-        unitDone(QStringLiteral("programmed"), CliExit::Done, {}, extra);
+        unitDone(UnitVerdict::Programmed, CliExit::Done, {}, extra);
 }
 
-void ProgramUnit::unitDone(const QString &verdict, CliExit code, const QString &why, const QJsonObject &extra)
+void ProgramUnit::unitDone(UnitVerdict outcome, CliExit code, const QString &why, const QJsonObject &extra)
 {
     ++m_units;
     m_exitCode = code;
-    const bool identified = !m_firmware.isEmpty() && verdict != QLatin1String("no-answer");
+    const QString verdict = unitVerdictName(outcome);
+    const bool identified = !m_firmware.isEmpty() && outcome != UnitVerdict::NoAnswer;
     QJsonObject line{{QStringLiteral("time"), isoTime(QDateTime::currentDateTime())},
                      {QStringLiteral("port"), m_port.text},
                      {QStringLiteral("device"), m_port.device.isEmpty()
@@ -222,14 +240,14 @@ void ProgramUnit::unitDone(const QString &verdict, CliExit code, const QString &
                      {QStringLiteral("firmware"), identified ? QJsonValue(m_firmware) : QJsonValue()},
                      {QStringLiteral("verdict"), verdict},
                      {QStringLiteral("seconds"), double(m_clock.elapsed() / 10) / 100.0}};
-    if (identified && verdict != QLatin1String("not-read")) {
+    if (identified && outcome != UnitVerdict::NotRead) {
         line.insert(QStringLiteral("before"), valuesJson(m_before));
         QJsonArray written;
         for (const ParameterIndex index : std::as_const(m_written))
             written.append(paramKey(index));
         line.insert(QStringLiteral("written"), written);
     }
-    if (verdict == QLatin1String("programmed") && !extra.contains(QStringLiteral("after"))) {
+    if (outcome == UnitVerdict::Programmed && !extra.contains(QStringLiteral("after"))) {
         // Nothing differed: the values the controller told are the map's.
         QJsonObject confirmed;
         for (int i = 0; i < kParameterCount; ++i)
@@ -250,8 +268,7 @@ void ProgramUnit::unitDone(const QString &verdict, CliExit code, const QString &
     } else if (m_owner->waitMode()) {
         waitForNext();
     } else {
-        stop(verdict == QLatin1String("programmed") ? QStringLiteral("programmed")
-                                                    : QStringLiteral("%1: %2").arg(verdict, why));
+        stop(outcome == UnitVerdict::Programmed ? verdict : QStringLiteral("%1: %2").arg(verdict, why));
     }
 }
 

@@ -32,6 +32,9 @@ public:
         Stopped,
     };
 
+    // How a controller's turn ended.
+    enum class UnitVerdict { Programmed, NoAnswer, PortNotOpened, PortLost, NotRead, NoBackup, Unanswered, Differs };
+
     ProgramUnit(ProgramRunner *owner, const CliPort &port);
 
     void start();
@@ -59,7 +62,7 @@ private:
     void onIdentified();
     void onMapLoaded(const MapLoadResult &result);
     // The end of one controller: its log line, the counts, and what comes next.
-    void unitDone(const QString &verdict, CliExit code, const QString &why = {}, const QJsonObject &extra = {});
+    void unitDone(UnitVerdict verdict, CliExit code, const QString &why = {}, const QJsonObject &extra = {});
     void waitForNext();
     void watchPresence();
     void retryLater(int ms);
