@@ -21,6 +21,23 @@ CliRunner::CliRunner(const CliOptions &options, const QString &programFolder, As
 
 CliRunner::~CliRunner() = default;
 
+void CliRunner::runOn(SessionFactory factory, QIODevice *out, QIODevice *err)
+{
+    m_sessionFactory = std::move(factory);
+    m_out.setDevice(out);
+    m_err.setDevice(err);
+}
+
+Session *CliRunner::makeSession(const CliPort &port, QObject *parent)
+{
+    if (m_sessionFactory)
+        return m_sessionFactory(port, parent);
+    auto *serial = new SystemSerialPort(m_programFolder);
+    if (!port.device.isEmpty())
+        serial->setDevice(port.device);
+    return new Session(serial, parent);
+}
+
 void CliRunner::start()
 {
     using Command = CliOptions::Command;
@@ -64,10 +81,7 @@ void CliRunner::start()
     }
 
     m_json.insert(QStringLiteral("port"), m_options.port);
-    auto *port = new SystemSerialPort(m_programFolder);
-    if (!m_options.device.isEmpty())
-        port->setDevice(m_options.device);
-    m_session = new Session(port, this);
+    m_session = makeSession(CliPort{m_options.port, m_options.comPort, m_options.device}, this);
     connect(m_session, &Session::message, this, &CliRunner::onMessage);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
         m_firstVersion = version;

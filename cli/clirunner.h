@@ -39,6 +39,10 @@ public:
     // Ctrl+C: ends the session at once and reports what had gone out.
     void interrupt();
 
+    // Makes the session of a port (the system's serial port on the steady clock unless given): the
+    // simulation runs the commands on its own port and clock, and keeps their words to itself.
+    using SessionFactory = std::function<Session *(const CliPort &port, QObject *parent)>;
+    void runOn(SessionFactory factory, QIODevice *out, QIODevice *err);
     // The controller's values as the session's book holds them, in map order.
     static MapValues heldValues(const Session &session);
 
@@ -58,6 +62,7 @@ private:
     }
     enum class Phase { Connecting, Ready, Sequence, Done };
 
+    Session *makeSession(const CliPort &port, QObject *parent) override;
     QString caption(int entry) const override;
     QString parameterCaption(ParameterIndex index) const;
     QString portText() const;
@@ -126,6 +131,7 @@ private:
     Phase m_phase = Phase::Connecting;
 
     Session *m_session = nullptr;
+    SessionFactory m_sessionFactory;
     ProgramRunner *m_program = nullptr;
     QString m_firmware;
     Session::Version m_firstVersion{};

@@ -5,7 +5,6 @@
 #include "maptexts.h"
 #include "portpath.h"
 #include "restorepoints.h"
-#include "systemserialport.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -56,10 +55,7 @@ ProgramUnit::ProgramUnit(ProgramRunner *owner, const CliPort &port)
 
 void ProgramUnit::start()
 {
-    auto *serial = new SystemSerialPort(m_cli->programFolder());
-    if (!m_port.device.isEmpty())
-        serial->setDevice(m_port.device);
-    m_session = new Session(serial, this);
+    m_session = m_cli->makeSession(m_port, this);
     connect(m_session, &Session::stateChanged, this, &ProgramUnit::onStateChanged);
     connect(m_session, &Session::message, this, [this](int textEntry, int) { onMessage(textEntry); });
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
