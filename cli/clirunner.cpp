@@ -98,11 +98,6 @@ void CliRunner::start()
             m_session->verifyNow([this] { if (m_phase == Phase::Sequence) finishReset(); });
         }
     });
-    // The read-back is judged once verified: on the book, not on the first answers.
-    connect(m_session, &Session::mapLoaded, this, [this](const MapLoadResult &result) {
-        if (m_phase == Phase::Sequence)
-            m_session->verifyNow([this, result] { if (m_phase == Phase::Sequence) onMapLoaded(result); });
-    });
     connect(m_session->engine(), &RequestEngine::requestStarted, this, &CliRunner::onRequestStarted);
     err(caption(CliWord::ConnectingTo).arg(portText()));
     m_session->connectTo(m_options.device.isEmpty() ? m_options.comPort : 1);
@@ -162,6 +157,8 @@ void CliRunner::onMessage(int textEntry, int)
     case Session::kPortLostEntry:
         finish(CliExit::NoAnswer, caption(textEntry));
         break;
+    case Session::kWriteNotConfirmedEntry:
+        break; // the plan's report names the write and what the controller holds
     case Session::kResetNotConfirmedEntry:
         m_resetAcknowledged = false;
         err(caption(textEntry));
@@ -288,13 +285,35 @@ void CliRunner::finish(CliExit code, const QString &error)
     if (m_session)
         m_session->disconnectNow();
     QString message = error;
-    if (inSequence && code != CliExit::Done && code != CliExit::ReadBackDiffers) {
+    if (m_plan.started()) {
+        // What each write of the plan came to: the one out when the session ended was not answered.
+        m_plan.abandon();
+        const WritePlanResult &result = m_plan.result();
+        m_json.insert(QStringLiteral("writes"), planResultJson(m_plan.plan(), result));
+        for (const WriteOutcome outcome : {WriteOutcome::Written, WriteOutcome::Refused, WriteOutcome::Unanswered,
+                                           WriteOutcome::NotSent})
+            m_json.insert(planCountKey(outcome), result.count(outcome));
+        if (code != CliExit::Done && !m_plan.plan().writes.isEmpty())
+            message += QStringLiteral("\n  ") + planResultText(m_plan.plan(), result);
+    } else if (inSequence && !m_steps.isEmpty() && code != CliExit::Done && code != CliExit::ReadBackDiffers) {
         m_json.insert(QStringLiteral("steps"), stepsReport());
         message += QLatin1Char('\n') + stepsReportText();
     }
     m_json.insert(QStringLiteral("exitCode"), int(code));
     if (!error.isEmpty())
         m_json.insert(QStringLiteral("error"), message);
+    // A line's log traces every run: a map refused before any controller was touched has its line.
+    if (m_options.command == CliOptions::Command::Program && !m_program && !m_options.logFile.isEmpty()) {
+        const QJsonObject line{{QStringLiteral("time"), isoTime(QDateTime::currentDateTime())},
+                               {QStringLiteral("file"), m_options.file},
+                               {QStringLiteral("verdict"), QStringLiteral("map-refused")},
+                               {QStringLiteral("error"), message}};
+        QString logError;
+        if (!appendLogLine(m_options.logFile, line, &logError)) {
+            m_json.insert(QStringLiteral("log_error"), logError);
+            message += QStringLiteral("\ncannot write the log %1: %2").arg(m_options.logFile, logError);
+        }
+    }
     // Streaming commands end their JSON Lines with one line of their own.
     if (m_options.json && (m_options.command == CliOptions::Command::Watch || m_options.command == CliOptions::Command::Program))
         outJson(m_json);
