@@ -15,7 +15,9 @@ A mutant is a text file:
     >>>
 Several edits may follow a file line, and several file lines may follow each other. The text to find
 is short on purpose: when the code around it moves, the mutant still applies; when it no longer does,
-the run says so before it builds anything.
+the run says so before it builds anything. While code is being moved, a mutant may say the same fault
+twice, for the code before and after the move: a line "--- or ---" starts another variant, and the
+first variant that applies is planted.
 """
 
 import argparse
@@ -38,7 +40,7 @@ class Mutant:
         self.expect = ""
         self.needs = []
         self.waiting = ""
-        self.edits = []  # (file, search, replace)
+        self.variants = [[]]  # each a list of (file, search, replace)
         self.parse(path.read_text())
 
     def parse(self, text):
@@ -47,7 +49,10 @@ class Mutant:
         i = 0
         while i < len(lines):
             line = lines[i]
-            if line == "<<<":
+            if line == "--- or ---":
+                self.variants.append([])
+                current_file = None
+            elif line == "<<<":
                 search, replace, part = [], [], "search"
                 i += 1
                 while i < len(lines) and lines[i] != ">>>":
@@ -60,7 +65,7 @@ class Mutant:
                     i += 1
                 if current_file is None or part != "replace":
                     raise ValueError(f"{self.path}: an edit needs a file line before it and a === inside it")
-                self.edits.append((current_file, "\n".join(search), "\n".join(replace)))
+                self.variants[-1].append((current_file, "\n".join(search), "\n".join(replace)))
             elif ":" in line and not line.startswith(" "):
                 key, value = line.split(":", 1)
                 value = value.strip()
@@ -76,14 +81,12 @@ class Mutant:
                     self.waiting = value
             i += 1
 
-    def problem(self, root):
-        """Why the mutant does not apply to the sources under root, or None."""
-        if self.waiting:
-            return None
-        if not self.edits:
+    @staticmethod
+    def variant_problem(edits, root):
+        if not edits:
             return "no edit"
         texts = {}
-        for file, search, _ in self.edits:
+        for file, search, _ in edits:
             source = root / file
             if not source.exists():
                 return f"{file} is gone"
@@ -93,6 +96,19 @@ class Mutant:
                 first = search.strip().split("\n")[0]
                 return f"{file}: '{first}' found {count} times (once wanted)"
         return None
+
+    def problem(self, root):
+        """Why the mutant does not apply to the sources under root, or None; picks the variant that does."""
+        if self.waiting:
+            return None
+        problems = []
+        for edits in self.variants:
+            problem = self.variant_problem(edits, root)
+            if problem is None:
+                self.edits = edits
+                return None
+            problems.append(problem)
+        return "; or ".join(problems)
 
     def apply(self, root):
         originals = {}
