@@ -6,7 +6,8 @@ A mutant is a text file:
     what: one line on the fault
     expect: the invariant that should catch it (shown beside the one that did)
     needs: a check of oe-trial that is off by default (see oe-trial --list-checks)
-    waiting: why the fault cannot be planted yet (the code it belongs in is not there)
+    waiting: why the fault cannot be planted yet (the code it belongs in is not there); with edits, the
+             mutant waits only while none of them applies
     file: path/from/the/root
     <<<
     text to find, exactly once in the file
@@ -41,6 +42,7 @@ class Mutant:
         self.needs = []
         self.waiting = ""
         self.variants = [[]]  # each a list of (file, search, replace)
+        self.edits = []  # the variant that applies
         self.parse(path.read_text())
 
     def parse(self, text):
@@ -99,7 +101,7 @@ class Mutant:
 
     def problem(self, root):
         """Why the mutant does not apply to the sources under root, or None; picks the variant that does."""
-        if self.waiting:
+        if self.waiting and not any(self.variants):
             return None
         problems = []
         for edits in self.variants:
@@ -108,6 +110,9 @@ class Mutant:
                 self.edits = edits
                 return None
             problems.append(problem)
+        if self.waiting:
+            self.edits = []
+            return None
         return "; or ".join(problems)
 
     def apply(self, root):
@@ -211,7 +216,7 @@ def main():
         print(f"STALE {name}: {problem}  (refresh scripts/mutants/{name}.mutant)")
     if args.check_only:
         for m in mutants:
-            if m.waiting:
+            if m.waiting and not m.edits:
                 print(f"WAITING {m.name}: {m.waiting}")
         return 1 if stale else 0
 
@@ -242,7 +247,7 @@ def main():
             sys.exit(f"the sources as they are break '{invariant}' (seed {failed}): {detail}\n"
                      "mend that first: a mutant is only judged against a simulation that holds")
         print(f"baseline: every invariant held for {args.baseline_seconds} s")
-        for needs in sorted({tuple(m.needs) for m in mutants if m.needs and not m.waiting and m.name not in stale}):
+        for needs in sorted({tuple(m.needs) for m in mutants if m.needs and m.edits and m.name not in stale}):
             invariant, detail, failed, _ = run_trial(trial, args.baseline_seconds, seed(), list(needs), work)
             if invariant:
                 unjudged[needs] = f"--check {' '.join(needs)} breaks '{invariant}' on the sources as they are (seed {failed})"
@@ -255,7 +260,7 @@ def main():
         if m.name in stale:
             rows.append((m, "STALE", stale[m.name], "", ""))
             continue
-        if m.waiting:
+        if m.waiting and not m.edits:
             rows.append((m, "waiting", m.waiting, "", ""))
             continue
         if tuple(m.needs) in unjudged:

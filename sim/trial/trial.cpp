@@ -136,6 +136,14 @@ Trial::Trial(const TrialOptions &options)
     watchSession(m_session, true);
     m_technicianTimer = m_clock.createTimer(&m_timers);
     QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
+    // Now and then the technician disconnects right after a change, while its write may be on its way.
+    m_pullTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_pullTimer, &ClockTimer::timeout, &m_timers, [this] {
+        if (m_boxOpen || m_inCli)
+            return;
+        log("technician disconnects right after a change");
+        m_session->disconnectNow();
+    });
     m_releaseTimer = m_clock.createTimer(&m_timers);
     QObject::connect(m_releaseTimer, &ClockTimer::timeout, &m_timers, [this] { release(); });
     m_noiseTimer = m_clock.createTimer(&m_timers);
@@ -374,6 +382,8 @@ void Trial::commit(ParameterIndex index, qint32 field)
     if (!asked) {
         m_progress.waitEnds(wait);
         log("commit refused");
+    } else if (m_gestures.chance(30)) {
+        m_pullTimer->start(std::chrono::milliseconds(m_gestures.between(0, 400)));
     }
 }
 

@@ -120,6 +120,7 @@ private:
     ClockTimer *m_technicianTimer = nullptr;
     ClockTimer *m_noiseTimer = nullptr;
     ClockTimer *m_releaseTimer = nullptr;
+    ClockTimer *m_pullTimer = nullptr;
     QObject m_timers;
 
     bool m_failed = false;
