@@ -195,7 +195,7 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
                                                                                   : std::nullopt;
         QString why = beyondGroup ? fillPlaceholders(caption(Caption::PortNotYours),
                                                      {port, failure.device, beyondGroup->ownerAndGroup, beyondGroup->mode})
-                                  : fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
+                                  : fillPlaceholders(caption(connectFailureEntry(failure)), {device, failure.systemText});
         if (why.isEmpty())
             why = caption(CliWord::CannotOpen).arg(device, failure.systemText);
         else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
@@ -203,7 +203,7 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
         return why;
     }
     const QString device = failure.device.isEmpty() ? shown : failure.device;
-    const QString why = fillIn(caption(Caption::NoIdentification), device, {});
+    const QString why = fillPlaceholders(caption(Caption::NoIdentification), {device, {}});
     return why.isEmpty() ? caption(Session::kConnectFailedEntry) : why;
 }
 
@@ -294,7 +294,7 @@ void CliRunner::finish(CliExit code, const QString &error)
                                            WriteOutcome::NotSent})
             m_json.insert(planCountKey(outcome), result.count(outcome));
         if (code != CliExit::Done && !m_plan.plan().writes.isEmpty())
-            message += QStringLiteral("\n  ") + planResultText(m_plan.plan(), result);
+            message += QStringLiteral("\n  ") + planResultText(m_plan.plan(), result, [this](int entry) { return caption(entry); });
     } else if (inSequence && !m_steps.isEmpty() && code != CliExit::Done && code != CliExit::ReadBackDiffers) {
         m_json.insert(QStringLiteral("steps"), stepsReport());
         message += QLatin1Char('\n') + stepsReportText();

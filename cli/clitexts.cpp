@@ -32,20 +32,6 @@ int connectFailureEntry(const ConnectFailure &failure)
     return Caption::PortOtherError;
 }
 
-QString fillIn(const QString &text, const QString &a1, const QString &a2)
-{
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'%' && i + 1 < text.size() && (text[i + 1] == u'1' || text[i + 1] == u'2')) {
-            out += text[i + 1] == u'1' ? a1 : a2;
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 const char *openErrorName(PortOpenError error)
 {
     switch (error) {
@@ -73,6 +59,7 @@ void CliRunner::loadCaptions()
         if (code != QLatin1String("ITA"))
             code = QStringLiteral("ENG");
     }
+    m_languageCode = code;
     // English first, so an entry the chosen language leaves out still has a text.
     const QString path = languageFilePath(m_programFolder);
     const LanguageLoadResult english = loadLanguage(path, QStringLiteral("ENG"), m_captions);

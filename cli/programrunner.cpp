@@ -158,7 +158,9 @@ void ProgramUnit::onIdentified()
     }
     // The controller just done with, back after a short silence (a loose plug, a hiccup of the
     // line): not the next one, and not counted again.
-    if (unknown.isEmpty() && m_lastValues && m_lastAnswer.isValid() && m_lastAnswer.elapsed() < kSwapSilenceMs
+    const qint64 silence = m_silenceMs >= 0 ? m_silenceMs : m_lastAnswer.isValid() ? m_lastAnswer.elapsed() : -1;
+    m_silenceMs = -1;
+    if (unknown.isEmpty() && m_lastValues && silence >= 0 && silence < kGoneAfterSilenceMs
         && m_firmware == m_lastFirmware && m_before == *m_lastValues) {
         m_cli->err(QStringLiteral("%1: the same controller answers again (firmware %2, the same values); "
                                   "waiting for the next").arg(name(), m_firmware));
@@ -216,12 +218,12 @@ void ProgramUnit::onIdentified()
         const WritePlanResult &result = m_plan.result();
         if (result.count(WriteOutcome::Unanswered) > 0) {
             unitDone(QStringLiteral("unanswered"), CliExit::NoAnswer,
-                     QStringLiteral("a write was not answered: %1").arg(planResultText(m_plan.plan(), result)));
+                     QStringLiteral("%1: %2").arg(m_cli->caption(CliWord::UnansweredStop), planText()));
             return;
         }
         if (result.count(WriteOutcome::Refused) > 0) {
             unitDone(QStringLiteral("refused"), CliExit::ReadBackDiffers,
-                     QStringLiteral("the controller refused a write: %1").arg(planResultText(m_plan.plan(), result)));
+                     QStringLiteral("%1: %2").arg(m_cli->caption(CliWord::RefusedStop), planText()));
             return;
         }
         // All eight are read back and told twice alike before the verdict.
@@ -233,6 +235,11 @@ void ProgramUnit::onIdentified()
             });
         }
     });
+}
+
+QString ProgramUnit::planText() const
+{
+    return planResultText(m_plan.plan(), m_plan.result(), [this](int entry) { return m_cli->caption(entry); });
 }
 
 void ProgramUnit::onReadBack()
@@ -348,8 +355,9 @@ void ProgramUnit::waitForNext()
 
 // A status request every half second while the controller is there. It counts as gone after
 // kGoneAfterSilenceMs without an answer: one status unanswered in its tries is a hiccup of the line
-// as often as an unplugged unit. The session's own judgement (two unanswered in a row, then silent)
-// is for the readings; it would miss a swap made within about four seconds.
+// as often as an unplugged unit. One that answers after a shorter silence may have been swapped
+// quickly: it is identified again, and its identity tells. The session's own judgement (two
+// unanswered in a row, then silent) is for the readings.
 void ProgramUnit::watchPresence()
 {
     if (m_step != Step::Present)
@@ -357,12 +365,25 @@ void ProgramUnit::watchPresence()
     m_session->RequestStatus([this](bool answered) {
         if (m_step != Step::Present)
             return;
-        if (answered)
-            m_lastAnswer.start();
-        if (answered || m_lastAnswer.elapsed() < kGoneAfterSilenceMs) {
-            QTimer::singleShot(answered ? kPresencePollMs : 0, this, &ProgramUnit::watchPresence);
+        if (answered && m_silenceMs >= 0) {
+            // Answering again after a silence: the same controller, or the next one plugged in fast.
+            m_silenceMs = m_lastAnswer.elapsed();
+            m_session->disconnectNow();
+            m_step = Step::Absent;
+            retryLater(0);
             return;
         }
+        if (answered) {
+            m_lastAnswer.start();
+            QTimer::singleShot(kPresencePollMs, this, &ProgramUnit::watchPresence);
+            return;
+        }
+        if (m_lastAnswer.elapsed() < kGoneAfterSilenceMs) {
+            m_silenceMs = 0; // a silence began: the next answer is identified
+            QTimer::singleShot(0, this, &ProgramUnit::watchPresence);
+            return;
+        }
+        m_silenceMs = -1;
         m_cli->err(QStringLiteral("%1: the controller is gone (no answer for %2 s); waiting for the next")
                        .arg(name()).arg(m_lastAnswer.elapsed() / 1000));
         m_session->disconnectNow();
@@ -482,11 +503,14 @@ void ProgramRunner::report(ProgramUnit *unit, const QJsonObject &line, const QSt
                            .arg(unit->units()).arg(verdict);
         if (line.value(QLatin1String("firmware")).isString()) {
             const int planned = sent + count(WriteOutcome::NotSent);
-            text += QStringLiteral(", firmware %1, %2 of %3 written").arg(line.value(QLatin1String("firmware")).toString())
+            text += QStringLiteral(", firmware %1, %2 %3/%4").arg(line.value(QLatin1String("firmware")).toString(),
+                                                                   m_cli->caption(CliWord::Written))
                         .arg(count(WriteOutcome::Written)).arg(planned);
-            for (const WriteOutcome outcome : {WriteOutcome::Refused, WriteOutcome::Unanswered, WriteOutcome::NotSent}) {
+            for (const auto &[outcome, word] : {std::pair{WriteOutcome::Refused, CliWord::Refused},
+                                                std::pair{WriteOutcome::Unanswered, CliWord::Unanswered},
+                                                std::pair{WriteOutcome::NotSent, CliWord::NotSent}}) {
                 if (count(outcome) > 0)
-                    text += QStringLiteral(", %1 %2").arg(count(outcome)).arg(writeOutcomeName(outcome));
+                    text += QStringLiteral(", %1 %2").arg(m_cli->caption(word)).arg(count(outcome));
             }
         }
         text += QStringLiteral(", %1 s").arg(seconds);

@@ -1,6 +1,7 @@
 #include "controllermodel.h"
 
 #include "requestengine.h"
+#include "valuerule.h"
 
 namespace oe {
 
@@ -11,18 +12,13 @@ QByteArray word(quint16 value)
     return QByteArray(1, char(value >> 8)) + QByteArray(1, char(value & 0xff));
 }
 
-// What each parameter usually holds (the sliders' ranges).
-struct Range {
-    qint32 min, max;
-};
-constexpr Range kUsual[8] = {{1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200}};
-
 // A value a reset may leave: mostly what the parameter can hold, now and then anything.
 quint16 drawValue(RandomStream &random, int index)
 {
     if (random.chance(150))
         return quint16(random.below(65536));
-    const Range &range = kUsual[index];
+    // What each parameter usually holds: its slider's range.
+    const SliderRange range = sliderRange(ParameterIndex(index));
     return quint16(random.between(range.min, range.max));
 }
 
@@ -37,7 +33,7 @@ ControllerModel::ControllerModel(SimulatedPort *port, VirtualClock *clock, Rando
     // Some firmwares stop a parameter short of what the program may send.
     for (int i = 0; i < 8; ++i) {
         if (m_random.chance(60)) {
-            const Range &range = kUsual[i];
+            const SliderRange range = sliderRange(ParameterIndex(i));
             m_limits[size_t(i)] = quint16(m_random.between(range.min, range.max));
             m_clamps[size_t(i)] = m_random.chance(500);
         }
@@ -121,14 +117,17 @@ void ControllerModel::onFrame(const QByteArray &frame, qint64 frameNumber)
         m_log("controller goes silent until %1 ms", m_silentUntil, 0);
         return;
     }
-    if (m_swaps && m_random.chance(4)) {
-        // Long enough, mostly, for the program to count the controller as not answering.
+    if (m_swaps && m_swaps->chance(4)) {
+        // Longer than a box that holds the poll and the two unanswered polls after it: the program
+        // can count the controller as not answering.
+        RandomStream &swap = *m_swaps;
         ++m_figures->fault(Fault::Swap);
-        m_silentUntil = now + m_random.between(2000, 10000);
+        m_silentUntil = now + swap.between(9000, 15000);
         for (int i = 0; i < 8; ++i)
-            m_values[size_t(i)] = drawValue(m_random, i);
-        m_version = {quint8(m_random.between(1, 3)), quint8(m_random.below(10)), quint8(m_random.below(10))};
+            m_values[size_t(i)] = drawValue(swap, i);
+        m_version = {quint8(swap.between(1, 3)), quint8(swap.below(10)), quint8(swap.below(10))};
         m_log("another controller on the line, silent until %1 ms", m_silentUntil, 0);
+        m_onSwap();
         return;
     }
     if (m_random.chance(1)) {

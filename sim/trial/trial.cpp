@@ -14,11 +14,6 @@ constexpr std::array<std::pair<ParameterIndex, ParameterIndex>, 3> kPairs = {{
     {ParameterIndex::MaxLoadPumpPause, ParameterIndex::MinLoadPumpPause},
 }};
 
-// The slider positions of each parameter.
-constexpr std::array<std::pair<int, int>, kParameterCount> kPositions = {{
-    {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {5, 20},
-}};
-
 std::optional<std::pair<ParameterIndex, ParameterIndex>> pairOf(ParameterIndex index)
 {
     for (const auto &pair : kPairs) {
@@ -36,7 +31,8 @@ std::shared_ptr<RandomSource> streamSource(const TrialOptions &options, quint64 
 }
 
 constexpr const char *kCheckNames[] = {"pairs-every-write", "known-afresh", "progress-unknown",
-                                       "boxes-from-handlers", "held-knob", "cli-runners", "cli-held-value"};
+                                       "boxes-from-handlers", "held-knob", "cli-runners", "cli-held-value",
+                                       "cli-book-writing"};
 static_assert(std::size(kCheckNames) == size_t(Check::Count));
 
 } // namespace
@@ -47,10 +43,10 @@ TrialChecks TrialChecks::defaults()
     checks.on.fill(true);
     // Broken by the session as it is: map loads write in index order, a silence keeps the book, a
     // read left unanswered in a sequence is not read again by itself, the wire's signals reach their
-    // handlers inside its events, a read sets the working copy under a held slider, and oe-cli set
-    // holds a value to a partner whose write was refused.
+    // handlers inside its events, a read sets the working copy under a held slider, and oe-cli's writes
+    // leave the book as it was.
     for (Check off : {Check::PairsEveryWrite, Check::KnownAfresh, Check::ProgressUnknown, Check::BoxesFromHandlers,
-                      Check::HeldKnob, Check::CliHeldValue})
+                      Check::HeldKnob, Check::CliBookWriting})
         checks.on[size_t(off)] = false;
     return checks;
 }
@@ -115,7 +111,8 @@ Trial::Trial(const TrialOptions &options)
     m_controller = std::make_unique<ControllerModel>(
         m_port, &m_clock, RandomStream(streamSource(options, 3)), &m_figures,
         [this](const char *what, qint64 a, qint64 b) { log(what, a, b); });
-    m_controller->allowSwaps(options.checks[Check::KnownAfresh]);
+    if (options.checks[Check::KnownAfresh])
+        m_controller->allowSwaps(RandomStream(streamSource(options, 6)), [this] { m_swapUnnoticed = true; });
     m_controller->setStoredObserver([this](int index, const ControllerModel::Values &before) { onStored(index, before); });
     attachPort(m_port);
     m_controller->setWriteObserver([this](int index, quint16 value) {
@@ -135,6 +132,14 @@ Trial::Trial(const TrialOptions &options)
     watchSession(m_session, true);
     m_technicianTimer = m_clock.createTimer(&m_timers);
     QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
+    // Now and then the technician disconnects right after a change, while its write may be on its way.
+    m_pullTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_pullTimer, &ClockTimer::timeout, &m_timers, [this] {
+        if (m_boxOpen || m_inCli)
+            return;
+        log("technician disconnects right after a change");
+        m_session->disconnectNow();
+    });
     m_releaseTimer = m_clock.createTimer(&m_timers);
     QObject::connect(m_releaseTimer, &ClockTimer::timeout, &m_timers, [this] { release(); });
     m_noiseTimer = m_clock.createTimer(&m_timers);
@@ -208,8 +213,10 @@ void Trial::watchSession(Session *session, bool window)
     });
     QObject::connect(session, &Session::controllerAnsweringChanged, &m_timers, [this](bool answering) {
         log("controller answering %1", answering);
-        if (!answering)
+        if (!answering) {
             m_identifyDue = true;
+            m_swapUnnoticed = false;
+        }
     });
     QObject::connect(engine, &RequestEngine::requestStarted, &m_timers, [this] {
         m_requestStartedAt = m_clock.nowMs();
@@ -316,8 +323,8 @@ void Trial::technicianActs()
     if (action < 40) {
         // A drag ends on a slider position; a typed value is taken as it is.
         const auto index = ParameterIndex(m_technician.below(kParameterCount));
-        const auto [lo, hi] = kPositions[size_t(index)];
-        const int position = int(m_technician.between(lo, hi));
+        const SliderPositions positions = sliderPositions(index);
+        const int position = int(m_technician.between(positions.min, positions.max));
         const bool typed = index != ParameterIndex::RpmMultiplier && m_technician.chance(300);
         if (!typed && !m_held && m_gestures.chance(400))
             drag(index, fieldFromPosition(index, position));
@@ -373,6 +380,8 @@ void Trial::commit(ParameterIndex index, qint32 field)
     if (!asked) {
         m_progress.waitEnds(wait);
         log("commit refused");
+    } else if (m_gestures.chance(30)) {
+        m_pullTimer->start(std::chrono::milliseconds(m_gestures.between(0, 400)));
     }
 }
 
@@ -402,8 +411,8 @@ ParameterSet Trial::drawMap()
     const qint64 kind = m_technician.below(10);
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const auto [lo, hi] = kPositions[size_t(i)];
-        values[index] = kind < 8 ? fieldFromPosition(index, int(m_technician.between(lo, hi)))
+        const SliderPositions positions = sliderPositions(index);
+        values[index] = kind < 8 ? fieldFromPosition(index, int(m_technician.between(positions.min, positions.max)))
                                  : qint32(m_technician.between(-2, 65537)); // an odd file
     }
     if (kind < 6) { // a valid map: every pair in order
@@ -427,7 +436,7 @@ void Trial::save()
     const bool asked = m_session->verifiedValues([this, wait](const VerifiedValues &values) {
         m_progress.waitEnds(wait);
         // A commit that went out since may have changed the controller already.
-        if (!values.complete() || !m_session->allParametersKnown())
+        if (!values.complete() || !m_session->allParametersKnown() || m_swapUnnoticed)
             return;
         const auto &held = m_controller->values();
         for (int i = 0; i < kParameterCount; ++i) {
@@ -483,6 +492,12 @@ void Trial::onWrite(const QByteArray &frame)
         m_triesEnded = 0;
     }
     log("frame out", 0, 0, frame);
+    if (m_inCli && !m_options.checks[Check::CliBookWriting] && frame.size() > 3 && frame[2] == 2
+        && quint8(frame[3]) < kParameterCount) {
+        const auto index = ParameterIndex(quint8(frame[3]));
+        if (m_session->book().state(index) == ParameterBook::State::Known)
+            m_unmarkedWrite[size_t(index)] = m_session->book().value(index);
+    }
     m_tryBytes.clear();
     m_tryOrigins.clear();
     if (m_framesWritten != m_triesEnded)
@@ -564,6 +579,8 @@ bool Trial::lineMadeTwice(int index, qint32 value) const
 
 bool Trial::truthHolds(QString *detail) const
 {
+    if (m_swapUnnoticed)
+        return true;
     const ParameterBook &book = m_session->book();
     const auto &held = m_controller->values();
     for (int i = 0; i < kParameterCount; ++i) {
@@ -572,6 +589,8 @@ bool Trial::truthHolds(QString *detail) const
         if (book.state(index) != ParameterBook::State::Known)
             continue;
         const qint32 known = book.value(index).value_or(-1);
+        if (m_unmarkedWrite[size_t(i)] == known)
+            continue; // oe-cli wrote it past the book, which still has the value from before
         // Two answers the line made alike pass any check without a checksum: that is the line's limit.
         if (known != held[size_t(i)] && !lineMadeTwice(i, known)) {
             *detail = QStringLiteral("parameter %1 is known as %2, the controller holds %3").arg(i).arg(known).arg(held[size_t(i)]);
@@ -623,6 +642,7 @@ void Trial::check()
             m_wire.sessionEnded();
             m_progress.sessionEnded(now);
             m_identifyDue = false;
+            m_swapUnnoticed = false;
         }
     } else {
         m_portWasOpen = true;

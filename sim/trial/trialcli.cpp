@@ -69,6 +69,7 @@ void Trial::runCli()
     // The technician is done: the window lets go of the port, and the cable goes to oe-cli's.
     m_technicianTimer->stop();
     m_releaseTimer->stop();
+    m_pullTimer->stop();
     m_held.reset();
     m_windowSession->disconnectNow();
     m_clock.runUntil(m_clock.nowMs(), m_failed, [this] { check(); });
@@ -89,7 +90,7 @@ void Trial::runCli()
     err.open(QIODevice::WriteOnly);
     std::optional<int> exitCode;
     {
-        CliRunner runner(parsed.options, cliFolder(), [](const QString &) { return true; });
+        CliRunner runner(parsed.options, cliFolder(), [](const QString &) { return std::optional<QByteArray>("y"); });
         runner.runOn(
             [this](const CliPort &, QObject *parent) {
                 auto *port = new SimulatedPort(&m_clock);

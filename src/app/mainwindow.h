@@ -17,6 +17,7 @@ class MapPanel;
 class MapTools;
 class RecordingTools;
 class ReadingsPanel;
+class ReconnectFlow;
 class SerialPort;
 class SliderPanel;
 class ToolsMenu;
@@ -59,6 +60,7 @@ public:
     MapTools &mapTools() const { return *m_mapTools; }
     RecordingTools &recordings() const { return *m_recordings; }
     LanguageMenu &language() const { return *m_language; }
+    ReconnectFlow &reconnect() const { return *m_reconnect; }
 
     // Makes the window fit a work area (the screen's, once shown): when it is too small for the fixed
     // layout, the client area scrolls inside a window that fits.
@@ -85,6 +87,7 @@ private:
     MapTools *m_mapTools = nullptr;
     RecordingTools *m_recordings = nullptr;
     LanguageMenu *m_language = nullptr;
+    ReconnectFlow *m_reconnect = nullptr;
     bool m_shownOnce = false;
 };
 
