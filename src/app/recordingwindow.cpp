@@ -50,11 +50,16 @@ protected:
             const double x = m_window->xOf(mark.ms);
             if (x < plot.left() - 1 || x > plot.right() + 1)
                 continue;
-            const QColor color = mark.kind == RecordedMark::Kind::Change ? QColor(0, 120, 0) : QColor(160, 0, 0);
+            const QColor color = mark.kind == RecordedMark::Kind::Change ? QColor(0, 120, 0)
+                                 : mark.kind == RecordedMark::Kind::End  ? QColor(160, 0, 0)
+                                                                         : QColor(110, 110, 110);
             p.setPen(QPen(color, 1, Qt::DashLine));
             p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
             const QString label = mark.kind == RecordedMark::Kind::Change
-                                      ? QStringLiteral("%1 %2 (%3)").arg(mark.parameter, mark.toDisplay, mark.cause)
+                                      ? QStringLiteral("%1 %2%3 (%4)")
+                                            .arg(mark.parameter, mark.to,
+                                                 mark.toDisplay.isEmpty() ? QString() : QStringLiteral(" = ") + mark.toDisplay,
+                                                 mark.cause)
                                       : mark.cause.isEmpty() ? mark.event : mark.cause;
             p.setPen(color);
             p.drawText(QPointF(x + 3, plot.top() + 12), label);

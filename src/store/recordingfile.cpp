@@ -10,6 +10,9 @@ namespace {
 
 constexpr QByteArrayView kSeparatorLine = "sep=,";
 constexpr QByteArrayView kHeader =
+    "time,event,rpm,tinj,pump_steps,pump_ms,pause_steps,pause_ms,parameter,from,to,to_ms,cause,confirmed";
+// Recordings of earlier versions wrote times in seconds with a point, and had no poll lines.
+constexpr QByteArrayView kOldHeader =
     "time,event,rpm,tinj,pump_steps,pump_s,pause_steps,pause_s,parameter,from,to,to_display,cause,confirmed";
 constexpr int kColumns = 14;
 
@@ -99,7 +102,8 @@ RecordingReadResult parseRecording(QByteArrayView data)
     std::optional<QByteArrayView> line = nextLine();
     if (line && *line == kSeparatorLine)
         line = nextLine();
-    if (!line || *line != kHeader) {
+    const bool old = line && *line == kOldHeader;
+    if (!line || (*line != kHeader && !old)) {
         result.badLine = line ? lineNumber : lineNumber + 1;
         return result;
     }
@@ -141,11 +145,15 @@ RecordingReadResult parseRecording(QByteArrayView data)
             mark.parameter = QString::fromLatin1(f[8]);
             mark.from = QString::fromLatin1(f[9]);
             mark.to = QString::fromLatin1(f[10]);
-            mark.toDisplay = QString::fromLatin1(f[11]);
+            // A time parameter's value in time: "100 ms", or as an earlier version wrote it, "0.100 s".
+            if (!f[11].isEmpty() && f[11] != f[10])
+                mark.toDisplay = QString::fromLatin1(f[11]) + (old ? QStringLiteral(" s") : QStringLiteral(" ms"));
             mark.confirmed = f[13] != "no";
         } else if (f[1] == "end") {
             mark.kind = RecordedMark::Kind::End;
             ended = true;
+        } else if (f[1].startsWith("poll ")) {
+            mark.kind = RecordedMark::Kind::Poll;
         }
         result.marks.push_back(mark);
     }

@@ -21,17 +21,18 @@ struct RecordedReading {
     qint32 pause = 0; // 25 ms steps
 };
 
-// A parameter change, an end, or a line of an event this version does not know (a later recorder's):
-// each a mark on the time axis with its words.
+// A parameter change, an end, the window holding the poll or letting it go ("poll held", "poll
+// resumed"), or a line of an event this version does not know (a later recorder's): each a mark on
+// the time axis with its words.
 struct RecordedMark {
-    enum class Kind { Change, End, Other };
+    enum class Kind { Change, End, Poll, Other };
     qint64 ms = 0;
     Kind kind = Kind::Other;
     QString event;     // the event column as written ("change", "end", …)
     QString parameter; // a change: the map file's key
     QString from;      // a change: the value before (empty when not known), controller units
     QString to;        // a change: the new value, controller units
-    QString toDisplay; // a change: the new value as the window shows it
+    QString toDisplay; // a change of a time parameter: the new value in time ("100 ms"); else empty
     QString cause;     // a change: slider, typed, map, reset, read; an end: why it ended
     bool confirmed = true;
 };
@@ -49,8 +50,8 @@ struct RecordingReadResult {
     std::vector<RecordedMark> marks;
 };
 
-// Reads the recorder's CSV. A file whose header is not the recorder's (with or without the "sep=,"
-// line before it) is Foreign. Data lines are taken up to the first that is not whole (no line end)
+// Reads the recorder's CSV, this version's or an earlier one's. A file whose header is not the
+// recorder's (with or without the "sep=," line before it) is Foreign. Data lines are taken up to the first that is not whole (no line end)
 // or does not parse; what came before it stays, and the status says where it stopped.
 RecordingReadResult parseRecording(QByteArrayView data);
 

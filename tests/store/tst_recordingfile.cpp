@@ -36,8 +36,19 @@ void TestRecordingFile::reading_data()
     QTest::addColumn<int>("marks");
     QTest::addColumn<qint64>("lastMs"); // of the last reading taken
 
-    QTest::newRow("good") << kHead + kBody + kEnd << Status::Whole << 0 << 3 << 2 << qint64(1200);
-    QTest::newRow("LF only, no sep line")
+    // This version's lines: times in whole milliseconds, the poll held while a dialog was open.
+    QTest::newRow("good")
+        << "sep=,\r\ntime,event,rpm,tinj,pump_steps,pump_ms,pause_steps,pause_ms,parameter,from,to,to_ms,cause,confirmed\r\n"
+           "2026-12-08T07:00:00.000,reading,1500,2000,5,100,160,4000,,,,,,\r\n"
+           "2026-12-08T07:00:00.600,reading,1600,2100,6,120,150,3750,,,,,,\r\n"
+           "2026-12-08T07:00:01.000,change,,,,,,,MinPumpCycles,5,6,120,slider,yes\r\n"
+           "2026-12-08T07:00:01.100,poll held,,,,,,,,,,,,\r\n"
+           "2026-12-08T07:00:01.150,poll resumed,,,,,,,,,,,,\r\n"
+           "2026-12-08T07:00:01.200,reading,1700,2200,7,140,140,3500,,,,,,\r\n" + kEnd
+        << Status::Whole << 0 << 3 << 4 << qint64(1200);
+    // An earlier version's recording: seconds with a point, no poll lines.
+    QTest::newRow("old recording") << kHead + kBody + kEnd << Status::Whole << 0 << 3 << 2 << qint64(1200);
+    QTest::newRow("old, LF only, no sep line")
         << QByteArray(kHead + kBody + kEnd).replace("\r\n", "\n").mid(6) << Status::Whole << 0 << 3 << 2 << qint64(1200);
     // Cut in its last line (a disk that filled, a copy stopped early): the whole lines stay.
     QTest::newRow("cut short") << kHead + kBody.chopped(20) << Status::CutShort << 6 << 2 << 1 << qint64(600);
@@ -79,9 +90,11 @@ void TestRecordingFile::reading()
         const RecordedMark &change = result.marks[0];
         QCOMPARE(change.kind, RecordedMark::Kind::Change);
         QCOMPARE(change.ms, qint64(1000));
-        QCOMPARE(QStringList({change.parameter, change.from, change.to, change.cause}),
-                 QStringList({"TinjMax", "9000", "9500", "slider"}));
-        QCOMPARE(result.marks[1].cause, QString("stopped"));
+        QCOMPARE(QStringList({change.parameter, change.from, change.to, change.toDisplay, change.cause}),
+                 QStringList({"MinPumpCycles", "5", "6", "120 ms", "slider"}));
+        QCOMPARE(result.marks[1].kind, RecordedMark::Kind::Poll);
+        QCOMPARE(result.marks[1].event, QString("poll held"));
+        QCOMPARE(result.marks[3].cause, QString("stopped"));
         QCOMPARE(result.start, QDateTime(QDate(2026, 12, 8), QTime(7, 0)));
     }
 }
