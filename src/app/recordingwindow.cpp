@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
 
 namespace oe {
 
@@ -132,6 +133,7 @@ RecordingWindow::RecordingWindow(QWidget *parent)
         // Zoomed around the cursor when there is one, else around the middle of the view.
         const qint64 centre = m_cursor >= 0 ? m_recording.readings[size_t(m_cursor)].ms : m_rightEdge - spanMs() / 2;
         m_view->setSpanMinutes(m_span->itemData(index).toInt());
+        fillTrace();
         updateScrollRange();
         scrollTo(centre + spanMs() / 2);
     });
@@ -147,8 +149,10 @@ RecordingWindow::~RecordingWindow() = default;
 
 bool RecordingWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_view && event->type() == QEvent::Resize)
+    if (watched == m_view && event->type() == QEvent::Resize) {
         m_layer->setGeometry(m_view->rect());
+        fillTrace();
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -164,9 +168,7 @@ void RecordingWindow::showRecording(const RecordingReadResult &recording, const 
 {
     m_recording = recording;
     m_name = name;
-    m_trace = LiveTrace(std::max(1, int(recording.readings.size())), 1);
-    for (const RecordedReading &r : recording.readings)
-        m_trace.append({r.ms, r.rpm, r.tinj, r.pump, r.pause, false});
+    fillTrace();
     setWindowTitle(QStringLiteral("%1 – %2").arg(m_title, name));
     m_cursor = -1;
     updateScrollRange();
@@ -176,6 +178,55 @@ void RecordingWindow::showRecording(const RecordingReadResult &recording, const 
     raise();
     activateWindow();
     m_layer->setFocus();
+}
+
+// What the chart draws. Where the span puts many readings on one pixel (a whole day: 170 000 readings
+// on some 750 pixels), each pixel's stretch keeps only the readings that are a lane's lowest or
+// highest there: the lines look the same, and drawing the day takes a tenth of a second, not five.
+// The cursor still goes reading by reading through them all.
+void RecordingWindow::fillTrace()
+{
+    const auto &r = m_recording.readings;
+    const qint64 bucketMs = spanMs() / std::max(1, m_view->plotArea().width());
+    m_trace = LiveTrace(std::max(1, int(r.size())), 1, std::numeric_limits<qint64>::max());
+    const auto gapBefore = [&r](size_t i) { return i > 0 && r[i].ms - r[i - 1].ms > LiveTrace::kGapAfterMs; };
+    const auto append = [this, &r, &gapBefore](size_t i) {
+        if (gapBefore(i))
+            m_trace.markGap();
+        m_trace.append({r[i].ms, r[i].rpm, r[i].tinj, r[i].pump, r[i].pause, false});
+    };
+    if (bucketMs <= 2 * 500) {
+        for (size_t i = 0; i < r.size(); ++i)
+            append(i);
+    } else {
+        size_t i = 0;
+        while (i < r.size()) {
+            const qint64 end = (r[i].ms / bucketMs + 1) * bucketMs;
+            std::array<size_t, 8> picks;
+            picks.fill(i);
+            size_t j = i + 1;
+            for (; j < r.size() && r[j].ms < end && !gapBefore(j); ++j) {
+                const std::array<qint32, 4> v{r[j].rpm, r[j].tinj, r[j].pump, r[j].pause};
+                for (size_t lane = 0; lane < 4; ++lane) {
+                    const RecordedReading &lo = r[picks[2 * lane]], &hi = r[picks[2 * lane + 1]];
+                    const std::array<qint32, 4> l{lo.rpm, lo.tinj, lo.pump, lo.pause}, h{hi.rpm, hi.tinj, hi.pump, hi.pause};
+                    if (v[lane] < l[lane])
+                        picks[2 * lane] = j;
+                    if (v[lane] > h[lane])
+                        picks[2 * lane + 1] = j;
+                }
+            }
+            std::sort(picks.begin(), picks.end());
+            // The stretch's first reading starts it where it starts, whichever lane keeps it.
+            append(i);
+            for (size_t k = 0; k < picks.size(); ++k) {
+                if (picks[k] != i && (k == 0 || picks[k] != picks[k - 1]))
+                    append(picks[k]);
+            }
+            i = j;
+        }
+    }
+    m_view->redrawAll();
 }
 
 qint64 RecordingWindow::spanMs() const

@@ -51,6 +51,7 @@ protected:
 
 private:
     class Layer;
+    void fillTrace();
     void updateScrollRange();
     void scrollTo(qint64 rightEdgeMs);
     qint64 spanMs() const;
