@@ -2,6 +2,7 @@
 // a failed connect tells the user, and the search of the other ports.
 
 #include "connectionpanel.h"
+#include "reconnectflow.h"
 
 #include "accessibility.h"
 #include "boxqueue.h"
@@ -131,6 +132,10 @@ void ConnectionPanel::onConnectClicked()
 {
     if (m_searchProgress) // a search holds the engine
         return;
+    if (m_reconnect && m_reconnect->waiting()) {
+        m_reconnect->stop();
+        return;
+    }
     switch (m_session.state()) {
     case Session::State::Idle:
         m_session.connectTo(m_comPort);

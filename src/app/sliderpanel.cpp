@@ -11,6 +11,7 @@
 #include "windowlayout.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
 
@@ -161,7 +162,15 @@ void SliderPanel::describeParameter(ParameterIndex index)
                                {shown, displayText(index, fieldFromPosition(index, slider->minimum())),
                                 displayText(index, fieldFromPosition(index, slider->maximum()))});
     const QString name = parameterCaption(index);
-    setSliderValueText(sliderFor(index), shown.isEmpty() ? QString(kUnknownText) : shown);
+    const double unit = displayPerField(index);
+    const qint32 field = m_session.parameterKnown(index) || inGesture(index) || m_commitPending[size_t(index)]
+                             ? m_session.Parameters[index]
+                             : fieldFromPosition(index, slider->minimum());
+    setSliderValue(sliderFor(index), {shown.isEmpty() ? QString(kUnknownText) : shown, field * unit,
+                                      fieldFromPosition(index, slider->minimum()) * unit,
+                                      fieldFromPosition(index, slider->maximum()) * unit,
+                                      (fieldFromPosition(index, slider->minimum() + slider->singleStep())
+                                       - fieldFromPosition(index, slider->minimum())) * unit});
     describe(sliderFor(index), name, description);
     describe(labelFor(index), name, description);
 }
@@ -209,6 +218,9 @@ void SliderPanel::onSessionState(Session::State state)
         resetView();
         break;
     }
+    if (state == Session::State::Idle && m_session.endedByPortLoss() && m_valueEditor
+        && !m_valueEditor->text().trimmed().isEmpty())
+        m_unsent = QStringLiteral("%1 %2").arg(parameterCaption(m_editorIndex), m_valueEditor->text().trimmed());
     if (state != Session::State::Connected)
         closeValueEditor();
 }

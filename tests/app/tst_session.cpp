@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QLineEdit>
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
@@ -57,6 +58,7 @@ private slots:
     void disconnectDuringSlowConnect_data();
     void disconnectDuringSlowConnect();
     void unwritableConfigDoesNotFailConnect();
+    void lostPortWhileConnected_data();
     void lostPortWhileConnected();
     void lostPortDuringConnectReads();
     void unreadParameterStaysOutOfReach();
@@ -336,21 +338,67 @@ void TestSession::unwritableConfigDoesNotFailConnect()
     QCOMPARE(rig.dialogs.shown.size(), 1);
 }
 
+void TestSession::lostPortWhileConnected_data()
+{
+    QTest::addColumn<bool>("comesBack"); // else DISCONNECT stops the waiting
+    QTest::newRow("the port comes back") << true;
+    QTest::newRow("DISCONNECT stops the waiting") << false;
+}
+
+// A pulled cable: the box says what stopped (with a value typed and not sent) and what to do; the
+// window waits for the same port, sending nothing meanwhile, and connects again by itself when it is
+// back (the controller identified and every value read afresh), or stops waiting at DISCONNECT.
 void TestSession::lostPortWhileConnected()
 {
+    QFETCH(bool, comesBack);
     Rig rig;
+    bool portThere = true;
+    rig.w().setSystemPortLister([&portThere] {
+        return portThere ? QList<SystemPort>{{"/dev/ttyS6", "UART", false}} : QList<SystemPort>{};
+    });
     QVERIFY(rig.connect());
+    QVERIFY(rig.w().sliders().openValueEditor(ParameterIndex::RpmMin));
+    QTest::keyClicks(rig.w().sliders().valueEditor(), "750");
+    portThere = false;
+    rig.port->clearWritten();
     rig.port->loseConnection();
     QTRY_COMPARE(rig.dialogs.shown.size(), 1);
-    QCOMPARE(rig.dialogs.shown[0].text, rig.entry(39));
+    const QString box = rig.dialogs.shown[0].text;
+    QVERIFY(box.startsWith(rig.entry(39)));
+    QVERIFY(box.contains(rig.entry(Caption::PortLostPoll)));
+    QVERIFY(box.contains(rig.w().sliders().parameterCaption(ParameterIndex::RpmMin) + " 750"));
+    QVERIFY(box.contains(QString(rig.entry(Caption::PortLostWhatToDo)).replace("%1", "COM7").replace("%2", "3")));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    QCOMPARE(rig.dialogs.shown[0].action, rig.entry(Caption::ReconnectNow));
     QVERIFY(!rig.w().isConnected());
-    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(6)); // DISCONNECT stops the waiting
+    QVERIFY(!rig.w().readings().LinkStateLabel->isHidden());
+    QCOMPARE(rig.w().readings().LinkStateLabel->text(), rig.entry(Caption::ReconnectWaiting).replace("%1", "COM7"));
     QVERIFY(!rig.w().sliders().PumpMinSlider->isEnabled());
     QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
-    QTest::qWait(800);
+    QTest::qWait(1500);
     QCOMPARE(rig.dialogs.shown.size(), 1);
     QCOMPARE(rig.port->writesWhileClosed(), 0);
+    QCOMPARE(rig.port->written().size(), 0);
+    if (!comesBack) {
+        rig.w().connection().btnConnect->click();
+        QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(5));
+        QCOMPARE(rig.w().readings().LinkStateLabel->text(), rig.entry(Caption::ReconnectStopped).replace("%1", "COM7"));
+        portThere = true;
+        QTest::qWait(1500);
+        QVERIFY(!rig.w().isConnected());
+        QCOMPARE(rig.port->written().size(), 0);
+        return;
+    }
+    rig.controller.params[2] = 700; // values are read afresh, not kept from before
+    portThere = true;
+    QTRY_VERIFY_WITH_TIMEOUT(rig.w().isConnected(), 5000);
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.w().sliders().RpmMinLabel->text(), QString("700"));
+    QCOMPARE(int(rig.port->writtenBytes().first()[2]), 4); // it identifies itself first
+    QCOMPARE(rig.w().readings().LinkStateLabel->text(), rig.entry(Caption::Reconnected).replace("%1", "COM7"));
+    QCOMPARE(rig.w().connection().btnConnect->text(), rig.entry(6));
+    QCOMPARE(rig.dialogs.shown.size(), 1);
 }
 
 void TestSession::lostPortDuringConnectReads()
@@ -370,7 +418,8 @@ void TestSession::lostPortDuringConnectReads()
     QVERIFY(lost);
     QVERIFY(!rig.w().isConnected());
     QCOMPARE(rig.port->written().size(), 4); // version and reads 0 to 2, nothing after the loss
-    QTRY_COMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
+    QTRY_COMPARE(rig.dialogs.texts().size(), 1);
+    QVERIFY(rig.dialogs.texts()[0].startsWith(rig.entry(39)));
     // The controller did identify itself: its port is remembered all the same.
     QCOMPARE(readFile(rig.dir.filePath("config.ini")), QByteArray("COM=07\r\nLanguage=ITA\r\n"));
     QVERIFY(!rig.w().maps().cmdLoadMap->isEnabled());
