@@ -100,9 +100,10 @@ build_all() {
   configure_and_build "$BUILD_DIR" -- "$@"
 }
 
-# Everything, tests included, under AddressSanitizer + UndefinedBehaviorSanitizer.
+# The program, its tools and the tests under AddressSanitizer + UndefinedBehaviorSanitizer; not the
+# benchmark and soak programs, which no test runs.
 build_sanitized() {
-  configure_and_build "$SANITIZE_DIR" -DOE_SANITIZE=ON
+  configure_and_build "$SANITIZE_DIR" -DOE_SANITIZE=ON -DOE_BUILD_BENCH=OFF
 }
 
 # The libFuzzer targets (clang; they carry the same sanitizers).

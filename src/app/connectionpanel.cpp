@@ -36,22 +36,6 @@ QString comName(int comPort)
 }
 } // namespace
 
-QString fillPortText(const QString &text, const QString &a1, const QString &a2, const QString &a3)
-{
-    QString out;
-    out.reserve(text.size() + a1.size() + a2.size() + a3.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar next = i + 1 < text.size() ? text[i + 1] : QChar();
-        if (text[i] == u'%' && next >= u'1' && next <= u'3') {
-            out += next == u'1' ? a1 : next == u'2' ? a2 : a3;
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 ConnectionPanel::ConnectionPanel(WindowContext &context, QGroupBox *frame)
     : QObject(context.window), m_context(context), m_session(*context.session), m_frame(frame)
 {

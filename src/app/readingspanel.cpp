@@ -238,8 +238,7 @@ void ReadingsPanel::onLiveReadings()
     PumpLabel->setText(secondsText(s.LivePump, SecondsUnit::Steps20ms));
     TimerPausaLampeggio->setEnabled(true);
     TimerPausaLampeggio->setInterval(s.LivePause * kPauseStepMs);
-    PauseLabel->setText(s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms)
-                                       : QStringLiteral("Err!"));
+    PauseLabel->setText(pauseReadingText(s.LiveRpm, s.LivePause));
     describeReadings();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -211,5 +212,11 @@ public:
 private:
     std::array<QString, kEntryCount> m_texts;
 };
+
+// A caption with %1 to %9 replaced by args in one pass, so a value such as "%1" read from a file, a
+// device path or a system message is shown as it is, and a translation that leaves out a placeholder
+// loses only that piece. A placeholder beyond args stays as written. Every caption with blanks to fill
+// goes through here.
+QString fillPlaceholders(const QString &text, const QStringList &args);
 
 } // namespace oe
