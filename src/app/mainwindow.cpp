@@ -120,7 +120,7 @@ void MainWindow::buildParts()
     m_sliders = new SliderPanel(m_context, parameters);
 
     m_language = new LanguageMenu(m_context, menuBar());
-    new InfoMenu(m_context, menuBar());
+    m_info = new InfoMenu(m_context, menuBar());
     m_context.recorder = new Recorder(m_context.session, this);
     m_tools = new ToolsMenu(m_context, menuBar());
     m_mapTools = new MapTools(m_context, m_tools->menuToolsTop);
@@ -241,6 +241,7 @@ void MainWindow::ApplyCaptions()
     m_connection->applyCaptions();
     m_sliders->applyCaptions();
     m_language->applyCaptions();
+    m_info->applyCaptions();
     m_tools->applyCaptions();
     m_mapTools->applyCaptions();
 }
