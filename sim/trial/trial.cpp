@@ -110,12 +110,13 @@ Trial::Trial(const TrialOptions &options)
         m_requestStartedAt = m_clock.nowMs();
         ++m_figures.requests;
     });
-    QObject::connect(engine, &RequestEngine::tryEnded, &m_timers, [this](TryEnd end) {
+    QObject::connect(engine, &RequestEngine::tryEnded, &m_timers, [this](TryEnd end, const Request &request,
+                                                                         const DecodedReply &reply) {
         ++m_triesEnded;
         ++m_figures.tries;
         if (end == TryEnd::Answered) {
             ++m_figures.answeredTries;
-            countLineMade();
+            countLineMade(request, reply);
         }
         log("try ended: %1 (0 answered, 1 time-out, 2 noise, 3 bad frame)", qint64(end));
     });
@@ -361,14 +362,12 @@ void Trial::onArrival(const QByteArray &bytes, qint64 origin)
         m_cleanSeen = frame;
 }
 
-void Trial::countLineMade()
+void Trial::countLineMade(const Request &request, const DecodedReply &reply)
 {
-    const RequestEngine &engine = *m_session->engine();
-    const Request *request = engine.currentRequest();
-    if (!request || (request->kind != Request::Kind::ReadParameter && request->kind != Request::Kind::WriteParameter))
+    if (request.kind != Request::Kind::ReadParameter && request.kind != Request::Kind::WriteParameter)
         return;
-    const int index = engine.ReplyIndex;
-    const qint32 value = engine.ReplyValue;
+    const int index = reply.index;
+    const qint32 value = reply.value;
     // A bit the controller's reply had flipped on the line.
     bool made = m_controller->sentFlipped(index, value);
     // A frame with other bytes in it than one reply's: noise alone, or noise or the bytes of another
@@ -376,7 +375,7 @@ void Trial::countLineMade()
     // on the line are that frame, and a line without a checksum cannot tell it from a reply. Not so
     // when a reply begins inside it (noise glued in front of a reply): that reply follows whole, and
     // the engine must prefer it.
-    const char code = request->kind == Request::Kind::ReadParameter ? 1 : 2;
+    const char code = request.kind == Request::Kind::ReadParameter ? 1 : 2;
     const QByteArray frame = QByteArray("CU", 2) + char(code) + char(index) + char(value >> 8) + char(value & 0xff);
     for (qsizetype at = m_tryBytes.indexOf(frame); !made && at >= 0; at = m_tryBytes.indexOf(frame, at + 1)) {
         bool mixed = m_tryOrigins[at] == 0;
@@ -392,7 +391,7 @@ void Trial::countLineMade()
         const bool late = !mixed && m_controller->frameOfReply(m_tryOrigins[at]) < m_figures.frames;
         made = (mixed && !replyInside) || late;
     }
-    if (request->kind == Request::Kind::WriteParameter && index < kParameterCount)
+    if (request.kind == Request::Kind::WriteParameter && index < kParameterCount)
         m_echoLineMade[size_t(index)] = made;
     if (made) {
         ++m_figures.lineMadeAnswers;
