@@ -141,6 +141,11 @@ void CliRunner::runVerify()
 }
 
 // The file's value and the controller's agree.
+QString CliRunner::fileProblemWords(const FileProblem &problem) const
+{
+    return fileProblemText(problem, m_captions);
+}
+
 bool CliRunner::sameValue(ParameterIndex, qint32 held, qint32 wanted) const
 {
     return held == wanted;
@@ -197,7 +202,7 @@ bool CliRunner::backupBeforeWriting(RestoreCause cause)
     const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime());
     if (!written.ok) {
         finish(CliExit::InvalidInput, QStringLiteral("no backup in %1: %2; nothing sent (--no-backup writes without one)")
-                                          .arg(restorePointFolder(mapsFolder()), fileProblemText(written.problem, m_captions)));
+                                          .arg(restorePointFolder(mapsFolder()), fileProblemWords(written.problem)));
         return false;
     }
     m_json.insert(QStringLiteral("backup"), written.path);

@@ -5,6 +5,7 @@
 #include "cliwords.h"
 #include "consoledevice.h"
 #include "mapfile.h"
+#include "programhost.h"
 #include "restorepoints.h"
 #include "session.h"
 #include "valuerule.h"
@@ -24,7 +25,7 @@ class ProgramRunner;
 
 // One oe-cli command on the window's own session: the same engine, tries, time-outs and rules, no
 // widget. Results go to stdout (text or one JSON document), progress and questions to stderr.
-class CliRunner : public QObject
+class CliRunner : public QObject, private ProgramHost
 {
     Q_OBJECT
 public:
@@ -38,15 +39,26 @@ public:
     // Ctrl+C: ends the session at once and reports what had gone out.
     void interrupt();
 
+    // The controller's values as the session's book holds them, in map order.
+    static MapValues heldValues(const Session &session);
+
 signals:
     void finished(int exitCode);
 
 private:
     friend class ProgramRunner;
-    friend class ProgramUnit;
+
+    // ProgramHost: what each port of `program` takes from here.
+    QString programFolder() const override { return m_programFolder; }
+    bool backupFirst() const override { return !m_options.noBackup; }
+    QString fileProblemWords(const FileProblem &problem) const override;
+    QString connectFailureWords(const ConnectFailure &failure, const CliPort &port) const override
+    {
+        return connectFailureText(failure, port.text, portText(port));
+    }
     enum class Phase { Connecting, Ready, Sequence, Done };
 
-    QString caption(int entry) const;
+    QString caption(int entry) const override;
     QString parameterCaption(ParameterIndex index) const;
     QString portText() const;
     // A map file that could not be saved: the window's words, the file and why.
@@ -77,11 +89,10 @@ private:
     void runVerify();
     void runBackup();
     bool backupBeforeWriting(RestoreCause cause);
-    bool sameValue(ParameterIndex index, qint32 held, qint32 wanted) const;
-    QString mapsFolder() const;
+    bool sameValue(ParameterIndex index, qint32 held, qint32 wanted) const override;
+    QString mapsFolder() const override;
     QStringList unknownParameters() const;
     MapValues heldValues() const { return heldValues(*m_session); }
-    static MapValues heldValues(const Session &session);
     void finishWatch();
     void listPorts();
     void onMapLoaded(const MapLoadResult &result);
@@ -100,7 +111,7 @@ private:
     void out(const QString &line);
     // One JSON object on one line (watch --json, program).
     void outJson(const QJsonObject &object);
-    void err(const QString &line);
+    void err(const QString &line) override;
 
     CliOptions m_options;
     QString m_programFolder;

@@ -33,13 +33,13 @@ QJsonObject valuesJson(const ParameterSet &values)
 } // namespace
 
 ProgramUnit::ProgramUnit(ProgramRunner *owner, const CliPort &port)
-    : QObject(owner), m_owner(owner), m_cli(owner->cli()), m_port(port)
+    : QObject(owner), m_owner(owner), m_cli(owner->host()), m_port(port)
 {
 }
 
 void ProgramUnit::start()
 {
-    auto *serial = new SystemSerialPort(m_cli->m_programFolder);
+    auto *serial = new SystemSerialPort(m_cli->programFolder());
     if (!m_port.device.isEmpty())
         serial->setDevice(m_port.device);
     m_session = new Session(serial, this);
@@ -104,7 +104,7 @@ void ProgramUnit::onMessage(int textEntry)
     if (textEntry == Session::kConnectFailedEntry) {
         const ConnectFailure &failure = m_session->lastConnectFailure();
         const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
-        const QString why = m_cli->connectFailureText(failure, m_port.text, m_cli->portText(m_port));
+        const QString why = m_cli->connectFailureWords(failure, m_port);
         if (m_owner->waitMode() && !m_owner->m_interrupted) {
             // No controller yet: the technician is plugging the next one in.
             if (!m_saidAbsent)
@@ -155,13 +155,13 @@ void ProgramUnit::onIdentified()
         unitDone(QStringLiteral("programmed"), CliExit::Done);
         return;
     }
-    if (!m_cli->m_options.noBackup) {
+    if (m_cli->backupFirst()) {
         const RestorePointWrite backup =
-            writeRestorePoint(m_cli->mapsFolder(), RestoreCause::Load, m_cli->heldValues(*m_session), QDateTime::currentDateTime());
+            writeRestorePoint(m_cli->mapsFolder(), RestoreCause::Load, CliRunner::heldValues(*m_session), QDateTime::currentDateTime());
         if (!backup.ok) {
             unitDone(QStringLiteral("no-backup"), CliExit::InvalidInput,
                      QStringLiteral("no backup in %1: %2; nothing written")
-                         .arg(restorePointFolder(m_cli->mapsFolder()), fileProblemText(backup.problem, m_cli->m_captions)));
+                         .arg(restorePointFolder(m_cli->mapsFolder()), m_cli->fileProblemWords(backup.problem)));
             return;
         }
         m_backup = backup.path;
@@ -216,7 +216,7 @@ void ProgramUnit::unitDone(const QString &verdict, CliExit code, const QString &
     QJsonObject line{{QStringLiteral("time"), isoTime(QDateTime::currentDateTime())},
                      {QStringLiteral("port"), m_port.text},
                      {QStringLiteral("device"), m_port.device.isEmpty()
-                                                    ? resolvePortDevice(m_port.comPort, m_cli->m_programFolder)
+                                                    ? resolvePortDevice(m_port.comPort, m_cli->programFolder())
                                                     : m_port.device},
                      {QStringLiteral("unit"), m_units},
                      {QStringLiteral("firmware"), identified ? QJsonValue(m_firmware) : QJsonValue()},
@@ -342,6 +342,11 @@ void ProgramUnit::stop(const QString &state)
 // ---- The run
 
 ProgramRunner::ProgramRunner(CliRunner *cli, const MapValues &values) : QObject(cli), m_cli(cli), m_values(values) {}
+
+ProgramHost *ProgramRunner::host() const
+{
+    return m_cli;
+}
 
 bool ProgramRunner::waitMode() const
 {

@@ -2,6 +2,7 @@
 
 #include "clioptions.h"
 #include "mapfile.h"
+#include "programhost.h"
 #include "session.h"
 
 #include <QDateTime>
@@ -65,7 +66,7 @@ private:
     void stop(const QString &state);
 
     ProgramRunner *m_owner;
-    CliRunner *m_cli;
+    ProgramHost *m_cli;
     CliPort m_port;
     Session *m_session = nullptr;
     Step m_step = Step::Stopped;
@@ -96,6 +97,7 @@ public:
     void interrupt();
 
     CliRunner *cli() const { return m_cli; }
+    ProgramHost *host() const;
     const MapValues &values() const { return m_values; }
     bool waitMode() const;
     // A controller's end: its JSON line to stdout (with --json) and to the log, its line on stderr.

@@ -159,10 +159,10 @@ void SliderPanel::commitValueEditor()
         return;
     if (verdict.changed())
         emit note(valueVerdictText(verdict, m_context.captions, words()));
-    m_session.previewParameter(index, verdict.value);
     slider->setValue(positionFromField(index, verdict.value));
     labelFor(index)->setText(displayText(index, verdict.value));
-    commitSlider(index, Recorder::Cause::Typed);
+    describeParameter(index);
+    commitSlider(index, verdict.value, Recorder::Cause::Typed);
 }
 
 void SliderPanel::closeValueEditor()

@@ -114,6 +114,8 @@ private slots:
     void realDragCommitsWhatItPreviewed();
     void rightButtonReleaseWritesOnce();
     void clickWithoutMoveWrites();
+    void releaseWritesWhatTheKnobShows_data();
+    void releaseWritesWhatTheKnobShows();
     void inputBesideDrags_data();
     void inputBesideDrags();
     void valueEditorCancels_data();
@@ -418,6 +420,85 @@ void TestSliders::clickWithoutMoveWrites()
     rig.release(6);
     rig.release(6);
     QCOMPARE(rig.writes(), (QList<QByteArray>{writeFrame(6, 80), writeFrame(6, 80)}));
+}
+
+void TestSliders::releaseWritesWhatTheKnobShows_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("read");      // the controller answers a read of the threshold (as 4800) meanwhile
+    QTest::addColumn<int>("expected");   // the threshold written and shown; -1: wherever the knob stopped
+    QTest::newRow("drag") << "drag" << 0 << false << -1;
+    QTest::newRow("click on the track after the knob") << "track after" << 0 << false << 3500;
+    QTest::newRow("click on the track before the knob") << "track before" << 0 << false << 2500;
+    QTest::newRow("track held: the knob pages on") << "track held" << 0 << false << -1;
+    QTest::newRow("Right") << "key" << int(Qt::Key_Right) << false << 3050;
+    QTest::newRow("Left") << "key" << int(Qt::Key_Left) << false << 2950;
+    QTest::newRow("Page Up") << "key" << int(Qt::Key_PageUp) << false << 3500;
+    QTest::newRow("Page Down") << "key" << int(Qt::Key_PageDown) << false << 2500;
+    QTest::newRow("Home") << "key" << int(Qt::Key_Home) << false << 0;
+    QTest::newRow("End") << "key" << int(Qt::Key_End) << false << 6000;
+    QTest::newRow("a read lands mid-drag") << "drag" << 0 << true << -1;
+    QTest::newRow("a read lands on a held track") << "track after" << 0 << true << 3500;
+    QTest::newRow("a read lands while a key is held") << "key" << int(Qt::Key_Right) << true << 3050;
+}
+
+// Every gesture that moves a knob writes, when it ends, exactly what its knob and label show then; a
+// read answered meanwhile moves neither.
+void TestSliders::releaseWritesWhatTheKnobShows()
+{
+    QFETCH(QString, gesture);
+    QFETCH(int, key);
+    QFETCH(bool, read);
+    QFETCH(int, expected);
+    SliderRig rig;
+    rig.controller.params[2] = 3000;
+    QVERIFY(rig.start());
+    QSlider *slider = rig.slider(2);
+    const QPoint knob = knobCentre(slider);
+    const QPoint at = gesture == "drag"           ? knob + QPoint(30, 0)
+                      : gesture == "track before" ? QPoint(4, knob.y())
+                      : gesture == "key"          ? knob
+                                                  : QPoint(slider->width() - 4, knob.y());
+    if (gesture == "key") {
+        slider->setFocus();
+        QTest::keyPress(slider, Qt::Key(key));
+    } else {
+        QTest::mousePress(slider, Qt::LeftButton, {}, gesture == "drag" ? knob : at);
+        if (gesture == "drag")
+            QTest::mouseMove(slider, at);
+        if (gesture == "track held")
+            QTest::qWait(700); // past the slider's repeat delay
+    }
+    const QString shown = rig.label(2)->text();
+    const int knobShown = slider->sliderPosition();
+    if (read) {
+        rig.controller.params[2] = 4800;
+        bool answered = false;
+        rig.w().session().ReadParameter(2, [&answered](bool) { answered = true; });
+        QVERIFY(QTest::qWaitFor([&answered] { return answered; }));
+        QCOMPARE(rig.w().session().controllerValue(ParameterIndex::RpmMin), std::optional<qint32>(4800));
+        QCOMPARE(slider->sliderPosition(), knobShown);
+        QCOMPARE(rig.label(2)->text(), shown);
+    }
+    if (gesture == "key") {
+        QTest::keyRelease(slider, Qt::Key(key));
+    } else {
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, at);
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !rig.w().sliders().keyGestureEnding(); }));
+    QVERIFY(rig.waitQuiet());
+    const int written = expected >= 0 ? expected : shown.toInt();
+    QCOMPARE(shown, QString::number(written));
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(2, written)});
+    QCOMPARE(rig.label(2)->text(), QString::number(written));
+    QCOMPARE(fieldFromPosition(ParameterIndex::RpmMin, slider->sliderPosition()), written);
+    // The next step goes from there, not from a value the knob never showed.
+    QTest::keyClick(slider, Qt::Key_Left);
+    QVERIFY(QTest::qWaitFor([&] { return !rig.w().sliders().keyGestureEnding(); }));
+    QVERIFY(rig.waitQuiet());
+    if (written > 0)
+        QCOMPARE(rig.writes().last(), writeFrame(2, written - 50));
 }
 
 void TestSliders::inputBesideDrags_data()
