@@ -171,8 +171,11 @@ const struct {
     {CliExit::NoAnswer, "the controller does not answer, or not to every request"},
     {CliExit::InvalidInput, "the file or the values are refused (the line or value and why), or the file cannot be\n"
                             "written; nothing was sent"},
-    {CliExit::ReadBackDiffers, "the read-back differs from what was written, or verify found differences (named)"},
+    {CliExit::ReadBackDiffers, "the controller refused a write, the read-back differs from what was written, or\n"
+                               "verify found differences (named)"},
     {CliExit::Interrupted, "interrupted by Ctrl+C, or the question was declined; what was sent is reported"},
+    {CliExit::LogFailed, "program: values were sent but the log could not be written (stderr and the JSON\n"
+                         "summary's log_error say why)"},
 };
 
 CliParseResult fail(const QString &error)

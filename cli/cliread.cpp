@@ -199,7 +199,8 @@ bool CliRunner::backupBeforeWriting(RestoreCause cause)
                                       .arg(unknown.join(QStringLiteral(", "))));
         return false;
     }
-    const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime());
+    const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime(),
+                                                        {m_options.port, m_firmware});
     if (!written.ok) {
         finish(CliExit::InvalidInput, QStringLiteral("no backup in %1: %2; nothing sent (--no-backup writes without one)")
                                           .arg(restorePointFolder(mapsFolder()), fileProblemWords(written.problem)));
@@ -207,6 +208,7 @@ bool CliRunner::backupBeforeWriting(RestoreCause cause)
     }
     m_json.insert(QStringLiteral("backup"), written.path);
     out(cliRow(caption(CliWord::BackupLabel), written.path));
+    m_restorePoint = written.path;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "captiontable.h"
+#include "cliplan.h"
 #include "clioptions.h"
 #include "cliwords.h"
 #include "consoledevice.h"
@@ -39,6 +40,10 @@ public:
     // Ctrl+C: ends the session at once and reports what had gone out.
     void interrupt();
 
+    // Makes the session of a port (the system's serial port on the steady clock unless given): the
+    // simulation runs the commands on its own port and clock, and keeps their words to itself.
+    using SessionFactory = std::function<Session *(const CliPort &port, QObject *parent)>;
+    void runOn(SessionFactory factory, QIODevice *out, QIODevice *err);
     // The controller's values as the session's book holds them, in map order.
     static MapValues heldValues(const Session &session);
 
@@ -58,6 +63,7 @@ private:
     }
     enum class Phase { Connecting, Ready, Sequence, Done };
 
+    Session *makeSession(const CliPort &port, QObject *parent) override;
     QString caption(int entry) const override;
     QString parameterCaption(ParameterIndex index) const;
     QString portText() const;
@@ -70,6 +76,8 @@ private:
     bool checkLoadFile(bool writes);
     bool refuseBeyondSlider(const Session::ParameterMask &written);
     bool checkSetValues();
+    bool checkPlan(const ParameterSet &wanted, const ParameterMask &write);
+    KnownValues heldKnown() const;
     QJsonArray parametersJson() const;
     void printParameters();
     void loadCaptions();
@@ -95,7 +103,11 @@ private:
     MapValues heldValues() const { return heldValues(*m_session); }
     void finishWatch();
     void listPorts();
-    void onMapLoaded(const MapLoadResult &result);
+    // Runs the plan from the values held to wanted (the marked ones), then reads the marked ones back
+    // and runs then once they are verified; a write not echoed as sent ends the command.
+    void writePlanned(const QString &what, const ParameterSet &wanted, const ParameterMask &write,
+                      std::function<void()> then);
+    void reportLoad();
     void verifySet();
     void verifyConnect();
     void finishReset();
@@ -126,6 +138,7 @@ private:
     Phase m_phase = Phase::Connecting;
 
     Session *m_session = nullptr;
+    SessionFactory m_sessionFactory;
     ProgramRunner *m_program = nullptr;
     QString m_firmware;
     Session::Version m_firstVersion{};
@@ -136,14 +149,15 @@ private:
     // set: the values as the rule took them, in the order given.
     QList<std::pair<ParameterIndex, qint32>> m_setValues;
     bool m_resetAcknowledged = true;
+    // The restore point this run wrote: older ones are pruned once the action it belongs to goes out.
+    QString m_restorePoint;
 
     QString m_stepsWhat;
     QStringList m_steps;
     int m_stepsStarted = 0;
 
-    QSet<int> m_unanswered;
-    QList<std::pair<ParameterIndex, qint32>> m_setOrder;
-    int m_setOutstanding = 0;
+    // set and load: the writes in the session's order, and what each came to.
+    CliPlanWriter m_plan;
 };
 
 } // namespace oe

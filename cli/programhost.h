@@ -13,6 +13,8 @@ class ProgramHost
 {
 public:
     virtual QString programFolder() const = 0;
+    // The session of a port (the simulation gives its own port and clock).
+    virtual Session *makeSession(const CliPort &port, QObject *parent) = 0;
     // Whether a backup of the controller's values comes before the writes (not --no-backup).
     virtual bool backupFirst() const = 0;
     virtual QString mapsFolder() const = 0;

@@ -2,6 +2,7 @@
 
 #include "accessibility.h"
 #include "boxqueue.h"
+#include "focusguard.h"
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "valuerule.h"
@@ -435,6 +436,12 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
         auto *key = static_cast<QKeyEvent *>(event);
         if (!isSliderKey(key->key()) || !slider->isEnabled())
             return false;
+        // A slider the focus reached by itself (handed on from a control being disabled) is not the
+        // technician's: its keys write nothing.
+        if (!m_context.focus->keysAllowed(slider)) {
+            event->accept();
+            return true;
+        }
         if (m_keyEndIndex == index)
             m_keyEnd->stop(); // the release just before was the auto-repeat's: the gesture goes on
         startGesture(index);

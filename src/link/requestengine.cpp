@@ -62,11 +62,11 @@ void RequestEngine::drop()
 
 void RequestEngine::postStep()
 {
-    // From the event loop, so a callback that queues the next step of a sequence has been told its
-    // result before that step goes out. A posted call rather than a zero timer: posted events come
+    // From the event loop, so whatever came before (a result, the start of a request) has been told
+    // before the next frame goes out. A posted call rather than a zero timer: posted events come
     // before timers, and the repaints a reply's callback queues are posted at low priority, so the
     // next frame goes out ahead of them instead of waiting a repaint for every step of a sequence.
-    const bool nothingToDo = m_state == State::Idle ? m_queue.isEmpty() : m_state != State::BetweenTries;
+    const bool nothingToDo = m_state == State::Idle ? m_queue.isEmpty() : m_state != State::TryDue;
     if (nothingToDo || m_stepPosted)
         return;
     m_stepPosted = true;
@@ -83,7 +83,7 @@ void RequestEngine::step()
 {
     if (!m_port->isOpen())
         return;
-    if (m_state == State::BetweenTries) {
+    if (m_state == State::TryDue) {
         sendAttempt();
         return;
     }
@@ -91,7 +91,7 @@ void RequestEngine::step()
         return;
     m_current = m_queue.dequeue();
     m_replyOk = false;
-    tell([this] { emit requestStarted(); });
+    tell([this, request = m_current->request] { emit requestStarted(request); });
     if (m_current->request.kind == Request::Kind::WriteParameter) {
         if (!m_writeFrame.build(m_current->request.index, m_current->request.value)) {
             finish(RequestResult::Outcome::OutOfRange);
@@ -101,7 +101,8 @@ void RequestEngine::step()
         armAt(m_clock->nowMs() + kWriteLeadIn.count());
         return;
     }
-    sendAttempt();
+    m_state = State::TryDue;
+    postStep();
 }
 
 void RequestEngine::sendAttempt()
@@ -227,7 +228,7 @@ void RequestEngine::tryFailed(TryEnd why)
         finish(RequestResult::Outcome::NotAnswered);
         return;
     }
-    m_state = State::BetweenTries;
+    m_state = State::TryDue;
     postStep();
 }
 

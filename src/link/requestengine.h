@@ -42,8 +42,9 @@ struct RequestResult {
 // replyscanner.h), which says when the try ends and how. After a failed try the next one goes out,
 // after the last one the request ends unanswered.
 //
-// The states: Idle (nothing in flight), LeadIn (a write's short rest before its first frame),
-// WaitingForReply (a try is open), BetweenTries (a try failed; the next goes out from the event loop).
+// The states: Idle (nothing in flight), TryDue (the request's next try goes out from the event loop,
+// once what came before it is told), LeadIn (a write's short rest before its first frame),
+// WaitingForReply (a try is open).
 // While a try is open exactly one "next look" deadline is armed (MSComm1_Timer), at the time the
 // scanner names, so a try ends at most kReplySettle after its time-out. Debug builds assert it after
 // every event.
@@ -119,8 +120,8 @@ public:
 signals:
     // Each try of a request, as it ends; reply is its answer when it was answered.
     void tryEnded(oe::TryEnd end, const oe::Request &request, const oe::DecodedReply &reply);
-    // A request was taken from the queue.
-    void requestStarted();
+    // A request was taken from the queue; told before its first frame goes out.
+    void requestStarted(const oe::Request &request);
     // Every status reply, its own request's or one set aside.
     void statusReceived(const oe::DecodedReply &reply);
     // The other side went away; everything is dropped and the port is closed. Raised once per loss;
@@ -128,7 +129,7 @@ signals:
     void portLost();
 
 private:
-    enum class State { Idle, LeadIn, WaitingForReply, BetweenTries };
+    enum class State { Idle, TryDue, LeadIn, WaitingForReply };
     struct Pending {
         Request request;
         Callback done;
@@ -137,7 +138,7 @@ private:
         bool bytesReceived = false;
     };
 
-    // The next step (the next try, or the next request) from the event loop.
+    // The next step (the due try, or the next request) from the event loop.
     void postStep();
     void step();
     void sendAttempt();

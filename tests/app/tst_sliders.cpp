@@ -83,7 +83,7 @@ struct SliderRig : Rig {
     bool typeValue(int index, bool byKey, const QString &text, Qt::Key end)
     {
         if (byKey) {
-            slider(index)->setFocus();
+            slider(index)->setFocus(Qt::MouseFocusReason);
             QTest::keyClick(slider(index), Qt::Key_Return);
         } else {
             QTest::mouseDClick(label(index), Qt::LeftButton);
@@ -126,6 +126,8 @@ private slots:
     void italianDecimalComma();
     void releasedSliderBusyDuringWrite();
     void focusStaysAcrossPolls();
+    void focusReturnsAfterEveryDialog_data();
+    void focusReturnsAfterEveryDialog();
     void actionsWhileControllerAnswersLate_data();
     void actionsWhileControllerAnswersLate();
     void sessionEndingDuringWriteLeavesSliderDisabled();
@@ -461,7 +463,7 @@ void TestSliders::releaseWritesWhatTheKnobShows()
                       : gesture == "key"          ? knob
                                                   : QPoint(slider->width() - 4, knob.y());
     if (gesture == "key") {
-        slider->setFocus();
+        slider->setFocus(Qt::MouseFocusReason);
         QTest::keyPress(slider, Qt::Key(key));
     } else {
         QTest::mousePress(slider, Qt::LeftButton, {}, gesture == "drag" ? knob : at);
@@ -532,7 +534,7 @@ void TestSliders::inputBesideDrags()
         QApplication::sendEvent(slider, &wheel);
         QCOMPARE(slider->value(), 10);
     } else {
-        slider->setFocus();
+        slider->setFocus(Qt::MouseFocusReason);
         rig.key(7, QEvent::KeyPress, Qt::Key_Right);
         QCOMPARE(rig.label(7)->text(), QString("110%")); // previewed at once
         if (input == "click") {
@@ -545,7 +547,7 @@ void TestSliders::inputBesideDrags()
         } else {
             rig.key(7, QEvent::KeyRelease, Qt::Key_Right); // one short press
             QVERIFY(rig.waitQuiet());
-            slider->setFocus();
+            slider->setFocus(Qt::MouseFocusReason);
             for (int i = 0; i < 3; ++i) {
                 rig.key(7, QEvent::KeyPress, Qt::Key_Right, i > 0);
                 if (i < 2)
@@ -673,7 +675,7 @@ void TestSliders::releasedSliderBusyDuringWrite()
     QVERIFY(rig.start());
     QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
     rig.port->setReplyDelay(std::chrono::milliseconds(150));
-    rig.slider(4)->setFocus();
+    rig.slider(4)->setFocus(Qt::MouseFocusReason);
     QString labelMeanwhile;
     bool othersLive = false, focusKept = false;
     QTimer::singleShot(60, rig.window.get(), [&] {
@@ -746,6 +748,71 @@ void TestSliders::focusStaysAcrossPolls()
     rig.w().connection().btnConnect->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     QVERIFY(!rig.w().isConnected());
+}
+
+void TestSliders::focusReturnsAfterEveryDialog_data()
+{
+    QTest::addColumn<QString>("opener"); // the control the technician chose before the path
+    QTest::addColumn<QString>("path");
+    QTest::newRow("Save Map, its file dialog cancelled") << "cmdSaveMap" << "save cancelled";
+    QTest::newRow("Save Map written") << "cmdSaveMap" << "save";
+    QTest::newRow("Load Map, its file dialog cancelled") << "cmdLoadMap" << "load cancelled";
+    QTest::newRow("a map loaded, and its notice") << "cmdLoadMap" << "load";
+    QTest::newRow("RESET, its question cancelled") << "ResetCmd" << "reset cancelled";
+    QTest::newRow("RESET, and the notice after it") << "ResetCmd" << "reset";
+    QTest::newRow("About from the menu") << "cmdSaveMap" << "menuInfo_1";
+    QTest::newRow("the language switched") << "cmdSaveMap" << "menuLingua_1";
+    QTest::newRow("the restore list") << "cmdLoadMap" << "menuTools_3";
+    QTest::newRow("the map editor") << "ResetCmd" << "menuTools_4";
+    QTest::newRow("the compare") << "btnConnect" << "menuTools_5";
+}
+
+// After every box, dialog and tool window the focus is back on the control the technician chose, and
+// no key reaches a slider they did not choose (a control disabled while its step ran hands Qt's
+// focus on to the next in the Tab order: a slider after Save Map).
+void TestSliders::focusReturnsAfterEveryDialog()
+{
+    QFETCH(QString, opener);
+    QFETCH(QString, path);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    QVERIFY(rig.verify());
+    const QString map = rig.dir.filePath("focus.map");
+    if (path == "load" || path == "menuTools_5") {
+        rig.dialogs.saveAnswers << map;
+        rig.w().maps().cmdSaveMap->click();
+        QVERIFY(rig.settled());
+        rig.dialogs.openAnswers << map;
+    }
+    if (path == "save")
+        rig.dialogs.saveAnswers << map;
+    if (path == "reset cancelled")
+        rig.dialogs.confirmAnswers << false;
+    rig.port->clearWritten();
+    auto *control = rig.window->findChild<QWidget *>(opener);
+    control->setFocus(Qt::MouseFocusReason);
+    if (path.startsWith("menu")) {
+        rig.window->findChild<QAction *>(path)->trigger();
+        QTest::qWait(50);
+        for (QWidget *tool : QApplication::topLevelWidgets())
+            if (tool != rig.window.get() && tool->isVisible() && tool->windowType() == Qt::Window)
+                tool->close();
+        rig.window->activateWindow();
+    } else {
+        QTest::keyClick(control, Qt::Key_Space);
+    }
+    QVERIFY(rig.settled());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    QTRY_COMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), opener);
+    const qsizetype before = rig.writes().size();
+    QTest::keyClick(rig.window.get(), Qt::Key_Down);
+    for (int i = 0; i < kParameterCount; ++i) {
+        QTest::keyClick(rig.slider(i), Qt::Key_Down);
+        QTest::keyClick(rig.slider(i), Qt::Key_End);
+    }
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.writes().size(), before);
 }
 
 // A controller that answers every request 150 ms late, and a user who does not wait for it: a click
