@@ -1,6 +1,7 @@
 #include "cliplan.h"
 
 #include "clitexts.h"
+#include "cliwords.h"
 
 #include <QJsonObject>
 
@@ -72,8 +73,18 @@ QString planCountKey(WriteOutcome outcome)
     return outcome == WriteOutcome::NotSent ? QStringLiteral("notSent") : writeOutcomeName(outcome);
 }
 
-QString planResultText(const WritePlan &plan, const WritePlanResult &result)
+QString planResultText(const WritePlan &plan, const WritePlanResult &result, const std::function<QString(int)> &word)
 {
+    const auto wordOf = [&word](WriteOutcome outcome) {
+        switch (outcome) {
+        case WriteOutcome::Written: return word(CliWord::Written);
+        case WriteOutcome::Refused: return word(CliWord::Refused);
+        case WriteOutcome::Unanswered: return word(CliWord::Unanswered);
+        case WriteOutcome::NotSent: return word(CliWord::NotSent);
+        case WriteOutcome::NotPlanned: break;
+        }
+        return QString();
+    };
     QStringList groups;
     for (const WriteOutcome outcome : {WriteOutcome::Written, WriteOutcome::Refused, WriteOutcome::Unanswered,
                                        WriteOutcome::NotSent}) {
@@ -84,11 +95,11 @@ QString planResultText(const WritePlan &plan, const WritePlanResult &result)
                 continue;
             QString name = QStringLiteral("%1=%2").arg(paramKey(w.index)).arg(w.value);
             if (outcome == WriteOutcome::Refused && result.echoed[i])
-                name += QStringLiteral(" (holds %1)").arg(*result.echoed[i]);
+                name += QStringLiteral(" (%1)").arg(word(CliWord::Holds).arg(*result.echoed[i]));
             names << name;
         }
         if (!names.isEmpty())
-            groups << QStringLiteral("%1: %2").arg(writeOutcomeName(outcome), names.join(QStringLiteral(", ")));
+            groups << QStringLiteral("%1: %2").arg(wordOf(outcome), names.join(QStringLiteral(", ")));
     }
     return groups.join(QStringLiteral("; "));
 }

@@ -42,7 +42,8 @@ private:
 QJsonArray planResultJson(const WritePlan &plan, const WritePlanResult &result);
 // The JSON key of an outcome's count: written, refused, unanswered, notSent.
 QString planCountKey(WriteOutcome outcome);
-// "written: A, B; refused: C=9000 (holds 5000); not sent: D" (empty groups left out).
-QString planResultText(const WritePlan &plan, const WritePlanResult &result);
+// "written: A=1, B=2; refused: C=9000 (holds 5000); not sent: D=3" (empty groups left out), in the
+// words word gives for oe-cli's entries (CliWord).
+QString planResultText(const WritePlan &plan, const WritePlanResult &result, const std::function<QString(int)> &word);
 
 } // namespace oe

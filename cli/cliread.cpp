@@ -134,10 +134,11 @@ void CliRunner::runVerify()
         return;
     }
     out(caption(Caption::MapDiffers));
-    out(QStringLiteral("%1 %2 %3").arg(QStringLiteral("parameter"), -17).arg(QStringLiteral("controller"), 10).arg(QStringLiteral("file"), 10));
+    out(QStringLiteral("%1 %2 %3").arg(caption(Caption::ColumnParameter), -17).arg(caption(Caption::ColumnController), 10)
+            .arg(caption(Caption::ColumnFile), 10));
     for (const QString &line : std::as_const(lines))
         out(line);
-    finish(CliExit::ReadBackDiffers, QStringLiteral("%1 of 8 values differ from %2").arg(lines.size()).arg(m_options.file));
+    finish(CliExit::ReadBackDiffers, caption(CliWord::ValuesDiffer).arg(lines.size()).arg(m_options.file));
 }
 
 // The file's value and the controller's agree.

@@ -294,7 +294,7 @@ void CliRunner::finish(CliExit code, const QString &error)
                                            WriteOutcome::NotSent})
             m_json.insert(planCountKey(outcome), result.count(outcome));
         if (code != CliExit::Done && !m_plan.plan().writes.isEmpty())
-            message += QStringLiteral("\n  ") + planResultText(m_plan.plan(), result);
+            message += QStringLiteral("\n  ") + planResultText(m_plan.plan(), result, [this](int entry) { return caption(entry); });
     } else if (inSequence && !m_steps.isEmpty() && code != CliExit::Done && code != CliExit::ReadBackDiffers) {
         m_json.insert(QStringLiteral("steps"), stepsReport());
         message += QLatin1Char('\n') + stepsReportText();

@@ -30,8 +30,8 @@ class CliRunner : public QObject, private ProgramHost
 {
     Q_OBJECT
 public:
-    // ask: the question's answer; false for no, and for an interrupted read.
-    using Ask = std::function<bool(const QString &question)>;
+    // ask: shows the prompt and returns the answer as typed; nothing for an interrupted read.
+    using Ask = std::function<std::optional<QByteArray>(const QString &prompt)>;
 
     CliRunner(const CliOptions &options, const QString &programFolder, Ask ask, QObject *parent = nullptr);
     ~CliRunner() override;
@@ -82,6 +82,8 @@ private:
     void printParameters();
     void loadCaptions();
     bool checkInput();
+    // The question with the language's yes/no; true only for that language's yes.
+    bool confirm(const QString &question);
 
     QJsonObject connectFailureJson(const ConnectFailure &failure) const;
     QString connectFailureText(const ConnectFailure &failure, const QString &port, const QString &shown) const;
@@ -129,6 +131,7 @@ private:
     QString m_programFolder;
     Ask m_ask;
     CaptionTable m_captions;
+    QString m_languageCode; // ITA or ENG: the words printed, and the answers taken
     bool m_haveCaptions = false;
     ConsoleDevice m_outDevice;
     ConsoleDevice m_errDevice;

@@ -151,7 +151,7 @@ void CliRunner::runLoad()
         return;
     for (const QString &line : std::as_const(lines))
         out(line);
-    if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
+    if (!m_options.yes && !confirm(caption(Caption::MapQuestion))) {
         finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }
@@ -211,25 +211,26 @@ void CliRunner::writePlanned(const QString &what, const ParameterSet &wanted, co
     const WritePlan plan = planWrites(heldKnown(), wanted, write);
     m_plan.start(m_session, plan,
                  [this, what](const PlannedWrite &w, int number, int count) {
-                     err(QStringLiteral("%1 %2/%3: write %4=%5").arg(what).arg(number).arg(count).arg(paramKey(w.index)).arg(w.value));
+                     err(QStringLiteral("%1 %2/%3: %4").arg(what).arg(number).arg(count)
+                             .arg(caption(CliWord::WriteStep).arg(paramKey(w.index)).arg(w.value)));
                  },
                  [this, write, then = std::move(then)] {
                      if (m_phase != Phase::Sequence)
                          return;
                      const WritePlanResult &result = m_plan.result();
                      if (result.count(WriteOutcome::Unanswered) > 0) {
-                         finish(CliExit::NoAnswer, QStringLiteral("a write was not answered; the run stopped there"));
+                         finish(CliExit::NoAnswer, caption(CliWord::UnansweredStop));
                          return;
                      }
                      if (result.count(WriteOutcome::Refused) > 0) {
-                         finish(CliExit::ReadBackDiffers, QStringLiteral("the controller refused a write; the run stopped there"));
+                         finish(CliExit::ReadBackDiffers, caption(CliWord::RefusedStop));
                          return;
                      }
                      // Every write echoed as sent: the values are read back and told twice alike.
                      auto left = std::make_shared<int>(0);
                      for (int i = 0; i < kParameterCount; ++i)
                          *left += write[size_t(i)] ? 1 : 0;
-                     err(QStringLiteral("reading back %1 values").arg(*left));
+                     err(caption(CliWord::ReadingBack).arg(*left));
                      for (int i = 0; i < kParameterCount; ++i) {
                          if (!write[size_t(i)])
                              continue;
@@ -319,9 +320,15 @@ void CliRunner::verifySet()
         finish(CliExit::Done);
 }
 
+bool CliRunner::confirm(const QString &question)
+{
+    const std::optional<QByteArray> answer = m_ask(question + QLatin1Char(' ') + caption(CliWord::YesNo));
+    return answer && cliAnswerIsYes(*answer, m_languageCode == QLatin1String("ITA"));
+}
+
 void CliRunner::runReset()
 {
-    if (!m_options.yes && !m_ask(caption(Caption::ResetQuestion))) {
+    if (!m_options.yes && !confirm(caption(Caption::ResetQuestion))) {
         finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }

@@ -216,12 +216,12 @@ void ProgramUnit::onIdentified()
         const WritePlanResult &result = m_plan.result();
         if (result.count(WriteOutcome::Unanswered) > 0) {
             unitDone(QStringLiteral("unanswered"), CliExit::NoAnswer,
-                     QStringLiteral("a write was not answered: %1").arg(planResultText(m_plan.plan(), result)));
+                     QStringLiteral("%1: %2").arg(m_cli->caption(CliWord::UnansweredStop), planText()));
             return;
         }
         if (result.count(WriteOutcome::Refused) > 0) {
             unitDone(QStringLiteral("refused"), CliExit::ReadBackDiffers,
-                     QStringLiteral("the controller refused a write: %1").arg(planResultText(m_plan.plan(), result)));
+                     QStringLiteral("%1: %2").arg(m_cli->caption(CliWord::RefusedStop), planText()));
             return;
         }
         // All eight are read back and told twice alike before the verdict.
@@ -233,6 +233,11 @@ void ProgramUnit::onIdentified()
             });
         }
     });
+}
+
+QString ProgramUnit::planText() const
+{
+    return planResultText(m_plan.plan(), m_plan.result(), [this](int entry) { return m_cli->caption(entry); });
 }
 
 void ProgramUnit::onReadBack()
@@ -482,11 +487,14 @@ void ProgramRunner::report(ProgramUnit *unit, const QJsonObject &line, const QSt
                            .arg(unit->units()).arg(verdict);
         if (line.value(QLatin1String("firmware")).isString()) {
             const int planned = sent + count(WriteOutcome::NotSent);
-            text += QStringLiteral(", firmware %1, %2 of %3 written").arg(line.value(QLatin1String("firmware")).toString())
+            text += QStringLiteral(", firmware %1, %2 %3/%4").arg(line.value(QLatin1String("firmware")).toString(),
+                                                                   m_cli->caption(CliWord::Written))
                         .arg(count(WriteOutcome::Written)).arg(planned);
-            for (const WriteOutcome outcome : {WriteOutcome::Refused, WriteOutcome::Unanswered, WriteOutcome::NotSent}) {
+            for (const auto &[outcome, word] : {std::pair{WriteOutcome::Refused, CliWord::Refused},
+                                                std::pair{WriteOutcome::Unanswered, CliWord::Unanswered},
+                                                std::pair{WriteOutcome::NotSent, CliWord::NotSent}}) {
                 if (count(outcome) > 0)
-                    text += QStringLiteral(", %1 %2").arg(count(outcome)).arg(writeOutcomeName(outcome));
+                    text += QStringLiteral(", %1 %2").arg(m_cli->caption(word)).arg(count(outcome));
             }
         }
         text += QStringLiteral(", %1 s").arg(seconds);

@@ -69,6 +69,8 @@ private:
     void onMessage(int textEntry);
     void onIdentified();
     void onReadBack();
+    // What each write of the plan came to, in the run's words.
+    QString planText() const;
     // The end of one controller: its log line, the counts, and what comes next.
     void unitDone(const QString &verdict, CliExit code, const QString &why = {}, const QJsonObject &extra = {});
     void waitForNext();

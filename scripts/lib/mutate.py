@@ -6,7 +6,8 @@ A mutant is a text file:
     what: one line on the fault
     expect: the invariant that should catch it (shown beside the one that did)
     needs: a check of oe-trial that is off by default (see oe-trial --list-checks)
-    waiting: why the fault cannot be planted yet (the code it belongs in is not there)
+    waiting: why the fault cannot be planted yet (the code it belongs in is not there); with edits, the
+             mutant waits only while none of them applies
     file: path/from/the/root
     <<<
     text to find, exactly once in the file
@@ -15,7 +16,9 @@ A mutant is a text file:
     >>>
 Several edits may follow a file line, and several file lines may follow each other. The text to find
 is short on purpose: when the code around it moves, the mutant still applies; when it no longer does,
-the run says so before it builds anything.
+the run says so before it builds anything. While code is being moved, a mutant may say the same fault
+twice, for the code before and after the move: a line "--- or ---" starts another variant, and the
+first variant that applies is planted.
 """
 
 import argparse
@@ -38,7 +41,8 @@ class Mutant:
         self.expect = ""
         self.needs = []
         self.waiting = ""
-        self.edits = []  # (file, search, replace)
+        self.variants = [[]]  # each a list of (file, search, replace)
+        self.edits = []  # the variant that applies
         self.parse(path.read_text())
 
     def parse(self, text):
@@ -47,7 +51,10 @@ class Mutant:
         i = 0
         while i < len(lines):
             line = lines[i]
-            if line == "<<<":
+            if line == "--- or ---":
+                self.variants.append([])
+                current_file = None
+            elif line == "<<<":
                 search, replace, part = [], [], "search"
                 i += 1
                 while i < len(lines) and lines[i] != ">>>":
@@ -60,7 +67,7 @@ class Mutant:
                     i += 1
                 if current_file is None or part != "replace":
                     raise ValueError(f"{self.path}: an edit needs a file line before it and a === inside it")
-                self.edits.append((current_file, "\n".join(search), "\n".join(replace)))
+                self.variants[-1].append((current_file, "\n".join(search), "\n".join(replace)))
             elif ":" in line and not line.startswith(" "):
                 key, value = line.split(":", 1)
                 value = value.strip()
@@ -76,14 +83,12 @@ class Mutant:
                     self.waiting = value
             i += 1
 
-    def problem(self, root):
-        """Why the mutant does not apply to the sources under root, or None."""
-        if self.waiting:
-            return None
-        if not self.edits:
+    @staticmethod
+    def variant_problem(edits, root):
+        if not edits:
             return "no edit"
         texts = {}
-        for file, search, _ in self.edits:
+        for file, search, _ in edits:
             source = root / file
             if not source.exists():
                 return f"{file} is gone"
@@ -93,6 +98,22 @@ class Mutant:
                 first = search.strip().split("\n")[0]
                 return f"{file}: '{first}' found {count} times (once wanted)"
         return None
+
+    def problem(self, root):
+        """Why the mutant does not apply to the sources under root, or None; picks the variant that does."""
+        if self.waiting and not any(self.variants):
+            return None
+        problems = []
+        for edits in self.variants:
+            problem = self.variant_problem(edits, root)
+            if problem is None:
+                self.edits = edits
+                return None
+            problems.append(problem)
+        if self.waiting:
+            self.edits = []
+            return None
+        return "; or ".join(problems)
 
     def apply(self, root):
         originals = {}
@@ -195,7 +216,7 @@ def main():
         print(f"STALE {name}: {problem}  (refresh scripts/mutants/{name}.mutant)")
     if args.check_only:
         for m in mutants:
-            if m.waiting:
+            if m.waiting and not m.edits:
                 print(f"WAITING {m.name}: {m.waiting}")
         return 1 if stale else 0
 
@@ -226,7 +247,7 @@ def main():
             sys.exit(f"the sources as they are break '{invariant}' (seed {failed}): {detail}\n"
                      "mend that first: a mutant is only judged against a simulation that holds")
         print(f"baseline: every invariant held for {args.baseline_seconds} s")
-        for needs in sorted({tuple(m.needs) for m in mutants if m.needs and not m.waiting and m.name not in stale}):
+        for needs in sorted({tuple(m.needs) for m in mutants if m.needs and m.edits and m.name not in stale}):
             invariant, detail, failed, _ = run_trial(trial, args.baseline_seconds, seed(), list(needs), work)
             if invariant:
                 unjudged[needs] = f"--check {' '.join(needs)} breaks '{invariant}' on the sources as they are (seed {failed})"
@@ -239,7 +260,7 @@ def main():
         if m.name in stale:
             rows.append((m, "STALE", stale[m.name], "", ""))
             continue
-        if m.waiting:
+        if m.waiting and not m.edits:
             rows.append((m, "waiting", m.waiting, "", ""))
             continue
         if tuple(m.needs) in unjudged:

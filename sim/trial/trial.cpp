@@ -36,7 +36,8 @@ std::shared_ptr<RandomSource> streamSource(const TrialOptions &options, quint64 
 }
 
 constexpr const char *kCheckNames[] = {"pairs-every-write", "known-afresh", "progress-unknown",
-                                       "boxes-from-handlers", "held-knob", "cli-runners", "cli-held-value"};
+                                       "boxes-from-handlers", "held-knob", "cli-runners", "cli-held-value",
+                                       "cli-book-writing"};
 static_assert(std::size(kCheckNames) == size_t(Check::Count));
 
 } // namespace
@@ -47,10 +48,10 @@ TrialChecks TrialChecks::defaults()
     checks.on.fill(true);
     // Broken by the session as it is: map loads write in index order, a silence keeps the book, a
     // read left unanswered in a sequence is not read again by itself, the wire's signals reach their
-    // handlers inside its events, a read sets the working copy under a held slider, and oe-cli set
-    // holds a value to a partner whose write was refused.
+    // handlers inside its events, a read sets the working copy under a held slider, and oe-cli's writes
+    // leave the book as it was.
     for (Check off : {Check::PairsEveryWrite, Check::KnownAfresh, Check::ProgressUnknown, Check::BoxesFromHandlers,
-                      Check::HeldKnob, Check::CliHeldValue})
+                      Check::HeldKnob, Check::CliBookWriting})
         checks.on[size_t(off)] = false;
     return checks;
 }
@@ -135,6 +136,14 @@ Trial::Trial(const TrialOptions &options)
     watchSession(m_session, true);
     m_technicianTimer = m_clock.createTimer(&m_timers);
     QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
+    // Now and then the technician disconnects right after a change, while its write may be on its way.
+    m_pullTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_pullTimer, &ClockTimer::timeout, &m_timers, [this] {
+        if (m_boxOpen || m_inCli)
+            return;
+        log("technician disconnects right after a change");
+        m_session->disconnectNow();
+    });
     m_releaseTimer = m_clock.createTimer(&m_timers);
     QObject::connect(m_releaseTimer, &ClockTimer::timeout, &m_timers, [this] { release(); });
     m_noiseTimer = m_clock.createTimer(&m_timers);
@@ -372,6 +381,8 @@ void Trial::commit(ParameterIndex index, qint32 field)
     if (!asked) {
         m_progress.waitEnds(wait);
         log("commit refused");
+    } else if (m_gestures.chance(30)) {
+        m_pullTimer->start(std::chrono::milliseconds(m_gestures.between(0, 400)));
     }
 }
 
@@ -482,6 +493,12 @@ void Trial::onWrite(const QByteArray &frame)
         m_triesEnded = 0;
     }
     log("frame out", 0, 0, frame);
+    if (m_inCli && !m_options.checks[Check::CliBookWriting] && frame.size() > 3 && frame[2] == 2
+        && quint8(frame[3]) < kParameterCount) {
+        const auto index = ParameterIndex(quint8(frame[3]));
+        if (m_session->book().state(index) == ParameterBook::State::Known)
+            m_unmarkedWrite[size_t(index)] = m_session->book().value(index);
+    }
     m_tryBytes.clear();
     m_tryOrigins.clear();
     if (m_framesWritten != m_triesEnded)
@@ -569,6 +586,8 @@ bool Trial::truthHolds(QString *detail) const
         if (book.state(index) != ParameterBook::State::Known)
             continue;
         const qint32 known = book.value(index).value_or(-1);
+        if (m_unmarkedWrite[size_t(i)] == known)
+            continue; // oe-cli wrote it past the book, which still has the value from before
         // Two answers the line made alike pass any check without a checksum: that is the line's limit.
         if (known != held[size_t(i)] && !lineMadeTwice(i, known)) {
             *detail = QStringLiteral("parameter %1 is known as %2, the controller holds %3").arg(i).arg(known).arg(held[size_t(i)]);

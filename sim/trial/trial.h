@@ -32,6 +32,7 @@ enum class Check {
     CliRunners,        // after the technician's time, one oe-cli command (set, load or program) on the
                        // same controller
     CliHeldValue,      // oe-cli writes only the values given, never one held to its partner's
+    CliBookWriting,    // oe-cli's writes mark the book (a parameter being written is not known)
     Count
 };
 struct TrialChecks {
@@ -119,6 +120,7 @@ private:
     ClockTimer *m_technicianTimer = nullptr;
     ClockTimer *m_noiseTimer = nullptr;
     ClockTimer *m_releaseTimer = nullptr;
+    ClockTimer *m_pullTimer = nullptr;
     QObject m_timers;
 
     bool m_failed = false;
@@ -164,6 +166,8 @@ private:
     bool m_identifyDue = false;
     // The slider the technician holds, and where its knob is.
     std::optional<std::pair<ParameterIndex, qint32>> m_held;
+    // oe-cli's writes that left the book as it was: the value the book kept, per parameter.
+    std::array<std::optional<qint32>, kParameterCount> m_unmarkedWrite{};
 };
 
 TrialOutcome runTrial(const TrialOptions &options);

@@ -69,6 +69,7 @@ void Trial::runCli()
     // The technician is done: the window lets go of the port, and the cable goes to oe-cli's.
     m_technicianTimer->stop();
     m_releaseTimer->stop();
+    m_pullTimer->stop();
     m_held.reset();
     m_windowSession->disconnectNow();
     m_clock.runUntil(m_clock.nowMs(), m_failed, [this] { check(); });
