@@ -649,7 +649,8 @@ void Trial::check()
     } else {
         m_portWasOpen = true;
     }
-    if (!engine.currentRequest()) {
+    // Judged once the engine has told everything: the end of the last try comes after the request left.
+    if (!engine.busy()) {
         const QString broken = m_wire.requestGone();
         if (!broken.isEmpty())
             return fail(QStringLiteral("exact tries"), broken);
