@@ -14,11 +14,6 @@ constexpr std::array<std::pair<ParameterIndex, ParameterIndex>, 3> kPairs = {{
     {ParameterIndex::MaxLoadPumpPause, ParameterIndex::MinLoadPumpPause},
 }};
 
-// The slider positions of each parameter.
-constexpr std::array<std::pair<int, int>, kParameterCount> kPositions = {{
-    {1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {5, 20},
-}};
-
 std::optional<std::pair<ParameterIndex, ParameterIndex>> pairOf(ParameterIndex index)
 {
     for (const auto &pair : kPairs) {
@@ -327,8 +322,8 @@ void Trial::technicianActs()
     if (action < 40) {
         // A drag ends on a slider position; a typed value is taken as it is.
         const auto index = ParameterIndex(m_technician.below(kParameterCount));
-        const auto [lo, hi] = kPositions[size_t(index)];
-        const int position = int(m_technician.between(lo, hi));
+        const SliderPositions positions = sliderPositions(index);
+        const int position = int(m_technician.between(positions.min, positions.max));
         const bool typed = index != ParameterIndex::RpmMultiplier && m_technician.chance(300);
         if (!typed && !m_held && m_gestures.chance(400))
             drag(index, fieldFromPosition(index, position));
@@ -415,8 +410,8 @@ ParameterSet Trial::drawMap()
     const qint64 kind = m_technician.below(10);
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        const auto [lo, hi] = kPositions[size_t(i)];
-        values[index] = kind < 8 ? fieldFromPosition(index, int(m_technician.between(lo, hi)))
+        const SliderPositions positions = sliderPositions(index);
+        values[index] = kind < 8 ? fieldFromPosition(index, int(m_technician.between(positions.min, positions.max)))
                                  : qint32(m_technician.between(-2, 65537)); // an odd file
     }
     if (kind < 6) { // a valid map: every pair in order

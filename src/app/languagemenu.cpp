@@ -133,6 +133,7 @@ void LanguageMenu::chooseLanguage(int index)
 void LanguageMenu::showLanguageInUse(const QString &code)
 {
     m_languageInUse = code;
+    m_context.decimalSeparator = code == kItalian ? u',' : u'.';
     menuLingua[0]->setChecked(code == kItalian);
     menuLingua[1]->setChecked(code == kEnglish);
     // Missing Italian texts for Qt's own dialogs leave them in English; the program's stay right.

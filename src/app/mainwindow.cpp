@@ -14,6 +14,7 @@
 #include "mapeditor.h"
 #include "maptools.h"
 #include "readingspanel.h"
+#include "reconnectflow.h"
 #include "recorder.h"
 #include "session.h"
 #include "sliderpanel.h"
@@ -123,6 +124,8 @@ void MainWindow::buildParts()
     m_context.recorder = new Recorder(m_context.session, this);
     m_tools = new ToolsMenu(m_context, menuBar());
     m_mapTools = new MapTools(m_context, m_tools->menuToolsTop);
+    m_reconnect = new ReconnectFlow(m_context, m_connection->btnConnect, m_readings);
+    m_connection->setReconnectFlow(m_reconnect);
 }
 
 // What one part needs of another goes through here.
@@ -131,7 +134,14 @@ void MainWindow::wireParts()
     Session *session = m_context.session;
     m_context.parameterName = [this](ParameterIndex index) { return m_sliders->parameterCaption(index); };
     connect(session, &Session::message, this, [this](int textEntry, int titleEntry) {
+        if (textEntry == Session::kPortLostEntry) {
+            m_reconnect->portLost(m_connection->comPort(), m_sliders->takeUnsentValue());
+            return;
+        }
         if (textEntry == Session::kConnectFailedEntry) {
+            // A connect of the wait for a lost port: it waits on, without a box.
+            if (m_reconnect->takeConnectFailure())
+                return;
             m_connection->showConnectFailure();
             return;
         }
@@ -168,6 +178,12 @@ void MainWindow::wireParts()
         setWindowTitle(recording ? QStringLiteral("REC %1 – %2").arg(QFileInfo(path).fileName(), kTitle) : kTitle);
     });
     connect(m_sliders, &SliderPanel::note, m_readings, &ReadingsPanel::showNote);
+    connect(m_maps, &MapPanel::note, m_readings, &ReadingsPanel::showNote);
+    // The readings and a recording say when the map dialogs hold the poll, and when it comes back.
+    connect(m_maps, &MapPanel::pollHeld, this, [this](bool held) {
+        m_readings->setPaused(held);
+        m_context.recorder->notePollHeld(held);
+    });
     connect(m_readings, &ReadingsPanel::flashed, m_tools, &ToolsMenu::addFlash);
     connect(m_language, &LanguageMenu::captionsChanged, this, &MainWindow::ApplyCaptions);
     // Every way back to a tune, and the editor's map, goes through the map frame's one load.
@@ -195,6 +211,7 @@ void MainWindow::setDialogs(Dialogs *dialogs)
 
 void MainWindow::setSystemPortLister(std::function<QList<SystemPort>()> lister)
 {
+    m_reconnect->setSystemPortLister(lister);
     m_connection->setSystemPortLister(std::move(lister));
 }
 

@@ -16,6 +16,7 @@ class LanguageMenu;
 class MapPanel;
 class MapTools;
 class ReadingsPanel;
+class ReconnectFlow;
 class SerialPort;
 class SliderPanel;
 class ToolsMenu;
@@ -57,6 +58,7 @@ public:
     ToolsMenu &tools() const { return *m_tools; }
     MapTools &mapTools() const { return *m_mapTools; }
     LanguageMenu &language() const { return *m_language; }
+    ReconnectFlow &reconnect() const { return *m_reconnect; }
 
     // Makes the window fit a work area (the screen's, once shown): when it is too small for the fixed
     // layout, the client area scrolls inside a window that fits.
@@ -82,6 +84,7 @@ private:
     ToolsMenu *m_tools = nullptr;
     MapTools *m_mapTools = nullptr;
     LanguageMenu *m_language = nullptr;
+    ReconnectFlow *m_reconnect = nullptr;
     bool m_shownOnce = false;
 };
 

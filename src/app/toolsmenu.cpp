@@ -1,5 +1,6 @@
 #include "toolsmenu.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "chartwindow.h"
 #include "dialogs.h"
@@ -35,6 +36,7 @@ ToolsMenu::ToolsMenu(WindowContext &context, QMenuBar *menuBar)
     connect(menuTools[2], &QAction::triggered, this, &ToolsMenu::readAgain);
 
     m_chart = new ChartWindow(context.window);
+    closeOnEscapeAndCtrlW(m_chart);
     connect(m_chart, &ChartWindow::savePictureRequested, this, &ToolsMenu::saveChartPicture);
     connect(&m_session, &Session::liveReadingsChanged, m_chart, [this] {
         // The threshold line shows what the controller holds, not a slider's preview.

@@ -34,6 +34,9 @@ struct WindowContext {
     ConfigLineArray configLines;
     CaptionTable captions;
     QString builtInCode; // the language of the built-in texts that fill entries the file lacks
+    // The decimal separator of the interface's language (not the desktop's): what the value editor
+    // takes as one.
+    QChar decimalSeparator = u'.';
     // The controller of this session as it identified itself: its port and firmware name the restore
     // points taken of it, and the Restore… list marks those of another.
     RestorePointOrigin controller;
