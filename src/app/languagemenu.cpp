@@ -104,8 +104,12 @@ void LanguageMenu::loadStartLanguage()
 
 void LanguageMenu::applyCaptions()
 {
-    if (const QString text = m_context.captions.text(Caption::LanguageMenu); !text.isEmpty())
+    if (const QString text = m_context.menuText(Caption::LanguageMenuKeyed, Caption::LanguageMenu); !text.isEmpty())
         menuLinguaTop->setTitle(text);
+    if (const QString text = m_context.captions.text(Caption::ItalianItemKeyed); !text.isEmpty())
+        menuLingua[0]->setText(text);
+    if (const QString text = m_context.captions.text(Caption::EnglishItemKeyed); !text.isEmpty())
+        menuLingua[1]->setText(text);
 }
 
 void LanguageMenu::chooseLanguage(int index)

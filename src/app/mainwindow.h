@@ -12,6 +12,7 @@ namespace oe {
 
 class ConnectionPanel;
 class Dialogs;
+class InfoMenu;
 class LanguageMenu;
 class MapPanel;
 class MapTools;
@@ -84,8 +85,10 @@ private:
     ToolsMenu *m_tools = nullptr;
     MapTools *m_mapTools = nullptr;
     LanguageMenu *m_language = nullptr;
+    InfoMenu *m_info = nullptr;
     ReconnectFlow *m_reconnect = nullptr;
     bool m_shownOnce = false;
+    QSize m_whole; // the window that shows the whole layout, once it scrolls
 };
 
 } // namespace oe

@@ -70,9 +70,9 @@ MapTools::MapTools(WindowContext &context, QMenu *toolsMenu) : QObject(context.w
 
 void MapTools::applyCaptions()
 {
-    menuMapTools[0]->setText(m_context.caption(Caption::RestoreItem));
-    menuMapTools[1]->setText(m_context.caption(Caption::EditMapItem));
-    menuMapTools[2]->setText(m_context.caption(Caption::CompareItem));
+    menuMapTools[0]->setText(m_context.menuText(Caption::RestoreItemKeyed, Caption::RestoreItem));
+    menuMapTools[1]->setText(m_context.menuText(Caption::EditMapItemKeyed, Caption::EditMapItem));
+    menuMapTools[2]->setText(m_context.menuText(Caption::CompareItemKeyed, Caption::CompareItem));
     m_restore->applyCaptions();
     m_editor->applyCaptions();
     m_compare->applyCaptions();

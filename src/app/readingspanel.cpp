@@ -19,6 +19,9 @@ namespace {
 constexpr int kFlashMs = 500;
 // The controller counts the pump pause in 25 ms steps.
 constexpr int kPauseStepMs = 25;
+// Greyed while the poll is held: plainly not live.
+const QColor kPausedBack(205, 205, 205);
+const QColor kPausedText(90, 90, 90);
 } // namespace
 
 ReadingsPanel::ReadingsPanel(WindowContext &context, QGroupBox *frame, QWidget *client, const QRect &logo)
@@ -151,8 +154,9 @@ void ReadingsPanel::setPaused(bool paused)
         return;
     m_paused = paused;
     for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel}) {
+        setBackColor(label, paused ? kPausedBack : kLiveBack);
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, paused ? QColor(Qt::gray) : QColor(Qt::black));
+        palette.setColor(QPalette::WindowText, paused ? kPausedText : QColor(Qt::black));
         label->setPalette(palette);
     }
     if (paused) {

@@ -88,10 +88,14 @@ void ReconnectFlow::portLost(int comPort, const QString &unsent)
         if (now && waiting())
             look();
     };
-    if (m_context.boxes->isOpen())
-        m_context.boxes->deferBox(box);
-    else
-        box();
+    // From the event loop, once the session's own message has returned: a connect made while the box
+    // is open then starts its poll as any other.
+    QMetaObject::invokeMethod(this, [this, box] {
+        if (m_context.boxes->isOpen())
+            m_context.boxes->deferBox(box);
+        else
+            box();
+    }, Qt::QueuedConnection);
 }
 
 void ReconnectFlow::look()

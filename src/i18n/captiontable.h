@@ -187,6 +187,20 @@ enum Entry : int {
     ReconnectStopped = 409,   // %1 the port
     ReadingsPaused = 410,     // the readings' word while a map dialog holds the poll
     MapSavedTo = 411,         // the line over the logo after Save Map; %1 the file
+    // The menus with their access keys ("&" before the letter), in place of the plain captions.
+    LanguageMenuKeyed = 412,
+    InfoMenuKeyed = 413,
+    ToolsMenuKeyed = 414,
+    ItalianItemKeyed = 415,
+    EnglishItemKeyed = 416,
+    HelpItemKeyed = 417,
+    AboutItemKeyed = 418,
+    ChartItemKeyed = 419,
+    RecordItemKeyed = 420,
+    ReadItemKeyed = 421,
+    RestoreItemKeyed = 422,
+    EditMapItemKeyed = 423,
+    CompareItemKeyed = 424,
 };
 } // namespace Caption
 

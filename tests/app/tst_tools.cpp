@@ -330,7 +330,7 @@ void TestTools::heldPollShownAndRecorded()
     };
     rig.w().maps().cmdLoadMap->click(); // the dialog cancelled
     QCOMPARE(inDialog, rig.entry(Caption::ReadingsPaused));
-    QCOMPARE(colourInDialog, QColor(Qt::gray));
+    QCOMPARE(colourInDialog, QColor(90, 90, 90));
     QCOMPARE(rpm->text(), QString("1500"));
     QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",reading,"), 5000);
     rig.w().findChild<QAction *>("menuTools_1")->trigger();
