@@ -31,6 +31,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
+#include <QTimer>
 
 #include <utility>
 
@@ -46,6 +47,8 @@ using namespace layout;
 
 namespace {
 constexpr QSize kClientArea(7965 / kTwipsPerPixel, 8565 / kTwipsPerPixel);
+// After the show, by when a window manager has told the frame it puts around the window.
+constexpr int kFrameKnownMs = 500;
 const QString kTitle = QStringLiteral("KESTRO - OE Setup");
 } // namespace
 
@@ -259,8 +262,10 @@ void MainWindow::showEvent(QShowEvent *event)
     // A USB adapter plugged in before the program started is offered as soon as the window is up.
     if (!std::exchange(m_shownOnce, true)) {
         QMetaObject::invokeMethod(m_connection, &ConnectionPanel::refreshPortList, Qt::QueuedConnection);
-        // Once shown, the title bar and borders are known.
+        // Once shown, the title bar and borders are known; a window manager may tell them a little
+        // later, and the window fits again then.
         QMetaObject::invokeMethod(this, &MainWindow::fitScreen, Qt::QueuedConnection);
+        QTimer::singleShot(kFrameKnownMs, this, &MainWindow::fitScreen);
     }
 }
 
@@ -274,26 +279,35 @@ void MainWindow::fitScreen()
 
 void MainWindow::fitInto(const QRect &available)
 {
-    QWidget *client = centralWidget();
-    if (!client || qobject_cast<QScrollArea *>(client))
+    QWidget *central = centralWidget();
+    if (!central)
         return;
-    layout()->activate(); // the fixed size, also before the first show
-    const QSize decoration = frameGeometry().size() - geometry().size();
+    QSize decoration = frameGeometry().size() - geometry().size();
+    // Before the window manager told its frame, a title bar and borders are counted all the same: a
+    // window as high as the work area had its foot below the screen's edge.
+    if (decoration.height() <= 0) {
+        const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+        decoration = QSize(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    }
     const QSize room = available.size() - decoration;
-    if (width() <= room.width() && height() <= room.height())
-        return;
-    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const QSize whole(client->width() + bar, height() + bar);
-    takeCentralWidget();
-    auto *scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("clientScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidget(client);
-    layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
-    setCentralWidget(scroll);
+    if (!qobject_cast<QScrollArea *>(central)) {
+        layout()->activate(); // the fixed size, also before the first show
+        if (width() <= room.width() && height() <= room.height())
+            return;
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        m_whole = QSize(central->width() + bar, height() + bar);
+        takeCentralWidget();
+        auto *scroll = new QScrollArea(this);
+        scroll->setObjectName(QStringLiteral("clientScroll"));
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidget(central);
+        layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+        setCentralWidget(scroll);
+        setMaximumSize(m_whole);
+    }
     setMinimumSize(QSize(200, 200).boundedTo(room));
-    setMaximumSize(whole);
-    resize(whole.boundedTo(room));
+    resize(m_whole.boundedTo(room));
+    // The frame's corner at the work area's: all of it on the screen, none under a panel.
     move(available.topLeft());
 }
 

@@ -88,6 +88,7 @@ private:
     InfoMenu *m_info = nullptr;
     ReconnectFlow *m_reconnect = nullptr;
     bool m_shownOnce = false;
+    QSize m_whole; // the window that shows the whole layout, once it scrolls
 };
 
 } // namespace oe
