@@ -25,37 +25,58 @@ struct CommandSpec {
     Takes takes;
     const char *usage; // for the help; empty: "-p PORT <name>"
     const char *help;  // lines after the first are the help's continuation lines
+    const char *helpItalian;
 };
 
 // The commands, in the help's order.
 const CommandSpec kCommands[] = {
-    {"ports", Command::Ports, Takes::Nothing, "ports", "COM1..COM15: which lead to a device, and which"},
-    {"info", Command::Info, Takes::Nothing, "", "firmware version, the eight parameters, one status reading"},
+    {"ports", Command::Ports, Takes::Nothing, "ports", "COM1..COM15: which lead to a device, and which",
+     "COM1..COM15: quali portano a un dispositivo, e quali"},
+    {"info", Command::Info, Takes::Nothing, "", "firmware version, the eight parameters, one status reading",
+     "versione del firmware, gli otto parametri, una lettura di stato"},
     {"save", Command::Save, Takes::OneFile, "-p PORT save FILE.map",
      "read the eight parameters and write them to a map file, with the\n"
-     "firmware, the time and --note's text as where it came from"},
+     "firmware, the time and --note's text as where it came from",
+     "legge gli otto parametri e li scrive in un file mappa, con il\n"
+     "firmware, l'ora e il testo di --note come provenienza"},
     {"load", Command::Load, Takes::OneFile, "-p PORT load FILE.map",
      "check the file, show the changes, ask (unless --yes), write the\n"
-     "values that differ, read all eight back and compare"},
+     "values that differ, read all eight back and compare",
+     "controlla il file, mostra le modifiche, chiede conferma (salvo --yes),\n"
+     "scrive i valori diversi, li rilegge tutti e otto e confronta"},
     {"set", Command::Set, Takes::Pairs, "-p PORT set NAME=VALUE...",
      "write the named parameters (MinPumpCycles, MaxPumpCycles, RpmMin,\n"
      "TinjMin, TinjMax, MinLoadPumpPause, MaxLoadPumpPause,\n"
-     "RpmMultiplier; the controller's units), read them back and compare"},
-    {"reset", Command::Reset, Takes::Nothing, "", "reset the controller (asks unless --yes), then read back"},
+     "RpmMultiplier; the controller's units), read them back and compare",
+     "scrive i parametri indicati (MinPumpCycles, MaxPumpCycles, RpmMin,\n"
+     "TinjMin, TinjMax, MinLoadPumpPause, MaxLoadPumpPause,\n"
+     "RpmMultiplier; nelle unità della centralina), li rilegge e confronta"},
+    {"reset", Command::Reset, Takes::Nothing, "", "reset the controller (asks unless --yes), then read back",
+     "esegue il reset della centralina (chiede conferma salvo --yes), poi rilegge"},
     {"watch", Command::Watch, Takes::Nothing, "",
      "one line per status reply, with its time, until Ctrl+C or --seconds;\n"
      "\"---\" once two polls in a row went unanswered (and status 3 if still\n"
-     "so); with --json one JSON object per line as each reply comes"},
+     "so); with --json one JSON object per line as each reply comes",
+     "una riga per ogni risposta di stato, con la sua ora, fino a Ctrl+C o a\n"
+     "--seconds; \"---\" dopo due interrogazioni di fila senza risposta (e\n"
+     "stato 3 se resta così); con --json un oggetto JSON per riga a ogni risposta"},
     {"verify", Command::Verify, Takes::OneFile, "-p PORT verify FILE.map",
      "compare the controller's eight values with the file; writes nothing\n"
-     "(status 0: they match, 5: they differ)"},
+     "(status 0: they match, 5: they differ)",
+     "confronta gli otto valori della centralina con il file; non scrive nulla\n"
+     "(stato 0: coincidono, 5: differiscono)"},
     {"backup", Command::Backup, Takes::OptionalFile, "-p PORT backup [FILE|DIR]",
      "save the controller's values to a map (default:\n"
-     "Maps/Backups/<date>-<time>-<port>-<firmware>.map)"},
+     "Maps/Backups/<date>-<time>-<port>-<firmware>.map)",
+     "salva i valori della centralina in una mappa (predefinita:\n"
+     "Maps/Backups/<data>-<ora>-<porta>-<firmware>.map)"},
     {"program", Command::Program, Takes::OneFile, "program FILE.map -p PORT [-p PORT...] [--wait] [--log FILE]",
      "on each port at once: identify, back up, write the values that\n"
      "differ, read back and compare; --wait: then wait for that\n"
-     "controller to go and the next to come, until Ctrl+C"},
+     "controller to go and the next to come, until Ctrl+C",
+     "su tutte le porte insieme: identifica, fa una copia, scrive i valori\n"
+     "diversi, rilegge e confronta; --wait: poi attende che quella\n"
+     "centralina sia scollegata e arrivi la successiva, fino a Ctrl+C"},
 };
 
 // What the options read, before the command is known.
@@ -106,6 +127,7 @@ struct OptionSpec {
     const char *longName;
     const char *valueName; // nullptr for a switch
     const char *help;      // lines after the first are the help's continuation lines
+    const char *helpItalian;
     const char *onlyFor;   // the commands that take it, space-separated; nullptr: any
     const char *wants;     // a value option's word when its value is missing
     // Takes the value (empty for a switch); returns why it is refused, or nothing.
@@ -119,49 +141,69 @@ const OptionSpec kOptions[] = {
     {"-p", "--port", "PORT",
      "COM1 to COM15 as the window names them, or a device path (default: the\n"
      "port in config.ini); one only, except for program",
+     "da COM1 a COM15 come li chiama la finestra, o il percorso di un\n"
+     "dispositivo (predefinita: la porta in config.ini); una sola, tranne che\n"
+     "per program",
      nullptr, "-p wants a port: COM1 to COM15 or a device path",
      [](Parsed &p, const QString &v) {
          p.portTexts << v;
          return v.isEmpty() ? QStringLiteral("-p wants a port: COM1 to COM15 or a device path") : QString();
      },
      nullptr},
-    {"-y", "--yes", nullptr, "do not ask before load or reset", nullptr, nullptr,
+    {"-y", "--yes", nullptr, "do not ask before load or reset",
+     "non chiede conferma prima di load o reset", nullptr, nullptr,
      [](Parsed &p, const QString &) { p.options.yes = true; return QString(); }, nullptr},
     {"", "--allow-outside-range", nullptr, "load, program, set: send values beyond a slider's range (refused\n"
-     "otherwise)", "load program set", nullptr,
+     "otherwise)",
+     "load, program, set: invia anche valori fuori dall'intervallo di un\n"
+     "cursore (altrimenti rifiutati)", "load program set", nullptr,
      [](Parsed &p, const QString &) { p.options.allowOutsideRange = true; return QString(); },
      [](const Parsed &p) { return p.options.allowOutsideRange; }},
     {"", "--by-position", nullptr, "load, program: take lines named otherwise than their place by their\n"
-     "place (refused otherwise)", "load program", nullptr,
+     "place (refused otherwise)",
+     "load, program: prende per posizione le righe il cui nome non è quello\n"
+     "della loro posizione (altrimenti rifiutate)", "load program", nullptr,
      [](Parsed &p, const QString &) { p.options.byPosition = true; return QString(); },
      [](const Parsed &p) { return p.options.byPosition; }},
     {"", "--no-backup", nullptr, "load, reset, program: no backup of the controller's values first",
+     "load, reset, program: nessuna copia preventiva dei valori della centralina",
      "load reset program", nullptr,
      [](Parsed &p, const QString &) { p.options.noBackup = true; return QString(); },
      [](const Parsed &p) { return p.options.noBackup; }},
-    {"", "--wait", nullptr, "program: one controller after another on each port", "program", nullptr,
+    {"", "--wait", nullptr, "program: one controller after another on each port",
+     "program: una centralina dopo l'altra su ogni porta", "program", nullptr,
      [](Parsed &p, const QString &) { p.options.wait = true; return QString(); },
      [](const Parsed &p) { return p.options.wait; }},
-    {"", "--log", "FILE", "program: append one JSON line per controller to FILE", "program", "--log wants a file",
+    {"", "--log", "FILE", "program: append one JSON line per controller to FILE",
+     "program: aggiunge a FILE una riga JSON per centralina", "program", "--log wants a file",
      [](Parsed &p, const QString &v) { return setText(&p.options.logFile, v, "--log wants a file"); },
      [](const Parsed &p) { return !p.options.logFile.isEmpty(); }},
     {"", "--note", "TEXT", "save, backup: one line kept in the map with its firmware and time\n"
-     "(vehicle, customer)", "save backup", "--note wants a text (vehicle, customer)",
+     "(vehicle, customer)",
+     "save, backup: una riga conservata nella mappa con firmware e ora\n"
+     "(veicolo, cliente)", "save backup", "--note wants a text (vehicle, customer)",
      [](Parsed &p, const QString &v) { p.options.note = v; return QString(); },
      [](const Parsed &p) { return !p.options.note.isEmpty(); }},
-    {"", "--folder", "DIR", "use DIR as the program folder (config.ini, Language.ini, ports/, Maps/)", nullptr,
+    {"", "--folder", "DIR", "use DIR as the program folder (config.ini, Language.ini, ports/, Maps/)",
+     "usa DIR come cartella del programma (config.ini, Language.ini, ports/, Maps/)", nullptr,
      "--folder wants the program folder to use",
      [](Parsed &p, const QString &v) { return setText(&p.options.folder, v, "--folder wants the program folder to use"); },
      nullptr},
-    {"", "--json", nullptr, "print one JSON document instead of text", nullptr, nullptr,
+    {"", "--json", nullptr, "print one JSON document instead of text",
+     "stampa un unico documento JSON al posto del testo", nullptr, nullptr,
      [](Parsed &p, const QString &) { p.options.json = true; return QString(); }, nullptr},
-    {"", "--lang", "ITA|ENG", "captions from Language.ini (default: config.ini's language, else English)", nullptr,
+    {"", "--lang", "ITA|ENG", "captions from Language.ini (default: config.ini's language, else English)",
+     "lingua dei testi, da Language.ini (predefinita: quella di config.ini,\n"
+     "altrimenti l'inglese)", nullptr,
      "--lang wants ITA or ENG", readLanguage, nullptr},
-    {"", "--seconds", "N", "watch for N seconds", "watch", "--seconds wants a whole number from 1 to 86400",
+    {"", "--seconds", "N", "watch for N seconds",
+     "watch: osserva per N secondi", "watch", "--seconds wants a whole number from 1 to 86400",
      readSeconds, [](const Parsed &p) { return p.secondsGiven; }},
-    {"", "--version", nullptr, "the program's version and Qt's", nullptr, nullptr,
+    {"", "--version", nullptr, "the program's version and Qt's",
+     "la versione del programma e quella di Qt", nullptr, nullptr,
      [](Parsed &p, const QString &) { p.version = true; return QString(); }, nullptr},
-    {"-h", "--help", nullptr, "this text", nullptr, nullptr,
+    {"-h", "--help", nullptr, "this text",
+     "questo testo", nullptr, nullptr,
      [](Parsed &p, const QString &) { p.help = true; return QString(); }, nullptr},
 };
 
@@ -169,18 +211,30 @@ const OptionSpec kOptions[] = {
 const struct {
     CliExit code;
     const char *meaning;
+    const char *meaningItalian;
 } kExitTexts[] = {
-    {CliExit::Done, "done and verified"},
-    {CliExit::Usage, "usage error"},
-    {CliExit::PortNotOpened, "the port cannot be opened (the reason is printed)"},
-    {CliExit::NoAnswer, "the controller does not answer, or not to every request"},
+    {CliExit::Done, "done and verified",
+     "fatto e verificato"},
+    {CliExit::Usage, "usage error",
+     "errore nella riga di comando"},
+    {CliExit::PortNotOpened, "the port cannot be opened (the reason is printed)",
+     "la porta non si può aprire (il motivo viene stampato)"},
+    {CliExit::NoAnswer, "the controller does not answer, or not to every request",
+     "la centralina non risponde, o non a tutte le richieste"},
     {CliExit::InvalidInput, "the file or the values are refused (the line or value and why), or the file cannot be\n"
-                            "written; nothing was sent"},
+                            "written; nothing was sent",
+     "il file o i valori sono rifiutati (la riga o il valore, e perché), oppure il file non si\n"
+                            "può scrivere; nulla è stato inviato"},
     {CliExit::ReadBackDiffers, "the controller refused a write, the read-back differs from what was written, or\n"
-                               "verify found differences (named)"},
-    {CliExit::Interrupted, "interrupted by Ctrl+C, or the question was declined; what was sent is reported"},
+                               "verify found differences (named)",
+     "la centralina ha rifiutato una scrittura, la rilettura differisce da quanto scritto,\n"
+                               "o verify ha trovato differenze (indicate)"},
+    {CliExit::Interrupted, "interrupted by Ctrl+C, or the question was declined; what was sent is reported",
+     "interrotto con Ctrl+C, o risposta negativa alla domanda; si riporta quanto inviato"},
     {CliExit::LogFailed, "program: values were sent but the log could not be written (stderr and the JSON\n"
-                         "summary's log_error say why)"},
+                         "summary's log_error say why)",
+     "program: i valori sono stati inviati ma il registro non si è potuto scrivere (il\n"
+                         "perché è su stderr e in log_error del riepilogo JSON)"},
 };
 
 CliParseResult fail(const QString &error)
@@ -405,6 +459,9 @@ CliParseResult parseCliArguments(const QStringList &arguments)
     if (p.help || p.version) {
         CliOptions options;
         options.command = p.help ? Command::Help : Command::Version;
+        // The help speaks the run's language, whichever side of --help --lang and --folder stand.
+        options.language = p.options.language;
+        options.folder = p.options.folder;
         return success(options);
     }
     if (positional.isEmpty()) {
@@ -430,24 +487,26 @@ CliParseResult parseCliArguments(const QStringList &arguments)
     return success(p.options);
 }
 
-QString cliUsage()
+QString cliUsage(bool italian)
 {
-    QString text = QStringLiteral("Usage: oe-cli [options] COMMAND [arguments]\n\n");
+    QString text = italian ? QStringLiteral("Uso: oe-cli [opzioni] COMANDO [argomenti]\n\n")
+                           : QStringLiteral("Usage: oe-cli [options] COMMAND [arguments]\n\n");
     for (const CommandSpec &c : kCommands) {
         const QString usage = *c.usage ? QLatin1String(c.usage) : QStringLiteral("-p PORT %1").arg(QLatin1String(c.name));
-        text += helpLines(usage, c.help, 27, LongLabel::OwnLine);
+        text += helpLines(usage, italian ? c.helpItalian : c.help, 27, LongLabel::OwnLine);
     }
-    text += QStringLiteral("\nOptions:\n");
+    text += italian ? QStringLiteral("\nOpzioni:\n") : QStringLiteral("\nOptions:\n");
     for (const OptionSpec &o : kOptions) {
         QString label = *o.shortName ? QStringLiteral("%1, %2").arg(QLatin1String(o.shortName), QLatin1String(o.longName))
                                      : QLatin1String(o.longName);
         if (o.valueName)
             label += QLatin1Char(' ') + QLatin1String(o.valueName);
-        text += helpLines(label, o.help, 18, LongLabel::Beside);
+        text += helpLines(label, italian ? o.helpItalian : o.help, 18, LongLabel::Beside);
     }
-    text += QStringLiteral("\nResults go to stdout; progress and questions to stderr.\n\nExit status:\n");
+    text += italian ? QStringLiteral("\nRisultati su stdout; avanzamento e domande su stderr.\n\nStato di uscita:\n")
+                    : QStringLiteral("\nResults go to stdout; progress and questions to stderr.\n\nExit status:\n");
     for (const auto &e : kExitTexts)
-        text += QStringLiteral("  %1  %2").arg(int(e.code)).arg(QString::fromUtf8(e.meaning).replace(
+        text += QStringLiteral("  %1  %2").arg(int(e.code)).arg(QString::fromUtf8(italian ? e.meaningItalian : e.meaning).replace(
                                                                 QLatin1Char('\n'), QStringLiteral("\n     ")))
                 + QLatin1Char('\n');
     return text;

@@ -70,8 +70,8 @@ CliParseResult parseCliArguments(const QStringList &arguments);
 // command needs a port and config.ini names none.
 bool applyConfiguredPort(CliOptions *options, const QString &programFolder, QString *error);
 
-// The --help text, exit codes included.
-QString cliUsage();
+// The --help text, exit codes included; in Italian or English, as the run's language.
+QString cliUsage(bool italian = false);
 
 // The parameter a name stands for (the map file's keys, in any case); false when none does.
 bool parameterFromName(const QString &name, ParameterIndex *index);

@@ -196,15 +196,13 @@ bool CliRunner::backupBeforeWriting(RestoreCause cause)
         return true;
     const QStringList unknown = unknownParameters();
     if (!unknown.isEmpty()) {
-        finish(CliExit::NoAnswer, QStringLiteral("no backup: the controller did not tell %1; nothing sent "
-                                                 "(--no-backup writes without one)")
-                                      .arg(unknown.join(QStringLiteral(", "))));
+        finish(CliExit::NoAnswer, caption(CliWord::NoBackupUnknown).arg(unknown.join(QStringLiteral(", "))));
         return false;
     }
     const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime(),
                                                         {m_options.port, m_firmware});
     if (!written.ok) {
-        finish(CliExit::InvalidInput, QStringLiteral("no backup in %1: %2; nothing sent (--no-backup writes without one)")
+        finish(CliExit::InvalidInput, caption(CliWord::NoBackupIn)
                                           .arg(restorePointFolder(mapsFolder()), fileProblemWords(written.problem)));
         return false;
     }

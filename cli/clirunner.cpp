@@ -110,7 +110,7 @@ void CliRunner::verifyConnect()
         if (m_phase != Phase::Ready)
             return;
         if (!version) {
-            finish(CliExit::NoAnswer, QStringLiteral("firmware: no two identification answers agree"));
+            finish(CliExit::NoAnswer, caption(CliWord::NoIdentification));
             return;
         }
         m_firmware = versionText(*version);
@@ -311,7 +311,7 @@ void CliRunner::finish(CliExit code, const QString &error)
         QString logError;
         if (!appendLogLine(m_options.logFile, line, &logError)) {
             m_json.insert(QStringLiteral("log_error"), logError);
-            message += QStringLiteral("\ncannot write the log %1: %2").arg(m_options.logFile, logError);
+            message += QLatin1Char('\n') + caption(CliWord::CannotWriteLog).arg(m_options.logFile, logError);
         }
     }
     // Streaming commands end their JSON Lines with one line of their own.

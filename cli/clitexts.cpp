@@ -50,15 +50,18 @@ QString versionText(const std::array<quint8, 3> &v)
     return QStringLiteral("%1.%2.%3").arg(plainNumberText(v[0]), plainNumberText(v[1]), plainNumberText(v[2]));
 }
 
+QString cliLanguageCode(const QString &given, const QString &programFolder)
+{
+    if (!given.isEmpty())
+        return given;
+    const ConfigReadResult config = readConfigFile(QDir(dataFolderFor(programFolder)).filePath(QStringLiteral("config.ini")));
+    const QString code = languageFromLine(config.lines[1]).toUpper();
+    return code == QLatin1String("ITA") ? code : QStringLiteral("ENG");
+}
+
 void CliRunner::loadCaptions()
 {
-    QString code = m_options.language;
-    if (code.isEmpty()) {
-        const ConfigReadResult config = readConfigFile(QDir(dataFolderFor(m_programFolder)).filePath(QStringLiteral("config.ini")));
-        code = languageFromLine(config.lines[1]).toUpper();
-        if (code != QLatin1String("ITA"))
-            code = QStringLiteral("ENG");
-    }
+    const QString code = cliLanguageCode(m_options.language, m_programFolder);
     m_languageCode = code;
     // English first, so an entry the chosen language leaves out still has a text.
     const QString path = languageFilePath(m_programFolder);

@@ -18,6 +18,8 @@ const char *openErrorName(PortOpenError error);
 QString versionText(const std::array<quint8, 3> &v);
 // A moment for a JSON line: ISO 8601 with milliseconds and the offset from UTC.
 QString isoTime(const QDateTime &when);
+// The run's language, ITA or ENG: --lang's, else config.ini's, else English.
+QString cliLanguageCode(const QString &given, const QString &programFolder);
 // A moment for a text line: HH:mm:ss.zzz.
 QString clockTime(const QDateTime &when);
 

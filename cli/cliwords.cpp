@@ -43,8 +43,45 @@ QString cliWordFallback(int entry)
     case CliWord::ProgramOn: return QStringLiteral("program %1 on %2");
     case CliWord::OneAfterAnother: return QStringLiteral("one controller after another until Ctrl+C");
     case CliWord::ProgramCounts: return QStringLiteral("programmed %1, failed %2, interrupted %3");
+    case CliWord::NoBackupUnknown: return QStringLiteral("no backup: the controller did not tell %1; nothing sent (--no-backup writes without one)");
+    case CliWord::NoBackupIn: return QStringLiteral("no backup in %1: %2; nothing sent (--no-backup writes without one)");
+    case CliWord::UnitNoBackupIn: return QStringLiteral("no backup in %1: %2; nothing written");
+    case CliWord::UnitNotRead: return QStringLiteral("not read: %1; nothing written");
+    case CliWord::NoIdentification: return QStringLiteral("firmware: no two identification answers agree");
+    case CliWord::PairNoOrder: return QStringLiteral("%1 and %2 cannot be written in an order that keeps them a pair; nothing written");
+    case CliWord::UnitFinishing: return QStringLiteral("%1: finishing the write and its read-back");
+    case CliWord::InterruptedReading: return QStringLiteral("interrupted while reading the controller's values; nothing written");
+    case CliWord::InterruptedWaiting: return QStringLiteral("interrupted while waiting for a controller");
+    case CliWord::InterruptedConnected: return QStringLiteral("interrupted with its last controller still connected");
+    case CliWord::InterruptedWriting: return QStringLiteral("interrupted while writing: the controller may hold part of the map");
+    case CliWord::ValuesBeforeIn: return QStringLiteral("its values before are in %1");
+    case CliWord::StoppedAfter: return QStringLiteral("stopped after its controller was %1");
+    case CliWord::CannotWriteLog: return QStringLiteral("cannot write the log %1: %2");
+    case CliWord::InterruptedCounts: return QStringLiteral("interrupted: %1");
+    case CliWord::VerdictProgrammed: return QStringLiteral("programmed");
+    case CliWord::VerdictRefused: return QStringLiteral("refused");
+    case CliWord::VerdictDiffers: return QStringLiteral("differs");
+    case CliWord::VerdictUnanswered: return QStringLiteral("unanswered");
+    case CliWord::VerdictNoAnswer: return QStringLiteral("no-answer");
+    case CliWord::VerdictPortNotOpened: return QStringLiteral("port-not-opened");
+    case CliWord::VerdictPortLost: return QStringLiteral("port-lost");
+    case CliWord::VerdictNotRead: return QStringLiteral("not-read");
+    case CliWord::VerdictNoBackup: return QStringLiteral("no-backup");
+    case CliWord::VerdictInterrupted: return QStringLiteral("interrupted");
+    case CliWord::OutsideRange: return QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)");
+    case CliWord::ByPosition: return QStringLiteral("%1 Nothing sent (--by-position takes the lines by their place).");
+    case CliWord::UnitNotInLog: return QStringLiteral("%1: #%2 is not in the log %3: %4");
     default: return {};
     }
+}
+
+int cliVerdictEntry(const QString &verdict)
+{
+    for (int entry = CliWord::VerdictProgrammed; entry <= CliWord::VerdictInterrupted; ++entry) {
+        if (verdict == cliWordFallback(entry))
+            return entry;
+    }
+    return 0;
 }
 
 bool cliAnswerIsYes(QByteArrayView answer, bool italian)

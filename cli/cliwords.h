@@ -46,10 +46,42 @@ enum Entry : int {
     ProgramOn = 235,           // %1 the map, %2 the ports
     OneAfterAnother = 236,
     ProgramCounts = 237,       // %1 programmed, %2 failed, %3 interrupted
+    NoBackupUnknown = 238,    // %1 the parameters
+    NoBackupIn = 239,         // %1 the folder, %2 why
+    UnitNoBackupIn = 240,     // program: %1 the folder, %2 why
+    UnitNotRead = 241,        // %1 the parameters
+    NoIdentification = 242,
+    PairNoOrder = 243,        // %1, %2 the parameters
+    UnitFinishing = 244,      // %1 the port
+    InterruptedReading = 245,
+    InterruptedWaiting = 246,
+    InterruptedConnected = 247,
+    InterruptedWriting = 248,
+    ValuesBeforeIn = 249,     // %1 the backup
+    StoppedAfter = 280,       // %1 the verdict's word
+    CannotWriteLog = 281,     // %1 the file, %2 why
+    InterruptedCounts = 282,  // %1 the counts
+    VerdictProgrammed = 283,  // program's verdicts in text (the JSON keeps its own words)
+    VerdictRefused = 284,
+    VerdictDiffers = 285,
+    VerdictUnanswered = 286,
+    VerdictNoAnswer = 287,
+    VerdictPortNotOpened = 288,
+    VerdictPortLost = 289,
+    VerdictNotRead = 290,
+    VerdictNoBackup = 291,
+    VerdictInterrupted = 292,
+    OutsideRange = 293,       // %1 the values and why
+    ByPosition = 294,         // %1 the lines and why
+    UnitNotInLog = 295,       // %1 the port, %2 the unit, %3 the file, %4 why
 };
 }
 
 QString cliWordFallback(int entry);
+
+// The entry of program's word for a unit's verdict ("programmed", "refused"…) in text lines;
+// 0 for none.
+int cliVerdictEntry(const QString &verdict);
 
 // The answer to a question, as typed: yes in the language of the run ("y", "yes"; in Italian "s",
 // "si", "sì", the last also as a Windows console in code page 850 or 1252 sends it). Anything else

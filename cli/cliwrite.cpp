@@ -49,8 +49,7 @@ bool CliRunner::refuseBeyondSlider(const Session::ParameterMask &written)
     }
     if (refused.isEmpty())
         return true;
-    finish(CliExit::InvalidInput, QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)")
-                                      .arg(refused.join(QStringLiteral("; "))));
+    finish(CliExit::InvalidInput, caption(CliWord::OutsideRange).arg(refused.join(QStringLiteral("; "))));
     return false;
 }
 
@@ -78,8 +77,7 @@ bool CliRunner::checkLoadFile(bool writes)
     if (writes && !m_options.byPosition && !map.keyNotes.isEmpty()) {
         for (const MapKeyNote &note : map.keyNotes)
             refused << mapKeyNoteText(note, m_captions);
-        finish(CliExit::InvalidInput, QStringLiteral("%1 Nothing sent (--by-position takes the lines by their place).")
-                                          .arg(refused.join(QLatin1Char(' '))));
+        finish(CliExit::InvalidInput, caption(CliWord::ByPosition).arg(refused.join(QLatin1Char(' '))));
         return false;
     }
     m_mapValues = map.values;

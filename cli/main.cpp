@@ -1,5 +1,6 @@
 #include "clioptions.h"
 #include "clirunner.h"
+#include "clitexts.h"
 #include "consoledevice.h"
 
 #include <QCoreApplication>
@@ -95,14 +96,14 @@ int main(int argc, char *argv[])
         oe::printError(QStringLiteral("oe-cli: %1\nTry oe-cli --help.").arg(parsed.error));
         return int(oe::CliExit::Usage);
     }
-    if (parsed.options.command == oe::CliOptions::Command::Help) {
-        oe::ConsoleDevice console(oe::ConsoleDevice::Stream::Out);
-        QTextStream(&console) << oe::cliUsage() << Qt::flush;
-        return 0;
-    }
-
     oe::CliOptions options = parsed.options;
     const QString folder = options.folder.isEmpty() ? QCoreApplication::applicationDirPath() : options.folder;
+    if (options.command == oe::CliOptions::Command::Help) {
+        oe::ConsoleDevice console(oe::ConsoleDevice::Stream::Out);
+        const bool italian = oe::cliLanguageCode(options.language, folder) == QLatin1String("ITA");
+        QTextStream(&console) << oe::cliUsage(italian) << Qt::flush;
+        return 0;
+    }
     QString error;
     if (!QFileInfo(folder).isDir())
         error = QStringLiteral("--folder %1: no such folder").arg(folder);

@@ -31,6 +31,13 @@ QJsonObject valuesJson(const ParameterSet &values)
     return json;
 }
 
+// A verdict as text lines say it, in the run's language; the JSON keeps the verdict itself.
+QString verdictWord(const ProgramHost &cli, const QString &verdict)
+{
+    const int entry = cliVerdictEntry(verdict);
+    return entry ? cli.caption(entry) : verdict;
+}
+
 } // namespace
 
 bool appendLogLine(const QString &path, const QJsonObject &line, QString *error)
@@ -100,8 +107,7 @@ void ProgramUnit::onStateChanged(Session::State state)
         if (m_step != Step::Identifying)
             return;
         if (!version) {
-            unitDone(QStringLiteral("no-answer"), CliExit::NoAnswer,
-                     QStringLiteral("firmware: no two identification answers agree"));
+            unitDone(QStringLiteral("no-answer"), CliExit::NoAnswer, m_cli->caption(CliWord::NoIdentification));
             return;
         }
         m_firmware = versionText(*version);
@@ -171,7 +177,7 @@ void ProgramUnit::onIdentified()
     m_cli->err(m_cli->caption(CliWord::UnitIdentified).arg(name(), m_firmware));
     if (!unknown.isEmpty()) {
         unitDone(QStringLiteral("not-read"), CliExit::NoAnswer,
-                 QStringLiteral("not read: %1; nothing written").arg(unknown.join(QStringLiteral(", "))));
+                 m_cli->caption(CliWord::UnitNotRead).arg(unknown.join(QStringLiteral(", "))));
         return;
     }
     const MapValues &values = m_owner->values();
@@ -189,8 +195,7 @@ void ProgramUnit::onIdentified()
     const WritePlan plan = planWrites(held, target, write);
     if (!plan.ok()) {
         unitDone(QStringLiteral("refused"), CliExit::InvalidInput,
-                 QStringLiteral("%1 and %2 cannot be written in an order that keeps them a pair; nothing written")
-                     .arg(paramKey(plan.index), paramKey(plan.partner)));
+                 m_cli->caption(CliWord::PairNoOrder).arg(paramKey(plan.index), paramKey(plan.partner)));
         return;
     }
     if (plan.writes.isEmpty()) {
@@ -203,7 +208,7 @@ void ProgramUnit::onIdentified()
                                                            {m_port.text, m_firmware});
         if (!backup.ok) {
             unitDone(QStringLiteral("no-backup"), CliExit::InvalidInput,
-                     QStringLiteral("no backup in %1: %2; nothing written")
+                     m_cli->caption(CliWord::UnitNoBackupIn)
                          .arg(restorePointFolder(m_cli->mapsFolder()), m_cli->fileProblemWords(backup.problem)));
             return;
         }
@@ -330,12 +335,14 @@ void ProgramUnit::unitDone(const QString &verdict, CliExit code, const QString &
     if (code == CliExit::Interrupted) {
         stop(why);
     } else if (m_stopAfterStep || m_owner->m_interrupted) {
-        stop(QStringLiteral("stopped after its controller was %1").arg(verdict));
+        stop(cliWordFallback(CliWord::StoppedAfter).arg(verdict),
+             m_cli->caption(CliWord::StoppedAfter).arg(verdictWord(*m_cli, verdict)));
     } else if (m_owner->waitMode()) {
         waitForNext();
     } else {
-        stop(verdict == QLatin1String("programmed") ? QStringLiteral("programmed")
-                                                    : QStringLiteral("%1: %2").arg(verdict, why));
+        const bool programmed = verdict == QLatin1String("programmed");
+        stop(programmed ? verdict : QStringLiteral("%1: %2").arg(verdict, why),
+             programmed ? verdictWord(*m_cli, verdict) : QStringLiteral("%1: %2").arg(verdictWord(*m_cli, verdict), why));
     }
 }
 
@@ -396,21 +403,20 @@ void ProgramUnit::interrupt()
     switch (m_step) {
     case Step::Writing:
         m_stopAfterStep = true;
-        m_cli->err(QStringLiteral("%1: finishing the write and its read-back").arg(name()));
+        m_cli->err(m_cli->caption(CliWord::UnitFinishing).arg(name()));
         break;
     case Step::Identifying:
         if (!m_firmware.isEmpty()) {
-            unitDone(QStringLiteral("interrupted"), CliExit::Interrupted,
-                     QStringLiteral("interrupted while reading the controller's values; nothing written"));
+            unitDone(QStringLiteral("interrupted"), CliExit::Interrupted, m_cli->caption(CliWord::InterruptedReading));
         } else {
-            stop(QStringLiteral("interrupted while waiting for a controller"));
+            stop(CliWord::InterruptedWaiting);
         }
         break;
     case Step::Present:
-        stop(QStringLiteral("interrupted with its last controller still connected"));
+        stop(CliWord::InterruptedConnected);
         break;
     case Step::Absent:
-        stop(QStringLiteral("interrupted while waiting for a controller"));
+        stop(CliWord::InterruptedWaiting);
         break;
     case Step::Stopped:
         break;
@@ -424,17 +430,23 @@ void ProgramUnit::stopNow()
         return;
     }
     unitDone(QStringLiteral("interrupted"), CliExit::Interrupted,
-             m_backup.isEmpty() ? QStringLiteral("interrupted while writing: the controller may hold part of the map")
-                                : QStringLiteral("interrupted while writing: the controller may hold part of the map; "
-                                                 "its values before are in %1").arg(m_backup));
+             m_backup.isEmpty() ? m_cli->caption(CliWord::InterruptedWriting)
+                                : QStringLiteral("%1; %2").arg(m_cli->caption(CliWord::InterruptedWriting),
+                                                               m_cli->caption(CliWord::ValuesBeforeIn).arg(m_backup)));
 }
 
-void ProgramUnit::stop(const QString &state)
+void ProgramUnit::stop(int entry)
+{
+    stop(cliWordFallback(entry), m_cli->caption(entry));
+}
+
+void ProgramUnit::stop(const QString &state, const QString &words)
 {
     if (m_step == Step::Stopped)
         return;
     m_step = Step::Stopped;
     m_stateText = state;
+    m_stateWords = words.isEmpty() ? state : words;
     if (m_session)
         m_session->disconnectNow();
     emit stopped();
@@ -461,7 +473,7 @@ void ProgramRunner::start()
     if (!options.logFile.isEmpty()) {
         QFile log(options.logFile);
         if (!log.open(QIODevice::ReadWrite | QIODevice::Append)) {
-            m_cli->finish(CliExit::InvalidInput, QStringLiteral("cannot write the log %1: %2").arg(options.logFile, log.errorString()));
+            m_cli->finish(CliExit::InvalidInput, m_cli->caption(CliWord::CannotWriteLog).arg(options.logFile, log.errorString()));
             return;
         }
     }
@@ -499,7 +511,7 @@ void ProgramRunner::report(ProgramUnit *unit, const QJsonObject &line, const QSt
         m_cli->outJson(line);
     } else {
         QString text = QStringLiteral("%1 %2 #%3 %4").arg(clockTime(QDateTime::currentDateTime()), unit->name())
-                           .arg(unit->units()).arg(verdict);
+                           .arg(unit->units()).arg(verdictWord(*m_cli, verdict));
         if (line.value(QLatin1String("firmware")).isString()) {
             const int planned = sent + count(WriteOutcome::NotSent);
             text += QStringLiteral(", firmware %1, %2 %3/%4").arg(line.value(QLatin1String("firmware")).toString(),
@@ -514,15 +526,15 @@ void ProgramRunner::report(ProgramUnit *unit, const QJsonObject &line, const QSt
         }
         text += QStringLiteral(", %1 s").arg(seconds);
         if (line.contains(QLatin1String("backup")))
-            text += QStringLiteral(", backup %1").arg(line.value(QLatin1String("backup")).toString());
+            text += QStringLiteral(", %1 %2").arg(m_cli->caption(CliWord::BackupLabel), line.value(QLatin1String("backup")).toString());
         m_cli->out(text);
     }
     const QString logFile = m_cli->m_options.logFile;
     QString logError;
     if (!logFile.isEmpty() && !appendLogLine(logFile, line, &logError)) {
         if (m_logError.isEmpty())
-            m_logError = QStringLiteral("cannot write the log %1: %2").arg(logFile, logError);
-        m_cli->err(QStringLiteral("%1: #%2 is not in the log %3: %4").arg(unit->name()).arg(unit->units()).arg(logFile, logError));
+            m_logError = m_cli->caption(CliWord::CannotWriteLog).arg(logFile, logError);
+        m_cli->err(m_cli->caption(CliWord::UnitNotInLog).arg(unit->name()).arg(unit->units()).arg(logFile, logError));
     }
     const QString why = line.value(QLatin1String("error")).toString();
     m_cli->err(QStringLiteral("%1: #%2 %3, %4 s%5 (%6)")
@@ -564,7 +576,7 @@ void ProgramRunner::finishRun()
         ports.append(QJsonObject{{QStringLiteral("port"), unit->name()},
                                  {QStringLiteral("controllers"), unit->units()},
                                  {QStringLiteral("state"), unit->stateText()}});
-        m_cli->err(QStringLiteral("%1: %2").arg(unit->name(), unit->stateText()));
+        m_cli->err(QStringLiteral("%1: %2").arg(unit->name(), unit->stateWords()));
         if (code == CliExit::Done && unit->exitCode() != CliExit::Done)
             code = unit->exitCode();
     }
@@ -582,7 +594,7 @@ void ProgramRunner::finishRun()
         return;
     }
     if (m_interrupted) {
-        m_cli->finish(CliExit::Interrupted, QStringLiteral("interrupted: %1").arg(summary));
+        m_cli->finish(CliExit::Interrupted, m_cli->caption(CliWord::InterruptedCounts).arg(summary));
         return;
     }
     m_cli->finish(code, code == CliExit::Done ? QString() : summary);

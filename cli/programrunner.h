@@ -52,8 +52,10 @@ public:
     Step step() const { return m_step; }
     const CliPort &port() const { return m_port; }
     QString name() const { return m_port.text; }
-    // A line on what the port was doing when the run ended.
+    // A line on what the port was doing when the run ended: as the JSON keeps it, and as the run's
+    // language says it.
     QString stateText() const { return m_stateText; }
+    QString stateWords() const { return m_stateWords; }
     // The exit status this port asks for: its last controller's, or why there was none.
     CliExit exitCode() const { return m_exitCode; }
     int units() const { return m_units; }
@@ -74,7 +76,9 @@ private:
     void waitForNext();
     void watchPresence();
     void retryLater(int ms);
-    void stop(const QString &state);
+    // state: the JSON's words; words: the text line's (empty: the same).
+    void stop(const QString &state, const QString &words = {});
+    void stop(int entry);
 
     ProgramRunner *m_owner;
     ProgramHost *m_cli;
@@ -86,6 +90,7 @@ private:
     int m_units = 0;
     CliExit m_exitCode = CliExit::Done;
     QString m_stateText;
+    QString m_stateWords;
 
     // The controller in hand.
     QElapsedTimer m_clock;

@@ -470,8 +470,18 @@ void TestCli::programCountsWhatWasEchoed_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("verdict");
     QTest::addColumn<QList<int>>("counts"); // written, refused, unanswered, not sent
-    QTest::newRow("refusing writes") << false << 5 << "refused" << QList<int>{0, 1, 0, 7};
-    QTest::newRow("unplugged mid-run") << true << 3 << "unanswered" << QList<int>{3, 0, 1, 4};
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("said"); // in the text line on stdout
+    QTest::addColumn<QString>("saidErr");
+    QTest::newRow("refusing writes") << false << 5 << "refused" << QList<int>{0, 1, 0, 7} << "ENG"
+                                     << "#1 refused, firmware 1.3.7, written 0/8, refused 1, not sent 7"
+                                     << ": refused: the controller refused a write";
+    QTest::newRow("unplugged mid-run") << true << 3 << "unanswered" << QList<int>{3, 0, 1, 4} << "ENG"
+                                       << "written 3/8" << ": unanswered: a write was not answered";
+    // The log's verdict stays the script's word; the lines speak the run's language.
+    QTest::newRow("refusing writes, in Italian") << false << 5 << "refused" << QList<int>{0, 1, 0, 7} << "ITA"
+                                                 << "#1 rifiutata, firmware 1.3.7, scritti 0/8, rifiutati 1, non inviati 7"
+                                                 << ": rifiutata: la centralina ha rifiutato una scrittura";
 }
 
 // written means echoed with the value sent; the summary, the log and the exit status follow.
@@ -481,6 +491,9 @@ void TestCli::programCountsWhatWasEchoed()
     QFETCH(int, exitCode);
     QFETCH(QString, verdict);
     QFETCH(QList<int>, counts);
+    QFETCH(QString, language);
+    QFETCH(QString, said);
+    QFETCH(QString, saidErr);
     SimFixture fx;
     QVERIFY(fx.isReady());
     SimFaults faults;
@@ -489,7 +502,7 @@ void TestCli::programCountsWhatWasEchoed()
     const QString log = fx.programFolder() + QStringLiteral("/line.log");
     Cli cli(fx, {QStringLiteral("program"),
                  writeMap(fx.programFolder(), QStringLiteral("line.map"), {6, 16, 650, 1550, 9050, 170, 90, 110}),
-                 QStringLiteral("--log"), log});
+                 QStringLiteral("--log"), log, QStringLiteral("--lang"), language});
     if (unplugAfterThree) {
         QVERIFY(QTest::qWaitFor([&] { return writeFrames(fx) >= 3 || cli.process().state() == QProcess::NotRunning; }, 30000));
         fx.sim().unplug();
@@ -504,7 +517,8 @@ void TestCli::programCountsWhatWasEchoed()
     const QStringList keys{"written", "refused", "unanswered", "notSent"};
     for (int i = 0; i < keys.size(); ++i)
         QCOMPARE(lines[0].value(keys[i]).toArray().size(), counts[i]);
-    QVERIFY2(run.out.contains(QStringLiteral("written %1/8").arg(counts[0]).toUtf8()), run.out.constData());
+    QVERIFY2(QString::fromUtf8(run.out).contains(said), run.out.constData());
+    QVERIFY2(run.err.contains(saidErr), qPrintable(run.err));
 }
 
 // A unit programmed without its record fails with a code of its own; a cut line does not swallow the

@@ -53,6 +53,8 @@ private slots:
     void parse();
     void answers_data();
     void answers();
+    void italianHelp_data();
+    void italianHelp();
 };
 
 void TestCliOptions::parse_data()
@@ -69,6 +71,7 @@ void TestCliOptions::parse_data()
     QTest::newRow("set, names in any case") << "-p COM1 set tinjmax=12000 RpmMin=650"
                                             << "set COM1 TinjMax=12000 RpmMin=650";
     QTest::newRow("help wins") << "bogus --help" << "help";
+    QTest::newRow("help keeps the language") << "--help --lang ita" << "help ITA";
     QTest::newRow("version") << "--version" << "version";
     QTest::newRow("no port: config.ini's, later") << "info" << "info";
     QTest::newRow("backup to the default place") << "-p COM3 backup" << "backup COM3";
@@ -147,6 +150,31 @@ void TestCliOptions::answers()
     QFETCH(bool, italian);
     QFETCH(bool, yes);
     QCOMPARE(cliAnswerIsYes(typed, italian), yes);
+}
+
+void TestCliOptions::italianHelp_data()
+{
+    // Phrases of the English help, one from each part: none may stay in the Italian one.
+    QTest::addColumn<QString>("english");
+    QTest::newRow("heading") << "Usage: oe-cli [options]";
+    QTest::newRow("command") << "read the eight parameters";
+    QTest::newRow("continuation line") << "differ, read back and compare";
+    QTest::newRow("options heading") << "Options:";
+    QTest::newRow("option") << "do not ask before load or reset";
+    QTest::newRow("streams") << "Results go to stdout";
+    QTest::newRow("exit status") << "Exit status:";
+    QTest::newRow("exit meaning") << "nothing was sent";
+}
+
+// The Italian help says everything the English one does, in its own words.
+void TestCliOptions::italianHelp()
+{
+    QFETCH(QString, english);
+    const QString italian = cliUsage(true);
+    QVERIFY(cliUsage(false).contains(english));
+    QVERIFY2(!italian.contains(english), qPrintable(italian));
+    for (const char *name : {"--allow-outside-range", "--log FILE", "-h, --help", "program FILE.map", "  7  program:"})
+        QVERIFY2(italian.contains(QLatin1String(name)), name);
 }
 
 QTEST_GUILESS_MAIN(TestCliOptions)

@@ -65,7 +65,9 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 400; i <= 424; ++i) // a lost port and its wait, the paused readings, keyed menus
         entries << i;
-    for (int i = 200; i <= 237; ++i) // oe-cli's own words
+    for (int i = 200; i <= 249; ++i) // oe-cli's own words
+        entries << i;
+    for (int i = 280; i <= 295; ++i) // oe-cli's program verdicts and stops
         entries << i;
     return entries;
 }
