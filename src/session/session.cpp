@@ -114,6 +114,17 @@ void Session::postMessage(int textEntry, int titleEntry, std::function<void()> t
     }, Qt::QueuedConnection);
 }
 
+void Session::notify(std::function<void(Session &)> tell)
+{
+    const quint64 id = m_sessionId;
+    ++m_notesPending;
+    QMetaObject::invokeMethod(this, [this, id, tell = std::move(tell)] {
+        --m_notesPending;
+        if (id == m_sessionId)
+            tell(*this);
+    }, Qt::QueuedConnection);
+}
+
 void Session::disconnectNow()
 {
     if (m_state != State::Idle)
@@ -132,6 +143,7 @@ void Session::endSession(bool portLost)
     for (auto &waiting : m_afterWrite)
         waiting.clear();
     m_sharedReads = {};
+    m_sequenceScope.cancel();
     m_writesPending = {};
     m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);
@@ -195,10 +207,11 @@ void Session::RequestVersionVerified(VersionAnswers answers, std::function<void(
 
 void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
 {
-    submit(Request::read(index), [this, index, then, epoch = m_bookEpoch](const RequestResult &result) {
+    const quint64 epoch = isParameterIndex(index) ? epochOf(ParameterIndex(index)) : 0;
+    submit(Request::read(index), [this, index, then, epoch](const RequestResult &result) {
         // A flipped bit in a read answer can look like a value: the answer is verified by more reads
         // while the poll runs (see verifyNext).
-        if (isParameterIndex(index) && epoch == m_bookEpoch)
+        if (isParameterIndex(index) && epoch == epochOf(ParameterIndex(index)))
             learn(ParameterIndex(index), Learned::Answer,
                   result.answered() ? std::optional(result.reply.value) : std::nullopt);
         if (then)

@@ -82,10 +82,6 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
         break;
     }
     case Learned::Echo:
-        // A reset or map load that started since has forgotten every value and may change this one
-        // after the echo: only its own read-back tells what the controller holds once it is through.
-        if (m_state == State::Busy)
-            break;
         changeBook(index, [&](ParameterBook &book) { book.echoed(index, *value); });
         break;
     }
@@ -93,9 +89,10 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
 
 void Session::forgetAll()
 {
-    ++m_bookEpoch;
+    QList<ParameterIndex> all;
     for (int i = 0; i < kParameterCount; ++i)
-        changeBook(ParameterIndex(i), [i](ParameterBook &book) { book.forget(ParameterIndex(i)); });
+        all << ParameterIndex(i);
+    forgetFor(all);
 }
 
 void Session::setRereadDue(ParameterIndex index, bool due)
@@ -164,23 +161,6 @@ void Session::revertPreview(ParameterIndex index)
         Parameters[index] = *value;
 }
 
-bool Session::readIfUnknown(ParameterIndex index, std::function<void(bool)> then)
-{
-    if (m_state != State::Connected)
-        return false;
-    const quint64 id = m_sessionId;
-    if (parameterKnown(index)) {
-        QMetaObject::invokeMethod(
-            this, [this, id, then] { if (id == m_sessionId && then) then(true); }, Qt::QueuedConnection);
-        return true;
-    }
-    ReadParameter(quint8(index), [this, index, then](bool) {
-        if (then)
-            then(parameterKnown(index));
-    });
-    return true;
-}
-
 bool Session::verifyNow(std::function<void()> then)
 {
     if (m_state != State::Connected)
@@ -203,20 +183,31 @@ bool Session::verifiedValues(std::function<void(const VerifiedValues &)> then)
 {
     if (m_state != State::Connected)
         return false;
-    settleNext(m_sessionId, {}, std::move(then));
+    const quint64 id = m_sessionId;
+    // A sequence that took over verifies its own reads: the values are taken as they stand then.
+    settle([this] { return m_state == State::Connected; }, {}, [this, id, then = std::move(then)] {
+        VerifiedValues result;
+        for (int i = 0; i < kParameterCount; ++i) {
+            const auto index = ParameterIndex(i);
+            result.known[size_t(i)] = parameterConfirmed(index);
+            result.values[index] = m_book.value(index).value_or(0);
+        }
+        QMetaObject::invokeMethod(this, [this, id, then, result] { if (id == m_sessionId && then) then(result); },
+                                  Qt::QueuedConnection);
+    });
     return true;
 }
 
-void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
-                         std::function<void(const VerifiedValues &)> then)
+void Session::settle(std::function<bool()> goOn, std::bitset<kParameterCount> readTried, std::function<void()> then)
 {
-    if (id != m_sessionId)
-        return;
-    const auto again = [this, id, then](std::bitset<kParameterCount> tried) {
-        return [this, id, tried, then] { settleNext(id, tried, then); };
+    const quint64 id = m_sessionId;
+    const auto again = [this, id, goOn, then](std::bitset<kParameterCount> tried) {
+        return [this, id, goOn, tried, then] {
+            if (id == m_sessionId)
+                settle(goOn, tried, then);
+        };
     };
-    // A sequence that took over has forgotten everything and verifies its own reads.
-    if (m_state == State::Connected) {
+    if (goOn()) {
         for (int i = 0; i < kParameterCount; ++i) {
             if (m_book.state(ParameterIndex(i)) == ParameterBook::State::Writing) {
                 m_afterWrite[size_t(i)].append(again(readTried));
@@ -236,14 +227,15 @@ void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
             return;
         }
     }
-    VerifiedValues result;
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
-        result.known[size_t(i)] = parameterConfirmed(index);
-        result.values[index] = m_book.value(index).value_or(0);
+    then();
+}
+
+void Session::forgetFor(const QList<ParameterIndex> &indices)
+{
+    for (ParameterIndex index : indices) {
+        ++m_bookEpoch[size_t(index)];
+        changeBook(index, [index](ParameterBook &book) { book.forget(index); });
     }
-    QMetaObject::invokeMethod(this, [this, id, then, result] { if (id == m_sessionId && then) then(result); },
-                              Qt::QueuedConnection);
 }
 
 void Session::verifyNext()
@@ -272,7 +264,7 @@ void Session::verifyRead(ParameterIndex index, std::function<void()> then)
 void Session::sharedRead(ParameterIndex index, Learned how, std::function<void()> then)
 {
     SharedRead &read = m_sharedReads[size_t(index)];
-    if (read.out && read.how == how && read.epoch == m_bookEpoch) {
+    if (read.out && read.how == how && read.epoch == epochOf(index)) {
         if (then)
             read.waiting.append(std::move(then));
         return;
@@ -281,15 +273,15 @@ void Session::sharedRead(ParameterIndex index, Learned how, std::function<void()
     // own (not shared) and the earlier one's callers are still told when it ends.
     const bool shared = !read.out;
     if (shared)
-        read = SharedRead{true, how, m_bookEpoch, {}};
+        read = SharedRead{true, how, epochOf(index), {}};
     QList<std::function<void()>> own;
     if (then)
         (shared ? read.waiting : own).append(std::move(then));
-    submit(Request::read(quint8(index)), [this, index, how, shared, own, epoch = m_bookEpoch](const RequestResult &result) {
+    submit(Request::read(quint8(index)), [this, index, how, shared, own, epoch = epochOf(index)](const RequestResult &result) {
         // Ended before what it teaches is learned: a read asked for from there on goes out afresh.
         const QList<std::function<void()>> waiting =
             shared ? std::exchange(m_sharedReads[size_t(index)], SharedRead{}).waiting : own;
-        if (epoch == m_bookEpoch)
+        if (epoch == epochOf(index))
             learn(index, how, result.answered() ? std::optional(result.reply.value) : std::nullopt);
         for (const auto &next : waiting)
             next();
