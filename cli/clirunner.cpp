@@ -68,7 +68,7 @@ void CliRunner::start()
     if (!m_options.device.isEmpty())
         port->setDevice(m_options.device);
     m_session = new Session(port, this);
-    connect(m_session, &Session::message, this, &CliRunner::onMessage);
+    connect(m_session, &Session::notice, this, &CliRunner::onNotice);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
         m_firstVersion = version;
     });
@@ -133,27 +133,27 @@ void CliRunner::onConnected()
     }
 }
 
-void CliRunner::onMessage(int textEntry, int)
+void CliRunner::onNotice(Session::Notice notice)
 {
     if (m_phase == Phase::Done)
         return;
-    switch (textEntry) {
-    case Session::kConnectFailedEntry: {
+    switch (notice) {
+    case Session::Notice::ConnectFailed: {
         const ConnectFailure &failure = m_session->lastConnectFailure();
         m_json.insert(QStringLiteral("connectFailure"), connectFailureJson(failure));
         finish(failure.kind == ConnectFailure::Kind::PortNotOpened ? CliExit::PortNotOpened : CliExit::NoAnswer,
                connectFailureText(failure, m_options.port, portText()));
         break;
     }
-    case Session::kPortLostEntry:
-        finish(CliExit::NoAnswer, caption(textEntry));
+    case Session::Notice::PortLost:
+        finish(CliExit::NoAnswer, caption(noticeEntry(notice)));
         break;
-    case Session::kResetNotConfirmedEntry:
+    case Session::Notice::ResetNotConfirmed:
         m_resetAcknowledged = false;
-        err(caption(textEntry));
+        err(caption(noticeEntry(notice)));
         break;
     default:
-        err(caption(textEntry));
+        err(caption(noticeEntry(notice)));
         break;
     }
 }
@@ -193,7 +193,7 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
     }
     const QString device = failure.device.isEmpty() ? shown : failure.device;
     const QString why = fillIn(caption(Caption::NoIdentification), device, {});
-    return why.isEmpty() ? caption(Session::kConnectFailedEntry) : why;
+    return why.isEmpty() ? caption(Caption::ConnectFailed) : why;
 }
 
 void CliRunner::beginSteps(const QString &what, const QStringList &steps)

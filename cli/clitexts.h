@@ -14,6 +14,8 @@ namespace oe {
 QString paramKey(ParameterIndex index);
 // The window's caption for why a port did not open, or for a silent controller.
 int connectFailureEntry(const ConnectFailure &failure);
+// The caption that tells a session's notice.
+int noticeEntry(Session::Notice notice);
 // %1 and %2 replaced in one pass, so a device path or a system text holding a % sign stays as it is.
 QString fillIn(const QString &text, const QString &a1, const QString &a2);
 const char *openErrorName(PortOpenError error);

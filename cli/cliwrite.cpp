@@ -165,7 +165,7 @@ void CliRunner::runLoad()
     for (int i = 0; i < kParameterCount; ++i)
         values[ParameterIndex(i)] = m_mapValues[size_t(i)];
     if (!m_session->loadMap(values, write))
-        finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
+        finish(CliExit::NoAnswer, caption(Caption::PortLost));
 }
 
 void CliRunner::onMapLoaded(const MapLoadResult &result)
@@ -305,7 +305,7 @@ void CliRunner::runReset()
         steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
     beginSteps(QStringLiteral("reset"), steps);
     if (!m_session->reset())
-        finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
+        finish(CliExit::NoAnswer, caption(Caption::PortLost));
 }
 
 void CliRunner::finishReset()

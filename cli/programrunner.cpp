@@ -44,7 +44,7 @@ void ProgramUnit::start()
         serial->setDevice(m_port.device);
     m_session = new Session(serial, this);
     connect(m_session, &Session::stateChanged, this, &ProgramUnit::onStateChanged);
-    connect(m_session, &Session::message, this, [this](int textEntry, int) { onMessage(textEntry); });
+    connect(m_session, &Session::notice, this, &ProgramUnit::onNotice);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
         m_firstVersion = version;
     });
@@ -97,11 +97,11 @@ void ProgramUnit::onStateChanged(Session::State state)
     });
 }
 
-void ProgramUnit::onMessage(int textEntry)
+void ProgramUnit::onNotice(Session::Notice notice)
 {
     if (m_step == Step::Stopped)
         return;
-    if (textEntry == Session::kConnectFailedEntry) {
+    if (notice == Session::Notice::ConnectFailed) {
         const ConnectFailure &failure = m_session->lastConnectFailure();
         const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
         const QString why = m_cli->connectFailureText(failure, m_port.text, m_cli->portText(m_port));
@@ -118,16 +118,16 @@ void ProgramUnit::onMessage(int textEntry)
                  notOpened ? CliExit::PortNotOpened : CliExit::NoAnswer, why);
         return;
     }
-    if (textEntry == Session::kPortLostEntry) {
+    if (notice == Session::Notice::PortLost) {
         if (m_step == Step::Present || (m_step == Step::Identifying && m_owner->waitMode())) {
             m_step = Step::Absent;
             retryLater(kRetryNotOpenedMs);
             return;
         }
-        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(textEntry));
+        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Caption::PortLost));
         return;
     }
-    m_cli->err(QStringLiteral("%1: %2").arg(name(), m_cli->caption(textEntry)));
+    m_cli->err(QStringLiteral("%1: %2").arg(name(), m_cli->caption(noticeEntry(notice))));
 }
 
 void ProgramUnit::onIdentified()
@@ -176,7 +176,7 @@ void ProgramUnit::onIdentified()
         write[size_t(index)] = true;
     m_cli->err(QStringLiteral("%1: writing %2 of 8 values").arg(name()).arg(m_written.size()));
     if (!m_session->loadMap(target, write))
-        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Session::kPortLostEntry));
+        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Caption::PortLost));
 }
 
 void ProgramUnit::onMapLoaded(const MapLoadResult &)

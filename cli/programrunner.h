@@ -54,7 +54,7 @@ signals:
 private:
     void connectNow();
     void onStateChanged(Session::State state);
-    void onMessage(int textEntry);
+    void onNotice(Session::Notice notice);
     void onIdentified();
     void onMapLoaded(const MapLoadResult &result);
     // The end of one controller: its log line, the counts, and what comes next.

@@ -86,7 +86,10 @@ Trial::Trial(const TrialOptions &options)
 
     Session *session = m_session.get();
     RequestEngine *engine = session->engine();
-    QObject::connect(session, &Session::message, &m_timers, [this](int text, int title) { onMessage(text, title); });
+    QObject::connect(session, &Session::notice, &m_timers, [this](Session::Notice notice) {
+        if (notice != Session::Notice::AnotherController) // a line over the logo, not a box
+            onMessage(int(notice), 0);
+    });
     QObject::connect(session, &Session::stateChanged, &m_timers, [this](Session::State state) {
         log("session state %1", qint64(state));
     });

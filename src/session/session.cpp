@@ -94,16 +94,16 @@ void Session::connectFailed(ConnectFailure::Kind kind, const QString &systemText
         m_lastFailure.openError = tried ? port->openError() : PortOpenError::NotFound;
     m_lastFailure.systemText = systemText;
     endSession();
-    postMessage(kConnectFailedEntry, kMessageTitleEntry);
+    postNotice(Notice::ConnectFailed);
 }
 
-void Session::postMessage(int textEntry, int titleEntry, std::function<void()> then)
+void Session::postNotice(Notice notice, std::function<void()> then)
 {
     const quint64 id = m_sessionId;
     ++m_messagesOpen;
     m_statusTimer->setEnabled(false);
-    QMetaObject::invokeMethod(this, [this, id, textEntry, titleEntry, then = std::move(then)] {
-        emit message(textEntry, titleEntry);
+    QMetaObject::invokeMethod(this, [this, id, notice, then = std::move(then)] {
+        emit this->notice(notice);
         --m_messagesOpen;
         if (id != m_sessionId)
             return;
@@ -164,7 +164,7 @@ void Session::onPortLost()
         return;
     }
     endSession(true);
-    postMessage(kPortLostEntry, kMessageTitleEntry);
+    postNotice(Notice::PortLost);
 }
 
 void Session::holdPoll(bool hold)
@@ -224,7 +224,7 @@ void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool
     submit(Request::write(index, value), [this, then](const RequestResult &result) {
         // A value that does not fit the frame was never sent: nothing to confirm.
         if (result.outcome == RequestResult::Outcome::NotAnswered) {
-            postMessage(kWriteNotConfirmedEntry, kMessageTitleEntry, [then] { if (then) then(false); });
+            postNotice(Notice::WriteNotConfirmed, [then] { if (then) then(false); });
             return;
         }
         if (then)

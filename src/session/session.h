@@ -44,14 +44,16 @@ public:
     // Unanswered status requests in a row after which the controller counts as not answering.
     static constexpr int kMissedPollsForSilence = 2;
 
-    // Caption entries of the messages the session raises.
-    static constexpr int kConnectFailedEntry = 26;
-    static constexpr int kMessageTitleEntry = 27;
-    static constexpr int kResetNotConfirmedEntry = 28;
-    static constexpr int kWriteNotConfirmedEntry = 29;
-    static constexpr int kAfterResetEntry = 38;
-    static constexpr int kPortLostEntry = 39;
-    static constexpr int kNoTitle = -1;
+    // What the session tells the user; the window and oe-cli choose the words.
+    enum class Notice {
+        ConnectFailed,     // see lastConnectFailure()
+        PortLost,          // the session ended: its port went away
+        ResetNotConfirmed, // the reset command got no acknowledgement; the read-back follows all the same
+        AfterReset,        // a reset command went out; the read-back waits until this has been shown
+        WriteNotConfirmed, // a commit's write was not echoed; the read after it told what the controller holds
+        AnotherController, // after a silence another controller answered, or the same one with other values
+    };
+    Q_ENUM(Notice)
 
     // Takes ownership of the port. Time comes from clock (the steady clock when none is given).
     explicit Session(SerialPort *port, QObject *parent = nullptr, Clock *clock = nullptr);
@@ -119,7 +121,7 @@ public:
     void revertPreview(ParameterIndex index);
     // Stores the field and writes it to the controller; writeFinished follows. An echo confirms the
     // value. Without one the parameter is read once: its answer is what the controller holds, or the
-    // parameter is unknown; the message (entry 29) comes after that read. Refused unless Connected.
+    // parameter is unknown; the notice WriteNotConfirmed comes after that read. Refused unless Connected.
     bool commitParameter(ParameterIndex index, qint32 field);
     // A value the technician chose (a slider, the value editor, oe-cli set), held to its pair against
     // what the controller holds, then committed. A partner whose own write is on its way is waited
@@ -163,7 +165,7 @@ public:
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
     // A read's answer is the parameter's value, to be verified; a read without one leaves it unknown.
-    // WriteParameter raises the message of entry 29 when the write is not confirmed; it leaves the
+    // WriteParameter raises the notice WriteNotConfirmed when the write is not confirmed; it leaves the
     // book as it was.
     void RequestVersion(std::function<void(bool)> then = {});
     // then gets the version when two answers agree (at most three requests), nullopt otherwise.
@@ -199,11 +201,11 @@ signals:
     void mapLoaded(const oe::MapLoadResult &result);
     // A read-again ended.
     void readAgainFinished(const oe::RereadResult &result);
-    // A message for the user: a caption entry as text and one as title (kNoTitle for none). Raised
+    // Something for the user (see Notice). Raised
     // from the event loop, never from inside the port's receive event (a port takes no receive event
     // while one is handled); the session waits for the handler to return before it goes on, and the
     // poll stays quiet meanwhile, so a modal box may be shown.
-    void message(int textEntry, int titleEntry);
+    void notice(oe::Session::Notice notice);
 
 private:
     friend class MapLoadSequence;
@@ -229,8 +231,8 @@ private:
     // Tells the window from the event loop, never from inside a receive or timer callback; nothing is
     // told for a session that ended meanwhile.
     void notify(std::function<void(Session &)> tell);
-    // Raises message from the event loop, then runs then unless the session ended meanwhile.
-    void postMessage(int textEntry, int titleEntry, std::function<void()> then = {});
+    // Raises the notice from the event loop, then runs then unless the session ended meanwhile.
+    void postNotice(Notice notice, std::function<void()> then = {});
     void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
     void endSession(bool portLost = false);
     // Connected, no sequence, no dialog or message holding it, nothing on the wire.

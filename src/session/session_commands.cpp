@@ -58,7 +58,7 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
         }
         // The controller may hold the new value, the old one or one it clamped: only a read tells.
         ReadParameter(quint8(index), [this, index, ended](bool) {
-            postMessage(kWriteNotConfirmedEntry, kMessageTitleEntry, [this, index, ended] {
+            postNotice(Notice::WriteNotConfirmed, [this, index, ended] {
                 emit writeFinished(index, false);
                 ended();
             });
@@ -145,12 +145,12 @@ bool Session::reset()
     SendReset([this](bool acknowledged) {
         // Shown in every case; the read-back waits until the user has closed it.
         const auto afterReset = [this] {
-            postMessage(kAfterResetEntry, kNoTitle, [this] { readAll([this] { setState(State::Connected); }); });
+            postNotice(Notice::AfterReset, [this] { readAll([this] { setState(State::Connected); }); });
         };
         if (acknowledged)
             afterReset();
         else
-            postMessage(kResetNotConfirmedEntry, kMessageTitleEntry, afterReset);
+            postNotice(Notice::ResetNotConfirmed, afterReset);
     });
     return true;
 }
