@@ -3,6 +3,7 @@
 #include "clitexts.h"
 
 #include "maptexts.h"
+#include "writeplan.h"
 #include "numbertexts.h"
 #include "valuerule.h"
 #include "valuetexts.h"
@@ -153,17 +154,26 @@ void CliRunner::runLoad()
         return; // interrupted while asking
     if (!backupBeforeWriting(RestoreCause::Load))
         return;
-    QStringList steps;
-    for (int i = 0; i < kParameterCount; ++i) {
-        if (write[size_t(i)])
-            steps << QStringLiteral("write %1=%2").arg(paramKey(ParameterIndex(i))).arg(m_mapValues[size_t(i)]);
-    }
-    for (int i = 0; i < kParameterCount; ++i)
-        steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
-    beginSteps(QStringLiteral("load"), steps);
     ParameterSet values;
-    for (int i = 0; i < kParameterCount; ++i)
+    KnownValues held{};
+    for (int i = 0; i < kParameterCount; ++i) {
         values[ParameterIndex(i)] = m_mapValues[size_t(i)];
+        if (m_session->parameterConfirmed(ParameterIndex(i)))
+            held[size_t(i)] = m_session->controllerValue(ParameterIndex(i));
+    }
+    // The session writes in the write plan's order and reads back what it wrote.
+    const WritePlan plan = planWrites(held, values, write);
+    QStringList steps;
+    std::array<bool, kParameterCount> planned{};
+    for (const PlannedWrite &w : plan.writes) {
+        steps << QStringLiteral("write %1=%2").arg(paramKey(w.index)).arg(w.value);
+        planned[size_t(w.index)] = true;
+    }
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (planned[size_t(i)])
+            steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
+    }
+    beginSteps(QStringLiteral("load"), steps);
     if (!m_session->loadMap(values, write))
         finish(CliExit::NoAnswer, caption(Caption::PortLost));
 }
