@@ -34,6 +34,7 @@ void Session::setState(State state)
         return;
     m_state = state;
     emit stateChanged(state);
+    updateRereadPending();
 }
 
 void Session::submit(const Request &request, std::function<void(const RequestResult &)> done)
@@ -76,6 +77,7 @@ void Session::connectTo(int comPort)
             return;
         }
         m_connected = true;
+        m_version = result.reply.version;
         emit identified(m_comPort, result.reply.version);
         if (id != m_sessionId)
             return;
@@ -138,7 +140,10 @@ void Session::endSession(bool portLost)
     m_connected = false;
     m_pollHeld = false;
     m_missedPolls = 0;
-    m_rereadDue.reset();
+    m_reacquireDue = false;
+    m_reacquireReading = false;
+    m_beforeSilence = {};
+    m_version.reset();
     m_lineQuality.clear();
     for (auto &waiting : m_afterWrite)
         waiting.clear();

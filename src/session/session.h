@@ -209,6 +209,7 @@ signals:
 
 private:
     friend class MapLoadSequence;
+    friend class ReacquireSequence;
 
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
@@ -221,8 +222,9 @@ private:
     // Every change of the book goes through here, so its signals follow every change.
     void changeBook(ParameterIndex index, const std::function<void(ParameterBook &)> &change);
     void forgetAll();
-    void setRereadDue(ParameterIndex index, bool due);
     void updateRereadPending();
+    // The first parameter without a value and no write on its way.
+    std::optional<ParameterIndex> unknownToRead() const;
     // A commit of index decided against its partner's value in the book.
     void decideHeld(ParameterIndex index, qint32 wanted, quint64 id, std::function<void(const HeldCommit &)> decided);
     void setAnswering(bool answering);
@@ -272,8 +274,13 @@ private:
     std::array<quint64, kParameterCount> m_bookEpoch{};
     quint64 epochOf(ParameterIndex index) const { return m_bookEpoch[size_t(index)]; }
     bool m_answering = true;
-    std::bitset<kParameterCount> m_rereadDue;
     bool m_reportedRereadPending = false;
+    // A silence was counted: the controller is to identify itself and tell all eight again (see
+    // ReacquireSequence); what was confirmed before it, to tell another controller by its values.
+    bool m_reacquireDue = false;
+    bool m_reacquireReading = false; // the reads of that sequence are out
+    std::array<std::optional<qint32>, kParameterCount> m_beforeSilence{};
+    std::optional<Version> m_version; // as the controller last identified itself
     struct SharedRead {
         bool out = false;
         Learned how = Learned::Answer;

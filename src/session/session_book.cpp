@@ -2,6 +2,8 @@
 // after a silence, and confirmed before they leave the program.
 #include "session.h"
 
+#include "reacquiresequence.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -48,8 +50,6 @@ void Session::changeBook(ParameterIndex index, const std::function<void(Paramete
     const bool had = m_book.hasValue(index);
     const bool wasConfirmed = parameterConfirmed(index);
     change(m_book);
-    if (m_book.state(index) != ParameterBook::State::Unknown)
-        setRereadDue(index, false); // the controller told it, or a write decides it
     if (m_book.hasValue(index) != had)
         emit parameterKnownChanged(index, !had);
     if (parameterConfirmed(index) != wasConfirmed)
@@ -59,6 +59,13 @@ void Session::changeBook(ParameterIndex index, const std::function<void(Paramete
 
 void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> value)
 {
+    // After a silence only the reads of the controller that identified itself again count; a write
+    // that went out meanwhile leaves its parameter for those reads.
+    if (m_reacquireDue && !m_reacquireReading) {
+        if (how == Learned::Echo)
+            changeBook(index, [index](ParameterBook &book) { book.forget(index); });
+        return;
+    }
     // A read asked before a commit of the same parameter, answered while that write waits its turn:
     // the controller is about to change it; the write's echo (or the read after it) tells.
     if (how != Learned::Echo && m_writesPending[size_t(index)] > 0)
@@ -95,24 +102,19 @@ void Session::forgetAll()
     forgetFor(all);
 }
 
-void Session::setRereadDue(ParameterIndex index, bool due)
-{
-    m_rereadDue[size_t(index)] = due;
-    updateRereadPending();
-}
-
 void Session::setAnswering(bool answering)
 {
     if (std::exchange(m_answering, answering) == answering)
         return;
-    // What went unknown in the silence is read again once the controller answers. A sequence reads
-    // everything itself.
-    if (answering && m_connected && m_state == State::Connected) {
+    // After a silence the controller on the line may be another one, or the same one changed by hand:
+    // nothing the book holds counts until it has identified itself again and told all eight twice.
+    if (!answering && m_connected && !m_reacquireDue) {
+        m_reacquireDue = true;
         for (int i = 0; i < kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
-            if (m_book.state(index) == ParameterBook::State::Unknown)
-                m_rereadDue[size_t(i)] = true;
+            m_beforeSilence[size_t(i)] = parameterConfirmed(index) ? m_book.value(index) : std::nullopt;
         }
+        forgetAll();
     }
     emit controllerAnsweringChanged(answering);
     updateRereadPending();
@@ -122,13 +124,19 @@ bool Session::rereadPending() const
 {
     if (!m_connected || m_state == State::Idle)
         return false;
-    if (m_rereadDue.any())
+    if (m_reacquireDue)
         return true;
+    // A sequence reads everything itself; once it is over, what it left unknown is read again.
+    return m_state == State::Connected && unknownToRead().has_value();
+}
+
+std::optional<ParameterIndex> Session::unknownToRead() const
+{
     for (int i = 0; i < kParameterCount; ++i) {
-        if (!m_answering && m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown)
-            return true;
+        if (m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown)
+            return ParameterIndex(i);
     }
-    return false;
+    return std::nullopt;
 }
 
 void Session::updateRereadPending()
@@ -142,8 +150,6 @@ void Session::readAll(std::function<void()> then)
 {
     // From here only the answers of these reads say what the controller holds.
     forgetAll();
-    for (int i = 0; i < kParameterCount; ++i)
-        setRereadDue(ParameterIndex(i), false);
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
         ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
@@ -242,18 +248,22 @@ void Session::verifyNext()
 {
     if (!pollMayRun())
         return;
+    if (m_reacquireDue && m_answering) {
+        setState(State::Busy);
+        m_sequenceScope.cancel();
+        ReacquireSequence::start(*this, m_sequenceScope.token());
+        return;
+    }
     if (const std::optional<ParameterIndex> next = m_book.nextToVerify()) {
         verifyRead(*next, {});
         return;
     }
-    // Then, only while the controller answers, one read of each parameter the silence left unknown.
-    if (!m_answering || !m_rereadDue.any())
+    // Then, only while the controller answers, one read of a parameter left unknown: a read that went
+    // unanswered in a sequence or on its own is tried again by itself, one in each gap.
+    if (!m_answering)
         return;
-    int due = 0;
-    while (!m_rereadDue[size_t(due)])
-        ++due;
-    setRereadDue(ParameterIndex(due), false);
-    ReadParameter(quint8(due));
+    if (const std::optional<ParameterIndex> unknown = unknownToRead())
+        sharedRead(*unknown, Learned::Answer, {});
 }
 
 void Session::verifyRead(ParameterIndex index, std::function<void()> then)
