@@ -69,7 +69,7 @@ void Session::connectTo(int comPort)
         connectFailed(ConnectFailure::Kind::PortNotOpened, error);
         return;
     }
-    submit(Request::version(), [this, id](const RequestResult &result) {
+    submit(Request::version(), [this](const RequestResult &result) {
         if (!result.answered()) {
             // Bytes without a reply in them point at the line, not at a missing controller.
             m_lastFailure.bytesReceived = result.bytesReceived;
@@ -78,9 +78,9 @@ void Session::connectTo(int comPort)
         }
         m_connected = true;
         m_version = result.reply.version;
-        emit identified(m_comPort, result.reply.version);
-        if (id != m_sessionId)
-            return;
+        notify([comPort = m_comPort, version = result.reply.version](Session &session) {
+            emit session.identified(comPort, version);
+        });
         readAll([this] { setState(State::Connected); });
     });
 }
@@ -306,7 +306,8 @@ void Session::onStatusReceived(const DecodedReply &reply)
     LiveTinj = reply.tinj;
     LivePump = reply.pump;
     LivePause = reply.pause;
-    emit liveReadingsChanged();
+    // A handler may open a box (a recording's full disk): never inside the engine's receive path.
+    notify([](Session &session) { emit session.liveReadingsChanged(); });
 }
 
 } // namespace oe

@@ -52,7 +52,7 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
             // since reads it itself.
             if (last && epoch == epochOf(index))
                 learn(index, Learned::Echo, field);
-            emit writeFinished(index, true);
+            notify([index](Session &session) { emit session.writeFinished(index, true); });
             ended();
             return;
         }
@@ -183,7 +183,7 @@ bool Session::readAgain()
             result.readBack[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
         }
         setState(State::Connected);
-        emit readAgainFinished(result);
+        notify([result](Session &session) { emit session.readAgainFinished(result); });
     });
     return true;
 }
