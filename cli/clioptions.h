@@ -19,6 +19,7 @@ enum class CliExit : int {
     InvalidInput = 4,   // the file or the values are refused, or the file cannot be written; nothing sent
     ReadBackDiffers = 5, // the controller holds other values than were written
     Interrupted = 6,    // Ctrl+C, or the question was declined
+    LogFailed = 7,      // program: values were sent, but a unit's log line could not be written
 };
 
 // A port as -p names it.

@@ -134,13 +134,19 @@ void CliRunner::runVerify()
         return;
     }
     out(caption(Caption::MapDiffers));
-    out(QStringLiteral("%1 %2 %3").arg(QStringLiteral("parameter"), -17).arg(QStringLiteral("controller"), 10).arg(QStringLiteral("file"), 10));
+    out(QStringLiteral("%1 %2 %3").arg(caption(Caption::ColumnParameter), -17).arg(caption(Caption::ColumnController), 10)
+            .arg(caption(Caption::ColumnFile), 10));
     for (const QString &line : std::as_const(lines))
         out(line);
-    finish(CliExit::ReadBackDiffers, QStringLiteral("%1 of 8 values differ from %2").arg(lines.size()).arg(m_options.file));
+    finish(CliExit::ReadBackDiffers, caption(CliWord::ValuesDiffer).arg(lines.size()).arg(m_options.file));
 }
 
 // The file's value and the controller's agree.
+QString CliRunner::fileProblemWords(const FileProblem &problem) const
+{
+    return fileProblemText(problem, m_captions);
+}
+
 bool CliRunner::sameValue(ParameterIndex, qint32 held, qint32 wanted) const
 {
     return held == wanted;
@@ -194,14 +200,16 @@ bool CliRunner::backupBeforeWriting(RestoreCause cause)
                                       .arg(unknown.join(QStringLiteral(", "))));
         return false;
     }
-    const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime());
+    const RestorePointWrite written = writeRestorePoint(mapsFolder(), cause, heldValues(), QDateTime::currentDateTime(),
+                                                        {m_options.port, m_firmware});
     if (!written.ok) {
         finish(CliExit::InvalidInput, QStringLiteral("no backup in %1: %2; nothing sent (--no-backup writes without one)")
-                                          .arg(restorePointFolder(mapsFolder()), fileProblemText(written.problem, m_captions)));
+                                          .arg(restorePointFolder(mapsFolder()), fileProblemWords(written.problem)));
         return false;
     }
     m_json.insert(QStringLiteral("backup"), written.path);
     out(cliRow(caption(CliWord::BackupLabel), written.path));
+    m_restorePoint = written.path;
     return true;
 }
 

@@ -21,6 +21,23 @@ CliRunner::CliRunner(const CliOptions &options, const QString &programFolder, As
 
 CliRunner::~CliRunner() = default;
 
+void CliRunner::runOn(SessionFactory factory, QIODevice *out, QIODevice *err)
+{
+    m_sessionFactory = std::move(factory);
+    m_out.setDevice(out);
+    m_err.setDevice(err);
+}
+
+Session *CliRunner::makeSession(const CliPort &port, QObject *parent)
+{
+    if (m_sessionFactory)
+        return m_sessionFactory(port, parent);
+    auto *serial = new SystemSerialPort(m_programFolder);
+    if (!port.device.isEmpty())
+        serial->setDevice(port.device);
+    return new Session(serial, parent);
+}
+
 void CliRunner::start()
 {
     using Command = CliOptions::Command;
@@ -64,10 +81,7 @@ void CliRunner::start()
     }
 
     m_json.insert(QStringLiteral("port"), m_options.port);
-    auto *port = new SystemSerialPort(m_programFolder);
-    if (!m_options.device.isEmpty())
-        port->setDevice(m_options.device);
-    m_session = new Session(port, this);
+    m_session = makeSession(CliPort{m_options.port, m_options.comPort, m_options.device}, this);
     connect(m_session, &Session::notice, this, &CliRunner::onNotice);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
         m_firstVersion = version;
@@ -83,11 +97,6 @@ void CliRunner::start()
         } else if (m_phase == Phase::Sequence && m_options.command == CliOptions::Command::Reset) {
             m_session->verifyNow([this] { if (m_phase == Phase::Sequence) finishReset(); });
         }
-    });
-    // The read-back is judged once verified: on the book, not on the first answers.
-    connect(m_session, &Session::mapLoaded, this, [this](const MapLoadResult &result) {
-        if (m_phase == Phase::Sequence)
-            m_session->verifyNow([this, result] { if (m_phase == Phase::Sequence) onMapLoaded(result); });
     });
     connect(m_session->engine(), &RequestEngine::requestStarted, this, &CliRunner::onRequestStarted);
     err(caption(CliWord::ConnectingTo).arg(portText()));
@@ -148,6 +157,8 @@ void CliRunner::onNotice(Session::Notice notice)
     case Session::Notice::PortLost:
         finish(CliExit::NoAnswer, caption(noticeEntry(notice)));
         break;
+    case Session::Notice::WriteNotConfirmed:
+        break; // the plan's report names the write and what the controller holds
     case Session::Notice::ResetNotConfirmed:
         m_resetAcknowledged = false;
         err(caption(noticeEntry(notice)));
@@ -274,13 +285,35 @@ void CliRunner::finish(CliExit code, const QString &error)
     if (m_session)
         m_session->disconnectNow();
     QString message = error;
-    if (inSequence && code != CliExit::Done && code != CliExit::ReadBackDiffers) {
+    if (m_plan.started()) {
+        // What each write of the plan came to: the one out when the session ended was not answered.
+        m_plan.abandon();
+        const WritePlanResult &result = m_plan.result();
+        m_json.insert(QStringLiteral("writes"), planResultJson(m_plan.plan(), result));
+        for (const WriteOutcome outcome : {WriteOutcome::Written, WriteOutcome::Refused, WriteOutcome::Unanswered,
+                                           WriteOutcome::NotSent})
+            m_json.insert(planCountKey(outcome), result.count(outcome));
+        if (code != CliExit::Done && !m_plan.plan().writes.isEmpty())
+            message += QStringLiteral("\n  ") + planResultText(m_plan.plan(), result, [this](int entry) { return caption(entry); });
+    } else if (inSequence && !m_steps.isEmpty() && code != CliExit::Done && code != CliExit::ReadBackDiffers) {
         m_json.insert(QStringLiteral("steps"), stepsReport());
         message += QLatin1Char('\n') + stepsReportText();
     }
     m_json.insert(QStringLiteral("exitCode"), int(code));
     if (!error.isEmpty())
         m_json.insert(QStringLiteral("error"), message);
+    // A line's log traces every run: a map refused before any controller was touched has its line.
+    if (m_options.command == CliOptions::Command::Program && !m_program && !m_options.logFile.isEmpty()) {
+        const QJsonObject line{{QStringLiteral("time"), isoTime(QDateTime::currentDateTime())},
+                               {QStringLiteral("file"), m_options.file},
+                               {QStringLiteral("verdict"), QStringLiteral("map-refused")},
+                               {QStringLiteral("error"), message}};
+        QString logError;
+        if (!appendLogLine(m_options.logFile, line, &logError)) {
+            m_json.insert(QStringLiteral("log_error"), logError);
+            message += QStringLiteral("\ncannot write the log %1: %2").arg(m_options.logFile, logError);
+        }
+    }
     // Streaming commands end their JSON Lines with one line of their own.
     if (m_options.json && (m_options.command == CliOptions::Command::Watch || m_options.command == CliOptions::Command::Program))
         outJson(m_json);

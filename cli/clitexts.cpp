@@ -86,6 +86,7 @@ void CliRunner::loadCaptions()
         if (code != QLatin1String("ITA"))
             code = QStringLiteral("ENG");
     }
+    m_languageCode = code;
     // English first, so an entry the chosen language leaves out still has a text.
     const QString path = languageFilePath(m_programFolder);
     const LanguageLoadResult english = loadLanguage(path, QStringLiteral("ENG"), m_captions);

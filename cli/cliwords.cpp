@@ -20,8 +20,30 @@ QString cliWordFallback(int entry)
     case CliWord::ReadBackUnanswered: return QStringLiteral("read-back unanswered: %1");
     case CliWord::HoldsOtherValues: return QStringLiteral("the controller holds other values: %1");
     case CliWord::BackupLabel: return QStringLiteral("backup");
+    case CliWord::ValuesDiffer: return QStringLiteral("%1 of 8 values differ from %2");
+    case CliWord::Written: return QStringLiteral("written");
+    case CliWord::Refused: return QStringLiteral("refused");
+    case CliWord::Unanswered: return QStringLiteral("unanswered");
+    case CliWord::NotSent: return QStringLiteral("not sent");
+    case CliWord::RefusedStop: return QStringLiteral("the controller refused a write; the run stopped there");
+    case CliWord::UnansweredStop: return QStringLiteral("a write was not answered; the run stopped there");
+    case CliWord::WriteStep: return QStringLiteral("write %1=%2");
+    case CliWord::ReadingBack: return QStringLiteral("reading back %1 values");
+    case CliWord::YesNo: return QStringLiteral("[y/N]");
+    case CliWord::Holds: return QStringLiteral("holds %1");
     default: return {};
     }
+}
+
+bool cliAnswerIsYes(QByteArrayView answer, bool italian)
+{
+    const QByteArray a = answer.trimmed().toByteArray().toLower();
+    if (!italian)
+        return a == "y" || a == "yes";
+    // "sì": UTF-8, code page 850 (ì is 0x8D) and code page 1252 or Latin-1 (0xEC); "SÌ" lowered
+    // byte by byte leaves the accented letter as it is typed in capitals.
+    return a == "s" || a == "si" || a == "s\xc3\xac" || a == "s\xc3\x8c" || a == "s\x8d" || a == "s\xde"
+           || a == "s\xec" || a == "s\xcc";
 }
 
 QString cliRow(const QString &label, const QString &value)

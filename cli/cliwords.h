@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 namespace oe {
@@ -23,10 +24,26 @@ enum Entry : int {
     ReadBackUnanswered = 212,  // %1 the parameters
     HoldsOtherValues = 213,    // %1 the parameters and their values
     BackupLabel = 214,
+    ValuesDiffer = 216,        // %1 how many, %2 the file
+    Written = 217,             // what a write came to (the JSON keeps writeOutcomeName's words)
+    Refused = 218,
+    Unanswered = 219,
+    NotSent = 220,
+    RefusedStop = 221,
+    UnansweredStop = 222,
+    WriteStep = 223,           // %1 the parameter, %2 the value
+    ReadingBack = 224,         // %1 how many
+    YesNo = 225,               // after a question: the answer that says yes first
+    Holds = 226,               // a refused write: %1 the value the controller holds
 };
 }
 
 QString cliWordFallback(int entry);
+
+// The answer to a question, as typed: yes in the language of the run ("y", "yes"; in Italian "s",
+// "si", "sì", the last also as a Windows console in code page 850 or 1252 sends it). Anything else
+// is no.
+bool cliAnswerIsYes(QByteArrayView answer, bool italian);
 
 // A result row: the label in its column, then the value.
 QString cliRow(const QString &label, const QString &value);

@@ -5,11 +5,12 @@
 #include "maptexts.h"
 #include "writeplan.h"
 #include "numbertexts.h"
+#include "restorepoints.h"
 #include "valuerule.h"
 #include "valuetexts.h"
+#include "writeplan.h"
 
 #include <QDir>
-#include <QMap>
 
 namespace oe {
 
@@ -108,7 +109,7 @@ void CliRunner::runLoad()
 {
     QJsonArray changes;
     QStringList lines;
-    Session::ParameterMask write{};
+    ParameterMask write{};
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
         const qint32 to = m_mapValues[size_t(i)];
@@ -144,9 +145,14 @@ void CliRunner::runLoad()
         finish(CliExit::Done);
         return;
     }
+    ParameterSet values;
+    for (int i = 0; i < kParameterCount; ++i)
+        values[ParameterIndex(i)] = m_mapValues[size_t(i)];
+    if (!checkPlan(values, write))
+        return;
     for (const QString &line : std::as_const(lines))
         out(line);
-    if (!m_options.yes && !m_ask(caption(Caption::MapQuestion))) {
+    if (!m_options.yes && !confirm(caption(Caption::MapQuestion))) {
         finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }
@@ -154,47 +160,106 @@ void CliRunner::runLoad()
         return; // interrupted while asking
     if (!backupBeforeWriting(RestoreCause::Load))
         return;
-    ParameterSet values;
-    KnownValues held{};
-    for (int i = 0; i < kParameterCount; ++i) {
-        values[ParameterIndex(i)] = m_mapValues[size_t(i)];
-        if (m_session->parameterConfirmed(ParameterIndex(i)))
-            held[size_t(i)] = m_session->controllerValue(ParameterIndex(i));
-    }
-    // The session writes in the write plan's order and reads back what it wrote.
-    const WritePlan plan = planWrites(held, values, write);
-    QStringList steps;
-    std::array<bool, kParameterCount> planned{};
-    for (const PlannedWrite &w : plan.writes) {
-        steps << QStringLiteral("write %1=%2").arg(paramKey(w.index)).arg(w.value);
-        planned[size_t(w.index)] = true;
-    }
-    for (int i = 0; i < kParameterCount; ++i) {
-        if (planned[size_t(i)])
-            steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
-    }
-    beginSteps(QStringLiteral("load"), steps);
-    if (!m_session->loadMap(values, write))
-        finish(CliExit::NoAnswer, caption(Caption::PortLost));
+    writePlanned(QStringLiteral("load"), values, write, [this] { reportLoad(); });
 }
 
-void CliRunner::onMapLoaded(const MapLoadResult &result)
+// The pairs as they would stand after every single write, against what the controller holds: a set
+// of values that cannot be written without crossing one, or beside a partner not known, is refused
+// before anything is sent. False when the command has finished.
+bool CliRunner::checkPlan(const ParameterSet &wanted, const ParameterMask &write)
+{
+    const WritePlan plan = planWrites(heldKnown(), wanted, write);
+    if (plan.ok())
+        return true;
+    if (plan.refusal == WritePlan::Refusal::PartnerUnknown) {
+        finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so %2 cannot be checked against it; nothing sent")
+                                      .arg(paramKey(plan.partner), paramKey(plan.index)));
+        return false;
+    }
+    const auto valueOf = [&](ParameterIndex index) {
+        return write[size_t(index)] ? wanted[index] : *m_session->controllerValue(index);
+    };
+    ValueContext context;
+    context.allowBeyondSlider = true; // each value was judged alone before the port opened
+    context.pairCheck = true;
+    context.partnerValue = valueOf(plan.partner);
+    const ValueVerdict v = judgeValue(plan.index, double(valueOf(plan.index)), context);
+    const auto named = [&](ParameterIndex index) {
+        return QStringLiteral("%1=%2%3").arg(paramKey(index)).arg(valueOf(index))
+            .arg(write[size_t(index)] ? QString() : QStringLiteral(" (held)"));
+    };
+    // The rule's words without the value it would have written instead: nothing is changed here.
+    finish(CliExit::InvalidInput, QStringLiteral("%1 and %2: %3; nothing sent")
+                                      .arg(named(plan.index), named(plan.partner), verdictText(v).section(QStringLiteral(": "), 1)));
+    return false;
+}
+
+KnownValues CliRunner::heldKnown() const
+{
+    KnownValues held{};
+    for (int i = 0; i < kParameterCount; ++i)
+        held[size_t(i)] = m_session->controllerValue(ParameterIndex(i));
+    return held;
+}
+
+void CliRunner::writePlanned(const QString &what, const ParameterSet &wanted, const ParameterMask &write,
+                             std::function<void()> then)
+{
+    m_phase = Phase::Sequence;
+    m_steps.clear();
+    if (!m_restorePoint.isEmpty())
+        pruneRestorePoints(mapsFolder(), m_restorePoint);
+    const WritePlan plan = planWrites(heldKnown(), wanted, write);
+    m_plan.start(m_session, plan,
+                 [this, what](const PlannedWrite &w, int number, int count) {
+                     err(QStringLiteral("%1 %2/%3: %4").arg(what).arg(number).arg(count)
+                             .arg(caption(CliWord::WriteStep).arg(paramKey(w.index)).arg(w.value)));
+                 },
+                 [this, write, then = std::move(then)] {
+                     if (m_phase != Phase::Sequence)
+                         return;
+                     const WritePlanResult &result = m_plan.result();
+                     if (result.count(WriteOutcome::Unanswered) > 0) {
+                         finish(CliExit::NoAnswer, caption(CliWord::UnansweredStop));
+                         return;
+                     }
+                     if (result.count(WriteOutcome::Refused) > 0) {
+                         finish(CliExit::ReadBackDiffers, caption(CliWord::RefusedStop));
+                         return;
+                     }
+                     // Every write echoed as sent: the values are read back and told twice alike.
+                     auto left = std::make_shared<int>(0);
+                     for (int i = 0; i < kParameterCount; ++i)
+                         *left += write[size_t(i)] ? 1 : 0;
+                     err(caption(CliWord::ReadingBack).arg(*left));
+                     for (int i = 0; i < kParameterCount; ++i) {
+                         if (!write[size_t(i)])
+                             continue;
+                         m_session->ReadParameter(quint8(i), [this, left, then](bool) {
+                             if (--*left == 0 && m_phase == Phase::Sequence)
+                                 m_session->verifyNow([this, then] { if (m_phase == Phase::Sequence) then(); });
+                         });
+                     }
+                 });
+}
+
+void CliRunner::reportLoad()
 {
     QStringList unanswered, differing;
     QJsonArray readBack;
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
+        const qint32 sent = m_mapValues[size_t(i)];
         QJsonObject p{{QStringLiteral("name"), paramKey(index)},
-                      {QStringLiteral("sent"), result.sent[index]},
-                      {QStringLiteral("confirmed"), result.confirmed[size_t(i)]}};
+                      {QStringLiteral("sent"), sent},
+                      {QStringLiteral("confirmed"), m_plan.result().outcome[size_t(i)] == WriteOutcome::Written}};
         const auto now = m_session->controllerValue(index);
         if (!now) {
             unanswered << paramKey(index);
         } else {
             p.insert(QStringLiteral("readBack"), *now);
-            if (*now != result.sent[index])
-                differing << QStringLiteral("%1: %2 → %3")
-                                 .arg(paramKey(index), displayText(index, result.sent[index]), displayText(index, *now));
+            if (*now != sent)
+                differing << QStringLiteral("%1: %2 → %3").arg(paramKey(index), displayText(index, sent), displayText(index, *now));
         }
         readBack.append(p);
     }
@@ -216,62 +281,18 @@ void CliRunner::onMapLoaded(const MapLoadResult &result)
 
 void CliRunner::runSet()
 {
-    // The pairs are judged on what the controller holds now, with the new values in place, by the
-    // value rule the session holds every commit to: a value it would move is refused before anything
-    // is sent.
-    QMap<int, qint32> given;
-    for (const auto &[index, value] : std::as_const(m_setValues))
-        given.insert(int(index), value);
-    QList<std::pair<ParameterIndex, qint32>> first, after;
+    // Judged together before anything is sent: the given values against each other and against what
+    // the controller holds, at every step of the session's write order. A value the pair rule would
+    // move is refused, never changed.
+    ParameterSet wanted = m_session->controllerValues();
+    ParameterMask write{};
     for (const auto &[index, value] : std::as_const(m_setValues)) {
-        const auto partner = pairPartner(index);
-        if (!partner) {
-            first.append({index, value});
-            continue;
-        }
-        const auto now = m_session->controllerValue(*partner);
-        if (!given.contains(int(*partner)) && !now) {
-            finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so its partner cannot be checked; nothing sent").arg(paramKey(*partner)));
-            return;
-        }
-        ValueContext context;
-        context.allowBeyondSlider = true; // judged with the value alone, before the port opened
-        context.pairCheck = true;
-        context.partnerValue = given.value(int(*partner), now.value_or(0));
-        const ValueVerdict v = judgeValue(index, double(value), context);
-        if (v.heldBy) {
-            finish(CliExit::InvalidInput, QStringLiteral("%1=%2 and %3=%4: %5; nothing sent")
-                                              .arg(paramKey(index)).arg(value).arg(paramKey(*partner))
-                                              .arg(*context.partnerValue).arg(verdictText(v)));
-            return;
-        }
-        // A value its partner's present value would hold back goes after the partner's own write.
-        const bool waits = given.contains(int(*partner)) && (!now || !pairHolds(index, value, *now));
-        (waits ? after : first).append({index, value});
+        wanted[index] = value;
+        write[size_t(index)] = true;
     }
-    m_setOrder = first + after;
-    QStringList steps;
-    for (const auto &[index, value] : std::as_const(m_setOrder))
-        steps << QStringLiteral("write %1=%2").arg(paramKey(index)).arg(value) << QStringLiteral("read %1").arg(paramKey(index));
-    beginSteps(QStringLiteral("set"), steps);
-    m_setOutstanding = int(m_setOrder.size());
-    for (const auto &[index, value] : std::as_const(m_setOrder)) {
-        const ParameterIndex which = index;
-        m_session->commitHeld(index, value, [this, which](const HeldCommit &commit) {
-            if (m_phase != Phase::Sequence)
-                return;
-            if (commit.kind != HeldCommit::Kind::Writing) {
-                finish(CliExit::NoAnswer, QStringLiteral("%1: its partner could not be read").arg(paramKey(which)));
-                return;
-            }
-            m_session->ReadParameter(quint8(which), [this, which](bool answered) {
-                if (!answered)
-                    m_unanswered.insert(int(which));
-                if (--m_setOutstanding == 0 && m_phase == Phase::Sequence)
-                    m_session->verifyNow([this] { if (m_phase == Phase::Sequence) verifySet(); });
-            });
-        });
-    }
+    if (!checkPlan(wanted, write))
+        return;
+    writePlanned(QStringLiteral("set"), wanted, write, [this] { verifySet(); });
 }
 
 void CliRunner::verifySet()
@@ -281,7 +302,7 @@ void CliRunner::verifySet()
     for (const auto &[index, value] : std::as_const(m_setValues)) {
         QJsonObject p{{QStringLiteral("name"), paramKey(index)}, {QStringLiteral("sent"), value}};
         const auto now = m_session->controllerValue(index);
-        if (m_unanswered.contains(int(index)) || !now) {
+        if (!now) {
             unanswered << paramKey(index);
         } else {
             p.insert(QStringLiteral("readBack"), *now);
@@ -300,9 +321,15 @@ void CliRunner::verifySet()
         finish(CliExit::Done);
 }
 
+bool CliRunner::confirm(const QString &question)
+{
+    const std::optional<QByteArray> answer = m_ask(question + QLatin1Char(' ') + caption(CliWord::YesNo));
+    return answer && cliAnswerIsYes(*answer, m_languageCode == QLatin1String("ITA"));
+}
+
 void CliRunner::runReset()
 {
-    if (!m_options.yes && !m_ask(caption(Caption::ResetQuestion))) {
+    if (!m_options.yes && !confirm(caption(Caption::ResetQuestion))) {
         finish(CliExit::Interrupted, caption(CliWord::Declined));
         return;
     }
@@ -314,8 +341,12 @@ void CliRunner::runReset()
     for (int i = 0; i < kParameterCount; ++i)
         steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
     beginSteps(QStringLiteral("reset"), steps);
-    if (!m_session->reset())
+    if (!m_session->reset()) {
         finish(CliExit::NoAnswer, caption(Caption::PortLost));
+        return;
+    }
+    if (!m_restorePoint.isEmpty())
+        pruneRestorePoints(mapsFolder(), m_restorePoint);
 }
 
 void CliRunner::finishReset()

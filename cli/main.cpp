@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <optional>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -70,16 +71,16 @@ QByteArray readAnswer()
 }
 #endif
 
-// The question goes to stderr, the answer comes from stdin. Ctrl+C while waiting, the end of the
-// input and anything but yes all answer no.
-bool ask(const QString &question)
+// The question goes to stderr, the answer comes from stdin as typed (the runner judges it in the
+// language of the run); nothing when Ctrl+C came while waiting.
+std::optional<QByteArray> ask(const QString &prompt)
 {
     oe::ConsoleDevice console(oe::ConsoleDevice::Stream::Err);
-    QTextStream(&console) << question << " [y/N] " << Qt::flush;
-    const QByteArray answer = readAnswer().trimmed().toLower();
+    QTextStream(&console) << prompt << ' ' << Qt::flush;
+    const QByteArray answer = readAnswer();
     if (g_interrupted)
-        return false;
-    return answer == "y" || answer == "yes" || answer == "s" || answer == "si" || answer == "s\xc3\xac";
+        return std::nullopt;
+    return answer;
 }
 
 } // namespace

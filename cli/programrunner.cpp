@@ -5,12 +5,13 @@
 #include "maptexts.h"
 #include "portpath.h"
 #include "restorepoints.h"
-#include "systemserialport.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
+
+#include <memory>
 
 namespace oe {
 
@@ -32,26 +33,40 @@ QJsonObject valuesJson(const ParameterSet &values)
 
 } // namespace
 
+bool appendLogLine(const QString &path, const QJsonObject &line, QString *error)
+{
+    QFile log(path);
+    // Unbuffered: the line goes out in one write, so runs sharing a log never interleave within one.
+    if (!log.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
+        *error = log.errorString();
+        return false;
+    }
+    QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    // A line a full disk cut short has no newline: this one starts on a line of its own.
+    char last = '\n';
+    if (const qint64 size = log.size(); size > 0 && log.seek(size - 1))
+        log.getChar(&last);
+    if (last != '\n')
+        bytes.prepend('\n');
+    if (log.write(bytes) != bytes.size()) {
+        *error = log.errorString();
+        return false;
+    }
+    return true;
+}
+
 ProgramUnit::ProgramUnit(ProgramRunner *owner, const CliPort &port)
-    : QObject(owner), m_owner(owner), m_cli(owner->cli()), m_port(port)
+    : QObject(owner), m_owner(owner), m_cli(owner->host()), m_port(port)
 {
 }
 
 void ProgramUnit::start()
 {
-    auto *serial = new SystemSerialPort(m_cli->m_programFolder);
-    if (!m_port.device.isEmpty())
-        serial->setDevice(m_port.device);
-    m_session = new Session(serial, this);
+    m_session = m_cli->makeSession(m_port, this);
     connect(m_session, &Session::stateChanged, this, &ProgramUnit::onStateChanged);
     connect(m_session, &Session::notice, this, &ProgramUnit::onNotice);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
         m_firstVersion = version;
-    });
-    // The read-back is judged once verified: on the book, not on the first answers.
-    connect(m_session, &Session::mapLoaded, this, [this](const MapLoadResult &result) {
-        if (m_step == Step::Writing)
-            m_session->verifyNow([this, result] { onMapLoaded(result); });
     });
     connectNow();
 }
@@ -61,7 +76,7 @@ void ProgramUnit::connectNow()
     m_step = Step::Identifying;
     m_firmware.clear();
     m_backup.clear();
-    m_written.clear();
+    m_plan = CliPlanWriter{};
     m_clock.start();
     m_session->connectTo(m_port.device.isEmpty() ? m_port.comPort : 1);
 }
@@ -104,7 +119,7 @@ void ProgramUnit::onNotice(Session::Notice notice)
     if (notice == Session::Notice::ConnectFailed) {
         const ConnectFailure &failure = m_session->lastConnectFailure();
         const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
-        const QString why = m_cli->connectFailureText(failure, m_port.text, m_cli->portText(m_port));
+        const QString why = m_cli->connectFailureWords(failure, m_port);
         if (m_owner->waitMode() && !m_owner->m_interrupted) {
             // No controller yet: the technician is plugging the next one in.
             if (!m_saidAbsent)
@@ -127,59 +142,105 @@ void ProgramUnit::onNotice(Session::Notice notice)
         unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Caption::PortLost));
         return;
     }
+    if (notice == Session::Notice::WriteNotConfirmed)
+        return; // the unit's line names the write and what the controller holds
     m_cli->err(QStringLiteral("%1: %2").arg(name(), m_cli->caption(noticeEntry(notice))));
 }
 
 void ProgramUnit::onIdentified()
 {
     m_saidAbsent = false;
-    m_cli->err(QStringLiteral("%1: controller %2 identified").arg(name(), m_firmware));
     m_before = m_session->controllerValues();
     QStringList unknown;
     for (int i = 0; i < kParameterCount; ++i) {
         if (!m_session->parameterKnown(ParameterIndex(i)))
             unknown << paramKey(ParameterIndex(i));
     }
+    // The controller just done with, back after a short silence (a loose plug, a hiccup of the
+    // line): not the next one, and not counted again.
+    if (unknown.isEmpty() && m_lastValues && m_lastAnswer.isValid() && m_lastAnswer.elapsed() < kSwapSilenceMs
+        && m_firmware == m_lastFirmware && m_before == *m_lastValues) {
+        m_cli->err(QStringLiteral("%1: the same controller answers again (firmware %2, the same values); "
+                                  "waiting for the next").arg(name(), m_firmware));
+        m_lastAnswer.start();
+        m_step = Step::Present;
+        watchPresence();
+        return;
+    }
+    m_cli->err(QStringLiteral("%1: controller %2 identified").arg(name(), m_firmware));
     if (!unknown.isEmpty()) {
         unitDone(QStringLiteral("not-read"), CliExit::NoAnswer,
                  QStringLiteral("not read: %1; nothing written").arg(unknown.join(QStringLiteral(", "))));
         return;
     }
     const MapValues &values = m_owner->values();
+    ParameterSet target;
+    ParameterMask write{};
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        if (!m_cli->sameValue(index, m_before[index], values[size_t(i)]))
-            m_written << index;
+        target[index] = values[size_t(i)];
+        write[size_t(i)] = !m_cli->sameValue(index, m_before[index], values[size_t(i)]);
     }
-    if (m_written.isEmpty()) {
+    // The session's order: every pair in order after each single write.
+    KnownValues held{};
+    for (int i = 0; i < kParameterCount; ++i)
+        held[size_t(i)] = m_before[ParameterIndex(i)];
+    const WritePlan plan = planWrites(held, target, write);
+    if (!plan.ok()) {
+        unitDone(QStringLiteral("refused"), CliExit::InvalidInput,
+                 QStringLiteral("%1 and %2 cannot be written in an order that keeps them a pair; nothing written")
+                     .arg(paramKey(plan.index), paramKey(plan.partner)));
+        return;
+    }
+    if (plan.writes.isEmpty()) {
         unitDone(QStringLiteral("programmed"), CliExit::Done);
         return;
     }
-    if (!m_cli->m_options.noBackup) {
-        const RestorePointWrite backup =
-            writeRestorePoint(m_cli->mapsFolder(), RestoreCause::Load, m_cli->heldValues(*m_session), QDateTime::currentDateTime());
+    if (m_cli->backupFirst()) {
+        const RestorePointWrite backup = writeRestorePoint(m_cli->mapsFolder(), RestoreCause::Program,
+                                                           CliRunner::heldValues(*m_session), QDateTime::currentDateTime(),
+                                                           {m_port.text, m_firmware});
         if (!backup.ok) {
             unitDone(QStringLiteral("no-backup"), CliExit::InvalidInput,
                      QStringLiteral("no backup in %1: %2; nothing written")
-                         .arg(restorePointFolder(m_cli->mapsFolder()), fileProblemText(backup.problem, m_cli->m_captions)));
+                         .arg(restorePointFolder(m_cli->mapsFolder()), m_cli->fileProblemWords(backup.problem)));
             return;
         }
         m_backup = backup.path;
     }
     m_step = Step::Writing;
-    ParameterSet target;
-    for (int i = 0; i < kParameterCount; ++i)
-        target[ParameterIndex(i)] = values[size_t(i)];
-    // Only the values that differ go out, as the line above says; all eight are read back.
-    Session::ParameterMask write{};
-    for (const ParameterIndex index : std::as_const(m_written))
-        write[size_t(index)] = true;
-    m_cli->err(QStringLiteral("%1: writing %2 of 8 values").arg(name()).arg(m_written.size()));
-    if (!m_session->loadMap(target, write))
-        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Caption::PortLost));
+    m_cli->err(QStringLiteral("%1: writing %2 of 8 values").arg(name()).arg(plan.writes.size()));
+    m_plan.start(m_session, plan, {}, [this] {
+        if (m_step != Step::Writing)
+            return;
+        const WritePlanResult &result = m_plan.result();
+        if (result.count(WriteOutcome::Unanswered) > 0) {
+            unitDone(QStringLiteral("unanswered"), CliExit::NoAnswer,
+                     QStringLiteral("%1: %2").arg(m_cli->caption(CliWord::UnansweredStop), planText()));
+            return;
+        }
+        if (result.count(WriteOutcome::Refused) > 0) {
+            unitDone(QStringLiteral("refused"), CliExit::ReadBackDiffers,
+                     QStringLiteral("%1: %2").arg(m_cli->caption(CliWord::RefusedStop), planText()));
+            return;
+        }
+        // All eight are read back and told twice alike before the verdict.
+        auto left = std::make_shared<int>(kParameterCount);
+        for (int i = 0; i < kParameterCount; ++i) {
+            m_session->ReadParameter(quint8(i), [this, left](bool) {
+                if (--*left == 0 && m_step == Step::Writing)
+                    m_session->verifyNow([this] { onReadBack(); });
+            });
+        }
+    });
 }
 
-void ProgramUnit::onMapLoaded(const MapLoadResult &)
+QString ProgramUnit::planText() const
+{
+    return planResultText(m_plan.plan(), m_plan.result(), [this](int entry) { return m_cli->caption(entry); });
+}
+
+void ProgramUnit::onReadBack()
 {
     if (m_step != Step::Writing)
         return;
@@ -216,18 +277,31 @@ void ProgramUnit::unitDone(const QString &verdict, CliExit code, const QString &
     QJsonObject line{{QStringLiteral("time"), isoTime(QDateTime::currentDateTime())},
                      {QStringLiteral("port"), m_port.text},
                      {QStringLiteral("device"), m_port.device.isEmpty()
-                                                    ? resolvePortDevice(m_port.comPort, m_cli->m_programFolder)
+                                                    ? resolvePortDevice(m_port.comPort, m_cli->programFolder())
                                                     : m_port.device},
                      {QStringLiteral("unit"), m_units},
                      {QStringLiteral("firmware"), identified ? QJsonValue(m_firmware) : QJsonValue()},
                      {QStringLiteral("verdict"), verdict},
                      {QStringLiteral("seconds"), double(m_clock.elapsed() / 10) / 100.0}};
-    if (identified && verdict != QLatin1String("not-read")) {
+    if (identified && verdict != QLatin1String("not-read"))
         line.insert(QStringLiteral("before"), valuesJson(m_before));
-        QJsonArray written;
-        for (const ParameterIndex index : std::as_const(m_written))
-            written.append(paramKey(index));
-        line.insert(QStringLiteral("written"), written);
+    if (m_plan.started()) {
+        // What each write came to: written means echoed with the value sent; the write out when the
+        // run ended is unanswered.
+        m_plan.abandon();
+        const WritePlanResult &result = m_plan.result();
+        line.insert(QStringLiteral("writes"), planResultJson(m_plan.plan(), result));
+        for (const WriteOutcome outcome : {WriteOutcome::Written, WriteOutcome::Refused, WriteOutcome::Unanswered,
+                                           WriteOutcome::NotSent}) {
+            QJsonArray names;
+            for (const PlannedWrite &w : m_plan.plan().writes) {
+                if (result.outcome[size_t(w.index)] == outcome)
+                    names.append(paramKey(w.index));
+            }
+            line.insert(planCountKey(outcome), names);
+        }
+    } else if (identified && verdict != QLatin1String("not-read")) {
+        line.insert(QStringLiteral("written"), QJsonArray());
     }
     if (verdict == QLatin1String("programmed") && !extra.contains(QStringLiteral("after"))) {
         // Nothing differed: the values the controller told are the map's.
@@ -244,8 +318,17 @@ void ProgramUnit::unitDone(const QString &verdict, CliExit code, const QString &
     if (!why.isEmpty())
         line.insert(QStringLiteral("error"), why);
     m_owner->report(this, line, verdict, code);
+    // The controller just done with: one that answers again after a short silence with these values
+    // is the same.
+    m_lastFirmware = m_firmware;
+    m_lastValues.reset();
+    if (m_session->allParametersKnown())
+        m_lastValues = m_session->controllerValues();
+    m_lastAnswer.start();
 
-    if (m_stopAfterStep || m_owner->m_interrupted) {
+    if (code == CliExit::Interrupted) {
+        stop(why);
+    } else if (m_stopAfterStep || m_owner->m_interrupted) {
         stop(QStringLiteral("stopped after its controller was %1").arg(verdict));
     } else if (m_owner->waitMode()) {
         waitForNext();
@@ -268,9 +351,10 @@ void ProgramUnit::waitForNext()
     watchPresence();
 }
 
-// A status request every half second while the controller is there. One that goes unanswered in all
-// its tries (1.5 s) means it was unplugged: the session's own judgement (two such in a row) would
-// miss a swap made within about four seconds, and the next controller would never be programmed.
+// A status request every half second while the controller is there. It counts as gone after
+// kGoneAfterSilenceMs without an answer: one status unanswered in its tries is a hiccup of the line
+// as often as an unplugged unit. The session's own judgement (two unanswered in a row, then silent)
+// is for the readings; it would miss a swap made within about four seconds.
 void ProgramUnit::watchPresence()
 {
     if (m_step != Step::Present)
@@ -278,11 +362,14 @@ void ProgramUnit::watchPresence()
     m_session->RequestStatus([this](bool answered) {
         if (m_step != Step::Present)
             return;
-        if (answered) {
-            QTimer::singleShot(kPresencePollMs, this, &ProgramUnit::watchPresence);
+        if (answered)
+            m_lastAnswer.start();
+        if (answered || m_lastAnswer.elapsed() < kGoneAfterSilenceMs) {
+            QTimer::singleShot(answered ? kPresencePollMs : 0, this, &ProgramUnit::watchPresence);
             return;
         }
-        m_cli->err(QStringLiteral("%1: the controller is gone; waiting for the next").arg(name()));
+        m_cli->err(QStringLiteral("%1: the controller is gone (no answer for %2 s); waiting for the next")
+                       .arg(name()).arg(m_lastAnswer.elapsed() / 1000));
         m_session->disconnectNow();
         m_step = Step::Absent;
         m_saidAbsent = true;
@@ -299,8 +386,8 @@ void ProgramUnit::interrupt()
         break;
     case Step::Identifying:
         if (!m_firmware.isEmpty()) {
-            ++m_owner->m_interruptedUnits;
-            stop(QStringLiteral("interrupted while reading the controller's values; nothing written"));
+            unitDone(QStringLiteral("interrupted"), CliExit::Interrupted,
+                     QStringLiteral("interrupted while reading the controller's values; nothing written"));
         } else {
             stop(QStringLiteral("interrupted while waiting for a controller"));
         }
@@ -322,10 +409,10 @@ void ProgramUnit::stopNow()
         interrupt();
         return;
     }
-    ++m_owner->m_interruptedUnits;
-    stop(m_backup.isEmpty() ? QStringLiteral("interrupted while writing: the controller may hold part of the map")
-                            : QStringLiteral("interrupted while writing: the controller may hold part of the map; "
-                                             "its values before are in %1").arg(m_backup));
+    unitDone(QStringLiteral("interrupted"), CliExit::Interrupted,
+             m_backup.isEmpty() ? QStringLiteral("interrupted while writing: the controller may hold part of the map")
+                                : QStringLiteral("interrupted while writing: the controller may hold part of the map; "
+                                                 "its values before are in %1").arg(m_backup));
 }
 
 void ProgramUnit::stop(const QString &state)
@@ -343,6 +430,11 @@ void ProgramUnit::stop(const QString &state)
 
 ProgramRunner::ProgramRunner(CliRunner *cli, const MapValues &values) : QObject(cli), m_cli(cli), m_values(values) {}
 
+ProgramHost *ProgramRunner::host() const
+{
+    return m_cli;
+}
+
 bool ProgramRunner::waitMode() const
 {
     return m_cli->m_options.wait;
@@ -354,7 +446,7 @@ void ProgramRunner::start()
     // A line whose log cannot be written is refused before any controller is touched.
     if (!options.logFile.isEmpty()) {
         QFile log(options.logFile);
-        if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        if (!log.open(QIODevice::ReadWrite | QIODevice::Append)) {
             m_cli->finish(CliExit::InvalidInput, QStringLiteral("cannot write the log %1: %2").arg(options.logFile, log.errorString()));
             return;
         }
@@ -378,36 +470,50 @@ void ProgramRunner::report(ProgramUnit *unit, const QJsonObject &line, const QSt
 {
     if (code == CliExit::Done)
         ++m_programmed;
+    else if (code == CliExit::Interrupted)
+        ++m_interruptedUnits;
     else
         ++m_failed;
+    const auto count = [&line](WriteOutcome outcome) {
+        return int(line.value(planCountKey(outcome)).toArray().size());
+    };
+    const int sent = count(WriteOutcome::Written) + count(WriteOutcome::Refused) + count(WriteOutcome::Unanswered);
+    m_anySent = m_anySent || sent > 0;
     const QString seconds = QString::number(line.value(QLatin1String("seconds")).toDouble(), 'f', 2);
-    const int written = line.value(QLatin1String("written")).toArray().size();
     if (m_cli->m_options.json) {
         m_cli->outJson(line);
     } else {
         QString text = QStringLiteral("%1 %2 #%3 %4").arg(clockTime(QDateTime::currentDateTime()), unit->name())
                            .arg(unit->units()).arg(verdict);
-        if (line.value(QLatin1String("firmware")).isString())
-            text += QStringLiteral(", firmware %1, %2 of 8 written").arg(line.value(QLatin1String("firmware")).toString()).arg(written);
+        if (line.value(QLatin1String("firmware")).isString()) {
+            const int planned = sent + count(WriteOutcome::NotSent);
+            text += QStringLiteral(", firmware %1, %2 %3/%4").arg(line.value(QLatin1String("firmware")).toString(),
+                                                                   m_cli->caption(CliWord::Written))
+                        .arg(count(WriteOutcome::Written)).arg(planned);
+            for (const auto &[outcome, word] : {std::pair{WriteOutcome::Refused, CliWord::Refused},
+                                                std::pair{WriteOutcome::Unanswered, CliWord::Unanswered},
+                                                std::pair{WriteOutcome::NotSent, CliWord::NotSent}}) {
+                if (count(outcome) > 0)
+                    text += QStringLiteral(", %1 %2").arg(m_cli->caption(word)).arg(count(outcome));
+            }
+        }
         text += QStringLiteral(", %1 s").arg(seconds);
         if (line.contains(QLatin1String("backup")))
             text += QStringLiteral(", backup %1").arg(line.value(QLatin1String("backup")).toString());
         m_cli->out(text);
     }
     const QString logFile = m_cli->m_options.logFile;
-    if (!logFile.isEmpty()) {
-        QFile log(logFile);
-        const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
-        if (!log.open(QIODevice::WriteOnly | QIODevice::Append) || log.write(bytes) != bytes.size() || !log.flush()) {
-            m_logFailed = true;
-            m_cli->err(QStringLiteral("%1: cannot write the log %2: %3").arg(unit->name(), logFile, log.errorString()));
-        }
+    QString logError;
+    if (!logFile.isEmpty() && !appendLogLine(logFile, line, &logError)) {
+        if (m_logError.isEmpty())
+            m_logError = QStringLiteral("cannot write the log %1: %2").arg(logFile, logError);
+        m_cli->err(QStringLiteral("%1: #%2 is not in the log %3: %4").arg(unit->name()).arg(unit->units()).arg(logFile, logError));
     }
     const QString why = line.value(QLatin1String("error")).toString();
-    m_cli->err(QStringLiteral("%1: #%2 %3 in %4 s%5 (programmed %6, failed %7)")
+    m_cli->err(QStringLiteral("%1: #%2 %3 in %4 s%5 (programmed %6, failed %7, interrupted %8)")
                    .arg(unit->name()).arg(unit->units()).arg(verdict, seconds,
                                                                why.isEmpty() ? QString() : QStringLiteral(": ") + why)
-                   .arg(m_programmed).arg(m_failed));
+                   .arg(m_programmed).arg(m_failed).arg(m_interruptedUnits));
 }
 
 void ProgramRunner::interrupt()
@@ -446,19 +552,24 @@ void ProgramRunner::finishRun()
         if (code == CliExit::Done && unit->exitCode() != CliExit::Done)
             code = unit->exitCode();
     }
-    const QString summary = QStringLiteral("programmed %1, failed %2, interrupted %3")
-                                .arg(m_programmed).arg(m_failed).arg(m_interruptedUnits);
+    QString summary = QStringLiteral("programmed %1, failed %2, interrupted %3")
+                          .arg(m_programmed).arg(m_failed).arg(m_interruptedUnits);
     m_cli->m_json.insert(QStringLiteral("ports"), ports);
     m_cli->m_json.insert(QStringLiteral("programmed"), m_programmed);
     m_cli->m_json.insert(QStringLiteral("failed"), m_failed);
     m_cli->m_json.insert(QStringLiteral("interrupted"), m_interruptedUnits);
     m_cli->out(summary);
+    if (!m_logError.isEmpty()) {
+        // A unit without its record is a failure on a line that traces units; when values went out
+        // the status says so with a code of its own, never "nothing was sent".
+        m_cli->m_json.insert(QStringLiteral("log_error"), m_logError);
+        m_cli->finish(m_anySent ? CliExit::LogFailed : CliExit::InvalidInput, QStringLiteral("%1; %2").arg(m_logError, summary));
+        return;
+    }
     if (m_interrupted) {
         m_cli->finish(CliExit::Interrupted, QStringLiteral("interrupted: %1").arg(summary));
         return;
     }
-    if (code == CliExit::Done && m_logFailed)
-        code = CliExit::InvalidInput;
     m_cli->finish(code, code == CliExit::Done ? QString() : summary);
 }
 

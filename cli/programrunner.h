@@ -1,7 +1,9 @@
 #pragma once
 
 #include "clioptions.h"
+#include "cliplan.h"
 #include "mapfile.h"
+#include "programhost.h"
 #include "session.h"
 
 #include <QDateTime>
@@ -15,10 +17,13 @@ namespace oe {
 class CliRunner;
 class ProgramRunner;
 
+// Appends line and its newline to the log at path in one write; false with the system's words.
+bool appendLogLine(const QString &path, const QJsonObject &line, QString *error);
+
 // One port of `program`: its own session, one controller after another. The steps of a controller:
-// identify (the connect reads the eight values), back up, write the values that differ from the map,
-// read all eight back and compare; then, with --wait, wait until it stops answering and the next one
-// identifies.
+// identify (the connect reads the eight values), back up, write the values that differ from the map
+// in the session's write order, read all eight back and compare; then, with --wait, wait until it has
+// been silent for kGoneAfterSilence and the next one identifies.
 class ProgramUnit : public QObject
 {
     Q_OBJECT
@@ -30,6 +35,13 @@ public:
         Absent,      // no controller answers: trying again now and then (--wait)
         Stopped,
     };
+
+    // A controller counts as gone after this long without an answer: a hiccup of a status or two is
+    // not an unplugged unit.
+    static constexpr qint64 kGoneAfterSilenceMs = 5000;
+    // A controller that answers again with the last one's identity (firmware and the eight values)
+    // after a shorter silence is that one back, not the next.
+    static constexpr qint64 kSwapSilenceMs = 15000;
 
     ProgramUnit(ProgramRunner *owner, const CliPort &port);
 
@@ -56,7 +68,9 @@ private:
     void onStateChanged(Session::State state);
     void onNotice(Session::Notice notice);
     void onIdentified();
-    void onMapLoaded(const MapLoadResult &result);
+    void onReadBack();
+    // What each write of the plan came to, in the run's words.
+    QString planText() const;
     // The end of one controller: its log line, the counts, and what comes next.
     void unitDone(const QString &verdict, CliExit code, const QString &why = {}, const QJsonObject &extra = {});
     void waitForNext();
@@ -65,7 +79,7 @@ private:
     void stop(const QString &state);
 
     ProgramRunner *m_owner;
-    CliRunner *m_cli;
+    ProgramHost *m_cli;
     CliPort m_port;
     Session *m_session = nullptr;
     Step m_step = Step::Stopped;
@@ -80,8 +94,13 @@ private:
     QString m_firmware;
     Session::Version m_firstVersion{};
     QString m_backup;
-    QList<ParameterIndex> m_written;
     ParameterSet m_before;
+    CliPlanWriter m_plan;
+    // The last controller done with on this port, and when it last answered: a controller that
+    // answers after a short silence with the same identity is that one back.
+    QString m_lastFirmware;
+    std::optional<ParameterSet> m_lastValues;
+    QElapsedTimer m_lastAnswer;
 };
 
 // `program FILE -p PORT [-p PORT …] [--wait] [--log FILE]`: a ProgramUnit per port, side by side in
@@ -96,6 +115,7 @@ public:
     void interrupt();
 
     CliRunner *cli() const { return m_cli; }
+    ProgramHost *host() const;
     const MapValues &values() const { return m_values; }
     bool waitMode() const;
     // A controller's end: its JSON line to stdout (with --json) and to the log, its line on stderr.
@@ -113,7 +133,8 @@ private:
     int m_programmed = 0;
     int m_failed = 0;
     int m_interruptedUnits = 0;
-    bool m_logFailed = false;
+    QString m_logError;  // the first failure to write the log
+    bool m_anySent = false; // a write went to some controller
     bool m_finished = false;
 
     friend class ProgramUnit;

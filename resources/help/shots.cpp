@@ -176,14 +176,9 @@ QRect parameterColumn(const oe::MainWindow &w)
     return area.adjusted(-4, -4, 4, 4);
 }
 
-bool shootLanguage(const QString &code, const QString &languageIni, const QDir &out, int percent)
+// A program folder with the language file and a config.ini that names the simulated port.
+bool prepareFolder(const QTemporaryDir &folder, const QString &code, const QString &languageIni)
 {
-    const QString suffix = code.toLower();
-    // Italian shots show the Italian decimal comma, as on an Italian PC.
-    QLocale::setDefault(code == QLatin1String("ITA") ? QLocale(QLocale::Italian, QLocale::Italy)
-                                                     : QLocale(QLocale::English, QLocale::UnitedKingdom));
-
-    QTemporaryDir folder;
     if (!folder.isValid() || !QFile::copy(languageIni, folder.filePath(QStringLiteral("Language.ini")))) {
         say(QStringLiteral("cannot prepare a program folder with %1").arg(languageIni));
         return false;
@@ -194,8 +189,77 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
         say(QStringLiteral("cannot write %1").arg(config.fileName()));
         return false;
     }
-    config.close();
+    return true;
+}
 
+// A message box would wait for a click nobody makes: while this lives, one is closed, and what it said kept.
+struct BoxCloser {
+    QString boxText;
+    QTimer timer;
+    BoxCloser()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxText = box->text();
+                box->reject();
+            }
+        });
+        timer.start(50);
+    }
+};
+
+// Connects the window to the simulated controller; a box on the way fails it, saying what it said.
+bool connectWindow(oe::MainWindow &window, const BoxCloser &boxes)
+{
+    const QString &boxText = boxes.boxText;
+    window.connection().COMM_Combo->setCurrentIndex(kComPort - 1);
+    window.connection().btnConnect->click();
+    const bool connected = waitFor([&] {
+        return !boxText.isEmpty() || (window.connection().ResetCmd->isEnabled() && !window.readings().RpmLabel->text().isEmpty());
+    });
+    if (!connected || !boxText.isEmpty()) {
+        say(QStringLiteral("no connection to the simulated controller on COM%1%2")
+                .arg(kComPort)
+                .arg(boxText.isEmpty() ? QString() : QStringLiteral(": ") + boxText));
+        return false;
+    }
+    spin(50);
+    return true;
+}
+
+// The connected window's pictures: its parts at 100 %, the whole window on a scaled screen otherwise.
+bool connectedPictures(oe::MainWindow &window, const QString &folder, const QDir &out, const QString &suffix, int percent)
+{
+    if (percent == 100)
+        return save(window.grab(), out, QStringLiteral("window-connected-%1.png").arg(suffix))
+               && save(window.findChild<QGroupBox *>("Frame1")->grab(), out, QStringLiteral("status-%1.png").arg(suffix))
+               && save(window.findChild<QGroupBox *>("Frame5")->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
+               && save(window.findChild<QGroupBox *>("Frame8")->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
+               && save(window.centralWidget()->grab(parameterColumn(window)), out,
+                       QStringLiteral("parameters-%1.png").arg(suffix))
+               && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix))
+               && mapToolPictures(window, folder, out, suffix);
+    // The whole window on a scaled screen, to look for cut texts and blurred pictures.
+    if (!out.mkpath(QStringLiteral("scaled"))
+        || !save(window.grab(), out, QStringLiteral("scaled/window-%1-%2.png").arg(suffix).arg(percent)))
+        return false;
+    if (percent != 150)
+        return true;
+    // A 1280×800 screen at 150 % with a 48-pixel taskbar leaves 853×501: the window scrolls.
+    window.fitInto(QRect(0, 0, 1280 * 2 / 3, (800 - 48) * 2 / 3));
+    spin(50);
+    return save(window.grab(), out, QStringLiteral("window-small-%1.png").arg(suffix));
+}
+
+bool shootLanguage(const QString &code, const QString &languageIni, const QDir &out, int percent)
+{
+    const QString suffix = code.toLower();
+    // Italian shots show the Italian decimal comma, as on an Italian PC.
+    QLocale::setDefault(code == QLatin1String("ITA") ? QLocale(QLocale::Italian, QLocale::Italy)
+                                                     : QLocale(QLocale::English, QLocale::UnitedKingdom));
+    QTemporaryDir folder;
+    if (!prepareFolder(folder, code, languageIni))
+        return false;
     oe::PtyServer controller;
     QString why;
     if (!controller.open(&why)
@@ -213,53 +277,11 @@ bool shootLanguage(const QString &code, const QString &languageIni, const QDir &
     spin(50);
     if (percent == 100 && !save(window.grab(), out, QStringLiteral("window-idle-%1.png").arg(suffix)))
         return false;
-
-    // A message box would wait for a click nobody makes: close it and fail, saying what it said.
-    QString boxText;
-    QTimer boxCloser;
-    QObject::connect(&boxCloser, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            boxText = box->text();
-            box->reject();
-        }
-    });
-    boxCloser.start(50);
-
-    window.connection().COMM_Combo->setCurrentIndex(kComPort - 1);
-    window.connection().btnConnect->click();
-    const bool connected = waitFor([&] {
-        return !boxText.isEmpty() || (window.connection().ResetCmd->isEnabled() && !window.readings().RpmLabel->text().isEmpty());
-    });
-    if (!connected || !boxText.isEmpty()) {
-        say(QStringLiteral("no connection to the simulated controller on COM%1%2")
-                .arg(kComPort)
-                .arg(boxText.isEmpty() ? QString() : QStringLiteral(": ") + boxText));
+    const BoxCloser boxes;
+    if (!connectWindow(window, boxes))
         return false;
-    }
-    spin(50);
-    bool saved = true;
-    if (percent == 100) {
-        saved = save(window.grab(), out, QStringLiteral("window-connected-%1.png").arg(suffix))
-                && save(window.findChild<QGroupBox *>("Frame1")->grab(), out, QStringLiteral("status-%1.png").arg(suffix))
-                && save(window.findChild<QGroupBox *>("Frame5")->grab(), out, QStringLiteral("connection-%1.png").arg(suffix))
-                && save(window.findChild<QGroupBox *>("Frame8")->grab(), out, QStringLiteral("maps-%1.png").arg(suffix))
-                && save(window.centralWidget()->grab(parameterColumn(window)), out,
-                        QStringLiteral("parameters-%1.png").arg(suffix))
-                && save(chartPicture(window), out, QStringLiteral("chart-%1.png").arg(suffix))
-                && mapToolPictures(window, folder.path(), out, suffix);
-    } else {
-        // The whole window on a scaled screen, to look for cut texts and blurred pictures.
-        saved = out.mkpath(QStringLiteral("scaled"))
-                && save(window.grab(), out, QStringLiteral("scaled/window-%1-%2.png").arg(suffix).arg(percent));
-        // A 1280×800 screen at 150 % with a 48-pixel taskbar leaves 853×501: the window scrolls.
-        if (saved && percent == 150) {
-            window.fitInto(QRect(0, 0, 1280 * 2 / 3, (800 - 48) * 2 / 3));
-            spin(50);
-            saved = save(window.grab(), out, QStringLiteral("window-small-%1.png").arg(suffix));
-        }
-    }
+    const bool saved = connectedPictures(window, folder.path(), out, suffix, percent);
     window.connection().btnConnect->click(); // disconnect: the port is closed before the controller goes away
-    boxCloser.stop();
     oe::removePortLink(oe::portLinkPath(folder.path(), kComPort), controller.slavePath());
     return saved;
 }

@@ -78,7 +78,10 @@ QByteArray ControllerModel::answer(const QByteArray &frame)
             }
         }
         m_storedAsSent = stored == sent;
+        const Values before = m_values;
         m_values[size_t(index)] = stored;
+        if (m_onStored)
+            m_onStored(index, before);
         return header + QByteArray(1, char(index)) + word(stored);
     }
     case 3: {
@@ -116,6 +119,16 @@ void ControllerModel::onFrame(const QByteArray &frame, qint64 frameNumber)
         ++m_figures->fault(Fault::SilentSpell);
         m_silentUntil = now + m_random.between(300, 6000);
         m_log("controller goes silent until %1 ms", m_silentUntil, 0);
+        return;
+    }
+    if (m_swaps && m_random.chance(4)) {
+        // Long enough, mostly, for the program to count the controller as not answering.
+        ++m_figures->fault(Fault::Swap);
+        m_silentUntil = now + m_random.between(2000, 10000);
+        for (int i = 0; i < 8; ++i)
+            m_values[size_t(i)] = drawValue(m_random, i);
+        m_version = {quint8(m_random.between(1, 3)), quint8(m_random.below(10)), quint8(m_random.below(10))};
+        m_log("another controller on the line, silent until %1 ms", m_silentUntil, 0);
         return;
     }
     if (m_random.chance(1)) {

@@ -20,6 +20,8 @@ public:
     using Values = std::array<quint16, 8>;
     // Told of every write frame it takes, before it stores anything.
     using WriteObserver = std::function<void(int index, quint16 value)>;
+    // Told after a write was stored, with the values before it.
+    using StoredObserver = std::function<void(int index, const std::array<quint16, 8> &before)>;
     using Log = std::function<void(const char *what, qint64 a, qint64 b)>;
 
     ControllerModel(SimulatedPort *port, VirtualClock *clock, RandomStream random, TrialFigures *figures,
@@ -27,6 +29,13 @@ public:
 
     const Values &values() const { return m_values; }
     void setWriteObserver(WriteObserver observer) { m_onWrite = std::move(observer); }
+    void setStoredObserver(StoredObserver observer) { m_onStored = std::move(observer); }
+    // The cable goes to another program's port (oe-cli's after the window's).
+    void setPort(SimulatedPort *port) { m_port = port; }
+    // Now and then the cable goes to another unit during a silent spell: other values, other firmware.
+    void allowSwaps(bool allow) { m_swaps = allow; }
+    // The end of the last silent spell (in the past once it answers again).
+    qint64 silentUntil() const { return m_silentUntil; }
     // The last reply frame it put on the line cleanly (one piece, nothing flipped), for the try that
     // frame number `frame` opened, and when its first byte arrives.
     struct CleanReply {
@@ -56,6 +65,8 @@ private:
     TrialFigures *m_figures;
     Log m_log;
     WriteObserver m_onWrite;
+    StoredObserver m_onStored;
+    bool m_swaps = false;
     Values m_values{};
     // Above its own limit a parameter's write is refused or clamped, the same way every time (as a
     // firmware does it): a retry must meet what the first try met.

@@ -27,13 +27,14 @@ QTextStream &out()
 
 void printFigures(const TrialFigures &f, double cpuSeconds)
 {
-    const double virtualHours = double(f.virtualMs) / 3600000.0;
+    const double virtualHours = double(f.virtualMs + f.cliMs) / 3600000.0;
     out() << "sessions:       " << f.sessions << " (" << QString::number(virtualHours, 'f', 2) << " virtual hours)\n"
           << "requests:       " << f.requests << " (" << f.frames << " frames, " << f.tries << " tries, "
           << f.answeredTries << " answered)\n"
           << "technician:     " << f.connects << " connects, " << f.commits << " commits, " << f.mapLoads
           << " map loads, " << f.resets << " resets, " << f.rereads << " read-agains, " << f.saves << " saves, "
           << f.boxes << " boxes\n"
+          << "oe-cli:         " << f.cliRuns << " runs, " << f.cliDone << " done\n"
           << "line-made:      " << f.lineMadeAnswers << " answers taken\n"
           << "faults:        ";
     for (int i = 0; i < int(Fault::Count); ++i)
@@ -42,7 +43,7 @@ void printFigures(const TrialFigures &f, double cpuSeconds)
     if (cpuSeconds > 0) {
         const double perMinute = double(f.sessions) / cpuSeconds * 60.0;
         out() << "speed:          " << QString::number(perMinute, 'f', 0) << " sessions of one virtual minute per "
-              << "minute of a core (" << QString::number(double(f.virtualMs) / 1000.0 / cpuSeconds, 'f', 0)
+              << "minute of a core (" << QString::number(double(f.virtualMs + f.cliMs) / 1000.0 / cpuSeconds, 'f', 0)
               << "x the wire)\n";
     }
     out().flush();
@@ -66,7 +67,13 @@ QString writeReplay(const TrialOptions &options)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return {};
-    QTextStream(&file) << "seed=" << options.seed << "\nminutes=" << options.virtualMs / 60000 << "\n";
+    QStringList on;
+    for (int i = 0; i < int(Check::Count); ++i) {
+        if (options.checks[Check(i)])
+            on << checkName(Check(i));
+    }
+    QTextStream(&file) << "seed=" << options.seed << "\nminutes=" << options.virtualMs / 60000 << "\nchecks="
+                       << on.join(QLatin1Char(',')) << "\n";
     return path;
 }
 
@@ -83,6 +90,13 @@ bool readReplay(const QString &path, TrialOptions *options)
             options->seed = value.toULongLong();
         else if (key == QLatin1String("minutes"))
             options->virtualMs = value.toLongLong() * 60000;
+        else if (key == QLatin1String("checks")) {
+            options->checks.on.fill(false);
+            for (const QString &name : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                if (const std::optional<Check> check = checkFromName(name))
+                    options->checks.on[size_t(*check)] = true;
+            }
+        }
     }
     return true;
 }
@@ -100,6 +114,10 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("first-seed"), QStringLiteral("Fresh seeds start here (default: drawn)."), QStringLiteral("S")});
     parser.addOption({QStringLiteral("minutes"), QStringLiteral("Virtual minutes per session (default 1)."), QStringLiteral("M"), QStringLiteral("1")});
     parser.addOption({QStringLiteral("replay"), QStringLiteral("Run the seed a failed run wrote."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("check"), QStringLiteral("Also judge this invariant (see --list-checks); repeatable."), QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("skip"), QStringLiteral("Do not judge this invariant; repeatable."), QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("all-checks"), QStringLiteral("Judge every invariant, also those off by default.")});
+    parser.addOption({QStringLiteral("list-checks"), QStringLiteral("List the invariants that can be switched, and which are on.")});
     parser.addOption({QStringLiteral("bench"), QStringLiteral("Measure the receive path and the simulation's speed.")});
     parser.addOption({QStringLiteral("quick"), QStringLiteral("With --bench: shorter stretches.")});
     parser.addOption({QStringLiteral("csv"), QStringLiteral("With --bench: write the figures as CSV here."), QStringLiteral("FILE")});
@@ -127,6 +145,23 @@ int main(int argc, char *argv[])
     }
 
     TrialOptions base;
+    if (parser.isSet(QStringLiteral("all-checks")))
+        base.checks.on.fill(true);
+    for (const QString &option : {QStringLiteral("check"), QStringLiteral("skip")}) {
+        for (const QString &name : parser.values(option)) {
+            const std::optional<Check> check = checkFromName(name);
+            if (!check) {
+                out() << "no such check: " << name << " (see --list-checks)\n";
+                return 2;
+            }
+            base.checks.on[size_t(*check)] = option == QLatin1String("check");
+        }
+    }
+    if (parser.isSet(QStringLiteral("list-checks"))) {
+        for (int i = 0; i < int(Check::Count); ++i)
+            out() << checkName(Check(i)) << (base.checks[Check(i)] ? "  on\n" : "  off\n");
+        return 0;
+    }
     base.virtualMs = qMax(1LL, parser.value(QStringLiteral("minutes")).toLongLong()) * 60000;
 
     std::optional<quint64> single;
@@ -165,7 +200,13 @@ int main(int argc, char *argv[])
     const qint64 seconds = qMax(1LL, parser.value(QStringLiteral("seconds")).toLongLong());
     quint64 seed = parser.isSet(QStringLiteral("first-seed")) ? parser.value(QStringLiteral("first-seed")).toULongLong()
                                                               : (quint64(std::random_device{}()) << 20);
-    out() << "fresh seeds from " << seed << " for " << seconds << " s\n";
+    QStringList off;
+    for (int i = 0; i < int(Check::Count); ++i) {
+        if (!base.checks[Check(i)])
+            off << checkName(Check(i));
+    }
+    out() << "fresh seeds from " << seed << " for " << seconds << " s"
+          << (off.isEmpty() ? QString() : " (not judged: " + off.join(QStringLiteral(", ")) + ")") << "\n";
     out().flush();
     bool ok = true;
     while (wall.elapsed() < seconds * 1000) {

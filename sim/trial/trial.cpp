@@ -35,13 +35,47 @@ std::shared_ptr<RandomSource> streamSource(const TrialOptions &options, quint64 
     return std::make_shared<SeededSource>(options.seed, stream);
 }
 
+constexpr const char *kCheckNames[] = {"pairs-every-write", "known-afresh", "progress-unknown",
+                                       "boxes-from-handlers", "held-knob", "cli-runners", "cli-held-value",
+                                       "cli-book-writing"};
+static_assert(std::size(kCheckNames) == size_t(Check::Count));
+
 } // namespace
+
+TrialChecks TrialChecks::defaults()
+{
+    TrialChecks checks;
+    checks.on.fill(true);
+    // Broken by the session as it is: map loads write in index order, a silence keeps the book, a
+    // read left unanswered in a sequence is not read again by itself, the wire's signals reach their
+    // handlers inside its events, a read sets the working copy under a held slider, and oe-cli's writes
+    // leave the book as it was.
+    for (Check off : {Check::PairsEveryWrite, Check::KnownAfresh, Check::ProgressUnknown, Check::BoxesFromHandlers,
+                      Check::HeldKnob, Check::CliBookWriting})
+        checks.on[size_t(off)] = false;
+    return checks;
+}
+
+QString checkName(Check check)
+{
+    return QString::fromLatin1(kCheckNames[size_t(check)]);
+}
+
+std::optional<Check> checkFromName(const QString &name)
+{
+    for (size_t i = 0; i < std::size(kCheckNames); ++i) {
+        if (name == QLatin1String(kCheckNames[i]))
+            return Check(i);
+    }
+    return std::nullopt;
+}
 
 QString faultName(Fault fault)
 {
     static const char *const names[] = {"late reply",   "slow reply",    "split reply",   "bit flip",
                                         "duplicate",    "noise burst",   "header noise",  "refused write",
-                                        "clamped write", "silent spell", "hang-up",       "reset changing all"};
+                                        "clamped write", "silent spell", "hang-up",       "reset changing all",
+                                        "swap"};
     return QString::fromLatin1(names[size_t(fault)]);
 }
 
@@ -60,6 +94,9 @@ void TrialFigures::add(const TrialFigures &o)
     rereads += o.rereads;
     saves += o.saves;
     boxes += o.boxes;
+    cliRuns += o.cliRuns;
+    cliDone += o.cliDone;
+    cliMs += o.cliMs;
     lineMadeAnswers += o.lineMadeAnswers;
     for (size_t i = 0; i < faults.size(); ++i)
         faults[i] += o.faults[i];
@@ -69,27 +106,85 @@ Trial::Trial(const TrialOptions &options)
     : m_options(options),
       m_technician(streamSource(options, 1)),
       m_line(streamSource(options, 2)),
-      m_port(new SimulatedPort(&m_clock))
+      m_gestures(streamSource(options, 4)),
+      m_cli(streamSource(options, 5)),
+      m_port(new SimulatedPort(&m_clock)),
+      m_progress(options.checks[Check::ProgressUnknown])
 {
-    m_session = std::make_unique<Session>(m_port, nullptr, &m_clock);
+    m_windowSession = std::make_unique<Session>(m_port, nullptr, &m_clock);
+    m_session = m_windowSession.get();
     m_controller = std::make_unique<ControllerModel>(
         m_port, &m_clock, RandomStream(streamSource(options, 3)), &m_figures,
         [this](const char *what, qint64 a, qint64 b) { log(what, a, b); });
-    m_port->setWriteHandler([this](const QByteArray &frame) { onWrite(frame); });
-    QObject::connect(m_port, &SimulatedPort::arrived, &m_timers,
-                     [this](const QByteArray &bytes, qint64 origin) { onArrival(bytes, origin); });
+    m_controller->allowSwaps(options.checks[Check::KnownAfresh]);
+    m_controller->setStoredObserver([this](int index, const ControllerModel::Values &before) { onStored(index, before); });
+    attachPort(m_port);
     m_controller->setWriteObserver([this](int index, quint16 value) {
-        if (!m_intents.count({index, value}))
-            fail(QStringLiteral("intent"),
-                 QStringLiteral("%1 written to parameter %2, which the technician never asked for").arg(value).arg(index));
+        if (m_intents.count({index, value}))
+            return;
+        // oe-cli set holds a value to its partner as the book has it (a partner's write refused first).
+        const auto partner = pairPartner(ParameterIndex(index));
+        if (m_inCli && !m_options.checks[Check::CliHeldValue] && partner
+            && m_session->book().value(*partner) == qint32(value)) {
+            log("oe-cli writes %1, held to parameter %2", value, qint64(*partner));
+            return;
+        }
+        fail(QStringLiteral("intent"),
+             QStringLiteral("%1 written to parameter %2, which the technician never asked for").arg(value).arg(index));
     });
 
-    Session *session = m_session.get();
-    RequestEngine *engine = session->engine();
-    QObject::connect(session, &Session::notice, &m_timers, [this](Session::Notice notice) {
-        if (notice != Session::Notice::AnotherController) // a line over the logo, not a box
-            onMessage(int(notice), 0);
+    watchSession(m_session, true);
+    m_technicianTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
+    // Now and then the technician disconnects right after a change, while its write may be on its way.
+    m_pullTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_pullTimer, &ClockTimer::timeout, &m_timers, [this] {
+        if (m_boxOpen || m_inCli)
+            return;
+        log("technician disconnects right after a change");
+        m_session->disconnectNow();
     });
+    m_releaseTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_releaseTimer, &ClockTimer::timeout, &m_timers, [this] { release(); });
+    m_noiseTimer = m_clock.createTimer(&m_timers);
+    QObject::connect(m_noiseTimer, &ClockTimer::timeout, &m_timers, [this] {
+        const int kind = int(m_line.below(10));
+        QByteArray burst;
+        if (kind == 0) {
+            ++m_figures.fault(Fault::HeaderNoise);
+            static const char codes[] = {1, 2, 3, 4, 10, 7};
+            burst = QByteArray::fromHex("4355") + QByteArray(1, codes[m_line.below(6)]);
+        } else {
+            ++m_figures.fault(Fault::Noise);
+        }
+        const qint64 size = m_line.between(1, 20);
+        for (qint64 i = 0; i < size; ++i)
+            burst += char(m_line.below(256));
+        m_port->deliver(burst, m_clock.nowMs(), 0);
+        scheduleNoise();
+    });
+}
+
+void Trial::attachPort(SimulatedPort *port)
+{
+    m_port = port;
+    m_opensSeen = -1;
+    m_controller->setPort(port);
+    port->setWriteHandler([this](const QByteArray &frame) { onWrite(frame); });
+    QObject::connect(port, &SimulatedPort::arrived, &m_timers,
+                     [this](const QByteArray &bytes, qint64 origin) { onArrival(bytes, origin); });
+}
+
+void Trial::watchSession(Session *session, bool window)
+{
+    RequestEngine *engine = session->engine();
+    // oe-cli answers its own notices; the line over the logo is no box.
+    if (window) {
+        QObject::connect(session, &Session::notice, &m_timers, [this](Session::Notice notice) {
+            if (notice != Session::Notice::AnotherController)
+                onMessage(int(notice), 0);
+        });
+    }
     QObject::connect(session, &Session::stateChanged, &m_timers, [this](Session::State state) {
         log("session state %1", qint64(state));
     });
@@ -108,12 +203,40 @@ Trial::Trial(const TrialOptions &options)
                                                          "(parameters %4 and %5)")
                                               .arg(int(index)).arg(low).arg(high).arg(int(pair->first)).arg(int(pair->second)));
     });
-    QObject::connect(session, &Session::mapLoaded, &m_timers, [this](const MapLoadResult &) { log("map load ended"); });
+    QObject::connect(session, &Session::mapLoaded, &m_timers, [this](const MapLoadResult &) {
+        log("map load ended");
+        openBox("the map load's notice");
+    });
+    QObject::connect(session, &Session::readAgainFinished, &m_timers, [this](const RereadResult &) {
+        openBox("the read-again's notice");
+    });
+    QObject::connect(session, &Session::liveReadingsChanged, &m_timers, [this] {
+        const Session &s = *m_session;
+        const QString broken = m_wire.liveReadings(s.LiveRpm, s.LiveTinj, s.LivePump, s.LivePause);
+        if (!broken.isEmpty())
+            return fail(QStringLiteral("live readings"), broken);
+        // A recording whose disk filled up says so in a box.
+        if (m_gestures.chance(20))
+            openBox("a recording's full disk");
+    });
+    QObject::connect(session, &Session::controllerAnsweringChanged, &m_timers, [this](bool answering) {
+        log("controller answering %1", answering);
+        if (!answering)
+            m_identifyDue = true;
+    });
     QObject::connect(engine, &RequestEngine::requestStarted, &m_timers, [this] {
         m_requestStartedAt = m_clock.nowMs();
         ++m_figures.requests;
+        const Request *request = m_session->engine()->currentRequest();
+        const QString broken = m_wire.requestStarted(request && request->kind == Request::Kind::Status);
+        if (!broken.isEmpty())
+            fail(QStringLiteral("exact tries"), broken);
     });
     QObject::connect(engine, &RequestEngine::tryEnded, &m_timers, [this](TryEnd end) {
+        m_wire.tryEnded(end, m_clock.nowMs());
+        const Request *request = m_session->engine()->currentRequest();
+        if (end == TryEnd::Answered && request && request->kind == Request::Kind::Version)
+            m_identifyDue = false;
         ++m_triesEnded;
         ++m_figures.tries;
         if (end == TryEnd::Answered) {
@@ -121,25 +244,6 @@ Trial::Trial(const TrialOptions &options)
             countLineMade();
         }
         log("try ended: %1 (0 answered, 1 time-out, 2 noise, 3 bad frame)", qint64(end));
-    });
-    m_technicianTimer = m_clock.createTimer(&m_timers);
-    QObject::connect(m_technicianTimer, &ClockTimer::timeout, &m_timers, [this] { technicianActs(); });
-    m_noiseTimer = m_clock.createTimer(&m_timers);
-    QObject::connect(m_noiseTimer, &ClockTimer::timeout, &m_timers, [this] {
-        const int kind = int(m_line.below(10));
-        QByteArray burst;
-        if (kind == 0) {
-            ++m_figures.fault(Fault::HeaderNoise);
-            static const char codes[] = {1, 2, 3, 4, 10, 7};
-            burst = QByteArray::fromHex("4355") + QByteArray(1, codes[m_line.below(6)]);
-        } else {
-            ++m_figures.fault(Fault::Noise);
-        }
-        const qint64 size = m_line.between(1, 20);
-        for (qint64 i = 0; i < size; ++i)
-            burst += char(m_line.below(256));
-        m_port->deliver(burst, m_clock.nowMs(), 0);
-        scheduleNoise();
     });
 }
 
@@ -181,8 +285,12 @@ TrialOutcome Trial::run()
     scheduleNoise();
     m_technicianTimer->start(std::chrono::milliseconds(m_technician.between(0, 500)));
     m_clock.runUntil(m_options.virtualMs, m_failed, [this] { check(); });
-    m_figures.sessions = 1;
     m_figures.virtualMs = m_clock.nowMs();
+    if (m_options.checks[Check::CliRunners] && !m_failed) {
+        runCli();
+        m_figures.cliMs = m_clock.nowMs() - m_figures.virtualMs;
+    }
+    m_figures.sessions = 1;
     m_outcome.figures = m_figures;
     return m_outcome;
 }
@@ -205,6 +313,8 @@ void Trial::technicianActs()
     scheduleTechnician();
     if (m_boxOpen)
         return; // a modal box takes every click
+    if (m_held)
+        return; // busy with the slider
     Session &session = *m_session;
     if (session.state() == Session::State::Idle) {
         if (m_technician.chance(850)) {
@@ -222,7 +332,10 @@ void Trial::technicianActs()
         const auto [lo, hi] = kPositions[size_t(index)];
         const int position = int(m_technician.between(lo, hi));
         const bool typed = index != ParameterIndex::RpmMultiplier && m_technician.chance(300);
-        commit(index, typed ? position : fieldFromPosition(index, position));
+        if (!typed && !m_held && m_gestures.chance(400))
+            drag(index, fieldFromPosition(index, position));
+        else
+            commit(index, typed ? position : fieldFromPosition(index, position));
     } else if (action < 44) {
         log("technician disconnects");
         session.disconnectNow();
@@ -254,7 +367,9 @@ void Trial::commit(ParameterIndex index, qint32 field)
     log("technician commits %1 to parameter %2", field, qint64(index));
     session.previewParameter(index, field);
     const quint64 commitNumber = ++m_commitNumber;
-    const bool asked = session.commitHeld(index, field, [this, index, commitNumber](const HeldCommit &held) {
+    const quint64 wait = m_progress.waitBegins(m_clock.nowMs(), "a commit's decision");
+    const bool asked = session.commitHeld(index, field, [this, index, commitNumber, wait](const HeldCommit &held) {
+        m_progress.waitEnds(wait);
         if (held.kind != HeldCommit::Kind::Writing)
             return;
         // The value the session decided on, held to the partner, is what the technician asked for.
@@ -268,8 +383,32 @@ void Trial::commit(ParameterIndex index, qint32 field)
         Q_UNUSED(commitNumber);
         ++m_figures.commits;
     });
-    if (!asked)
+    if (!asked) {
+        m_progress.waitEnds(wait);
         log("commit refused");
+    } else if (m_gestures.chance(30)) {
+        m_pullTimer->start(std::chrono::milliseconds(m_gestures.between(0, 400)));
+    }
+}
+
+void Trial::drag(ParameterIndex index, qint32 field)
+{
+    if (m_session->state() != Session::State::Connected)
+        return;
+    log("technician holds the slider of parameter %1 at %2", qint64(index), field);
+    m_held = {index, field};
+    m_session->previewParameter(index, field);
+    // Held long enough for reads and polls to land under the finger.
+    m_releaseTimer->start(std::chrono::milliseconds(m_gestures.between(100, 2500)));
+}
+
+void Trial::release()
+{
+    if (!m_held)
+        return;
+    const auto [index, field] = *std::exchange(m_held, std::nullopt);
+    if (m_session->state() == Session::State::Connected)
+        commit(index, field);
 }
 
 ParameterSet Trial::drawMap()
@@ -299,7 +438,9 @@ void Trial::save()
     if (!truthHolds(&detail))
         fail(QStringLiteral("truth (saved map)"), detail);
     // What the window's Save writes to the file: the values once every one is confirmed.
-    m_session->verifiedValues([this](const VerifiedValues &values) {
+    const quint64 wait = m_progress.waitBegins(m_clock.nowMs(), "a Save");
+    const bool asked = m_session->verifiedValues([this, wait](const VerifiedValues &values) {
+        m_progress.waitEnds(wait);
         // A commit that went out since may have changed the controller already.
         if (!values.complete() || !m_session->allParametersKnown())
             return;
@@ -311,19 +452,40 @@ void Trial::save()
                             QStringLiteral("parameter %1 saved as %2, the controller holds %3").arg(i).arg(saved).arg(held[size_t(i)]));
         }
     });
+    if (!asked)
+        m_progress.waitEnds(wait);
 }
 
 void Trial::onMessage(int textEntry, int titleEntry)
 {
-    ++m_figures.boxes;
     log("box: entry %1, title %2", textEntry, titleEntry);
     if (m_port->inReceiveEvent())
         fail(QStringLiteral("no box in a receive event"),
              QStringLiteral("message %1 raised while the port handles a receive event").arg(textEntry));
+    openBox("message %1", textEntry);
+}
+
+void Trial::openBox(const char *why, qint64 a)
+{
+    const bool fromMessage = qstrncmp(why, "message", 7) == 0;
+    if (m_inCli || (!fromMessage && !m_options.checks[Check::BoxesFromHandlers]))
+        return;
+    ++m_figures.boxes;
+    if (!fromMessage)
+        log(why, a);
+    // What the window shows comes from the event loop: a box opened inside the port's receive event
+    // or inside one of the link's timers runs its loop under a request in flight.
+    const ClockTimer *timer = m_clock.firing();
+    if (m_port->inReceiveEvent() || (timer && timer != m_technicianTimer && timer != m_releaseTimer))
+        fail(QStringLiteral("no box inside the wire's events"),
+             QStringLiteral("%1 opened its box inside %2")
+                 .arg(QString::fromLatin1(why).arg(a), m_port->inReceiveEvent() ? QStringLiteral("a receive event")
+                                                                                 : QStringLiteral("a timer's event")));
     // Modal: the session waits, time goes on, the technician can only read it and click OK.
     const bool wasOpen = std::exchange(m_boxOpen, true);
     // A box still open when the session's minute is up ends with it.
-    const qint64 closedAt = qMin(m_clock.nowMs() + m_technician.between(50, 4000), m_options.virtualMs);
+    RandomStream &hand = fromMessage ? m_technician : m_gestures;
+    const qint64 closedAt = qMin(m_clock.nowMs() + hand.between(50, 4000), m_options.virtualMs);
     m_clock.runUntil(closedAt, m_failed, [this] { check(); });
     m_boxOpen = wasOpen;
 }
@@ -336,6 +498,12 @@ void Trial::onWrite(const QByteArray &frame)
         m_triesEnded = 0;
     }
     log("frame out", 0, 0, frame);
+    if (m_inCli && !m_options.checks[Check::CliBookWriting] && frame.size() > 3 && frame[2] == 2
+        && quint8(frame[3]) < kParameterCount) {
+        const auto index = ParameterIndex(quint8(frame[3]));
+        if (m_session->book().state(index) == ParameterBook::State::Known)
+            m_unmarkedWrite[size_t(index)] = m_session->book().value(index);
+    }
     m_tryBytes.clear();
     m_tryOrigins.clear();
     if (m_framesWritten != m_triesEnded)
@@ -343,6 +511,10 @@ void Trial::onWrite(const QByteArray &frame)
              QStringLiteral("a frame went out while the try of the one before was open"));
     ++m_framesWritten;
     ++m_figures.frames;
+    QString invariant;
+    const QString broken = m_wire.frameOut(m_clock.nowMs(), &invariant);
+    if (!broken.isEmpty())
+        fail(invariant, broken);
     if (frame.size() > 2 && frame[2] == 3)
         m_quietSince.reset();
     // Replies are told apart by a count over every opening of the port.
@@ -352,6 +524,7 @@ void Trial::onWrite(const QByteArray &frame)
 void Trial::onArrival(const QByteArray &bytes, qint64 origin)
 {
     log(origin ? "bytes in (reply %1)" : "noise in", origin, 0, bytes);
+    m_wire.bytesIn(bytes);
     m_tryBytes += bytes;
     m_tryOrigins.insert(m_tryOrigins.size(), bytes.size(), origin);
     const ControllerModel::CleanReply &clean = m_controller->cleanReply();
@@ -420,6 +593,8 @@ bool Trial::truthHolds(QString *detail) const
         if (book.state(index) != ParameterBook::State::Known)
             continue;
         const qint32 known = book.value(index).value_or(-1);
+        if (m_unmarkedWrite[size_t(i)] == known)
+            continue; // oe-cli wrote it past the book, which still has the value from before
         // Two answers the line made alike pass any check without a checksum: that is the line's limit.
         if (known != held[size_t(i)] && !lineMadeTwice(i, known)) {
             *detail = QStringLiteral("parameter %1 is known as %2, the controller holds %3").arg(i).arg(known).arg(held[size_t(i)]);
@@ -452,7 +627,8 @@ void Trial::check()
         && now > clean.firstByteAt + RequestEngine::kReplySettle.count())
         return fail(QStringLiteral("liveness"),
                     QStringLiteral("a whole reply that came alone at %1 ms still holds its try").arg(clean.firstByteAt));
-    if (session.state() == Session::State::Connected && !engine.busy() && !m_boxOpen) {
+    // oe-cli holds the poll: nothing goes out that its command did not ask for.
+    if (session.state() == Session::State::Connected && !engine.busy() && !m_boxOpen && !m_inCli) {
         if (!m_quietSince)
             m_quietSince = now;
         else if (now - *m_quietSince > 1100)
@@ -464,6 +640,72 @@ void Trial::check()
     QString detail;
     if (!truthHolds(&detail))
         return fail(QStringLiteral("truth"), detail);
+
+    if (!m_port->isOpen()) {
+        if (std::exchange(m_portWasOpen, false)) {
+            m_wire.sessionEnded();
+            m_progress.sessionEnded(now);
+            m_identifyDue = false;
+        }
+    } else {
+        m_portWasOpen = true;
+    }
+    if (!engine.currentRequest()) {
+        const QString broken = m_wire.requestGone();
+        if (!broken.isEmpty())
+            return fail(QStringLiteral("exact tries"), broken);
+    }
+    if (session.state() != Session::State::Connected && session.state() != Session::State::Busy)
+        m_progress.holdUntil(now);
+    if (m_boxOpen)
+        m_progress.holdUntil(now);
+    m_progress.holdUntil(m_controller->silentUntil());
+    const QString stuck = m_progress.check(session.book(), now);
+    if (!stuck.isEmpty())
+        return fail(QStringLiteral("progress"), stuck);
+    if (m_options.checks[Check::KnownAfresh])
+        checkAfresh();
+    if (m_held && m_options.checks[Check::HeldKnob] && session.Parameters[m_held->first] != m_held->second)
+        return fail(QStringLiteral("held knob"), QStringLiteral("the knob of parameter %1, held at %2, moved to %3")
+                                                     .arg(int(m_held->first)).arg(m_held->second)
+                                                     .arg(session.Parameters[m_held->first]));
+}
+
+void Trial::checkAfresh()
+{
+    const Session &session = *m_session;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const ParameterBook::State state = session.book().state(ParameterIndex(i));
+        const bool told = state == ParameterBook::State::Known || state == ParameterBook::State::Verifying;
+        if (told && !session.controllerAnswering())
+            return fail(QStringLiteral("known afresh"),
+                        QStringLiteral("parameter %1 is still counted as told while the controller does not answer").arg(i));
+        if (state == ParameterBook::State::Known && m_identifyDue)
+            return fail(QStringLiteral("known afresh"),
+                        QStringLiteral("parameter %1 is known again before the controller identified itself").arg(i));
+    }
+}
+
+void Trial::onStored(int index, const ControllerModel::Values &before)
+{
+    if (!m_options.checks[Check::PairsEveryWrite])
+        return;
+    const auto pair = pairOf(ParameterIndex(index));
+    if (!pair)
+        return;
+    const auto &after = m_controller->values();
+    const size_t low = size_t(pair->first);
+    const size_t high = size_t(pair->second);
+    if (before[low] > before[high] || after[low] <= after[high])
+        return;
+    // Written against a partner value the line made: what the program believed was in order.
+    const int partner = index == int(low) ? int(high) : int(low);
+    const std::optional<qint32> believed = m_session->book().value(ParameterIndex(partner));
+    if (believed && m_lineMade.count({partner, *believed}))
+        return;
+    fail(QStringLiteral("pairs (every write)"),
+         QStringLiteral("the write of %1 to parameter %2 crossed its pair: %3 above %4 (parameters %5 and %6)")
+             .arg(after[size_t(index)]).arg(index).arg(after[low]).arg(after[high]).arg(low).arg(high));
 }
 
 TrialOutcome runTrial(const TrialOptions &options)

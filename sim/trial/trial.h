@@ -1,11 +1,13 @@
 #pragma once
 
 #include "controllermodel.h"
+#include "progresswatch.h"
 #include "randomstream.h"
 #include "session.h"
 #include "simulatedport.h"
 #include "trialfigures.h"
 #include "virtualclock.h"
+#include "wirewatch.h"
 
 #include <QStringList>
 
@@ -18,8 +20,32 @@
 
 namespace oe {
 
+// Invariants, and the model behaviour only they can judge, that can be switched. On by default are
+// those the program holds; one it is known to break waits here, off, until its mend is in.
+enum class Check {
+    PairsEveryWrite,   // no write leaves a pair crossed that was in order (map loads too)
+    KnownAfresh,       // the controller swapped in a silence; nothing known again until it identified
+                       // itself and the values were confirmed afresh
+    ProgressUnknown,   // no parameter left unknown while the controller answers
+    BoxesFromHandlers, // the technician opens boxes from the session's signals, not only its messages
+    HeldKnob,          // a read that lands while a slider is held leaves the knob alone
+    CliRunners,        // after the technician's time, one oe-cli command (set, load or program) on the
+                       // same controller
+    CliHeldValue,      // oe-cli writes only the values given, never one held to its partner's
+    CliBookWriting,    // oe-cli's writes mark the book (a parameter being written is not known)
+    Count
+};
+struct TrialChecks {
+    std::array<bool, size_t(Check::Count)> on{};
+    bool operator[](Check check) const { return on[size_t(check)]; }
+    static TrialChecks defaults();
+};
+QString checkName(Check check);
+std::optional<Check> checkFromName(const QString &name);
+
 struct TrialOptions {
     quint64 seed = 1;
+    TrialChecks checks = TrialChecks::defaults();
     qint64 virtualMs = 60000;
     // Draws from here instead of the seed's streams (the fuzzer's bytes).
     std::shared_ptr<RandomSource> source;
@@ -52,12 +78,24 @@ private:
     ParameterSet drawMap();
     void save();
     void onMessage(int textEntry, int titleEntry);
+    // A modal box: its own event loop until the technician closes it. why names what opened it.
+    void openBox(const char *why, qint64 a = 0);
+    // A slider held while the session goes on; its release commits what the knob shows.
+    void drag(ParameterIndex index, qint32 field);
+    void release();
+    // ---- oe-cli: after the technician's time, one of its writing commands on the same controller
+    void runCli();
+    QStringList drawCliCommand(const QString &mapPath);
     // ---- the line
+    void attachPort(SimulatedPort *port);
+    void watchSession(Session *session, bool window);
     void scheduleNoise();
     void onWrite(const QByteArray &frame);
     void onArrival(const QByteArray &bytes, qint64 origin);
     // ---- invariants
     void check();
+    void checkAfresh();
+    void onStored(int index, const ControllerModel::Values &before);
     void fail(const QString &invariant, const QString &detail);
     void log(const char *what, qint64 a = 0, qint64 b = 0, const QByteArray &bytes = {});
     bool truthHolds(QString *detail) const;
@@ -70,11 +108,19 @@ private:
     VirtualClock m_clock;
     RandomStream m_technician;
     RandomStream m_line;
+    // Gestures and boxes from signal handlers, apart so that they leave the other draws alone.
+    RandomStream m_gestures;
+    RandomStream m_cli;
+    bool m_inCli = false;
     SimulatedPort *m_port;
-    std::unique_ptr<Session> m_session;
+    // The window's session, and the one the invariants judge (oe-cli's while a command runs).
+    std::unique_ptr<Session> m_windowSession;
+    Session *m_session = nullptr;
     std::unique_ptr<ControllerModel> m_controller;
     ClockTimer *m_technicianTimer = nullptr;
     ClockTimer *m_noiseTimer = nullptr;
+    ClockTimer *m_releaseTimer = nullptr;
+    ClockTimer *m_pullTimer = nullptr;
     QObject m_timers;
 
     bool m_failed = false;
@@ -112,6 +158,16 @@ private:
     std::array<bool, kParameterCount> m_echoLineMade{};
     qint64 m_requestStartedAt = -1;
     std::optional<qint64> m_quietSince;
+
+    WireWatch m_wire;
+    ProgressWatch m_progress;
+    bool m_portWasOpen = false;
+    // The session counted the controller as not answering and it has not identified itself since.
+    bool m_identifyDue = false;
+    // The slider the technician holds, and where its knob is.
+    std::optional<std::pair<ParameterIndex, qint32>> m_held;
+    // oe-cli's writes that left the book as it was: the value the book kept, per parameter.
+    std::array<std::optional<qint32>, kParameterCount> m_unmarkedWrite{};
 };
 
 TrialOutcome runTrial(const TrialOptions &options);

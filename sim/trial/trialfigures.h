@@ -21,6 +21,7 @@ enum class Fault {
     SilentSpell,  // the controller answers nothing for a while
     HangUp,       // the line goes away
     ResetChange,  // a reset that changes every value
+    Swap,         // another controller on the line after a silent spell
     Count
 };
 
@@ -28,7 +29,8 @@ QString faultName(Fault fault);
 
 struct TrialFigures {
     qint64 sessions = 0;
-    qint64 virtualMs = 0;
+    qint64 virtualMs = 0; // the technician's, up to the end of the session's time
+    qint64 cliMs = 0;     // oe-cli's commands after it
     qint64 requests = 0;
     qint64 frames = 0;
     qint64 tries = 0;
@@ -40,6 +42,8 @@ struct TrialFigures {
     qint64 rereads = 0;
     qint64 saves = 0;
     qint64 boxes = 0;
+    qint64 cliRuns = 0;
+    qint64 cliDone = 0; // ended with exit status 0
     // Read answers and echoes the engine took that the line made: a bit flipped, or a noise byte in
     // place of a split reply's last ones.
     qint64 lineMadeAnswers = 0;

@@ -48,7 +48,9 @@ void VirtualClock::fireFirst()
     m_timers.erase(first);
     timer->m_active = false;
     ++m_fired;
+    ClockTimer *outer = std::exchange(m_firing, timer);
     emit timer->timeout();
+    m_firing = outer;
 }
 
 void VirtualTimer::start(std::chrono::milliseconds in)

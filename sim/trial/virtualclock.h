@@ -46,6 +46,8 @@ public:
     bool idle() const { return m_timers.empty(); }
     qint64 nextDueMs() const { return m_timers.empty() ? -1 : m_timers.begin()->first.first; }
     quint64 timersFired() const { return m_fired; }
+    // The timer whose timeout is being handled, innermost first (none between events).
+    ClockTimer *firing() const { return m_firing; }
 
 private:
     friend class VirtualTimer;
@@ -60,6 +62,7 @@ private:
     qint64 m_now = 0;
     quint64 m_armed = 0;
     quint64 m_fired = 0;
+    ClockTimer *m_firing = nullptr;
     std::map<Key, VirtualTimer *> m_timers;
     QDateTime m_epoch = QDateTime(QDate(2026, 1, 1), QTime(8, 0));
 };

@@ -155,7 +155,7 @@ void ConnectionPanel::onResetClicked()
     ResetCmd->setEnabled(false);
     // The controller's values are saved first (unknown ones read), so the question can say where.
     m_preparingReset = true;
-    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Reset, this,
+    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Reset, m_context.controller, this,
                      [this](const RestorePointOutcome &point) {
                          m_preparingReset = false;
                          askReset(point);
@@ -186,6 +186,8 @@ void ConnectionPanel::askReset(const RestorePointOutcome &point)
         return;
     }
     m_resetPoint = point;
+    // Older restore points go only now that the reset went out: a cancelled one deletes nothing.
+    pruneRestorePoints(m_context.mapsFolder(), point.path);
 }
 
 void ConnectionPanel::showAfterReset()
@@ -248,6 +250,7 @@ void ConnectionPanel::onIdentified(int comPort, const std::array<quint8, 3> &ver
                              plainNumberText(version[2])));
     describeControls();
     m_context.configLines[0] = portLine(comPort);
+    m_context.controller = {comName(comPort), QStringLiteral("%1.%2.%3").arg(version[0]).arg(version[1]).arg(version[2])};
     // Stored when the connect's reads are done, or when the session ends first: the file is flushed
     // to disk, and the reads must not wait for the disk.
     m_portToStore = true;

@@ -6,6 +6,7 @@
 #include "chartwindow.h"
 #include "connectionpanel.h"
 #include "datafolder.h"
+#include "focusguard.h"
 #include "infomenu.h"
 #include "intervaltimer.h"
 #include "languagemenu.h"
@@ -61,6 +62,7 @@ MainWindow::MainWindow(const QString &programFolder, SerialPort *port, QWidget *
     m_context.dataFolder = dataFolderFor(programFolder);
     m_context.window = this;
     m_context.boxes = m_boxes.get();
+    m_context.focus = new FocusGuard(this);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(QStringLiteral(":/oe/icon.png")));

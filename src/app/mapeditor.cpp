@@ -12,6 +12,7 @@
 #include "valuetexts.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -49,7 +50,6 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     setObjectName(QStringLiteral("MapEditor"));
     auto *grid = new QGridLayout;
     for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
         m_names[size_t(i)] = new QLabel(this);
         m_fields[size_t(i)] = new QLineEdit(this);
         m_fields[size_t(i)]->setObjectName(QStringLiteral("MapValue_%1").arg(i));
@@ -68,9 +68,20 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
         grid->addWidget(m_fields[size_t(i)], i, 1);
         grid->addWidget(m_shown[size_t(i)], i, 2);
         grid->addWidget(m_notes[size_t(i)], i, 3);
-        connect(m_fields[size_t(i)], &QLineEdit::editingFinished, this, [this, index] { takeField(index); });
+        connect(m_fields[size_t(i)], &QLineEdit::textChanged, this, [this] {
+            if (m_settingTexts)
+                return;
+            judgeFields();
+            bool changed = false;
+            for (int j = 0; j < kParameterCount; ++j)
+                changed = changed || m_fields[size_t(j)]->text().trimmed() != m_savedTexts[size_t(j)];
+            setModified(changed);
+        });
     }
     grid->setColumnStretch(3, 1);
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("MapEditorStatus"));
+    m_status->setWordWrap(true);
     m_open = new QPushButton(this);
     m_save = new QPushButton(this);
     m_saveAs = new QPushButton(this);
@@ -90,8 +101,14 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     });
     connect(m_save, &QPushButton::clicked, this, &MapEditor::save);
     connect(m_saveAs, &QPushButton::clicked, this, &MapEditor::saveAs);
-    connect(m_compare, &QPushButton::clicked, this, [this] { emit compareRequested(m_values, name()); });
-    connect(m_load, &QPushButton::clicked, this, [this] { emit loadRequested(m_values, name()); });
+    connect(m_compare, &QPushButton::clicked, this, [this] {
+        if (m_ready)
+            emit compareRequested(values(), name());
+    });
+    connect(m_load, &QPushButton::clicked, this, [this] {
+        if (m_ready)
+            emit loadRequested(values(), name());
+    });
     auto *buttons = new QHBoxLayout;
     for (QPushButton *button : {m_open, m_save, m_saveAs})
         buttons->addWidget(button);
@@ -100,29 +117,55 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     buttons->addWidget(m_load);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(m_status);
     layout->addStretch(1);
     layout->addLayout(buttons);
     setConnected(false);
+    startEmpty();
     applyCaptions();
 }
 
 MapEditor::~MapEditor()
 {
     // Closing the editor while a field has the focus ends the field's editing from QWidget's
-    // destructor, when this is no longer a MapEditor: nothing may reach takeField then.
+    // destructor, when this is no longer a MapEditor: nothing may reach judgeFields then.
     for (QLineEdit *field : m_fields)
         field->disconnect(this);
 }
 
 void MapEditor::startFrom(const ParameterSet &values)
 {
-    m_values = values;
+    std::array<QString, kParameterCount> texts;
+    for (int i = 0; i < kParameterCount; ++i)
+        texts[size_t(i)] = plainNumberText(values[ParameterIndex(i)]);
     m_path.clear();
-    for (int i = 0; i < kParameterCount; ++i) {
-        m_notes[size_t(i)]->clear();
-        showValue(ParameterIndex(i));
-    }
+    setTexts(texts);
+}
+
+void MapEditor::startEmpty()
+{
+    m_path.clear();
+    setTexts({});
+}
+
+void MapEditor::setTexts(const std::array<QString, kParameterCount> &texts)
+{
+    m_savedTexts = texts;
+    m_givenTexts = texts;
+    m_settingTexts = true;
+    for (int i = 0; i < kParameterCount; ++i)
+        m_fields[size_t(i)]->setText(texts[size_t(i)]);
+    m_settingTexts = false;
+    judgeFields();
     setModified(false);
+}
+
+ParameterSet MapEditor::values() const
+{
+    ParameterSet set;
+    for (int i = 0; i < kParameterCount; ++i)
+        set[ParameterIndex(i)] = m_values[size_t(i)].value_or(0);
+    return set;
 }
 
 bool MapEditor::openFile(const QString &path)
@@ -131,25 +174,26 @@ bool MapEditor::openFile(const QString &path)
                                                          [this](const QString &text) { tell(text); });
     if (!map)
         return false;
+    // A value the file holds beyond a slider stays as it is, said beside it.
     startFrom(map->values);
     m_path = path;
-    // A value the file holds beyond a slider stays as it is, said beside it.
-    for (int i = 0; i < kParameterCount; ++i)
-        m_notes[size_t(i)]->setText(valueVerdictText(map->check.values[size_t(i)], m_texts.table(),
-                                                     {m_texts.parameterName, displayText}));
     setModified(false);
     return true;
 }
 
 bool MapEditor::saveTo(const QString &path)
 {
+    if (!m_ready)
+        return false; // a field empty or refused, or a pair crossed: no map to write
     FileProblem problem;
-    if (!writeMapFile(path, toMapValues(m_values), nullptr, &problem)) {
+    if (!writeMapFile(path, toMapValues(values()), nullptr, &problem)) {
         tell(m_texts.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path) + QLatin1Char('\n')
              + fileProblemText(problem, m_texts.table()));
         return false;
     }
     m_path = path;
+    for (int i = 0; i < kParameterCount; ++i)
+        m_savedTexts[size_t(i)] = m_fields[size_t(i)]->text().trimmed();
     setModified(false);
     return true;
 }
@@ -163,21 +207,28 @@ bool MapEditor::saveAs()
 {
     const QString path = askMapToSave(*m_boxes, this, m_mapsFolder, m_texts.caption(Caption::MapReplace),
                                       m_texts.caption(Caption::MessageTitle));
-    return !path.isEmpty() && saveTo(path);
+    return m_ready && !path.isEmpty() && saveTo(path);
 }
 
 void MapEditor::setConnected(bool connected)
 {
-    m_compare->setEnabled(connected);
-    m_load->setEnabled(connected);
+    m_connected = connected;
+    updateButtons();
+}
+
+void MapEditor::updateButtons()
+{
+    m_save->setEnabled(m_ready);
+    m_saveAs->setEnabled(m_ready);
+    m_compare->setEnabled(m_ready && m_connected);
+    m_load->setEnabled(m_ready && m_connected);
 }
 
 void MapEditor::applyCaptions()
 {
-    for (int i = 0; i < kParameterCount; ++i) {
+    for (int i = 0; i < kParameterCount; ++i)
         m_names[size_t(i)]->setText(m_texts.parameterName(ParameterIndex(i)));
-        showValue(ParameterIndex(i));
-    }
+    judgeFields();
     m_open->setText(m_texts.caption(Caption::EditorOpen));
     m_save->setText(m_texts.caption(Caption::EditorSave));
     m_saveAs->setText(m_texts.caption(Caption::EditorSaveAs));
@@ -194,31 +245,77 @@ void MapEditor::closeEvent(QCloseEvent *event)
         event->ignore();
 }
 
-void MapEditor::takeField(ParameterIndex index)
+void MapEditor::judgeFields()
 {
-    QLineEdit *field = m_fields[size_t(index)];
-    const QString typed = field->text();
-    if (typed.trimmed() == plainNumberText(m_values[index]))
-        return; // left as it was: the note about it stands
-    ValueContext context;
-    context.sliderStep = true;
-    context.pairCheck = true;
-    if (const auto partner = pairPartner(index))
-        context.partnerValue = m_values[*partner];
-    const ValueVerdict verdict = judgeValue(index, typed, context);
-    m_notes[size_t(index)]->setText(
-        valueVerdictText(verdict, m_texts.table(), {m_texts.parameterName, displayText}));
-    if (verdict.accepted() && verdict.value != m_values[index]) {
-        m_values[index] = verdict.value;
-        setModified(true);
+    const ValueWords words{m_texts.parameterName, displayText};
+    std::array<QStringList, kParameterCount> notes;
+    std::array<bool, kParameterCount> refused{};
+    QStringList empty;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const QString text = m_fields[size_t(i)]->text().trimmed();
+        m_values[size_t(i)].reset();
+        if (text.isEmpty()) {
+            empty << m_texts.parameterName(index);
+            continue;
+        }
+        // Alone, as a slider would take it; a value a file or the controller gave may lie beyond
+        // the slider while it stands as given.
+        ValueContext context;
+        context.sliderStep = true;
+        context.allowBeyondSlider = text == m_givenTexts[size_t(i)];
+        const ValueVerdict verdict = judgeValue(index, text, context);
+        const QString why = valueVerdictText(verdict, m_texts.table(), words);
+        if (!why.isEmpty())
+            notes[size_t(i)] << why;
+        // A value the step or rounding would change is not changed here: the technician types it.
+        refused[size_t(i)] = !verdict.accepted() || verdict.changed();
+        if (!refused[size_t(i)])
+            m_values[size_t(i)] = verdict.value;
     }
-    showValue(index);
-}
-
-void MapEditor::showValue(ParameterIndex index)
-{
-    m_fields[size_t(index)]->setText(plainNumberText(m_values[index]));
-    m_shown[size_t(index)]->setText(unitText(index, m_values[index]));
+    // The pairs between the fields as they stand: a crossed pair marks both, whichever came last.
+    bool crossed = false;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const std::optional<ParameterIndex> partner = pairPartner(index);
+        if (!partner || int(*partner) < i || !m_values[size_t(i)] || !m_values[size_t(*partner)])
+            continue;
+        if (pairHolds(index, *m_values[size_t(i)], *m_values[size_t(*partner)]))
+            continue;
+        crossed = true;
+        // The rule in the value rule's own words, without a value: nothing was moved.
+        const bool lower = pairHolds(index, 0, 1);
+        const ParameterIndex bound = lower ? index : *partner, other = lower ? *partner : index;
+        QString rule = m_texts.caption(Caption::ValueHeld);
+        if (rule.isEmpty())
+            rule = builtInValueCaption(Caption::ValueHeld);
+        rule = fillPlaceholders(rule, {QString(), m_texts.parameterName(bound), m_texts.parameterName(other)})
+                   .section(QStringLiteral(": "), 1);
+        const QString text = fillPlaceholders(m_texts.caption(Caption::EditorPairCrossed),
+                                              {m_texts.parameterName(index), m_texts.parameterName(*partner), rule});
+        for (const ParameterIndex each : {index, *partner}) {
+            notes[size_t(each)] << text;
+            refused[size_t(each)] = true;
+        }
+    }
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto index = ParameterIndex(i);
+        const QString note = notes[size_t(i)].join(QStringLiteral("; "));
+        m_notes[size_t(i)]->setText(note);
+        // Refused or crossed in red; what only informs (a value beyond its slider) in orange.
+        m_notes[size_t(i)]->setStyleSheet(refused[size_t(i)] ? QStringLiteral("color: #c00000")
+                                                             : QStringLiteral("color: #a04000"));
+        m_fields[size_t(i)]->setStyleSheet(refused[size_t(i)] ? QStringLiteral("QLineEdit { background: #ffe0e0; }")
+                                                              : QString());
+        m_fields[size_t(i)]->setAccessibleDescription(note);
+        m_shown[size_t(i)]->setText(m_values[size_t(i)] ? unitText(index, *m_values[size_t(i)]) : QString());
+    }
+    m_ready = empty.isEmpty() && !crossed
+              && std::none_of(refused.begin(), refused.end(), [](bool r) { return r; });
+    m_status->setText(empty.isEmpty() ? QString()
+                                      : fillPlaceholders(m_texts.caption(Caption::EditorEmpty),
+                                                         {empty.join(QStringLiteral(", "))}));
+    updateButtons();
 }
 
 void MapEditor::setModified(bool modified)

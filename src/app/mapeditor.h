@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -15,11 +16,14 @@ namespace oe {
 
 class BoxQueue;
 
-// A map at the desk: the eight values in the controller's units (as a map file holds them), each
-// judged by the value rule as the sliders are (their step, their range, the pairs against the other
-// values of this map), opened from and saved to *.map files, with unsaved changes marked. It needs
-// no controller; while one is connected it can compare with it and load into it, both handed to the
-// main window's ordinary paths.
+// A map at the desk: the eight values in the controller's units (as a map file holds them), opened
+// from and saved to *.map files, with unsaved changes marked. A field holds what the technician typed:
+// the value rule judges it alone as it is typed (a number, the wire, the slider's range and step; a
+// value the file opened held beyond a slider stands, said beside it), and each pair is judged between
+// the fields as they stand, whatever the order they were typed in. Nothing is moved to another value:
+// a refused field or a crossed pair is marked, and Save, Compare and Load wait until every field
+// holds a value that stands. It needs no controller; while one is connected it can compare with it
+// and load into it, both handed to the main window's ordinary paths.
 class MapEditor : public QWidget
 {
     Q_OBJECT
@@ -30,6 +34,8 @@ public:
 
     // Starts a map from these values, not yet saved anywhere.
     void startFrom(const ParameterSet &values);
+    // Starts a map with every field empty, to be filled in.
+    void startEmpty();
     // Reads a map file; a refused file is told and changes nothing. False then.
     bool openFile(const QString &path);
     // Writes the values to path; a failure is told. False then.
@@ -38,7 +44,10 @@ public:
     bool save();
     bool saveAs();
 
-    ParameterSet values() const { return m_values; }
+    // The values the fields hold; meaningful only while ready().
+    ParameterSet values() const;
+    // Every field holds a value that stands and no pair is crossed: the map may be saved.
+    bool ready() const { return m_ready; }
     QString filePath() const { return m_path; }
     bool modified() const { return m_modified; }
     // Compare and Load are offered while a controller is connected.
@@ -47,6 +56,7 @@ public:
 
     QLineEdit *field(ParameterIndex index) const { return m_fields[size_t(index)]; }
     QLabel *note(ParameterIndex index) const { return m_notes[size_t(index)]; }
+    QLabel *status() const { return m_status; }
     QPushButton *compareButton() const { return m_compare; }
     QPushButton *loadButton() const { return m_load; }
 
@@ -58,9 +68,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // The typed text of a row, judged; the row then shows what the map holds and why.
-    void takeField(ParameterIndex index);
-    void showValue(ParameterIndex index);
+    // Sets every field's text as the map holds it: the texts a file or the controller gave.
+    void setTexts(const std::array<QString, kParameterCount> &texts);
+    // Judges every field alone, then the pairs between them; marks what does not stand and enables
+    // the buttons that need a whole map.
+    void judgeFields();
+    void updateButtons();
     void setModified(bool modified);
     QString name() const;
     bool askOnUnsaved();
@@ -69,13 +82,22 @@ private:
     const QString m_mapsFolder;
     AppTexts m_texts;
     BoxQueue *m_boxes;
-    ParameterSet m_values;
+    // Each field's value while it stands alone.
+    std::array<std::optional<qint32>, kParameterCount> m_values{};
+    // The texts as opened or last saved (what "modified" is measured against), and as a file or the
+    // controller gave them (such a value may lie beyond its slider).
+    std::array<QString, kParameterCount> m_savedTexts{};
+    std::array<QString, kParameterCount> m_givenTexts{};
     QString m_path;
     bool m_modified = false;
+    bool m_ready = false;
+    bool m_connected = false;
+    bool m_settingTexts = false;
     std::array<QLabel *, kParameterCount> m_names{};
     std::array<QLineEdit *, kParameterCount> m_fields{};
     std::array<QLabel *, kParameterCount> m_shown{};
     std::array<QLabel *, kParameterCount> m_notes{};
+    QLabel *m_status = nullptr;
     QPushButton *m_open = nullptr, *m_save = nullptr, *m_saveAs = nullptr, *m_compare = nullptr,
                 *m_load = nullptr;
 };

@@ -134,7 +134,7 @@ void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, 
         return;
     m_preparing = true;
     updateButtons();
-    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Load, this,
+    takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Load, m_context.controller, this,
                      [this, values, notes, check](const RestorePointOutcome &point) {
                          m_preparing = false;
                          updateButtons();
@@ -197,6 +197,8 @@ void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, 
         return;
     dropPoint.dismiss();
     m_loadPoint = point;
+    // Older restore points go only now that the load went out: a cancelled one deletes nothing.
+    pruneRestorePoints(m_context.mapsFolder(), point.path);
 }
 
 void MapPanel::restoreWhenReady(const QString &path)

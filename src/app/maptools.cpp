@@ -47,6 +47,7 @@ MapTools::MapTools(WindowContext &context, QMenu *toolsMenu) : QObject(context.w
     connect(menuMapTools[2], &QAction::triggered, this, &MapTools::compareWithFile);
 
     m_restore = new RestoreDialog(session, m_context.mapsFolder(), textsOf(context), context.window);
+    m_restore->setController([this] { return m_context.controller; });
     connect(m_restore, &RestoreDialog::restoreRequested, this, &MapTools::loadFileRequested);
     m_editor = new MapEditor(m_context.mapsFolder(), textsOf(context), context.boxes, context.window);
     connect(m_editor, &MapEditor::compareRequested, this, &MapTools::showCompare);
@@ -93,17 +94,16 @@ void MapTools::showEditor()
     if (m_editorOpening)
         return;
     // A new map starts from what the controller holds, each value confirmed (unknown ones read, first
-    // answers verified), else from the lowest values the sliders allow (all pairs hold there).
+    // answers verified), else with every field empty to be filled in: values nobody chose are never
+    // offered as a map.
     const auto open = [this](const VerifiedValues &held) {
         m_editorOpening = false;
         if (m_editor->isVisible())
             return;
-        ParameterSet values;
-        for (int i = 0; i < kParameterCount; ++i) {
-            const auto index = ParameterIndex(i);
-            values[index] = held.complete() ? held.values[index] : sliderRange(index).min;
-        }
-        m_editor->startFrom(values);
+        if (held.complete())
+            m_editor->startFrom(held.values);
+        else
+            m_editor->startEmpty();
         m_editor->show();
         m_editor->raise();
         m_editor->activateWindow();

@@ -19,6 +19,7 @@ namespace oe {
 namespace {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kValidRole = Qt::UserRole + 1;
+enum Column { TimeColumn, CauseColumn, PortColumn, FirmwareColumn, ChangesColumn, kColumnCount };
 } // namespace
 
 RestoreDialog::RestoreDialog(Session *session, QString mapsFolder, AppTexts texts, QWidget *parent)
@@ -27,7 +28,7 @@ RestoreDialog::RestoreDialog(Session *session, QString mapsFolder, AppTexts text
     setObjectName(QStringLiteral("RestoreDialog"));
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("RestoreList"));
-    m_list->setColumnCount(3);
+    m_list->setColumnCount(kColumnCount);
     m_list->setRootIsDecorated(false);
     m_list->setWordWrap(true);
     m_list->header()->setStretchLastSection(true);
@@ -63,6 +64,7 @@ void RestoreDialog::applyCaptions()
 {
     setWindowTitle(m_texts.caption(Caption::RestoreTitle));
     m_list->setHeaderLabels({m_texts.caption(Caption::ColumnTime), m_texts.caption(Caption::ColumnCause),
+                             m_texts.caption(Caption::ColumnPort), m_texts.caption(Caption::ColumnFirmware),
                              m_texts.caption(Caption::ColumnChanges)});
     m_restore->setText(m_texts.caption(Caption::RestoreButton));
     refresh();
@@ -84,19 +86,26 @@ void RestoreDialog::refresh()
             m_list->setCurrentItem(item);
         item->setText(0, QLocale().toString(point.when, QLocale::ShortFormat));
         item->setToolTip(0, point.path);
-        item->setText(1, !point.cause ? m_texts.caption(Caption::CauseBackup)
-                         : *point.cause == RestoreCause::Reset ? m_texts.caption(Caption::CauseReset)
-                                                                : m_texts.caption(Caption::CauseLoad));
+        item->setText(CauseColumn, m_texts.caption(!point.cause                             ? Caption::CauseBackup
+                                                   : *point.cause == RestoreCause::Reset   ? Caption::CauseReset
+                                                   : *point.cause == RestoreCause::Program ? Caption::CauseProgram
+                                                                                           : Caption::CauseLoad));
+        item->setText(PortColumn, point.origin.port);
+        item->setText(FirmwareColumn, point.origin.firmware);
         const MapReadResult map = readMapFile(point.path);
         item->setData(0, kValidRole, map.ok);
         if (!map.ok) {
-            item->setText(2, mapErrorText(map.error, m_texts.table()));
+            item->setText(ChangesColumn, mapErrorText(map.error, m_texts.table()));
             continue;
         }
         if (!connected) {
-            item->setText(2, QStringLiteral("---"));
+            item->setText(ChangesColumn, QStringLiteral("---"));
             continue;
         }
+        // Values of another controller are compared all the same, but the row says whose they are.
+        const RestorePointOrigin &here = m_controller ? m_controller() : RestorePointOrigin{};
+        const bool otherController = !point.origin.port.isEmpty() && !here.port.isEmpty()
+                                     && (point.origin.port != here.port || point.origin.firmware != here.firmware);
         QStringList changes;
         for (int i = 0; i < kParameterCount; ++i) {
             const auto index = ParameterIndex(i);
@@ -108,8 +117,15 @@ void RestoreDialog::refresh()
                 changes << QStringLiteral("%1: %2 → %3")
                                .arg(m_texts.parameterName(index), displayText(index, now), displayText(index, saved));
         }
-        item->setText(2, changes.isEmpty() ? m_texts.caption(Caption::SameAsController)
-                                           : changes.join(QLatin1Char('\n')));
+        QString text = changes.isEmpty() ? m_texts.caption(Caption::SameAsController) : changes.join(QLatin1Char('\n'));
+        if (otherController) {
+            text = m_texts.caption(Caption::OtherController) + QLatin1Char('\n') + text;
+            QFont font = item->font(ChangesColumn);
+            font.setItalic(true);
+            for (int column = 0; column < kColumnCount; ++column)
+                item->setFont(column, font);
+        }
+        item->setText(ChangesColumn, text);
     }
     if (points.isEmpty()) {
         auto *item = new QTreeWidgetItem(m_list);
@@ -117,8 +133,8 @@ void RestoreDialog::refresh()
         item->setFirstColumnSpanned(true);
         item->setFlags(Qt::NoItemFlags);
     }
-    m_list->resizeColumnToContents(0);
-    m_list->resizeColumnToContents(1);
+    for (int column = TimeColumn; column < ChangesColumn; ++column)
+        m_list->resizeColumnToContents(column);
     updateButton();
 }
 

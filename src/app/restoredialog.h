@@ -1,9 +1,12 @@
 #pragma once
 
 #include "apptexts.h"
+#include "restorepoints.h"
 
 #include <QDialog>
 #include <QPointer>
+
+#include <functional>
 
 class QPushButton;
 class QTreeWidget;
@@ -19,6 +22,8 @@ class RestoreDialog : public QDialog
     Q_OBJECT
 public:
     RestoreDialog(Session *session, QString mapsFolder, AppTexts texts, QWidget *parent = nullptr);
+    // The controller connected now (port and firmware): the points of another are marked.
+    void setController(std::function<RestorePointOrigin()> controller) { m_controller = std::move(controller); }
 
     // Lists the folder again and compares each file with the controller.
     void refresh();
@@ -38,6 +43,7 @@ private:
     QPointer<Session> m_session;
     bool m_settling = false; // a Session::verifiedValues request is on its way
     QString m_mapsFolder;
+    std::function<RestorePointOrigin()> m_controller;
     AppTexts m_texts;
     QTreeWidget *m_list = nullptr;
     QPushButton *m_restore = nullptr;

@@ -38,11 +38,11 @@ ParameterSet fromMapValues(const MapValues &values)
     return set;
 }
 
-void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause cause, QObject *context,
-                      std::function<void(const RestorePointOutcome &)> done)
+void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause cause, const RestorePointOrigin &origin,
+                      QObject *context, std::function<void(const RestorePointOutcome &)> done)
 {
     // A restore point holds what a saved map may hold: confirmed values only (unknown ones read first).
-    const auto write = [context = QPointer<QObject>(context), mapsFolder, cause,
+    const auto write = [context = QPointer<QObject>(context), mapsFolder, cause, origin,
                         done = std::move(done)](const VerifiedValues &values) {
         if (!context)
             return;
@@ -51,7 +51,7 @@ void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause 
         outcome.unknown = values.unknown();
         if (values.complete()) {
             const RestorePointWrite written =
-                writeRestorePoint(mapsFolder, cause, toMapValues(values.values), QDateTime::currentDateTime());
+                writeRestorePoint(mapsFolder, cause, toMapValues(values.values), QDateTime::currentDateTime(), origin);
             if (written.ok)
                 outcome.path = written.path;
             else

@@ -30,8 +30,8 @@ struct RestorePointOutcome {
 // Session::verifiedValues: unknown ones read, the first answers verified). done runs from the event
 // loop once that is over (at once, with nothing known, when the session is not connected), unless
 // the session ends first or context is gone.
-void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause cause, QObject *context,
-                      std::function<void(const RestorePointOutcome &)> done);
+void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause cause, const RestorePointOrigin &origin,
+                      QObject *context, std::function<void(const RestorePointOutcome &)> done);
 
 // One line for a question or a notice: the restore point's file name, or why there is none.
 QString restorePointText(const RestorePointOutcome &outcome, const CaptionTable &captions,

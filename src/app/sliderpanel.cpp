@@ -2,6 +2,7 @@
 
 #include "accessibility.h"
 #include "boxqueue.h"
+#include "focusguard.h"
 #include "maptexts.h"
 #include "numbertexts.h"
 #include "valuerule.h"
@@ -80,14 +81,22 @@ SliderPanel::SliderPanel(WindowContext &context, const Frames &frames)
                  SliderPausaAlMinimo, SliderPausaAlMassimo, RpmMultiplierSlider};
     m_valueLabels = {PumpMinLabel, PumpMaxLabel, RpmMinLabel, TinjMinLabel, TinjMaxLabel,
                      PausaMinLabel, PausaMaxLabel, RpmMultiplierLabel};
-    for (QSlider *slider : m_sliders)
+    for (int i = 0; i < kParameterCount; ++i) {
+        QSlider *slider = m_sliders[size_t(i)];
         slider->installEventFilter(this);
+        // Every move the slider makes of its own under a gesture (a page at a press beside the knob,
+        // repeated while it is held, a key, a drag) shows at once on the label: the end writes it.
+        connect(slider, &QAbstractSlider::actionTriggered, this, [this, i] {
+            if (inGesture(ParameterIndex(i)))
+                previewSlider(ParameterIndex(i));
+        });
+    }
     m_keyEnd = new QTimer(this);
     m_keyEnd->setSingleShot(true);
     m_keyEnd->setInterval(kKeyRepeatGrace);
     connect(m_keyEnd, &QTimer::timeout, this, [this] {
         if (m_keyEditing[size_t(m_keyEndIndex)])
-            commitSlider(m_keyEndIndex);
+            endGesture(m_keyEndIndex);
     });
     for (QLabel *label : m_valueLabels)
         label->installEventFilter(this);
@@ -190,10 +199,12 @@ void SliderPanel::onSessionState(Session::State state)
                 showParameter(ParameterIndex(i));
         break;
     case Session::State::Busy:
+        dropGestures();
         for (QSlider *slider : m_sliders)
             slider->setEnabled(false);
         break;
     case Session::State::Idle:
+        dropGestures();
         m_commitPending.fill(false);
         resetView();
         break;
@@ -219,11 +230,17 @@ void SliderPanel::showParameter(ParameterIndex index)
     QSlider *slider = sliderFor(index);
     QLabel *label = labelFor(index);
     if (!m_session.parameterKnown(index)) {
+        // Nothing may be written from a value the session no longer knows: the gesture ends unwritten.
+        m_buttonHeld[size_t(index)] = m_keyEditing[size_t(index)] = m_showDeferred[size_t(index)] = false;
         slider->setEnabled(false);
         label->setText(kUnknownText);
         label->setToolTip({});
         slider->setToolTip({});
         describeParameter(index);
+        return;
+    }
+    if (inGesture(index)) {
+        m_showDeferred[size_t(index)] = true;
         return;
     }
     const qint32 value = *m_session.controllerValue(index);
@@ -257,25 +274,56 @@ void SliderPanel::previewSlider(ParameterIndex index)
     QSlider *slider = sliderFor(index);
     if (!slider->isEnabled())
         return;
-    const qint32 field = fieldFromPosition(index, slider->value());
+    // The knob's position, not the value: during an action the value follows only after the signal.
+    const qint32 field = fieldFromPosition(index, slider->sliderPosition());
+    m_gestureValue[size_t(index)] = field;
     m_session.previewParameter(index, field);
     labelFor(index)->setText(displayText(index, field));
     describeParameter(index);
 }
 
-void SliderPanel::commitSlider(ParameterIndex index, Recorder::Cause cause)
+void SliderPanel::startGesture(ParameterIndex index)
+{
+    if (inGesture(index))
+        return;
+    // Until the knob moves, the gesture stands on the value shown (a value the controller told, off
+    // the step or past the slider's end, is written back as it is).
+    m_gestureValue[size_t(index)] = m_session.Parameters[index];
+}
+
+bool SliderPanel::inGesture(ParameterIndex index) const
+{
+    return m_buttonHeld[size_t(index)] || m_keyEditing[size_t(index)];
+}
+
+void SliderPanel::endGesture(ParameterIndex index)
+{
+    const size_t i = size_t(index);
+    if (!inGesture(index))
+        return;
+    m_buttonHeld[i] = m_keyEditing[i] = false;
+    commitSlider(index, m_gestureValue[i]);
+    // A read answered during the gesture shows now, unless the write just queued is about to tell.
+    if (std::exchange(m_showDeferred[i], false) && !m_commitPending[i])
+        showParameter(index);
+}
+
+void SliderPanel::dropGestures()
+{
+    m_buttonHeld.fill(false);
+    m_keyEditing.fill(false);
+    m_showDeferred.fill(false);
+}
+
+void SliderPanel::commitSlider(ParameterIndex index, qint32 wanted, Recorder::Cause cause)
 {
     QSlider *slider = sliderFor(index);
-    // Whatever ends here also ends a key gesture, so the focus leaving below cannot commit it again.
-    m_keyEditing[size_t(index)] = false;
     if (!slider->isEnabled() || m_commitPending[size_t(index)] || m_session.state() != Session::State::Connected)
         return;
     // The slider stays enabled while its commit is on its way: a disabled one would hand its focus to
     // the next control. sliderEvent keeps its input out meanwhile.
     m_commitPending[size_t(index)] = true;
-    // The slider's intent as its preview left it (a value the controller told, off the step or past
-    // the slider's end, is written back as it is).
-    const qint32 wanted = m_session.Parameters[index];
+    m_session.previewParameter(index, wanted);
     const auto partner = pairPartner(index);
     if (partner && !m_session.parameterKnown(*partner))
         m_context.recorder->setCause(Recorder::Cause::Read); // the session reads the partner first
@@ -354,17 +402,30 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
         }
     }
     switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        // The slider moves its knob itself (beside the knob: a page, then again while held); its
+        // actions preview.
+        if (slider->isEnabled()) {
+            startGesture(index);
+            m_buttonHeld[size_t(index)] = true;
+        }
+        return false;
     case QEvent::MouseMove:
     case QEvent::MouseButtonRelease: {
         const bool release = event->type() == QEvent::MouseButtonRelease;
         if (!release && static_cast<QMouseEvent *>(event)->buttons() == Qt::NoButton)
             return false;
+        if (slider->isEnabled()) {
+            startGesture(index);
+            m_buttonHeld[size_t(index)] = true;
+        }
         // Let the slider move its knob first, then act on where it stands.
         slider->event(event);
         event->accept();
         if (release)
-            commitSlider(index);
-        else
+            endGesture(index);
+        else if (inGesture(index))
             previewSlider(index);
         return true;
     }
@@ -375,10 +436,17 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
         auto *key = static_cast<QKeyEvent *>(event);
         if (!isSliderKey(key->key()) || !slider->isEnabled())
             return false;
+        // A slider the focus reached by itself (handed on from a control being disabled) is not the
+        // technician's: its keys write nothing.
+        if (!m_context.focus->keysAllowed(slider)) {
+            event->accept();
+            return true;
+        }
         if (m_keyEndIndex == index)
             m_keyEnd->stop(); // the release just before was the auto-repeat's: the gesture goes on
-        slider->event(event);
+        startGesture(index);
         m_keyEditing[size_t(index)] = true;
+        slider->event(event);
         previewSlider(index);
         return true;
     }
@@ -392,9 +460,9 @@ bool SliderPanel::sliderEvent(ParameterIndex index, QEvent *event)
         return true;
     }
     case QEvent::FocusOut:
-        // The focus can go (a click elsewhere, a box) while a key is held: the gesture ends there.
-        if (std::exchange(m_keyEditing[size_t(index)], false))
-            commitSlider(index);
+        // The focus can go (a click elsewhere, a box) while a key or a button is held: the gesture
+        // ends there, with what its knob shows.
+        endGesture(index);
         return false;
     default:
         return false;

@@ -70,8 +70,17 @@ private:
     void onParameterKnownChanged(ParameterIndex index);
     void showParameter(ParameterIndex index);
     void onWriteFinished(ParameterIndex index, bool confirmed);
+    // The knob moved under the technician's gesture: the label and the working copy follow it.
     void previewSlider(ParameterIndex index);
-    void commitSlider(ParameterIndex index, Recorder::Cause cause = Recorder::Cause::Slider);
+    // A gesture (a button held on the slider, or its keys) starts: what it writes starts from what the
+    // label shows.
+    void startGesture(ParameterIndex index);
+    bool inGesture(ParameterIndex index) const;
+    // The gesture ends: it writes what its knob and label show.
+    void endGesture(ParameterIndex index);
+    // A sequence took the sliders (or the session ended): gestures end, nothing is written.
+    void dropGestures();
+    void commitSlider(ParameterIndex index, qint32 wanted, Recorder::Cause cause = Recorder::Cause::Slider);
     void refuseCommit(ParameterIndex index, ParameterIndex partner);
     bool sliderEvent(ParameterIndex index, QEvent *event);
     // The slider and its value label as assistive technology reads them: the parameter's name, its
@@ -96,6 +105,12 @@ private:
     std::array<bool, kParameterCount> m_commitPending{};
     // Sliders moved by their keys since the last commit.
     std::array<bool, kParameterCount> m_keyEditing{};
+    // Sliders with a mouse button held on them.
+    std::array<bool, kParameterCount> m_buttonHeld{};
+    // What each gesture's knob and label show: the value its end writes. A read answered meanwhile
+    // waits in the book (showDeferred) until the gesture ends, so the knob never moves under the finger.
+    std::array<qint32, kParameterCount> m_gestureValue{};
+    std::array<bool, kParameterCount> m_showDeferred{};
     // A key release ends its gesture only when no press of the slider's keys follows at once: on X11
     // a held key repeats as release and press pairs that Qt does not always mark as auto-repeat.
     QTimer *m_keyEnd = nullptr;

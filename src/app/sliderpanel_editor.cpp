@@ -3,6 +3,7 @@
 // that, or leaves the editor open when the rule refuses the value.
 #include "sliderpanel.h"
 
+#include "focusguard.h"
 #include "lenientnumber.h"
 #include "numbertexts.h"
 #include "windowcontext.h"
@@ -159,10 +160,10 @@ void SliderPanel::commitValueEditor()
         return;
     if (verdict.changed())
         emit note(valueVerdictText(verdict, m_context.captions, words()));
-    m_session.previewParameter(index, verdict.value);
     slider->setValue(positionFromField(index, verdict.value));
     labelFor(index)->setText(displayText(index, verdict.value));
-    commitSlider(index, Recorder::Cause::Typed);
+    describeParameter(index);
+    commitSlider(index, verdict.value, Recorder::Cause::Typed);
 }
 
 void SliderPanel::closeValueEditor()
@@ -201,11 +202,16 @@ bool SliderPanel::valueEditorEvent(QObject *watched, QEvent *event)
     }
     for (int i = 0; i < kParameterCount; ++i) {
         const auto index = ParameterIndex(i);
-        if (watched == labelFor(index) && event->type() == QEvent::MouseButtonDblClick)
-            return openValueEditor(index);
+        if (watched == labelFor(index) && event->type() == QEvent::MouseButtonDblClick) {
+            // The value chosen by its label: the editor gives the focus back to its slider.
+            if (!openValueEditor(index))
+                return false;
+            m_context.focus->choose(sliderFor(index));
+            return true;
+        }
         if (watched == sliderFor(index) && event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_context.focus->keysAllowed(sliderFor(index)))
                 return openValueEditor(index);
         }
     }

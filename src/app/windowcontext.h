@@ -3,6 +3,7 @@
 #include "captiontable.h"
 #include "configfile.h"
 #include "parameterset.h"
+#include "restorepoints.h"
 
 #include <QString>
 
@@ -13,6 +14,7 @@ class QWidget;
 namespace oe {
 
 class BoxQueue;
+class FocusGuard;
 class Recorder;
 class Session;
 
@@ -28,9 +30,13 @@ struct WindowContext {
     Session *session = nullptr;
     BoxQueue *boxes = nullptr;
     Recorder *recorder = nullptr;
+    FocusGuard *focus = nullptr;
     ConfigLineArray configLines;
     CaptionTable captions;
     QString builtInCode; // the language of the built-in texts that fill entries the file lacks
+    // The controller of this session as it identified itself: its port and firmware name the restore
+    // points taken of it, and the Restore… list marks those of another.
+    RestorePointOrigin controller;
     // The name a technician knows a parameter by, as the sliders' frames show it.
     std::function<QString(ParameterIndex)> parameterName;
 

@@ -168,6 +168,12 @@ enum Entry : int {
     EditorCompare = 277,
     EditorLoad = 278,
     EditorUnsaved = 279,  // question when the editor closes with unsaved changes
+    ColumnPort = 320,     // the restore points window: the port the values were taken on
+    ColumnFirmware = 321,
+    CauseProgram = 322,   // a restore point of one controller of oe-cli's program
+    OtherController = 323, // a restore point taken of another controller than the one connected
+    EditorPairCrossed = 324, // %1 and %2: the pair the editor's fields hold crossed; %3 the rule
+    EditorEmpty = 325,    // the editor's fields still empty: %1 their names
 };
 } // namespace Caption
 

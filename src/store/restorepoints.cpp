@@ -24,21 +24,39 @@ QString stamp(const QDateTime &when)
 
 QString causeText(RestoreCause cause)
 {
-    return cause == RestoreCause::Load ? QStringLiteral("load") : QStringLiteral("reset");
+    switch (cause) {
+    case RestoreCause::Load: return QStringLiteral("load");
+    case RestoreCause::Reset: return QStringLiteral("reset");
+    case RestoreCause::Program: return QStringLiteral("program");
+    }
+    return {};
 }
 
-// The two names the program gives; -N before ".map" when the plain name was taken.
+// Port and firmware as a name keeps them: letters, digits, '.' and '_'; anything else '_'.
+QString namePart(const QString &text)
+{
+    QString out;
+    for (const QChar c : text.trimmed()) {
+        const bool kept = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
+                          || c == u'.' || c == u'_';
+        out += kept ? c : QChar(u'_');
+    }
+    return out.isEmpty() ? QStringLiteral("unknown") : out;
+}
+
+// The two names the program gives; -N before ".map" when the plain name was taken. Restore points
+// of earlier versions carry no port and firmware.
 const QRegularExpression &restorePattern()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{8}-\\d{6})-before-(load|reset)(?:-(\\d{1,6}))?\\.map$"));
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(\\d{8}-\\d{6})-before-(load|reset|program)(?:-([A-Za-z0-9._]+)-([A-Za-z0-9._]+))?(?:-(\\d{1,6}))?\\.map$"));
     return pattern;
 }
 
 const QRegularExpression &backupPattern()
 {
     static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{8}-\\d{6})-[A-Za-z0-9._]+-[A-Za-z0-9._]+(?:-(\\d{1,6}))?\\.map$"));
+        QStringLiteral("^(\\d{8}-\\d{6})-([A-Za-z0-9._]+)-([A-Za-z0-9._]+)(?:-(\\d{1,6}))?\\.map$"));
     return pattern;
 }
 
@@ -54,17 +72,22 @@ QList<OwnFile> ownFiles(const QString &folder)
     for (const QString &name : names) {
         OwnFile file;
         QRegularExpressionMatch match = restorePattern().match(name);
+        int suffixAt = 5;
         if (match.hasMatch()) {
-            file.info.cause = match.captured(2) == QLatin1String("load") ? RestoreCause::Load : RestoreCause::Reset;
-            if (match.hasCaptured(3))
-                file.suffix = match.captured(3).toInt();
+            const QString cause = match.captured(2);
+            file.info.cause = cause == QLatin1String("load")    ? RestoreCause::Load
+                              : cause == QLatin1String("reset") ? RestoreCause::Reset
+                                                                : RestoreCause::Program;
+            file.info.origin = {match.captured(3), match.captured(4)};
         } else {
             match = backupPattern().match(name);
             if (!match.hasMatch())
                 continue;
-            if (match.hasCaptured(2))
-                file.suffix = match.captured(2).toInt();
+            file.info.origin = {match.captured(2), match.captured(3)};
+            suffixAt = 4;
         }
+        if (match.hasCaptured(suffixAt))
+            file.suffix = match.captured(suffixAt).toInt();
         file.info.when = QLocale::c().toDateTime(match.captured(1), kStampFormat);
         if (!file.info.when.isValid())
             continue; // digits that are no date: not a name we gave
@@ -81,13 +104,15 @@ QList<OwnFile> ownFiles(const QString &folder)
     return files;
 }
 
-void prune(const QString &folder, const QString &keep)
+} // namespace
+
+void pruneRestorePoints(const QString &mapsFolder, const QString &keep)
 {
-    const QList<OwnFile> files = ownFiles(folder);
-    // The file just written stays even when a clock set back makes it look the oldest.
-    int kept = 1;
+    const QList<OwnFile> files = ownFiles(restorePointFolder(mapsFolder));
+    int kept = keep.isEmpty() ? 0 : 1;
     for (const OwnFile &file : files) {
-        if (file.info.path == keep)
+        const bool automatic = file.info.cause == RestoreCause::Load || file.info.cause == RestoreCause::Reset;
+        if (!automatic || file.info.path == keep)
             continue;
         if (kept < kRestorePointsKept)
             ++kept;
@@ -96,15 +121,13 @@ void prune(const QString &folder, const QString &keep)
     }
 }
 
-} // namespace
-
 QString restorePointFolder(const QString &mapsFolder)
 {
     return QDir(mapsFolder).filePath(QStringLiteral("Backups"));
 }
 
 RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause cause, const MapValues &values,
-                                    const QDateTime &when)
+                                    const QDateTime &when, const RestorePointOrigin &origin)
 {
     RestorePointWrite result;
     const QString folder = restorePointFolder(mapsFolder);
@@ -113,7 +136,8 @@ RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause caus
         result.problem = {folderFault(folder), result.error};
         return result;
     }
-    const QString base = stamp(when) + QStringLiteral("-before-") + causeText(cause);
+    const QString base = QStringLiteral("%1-before-%2-%3-%4")
+                             .arg(stamp(when), causeText(cause), namePart(origin.port), namePart(origin.firmware));
     // The name is claimed with a file that must be new, so a restore point written in the same
     // second, by this program or a console run beside it, is never replaced.
     for (int n = 1; n < 1000; ++n) {
@@ -134,7 +158,6 @@ RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause caus
         }
         result.ok = true;
         result.path = path;
-        prune(folder, path);
         return result;
     }
     result.error = QStringLiteral("%1 holds too many restore points of the same second").arg(folder);
@@ -144,16 +167,7 @@ RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause caus
 
 QString backupFileName(const QDateTime &when, const QString &port, const QString &firmware)
 {
-    const auto safe = [](const QString &text) {
-        QString out;
-        for (const QChar c : text.trimmed()) {
-            const bool kept = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
-                              || c == u'.' || c == u'_';
-            out += kept ? c : QChar(u'_');
-        }
-        return out.isEmpty() ? QStringLiteral("unknown") : out;
-    };
-    return QStringLiteral("%1-%2-%3.map").arg(stamp(when), safe(port), safe(firmware));
+    return QStringLiteral("%1-%2-%3.map").arg(stamp(when), namePart(port), namePart(firmware));
 }
 
 QList<RestorePointInfo> listRestorePoints(const QString &mapsFolder)

@@ -2,6 +2,7 @@
 // and says what the controller now holds; a save writes the file whole or says why not.
 
 #include "mapfile.h"
+#include "restorepoints.h"
 #include "testfiles.h"
 #include "windowrig.h"
 
@@ -113,7 +114,7 @@ void TestMaps::loadSendsWhatTheFileHolds()
     // The controller's values from before are a restore point, named in the question and the notice.
     const QStringList points = restorePoints(rig.dir.path());
     QCOMPARE(points.size(), 1);
-    QVERIFY2(points[0].endsWith("-before-load.map"), qPrintable(points[0]));
+    QVERIFY2(points[0].endsWith("-before-load-COM7-1.2.3.map"), qPrintable(points[0])); // port and firmware
     QCOMPARE(readFile(rig.dir.path() + "/Maps/Backups/" + points[0]), kControllerMap);
     const QString pointLine = "\n\n" + rig.entry(250).arg(points[0]);
     QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
@@ -206,6 +207,15 @@ void TestMaps::cancelSendsNothing()
             QVERIFY(rig.dialogs.shown.isEmpty()); // not on top of the dialog
         };
     }
+    // The backup folder at its limit, and a backup the user asked for: a load that does not happen
+    // deletes none of them.
+    QVERIFY(QDir().mkpath(rig.dir.filePath("Maps/Backups")));
+    QStringList before{"20250601-000000-COM7-1.2.3.map"};
+    for (int i = 0; i < kRestorePointsKept; ++i)
+        before << QDateTime(QDate(2026, 1, 1), QTime(0, 0)).addSecs(60 * i).toString("yyyyMMdd-HHmmss") + "-before-load.map";
+    for (const QString &name : std::as_const(before))
+        QVERIFY(writeMapFile(rig.dir.filePath("Maps/Backups/" + name), {1, 2, 600, 50, 9000, 80, 80, 100}, nullptr));
+    before.sort();
     bool pollQuietMeanwhile = false;
     rig.dialogs.onQuestion = [&] { pollQuietMeanwhile = !rig.timer("Timer_StatusRequest")->enabled(); };
     if (atQuestion) {
@@ -217,7 +227,7 @@ void TestMaps::cancelSendsNothing()
     QTest::qWait(100);
     QCOMPARE(pollQuietMeanwhile, atQuestion);
     QCOMPARE(rig.port->written().size(), 0);
-    QCOMPARE(restorePoints(rig.dir.path()), QStringList()); // nothing overwritten, nothing to restore
+    QCOMPARE(restorePoints(rig.dir.path()), before); // nothing overwritten, nothing to restore, nothing pruned
     if (portLostInDialog) {
         // No question about a session that is gone; its loss is told once the dialog has closed.
         QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
@@ -349,8 +359,10 @@ void TestMaps::undoRestoresTheTune()
         QVERIFY(list);
         QCOMPARE(list->topLevelItemCount(), 1);
         QCOMPARE(list->topLevelItem(0)->text(1), rig.entry(261));
+        QCOMPARE(list->topLevelItem(0)->text(2) + " " + list->topLevelItem(0)->text(3), QString("COM7 1.2.3"));
         // The values read back after the reset count once confirmed.
-        QTRY_VERIFY2(list->topLevelItem(0)->text(2).contains("Tinj Max: 50 → 9000"), qPrintable(list->topLevelItem(0)->text(2)));
+        QTRY_VERIFY2(list->topLevelItem(0)->text(4).contains("Tinj Max: 50 → 9000"), qPrintable(list->topLevelItem(0)->text(4)));
+        QVERIFY(!list->topLevelItem(0)->text(4).contains(rig.entry(323))); // this controller's
         list->setCurrentItem(list->topLevelItem(0));
         rig.w().findChild<QPushButton *>("RestoreButton")->click();
     }

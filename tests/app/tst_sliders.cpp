@@ -83,7 +83,7 @@ struct SliderRig : Rig {
     bool typeValue(int index, bool byKey, const QString &text, Qt::Key end)
     {
         if (byKey) {
-            slider(index)->setFocus();
+            slider(index)->setFocus(Qt::MouseFocusReason);
             QTest::keyClick(slider(index), Qt::Key_Return);
         } else {
             QTest::mouseDClick(label(index), Qt::LeftButton);
@@ -114,6 +114,8 @@ private slots:
     void realDragCommitsWhatItPreviewed();
     void rightButtonReleaseWritesOnce();
     void clickWithoutMoveWrites();
+    void releaseWritesWhatTheKnobShows_data();
+    void releaseWritesWhatTheKnobShows();
     void inputBesideDrags_data();
     void inputBesideDrags();
     void valueEditorCancels_data();
@@ -124,6 +126,8 @@ private slots:
     void italianDecimalComma();
     void releasedSliderBusyDuringWrite();
     void focusStaysAcrossPolls();
+    void focusReturnsAfterEveryDialog_data();
+    void focusReturnsAfterEveryDialog();
     void actionsWhileControllerAnswersLate_data();
     void actionsWhileControllerAnswersLate();
     void sessionEndingDuringWriteLeavesSliderDisabled();
@@ -420,6 +424,85 @@ void TestSliders::clickWithoutMoveWrites()
     QCOMPARE(rig.writes(), (QList<QByteArray>{writeFrame(6, 80), writeFrame(6, 80)}));
 }
 
+void TestSliders::releaseWritesWhatTheKnobShows_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("read");      // the controller answers a read of the threshold (as 4800) meanwhile
+    QTest::addColumn<int>("expected");   // the threshold written and shown; -1: wherever the knob stopped
+    QTest::newRow("drag") << "drag" << 0 << false << -1;
+    QTest::newRow("click on the track after the knob") << "track after" << 0 << false << 3500;
+    QTest::newRow("click on the track before the knob") << "track before" << 0 << false << 2500;
+    QTest::newRow("track held: the knob pages on") << "track held" << 0 << false << -1;
+    QTest::newRow("Right") << "key" << int(Qt::Key_Right) << false << 3050;
+    QTest::newRow("Left") << "key" << int(Qt::Key_Left) << false << 2950;
+    QTest::newRow("Page Up") << "key" << int(Qt::Key_PageUp) << false << 3500;
+    QTest::newRow("Page Down") << "key" << int(Qt::Key_PageDown) << false << 2500;
+    QTest::newRow("Home") << "key" << int(Qt::Key_Home) << false << 0;
+    QTest::newRow("End") << "key" << int(Qt::Key_End) << false << 6000;
+    QTest::newRow("a read lands mid-drag") << "drag" << 0 << true << -1;
+    QTest::newRow("a read lands on a held track") << "track after" << 0 << true << 3500;
+    QTest::newRow("a read lands while a key is held") << "key" << int(Qt::Key_Right) << true << 3050;
+}
+
+// Every gesture that moves a knob writes, when it ends, exactly what its knob and label show then; a
+// read answered meanwhile moves neither.
+void TestSliders::releaseWritesWhatTheKnobShows()
+{
+    QFETCH(QString, gesture);
+    QFETCH(int, key);
+    QFETCH(bool, read);
+    QFETCH(int, expected);
+    SliderRig rig;
+    rig.controller.params[2] = 3000;
+    QVERIFY(rig.start());
+    QSlider *slider = rig.slider(2);
+    const QPoint knob = knobCentre(slider);
+    const QPoint at = gesture == "drag"           ? knob + QPoint(30, 0)
+                      : gesture == "track before" ? QPoint(4, knob.y())
+                      : gesture == "key"          ? knob
+                                                  : QPoint(slider->width() - 4, knob.y());
+    if (gesture == "key") {
+        slider->setFocus(Qt::MouseFocusReason);
+        QTest::keyPress(slider, Qt::Key(key));
+    } else {
+        QTest::mousePress(slider, Qt::LeftButton, {}, gesture == "drag" ? knob : at);
+        if (gesture == "drag")
+            QTest::mouseMove(slider, at);
+        if (gesture == "track held")
+            QTest::qWait(700); // past the slider's repeat delay
+    }
+    const QString shown = rig.label(2)->text();
+    const int knobShown = slider->sliderPosition();
+    if (read) {
+        rig.controller.params[2] = 4800;
+        bool answered = false;
+        rig.w().session().ReadParameter(2, [&answered](bool) { answered = true; });
+        QVERIFY(QTest::qWaitFor([&answered] { return answered; }));
+        QCOMPARE(rig.w().session().controllerValue(ParameterIndex::RpmMin), std::optional<qint32>(4800));
+        QCOMPARE(slider->sliderPosition(), knobShown);
+        QCOMPARE(rig.label(2)->text(), shown);
+    }
+    if (gesture == "key") {
+        QTest::keyRelease(slider, Qt::Key(key));
+    } else {
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, at);
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !rig.w().sliders().keyGestureEnding(); }));
+    QVERIFY(rig.waitQuiet());
+    const int written = expected >= 0 ? expected : shown.toInt();
+    QCOMPARE(shown, QString::number(written));
+    QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(2, written)});
+    QCOMPARE(rig.label(2)->text(), QString::number(written));
+    QCOMPARE(fieldFromPosition(ParameterIndex::RpmMin, slider->sliderPosition()), written);
+    // The next step goes from there, not from a value the knob never showed.
+    QTest::keyClick(slider, Qt::Key_Left);
+    QVERIFY(QTest::qWaitFor([&] { return !rig.w().sliders().keyGestureEnding(); }));
+    QVERIFY(rig.waitQuiet());
+    if (written > 0)
+        QCOMPARE(rig.writes().last(), writeFrame(2, written - 50));
+}
+
 void TestSliders::inputBesideDrags_data()
 {
     QTest::addColumn<QString>("input");
@@ -451,7 +534,7 @@ void TestSliders::inputBesideDrags()
         QApplication::sendEvent(slider, &wheel);
         QCOMPARE(slider->value(), 10);
     } else {
-        slider->setFocus();
+        slider->setFocus(Qt::MouseFocusReason);
         rig.key(7, QEvent::KeyPress, Qt::Key_Right);
         QCOMPARE(rig.label(7)->text(), QString("110%")); // previewed at once
         if (input == "click") {
@@ -464,7 +547,7 @@ void TestSliders::inputBesideDrags()
         } else {
             rig.key(7, QEvent::KeyRelease, Qt::Key_Right); // one short press
             QVERIFY(rig.waitQuiet());
-            slider->setFocus();
+            slider->setFocus(Qt::MouseFocusReason);
             for (int i = 0; i < 3; ++i) {
                 rig.key(7, QEvent::KeyPress, Qt::Key_Right, i > 0);
                 if (i < 2)
@@ -592,7 +675,7 @@ void TestSliders::releasedSliderBusyDuringWrite()
     QVERIFY(rig.start());
     QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
     rig.port->setReplyDelay(std::chrono::milliseconds(150));
-    rig.slider(4)->setFocus();
+    rig.slider(4)->setFocus(Qt::MouseFocusReason);
     QString labelMeanwhile;
     bool othersLive = false, focusKept = false;
     QTimer::singleShot(60, rig.window.get(), [&] {
@@ -665,6 +748,71 @@ void TestSliders::focusStaysAcrossPolls()
     rig.w().connection().btnConnect->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     QVERIFY(!rig.w().isConnected());
+}
+
+void TestSliders::focusReturnsAfterEveryDialog_data()
+{
+    QTest::addColumn<QString>("opener"); // the control the technician chose before the path
+    QTest::addColumn<QString>("path");
+    QTest::newRow("Save Map, its file dialog cancelled") << "cmdSaveMap" << "save cancelled";
+    QTest::newRow("Save Map written") << "cmdSaveMap" << "save";
+    QTest::newRow("Load Map, its file dialog cancelled") << "cmdLoadMap" << "load cancelled";
+    QTest::newRow("a map loaded, and its notice") << "cmdLoadMap" << "load";
+    QTest::newRow("RESET, its question cancelled") << "ResetCmd" << "reset cancelled";
+    QTest::newRow("RESET, and the notice after it") << "ResetCmd" << "reset";
+    QTest::newRow("About from the menu") << "cmdSaveMap" << "menuInfo_1";
+    QTest::newRow("the language switched") << "cmdSaveMap" << "menuLingua_1";
+    QTest::newRow("the restore list") << "cmdLoadMap" << "menuTools_3";
+    QTest::newRow("the map editor") << "ResetCmd" << "menuTools_4";
+    QTest::newRow("the compare") << "btnConnect" << "menuTools_5";
+}
+
+// After every box, dialog and tool window the focus is back on the control the technician chose, and
+// no key reaches a slider they did not choose (a control disabled while its step ran hands Qt's
+// focus on to the next in the Tab order: a slider after Save Map).
+void TestSliders::focusReturnsAfterEveryDialog()
+{
+    QFETCH(QString, opener);
+    QFETCH(QString, path);
+    SliderRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    QVERIFY(rig.verify());
+    const QString map = rig.dir.filePath("focus.map");
+    if (path == "load" || path == "menuTools_5") {
+        rig.dialogs.saveAnswers << map;
+        rig.w().maps().cmdSaveMap->click();
+        QVERIFY(rig.settled());
+        rig.dialogs.openAnswers << map;
+    }
+    if (path == "save")
+        rig.dialogs.saveAnswers << map;
+    if (path == "reset cancelled")
+        rig.dialogs.confirmAnswers << false;
+    rig.port->clearWritten();
+    auto *control = rig.window->findChild<QWidget *>(opener);
+    control->setFocus(Qt::MouseFocusReason);
+    if (path.startsWith("menu")) {
+        rig.window->findChild<QAction *>(path)->trigger();
+        QTest::qWait(50);
+        for (QWidget *tool : QApplication::topLevelWidgets())
+            if (tool != rig.window.get() && tool->isVisible() && tool->windowType() == Qt::Window)
+                tool->close();
+        rig.window->activateWindow();
+    } else {
+        QTest::keyClick(control, Qt::Key_Space);
+    }
+    QVERIFY(rig.settled());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    QTRY_COMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), opener);
+    const qsizetype before = rig.writes().size();
+    QTest::keyClick(rig.window.get(), Qt::Key_Down);
+    for (int i = 0; i < kParameterCount; ++i) {
+        QTest::keyClick(rig.slider(i), Qt::Key_Down);
+        QTest::keyClick(rig.slider(i), Qt::Key_End);
+    }
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.writes().size(), before);
 }
 
 // A controller that answers every request 150 ms late, and a user who does not wait for it: a click

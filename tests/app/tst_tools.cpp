@@ -56,6 +56,7 @@ private slots:
     void readAgainSaysWhatChanged_data();
     void readAgainSaysWhatChanged();
     void compareWritesNothing();
+    void editorMapLoadsAfterConnecting_data();
     void editorMapLoadsAfterConnecting();
     void editorStartsFromConfirmedValues();
 };
@@ -503,24 +504,61 @@ void TestTools::compareWritesNothing()
     QCOMPARE(rig.controller.params[2], quint16(600));
 }
 
-// A map prepared at the desk: the editor needs no controller, saves a file, and loads its values through
-// the ordinary load once a controller is connected.
+void TestTools::editorMapLoadsAfterConnecting_data()
+{
+    QTest::addColumn<bool>("bottomUp");
+    QTest::newRow("typed from the top") << false;
+    QTest::newRow("typed from the bottom") << true;
+}
+
+// A map prepared at the desk: the editor needs no controller, keeps what was typed whatever the
+// order, saves a file, and loads its values through the ordinary load once a controller is connected.
 void TestTools::editorMapLoadsAfterConnecting()
 {
+    QFETCH(bool, bottomUp);
     Rig rig;
     rig.w().findChild<QAction *>("menuTools_4")->trigger();
     MapEditor *editor = rig.w().mapTools().editor();
+    auto *save = editor->findChild<QPushButton *>("MapEditorSave");
     QVERIFY(editor->isVisible());
     QVERIFY(!editor->loadButton()->isEnabled());
-    editor->field(ParameterIndex::RpmMin)->setText("1525");
-    emit editor->field(ParameterIndex::RpmMin)->editingFinished();
-    QCOMPARE(editor->field(ParameterIndex::RpmMin)->text(), QString("1500")); // the slider's step, said beside it
+    // No controller: a new map starts empty, and nothing is saved while a field is.
+    for (int i = 0; i < kParameterCount; ++i)
+        QVERIFY(editor->field(ParameterIndex(i))->text().isEmpty());
+    QVERIFY(!save->isEnabled());
+    QVERIFY(editor->status()->text().startsWith(rig.entry(325).section("%1", 0, 0)));
+    const auto type = [editor](ParameterIndex index, const QString &text) {
+        editor->field(index)->setText(text);
+        emit editor->field(index)->editingFinished();
+    };
+    const MapValues typed{6, 16, 650, 1550, 9050, 200, 120, 110};
+    for (int k = 0; k < kParameterCount; ++k) {
+        const int i = bottomUp ? kParameterCount - 1 - k : k;
+        type(ParameterIndex(i), QString::number(typed[size_t(i)]));
+    }
+    for (int i = 0; i < kParameterCount; ++i) {
+        QCOMPARE(editor->field(ParameterIndex(i))->text(), QString::number(typed[size_t(i)]));
+        QVERIFY2(editor->note(ParameterIndex(i))->text().isEmpty(), qPrintable(editor->note(ParameterIndex(i))->text()));
+    }
+    QVERIFY(save->isEnabled() && editor->isWindowModified());
+    // A crossed pair marks both fields, whichever was typed last; nothing is moved.
+    type(ParameterIndex::TinjMax, "1500");
+    const QString crossed = rig.entry(324).section("%1", 0, 0);
+    QVERIFY2(editor->note(ParameterIndex::TinjMin)->text().contains(crossed), qPrintable(editor->note(ParameterIndex::TinjMin)->text()));
+    QVERIFY(editor->note(ParameterIndex::TinjMax)->text().contains(crossed));
+    QCOMPARE(editor->field(ParameterIndex::TinjMin)->text(), QString("1550"));
+    QVERIFY(!save->isEnabled());
+    type(ParameterIndex::TinjMax, "9050");
+    // A value off the slider's step is refused as typed, not stepped.
+    type(ParameterIndex::RpmMin, "1525");
+    QCOMPARE(editor->field(ParameterIndex::RpmMin)->text(), QString("1525"));
     QVERIFY(!editor->note(ParameterIndex::RpmMin)->text().isEmpty());
-    QVERIFY(editor->isWindowModified());
-    const MapValues expected{1, 2, 1500, 50, 50, 80, 80, 50}; // the sliders' lowest values but the one typed
+    QVERIFY(!save->isEnabled());
+    type(ParameterIndex::RpmMin, "650");
+    QVERIFY(save->isEnabled());
     rig.dialogs.saveAnswers << rig.dir.filePath("desk");
-    editor->findChild<QPushButton *>("MapEditorSave")->click();
-    QCOMPARE(readFile(rig.dir.filePath("desk.map")), formatMap(expected));
+    save->click();
+    QCOMPARE(readFile(rig.dir.filePath("desk.map")), formatMap(typed));
     QVERIFY(!editor->isWindowModified());
 
     QVERIFY(rig.connect());
@@ -530,7 +568,7 @@ void TestTools::editorMapLoadsAfterConnecting()
     QVERIFY(rig.waitQuiet());
     QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
     for (int i = 0; i < kParameterCount; ++i)
-        QCOMPARE(qint32(rig.controller.params[size_t(i)]), expected[size_t(i)]);
+        QCOMPARE(qint32(rig.controller.params[size_t(i)]), typed[size_t(i)]);
     QCOMPARE(rig.dialogs.shown.last().text.section("\n\n", 0, 0), rig.entry(37));
 }
 

@@ -126,6 +126,11 @@ private slots:
     void verifyWritesNothing_data();
     void verifyWritesNothing();
     void backupThenLoadRestores();
+    void setStopsAtARefusedPartner();
+    void programCountsWhatWasEchoed_data();
+    void programCountsWhatWasEchoed();
+    void programLogFailures();
+    void programWaitOutlastsAHiccup();
     void programOnTwoPorts();
     void programWaitsForTheNextController();
     void interruptTwoPortProgram();
@@ -174,8 +179,10 @@ void TestCli::saveThenLoadEditedFile()
     QCOMPARE(changes.size(), 2);
     QCOMPARE(changes[1].toObject().value(QLatin1String("name")).toString(), QStringLiteral("TinjMax"));
     QCOMPARE(changes[1].toObject().value(QLatin1String("to")).toInt(), 12000);
-    // Only the two values that differ are written and read back.
-    QVERIFY2(load.err.contains(QLatin1String("load 4/4: read TinjMax")), qPrintable(load.err)); // progress on stderr
+    // Only the two values that differ are written, each echoed with its value, then read back.
+    QVERIFY2(load.err.contains(QLatin1String("load 2/2: write TinjMax=12000")), qPrintable(load.err)); // progress on stderr
+    QCOMPARE(doc.value(QLatin1String("written")).toInt(), 2);
+    QCOMPARE(doc.value(QLatin1String("notSent")).toInt(), 0);
     const auto writes = std::count_if(fx.requests().cbegin(), fx.requests().cend(),
                                       [](const SimRequest &r) { return r.frame.startsWith(QByteArray("PC\x02", 3)); });
     QCOMPARE(writes, 2);
@@ -348,20 +355,18 @@ void TestCli::interruptReportsWhatWentOut()
     QString error;
     QVERIFY(writeMapFile(path, values, &error));
     Cli cli(fx, {QStringLiteral("load"), path, QStringLiteral("--yes")});
+    QByteArray out;
     QString err;
-    QVERIFY(QTest::qWaitFor([&] {
-        err += QString::fromUtf8(cli.process().readAllStandardError());
-        return err.contains(QLatin1String("load 4/16")) || cli.process().state() == QProcess::NotRunning;
-    }, 30000));
+    QVERIFY2(waitFor(cli.process(), &out, &err, QStringLiteral("load 4/8")), qPrintable(err));
     ::kill(pid_t(cli.process().processId()), SIGINT);
     const Run run = cli.finish();
     err += run.err;
     QCOMPARE(run.exitCode, 6);
-    // The three writes before the one on the wire went through; the last four never left.
-    QVERIFY2(err.contains(QLatin1String("  sent: write MinPumpCycles=6, write MaxPumpCycles=16, write RpmMin=650")),
-             qPrintable(err));
-    QVERIFY2(err.contains(QLatin1String("sent, its answer not awaited: write ")), qPrintable(err));
-    QVERIFY2(err.contains(QLatin1String("read RpmMultiplier")), qPrintable(err)); // among the not sent
+    // The three writes before the one on the wire were echoed; the one out is unanswered, the last
+    // never left.
+    QVERIFY2(err.contains(QLatin1String("  written: MinPumpCycles=6, MaxPumpCycles=16, RpmMin=650")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("; unanswered: ")), qPrintable(err));
+    QVERIFY2(err.section(QLatin1String("not sent: "), 1).contains(QLatin1String("RpmMultiplier=110")), qPrintable(err));
     QCOMPARE(fx.sim().parameter(0), quint16(6));
     QCOMPARE(fx.sim().parameter(7), quint16(100)); // never written
 }
@@ -413,7 +418,8 @@ void TestCli::backupThenLoadRestores()
     QCOMPARE(simValues(fx), other);
     // The load backed up what it overwrote, and said where.
     const QString restorePoint = QString::fromUtf8(load.out).section(QStringLiteral("backup    "), 1).section(QLatin1Char('\n'), 0, 0);
-    QVERIFY2(restorePoint.endsWith(QLatin1String("-before-load.map")), load.out.constData());
+    QVERIFY2(restorePoint.contains(QLatin1String("-before-load-")) && restorePoint.endsWith(QLatin1String("-1.3.7.map")),
+             load.out.constData()); // the port and the firmware in its name
     const MapReadResult saved = readMapFile(restorePoint);
     QVERIFY(saved.ok);
     QCOMPARE(saved.values, original);
@@ -422,6 +428,136 @@ void TestCli::backupThenLoadRestores()
     QCOMPARE(restore.exitCode, 0);
     QCOMPARE(simValues(fx), original);
     QVERIFY(!restore.out.contains("backup "));
+}
+
+// The pair's order keeps it in order after each write: a refused upper bound stops the run before its
+// lower bound is sent, so nothing is held to a value nobody named.
+void TestCli::setStopsAtARefusedPartner()
+{
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    fx.sim().setParameter(3, 1000);
+    fx.sim().setParameter(4, 5000);
+    SimFaults faults;
+    faults.refuseWriteMask = 1 << 4; // TinjMax
+    fx.sim().setFaults(faults);
+    const Run run = runCli(fx, {QStringLiteral("set"), QStringLiteral("TinjMin=8000"), QStringLiteral("TinjMax=9000"),
+                                QStringLiteral("--json")});
+    QCOMPARE(run.exitCode, 5);
+    QCOMPARE(fx.sim().parameter(3), quint16(1000));
+    QCOMPARE(fx.sim().parameter(4), quint16(5000));
+    for (const SimRequest &request : fx.requests())
+        QVERIFY(!request.frame.startsWith(QByteArray("PC\x02\x03", 4))); // TinjMin never written
+    QVERIFY2(run.err.contains(QLatin1String("refused: TinjMax=9000 (holds 5000); not sent: TinjMin=8000")), qPrintable(run.err));
+    const QJsonObject doc = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(doc.value(QLatin1String("written")).toInt(), 0);
+    QCOMPARE(doc.value(QLatin1String("refused")).toInt(), 1);
+    QCOMPARE(doc.value(QLatin1String("notSent")).toInt(), 1);
+    // Judged together with what the controller holds: a pair that would cross is refused unsent.
+    const int writesBefore = writeFrames(fx);
+    const Run crossed = runCli(fx, {QStringLiteral("set"), QStringLiteral("TinjMin=6000")});
+    QCOMPARE(crossed.exitCode, 4);
+    QVERIFY2(crossed.err.contains(QLatin1String("TinjMin=6000 and TinjMax=5000 (held)")), qPrintable(crossed.err));
+    QCOMPARE(writeFrames(fx), writesBefore);
+}
+
+void TestCli::programCountsWhatWasEchoed_data()
+{
+    QTest::addColumn<bool>("unplugAfterThree"); // else the controller refuses every write
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QList<int>>("counts"); // written, refused, unanswered, not sent
+    QTest::newRow("refusing writes") << false << 5 << "refused" << QList<int>{0, 1, 0, 7};
+    QTest::newRow("unplugged mid-run") << true << 3 << "unanswered" << QList<int>{3, 0, 1, 4};
+}
+
+// written means echoed with the value sent; the summary, the log and the exit status follow.
+void TestCli::programCountsWhatWasEchoed()
+{
+    QFETCH(bool, unplugAfterThree);
+    QFETCH(int, exitCode);
+    QFETCH(QString, verdict);
+    QFETCH(QList<int>, counts);
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    SimFaults faults;
+    faults.refuseWriteMask = unplugAfterThree ? 0 : 255;
+    fx.sim().setFaults(faults);
+    const QString log = fx.programFolder() + QStringLiteral("/line.log");
+    Cli cli(fx, {QStringLiteral("program"),
+                 writeMap(fx.programFolder(), QStringLiteral("line.map"), {6, 16, 650, 1550, 9050, 170, 90, 110}),
+                 QStringLiteral("--log"), log});
+    if (unplugAfterThree) {
+        QVERIFY(QTest::qWaitFor([&] { return writeFrames(fx) >= 3 || cli.process().state() == QProcess::NotRunning; }, 30000));
+        fx.sim().unplug();
+    }
+    const Run run = cli.finish();
+    QCOMPARE(run.exitCode, exitCode);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QJsonObject> lines = jsonLines(file.readAll());
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines[0].value(QLatin1String("verdict")).toString(), verdict);
+    const QStringList keys{"written", "refused", "unanswered", "notSent"};
+    for (int i = 0; i < keys.size(); ++i)
+        QCOMPARE(lines[0].value(keys[i]).toArray().size(), counts[i]);
+    QVERIFY2(run.out.contains(QStringLiteral("written %1/8").arg(counts[0]).toUtf8()), run.out.constData());
+}
+
+// A unit programmed without its record fails with a code of its own; a cut line does not swallow the
+// next one.
+void TestCli::programLogFailures()
+{
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    const QString map = writeMap(fx.programFolder(), QStringLiteral("line.map"), {6, 16, 650, 1550, 9050, 170, 90, 110});
+    const Run full = runCli(fx, {QStringLiteral("program"), map, QStringLiteral("--log"), QStringLiteral("/dev/full"),
+                                 QStringLiteral("--json")});
+    QCOMPARE(full.exitCode, 7);
+    QVERIFY2(full.err.contains(QLatin1String("#1 is not in the log /dev/full")), qPrintable(full.err));
+    QVERIFY(jsonLines(full.out).last().value(QLatin1String("log_error")).toString().contains(QLatin1String("/dev/full")));
+
+    // A line a full disk cut short: the next starts on its own line.
+    const QString log = fx.programFolder() + QStringLiteral("/line.log");
+    QFile cut(log);
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write("{\"time\":\"2026");
+    cut.close();
+    fx.sim().setParameter(0, 5);
+    const Run next = runCli(fx, {QStringLiteral("program"), map, QStringLiteral("--log"), log});
+    QCOMPARE(next.exitCode, 0);
+    QVERIFY(cut.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = cut.readAll().split('\n');
+    QCOMPARE(lines.size(), 3); // the cut line, the unit's, and nothing after the last newline
+    QCOMPARE(QJsonDocument::fromJson(lines[1]).object().value(QLatin1String("verdict")).toString(), QStringLiteral("programmed"));
+}
+
+// One status unanswered in its tries is a hiccup, not an unplugged unit: the same controller is not
+// counted twice.
+void TestCli::programWaitOutlastsAHiccup()
+{
+    SimFixture fx;
+    QVERIFY(fx.isReady());
+    Cli cli(fx, {QStringLiteral("program"), writeMap(fx.programFolder(), QStringLiteral("line.map"), {6, 16, 650, 1550, 9050, 170, 90, 110}),
+                 QStringLiteral("--wait"), QStringLiteral("--json")});
+    QByteArray out;
+    QString err;
+    QVERIFY2(waitFor(cli.process(), &out, &err, QStringLiteral("unplug this controller")), qPrintable(err));
+    SimFaults faults;
+    faults.silent = true;
+    fx.sim().setFaults(faults);
+    QTest::qWait(2000);
+    fx.sim().setFaults(SimFaults{});
+    QTest::qWait(2500);
+    QVERIFY(cli.process().state() == QProcess::Running);
+    ::kill(pid_t(cli.process().processId()), SIGINT);
+    const Run run = cli.finish();
+    out += run.out;
+    err += run.err;
+    QVERIFY2(!err.contains(QLatin1String("gone")), qPrintable(err));
+    const QList<QJsonObject> lines = jsonLines(out);
+    QCOMPARE(lines.size(), 2); // one controller, then the run's own line
+    QCOMPARE(lines[1].value(QLatin1String("programmed")).toInt(), 1);
 }
 
 void TestCli::programOnTwoPorts()

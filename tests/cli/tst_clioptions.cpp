@@ -1,4 +1,5 @@
 #include "clioptions.h"
+#include "cliwords.h"
 #include "mapfile.h"
 
 #include <QtTest>
@@ -48,6 +49,8 @@ class TestCliOptions : public QObject
 private slots:
     void parse_data();
     void parse();
+    void answers_data();
+    void answers();
 };
 
 void TestCliOptions::parse_data()
@@ -113,6 +116,33 @@ void TestCliOptions::parse()
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(summary(result.options), expected);
     }
+}
+
+void TestCliOptions::answers_data()
+{
+    QTest::addColumn<QByteArray>("typed");
+    QTest::addColumn<bool>("italian");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("y") << QByteArray("y\r") << false << true;
+    QTest::newRow("YES") << QByteArray(" YES ") << false << true;
+    QTest::newRow("s in English") << QByteArray("s") << false << false;
+    QTest::newRow("s") << QByteArray("s") << true << true;
+    QTest::newRow("si") << QByteArray("Si") << true << true;
+    QTest::newRow("sì UTF-8") << QByteArray("s\xc3\xac") << true << true;
+    QTest::newRow("sì code page 850") << QByteArray("s\x8d\r\n") << true << true;
+    QTest::newRow("sì code page 1252") << QByteArray("s\xec") << true << true;
+    QTest::newRow("y in Italian") << QByteArray("y") << true << false;
+    QTest::newRow("no") << QByteArray("no") << true << false;
+    QTest::newRow("empty") << QByteArray() << false << false;
+}
+
+// An answer is yes only in the words of the language the question was asked in.
+void TestCliOptions::answers()
+{
+    QFETCH(QByteArray, typed);
+    QFETCH(bool, italian);
+    QFETCH(bool, yes);
+    QCOMPARE(cliAnswerIsYes(typed, italian), yes);
 }
 
 QTEST_GUILESS_MAIN(TestCliOptions)

@@ -59,7 +59,9 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 250; i <= 279; ++i)
         entries << i;
-    for (int i = 200; i <= 215; ++i) // oe-cli's own words
+    for (int i = 320; i <= 325; ++i) // restore points' origin, the editor's pairs and empty fields
+        entries << i;
+    for (int i = 200; i <= 226; ++i) // oe-cli's own words
         entries << i;
     return entries;
 }

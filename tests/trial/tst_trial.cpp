@@ -40,6 +40,7 @@ void TestTrial::regressionSeeds_data()
     QTest::newRow("late replies of an earlier read after each check of an echo") << quint64(352732431014563ULL);
     QTest::newRow("a read asked before a map load, answered during it") << quint64(325914144552023ULL);
     QTest::newRow("a read asked before a commit of its parameter, answered before the write") << quint64(2087858990002991ULL);
+    QTest::newRow("oe-cli set held a value to its partner, whose write went unanswered") << quint64(1708);
 }
 
 void TestTrial::regressionSeeds()
