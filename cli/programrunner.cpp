@@ -158,7 +158,9 @@ void ProgramUnit::onIdentified()
     }
     // The controller just done with, back after a short silence (a loose plug, a hiccup of the
     // line): not the next one, and not counted again.
-    if (unknown.isEmpty() && m_lastValues && m_lastAnswer.isValid() && m_lastAnswer.elapsed() < kSwapSilenceMs
+    const qint64 silence = m_silenceMs >= 0 ? m_silenceMs : m_lastAnswer.isValid() ? m_lastAnswer.elapsed() : -1;
+    m_silenceMs = -1;
+    if (unknown.isEmpty() && m_lastValues && silence >= 0 && silence < kGoneAfterSilenceMs
         && m_firmware == m_lastFirmware && m_before == *m_lastValues) {
         m_cli->err(QStringLiteral("%1: the same controller answers again (firmware %2, the same values); "
                                   "waiting for the next").arg(name(), m_firmware));
@@ -353,8 +355,9 @@ void ProgramUnit::waitForNext()
 
 // A status request every half second while the controller is there. It counts as gone after
 // kGoneAfterSilenceMs without an answer: one status unanswered in its tries is a hiccup of the line
-// as often as an unplugged unit. The session's own judgement (two unanswered in a row, then silent)
-// is for the readings; it would miss a swap made within about four seconds.
+// as often as an unplugged unit. One that answers after a shorter silence may have been swapped
+// quickly: it is identified again, and its identity tells. The session's own judgement (two
+// unanswered in a row, then silent) is for the readings.
 void ProgramUnit::watchPresence()
 {
     if (m_step != Step::Present)
@@ -362,12 +365,25 @@ void ProgramUnit::watchPresence()
     m_session->RequestStatus([this](bool answered) {
         if (m_step != Step::Present)
             return;
-        if (answered)
-            m_lastAnswer.start();
-        if (answered || m_lastAnswer.elapsed() < kGoneAfterSilenceMs) {
-            QTimer::singleShot(answered ? kPresencePollMs : 0, this, &ProgramUnit::watchPresence);
+        if (answered && m_silenceMs >= 0) {
+            // Answering again after a silence: the same controller, or the next one plugged in fast.
+            m_silenceMs = m_lastAnswer.elapsed();
+            m_session->disconnectNow();
+            m_step = Step::Absent;
+            retryLater(0);
             return;
         }
+        if (answered) {
+            m_lastAnswer.start();
+            QTimer::singleShot(kPresencePollMs, this, &ProgramUnit::watchPresence);
+            return;
+        }
+        if (m_lastAnswer.elapsed() < kGoneAfterSilenceMs) {
+            m_silenceMs = 0; // a silence began: the next answer is identified
+            QTimer::singleShot(0, this, &ProgramUnit::watchPresence);
+            return;
+        }
+        m_silenceMs = -1;
         m_cli->err(QStringLiteral("%1: the controller is gone (no answer for %2 s); waiting for the next")
                        .arg(name()).arg(m_lastAnswer.elapsed() / 1000));
         m_session->disconnectNow();

@@ -37,11 +37,9 @@ public:
     };
 
     // A controller counts as gone after this long without an answer: a hiccup of a status or two is
-    // not an unplugged unit.
+    // not an unplugged unit. One that answers again after a shorter silence is identified again and
+    // is the next only when its identity (firmware, the eight values) differs from the last one's.
     static constexpr qint64 kGoneAfterSilenceMs = 5000;
-    // A controller that answers again with the last one's identity (firmware and the eight values)
-    // after a shorter silence is that one back, not the next.
-    static constexpr qint64 kSwapSilenceMs = 15000;
 
     ProgramUnit(ProgramRunner *owner, const CliPort &port);
 
@@ -101,6 +99,8 @@ private:
     QString m_lastFirmware;
     std::optional<ParameterSet> m_lastValues;
     QElapsedTimer m_lastAnswer;
+    // The silence before the controller now being identified answered again (-1: none measured).
+    qint64 m_silenceMs = -1;
 };
 
 // `program FILE -p PORT [-p PORT …] [--wait] [--log FILE]`: a ProgramUnit per port, side by side in

@@ -121,14 +121,17 @@ void ControllerModel::onFrame(const QByteArray &frame, qint64 frameNumber)
         m_log("controller goes silent until %1 ms", m_silentUntil, 0);
         return;
     }
-    if (m_swaps && m_random.chance(4)) {
-        // Long enough, mostly, for the program to count the controller as not answering.
+    if (m_swaps && m_swaps->chance(4)) {
+        // Longer than a box that holds the poll and the two unanswered polls after it: the program
+        // can count the controller as not answering.
+        RandomStream &swap = *m_swaps;
         ++m_figures->fault(Fault::Swap);
-        m_silentUntil = now + m_random.between(2000, 10000);
+        m_silentUntil = now + swap.between(9000, 15000);
         for (int i = 0; i < 8; ++i)
-            m_values[size_t(i)] = drawValue(m_random, i);
-        m_version = {quint8(m_random.between(1, 3)), quint8(m_random.below(10)), quint8(m_random.below(10))};
+            m_values[size_t(i)] = drawValue(swap, i);
+        m_version = {quint8(swap.between(1, 3)), quint8(swap.below(10)), quint8(swap.below(10))};
         m_log("another controller on the line, silent until %1 ms", m_silentUntil, 0);
+        m_onSwap();
         return;
     }
     if (m_random.chance(1)) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <set>
 
 namespace oe {
@@ -33,7 +34,12 @@ public:
     // The cable goes to another program's port (oe-cli's after the window's).
     void setPort(SimulatedPort *port) { m_port = port; }
     // Now and then the cable goes to another unit during a silent spell: other values, other firmware.
-    void allowSwaps(bool allow) { m_swaps = allow; }
+    // Drawn from a stream of their own, so that a run is the same as without them up to the first.
+    void allowSwaps(RandomStream random, std::function<void()> swapped)
+    {
+        m_swaps.emplace(std::move(random));
+        m_onSwap = std::move(swapped);
+    }
     // The end of the last silent spell (in the past once it answers again).
     qint64 silentUntil() const { return m_silentUntil; }
     // The last reply frame it put on the line cleanly (one piece, nothing flipped), for the try that
@@ -66,7 +72,8 @@ private:
     Log m_log;
     WriteObserver m_onWrite;
     StoredObserver m_onStored;
-    bool m_swaps = false;
+    std::optional<RandomStream> m_swaps;
+    std::function<void()> m_onSwap;
     Values m_values{};
     // Above its own limit a parameter's write is refused or clamped, the same way every time (as a
     // firmware does it): a retry must meet what the first try met.

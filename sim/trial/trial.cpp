@@ -116,7 +116,8 @@ Trial::Trial(const TrialOptions &options)
     m_controller = std::make_unique<ControllerModel>(
         m_port, &m_clock, RandomStream(streamSource(options, 3)), &m_figures,
         [this](const char *what, qint64 a, qint64 b) { log(what, a, b); });
-    m_controller->allowSwaps(options.checks[Check::KnownAfresh]);
+    if (options.checks[Check::KnownAfresh])
+        m_controller->allowSwaps(RandomStream(streamSource(options, 6)), [this] { m_swapUnnoticed = true; });
     m_controller->setStoredObserver([this](int index, const ControllerModel::Values &before) { onStored(index, before); });
     attachPort(m_port);
     m_controller->setWriteObserver([this](int index, quint16 value) {
@@ -221,8 +222,10 @@ void Trial::watchSession(Session *session, bool window)
     });
     QObject::connect(session, &Session::controllerAnsweringChanged, &m_timers, [this](bool answering) {
         log("controller answering %1", answering);
-        if (!answering)
+        if (!answering) {
             m_identifyDue = true;
+            m_swapUnnoticed = false;
+        }
     });
     QObject::connect(engine, &RequestEngine::requestStarted, &m_timers, [this] {
         m_requestStartedAt = m_clock.nowMs();
@@ -442,7 +445,7 @@ void Trial::save()
     const bool asked = m_session->verifiedValues([this, wait](const VerifiedValues &values) {
         m_progress.waitEnds(wait);
         // A commit that went out since may have changed the controller already.
-        if (!values.complete() || !m_session->allParametersKnown())
+        if (!values.complete() || !m_session->allParametersKnown() || m_swapUnnoticed)
             return;
         const auto &held = m_controller->values();
         for (int i = 0; i < kParameterCount; ++i) {
@@ -585,6 +588,8 @@ bool Trial::lineMadeTwice(int index, qint32 value) const
 
 bool Trial::truthHolds(QString *detail) const
 {
+    if (m_swapUnnoticed)
+        return true;
     const ParameterBook &book = m_session->book();
     const auto &held = m_controller->values();
     for (int i = 0; i < kParameterCount; ++i) {
@@ -646,6 +651,7 @@ void Trial::check()
             m_wire.sessionEnded();
             m_progress.sessionEnded(now);
             m_identifyDue = false;
+            m_swapUnnoticed = false;
         }
     } else {
         m_portWasOpen = true;

@@ -164,6 +164,8 @@ private:
     bool m_portWasOpen = false;
     // The session counted the controller as not answering and it has not identified itself since.
     bool m_identifyDue = false;
+    // The controller was swapped and the session has not counted it silent since: nothing can know.
+    bool m_swapUnnoticed = false;
     // The slider the technician holds, and where its knob is.
     std::optional<std::pair<ParameterIndex, qint32>> m_held;
     // oe-cli's writes that left the book as it was: the value the book kept, per parameter.

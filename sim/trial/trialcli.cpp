@@ -90,7 +90,7 @@ void Trial::runCli()
     err.open(QIODevice::WriteOnly);
     std::optional<int> exitCode;
     {
-        CliRunner runner(parsed.options, cliFolder(), [](const QString &) { return true; });
+        CliRunner runner(parsed.options, cliFolder(), [](const QString &) { return std::optional<QByteArray>("y"); });
         runner.runOn(
             [this](const CliPort &, QObject *parent) {
                 auto *port = new SimulatedPort(&m_clock);
