@@ -1,6 +1,8 @@
 // The session's life and its exchanges: connect, end, messages, the status poll, the requests.
 #include "session.h"
 
+#include "reacquiresequence.h"
+
 #include <utility>
 
 namespace oe {
@@ -40,13 +42,16 @@ void Session::setState(State state)
 void Session::submit(const Request &request, std::function<void(const RequestResult &)> done)
 {
     const quint64 id = m_sessionId;
-    m_engine->submit(request, [this, id, done = std::move(done)](const RequestResult &result) {
+    m_engine->submit(request, [this, id, kind = request.kind, done = std::move(done)](const RequestResult &result) {
         if (id != m_sessionId)
             return;
+        countAnswer(kind, result);
         if (done)
             done(result);
         if (id == m_sessionId)
             resumePollIfQuiet();
+        if (id == m_sessionId)
+            reacquireIfDue();
     });
 }
 
@@ -139,7 +144,7 @@ void Session::endSession(bool portLost)
     m_endedByPortLoss = portLost;
     m_connected = false;
     m_pollHeld = false;
-    m_missedPolls = 0;
+    m_missedAnswers = 0;
     m_reacquireDue = false;
     m_reacquireReading = false;
     m_beforeSilence = {};
@@ -250,9 +255,6 @@ void Session::RequestStatus(std::function<void(bool)> then)
     if (!m_connected)
         return;
     submit(Request::status(), [this, then](const RequestResult &result) {
-        // An answer counts in onStatusReceived, also one that came late for an earlier request.
-        if (!result.answered() && ++m_missedPolls >= kMissedPollsForSilence)
-            setAnswering(false);
         if (then)
             then(result.answered());
         verifyNext();
@@ -279,6 +281,33 @@ void Session::SendReset(std::function<void(bool)> then)
     });
 }
 
+void Session::countAnswer(Request::Kind kind, const RequestResult &result)
+{
+    // Before the controller identified itself a silence is the connect's failure.
+    if (!m_connected || m_state == State::Connecting)
+        return;
+    if (result.answered()) {
+        m_missedAnswers = 0;
+        setAnswering(true);
+        return;
+    }
+    // Every try ended without an answer: the requests of a sequence count as the poll's do, since the
+    // poll stays quiet while they run (noise in an answer's place counts as its absence). A write
+    // whose tries heard something may have been refused: that controller answered.
+    if (result.outcome == RequestResult::Outcome::NotAnswered && (kind != Request::Kind::WriteParameter || !result.bytesReceived)
+        && ++m_missedAnswers >= kMissedPollsForSilence)
+        setAnswering(false);
+}
+
+void Session::reacquireIfDue()
+{
+    if (!m_reacquireDue || !m_answering || !pollMayRun())
+        return;
+    setState(State::Busy);
+    m_sequenceScope.cancel();
+    ReacquireSequence::start(*this, m_sequenceScope.token());
+}
+
 bool Session::pollMayRun() const
 {
     return m_state == State::Connected && !m_pollHeld && m_messagesOpen == 0 && !m_engine->busy();
@@ -300,7 +329,7 @@ void Session::onStatusReceived(const DecodedReply &reply)
 {
     if (m_state == State::Idle)
         return;
-    m_missedPolls = 0;
+    m_missedAnswers = 0;
     setAnswering(true);
     LiveRpm = reply.rpm;
     LiveTinj = reply.tinj;

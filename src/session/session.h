@@ -95,8 +95,9 @@ public:
     // entry means something only while its parameter is known.
     ParameterSet controllerValues() const;
 
-    // False once kMissedPollsForSilence status requests in a row went unanswered, true again with the
-    // first status reply; true while no session is open. controllerAnsweringChanged reports changes.
+    // False once kMissedPollsForSilence requests in a row went unanswered (status requests, or others
+    // met by silence), true again with the next answer or status reply; true while no session is
+    // open. controllerAnsweringChanged reports changes.
     bool controllerAnswering() const { return m_answering; }
 
     // The sliders' working copy of the user's intent: what was last previewed or committed (a read
@@ -228,6 +229,10 @@ private:
     // A commit of index decided against its partner's value in the book.
     void decideHeld(ParameterIndex index, qint32 wanted, quint64 id, std::function<void(const HeldCommit &)> decided);
     void setAnswering(bool answering);
+    // Counts an ended request towards a silence, or ends one.
+    void countAnswer(Request::Kind kind, const RequestResult &result);
+    // Starts ReacquireSequence once the controller answers after a silence and the line is quiet.
+    void reacquireIfDue();
     // A write that raises no message: commits and map loads report in their own way.
     void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
     // Tells the window from the event loop, never from inside a receive or timer callback; nothing is
@@ -292,7 +297,7 @@ private:
     std::array<QList<std::function<void()>>, kParameterCount> m_afterWrite{};
     // Commits of each parameter on their way: an echo tells the value only when no later write follows.
     std::array<int, kParameterCount> m_writesPending{};
-    int m_missedPolls = 0;
+    int m_missedAnswers = 0;
     // Ends the running sequence's steps when the session ends or another sequence takes over.
     CancelSource m_sequenceScope;
     LineQuality m_lineQuality;

@@ -2,8 +2,6 @@
 // after a silence, and confirmed before they leave the program.
 #include "session.h"
 
-#include "reacquiresequence.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -62,7 +60,7 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
     // After a silence only the reads of the controller that identified itself again count; a write
     // that went out meanwhile leaves its parameter for those reads.
     if (m_reacquireDue && !m_reacquireReading) {
-        if (how == Learned::Echo)
+        if (m_book.state(index) == ParameterBook::State::Writing && m_writesPending[size_t(index)] == 0)
             changeBook(index, [index](ParameterBook &book) { book.forget(index); });
         return;
     }
@@ -108,11 +106,19 @@ void Session::setAnswering(bool answering)
         return;
     // After a silence the controller on the line may be another one, or the same one changed by hand:
     // nothing the book holds counts until it has identified itself again and told all eight twice.
-    if (!answering && m_connected && !m_reacquireDue) {
-        m_reacquireDue = true;
-        for (int i = 0; i < kParameterCount; ++i) {
-            const auto index = ParameterIndex(i);
-            m_beforeSilence[size_t(i)] = parameterConfirmed(index) ? m_book.value(index) : std::nullopt;
+    if (!answering && m_connected) {
+        // What the first silence found confirmed is what another controller is told apart from.
+        if (!std::exchange(m_reacquireDue, true)) {
+            for (int i = 0; i < kParameterCount; ++i) {
+                const auto index = ParameterIndex(i);
+                m_beforeSilence[size_t(i)] = parameterConfirmed(index) ? m_book.value(index) : std::nullopt;
+            }
+        }
+        // A silence in the middle of knowing it afresh: that starts over once it answers.
+        if (m_reacquireReading) {
+            m_reacquireReading = false;
+            m_sequenceScope.cancel();
+            setState(State::Connected);
         }
         forgetAll();
     }
@@ -248,10 +254,8 @@ void Session::verifyNext()
 {
     if (!pollMayRun())
         return;
-    if (m_reacquireDue && m_answering) {
-        setState(State::Busy);
-        m_sequenceScope.cancel();
-        ReacquireSequence::start(*this, m_sequenceScope.token());
+    if (m_reacquireDue) {
+        reacquireIfDue();
         return;
     }
     if (const std::optional<ParameterIndex> next = m_book.nextToVerify()) {

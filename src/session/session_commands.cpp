@@ -52,7 +52,9 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
             // since reads it itself.
             if (last && epoch == epochOf(index))
                 learn(index, Learned::Echo, field);
-            notify([index](Session &session) { emit session.writeFinished(index, true); });
+            // Told at once, as the echo is taken: what the controller holds is the value written
+            // until the next request goes out (the window only enables the slider again).
+            emit writeFinished(index, true);
             ended();
             return;
         }
