@@ -42,10 +42,10 @@ void Session::setState(State state)
 void Session::submit(const Request &request, std::function<void(const RequestResult &)> done)
 {
     const quint64 id = m_sessionId;
-    m_engine->submit(request, [this, id, kind = request.kind, done = std::move(done)](const RequestResult &result) {
+    m_engine->submit(request, [this, id, request, done = std::move(done)](const RequestResult &result) {
         if (id != m_sessionId)
             return;
-        countAnswer(kind, result);
+        countAnswer(request, result);
         if (done)
             done(result);
         if (id == m_sessionId)
@@ -145,6 +145,7 @@ void Session::endSession(bool portLost)
     m_connected = false;
     m_pollHeld = false;
     m_missedAnswers = 0;
+    m_lastMissed = -1;
     m_reacquireDue = false;
     m_reacquireReading = false;
     m_beforeSilence = {};
@@ -281,21 +282,30 @@ void Session::SendReset(std::function<void(bool)> then)
     });
 }
 
-void Session::countAnswer(Request::Kind kind, const RequestResult &result)
+void Session::countAnswer(const Request &request, const RequestResult &result)
 {
     // Before the controller identified itself a silence is the connect's failure.
     if (!m_connected || m_state == State::Connecting)
         return;
+    const auto kind = request.kind;
+    const int which = int(kind) * 256 + request.index;
     if (result.answered()) {
         m_missedAnswers = 0;
+        m_lastMissed = -1;
         setAnswering(true);
         return;
     }
     // Every try ended without an answer: the requests of a sequence count as the poll's do, since the
     // poll stays quiet while they run (noise in an answer's place counts as its absence). A write
-    // whose tries heard something may have been refused: that controller answered.
-    if (result.outcome == RequestResult::Outcome::NotAnswered && (kind != Request::Kind::WriteParameter || !result.bytesReceived)
-        && ++m_missedAnswers >= kMissedPollsForSilence)
+    // whose tries heard something may have been refused: that controller answered. The same request
+    // missed again tells about that request (a parameter the controller does not answer), not about
+    // a silence: a silent controller misses whatever is asked.
+    if (result.outcome != RequestResult::Outcome::NotAnswered
+        || (kind == Request::Kind::WriteParameter && result.bytesReceived))
+        return;
+    if (kind != Request::Kind::Status && std::exchange(m_lastMissed, which) == which)
+        return;
+    if (++m_missedAnswers >= kMissedPollsForSilence)
         setAnswering(false);
 }
 
@@ -330,6 +340,7 @@ void Session::onStatusReceived(const DecodedReply &reply)
     if (m_state == State::Idle)
         return;
     m_missedAnswers = 0;
+    m_lastMissed = -1;
     setAnswering(true);
     LiveRpm = reply.rpm;
     LiveTinj = reply.tinj;

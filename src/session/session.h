@@ -211,6 +211,7 @@ signals:
 private:
     friend class MapLoadSequence;
     friend class ReacquireSequence;
+    friend class ReadBackSequence;
 
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
@@ -230,7 +231,7 @@ private:
     void decideHeld(ParameterIndex index, qint32 wanted, quint64 id, std::function<void(const HeldCommit &)> decided);
     void setAnswering(bool answering);
     // Counts an ended request towards a silence, or ends one.
-    void countAnswer(Request::Kind kind, const RequestResult &result);
+    void countAnswer(const Request &request, const RequestResult &result);
     // Starts ReacquireSequence once the controller answers after a silence and the line is quiet.
     void reacquireIfDue();
     // A write that raises no message: commits and map loads report in their own way.
@@ -298,6 +299,7 @@ private:
     // Commits of each parameter on their way: an echo tells the value only when no later write follows.
     std::array<int, kParameterCount> m_writesPending{};
     int m_missedAnswers = 0;
+    int m_lastMissed = -1; // the last request missed other than a status request (kind and index)
     // Ends the running sequence's steps when the session ends or another sequence takes over.
     CancelSource m_sequenceScope;
     LineQuality m_lineQuality;

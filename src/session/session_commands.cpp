@@ -2,6 +2,7 @@
 #include "session.h"
 
 #include "maploadsequence.h"
+#include "readbacksequence.h"
 #include "valuerule.h"
 #include "writeplan.h"
 
@@ -141,19 +142,8 @@ bool Session::reset()
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    // Once the command is on the wire the controller may hold its defaults: nothing shown before is
-    // known any more, also while the message after the reset is up.
-    forgetAll();
-    SendReset([this](bool acknowledged) {
-        // Shown in every case; the read-back waits until the user has closed it.
-        const auto afterReset = [this] {
-            postNotice(Notice::AfterReset, [this] { readAll([this] { setState(State::Connected); }); });
-        };
-        if (acknowledged)
-            afterReset();
-        else
-            postNotice(Notice::ResetNotConfirmed, afterReset);
-    });
+    m_sequenceScope.cancel();
+    ReadBackSequence::start(*this, m_sequenceScope.token(), ReadBackSequence::Kind::Reset);
     return true;
 }
 
@@ -172,21 +162,8 @@ bool Session::readAgain()
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    RereadResult result;
-    for (int i = 0; i < kParameterCount; ++i) {
-        result.knownBefore[size_t(i)] = m_book.hasValue(ParameterIndex(i));
-        result.before[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
-    }
-    // Each parameter starts over from unknown: a read that goes unanswered leaves it unknown, since
-    // what was known before may not hold any more.
-    readAll([this, result]() mutable {
-        for (int i = 0; i < kParameterCount; ++i) {
-            result.answered[size_t(i)] = m_book.hasValue(ParameterIndex(i));
-            result.readBack[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
-        }
-        setState(State::Connected);
-        notify([result](Session &session) { emit session.readAgainFinished(result); });
-    });
+    m_sequenceScope.cancel();
+    ReadBackSequence::start(*this, m_sequenceScope.token(), ReadBackSequence::Kind::ReadAgain);
     return true;
 }
 
