@@ -21,7 +21,7 @@ void CliRunner::runInfo()
             return;
         const Session &s = *m_session;
         if (answered) {
-            const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
+            const QString pause = pauseReadingText(s.LiveRpm, s.LivePause);
             const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
             m_json.insert(QStringLiteral("status"),
                           QJsonObject{{QStringLiteral("rpm"), s.LiveRpm},

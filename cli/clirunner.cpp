@@ -195,7 +195,7 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
                                                                                   : std::nullopt;
         QString why = beyondGroup ? fillPlaceholders(caption(Caption::PortNotYours),
                                                      {port, failure.device, beyondGroup->ownerAndGroup, beyondGroup->mode})
-                                  : fillIn(caption(connectFailureEntry(failure)), device, failure.systemText);
+                                  : fillPlaceholders(caption(connectFailureEntry(failure)), {device, failure.systemText});
         if (why.isEmpty())
             why = caption(CliWord::CannotOpen).arg(device, failure.systemText);
         else if (failure.openError != PortOpenError::Other && !failure.systemText.isEmpty())
@@ -203,7 +203,7 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
         return why;
     }
     const QString device = failure.device.isEmpty() ? shown : failure.device;
-    const QString why = fillIn(caption(Caption::NoIdentification), device, {});
+    const QString why = fillPlaceholders(caption(Caption::NoIdentification), {device, {}});
     return why.isEmpty() ? caption(Caption::ConnectFailed) : why;
 }
 

@@ -45,20 +45,6 @@ int connectFailureEntry(const ConnectFailure &failure)
     return Caption::PortOtherError;
 }
 
-QString fillIn(const QString &text, const QString &a1, const QString &a2)
-{
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'%' && i + 1 < text.size() && (text[i + 1] == u'1' || text[i + 1] == u'2')) {
-            out += text[i + 1] == u'1' ? a1 : a2;
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 const char *openErrorName(PortOpenError error)
 {
     switch (error) {

@@ -16,8 +16,6 @@ QString paramKey(ParameterIndex index);
 int connectFailureEntry(const ConnectFailure &failure);
 // The caption that tells a session's notice.
 int noticeEntry(Session::Notice notice);
-// %1 and %2 replaced in one pass, so a device path or a system text holding a % sign stays as it is.
-QString fillIn(const QString &text, const QString &a1, const QString &a2);
 const char *openErrorName(PortOpenError error);
 QString versionText(const std::array<quint8, 3> &v);
 // A moment for a JSON line: ISO 8601 with milliseconds and the offset from UTC.

@@ -26,7 +26,7 @@ void CliRunner::runWatch()
         const Session &s = *m_session;
         const QDateTime now = QDateTime::currentDateTime();
         const QString pump = secondsText(s.LivePump, SecondsUnit::Steps20ms);
-        const QString pause = s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
+        const QString pause = pauseReadingText(s.LiveRpm, s.LivePause);
         if (m_options.json) {
             outJson(QJsonObject{{QStringLiteral("time"), isoTime(now)},
                                 {QStringLiteral("rpm"), s.LiveRpm},

@@ -6,6 +6,7 @@ A mutant is a text file:
     what: one line on the fault
     expect: the invariant that should catch it (shown beside the one that did)
     needs: a check of oe-trial that is off by default (see oe-trial --list-checks)
+    judge: a test program instead of oe-trial, for a fault only a window shows (the simulation has none)
     waiting: why the fault cannot be planted yet (the code it belongs in is not there); with edits, the
              mutant waits only while none of them applies
     file: path/from/the/root
@@ -41,6 +42,7 @@ class Mutant:
         self.expect = ""
         self.needs = []
         self.waiting = ""
+        self.judge = ""
         self.variants = [[]]  # each a list of (file, search, replace)
         self.edits = []  # the variant that applies
         self.parse(path.read_text())
@@ -81,6 +83,8 @@ class Mutant:
                     self.needs += value.split()
                 elif key == "waiting":
                     self.waiting = value
+                elif key == "judge":
+                    self.judge = value
             i += 1
 
     @staticmethod
@@ -148,10 +152,10 @@ def sync_sources(root, copy):
         shutil.copymode(source, target)
 
 
-def build(copy, build_dir, log):
+def build(copy, build_dir, log, target="oe-trial"):
     env = dict(os.environ, CCACHE_BASEDIR=str(copy), CCACHE_NOHASHDIR="1")
     steps = [["cmake", "-S", str(copy), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release"],
-             ["nice", "cmake", "--build", str(build_dir), "-j", str(os.cpu_count() or 2), "--target", "oe-trial"]]
+             ["nice", "cmake", "--build", str(build_dir), "-j", str(os.cpu_count() or 2), "--target", target]]
     for step in steps:
         result = subprocess.run(step, env=env, stdout=log, stderr=subprocess.STDOUT)
         if result.returncode != 0:
@@ -181,6 +185,25 @@ def run_trial(trial, seconds, seed, checks, work):
     if result.returncode != 0:
         return f"exit status {result.returncode}", result.stderr.strip().split("\n")[-1:], seed, took
     return None, "", seed, took
+
+
+def run_test(build_dir, name, seconds):
+    """Runs a test program; returns (its first failure or None, wall seconds)."""
+    found = [p for p in build_dir.glob(f"tests/*/{name}") if p.is_file()]
+    if not found:
+        return f"no test program {name}", 0.0
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    start = time.monotonic()
+    try:
+        result = subprocess.run([str(found[0])], cwd=found[0].parent, env=env, capture_output=True, text=True,
+                                timeout=seconds + 300)
+    except subprocess.TimeoutExpired:
+        return f"{name}: hang (the run did not end)", time.monotonic() - start
+    took = time.monotonic() - start
+    if result.returncode == 0:
+        return None, took
+    failed = re.search(r"FAIL!\s*:\s*\S+::(\S+?)\((.*?)\)", result.stdout)
+    return (f"{name}: {failed.group(1)}({failed.group(2)})" if failed else f"{name}: exit status {result.returncode}"), took
 
 
 def main():
@@ -271,11 +294,15 @@ def main():
             with open(log_path, "a") as log:
                 log.write(f"\n==== {m.name}\n")
                 log.flush()
-                built = build(copy, build_dir, log)
+                built = build(copy, build_dir, log, m.judge or "oe-trial")
             if not built:
                 rows.append((m, "did not build", f"see {log_path}", "", ""))
                 continue
-            invariant, detail, failed, took = run_trial(trial, args.seconds, seed(), m.needs, work)
+            if m.judge:
+                invariant, took = run_test(build_dir, m.judge, args.seconds)
+                failed = "-"
+            else:
+                invariant, detail, failed, took = run_trial(trial, args.seconds, seed(), m.needs, work)
         finally:
             for file, text in originals.items():
                 (copy / file).write_text(text)
@@ -287,7 +314,8 @@ def main():
 
     # Leave the copy as the sources are, so the next run builds from there.
     with open(log_path, "a") as log:
-        build(copy, build_dir, log)
+        for target in ["oe-trial"] + sorted({m.judge for m in mutants if m.judge}):
+            build(copy, build_dir, log, target)
 
     print()
     print("| mutant | fault | caught | by | after | seed |")

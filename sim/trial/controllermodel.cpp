@@ -1,6 +1,7 @@
 #include "controllermodel.h"
 
 #include "requestengine.h"
+#include "valuerule.h"
 
 namespace oe {
 
@@ -11,18 +12,13 @@ QByteArray word(quint16 value)
     return QByteArray(1, char(value >> 8)) + QByteArray(1, char(value & 0xff));
 }
 
-// What each parameter usually holds (the sliders' ranges).
-struct Range {
-    qint32 min, max;
-};
-constexpr Range kUsual[8] = {{1, 50}, {2, 50}, {0, 6000}, {50, 30000}, {50, 30000}, {80, 2400}, {80, 2400}, {50, 200}};
-
 // A value a reset may leave: mostly what the parameter can hold, now and then anything.
 quint16 drawValue(RandomStream &random, int index)
 {
     if (random.chance(150))
         return quint16(random.below(65536));
-    const Range &range = kUsual[index];
+    // What each parameter usually holds: its slider's range.
+    const SliderRange range = sliderRange(ParameterIndex(index));
     return quint16(random.between(range.min, range.max));
 }
 
@@ -37,7 +33,7 @@ ControllerModel::ControllerModel(SimulatedPort *port, VirtualClock *clock, Rando
     // Some firmwares stop a parameter short of what the program may send.
     for (int i = 0; i < 8; ++i) {
         if (m_random.chance(60)) {
-            const Range &range = kUsual[i];
+            const SliderRange range = sliderRange(ParameterIndex(i));
             m_limits[size_t(i)] = quint16(m_random.between(range.min, range.max));
             m_clamps[size_t(i)] = m_random.chance(500);
         }

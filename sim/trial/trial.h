@@ -28,7 +28,6 @@ enum class Check {
                        // itself and the values were confirmed afresh
     ProgressUnknown,   // no parameter left unknown while the controller answers
     BoxesFromHandlers, // the technician opens boxes from the session's signals, not only its messages
-    HeldKnob,          // a read that lands while a slider is held leaves the knob alone
     CliRunners,        // after the technician's time, one oe-cli command (set, load or program) on the
                        // same controller
     CliHeldValue,      // oe-cli writes only the values given, never one held to its partner's

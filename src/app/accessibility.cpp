@@ -5,6 +5,9 @@
 #include <QAccessibleWidget>
 #include <QLabel>
 
+#include <optional>
+#include <QShortcut>
+
 namespace oe {
 
 namespace {
@@ -25,7 +28,7 @@ public:
     }
 };
 
-const char kValueText[] = "oeValueText";
+const char kValue[] = "oeSliderValue";
 
 // A slider, read by the value the window shows: its knob's position (11 for 110 %, the
 // lower end while the value is unknown) is not what the controller holds. Assistive technology may
@@ -43,20 +46,23 @@ public:
     }
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Value) {
-            const QVariant shown = widget()->property(kValueText);
-            return shown.isValid() ? shown.toString() : QString::number(slider()->value());
-        }
+        if (t == QAccessible::Value)
+            return shown() ? shown()->text : QString::number(slider()->value());
         return QAccessibleWidget::text(t);
     }
-    QVariant currentValue() const override { return slider()->value(); }
+    QVariant currentValue() const override { return shown() ? shown()->value : slider()->value(); }
     void setCurrentValue(const QVariant &) override {}
-    QVariant maximumValue() const override { return slider()->maximum(); }
-    QVariant minimumValue() const override { return slider()->minimum(); }
-    QVariant minimumStepSize() const override { return slider()->singleStep(); }
+    QVariant maximumValue() const override { return shown() ? shown()->maximum : slider()->maximum(); }
+    QVariant minimumValue() const override { return shown() ? shown()->minimum : slider()->minimum(); }
+    QVariant minimumStepSize() const override { return shown() ? shown()->step : slider()->singleStep(); }
 
 private:
     QAbstractSlider *slider() const { return static_cast<QAbstractSlider *>(widget()); }
+    std::optional<SliderValue> shown() const
+    {
+        const QVariant value = widget()->property(kValue);
+        return value.isValid() ? std::optional(value.value<SliderValue>()) : std::nullopt;
+    }
 };
 
 QAccessibleInterface *factory(const QString &className, QObject *object)
@@ -86,14 +92,15 @@ void makeStatusLine(QLabel *label)
     label->setProperty(kStatusLine, true);
 }
 
-void setSliderValueText(QWidget *slider, const QString &text)
+void setSliderValue(QWidget *slider, const SliderValue &value)
 {
-    if (slider->property(kValueText).toString() == text && slider->property(kValueText).isValid())
+    const QVariant old = slider->property(kValue);
+    if (old.isValid() && old.value<SliderValue>().text == value.text && old.value<SliderValue>().value == value.value)
         return;
-    slider->setProperty(kValueText, text);
+    slider->setProperty(kValue, QVariant::fromValue(value));
     // The knob may not move (a value read as it stood, "---"): say the value changed all the same.
     if (QAccessible::isActive()) {
-        QAccessibleValueChangeEvent event(slider, static_cast<QAbstractSlider *>(slider)->value());
+        QAccessibleValueChangeEvent event(slider, value.value);
         QAccessible::updateAccessibility(&event);
     }
 }
@@ -105,6 +112,17 @@ void describe(QWidget *widget, const QString &name, const QString &description)
         widget->setAccessibleName(name);
     if (widget->accessibleDescription() != description)
         widget->setAccessibleDescription(description);
+}
+
+void closeOnEscapeAndCtrlW(QWidget *window)
+{
+    // Ctrl+W alone: the platform's Close is Ctrl+W too on some desktops, and two shortcuts on one
+    // key fire neither.
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, window);
+        shortcut->setContext(Qt::WindowShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, window, &QWidget::close);
+    }
 }
 
 } // namespace oe

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 
 class QLabel;
@@ -16,11 +17,22 @@ void installAccessibility();
 // changes. Before anything asked about the label.
 void makeStatusLine(QLabel *label);
 
-// Sets the value assistive technology reads for a slider: the value the window shows ("110%",
-// "0.3 s", "---"), not its knob's position.
-void setSliderValueText(QWidget *slider, const QString &text);
+// What assistive technology reads for a slider: the value the window shows ("110%", "0.3 s", "---"),
+// not its knob's position, and as a number in the same unit (110, 0.3) with the slider's ends and
+// step, for a reader that reads the number.
+struct SliderValue {
+    QString text;
+    double value = 0, minimum = 0, maximum = 0, step = 0;
+};
+void setSliderValue(QWidget *slider, const SliderValue &value);
 
 // Sets a control's accessible name and description, and tells assistive technology when they change.
 void describe(QWidget *widget, const QString &name, const QString &description);
 
+// Esc and Ctrl+W close a tool window, as they close a dialog: its close event still asks what it
+// must (unsaved changes).
+void closeOnEscapeAndCtrlW(QWidget *window);
+
 } // namespace oe
+
+Q_DECLARE_METATYPE(oe::SliderValue)

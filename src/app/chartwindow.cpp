@@ -1,5 +1,8 @@
 #include "chartwindow.h"
 
+#include "accessibility.h"
+#include "numbertexts.h"
+
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QLocale>
@@ -533,6 +536,14 @@ void ChartWindow::addReading(qint32 rpm, qint32 tinj, qint32 pump, qint32 pause)
 {
     m_trace.append({m_view->now(), rpm, tinj, pump, pause, false});
     m_view->touch();
+    // What a screen reader says of the chart: the latest readings and the span shown.
+    if (isVisible())
+        describe(m_view, windowTitle(),
+                 QStringLiteral("%1 %2, %3 %4, %5 %6, %7 %8; %9 min")
+                     .arg(m_names[0], plainNumberText(rpm), m_names[1], plainNumberText(tinj), m_names[2],
+                          secondsText(pump, SecondsUnit::Steps20ms), m_names[3],
+                          secondsText(pause, SecondsUnit::Steps25ms))
+                     .arg(m_view->spanMinutes()));
 }
 
 void ChartWindow::addFlash()
@@ -556,6 +567,8 @@ void ChartWindow::setCaptions(const QString &title, const QString &pause, const 
                               const std::array<QString, 4> &names)
 {
     setWindowTitle(title);
+    setAccessibleName(title);
+    m_names = names;
     m_pause->setText(pause);
     m_save->setText(save);
     m_view->setLaneNames(names);

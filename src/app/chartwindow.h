@@ -147,6 +147,7 @@ private:
     LiveTrace m_trace;
     ChartView *m_view;
     QComboBox *m_span;
+    std::array<QString, 4> m_names; // the readings' names, for assistive technology
     QPushButton *m_pause;
     QPushButton *m_save;
 };

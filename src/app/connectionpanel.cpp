@@ -2,6 +2,7 @@
 // a failed connect tells the user, and the search of the other ports.
 
 #include "connectionpanel.h"
+#include "reconnectflow.h"
 
 #include "accessibility.h"
 #include "boxqueue.h"
@@ -34,22 +35,6 @@ QString comName(int comPort)
     return QStringLiteral("COM%1").arg(comPort);
 }
 } // namespace
-
-QString fillPortText(const QString &text, const QString &a1, const QString &a2, const QString &a3)
-{
-    QString out;
-    out.reserve(text.size() + a1.size() + a2.size() + a3.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar next = i + 1 < text.size() ? text[i + 1] : QChar();
-        if (text[i] == u'%' && next >= u'1' && next <= u'3') {
-            out += next == u'1' ? a1 : next == u'2' ? a2 : a3;
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 ConnectionPanel::ConnectionPanel(WindowContext &context, QGroupBox *frame)
     : QObject(context.window), m_context(context), m_session(*context.session), m_frame(frame)
@@ -131,6 +116,10 @@ void ConnectionPanel::onConnectClicked()
 {
     if (m_searchProgress) // a search holds the engine
         return;
+    if (m_reconnect && m_reconnect->waiting()) {
+        m_reconnect->stop();
+        return;
+    }
     switch (m_session.state()) {
     case Session::State::Idle:
         m_session.connectTo(m_comPort);

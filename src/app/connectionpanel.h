@@ -18,6 +18,7 @@ class QPushButton;
 namespace oe {
 
 class PortSearch;
+class ReconnectFlow;
 struct WindowContext;
 
 // The connection frame: the COM port list with its marks, the USB adapters offered as a port, CONNECT
@@ -45,6 +46,8 @@ public:
     // quietly: no box when it cannot (the window is closing).
     void storePort(bool quietly = false);
     void cancelSearch();
+    // The wait for a lost port to come back, which CONNECT (then reading DISCONNECT) stops.
+    void setReconnectFlow(ReconnectFlow *flow) { m_reconnect = flow; }
 
     QComboBox *COMM_Combo = nullptr;
     QPushButton *btnConnect = nullptr, *ResetCmd = nullptr;
@@ -89,6 +92,7 @@ private:
     // The restore point of the reset on its way, for its notice.
     RestorePointOutcome m_resetPoint;
     bool m_preparingReset = false;
+    ReconnectFlow *m_reconnect = nullptr;
 };
 
 } // namespace oe

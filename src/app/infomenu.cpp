@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+
+#include <functional>
 #include <QUrl>
 
 namespace oe {
@@ -34,6 +36,19 @@ InfoMenu::InfoMenu(WindowContext &context, QMenuBar *menuBar) : QObject(context.
     menuInfo[1] = named(menuInfoTop->addAction(QStringLiteral("About")), "menuInfo_1");
     for (int i = 0; i < 2; ++i)
         connect(menuInfo[size_t(i)], &QAction::triggered, this, [this, i] { showInfo(i); });
+}
+
+void InfoMenu::applyCaptions()
+{
+    // Entries an older language file lacks leave the built-in words.
+    const QList<QPair<int, std::function<void(const QString &)>>> texts{
+        {Caption::InfoMenuKeyed, [this](const QString &text) { menuInfoTop->setTitle(text); }},
+        {Caption::HelpItemKeyed, [this](const QString &text) { menuInfo[0]->setText(text); }},
+        {Caption::AboutItemKeyed, [this](const QString &text) { menuInfo[1]->setText(text); }},
+    };
+    for (const auto &[entry, set] : texts)
+        if (const QString text = m_context.captions.text(entry); !text.isEmpty())
+            set(text);
 }
 
 void InfoMenu::showInfo(int index)

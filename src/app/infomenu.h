@@ -18,6 +18,7 @@ class InfoMenu : public QObject
     Q_OBJECT
 public:
     InfoMenu(WindowContext &context, QMenuBar *menuBar);
+    void applyCaptions();
 
     QMenu *menuInfoTop = nullptr;
     std::array<QAction *, 2> menuInfo{};

@@ -104,8 +104,12 @@ void LanguageMenu::loadStartLanguage()
 
 void LanguageMenu::applyCaptions()
 {
-    if (const QString text = m_context.captions.text(Caption::LanguageMenu); !text.isEmpty())
+    if (const QString text = m_context.menuText(Caption::LanguageMenuKeyed, Caption::LanguageMenu); !text.isEmpty())
         menuLinguaTop->setTitle(text);
+    if (const QString text = m_context.captions.text(Caption::ItalianItemKeyed); !text.isEmpty())
+        menuLingua[0]->setText(text);
+    if (const QString text = m_context.captions.text(Caption::EnglishItemKeyed); !text.isEmpty())
+        menuLingua[1]->setText(text);
 }
 
 void LanguageMenu::chooseLanguage(int index)
@@ -133,6 +137,7 @@ void LanguageMenu::chooseLanguage(int index)
 void LanguageMenu::showLanguageInUse(const QString &code)
 {
     m_languageInUse = code;
+    m_context.decimalSeparator = code == kItalian ? u',' : u'.';
     menuLingua[0]->setChecked(code == kItalian);
     menuLingua[1]->setChecked(code == kEnglish);
     // Missing Italian texts for Qt's own dialogs leave them in English; the program's stay right.

@@ -14,6 +14,7 @@
 #include "mapeditor.h"
 #include "maptools.h"
 #include "readingspanel.h"
+#include "reconnectflow.h"
 #include "recorder.h"
 #include "session.h"
 #include "sliderpanel.h"
@@ -30,6 +31,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
+#include <QTimer>
 
 #include <utility>
 
@@ -45,6 +47,8 @@ using namespace layout;
 
 namespace {
 constexpr QSize kClientArea(7965 / kTwipsPerPixel, 8565 / kTwipsPerPixel);
+// After the show, by when a window manager has told the frame it puts around the window.
+constexpr int kFrameKnownMs = 500;
 const QString kTitle = QStringLiteral("KESTRO - OE Setup");
 } // namespace
 
@@ -119,10 +123,12 @@ void MainWindow::buildParts()
     m_sliders = new SliderPanel(m_context, parameters);
 
     m_language = new LanguageMenu(m_context, menuBar());
-    new InfoMenu(m_context, menuBar());
+    m_info = new InfoMenu(m_context, menuBar());
     m_context.recorder = new Recorder(m_context.session, this);
     m_tools = new ToolsMenu(m_context, menuBar());
     m_mapTools = new MapTools(m_context, m_tools->menuToolsTop);
+    m_reconnect = new ReconnectFlow(m_context, m_connection->btnConnect, m_readings);
+    m_connection->setReconnectFlow(m_reconnect);
 }
 
 // What one part needs of another goes through here.
@@ -133,6 +139,9 @@ void MainWindow::wireParts()
     connect(session, &Session::notice, this, [this](Session::Notice notice) {
         switch (notice) {
         case Session::Notice::ConnectFailed:
+            // A connect of the wait for a lost port: it waits on, without a box.
+            if (m_reconnect->takeConnectFailure())
+                return;
             m_connection->showConnectFailure();
             return;
         case Session::Notice::AfterReset:
@@ -142,7 +151,7 @@ void MainWindow::wireParts()
             m_readings->showNote(caption(Caption::AnotherController));
             return;
         case Session::Notice::PortLost:
-            m_boxes->showMessage(caption(Caption::PortLost), caption(Caption::MessageTitle));
+            m_reconnect->portLost(m_connection->comPort(), m_sliders->takeUnsentValue());
             return;
         case Session::Notice::ResetNotConfirmed:
             m_boxes->showMessage(caption(Caption::ResetNotConfirmed), caption(Caption::MessageTitle));
@@ -179,6 +188,12 @@ void MainWindow::wireParts()
         setWindowTitle(recording ? QStringLiteral("REC %1 – %2").arg(QFileInfo(path).fileName(), kTitle) : kTitle);
     });
     connect(m_sliders, &SliderPanel::note, m_readings, &ReadingsPanel::showNote);
+    connect(m_maps, &MapPanel::note, m_readings, &ReadingsPanel::showNote);
+    // The readings and a recording say when the map dialogs hold the poll, and when it comes back.
+    connect(m_maps, &MapPanel::pollHeld, this, [this](bool held) {
+        m_readings->setPaused(held);
+        m_context.recorder->notePollHeld(held);
+    });
     connect(m_readings, &ReadingsPanel::flashed, m_tools, &ToolsMenu::addFlash);
     connect(m_language, &LanguageMenu::captionsChanged, this, &MainWindow::ApplyCaptions);
     // Every way back to a tune, and the editor's map, goes through the map frame's one load.
@@ -206,6 +221,7 @@ void MainWindow::setDialogs(Dialogs *dialogs)
 
 void MainWindow::setSystemPortLister(std::function<QList<SystemPort>()> lister)
 {
+    m_reconnect->setSystemPortLister(lister);
     m_connection->setSystemPortLister(std::move(lister));
 }
 
@@ -235,6 +251,7 @@ void MainWindow::ApplyCaptions()
     m_connection->applyCaptions();
     m_sliders->applyCaptions();
     m_language->applyCaptions();
+    m_info->applyCaptions();
     m_tools->applyCaptions();
     m_mapTools->applyCaptions();
 }
@@ -252,8 +269,10 @@ void MainWindow::showEvent(QShowEvent *event)
     // A USB adapter plugged in before the program started is offered as soon as the window is up.
     if (!std::exchange(m_shownOnce, true)) {
         QMetaObject::invokeMethod(m_connection, &ConnectionPanel::refreshPortList, Qt::QueuedConnection);
-        // Once shown, the title bar and borders are known.
+        // Once shown, the title bar and borders are known; a window manager may tell them a little
+        // later, and the window fits again then.
         QMetaObject::invokeMethod(this, &MainWindow::fitScreen, Qt::QueuedConnection);
+        QTimer::singleShot(kFrameKnownMs, this, &MainWindow::fitScreen);
     }
 }
 
@@ -267,26 +286,35 @@ void MainWindow::fitScreen()
 
 void MainWindow::fitInto(const QRect &available)
 {
-    QWidget *client = centralWidget();
-    if (!client || qobject_cast<QScrollArea *>(client))
+    QWidget *central = centralWidget();
+    if (!central)
         return;
-    layout()->activate(); // the fixed size, also before the first show
-    const QSize decoration = frameGeometry().size() - geometry().size();
+    QSize decoration = frameGeometry().size() - geometry().size();
+    // Before the window manager told its frame, a title bar and borders are counted all the same: a
+    // window as high as the work area had its foot below the screen's edge.
+    if (decoration.height() <= 0) {
+        const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+        decoration = QSize(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    }
     const QSize room = available.size() - decoration;
-    if (width() <= room.width() && height() <= room.height())
-        return;
-    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const QSize whole(client->width() + bar, height() + bar);
-    takeCentralWidget();
-    auto *scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("clientScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidget(client);
-    layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
-    setCentralWidget(scroll);
+    if (!qobject_cast<QScrollArea *>(central)) {
+        layout()->activate(); // the fixed size, also before the first show
+        if (width() <= room.width() && height() <= room.height())
+            return;
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        m_whole = QSize(central->width() + bar, height() + bar);
+        takeCentralWidget();
+        auto *scroll = new QScrollArea(this);
+        scroll->setObjectName(QStringLiteral("clientScroll"));
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidget(central);
+        layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+        setCentralWidget(scroll);
+        setMaximumSize(m_whole);
+    }
     setMinimumSize(QSize(200, 200).boundedTo(room));
-    setMaximumSize(whole);
-    resize(whole.boundedTo(room));
+    resize(m_whole.boundedTo(room));
+    // The frame's corner at the work area's: all of it on the screen, none under a panel.
     move(available.topLeft());
 }
 

@@ -12,10 +12,12 @@ namespace oe {
 
 class ConnectionPanel;
 class Dialogs;
+class InfoMenu;
 class LanguageMenu;
 class MapPanel;
 class MapTools;
 class ReadingsPanel;
+class ReconnectFlow;
 class SerialPort;
 class SliderPanel;
 class ToolsMenu;
@@ -57,6 +59,7 @@ public:
     ToolsMenu &tools() const { return *m_tools; }
     MapTools &mapTools() const { return *m_mapTools; }
     LanguageMenu &language() const { return *m_language; }
+    ReconnectFlow &reconnect() const { return *m_reconnect; }
 
     // Makes the window fit a work area (the screen's, once shown): when it is too small for the fixed
     // layout, the client area scrolls inside a window that fits.
@@ -82,7 +85,10 @@ private:
     ToolsMenu *m_tools = nullptr;
     MapTools *m_mapTools = nullptr;
     LanguageMenu *m_language = nullptr;
+    InfoMenu *m_info = nullptr;
+    ReconnectFlow *m_reconnect = nullptr;
     bool m_shownOnce = false;
+    QSize m_whole; // the window that shows the whole layout, once it scrolls
 };
 
 } // namespace oe

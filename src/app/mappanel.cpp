@@ -33,6 +33,20 @@ MapPanel::MapPanel(WindowContext &context, QGroupBox *frame)
     connect(&m_session, &Session::mapLoaded, this, &MapPanel::onMapLoaded);
 }
 
+QScopeGuard<std::function<void()>> MapPanel::holdPoll()
+{
+    if (m_pollHolds++ == 0) {
+        m_session.holdPoll(true);
+        emit pollHeld(true);
+    }
+    return qScopeGuard(std::function<void()>([this] {
+        if (--m_pollHolds > 0)
+            return;
+        m_session.holdPoll(false);
+        emit pollHeld(false);
+    }));
+}
+
 void MapPanel::resetView()
 {
     cmdLoadMap->setEnabled(false);
@@ -105,8 +119,7 @@ void MapPanel::onLoadMapClicked()
     if (m_session.state() != Session::State::Connected)
         return;
     // No poll while the dialog, the question and the load run; it comes back in every case.
-    m_session.holdPoll(true);
-    const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
+    const auto resumePoll = holdPoll();
 
     // Before the dialog: a Maps that is no folder is told first.
     const QString folder = mapsFolder();
@@ -153,8 +166,7 @@ void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, 
     if (m_session.state() != Session::State::Connected)
         return;
     // No poll while the question is open; it comes back in every case.
-    m_session.holdPoll(true);
-    const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
+    const auto resumePoll = holdPoll();
 
     // Against what the controller has; a value it never told shows as unknown. A value the file held
     // otherwise (a decimal) or that lies beyond its slider says so on its line.
@@ -276,8 +288,7 @@ void MapPanel::onVerifiedForSave(const VerifiedValues &values)
         m_context.tell(m_context.caption(Caption::SaveUnknown) + QLatin1Char('\n') + unknown.join(QLatin1Char('\n')));
         return;
     }
-    m_session.holdPoll(true);
-    const auto resumePoll = qScopeGuard([this] { m_session.holdPoll(false); });
+    const auto resumePoll = holdPoll();
 
     // Before the dialog: a Maps that is no folder is told first.
     const QString folder = mapsFolder();
@@ -290,7 +301,9 @@ void MapPanel::onVerifiedForSave(const VerifiedValues &values)
     if (path.isEmpty() || !stillSaveable())
         return;
     FileProblem problem;
-    if (!writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
+    if (writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
+        emit note(fillPlaceholders(m_context.caption(Caption::MapSavedTo), {QDir::toNativeSeparators(path)}));
+    else
         m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path)
                        + QLatin1Char('\n') + fileProblemText(problem, m_context.captions));
 }

@@ -5,6 +5,9 @@
 #include "valuerule.h"
 
 #include <QObject>
+#include <QScopeGuard>
+
+#include <functional>
 
 class QGroupBox;
 class QPushButton;
@@ -37,7 +40,15 @@ public:
 
     QPushButton *cmdLoadMap = nullptr, *cmdSaveMap = nullptr;
 
+signals:
+    // The map dialogs keep the poll quiet while they are open, and let it go when they close.
+    void pollHeld(bool held);
+    // A line for over the logo (where a saved map went).
+    void note(const QString &text);
+
 private:
+    // Holds the poll until the guard goes; nested holds let it go with the outermost.
+    QScopeGuard<std::function<void()>> holdPoll();
     void onSessionState(Session::State state);
     void onLoadMapClicked();
     void onSaveMapClicked();
@@ -58,6 +69,7 @@ private:
     bool m_preparing = false;
     RestorePointOutcome m_loadPoint; // of the load on the wire
     QString m_pendingRestore;
+    int m_pollHolds = 0;
 };
 
 } // namespace oe

@@ -1,5 +1,6 @@
 #include "maptools.h"
 
+#include "accessibility.h"
 #include "apptexts.h"
 #include "boxqueue.h"
 #include "dialogs.h"
@@ -53,6 +54,8 @@ MapTools::MapTools(WindowContext &context, QMenu *toolsMenu) : QObject(context.w
     connect(m_editor, &MapEditor::compareRequested, this, &MapTools::showCompare);
     connect(m_editor, &MapEditor::loadRequested, this, &MapTools::loadValuesRequested);
     m_compare = new MapCompareDialog(session, textsOf(context), context.window);
+    for (QWidget *window : std::initializer_list<QWidget *>{m_restore, m_editor, m_compare})
+        closeOnEscapeAndCtrlW(window);
 
     const auto follow = [this](Session::State state) {
         if (state == Session::State::Idle)
@@ -67,9 +70,9 @@ MapTools::MapTools(WindowContext &context, QMenu *toolsMenu) : QObject(context.w
 
 void MapTools::applyCaptions()
 {
-    menuMapTools[0]->setText(m_context.caption(Caption::RestoreItem));
-    menuMapTools[1]->setText(m_context.caption(Caption::EditMapItem));
-    menuMapTools[2]->setText(m_context.caption(Caption::CompareItem));
+    menuMapTools[0]->setText(m_context.menuText(Caption::RestoreItemKeyed, Caption::RestoreItem));
+    menuMapTools[1]->setText(m_context.menuText(Caption::EditMapItemKeyed, Caption::EditMapItem));
+    menuMapTools[2]->setText(m_context.menuText(Caption::CompareItemKeyed, Caption::CompareItem));
     m_restore->applyCaptions();
     m_editor->applyCaptions();
     m_compare->applyCaptions();

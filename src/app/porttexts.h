@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QString>
+#include "captiontable.h"
 
 namespace oe {
 
-// The text with %1, %2 and %3 replaced in one pass, so a device path or a system message that itself
-// holds a % sign is shown as it is.
-QString fillPortText(const QString &text, const QString &a1, const QString &a2 = {}, const QString &a3 = {});
+// A port caption with %1, %2 and %3 filled (the caption table's one filler).
+inline QString fillPortText(const QString &text, const QString &a1, const QString &a2 = {}, const QString &a3 = {})
+{
+    return fillPlaceholders(text, {a1, a2, a3});
+}
 
 } // namespace oe

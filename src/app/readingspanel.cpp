@@ -19,6 +19,9 @@ namespace {
 constexpr int kFlashMs = 500;
 // The controller counts the pump pause in 25 ms steps.
 constexpr int kPauseStepMs = 25;
+// Greyed while the poll is held: plainly not live.
+const QColor kPausedBack(205, 205, 205);
+const QColor kPausedText(90, 90, 90);
 } // namespace
 
 ReadingsPanel::ReadingsPanel(WindowContext &context, QGroupBox *frame, QWidget *client, const QRect &logo)
@@ -135,7 +138,39 @@ void ReadingsPanel::onSessionState(Session::State state)
         return;
     stopTimers();
     resetView();
-    LinkStateLabel->hide();
+    m_note.clear();
+    showLinkState();
+}
+
+void ReadingsPanel::showStanding(const QString &text)
+{
+    m_standing = text;
+    showLinkState();
+}
+
+void ReadingsPanel::setPaused(bool paused)
+{
+    if (m_paused == paused)
+        return;
+    m_paused = paused;
+    for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel}) {
+        setBackColor(label, paused ? kPausedBack : kLiveBack);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, paused ? kPausedText : QColor(Qt::black));
+        label->setPalette(palette);
+    }
+    if (paused) {
+        if (m_session.state() != Session::State::Idle)
+            for (QLabel *label : {RpmLabel, TinjLabel, PumpLabel, PauseLabel})
+                label->setText(m_context.caption(Caption::ReadingsPaused));
+        stopTimers();
+        setLamp(false);
+        describeReadings();
+    } else if (m_session.state() != Session::State::Idle && m_session.controllerAnswering()) {
+        onLiveReadings(); // the last answer until the next one comes
+    } else if (m_session.state() != Session::State::Idle) {
+        onControllerAnswering(false);
+    }
 }
 
 void ReadingsPanel::showNote(const QString &text)
@@ -158,8 +193,10 @@ void ReadingsPanel::showLinkState()
     const bool open = m_session.state() != Session::State::Idle;
     // Values the silence left unknown are read again once the controller answers: the line says so.
     const QString reread = m_session.rereadPending() ? m_context.caption(Caption::RereadAfterSilence) : QString();
-    if (open && !m_note.isEmpty()) {
+    if (!m_note.isEmpty()) {
         LinkStateLabel->setText(m_note);
+    } else if (!m_standing.isEmpty()) {
+        LinkStateLabel->setText(m_standing);
     } else if (open && !m_session.controllerAnswering()) {
         LinkStateLabel->setText(m_context.caption(Caption::NotAnswering) + (reread.isEmpty() ? QString() : u'\n' + reread));
     } else if (open && !reread.isEmpty()) {
@@ -192,14 +229,16 @@ void ReadingsPanel::onControllerAnswering(bool answering)
 
 void ReadingsPanel::onLiveReadings()
 {
+    // A reply that was on its way as the poll was held: the readings stay paused.
+    if (m_paused)
+        return;
     const Session &s = m_session;
     RpmLabel->setText(plainNumberText(s.LiveRpm));
     TinjLabel->setText(plainNumberText(s.LiveTinj));
     PumpLabel->setText(secondsText(s.LivePump, SecondsUnit::Steps20ms));
     TimerPausaLampeggio->setEnabled(true);
     TimerPausaLampeggio->setInterval(s.LivePause * kPauseStepMs);
-    PauseLabel->setText(s.LiveRpm != 0 ? secondsText(s.LivePause, SecondsUnit::Steps25ms)
-                                       : QStringLiteral("Err!"));
+    PauseLabel->setText(pauseReadingText(s.LiveRpm, s.LivePause));
     describeReadings();
 }
 

@@ -31,6 +31,12 @@ public:
     // A word about a value the technician chose that went out otherwise: shown over the logo for
     // kNoteMs, ahead of the link's state, which comes back after it.
     void showNote(const QString &text);
+    // A line over the logo that stays until it is replaced or cleared (empty), also with no session.
+    void showStanding(const QString &text);
+    // The poll is held (a map dialog is open): the readings say so, greyed, instead of standing still
+    // as if current.
+    void setPaused(bool paused);
+    bool paused() const { return m_paused; }
     static constexpr int kNoteMs = 5000;
 
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label8 = nullptr;
@@ -64,6 +70,8 @@ private:
     bool m_lampOn = false;
     QString m_recordingPath;
     QString m_note;
+    QString m_standing;
+    bool m_paused = false;
     QTimer *m_noteTimer = nullptr;
 };
 

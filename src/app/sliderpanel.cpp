@@ -11,6 +11,7 @@
 #include "windowlayout.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
 
@@ -40,41 +41,49 @@ bool isSliderKey(int key)
     }
 }
 
+// A slider's range and step come from the value rule; its page step and ticks are the layout's. It
+// starts at the value given (in the controller's units), else at its minimum.
+SliderSpec sliderSpec(ParameterIndex index, int largeChange, int tickFrequency, std::optional<qint32> start = {})
+{
+    const SliderPositions p = sliderPositions(index);
+    return {p.min, p.max, p.step, largeChange, tickFrequency, start ? positionFromField(index, *start) : p.min};
+}
+
 } // namespace
 
 SliderPanel::SliderPanel(WindowContext &context, const Frames &frames)
     : QObject(context.window), m_context(context), m_session(*context.session), m_frames(frames)
 {
     QGroupBox *frame = frames.Frame7;
-    RpmMultiplierSlider = makeSlider(frame, "RpmMultiplierSlider", twips(120, 315, 2850, 495), {5, 20, 1, 1, 1, 10});
+    RpmMultiplierSlider = makeSlider(frame, "RpmMultiplierSlider", twips(120, 315, 2850, 495), sliderSpec(ParameterIndex::RpmMultiplier, 1, 1, 100));
     RpmMultiplierLabel = makeLabel(frame, "RpmMultiplierLabel", QString(), twips(3045, 420, 1335, 375));
 
     frame = frames.Frame2;
-    RpmMinSlider = makeSlider(frame, "RpmMinSlider", twips(120, 420, 2850, 495), {0, 6000, 50, 500, 1000, 0});
+    RpmMinSlider = makeSlider(frame, "RpmMinSlider", twips(120, 420, 2850, 495), sliderSpec(ParameterIndex::RpmMin, 500, 1000));
     RpmMinLabel = makeLabel(frame, "RpmMinLabel", QString(), twips(3045, 420, 1335, 375));
 
     frame = frames.Frame3;
     Label4 = makeLabel(frame, "Label4", QStringLiteral("Tinj Min"), twips(3045, 240, 1335, 375));
-    TinjMinSlider = makeSlider(frame, "TinjMinSlider", twips(120, 480, 2850, 495), {50, 30000, 50, 50, 5000, 50});
+    TinjMinSlider = makeSlider(frame, "TinjMinSlider", twips(120, 480, 2850, 495), sliderSpec(ParameterIndex::TinjMin, 50, 5000));
     TinjMinLabel = makeLabel(frame, "TinjMinLabel", QString(), twips(3045, 600, 1335, 375));
     Label5 = makeLabel(frame, "Label5", QStringLiteral("Tinj Max"), twips(3045, 1080, 1335, 375));
-    TinjMaxSlider = makeSlider(frame, "TinjMaxSlider", twips(120, 1320, 2850, 495), {50, 30000, 50, 50, 5000, 50});
+    TinjMaxSlider = makeSlider(frame, "TinjMaxSlider", twips(120, 1320, 2850, 495), sliderSpec(ParameterIndex::TinjMax, 50, 5000));
     TinjMaxLabel = makeLabel(frame, "TinjMaxLabel", QString(), twips(3045, 1440, 1335, 375));
 
     frame = frames.Frame4;
     Label10 = makeLabel(frame, "Label10", QStringLiteral("Carico Min"), twips(3045, 240, 1335, 375));
-    PumpMinSlider = makeSlider(frame, "PumpMinSlider", twips(120, 480, 2850, 495), {1, 50, 1, 5, 5, 1});
+    PumpMinSlider = makeSlider(frame, "PumpMinSlider", twips(120, 480, 2850, 495), sliderSpec(ParameterIndex::MinPumpCycles, 5, 5));
     PumpMinLabel = makeLabel(frame, "PumpMinLabel", QString(), twips(3045, 600, 1335, 375));
     Label7 = makeLabel(frame, "Label7", QStringLiteral("Carico Max"), twips(3045, 1080, 1335, 375));
-    PumpMaxSlider = makeSlider(frame, "PumpMaxSlider", twips(120, 1320, 2850, 495), {2, 50, 1, 5, 5, 2});
+    PumpMaxSlider = makeSlider(frame, "PumpMaxSlider", twips(120, 1320, 2850, 495), sliderSpec(ParameterIndex::MaxPumpCycles, 5, 5));
     PumpMaxLabel = makeLabel(frame, "PumpMaxLabel", QString(), twips(3045, 1440, 1335, 375));
 
     frame = frames.Frame6;
     Label6 = makeLabel(frame, "Label6", QStringLiteral("Carico Min"), twips(3045, 240, 1335, 375));
-    SliderPausaAlMinimo = makeSlider(frame, "SliderPausaAlMinimo", twips(120, 480, 2850, 495), {80, 2400, 1, 5, 100, 80});
+    SliderPausaAlMinimo = makeSlider(frame, "SliderPausaAlMinimo", twips(120, 480, 2850, 495), sliderSpec(ParameterIndex::MinLoadPumpPause, 5, 100));
     PausaMinLabel = makeLabel(frame, "PausaMinLabel", QString(), twips(3045, 600, 1335, 375));
     Label11 = makeLabel(frame, "Label11", QStringLiteral("Carico Max"), twips(3045, 1080, 1335, 375));
-    SliderPausaAlMassimo = makeSlider(frame, "SliderPausaAlMassimo", twips(120, 1320, 2850, 495), {80, 2400, 1, 5, 100, 80});
+    SliderPausaAlMassimo = makeSlider(frame, "SliderPausaAlMassimo", twips(120, 1320, 2850, 495), sliderSpec(ParameterIndex::MaxLoadPumpPause, 5, 100));
     PausaMaxLabel = makeLabel(frame, "PausaMaxLabel", QString(), twips(3045, 1440, 1335, 375));
 
     m_sliders = {PumpMinSlider, PumpMaxSlider, RpmMinSlider, TinjMinSlider, TinjMaxSlider,
@@ -161,7 +170,15 @@ void SliderPanel::describeParameter(ParameterIndex index)
                                {shown, displayText(index, fieldFromPosition(index, slider->minimum())),
                                 displayText(index, fieldFromPosition(index, slider->maximum()))});
     const QString name = parameterCaption(index);
-    setSliderValueText(sliderFor(index), shown.isEmpty() ? QString(kUnknownText) : shown);
+    const double unit = displayPerField(index);
+    const qint32 field = m_session.parameterKnown(index) || inGesture(index) || m_commitPending[size_t(index)]
+                             ? m_session.Parameters[index]
+                             : fieldFromPosition(index, slider->minimum());
+    setSliderValue(sliderFor(index), {shown.isEmpty() ? QString(kUnknownText) : shown, field * unit,
+                                      fieldFromPosition(index, slider->minimum()) * unit,
+                                      fieldFromPosition(index, slider->maximum()) * unit,
+                                      (fieldFromPosition(index, slider->minimum() + slider->singleStep())
+                                       - fieldFromPosition(index, slider->minimum())) * unit});
     describe(sliderFor(index), name, description);
     describe(labelFor(index), name, description);
 }
@@ -209,6 +226,9 @@ void SliderPanel::onSessionState(Session::State state)
         resetView();
         break;
     }
+    if (state == Session::State::Idle && m_session.endedByPortLoss() && m_valueEditor
+        && !m_valueEditor->text().trimmed().isEmpty())
+        m_unsent = QStringLiteral("%1 %2").arg(parameterCaption(m_editorIndex), m_valueEditor->text().trimmed());
     if (state != Session::State::Connected)
         closeValueEditor();
 }

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <array>
+#include <utility>
 
 class QLineEdit;
 class QGroupBox;
@@ -18,6 +19,10 @@ class QTimer;
 namespace oe {
 
 struct WindowContext;
+
+// What one unit of a parameter's label is worth in the controller's units: pump times and pauses
+// are shown and typed in seconds, the others as the controller counts them.
+double displayPerField(ParameterIndex index);
 
 // The eight parameters: each slider previews while it moves and commits when the gesture ends (mouse
 // or keys), held to its interlock partner; the value labels show what the controller holds, and the
@@ -47,6 +52,9 @@ public:
     QString parameterCaption(ParameterIndex index) const;
     void resetView();
     void applyCaptions();
+    // The value typed in the editor when the port went away, with the parameter's name; "" for none.
+    // Once.
+    QString takeUnsentValue() { return std::exchange(m_unsent, {}); }
 
     QSlider *RpmMultiplierSlider = nullptr, *RpmMinSlider = nullptr, *TinjMinSlider = nullptr,
             *TinjMaxSlider = nullptr, *PumpMinSlider = nullptr, *PumpMaxSlider = nullptr,
@@ -118,6 +126,7 @@ private:
     QLineEdit *m_valueEditor = nullptr;
     QLabel *m_editorNote = nullptr;
     ParameterIndex m_editorIndex = ParameterIndex::MinPumpCycles;
+    QString m_unsent;
 };
 
 } // namespace oe

@@ -18,11 +18,7 @@
 
 namespace oe {
 
-namespace {
-
-// What one unit of the label is worth in the controller's units: pump times and pauses are typed in
-// seconds, the others as the controller counts them.
-double secondsPerField(ParameterIndex index)
+double displayPerField(ParameterIndex index)
 {
     switch (index) {
     case ParameterIndex::MinPumpCycles:
@@ -32,6 +28,8 @@ double secondsPerField(ParameterIndex index)
     default: return 1.0;
     }
 }
+
+namespace {
 
 // The label's text without its unit, for the editor to start from ("0.3", "100", "9000").
 QString bareText(ParameterIndex index, qint32 value)
@@ -61,6 +59,7 @@ bool SliderPanel::openValueEditor(ParameterIndex index)
     QLabel *label = labelFor(index);
     auto *editor = new QLineEdit(label->parentWidget());
     editor->setObjectName(QStringLiteral("ValueEditor"));
+    editor->setAccessibleName(parameterCaption(index));
     editor->setText(bareText(index, m_session.Parameters[index]));
     editor->setGeometry(label->geometry().adjusted(-4, -2, 8, 2));
     editor->setFont(label->font());
@@ -91,7 +90,16 @@ ValueVerdict SliderPanel::editorVerdict() const
         text.chop(1);
     else if (text.endsWith(u'%'))
         text.chop(1);
-    text = text.trimmed().replace(QLocale().decimalPoint(), QStringLiteral("."));
+    // The interface language's separator is the decimal one. A time has no thousands, so there the
+    // other one can only be meant as decimal too ("2.5" typed on an Italian interface); in a whole
+    // number it stays what it is ("1.500": thousands or a slip) and the rule says so.
+    const bool seconds = displayPerField(index) != 1.0;
+    for (QChar &c : text)
+        if (c == m_context.decimalSeparator)
+            c = u'.';
+        else if (c == u'.' || c == u',')
+            c = seconds ? u'.' : u',';
+    text = text.trimmed();
 
     ValueContext context;
     context.sliderStep = true;
@@ -106,7 +114,7 @@ ValueVerdict SliderPanel::editorVerdict() const
     if (!number) {
         verdict = judgeValue(index, QStringView(text), context);
     } else {
-        const double perField = secondsPerField(index);
+        const double perField = displayPerField(index);
         double field = *number / perField;
         // 2.075 s is 83 pause steps, which binary division misses by a hair.
         if (std::abs(field - std::round(field)) < 1e-6)

@@ -1,5 +1,6 @@
 #include "toolsmenu.h"
 
+#include "accessibility.h"
 #include "boxqueue.h"
 #include "chartwindow.h"
 #include "dialogs.h"
@@ -35,6 +36,7 @@ ToolsMenu::ToolsMenu(WindowContext &context, QMenuBar *menuBar)
     connect(menuTools[2], &QAction::triggered, this, &ToolsMenu::readAgain);
 
     m_chart = new ChartWindow(context.window);
+    closeOnEscapeAndCtrlW(m_chart);
     connect(m_chart, &ChartWindow::savePictureRequested, this, &ToolsMenu::saveChartPicture);
     connect(&m_session, &Session::liveReadingsChanged, m_chart, [this] {
         // The threshold line shows what the controller holds, not a slider's preview.
@@ -63,10 +65,10 @@ ToolsMenu::ToolsMenu(WindowContext &context, QMenuBar *menuBar)
 void ToolsMenu::applyCaptions()
 {
     const auto caption = [this](int entry) { return m_context.caption(entry); };
-    menuToolsTop->setTitle(caption(Caption::ToolsMenu));
-    menuTools[0]->setText(caption(Caption::ChartItem));
-    menuTools[1]->setText(caption(Caption::RecordItem));
-    menuTools[2]->setText(caption(Caption::ReadItem));
+    menuToolsTop->setTitle(m_context.menuText(Caption::ToolsMenuKeyed, Caption::ToolsMenu));
+    menuTools[0]->setText(m_context.menuText(Caption::ChartItemKeyed, Caption::ChartItem));
+    menuTools[1]->setText(m_context.menuText(Caption::RecordItemKeyed, Caption::RecordItem));
+    menuTools[2]->setText(m_context.menuText(Caption::ReadItemKeyed, Caption::ReadItem));
     m_chart->setCaptions(caption(Caption::ChartTitle), caption(Caption::ChartPause), caption(Caption::ChartSave),
                          {caption(Caption::RpmName), caption(Caption::TinjName), caption(Caption::PumpName),
                           caption(Caption::PauseName)});

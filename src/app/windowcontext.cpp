@@ -31,6 +31,12 @@ QString WindowContext::caption(int entry) const
     return text.isEmpty() ? builtInCaptions(builtInCode).text(entry) : text;
 }
 
+QString WindowContext::menuText(int keyed, int plain) const
+{
+    const QString text = captions.text(keyed);
+    return text.isEmpty() ? caption(plain) : text;
+}
+
 void WindowContext::tell(const QString &text) const
 {
     boxes->showMessage(text, caption(Caption::MessageTitle));

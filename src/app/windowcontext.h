@@ -34,6 +34,9 @@ struct WindowContext {
     ConfigLineArray configLines;
     CaptionTable captions;
     QString builtInCode; // the language of the built-in texts that fill entries the file lacks
+    // The decimal separator of the interface's language (not the desktop's): what the value editor
+    // takes as one.
+    QChar decimalSeparator = u'.';
     // The controller of this session as it identified itself: its port and firmware name the restore
     // points taken of it, and the Restore… list marks those of another.
     RestorePointOrigin controller;
@@ -45,6 +48,9 @@ struct WindowContext {
     // The text of a caption-table entry; the messages have a built-in text for when no language file
     // could fill them, so no box is ever shown blank.
     QString caption(int entry) const;
+    // A menu's or menu item's text with its access key, else its plain caption (an older language
+    // file without the keyed entries).
+    QString menuText(int keyed, int plain) const;
     // A message box with the usual title, through the queue.
     void tell(const QString &text) const;
     // "Tinj Max: 9000 → 14": one parameter going from one shown value to another.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -174,6 +175,33 @@ enum Entry : int {
     OtherController = 323, // a restore point taken of another controller than the one connected
     EditorPairCrossed = 324, // %1 and %2: the pair the editor's fields hold crossed; %3 the rule
     EditorEmpty = 325,    // the editor's fields still empty: %1 their names
+    // A lost port: what stopped, what to do, and the wait for the port to come back.
+    PortLostPoll = 400,
+    PortLostRecording = 401,  // %1 the recording's file
+    PortLostSequence = 402,   // a map load or a reset cut off
+    PortLostUnsent = 403,     // %1 the parameter and the value typed
+    PortLostWhatToDo = 404,   // %1 the port, %2 the minutes the window waits for it
+    ReconnectNow = 405,       // the box's button
+    ReconnectWaiting = 406,   // the line over the logo; %1 the port
+    Reconnected = 407,        // %1 the port
+    ReconnectGaveUp = 408,    // %1 the port
+    ReconnectStopped = 409,   // %1 the port
+    ReadingsPaused = 410,     // the readings' word while a map dialog holds the poll
+    MapSavedTo = 411,         // the line over the logo after Save Map; %1 the file
+    // The menus with their access keys ("&" before the letter), in place of the plain captions.
+    LanguageMenuKeyed = 412,
+    InfoMenuKeyed = 413,
+    ToolsMenuKeyed = 414,
+    ItalianItemKeyed = 415,
+    EnglishItemKeyed = 416,
+    HelpItemKeyed = 417,
+    AboutItemKeyed = 418,
+    ChartItemKeyed = 419,
+    RecordItemKeyed = 420,
+    ReadItemKeyed = 421,
+    RestoreItemKeyed = 422,
+    EditMapItemKeyed = 423,
+    CompareItemKeyed = 424,
 };
 } // namespace Caption
 
@@ -199,5 +227,11 @@ public:
 private:
     std::array<QString, kEntryCount> m_texts;
 };
+
+// A caption with %1 to %9 replaced by args in one pass, so a value such as "%1" read from a file, a
+// device path or a system message is shown as it is, and a translation that leaves out a placeholder
+// loses only that piece. A placeholder beyond args stays as written. Every caption with blanks to fill
+// goes through here.
+QString fillPlaceholders(const QString &text, const QStringList &args);
 
 } // namespace oe

@@ -8,10 +8,6 @@
 
 namespace oe {
 
-// The text with %1 to %9 replaced by args in one pass, so a value such as "%1" read from a file or a
-// device path is shown as it is, and a translation that leaves out a placeholder loses only that piece.
-QString fillPlaceholders(const QString &text, const QStringList &args);
-
 // The caption entry that explains a map-file refusal of this kind.
 int mapErrorEntry(MapFileError::Kind kind);
 

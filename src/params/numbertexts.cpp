@@ -32,6 +32,11 @@ QString plainNumberText(qint64 value)
     return QString::number(value);
 }
 
+QString pauseReadingText(qint64 rpm, qint64 pause)
+{
+    return rpm != 0 ? secondsText(pause, SecondsUnit::Steps25ms) : QStringLiteral("Err!");
+}
+
 QString secondsText(qint64 raw, SecondsUnit unit)
 {
     const bool negative = raw < 0;

@@ -16,6 +16,10 @@ QString plainNumberText(qint64 value);
 // its shortest form with the default locale's decimal separator, then " s": 25 -> "0.5 s".
 QString secondsText(qint64 raw, SecondsUnit unit);
 
+// The live pump pause as the readings show it: its seconds while the engine turns, "Err!" at engine
+// speed 0, where the controller's pause counts nothing. The window, oe-cli info and watch show this.
+QString pauseReadingText(qint64 rpm, qint64 pause);
+
 // plainNumberText followed by "%".
 QString percentText(qint64 value);
 

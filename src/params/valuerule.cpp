@@ -23,6 +23,12 @@ SliderRange sliderRange(ParameterIndex index)
     return {0, 0, 1};
 }
 
+SliderPositions sliderPositions(ParameterIndex index)
+{
+    const SliderRange range = sliderRange(index);
+    return {positionFromField(index, range.min), positionFromField(index, range.max), positionFromField(index, range.step)};
+}
+
 std::optional<ParameterIndex> pairPartner(ParameterIndex index)
 {
     switch (index) {

@@ -51,6 +51,12 @@ struct SliderRange {
 };
 SliderRange sliderRange(ParameterIndex index);
 
+// The same range on the slider's own scale (the multiplier's slider counts tens).
+struct SliderPositions {
+    int min, max, step;
+};
+SliderPositions sliderPositions(ParameterIndex index);
+
 // ---- The pair rule
 
 // The partner a parameter is held to, or nothing for the two without one.

@@ -11,26 +11,18 @@ const char *const kNames[kParameterCount] = {"MinPumpCycles", "MaxPumpCycles", "
                                              "TinjMax", "MinLoadPumpPause", "MaxLoadPumpPause",
                                              "RpmMultiplier"};
 
-// Exact seconds from a count of milliseconds, always with ".": 2025 -> "2.025".
-QByteArray seconds(qint64 ms)
-{
-    const qint64 magnitude = ms < 0 ? -ms : ms;
-    return (ms < 0 ? QByteArray("-") : QByteArray()) + QByteArray::number(magnitude / 1000) + '.'
-         + QByteArray::number(magnitude % 1000).rightJustified(3, '0');
-}
-
-// A parameter in the unit the window shows it in, as a plain number.
-QByteArray displayNumber(ParameterIndex index, qint32 value)
+// A time parameter in whole milliseconds; nothing for the others, whose value is their number.
+QByteArray milliseconds(ParameterIndex index, qint32 value)
 {
     switch (index) {
     case ParameterIndex::MinPumpCycles:
     case ParameterIndex::MaxPumpCycles:
-        return seconds(qint64(value) * 20);
+        return QByteArray::number(qint64(value) * 20);
     case ParameterIndex::MinLoadPumpPause:
     case ParameterIndex::MaxLoadPumpPause:
-        return seconds(qint64(value) * 25);
+        return QByteArray::number(qint64(value) * 25);
     default:
-        return QByteArray::number(value);
+        return {};
     }
 }
 
@@ -88,15 +80,15 @@ Recorder::~Recorder()
 
 QByteArray Recorder::header()
 {
-    return "time,event,rpm,tinj,pump_steps,pump_s,pause_steps,pause_s,parameter,from,to,to_display,cause,"
+    return "time,event,rpm,tinj,pump_steps,pump_ms,pause_steps,pause_ms,parameter,from,to,to_ms,cause,"
            "confirmed\r\n";
 }
 
 QByteArray Recorder::readingLine(const QDateTime &time, qint32 rpm, qint32 tinj, qint32 pump, qint32 pause)
 {
     return timeText(time) + ",reading," + QByteArray::number(rpm) + ',' + QByteArray::number(tinj) + ','
-         + QByteArray::number(pump) + ',' + seconds(qint64(pump) * 20) + ',' + QByteArray::number(pause)
-         + ',' + seconds(qint64(pause) * 25) + ",,,,,,\r\n";
+         + QByteArray::number(pump) + ',' + QByteArray::number(qint64(pump) * 20) + ',' + QByteArray::number(pause)
+         + ',' + QByteArray::number(qint64(pause) * 25) + ",,,,,,\r\n";
 }
 
 QByteArray Recorder::changeLine(const QDateTime &time, ParameterIndex index, std::optional<qint32> from,
@@ -104,12 +96,23 @@ QByteArray Recorder::changeLine(const QDateTime &time, ParameterIndex index, std
 {
     return timeText(time) + ",change,,,,,,," + kNames[size_t(index)] + ','
          + (from ? QByteArray::number(*from) : QByteArray()) + ',' + QByteArray::number(to) + ','
-         + displayNumber(index, to) + ',' + causeName(cause) + ',' + (confirmed ? "yes" : "no") + "\r\n";
+         + milliseconds(index, to) + ',' + causeName(cause) + ',' + (confirmed ? "yes" : "no") + "\r\n";
 }
 
 QByteArray Recorder::endLine(const QDateTime &time, End why)
 {
     return timeText(time) + ",end,,,,,,,,,,," + endName(why) + ",\r\n";
+}
+
+QByteArray Recorder::pollLine(const QDateTime &time, bool held)
+{
+    return timeText(time) + (held ? ",poll held" : ",poll resumed") + ",,,,,,,,,,,,\r\n";
+}
+
+void Recorder::notePollHeld(bool held)
+{
+    if (isRecording())
+        write(pollLine(m_session->clock()->wallTime(), held));
 }
 
 bool Recorder::start(const QString &path, QString *error)

@@ -13,8 +13,9 @@
 namespace oe {
 
 // A recording of a test ride: a CSV file with one line per status reply and one per parameter change,
-// in the order they happened, so a trace shows what changed when. Numbers always use "." whatever the
-// desktop's locale, so any spreadsheet reads them the same way. Every line reaches the disk as it is
+// in the order they happened, so a trace shows what changed when. Every number is a whole number
+// (times in milliseconds): a decimal point is a thousands separator to an Italian spreadsheet, which
+// read 0.100 s as 100. Every line reaches the disk as it is
 // written; a write that fails (disk full) ends the recording and keeps the whole lines written. The
 // session ending (a disconnect, a lost port) ends it cleanly. The last line says why it ended.
 class Recorder : public QObject
@@ -50,6 +51,10 @@ public:
     static QByteArray changeLine(const QDateTime &time, ParameterIndex index, std::optional<qint32> from,
                                  qint32 to, Cause cause, bool confirmed);
     static QByteArray endLine(const QDateTime &time, End why);
+    // The window held the poll (a map dialog is open), or let it go again: the gap in the readings
+    // is explained in the trace.
+    static QByteArray pollLine(const QDateTime &time, bool held);
+    void notePollHeld(bool held);
 
 signals:
     void recordingChanged(bool recording);

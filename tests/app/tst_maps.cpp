@@ -230,7 +230,8 @@ void TestMaps::cancelSendsNothing()
     QCOMPARE(restorePoints(rig.dir.path()), before); // nothing overwritten, nothing to restore, nothing pruned
     if (portLostInDialog) {
         // No question about a session that is gone; its loss is told once the dialog has closed.
-        QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
+        QTRY_COMPARE(rig.dialogs.texts().size(), 1);
+        QVERIFY(rig.dialogs.texts()[0].startsWith(rig.entry(39)));
         QVERIFY(!rig.timer("Timer_StatusRequest")->enabled());
         return;
     }

@@ -40,6 +40,7 @@ QColor lamp(MainWindow &w)
 // A connected window, shown so mouse input reaches it, with the status poll held off so frame
 // counts only see what the sliders send.
 struct SliderRig : Rig {
+    using Rig::Rig;
     bool start()
     {
         window->show();
@@ -124,6 +125,8 @@ private slots:
     void valueEditorSays();
     void controllerValueShownUntilNextMove();
     void italianDecimalComma();
+    void editorTakesTheInterfacesSeparator_data();
+    void editorTakesTheInterfacesSeparator();
     void releasedSliderBusyDuringWrite();
     void focusStaysAcrossPolls();
     void focusReturnsAfterEveryDialog_data();
@@ -665,6 +668,36 @@ void TestSliders::italianDecimalComma()
     rig.waitQuiet();
     QCOMPARE(rig.label(1)->text(), QString("0,62 s"));
     QCOMPARE(rig.writes(), QList<QByteArray>{writeFrame(1, 31)});
+}
+
+void TestSliders::editorTakesTheInterfacesSeparator_data()
+{
+    QTest::addColumn<QByteArray>("language");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("written"); // -1: refused, nothing written
+    QTest::newRow("Italian 2,5 s") << QByteArray("ITA") << 5 << "2,5" << 100;
+    QTest::newRow("Italian 2.5 s: a time has no thousands") << QByteArray("ITA") << 5 << "2.5" << 100;
+    QTest::newRow("English 2.5 s") << QByteArray("ENG") << 5 << "2.5" << 100;
+    QTest::newRow("English 2,5 s") << QByteArray("ENG") << 5 << "2,5" << 100;
+    QTest::newRow("Italian 1.500 rpm: thousands or a slip") << QByteArray("ITA") << 2 << "1.500" << -1;
+    QTest::newRow("English 1,500 rpm") << QByteArray("ENG") << 2 << "1,500" << -1;
+}
+
+// The editor reads the decimal separator of the interface's language, whatever the desktop's; the
+// other one only where it cannot mean thousands.
+void TestSliders::editorTakesTheInterfacesSeparator()
+{
+    QFETCH(QByteArray, language);
+    QFETCH(int, index);
+    QFETCH(QString, typed);
+    QFETCH(int, written);
+    SliderRig rig("COM=07\r\nLanguage=" + language + "\r\n");
+    QVERIFY(rig.start());
+    QVERIFY(rig.typeValue(index, false, typed, Qt::Key_Return));
+    QVERIFY(rig.waitQuiet());
+    QCOMPARE(rig.writes(), written < 0 ? QList<QByteArray>{} : QList<QByteArray>{writeFrame(index, written)});
+    QCOMPARE(rig.w().sliders().valueEditor() != nullptr, written < 0); // a refused value keeps it open
 }
 
 // While its write is on its way a released slider takes no input, but stays enabled and keeps the

@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QSlider>
 #include <QTableWidget>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <functional>
@@ -50,6 +52,9 @@ private slots:
     void recordingFollowsTheSession();
     void recordingStopsOnWriteFailure();
     void recordingAfterASessionEndedMidCommit();
+    void heldPollShownAndRecorded();
+    void recordingReadAlikeBySpreadsheets_data();
+    void recordingReadAlikeBySpreadsheets();
     void chartEmptiesForANewSession();
     void chartShiftedEqualsChartDrawnWhole_data();
     void chartShiftedEqualsChartDrawnWhole();
@@ -113,22 +118,24 @@ void TestTools::recorderLines_data()
         const QByteArray lang = italian ? " (italian locale)" : "";
         QTest::newRow("reading" + lang)
             << italian << LineMaker([](const QDateTime &at) { return Recorder::readingLine(at, 1500, 100, 25, 81); })
-            << QByteArray("2026-12-07T14:05:09.042,reading,1500,100,25,0.500,81,2.025,,,,,,\r\n");
+            << QByteArray("2026-12-07T14:05:09.042,reading,1500,100,25,500,81,2025,,,,,,\r\n");
         QTest::newRow("typed pause" + lang) << italian << LineMaker([](const QDateTime &at) {
             return Recorder::changeLine(at, ParameterIndex::MaxLoadPumpPause, 80, 83, Recorder::Cause::Typed, true);
-        }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MaxLoadPumpPause,80,83,2.075,typed,yes\r\n");
+        }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MaxLoadPumpPause,80,83,2075,typed,yes\r\n");
     }
     QTest::newRow("unknown before, not confirmed") << false << LineMaker([](const QDateTime &at) {
         return Recorder::changeLine(at, ParameterIndex::TinjMin, std::nullopt, 1200, Recorder::Cause::Slider, false);
-    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,TinjMin,,1200,1200,slider,no\r\n");
+    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,TinjMin,,1200,,slider,no\r\n");
     QTest::newRow("pump from a map") << false << LineMaker([](const QDateTime &at) {
         return Recorder::changeLine(at, ParameterIndex::MinPumpCycles, 5, 7, Recorder::Cause::Map, true);
-    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MinPumpCycles,5,7,0.140,map,yes\r\n");
+    }) << QByteArray("2026-12-07T14:05:09.042,change,,,,,,,MinPumpCycles,5,7,140,map,yes\r\n");
     QTest::newRow("end: port lost") << false << LineMaker([](const QDateTime &at) {
         return Recorder::endLine(at, Recorder::End::PortLost);
     }) << QByteArray("2026-12-07T14:05:09.042,end,,,,,,,,,,,port lost,\r\n");
+    QTest::newRow("poll held") << false << LineMaker([](const QDateTime &at) { return Recorder::pollLine(at, true); })
+        << QByteArray("2026-12-07T14:05:09.042,poll held,,,,,,,,,,,,\r\n");
     QTest::newRow("header") << false << LineMaker([](const QDateTime &) { return Recorder::header(); })
-        << QByteArray("time,event,rpm,tinj,pump_steps,pump_s,pause_steps,pause_s,parameter,from,to,to_display,"
+        << QByteArray("time,event,rpm,tinj,pump_steps,pump_ms,pause_steps,pause_ms,parameter,from,to,to_ms,"
                       "cause,confirmed\r\n");
 }
 
@@ -154,13 +161,13 @@ void TestTools::recordingFollowsTheSession_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArrayList>("changes");
     QTest::addColumn<QByteArray>("end");
-    QTest::newRow("prompt") << "prompt" << 2 << "750" << QByteArrayList{",RpmMin,600,750,750,typed,yes"}
+    QTest::newRow("prompt") << "prompt" << 2 << "750" << QByteArrayList{",RpmMin,600,750,,typed,yes"}
                             << QByteArray(",end,,,,,,,,,,,disconnected,");
     QTest::newRow("controller clamps") << "clamps" << 4 << "25000"
-        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no", ",TinjMax,9000,20000,20000,read,yes"}
+        << QByteArrayList{",TinjMax,9000,25000,,typed,no", ",TinjMax,9000,20000,,read,yes"}
         << QByteArray(",end,,,,,,,,,,,disconnected,");
     QTest::newRow("controller falls silent, then its port goes") << "silent" << 4 << "25000"
-        << QByteArrayList{",TinjMax,9000,25000,25000,typed,no"} << QByteArray(",end,,,,,,,,,,,port lost,");
+        << QByteArrayList{",TinjMax,9000,25000,,typed,no"} << QByteArray(",end,,,,,,,,,,,port lost,");
 }
 
 void TestTools::recordingFollowsTheSession()
@@ -235,8 +242,13 @@ void TestTools::recordingFollowsTheSession()
         texts << rig.entry(29);
     if (controller == "silent")
         texts << rig.entry(39);
-    // The session's messages come from the event loop, a turn after the session ended.
-    QTRY_COMPARE(rig.dialogs.texts(), texts);
+    // The session's messages come from the event loop, a turn after the session ended; the lost
+    // port's box says first what it always said, then what stopped: the recording, with its file.
+    QTRY_COMPARE(rig.dialogs.texts().size(), texts.size());
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        QVERIFY(rig.dialogs.texts()[i].startsWith(texts[i]));
+    if (controller == "silent")
+        QVERIFY(rig.dialogs.texts().last().contains(QDir::toNativeSeparators(path)));
 }
 
 // A commit on the wire when its session ends never finishes: the next session's reads of its
@@ -266,7 +278,7 @@ void TestTools::recordingAfterASessionEndedMidCommit()
     rig.controller.params[4] = 16000;
     QVERIFY(rig.w().session().readAgain());
     QVERIFY(rig.waitQuiet());
-    QTRY_VERIFY(fileLines(path).join('\n').contains(",TinjMax,15000,16000,16000,"));
+    QTRY_VERIFY(fileLines(path).join('\n').contains(",TinjMax,15000,16000,,"));
 }
 
 void TestTools::recordingStopsOnWriteFailure()
@@ -297,6 +309,80 @@ void TestTools::recordingStopsOnWriteFailure()
     if (!lines.last().contains(",reading,"))
         QVERIFY2(lines.last().endsWith(",end,,,,,,,,,,,disk full,\r"), lines.last());
     QVERIFY(rig.w().isConnected()); // the session goes on
+}
+
+// While Load Map's dialog holds the poll, the readings say they are paused, greyed, and a running
+// recording says when the poll was held and when it came back.
+void TestTools::heldPollShownAndRecorded()
+{
+    Rig rig;
+    QVERIFY(rig.connect());
+    const QString path = rig.dir.filePath("Recordings/held.csv");
+    rig.dialogs.saveAnswers << path;
+    rig.w().findChild<QAction *>("menuTools_1")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 5000);
+    QLabel *rpm = rig.w().readings().RpmLabel;
+    QString inDialog;
+    QColor colourInDialog;
+    rig.dialogs.onFileDialog = [&] {
+        inDialog = rpm->text();
+        colourInDialog = rpm->palette().color(QPalette::WindowText);
+    };
+    rig.w().maps().cmdLoadMap->click(); // the dialog cancelled
+    QCOMPARE(inDialog, rig.entry(Caption::ReadingsPaused));
+    QCOMPARE(colourInDialog, QColor(90, 90, 90));
+    QCOMPARE(rpm->text(), QString("1500"));
+    QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).last().contains(",reading,"), 5000);
+    rig.w().findChild<QAction *>("menuTools_1")->trigger();
+    QByteArrayList events;
+    for (const QByteArray &line : fileLines(path))
+        if (line.contains(",poll "))
+            events << line.split(',').value(1);
+    QCOMPARE(events, (QByteArrayList{"poll held", "poll resumed"}));
+}
+
+// A recording opened by a spreadsheet of an Italian desktop and of an English one: every number reads
+// the same (a decimal point would be a thousands separator in Italian: 0.100 s read as 100).
+void TestTools::recordingReadAlikeBySpreadsheets_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("Italian") << "it_IT.UTF-8";
+    QTest::newRow("English (US)") << "en_US.UTF-8";
+}
+
+void TestTools::recordingReadAlikeBySpreadsheets()
+{
+    QFETCH(QString, locale);
+    const QString ssconvert = QStandardPaths::findExecutable("ssconvert");
+    if (ssconvert.isEmpty())
+        QSKIP("no ssconvert (Debian package gnumeric)");
+    QProcess locales;
+    locales.start("locale", {"-a"});
+    locales.waitForFinished();
+    const QString wanted = QString(locale).toLower().replace("utf-8", "utf8");
+    if (!QString::fromLatin1(locales.readAllStandardOutput()).toLower().split('\n').contains(wanted))
+        QSKIP("locale not generated on this system");
+    QTemporaryDir dir;
+    const QDateTime at(QDate(2026, 12, 7), QTime(14, 5, 9, 42));
+    writeFile(dir.filePath("ride.csv"), Recorder::separatorLine() + Recorder::header()
+                                            + Recorder::readingLine(at, 1500, 100, 5, 160)
+                                            + Recorder::changeLine(at, ParameterIndex::MaxLoadPumpPause, 80, 83,
+                                                                   Recorder::Cause::Typed, true));
+    QProcess convert;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", locale);
+    env.insert("LANG", locale);
+    convert.setProcessEnvironment(env);
+    convert.start(ssconvert, {"-T", "Gnumeric_stf:stf_assistant", "-O", "separator=| format=raw",
+                              dir.filePath("ride.csv"), dir.filePath("read.txt")});
+    QVERIFY(convert.waitForFinished(60000));
+    QCOMPARE(convert.exitCode(), 0);
+    QByteArrayList rows = readFile(dir.filePath("read.txt")).split('\n');
+    while (!rows.isEmpty() && !rows.first().startsWith("time|"))
+        rows.removeFirst(); // the separator line, a cell of its own there
+    QVERIFY(rows.size() >= 3);
+    QCOMPARE(rows[1].split('|').mid(2, 6), (QByteArrayList{"1500", "100", "5", "100", "160", "4000"}));
+    QCOMPARE(rows[2].split('|').mid(8, 5), (QByteArrayList{"MaxLoadPumpPause", "80", "83", "2075", "typed"}));
 }
 
 void TestTools::chartEmptiesForANewSession()

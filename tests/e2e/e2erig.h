@@ -11,6 +11,7 @@
 #include "languagemenu.h"
 #include "mappanel.h"
 #include "readingspanel.h"
+#include "reconnectflow.h"
 #include "sliderpanel.h"
 #include "toolsmenu.h"
 #include "sessionwait.h"
@@ -212,7 +213,8 @@ struct Rig {
             wrong << "port still open";
         if (!w().connection().Label9->text().isEmpty())
             wrong << "Label9 '" + w().connection().Label9->text() + "'";
-        if (w().connection().btnConnect->text() != entry(5))
+        // While the window waits for a lost port to come back, the button stops the waiting.
+        if (w().connection().btnConnect->text() != entry(w().reconnect().waiting() ? 6 : 5))
             wrong << "btnConnect '" + w().connection().btnConnect->text() + "'";
         if (!w().connection().COMM_Combo->isEnabled())
             wrong << "port list disabled";

@@ -118,7 +118,7 @@ void TestE2eFaults::survivesFaultMode()
     Outcome seen = Outcome::Failed;
     if (rig.w().isConnected())
         seen = Outcome::Connected;
-    else if (rig.dialogs.texts() == QStringList{rig.entry(39)})
+    else if (rig.dialogs.texts().size() == 1 && rig.dialogs.texts()[0].startsWith(rig.entry(39)))
         seen = Outcome::Lost;
     if (outcome != Outcome::Either) {
         QCOMPARE(int(seen), int(outcome));

@@ -39,8 +39,11 @@ void TestE2eLostAndReset::hangUpWhileConnected()
     const double cpu = cpuSeconds() - cpuBefore;
     QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("%1 s of CPU").arg(cpu)));
 
-    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(39)});
+    QCOMPARE(rig.dialogs.texts().size(), 1);
+    QVERIFY(rig.dialogs.texts()[0].startsWith(rig.entry(39)));
     QCOMPARE(rig.dialogs.shown[0].title, rig.entry(27));
+    // The window waits for the port to come back, and DISCONNECT stops that.
+    rig.w().connection().btnConnect->click();
     QCOMPARE(rig.idleViewProblem(), QString());
     QVERIFY(rig.w().readings().RpmLabel->text().isEmpty());
     QTest::qWait(600);
@@ -182,7 +185,7 @@ void TestE2eLostAndReset::mapLoad()
     if (hangUpAfter) {
         QCOMPARE(frames.size(), hangUpAfter);
         QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.shown.size(), 2, kPatienceMs);
-        QCOMPARE(rig.dialogs.shown[1].text, rig.entry(39)); // no notice: the load did not end
+        QVERIFY(rig.dialogs.shown[1].text.startsWith(rig.entry(39))); // no notice: the load did not end
         QCOMPARE(rig.idleViewProblem(), QString());
         return;
     }

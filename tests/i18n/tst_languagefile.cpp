@@ -61,6 +61,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 320; i <= 325; ++i) // restore points' origin, the editor's pairs and empty fields
         entries << i;
+    for (int i = 400; i <= 424; ++i) // a lost port and its wait, the paused readings, keyed menus
+        entries << i;
     for (int i = 200; i <= 226; ++i) // oe-cli's own words
         entries << i;
     return entries;
