@@ -531,7 +531,8 @@ void TestSession::silentControllerShownAsSuch()
     // The first answer brings the readings back, and the value read again by itself (its verification
     // and the line's quality are the session's: tests/session/tst_sessiontime).
     QTRY_COMPARE_WITH_TIMEOUT(rig.w().sliders().TinjMaxLabel->text(), QString("9000"), 10000);
-    QVERIFY(line->isHidden());
+    // The line goes once the controller identified itself and all eight are confirmed again.
+    QTRY_VERIFY_WITH_TIMEOUT(line->isHidden(), 8000);
     QCOMPARE(rig.w().readings().RpmLabel->text(), QString("1500"));
     QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
