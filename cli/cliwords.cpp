@@ -31,6 +31,18 @@ QString cliWordFallback(int entry)
     case CliWord::ReadingBack: return QStringLiteral("reading back %1 values");
     case CliWord::YesNo: return QStringLiteral("[y/N]");
     case CliWord::Holds: return QStringLiteral("holds %1");
+    case CliWord::NothingSent: return QStringLiteral("nothing sent");
+    case CliWord::PartnerNotRead: return QStringLiteral("%1 was not read, so %2 cannot be checked against it");
+    case CliWord::UnitIdentified: return QStringLiteral("%1: controller %2 identified");
+    case CliWord::UnitWriting: return QStringLiteral("%1: writing %2 of 8 values");
+    case CliWord::UnitNext: return QStringLiteral("%1: unplug this controller and plug in the next");
+    case CliWord::UnitGone: return QStringLiteral("%1: the controller is gone (no answer for %2 s); waiting for the next");
+    case CliWord::UnitSame: return QStringLiteral("%1: the same controller answers again (firmware %2, the same values); "
+                                                  "waiting for the next");
+    case CliWord::UnitWaiting: return QStringLiteral("%1: waiting for a controller (%2)");
+    case CliWord::ProgramOn: return QStringLiteral("program %1 on %2");
+    case CliWord::OneAfterAnother: return QStringLiteral("one controller after another until Ctrl+C");
+    case CliWord::ProgramCounts: return QStringLiteral("programmed %1, failed %2, interrupted %3");
     default: return {};
     }
 }

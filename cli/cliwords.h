@@ -35,6 +35,17 @@ enum Entry : int {
     ReadingBack = 224,         // %1 how many
     YesNo = 225,               // after a question: the answer that says yes first
     Holds = 226,               // a refused write: %1 the value the controller holds
+    NothingSent = 227,
+    PartnerNotRead = 228,      // %1 the partner, %2 the value judged
+    UnitIdentified = 229,      // program: %1 the port, %2 the firmware
+    UnitWriting = 230,         // %1 the port, %2 how many
+    UnitNext = 231,            // %1 the port
+    UnitGone = 232,            // %1 the port, %2 seconds
+    UnitSame = 233,            // %1 the port, %2 the firmware
+    UnitWaiting = 234,         // %1 the port, %2 why none answers
+    ProgramOn = 235,           // %1 the map, %2 the ports
+    OneAfterAnother = 236,
+    ProgramCounts = 237,       // %1 programmed, %2 failed, %3 interrupted
 };
 }
 

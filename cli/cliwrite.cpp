@@ -97,7 +97,8 @@ bool CliRunner::checkSetValues()
     for (const auto &[index, text] : std::as_const(m_options.values)) {
         const ValueVerdict v = judgeValue(index, text, context);
         if (!v.accepted() || v.changed()) {
-            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; nothing sent").arg(paramKey(index), text, verdictText(v)));
+            finish(CliExit::InvalidInput, QStringLiteral("%1=%2: %3; %4").arg(paramKey(index), text, verdictText(v),
+                                                                              caption(CliWord::NothingSent)));
             return false;
         }
         m_setValues.append({index, v.value});
@@ -172,8 +173,8 @@ bool CliRunner::checkPlan(const ParameterSet &wanted, const ParameterMask &write
     if (plan.ok())
         return true;
     if (plan.refusal == WritePlan::Refusal::PartnerUnknown) {
-        finish(CliExit::NoAnswer, QStringLiteral("%1 was not read, so %2 cannot be checked against it; nothing sent")
-                                      .arg(paramKey(plan.partner), paramKey(plan.index)));
+        finish(CliExit::NoAnswer, QStringLiteral("%1; %2").arg(caption(CliWord::PartnerNotRead).arg(paramKey(plan.partner), paramKey(plan.index)),
+                                                               caption(CliWord::NothingSent)));
         return false;
     }
     const auto valueOf = [&](ParameterIndex index) {
@@ -189,8 +190,9 @@ bool CliRunner::checkPlan(const ParameterSet &wanted, const ParameterMask &write
             .arg(write[size_t(index)] ? QString() : QStringLiteral(" (held)"));
     };
     // The rule's words without the value it would have written instead: nothing is changed here.
-    finish(CliExit::InvalidInput, QStringLiteral("%1 and %2: %3; nothing sent")
-                                      .arg(named(plan.index), named(plan.partner), verdictText(v).section(QStringLiteral(": "), 1)));
+    finish(CliExit::InvalidInput, QStringLiteral("%1, %2: %3; %4")
+                                      .arg(named(plan.index), named(plan.partner), verdictText(v).section(QStringLiteral(": "), 1),
+                                           caption(CliWord::NothingSent)));
     return false;
 }
 

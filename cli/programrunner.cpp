@@ -123,7 +123,7 @@ void ProgramUnit::onNotice(Session::Notice notice)
         if (m_owner->waitMode() && !m_owner->m_interrupted) {
             // No controller yet: the technician is plugging the next one in.
             if (!m_saidAbsent)
-                m_cli->err(QStringLiteral("%1: waiting for a controller (%2)").arg(name(), why));
+                m_cli->err(m_cli->caption(CliWord::UnitWaiting).arg(name(), why));
             m_saidAbsent = true;
             m_step = Step::Absent;
             retryLater(notOpened ? kRetryNotOpenedMs : kRetryNoAnswerMs);
@@ -162,14 +162,13 @@ void ProgramUnit::onIdentified()
     m_silenceMs = -1;
     if (unknown.isEmpty() && m_lastValues && silence >= 0 && silence < kGoneAfterSilenceMs
         && m_firmware == m_lastFirmware && m_before == *m_lastValues) {
-        m_cli->err(QStringLiteral("%1: the same controller answers again (firmware %2, the same values); "
-                                  "waiting for the next").arg(name(), m_firmware));
+        m_cli->err(m_cli->caption(CliWord::UnitSame).arg(name(), m_firmware));
         m_lastAnswer.start();
         m_step = Step::Present;
         watchPresence();
         return;
     }
-    m_cli->err(QStringLiteral("%1: controller %2 identified").arg(name(), m_firmware));
+    m_cli->err(m_cli->caption(CliWord::UnitIdentified).arg(name(), m_firmware));
     if (!unknown.isEmpty()) {
         unitDone(QStringLiteral("not-read"), CliExit::NoAnswer,
                  QStringLiteral("not read: %1; nothing written").arg(unknown.join(QStringLiteral(", "))));
@@ -211,7 +210,7 @@ void ProgramUnit::onIdentified()
         m_backup = backup.path;
     }
     m_step = Step::Writing;
-    m_cli->err(QStringLiteral("%1: writing %2 of 8 values").arg(name()).arg(plan.writes.size()));
+    m_cli->err(m_cli->caption(CliWord::UnitWriting).arg(name()).arg(plan.writes.size()));
     m_plan.start(m_session, plan, {}, [this] {
         if (m_step != Step::Writing)
             return;
@@ -349,7 +348,7 @@ void ProgramUnit::waitForNext()
         return;
     }
     m_step = Step::Present;
-    m_cli->err(QStringLiteral("%1: unplug this controller and plug in the next").arg(name()));
+    m_cli->err(m_cli->caption(CliWord::UnitNext).arg(name()));
     watchPresence();
 }
 
@@ -384,8 +383,7 @@ void ProgramUnit::watchPresence()
             return;
         }
         m_silenceMs = -1;
-        m_cli->err(QStringLiteral("%1: the controller is gone (no answer for %2 s); waiting for the next")
-                       .arg(name()).arg(m_lastAnswer.elapsed() / 1000));
+        m_cli->err(m_cli->caption(CliWord::UnitGone).arg(name()).arg(m_lastAnswer.elapsed() / 1000));
         m_session->disconnectNow();
         m_step = Step::Absent;
         m_saidAbsent = true;
@@ -475,9 +473,10 @@ void ProgramRunner::start()
         names << port.text;
     }
     m_cli->m_json.insert(QStringLiteral("file"), options.file);
-    m_cli->err(QStringLiteral("program %1 on %2%3").arg(options.file, names.join(QStringLiteral(", ")),
-                                                        waitMode() ? QStringLiteral(", one controller after another until Ctrl+C")
-                                                                   : QString()));
+    QString starting = m_cli->caption(CliWord::ProgramOn).arg(options.file, names.join(QStringLiteral(", ")));
+    if (waitMode())
+        starting += QStringLiteral(", ") + m_cli->caption(CliWord::OneAfterAnother);
+    m_cli->err(starting);
     for (ProgramUnit *unit : std::as_const(m_units))
         unit->start();
 }
@@ -526,10 +525,11 @@ void ProgramRunner::report(ProgramUnit *unit, const QJsonObject &line, const QSt
         m_cli->err(QStringLiteral("%1: #%2 is not in the log %3: %4").arg(unit->name()).arg(unit->units()).arg(logFile, logError));
     }
     const QString why = line.value(QLatin1String("error")).toString();
-    m_cli->err(QStringLiteral("%1: #%2 %3 in %4 s%5 (programmed %6, failed %7, interrupted %8)")
+    m_cli->err(QStringLiteral("%1: #%2 %3, %4 s%5 (%6)")
                    .arg(unit->name()).arg(unit->units()).arg(verdict, seconds,
-                                                               why.isEmpty() ? QString() : QStringLiteral(": ") + why)
-                   .arg(m_programmed).arg(m_failed).arg(m_interruptedUnits));
+                                                               why.isEmpty() ? QString() : QStringLiteral(": ") + why,
+                                                               m_cli->caption(CliWord::ProgramCounts).arg(m_programmed)
+                                                                   .arg(m_failed).arg(m_interruptedUnits)));
 }
 
 void ProgramRunner::interrupt()
@@ -568,8 +568,7 @@ void ProgramRunner::finishRun()
         if (code == CliExit::Done && unit->exitCode() != CliExit::Done)
             code = unit->exitCode();
     }
-    QString summary = QStringLiteral("programmed %1, failed %2, interrupted %3")
-                          .arg(m_programmed).arg(m_failed).arg(m_interruptedUnits);
+    QString summary = m_cli->caption(CliWord::ProgramCounts).arg(m_programmed).arg(m_failed).arg(m_interruptedUnits);
     m_cli->m_json.insert(QStringLiteral("ports"), ports);
     m_cli->m_json.insert(QStringLiteral("programmed"), m_programmed);
     m_cli->m_json.insert(QStringLiteral("failed"), m_failed);

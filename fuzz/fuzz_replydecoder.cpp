@@ -3,10 +3,15 @@
 // size, so one byte more is an AddressSanitizer report), and a longer prefix must agree with a
 // shorter one wherever the decoder promises that more bytes change nothing. The search for frames
 // anywhere in the bytes finds every reply header once, and each complete frame decodes as the
-// decoder reads it at that place.
+// decoder reads it at that place. The same pieces, given arrival times, go to the reply scanner for a
+// request drawn from the input, looked at as the engine does (on every arrival and at every deadline
+// it names): what it keeps is what a whole scan of those bytes finds, every look ends the try or names
+// a later one before the time-out's grace is over, and an answer is the request's own.
 
 #include "fuzzcheck.h"
 #include "replydecoder.h"
+#include "plausibility.h"
+#include "replyscanner.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -163,11 +168,101 @@ void checkScan(const std::vector<char> &stream)
     FUZZ_CHECK(starts == expected);
 }
 
+Request requestFrom(quint8 pick, quint16 value)
+{
+    const quint8 index = quint8((pick >> 3) & 7);
+    switch (pick % 6) {
+    case 0: return Request::read(index);
+    case 1: return Request::write(index, value);
+    case 2: return Request::status();
+    case 3: return Request::version();
+    case 4: return Request::reset();
+    default: return Request::status(); // looked at with no request open
+    }
+}
+
+// The engine's use of the scanner: a try open from startMs, its time-out after the request's.
+struct ScannerRun {
+    ReplyScanner scanner;
+    Request request;
+    bool open = true;
+    qint64 nowMs = 0;
+    qint64 timeoutAtMs = 0;
+    qint64 nextLookAtMs = -1; // -1: no deadline armed
+
+    void look()
+    {
+        const ScanVerdict verdict = scanner.look(open ? &request : nullptr, timeoutAtMs, nowMs);
+        const FrameScan whole = scanFrames(scanner.bytes());
+        const auto same = [](const QList<FrameAt> &a, const QList<FrameAt> &b) {
+            if (a.size() != b.size())
+                return false;
+            for (qsizetype i = 0; i < a.size(); ++i) {
+                if (a[i].start != b[i].start || a[i].reply.code != b[i].reply.code || a[i].reply.kind != b[i].reply.kind)
+                    return false;
+            }
+            return true;
+        };
+        FUZZ_CHECK(same(scanner.complete(), whole.complete));
+        FUZZ_CHECK(same(scanner.unfinished(), whole.unfinished));
+        for (const DecodedReply &reply : verdict.setAside)
+            FUZZ_CHECK(isComplete(reply.kind) && isPlausible(reply) && !(open && request.answeredBy(reply)));
+        if (!open) {
+            // Between requests nothing is waited for, and only a frame still coming in is kept.
+            FUZZ_CHECK(verdict.step == ScanVerdict::Step::Wait);
+            FUZZ_CHECK(scanner.bytes().isEmpty() || (!whole.unfinished.isEmpty() && whole.unfinished.first().start == 0));
+            return;
+        }
+        switch (verdict.step) {
+        case ScanVerdict::Step::Wait:
+            FUZZ_CHECK(verdict.nextLookAt > nowMs && verdict.nextLookAt < timeoutAtMs + ReplyScanner::kSettleMs);
+            nextLookAtMs = verdict.nextLookAt;
+            return;
+        case ScanVerdict::Step::Answered: {
+            FUZZ_CHECK(request.answeredBy(verdict.reply) && request.believes(verdict.reply));
+            bool found = false;
+            for (const FrameAt &frame : whole.complete)
+                found = found || (frame.reply.kind == verdict.reply.kind && frame.reply.value == verdict.reply.value
+                                  && frame.reply.rpm == verdict.reply.rpm && frame.reply.version == verdict.reply.version);
+            FUZZ_CHECK(found);
+            break;
+        }
+        case ScanVerdict::Step::BadFrame:
+        case ScanVerdict::Step::NoAnswer:
+            break;
+        }
+        // The try is over: the next one starts with nothing.
+        scanner.clear();
+        timeoutAtMs = nowMs + request.timeout.count();
+        nextLookAtMs = timeoutAtMs;
+    }
+
+    void arrive(const std::vector<char> &bytes, qint64 afterMs)
+    {
+        const qint64 at = nowMs + afterMs;
+        // The deadlines that come first, as the engine's timer would fire them.
+        while (open && nextLookAtMs >= 0 && nextLookAtMs <= at) {
+            nowMs = nextLookAtMs;
+            nextLookAtMs = -1;
+            look();
+        }
+        nowMs = at;
+        scanner.append(QByteArrayView(bytes.data(), qsizetype(bytes.size())), nowMs);
+        look();
+    }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider input(data, size);
+    ScannerRun run;
+    const quint8 pick = input.ConsumeIntegral<quint8>();
+    run.request = requestFrom(pick, input.ConsumeIntegral<quint16>());
+    run.open = pick % 6 != 5;
+    run.timeoutAtMs = run.request.timeout.count();
+    run.nextLookAtMs = run.timeoutAtMs;
     std::vector<char> stream;
     DecodedReply previous = decodeExactCopy(stream);
     checkAlone(previous, stream);
@@ -181,6 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkAlone(now, stream);
         checkFollows(previous, before, now);
         checkScan(stream);
+        run.arrive(chunk, input.ConsumeIntegralInRange<qint64>(0, 400));
         previous = now;
     }
     return 0;

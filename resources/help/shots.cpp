@@ -113,7 +113,7 @@ QPixmap chartPicture(oe::MainWindow &w)
 }
 
 // The restore points, the map editor and the compare, on the connected window: two restore points of a
-// morning's work, a map typed in the editor (one value held by its pair) and that map compared.
+// morning's work, a map typed in the editor (a pair crossed and marked) and that map, put in order, compared.
 bool mapToolPictures(oe::MainWindow &w, const QString &programFolder, const QDir &out, const QString &suffix)
 {
     const QString maps = QDir(programFolder).filePath(QStringLiteral("Maps"));
@@ -149,10 +149,11 @@ bool mapToolPictures(oe::MainWindow &w, const QString &programFolder, const QDir
         }
     };
     type("MapValue_2", QStringLiteral("800"));
-    type("MapValue_3", QStringLiteral("12000")); // above Tinj Max: held there
+    type("MapValue_3", QStringLiteral("12000")); // above Tinj Max: the pair is marked, nothing moved
     editor->resize(760, 330);
     spin(100);
     const QPixmap editorPicture = editor->grab();
+    type("MapValue_4", QStringLiteral("14000")); // the pair in order again: the map may be compared
     if (auto *compareButton = w.findChild<QPushButton *>(QStringLiteral("MapEditorCompare")))
         compareButton->click();
     QWidget *compare = widget("MapCompare");

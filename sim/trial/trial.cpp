@@ -221,24 +221,23 @@ void Trial::watchSession(Session *session, bool window)
             m_swapUnnoticed = false;
         }
     });
-    QObject::connect(engine, &RequestEngine::requestStarted, &m_timers, [this] {
+    QObject::connect(engine, &RequestEngine::requestStarted, &m_timers, [this](const Request &request) {
         m_requestStartedAt = m_clock.nowMs();
         ++m_figures.requests;
-        const Request *request = m_session->engine()->currentRequest();
-        const QString broken = m_wire.requestStarted(request && request->kind == Request::Kind::Status);
+        const QString broken = m_wire.requestStarted(request.kind == Request::Kind::Status);
         if (!broken.isEmpty())
             fail(QStringLiteral("exact tries"), broken);
     });
-    QObject::connect(engine, &RequestEngine::tryEnded, &m_timers, [this](TryEnd end) {
+    QObject::connect(engine, &RequestEngine::tryEnded, &m_timers, [this](TryEnd end, const Request &request,
+                                                                         const DecodedReply &reply) {
         m_wire.tryEnded(end, m_clock.nowMs());
-        const Request *request = m_session->engine()->currentRequest();
-        if (end == TryEnd::Answered && request && request->kind == Request::Kind::Version)
+        if (end == TryEnd::Answered && request.kind == Request::Kind::Version)
             m_identifyDue = false;
         ++m_triesEnded;
         ++m_figures.tries;
         if (end == TryEnd::Answered) {
             ++m_figures.answeredTries;
-            countLineMade();
+            countLineMade(request, reply);
         }
         log("try ended: %1 (0 answered, 1 time-out, 2 noise, 3 bad frame)", qint64(end));
     });
@@ -534,14 +533,12 @@ void Trial::onArrival(const QByteArray &bytes, qint64 origin)
         m_cleanSeen = frame;
 }
 
-void Trial::countLineMade()
+void Trial::countLineMade(const Request &request, const DecodedReply &reply)
 {
-    const RequestEngine &engine = *m_session->engine();
-    const Request *request = engine.currentRequest();
-    if (!request || (request->kind != Request::Kind::ReadParameter && request->kind != Request::Kind::WriteParameter))
+    if (request.kind != Request::Kind::ReadParameter && request.kind != Request::Kind::WriteParameter)
         return;
-    const int index = engine.ReplyIndex;
-    const qint32 value = engine.ReplyValue;
+    const int index = reply.index;
+    const qint32 value = reply.value;
     // A bit the controller's reply had flipped on the line.
     bool made = m_controller->sentFlipped(index, value);
     // A frame with other bytes in it than one reply's: noise alone, or noise or the bytes of another
@@ -549,7 +546,7 @@ void Trial::countLineMade()
     // on the line are that frame, and a line without a checksum cannot tell it from a reply. Not so
     // when a reply begins inside it (noise glued in front of a reply): that reply follows whole, and
     // the engine must prefer it.
-    const char code = request->kind == Request::Kind::ReadParameter ? 1 : 2;
+    const char code = request.kind == Request::Kind::ReadParameter ? 1 : 2;
     const QByteArray frame = QByteArray("CU", 2) + char(code) + char(index) + char(value >> 8) + char(value & 0xff);
     for (qsizetype at = m_tryBytes.indexOf(frame); !made && at >= 0; at = m_tryBytes.indexOf(frame, at + 1)) {
         bool mixed = m_tryOrigins[at] == 0;
@@ -565,7 +562,7 @@ void Trial::countLineMade()
         const bool late = !mixed && m_controller->frameOfReply(m_tryOrigins[at]) < m_figures.frames;
         made = (mixed && !replyInside) || late;
     }
-    if (request->kind == Request::Kind::WriteParameter && index < kParameterCount)
+    if (request.kind == Request::Kind::WriteParameter && index < kParameterCount)
         m_echoLineMade[size_t(index)] = made;
     if (made) {
         ++m_figures.lineMadeAnswers;
@@ -650,7 +647,8 @@ void Trial::check()
     } else {
         m_portWasOpen = true;
     }
-    if (!engine.currentRequest()) {
+    // Judged once the engine has told everything: the end of the last try comes after the request left.
+    if (!engine.busy()) {
         const QString broken = m_wire.requestGone();
         if (!broken.isEmpty())
             return fail(QStringLiteral("exact tries"), broken);

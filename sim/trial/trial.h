@@ -99,7 +99,7 @@ private:
     void log(const char *what, qint64 a = 0, qint64 b = 0, const QByteArray &bytes = {});
     bool truthHolds(QString *detail) const;
     // An answer the engine took that the line made (see TrialFigures::lineMadeAnswers).
-    void countLineMade();
+    void countLineMade(const Request &request, const DecodedReply &reply);
     bool lineMadeTwice(int index, qint32 value) const;
 
     TrialOptions m_options;

@@ -76,35 +76,40 @@ DecodedReply decodeReply(QByteArrayView bytes)
     return reply;
 }
 
+FrameLook frameAt(QByteArrayView bytes, qsizetype i, FrameAt *frame)
+{
+    const qsizetype size = bytes.size();
+    if (byteAt(bytes, i) != 'C')
+        return FrameLook::None;
+    *frame = FrameAt{i, 0, {}};
+    if (i + 1 == size)
+        return FrameLook::Unfinished;
+    if (byteAt(bytes, i + 1) != 'U')
+        return FrameLook::None;
+    if (i + 2 == size)
+        return FrameLook::Unfinished;
+    const quint8 code = byteAt(bytes, i + 2);
+    frame->length = replyLength(code);
+    if (frame->length == 0)
+        return FrameLook::None; // a false start: no reply carries this code
+    if (i + frame->length <= size) {
+        frame->reply = decodeReply(bytes.sliced(i, frame->length));
+        return FrameLook::Complete;
+    }
+    frame->reply.kind = ReplyKind::Truncated;
+    frame->reply.code = code;
+    return FrameLook::Unfinished;
+}
+
 FrameScan scanFrames(QByteArrayView bytes)
 {
     FrameScan scan;
-    const qsizetype size = bytes.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        if (byteAt(bytes, i) != 'C')
-            continue;
-        if (i + 1 == size) {
-            scan.unfinished.append({i, 0, {}});
-            break;
-        }
-        if (byteAt(bytes, i + 1) != 'U')
-            continue;
-        if (i + 2 == size) {
-            scan.unfinished.append({i, 0, {}});
-            break;
-        }
-        const quint8 code = byteAt(bytes, i + 2);
-        const qsizetype length = replyLength(code);
-        if (length == 0)
-            continue; // a false start: no reply carries this code
-        FrameAt frame{i, length, {}};
-        if (i + length <= size) {
-            frame.reply = decodeReply(bytes.sliced(i, length));
-            scan.complete.append(frame);
-        } else {
-            frame.reply.kind = ReplyKind::Truncated;
-            frame.reply.code = code;
-            scan.unfinished.append(frame);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        FrameAt frame;
+        switch (frameAt(bytes, i, &frame)) {
+        case FrameLook::Unfinished: scan.unfinished.append(frame); break;
+        case FrameLook::Complete: scan.complete.append(frame); break;
+        case FrameLook::None: break;
         }
     }
     return scan;

@@ -48,6 +48,11 @@ struct FrameAt {
     DecodedReply reply;    // decoded when complete; for an unfinished one only code (0 if not here yet)
 };
 
+// What begins at offset i of bytes: no reply frame, one that needs more bytes to tell or to decode,
+// or a whole one. frame is filled for the last two (for an unfinished one only start, length and code).
+enum class FrameLook { None, Unfinished, Complete };
+FrameLook frameAt(QByteArrayView bytes, qsizetype i, FrameAt *frame);
+
 // Every place in bytes where a reply frame starts: "C" "U" and a reply code, or the beginning of such
 // a header at the very end. Frames may overlap: the line carries no length or checksum, so a header
 // inside another frame's data is a candidate as well. Both lists are in order of start.

@@ -28,15 +28,10 @@ ParameterBook::Verdict ParameterBook::checkAnswered(ParameterIndex index, std::o
     entry.checks.append(answer);
     QList<std::optional<qint32>> answers{entry.value};
     answers += entry.checks;
-    // Two equal answers decide; the first pair found is the only one possible among three answers.
-    for (qsizetype a = 0; a < answers.size(); ++a) {
-        for (qsizetype b = a + 1; b < answers.size(); ++b) {
-            if (answers[a] && answers[a] == answers[b]) {
-                const Verdict verdict = *answers[a] == *entry.value ? Verdict::Confirmed : Verdict::Changed;
-                set(index, State::Known, answers[a]);
-                return verdict;
-            }
-        }
+    if (const std::optional<qint32> agreed = agreedAnswer(answers)) {
+        const Verdict verdict = *agreed == *entry.value ? Verdict::Confirmed : Verdict::Changed;
+        set(index, State::Known, agreed);
+        return verdict;
     }
     if (entry.checks.size() < kMostChecks)
         return Verdict::ReadAgain;

@@ -9,6 +9,21 @@
 
 namespace oe {
 
+// Two equal answers decide: the value two of the answers agree on, or nothing while no two agree. An
+// unanswered request (nullopt) agrees with nothing. Among three answers the first pair found is the
+// only one possible. Parameter reads and the identification are judged by it.
+template<typename T>
+std::optional<T> agreedAnswer(const QList<std::optional<T>> &answers)
+{
+    for (qsizetype a = 0; a < answers.size(); ++a) {
+        for (qsizetype b = a + 1; b < answers.size(); ++b) {
+            if (answers[a] && answers[a] == answers[b])
+                return answers[a];
+        }
+    }
+    return std::nullopt;
+}
+
 // What the controller holds, as far as this session knows: per parameter a state and the value the
 // controller reported. It is the only record of reported values; what a window shows, what a map
 // saves, what an interlock compares with and what oe-cli prints are read from here.

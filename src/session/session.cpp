@@ -201,13 +201,9 @@ void Session::RequestVersionVerified(VersionAnswers answers, std::function<void(
     // another firmware.
     submit(Request::version(), [this, answers, then](const RequestResult &result) mutable {
         answers.append(result.answered() ? std::optional(result.reply.version) : std::nullopt);
-        for (qsizetype a = 0; a < answers.size(); ++a) {
-            for (qsizetype b = a + 1; b < answers.size(); ++b) {
-                if (answers[a] && answers[a] == answers[b]) {
-                    then(answers[a]);
-                    return;
-                }
-            }
+        if (const std::optional<Version> agreed = agreedAnswer(answers)) {
+            then(agreed);
+            return;
         }
         if (answers.size() >= 3)
             then(std::nullopt);

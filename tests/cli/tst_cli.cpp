@@ -457,7 +457,7 @@ void TestCli::setStopsAtARefusedPartner()
     const int writesBefore = writeFrames(fx);
     const Run crossed = runCli(fx, {QStringLiteral("set"), QStringLiteral("TinjMin=6000")});
     QCOMPARE(crossed.exitCode, 4);
-    QVERIFY2(crossed.err.contains(QLatin1String("TinjMin=6000 and TinjMax=5000 (held)")), qPrintable(crossed.err));
+    QVERIFY2(crossed.err.contains(QLatin1String("TinjMin=6000, TinjMax=5000 (held)")), qPrintable(crossed.err));
     QCOMPARE(writeFrames(fx), writesBefore);
 }
 

@@ -63,7 +63,7 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 400; i <= 424; ++i) // a lost port and its wait, the paused readings, keyed menus
         entries << i;
-    for (int i = 200; i <= 226; ++i) // oe-cli's own words
+    for (int i = 200; i <= 237; ++i) // oe-cli's own words
         entries << i;
     return entries;
 }

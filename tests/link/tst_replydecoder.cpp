@@ -1,10 +1,15 @@
 #include "replydecoder.h"
+#include "replyscanner.h"
 
 #include <QTest>
 
 using namespace oe;
 
 Q_DECLARE_METATYPE(oe::ReplyKind)
+Q_DECLARE_METATYPE(oe::Request)
+
+// Bytes as they reach the port, in milliseconds after the request went out.
+using Arrivals = QList<QPair<int, QByteArray>>;
 
 class TestReplyDecoder : public QObject
 {
@@ -22,6 +27,9 @@ private slots:
     void largeBurst();
     void scanFindsFramesInNoise_data();
     void scanFindsFramesInNoise();
+    void scannerVerdicts_data();
+    void scannerVerdicts();
+    void scannerBetweenRequests();
 };
 
 void TestReplyDecoder::kinds_data()
@@ -182,6 +190,79 @@ void TestReplyDecoder::scanFindsFramesInNoise()
     QTEST(list(scan.unfinished), "unfinished");
     for (const FrameAt &frame : scan.complete)
         QCOMPARE(frame.reply.kind, decodeReply(bytes.sliced(frame.start)).kind);
+}
+
+// What a look at a try's bytes decides, at a given moment after the request went out.
+void TestReplyDecoder::scannerVerdicts_data()
+{
+    QTest::addColumn<Request>("request");
+    QTest::addColumn<Arrivals>("arrivals");
+    QTest::addColumn<int>("lookAt");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<int>("setAside");
+    const QByteArray status = QByteArray::fromHex("43550305dc006400190050");
+    const QByteArray read = QByteArray::fromHex("435501020143");
+    QTest::newRow("answer waits for its pause") << Request::read(2) << Arrivals{{5, read}} << 20 << "wait 55" << 0;
+    QTest::newRow("answer taken at its due time") << Request::read(2) << Arrivals{{5, read}} << 55 << "answered 323" << 0;
+    QTest::newRow("frame begun in time holds the time-out")
+        << Request::read(2) << Arrivals{{295, read.first(3)}} << 300 << "wait 345" << 0;
+    QTest::newRow("frame begun in time, never finished")
+        << Request::read(2) << Arrivals{{290, read.first(3)}} << 340 << "no answer" << 0;
+    QTest::newRow("frame begun after the time-out") << Request::read(2) << Arrivals{{301, read}} << 351 << "no answer" << 0;
+    QTest::newRow("noise") << Request::version() << Arrivals{{5, QByteArray::fromHex("a5ff43")}} << 300 << "no answer" << 0;
+    QTest::newRow("clamped echo") << Request::write(2, 1500) << Arrivals{{5, QByteArray::fromHex("43550202057d")}} << 55
+                                  << "bad frame" << 0;
+    QTest::newRow("late status set aside, then the reply")
+        << Request::read(2) << Arrivals{{2, status}, {5, read}} << 55 << "answered 323" << 1;
+    QTest::newRow("stale status glued in front")
+        << Request::status() << Arrivals{{5, QByteArray::fromHex("43550303e8006400190050") + status}} << 55
+        << "answered 1500" << 0;
+    QTest::newRow("reply after a flood")
+        << Request::version() << Arrivals{{5, QByteArray(9000, '\xAA')}, {6, QByteArray::fromHex("435504010203")}} << 56
+        << "answered 1" << 0;
+}
+
+void TestReplyDecoder::scannerVerdicts()
+{
+    QFETCH(Request, request);
+    QFETCH(Arrivals, arrivals);
+    QFETCH(int, lookAt);
+    ReplyScanner scanner;
+    int setAside = 0;
+    for (const auto &[atMs, bytes] : arrivals) {
+        scanner.append(bytes, atMs);
+        setAside += int(scanner.look(&request, request.timeout.count(), atMs).setAside.size());
+    }
+    const ScanVerdict verdict = scanner.look(&request, request.timeout.count(), lookAt);
+    QString text;
+    switch (verdict.step) {
+    case ScanVerdict::Step::Wait: text = QStringLiteral("wait %1").arg(verdict.nextLookAt); break;
+    case ScanVerdict::Step::Answered:
+        text = QStringLiteral("answered %1").arg(verdict.reply.kind == ReplyKind::Status    ? verdict.reply.rpm
+                                                 : verdict.reply.kind == ReplyKind::Version ? verdict.reply.version[0]
+                                                                                            : verdict.reply.value);
+        break;
+    case ScanVerdict::Step::BadFrame: text = QStringLiteral("bad frame"); break;
+    case ScanVerdict::Step::NoAnswer: text = QStringLiteral("no answer"); break;
+    }
+    QTEST(text, "verdict");
+    QTEST(setAside + int(verdict.setAside.size()), "setAside");
+    QVERIFY(scanner.heardBytes());
+    QVERIFY(scanner.bytes().size() <= ReplyScanner::kInputLimit);
+}
+
+// With no request open, only a frame still coming in is kept, and a believable reply is set aside once.
+void TestReplyDecoder::scannerBetweenRequests()
+{
+    ReplyScanner scanner;
+    scanner.append(QByteArray::fromHex("a5" "43550305dc006400190050" "ff" "4355"), 10);
+    const ScanVerdict verdict = scanner.look(nullptr, 0, 10);
+    QCOMPARE(verdict.setAside.size(), 1);
+    QCOMPARE(verdict.setAside.first().rpm, 1500);
+    QCOMPARE(scanner.bytes(), QByteArray::fromHex("4355"));
+    scanner.append(QByteArray::fromHex("0305dc006400190050"), 20);
+    QCOMPARE(scanner.look(nullptr, 0, 20).setAside.size(), 1);
+    QVERIFY(scanner.bytes().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestReplyDecoder)

@@ -54,6 +54,8 @@ private slots:
     void portLostReportedOnce();
     void hangUpInsideATry_data();
     void hangUpInsideATry();
+    void boxOpenedFromAHandler_data();
+    void boxOpenedFromAHandler();
 
 private:
     // Submits and runs the event loop until the request ends (or a generous limit passes).
@@ -123,7 +125,7 @@ void TestRequestEngine::promptExchanges()
     QVERIFY(result->answered());
     QCOMPARE(result->framesSent, 1);
     QCOMPARE(m_port->writtenBytes(), QList<QByteArray>{frame});
-    QVERIFY(m_engine->ReplyOk);
+    QVERIFY(m_engine->ReplyOk());
     QVERIFY(!m_engine->busy());
     QVERIFY(!m_engine->replyTimer()->enabled());
     QCOMPARE(m_port->receiveThreshold(), 1);
@@ -133,8 +135,8 @@ void TestRequestEngine::promptExchanges()
     if (request.kind == Request::Kind::ReadParameter)
         QCOMPARE(result->reply.value, 104);
     if (request.kind == Request::Kind::WriteParameter) {
-        QCOMPARE(m_engine->ReplyIndex, 2);
-        QCOMPARE(m_engine->ReplyValue, 1500);
+        QCOMPARE(m_engine->ReplyIndex(), 2);
+        QCOMPARE(m_engine->ReplyValue(), 1500);
     }
     if (request.kind == Request::Kind::Version)
         QCOMPARE(result->reply.version, (std::array<quint8, 3>{1, 2, 3}));
@@ -168,8 +170,8 @@ void TestRequestEngine::silentController()
         QVERIFY2(gap >= timeoutMs - 5 && gap <= timeoutMs + 400, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
     }
     QVERIFY(!m_engine->replyTimer()->enabled());
-    QVERIFY(!m_engine->ReplyOk);
-    QVERIFY(m_engine->ReplyDone);
+    QVERIFY(!m_engine->ReplyOk());
+    QVERIFY(m_engine->ReplyDone());
     QVERIFY(!result->bytesReceived);
 }
 
@@ -209,8 +211,8 @@ void TestRequestEngine::otherRepliesAreSetAside()
         QVERIFY2(gap >= timeoutMs - 5, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
     }
     QCOMPARE(statuses.count(), quint8(reply[2]) == 3 ? 3 : 0);
-    QCOMPARE(m_engine->ReplyIndex, 0);
-    QCOMPARE(m_engine->ReplyValue, 0);
+    QCOMPARE(m_engine->ReplyIndex(), 0);
+    QCOMPARE(m_engine->ReplyValue(), 0);
 }
 
 // Bytes that hold no frame answering the request are line noise: the try waits for the real reply
@@ -274,7 +276,7 @@ void TestRequestEngine::frameThatCannotBeRightEndsTryAtOnce()
     QCOMPARE(m_port->written().size(), 3);
     QCOMPARE(m_port->bytesWaiting(), 0);
     QCOMPARE(statuses.count(), 0);
-    QCOMPARE(m_engine->ReplyValue, 0);
+    QCOMPARE(m_engine->ReplyValue(), 0);
     QCOMPARE(tries.count(), 3);
     QCOMPARE(tries.last().at(0).value<TryEnd>(), TryEnd::BadFrame);
     // Three time-outs would take 900 ms or more; each frame ends its try about 55 ms after the request.
@@ -322,7 +324,7 @@ void TestRequestEngine::replyFoundInNoise()
         break;
     case Request::Kind::ReadParameter:
         QCOMPARE(result->reply.value, value);
-        QCOMPARE(m_engine->ReplyValue, value);
+        QCOMPARE(m_engine->ReplyValue(), value);
         break;
     default:
         QCOMPARE(result->reply.version[0], value);
@@ -486,7 +488,7 @@ void TestRequestEngine::gluedBytesAreDiscarded()
     m_port->setResponder([](const QByteArray &) { return hex("435504010203" "435501041234"); });
     QVERIFY(run(Request::version())->answered());
     QCOMPARE(m_port->bytesWaiting(), 0);
-    QCOMPARE(m_engine->ReplyIndex, 0);
+    QCOMPARE(m_engine->ReplyIndex(), 0);
     // Nothing of the glued read reply is left to answer the next read.
     m_port->setResponder({});
     QVERIFY(!run(Request::read(4))->answered());
@@ -643,6 +645,68 @@ void TestRequestEngine::hangUpInsideATry()
     QVERIFY(!m_engine->busy());
     QVERIFY(!m_engine->replyTimer()->enabled());
     QCOMPARE(lost.count(), 1);
+}
+
+// A handler that opens a modal box runs a nested event loop: while it is open the reply's deadline,
+// noise and the next requests go on in it. The request in flight and the ones after it must end
+// exactly as without the box, each once, with its own reply.
+void TestRequestEngine::boxOpenedFromAHandler_data()
+{
+    QTest::addColumn<QString>("handler");
+    QTest::addColumn<Request>("first");
+    QTest::newRow("status reply") << "status" << Request::status();
+    QTest::newRow("status set aside during a read") << "status" << Request::read(4);
+    QTest::newRow("try ended") << "try" << Request::status();
+    QTest::newRow("request done") << "done" << Request::read(4);
+}
+
+void TestRequestEngine::boxOpenedFromAHandler()
+{
+    QFETCH(QString, handler);
+    QFETCH(Request, first);
+    VirtualClock clock;
+    SimulatedPort port(&clock);
+    RequestEngine engine(&port, nullptr, &clock);
+    QList<int> codes;
+    port.setWriteHandler([&](const QByteArray &frame) {
+        codes.append(frameCode(frame));
+        if (codes.size() == 1 && first.kind == Request::Kind::ReadParameter)
+            port.deliver(hex("43550305dc006400190050"), clock.nowMs() + 2); // a late status before the reply
+        port.deliver(promptReply(frame), clock.nowMs() + 5);
+        port.deliver(hex("a5"), clock.nowMs() + 70);
+    });
+    QVERIFY(engine.open(3, nullptr));
+    bool deadlineLost = false;
+    const auto check = [&] { deadlineLost = deadlineLost || !engine.deadlineHeld(); };
+    int boxes = 0;
+    const auto openBox = [&] {
+        if (boxes++ > 0)
+            return;
+        const bool never = false;
+        clock.runUntil(clock.nowMs() + 3000, never, check);
+    };
+    if (handler == "status")
+        connect(&engine, &RequestEngine::statusReceived, this, openBox);
+    if (handler == "try")
+        connect(&engine, &RequestEngine::tryEnded, this, openBox);
+    QList<QPair<int, qint32>> results; // index of the request, its value (-1 unanswered)
+    const QList<Request> requests{first, Request::read(2), Request::read(3), Request::status()};
+    for (int i = 0; i < requests.size(); ++i) {
+        engine.submit(requests[i], [&, i](const RequestResult &r) {
+            results.append({i, !r.answered() ? -1 : r.reply.kind == ReplyKind::Status ? r.reply.rpm : r.reply.value});
+            if (handler == "done" && i == 0)
+                openBox();
+        });
+    }
+    const bool never = false;
+    clock.runUntil(10000, never, check);
+
+    QCOMPARE(boxes > 0, true);
+    QVERIFY(!deadlineLost);
+    const qint32 firstValue = first.kind == Request::Kind::Status ? 1500 : 104;
+    QCOMPARE(results, (QList<QPair<int, qint32>>{{0, firstValue}, {1, 102}, {2, 103}, {3, 1500}}));
+    QCOMPARE(codes, (QList<int>{int(first.replyCode()), 1, 1, 3})); // each once, in order
+    QVERIFY(!engine.busy());
 }
 
 QTEST_GUILESS_MAIN(TestRequestEngine)
