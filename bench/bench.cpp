@@ -33,6 +33,7 @@ const Section kSections[] = {
     {"waiting", "silent controller: CPU and input latency", waitingSection},
     {"noise", "noisy line", noiseSection},
     {"memory", "memory", memorySection},
+    {"recording", "a day's recording read back", recordingSection},
 };
 
 QString sectionNames()

@@ -58,6 +58,7 @@ void connectSection(BenchContext &ctx);
 void exchangesSection(BenchContext &ctx);
 void mapLoadSection(BenchContext &ctx);
 void cliSection(BenchContext &ctx);
+void recordingSection(BenchContext &ctx);
 void pollingSection(BenchContext &ctx);
 void chartSection(BenchContext &ctx);
 void waitingSection(BenchContext &ctx);

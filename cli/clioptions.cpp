@@ -32,7 +32,8 @@ const CommandSpec kCommands[] = {
     {"ports", Command::Ports, Takes::Nothing, "ports", "COM1..COM15: which lead to a device, and which"},
     {"info", Command::Info, Takes::Nothing, "", "firmware version, the eight parameters, one status reading"},
     {"save", Command::Save, Takes::OneFile, "-p PORT save FILE.map",
-     "read the eight parameters and write them to a map file"},
+     "read the eight parameters and write them to a map file, with the\n"
+     "firmware, the time and --note's text as where it came from"},
     {"load", Command::Load, Takes::OneFile, "-p PORT load FILE.map",
      "check the file, show the changes, ask (unless --yes), write the\n"
      "values that differ, read all eight back and compare"},
@@ -144,6 +145,10 @@ const OptionSpec kOptions[] = {
     {"", "--log", "FILE", "program: append one JSON line per controller to FILE", "program", "--log wants a file",
      [](Parsed &p, const QString &v) { return setText(&p.options.logFile, v, "--log wants a file"); },
      [](const Parsed &p) { return !p.options.logFile.isEmpty(); }},
+    {"", "--note", "TEXT", "save, backup: one line kept in the map with its firmware and time\n"
+     "(vehicle, customer)", "save backup", "--note wants a text (vehicle, customer)",
+     [](Parsed &p, const QString &v) { p.options.note = v; return QString(); },
+     [](const Parsed &p) { return !p.options.note.isEmpty(); }},
     {"", "--folder", "DIR", "use DIR as the program folder (config.ini, Language.ini, ports/, Maps/)", nullptr,
      "--folder wants the program folder to use",
      [](Parsed &p, const QString &v) { return setText(&p.options.folder, v, "--folder wants the program folder to use"); },

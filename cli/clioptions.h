@@ -54,6 +54,7 @@ struct CliOptions {
     QString logFile;    // program: a JSON line per controller is appended here
     bool noBackup = false; // load, reset, program: no backup of the values first
     QString folder;     // the program folder instead of the executable's
+    QString note;       // save, backup: one line kept in the map (vehicle, customer)
 };
 
 struct CliParseResult {

@@ -72,7 +72,7 @@ void CliRunner::runSave()
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".map");
     FileProblem problem;
-    if (!writeMapFile(path, values, nullptr, &problem)) {
+    if (!writeMapFile(path, values, nullptr, &problem, mapOrigin(m_firmware, QDateTime::currentDateTime(), m_options.note))) {
         finish(CliExit::InvalidInput, notSavedText(path, problem));
         return;
     }
@@ -178,7 +178,8 @@ void CliRunner::runBackup()
         path = QDir(folder).filePath(name);
     }
     FileProblem problem;
-    if (!writeMapFile(path, heldValues(), nullptr, &problem)) {
+    if (!writeMapFile(path, heldValues(), nullptr, &problem,
+                      mapOrigin(m_firmware, QDateTime::currentDateTime(), m_options.note))) {
         finish(CliExit::InvalidInput, notSavedText(path, problem));
         return;
     }

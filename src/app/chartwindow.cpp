@@ -236,11 +236,16 @@ std::pair<int, int> ChartView::inkRows(const Frame &f, int lane) const
     return {std::max(first, box.top()), std::min(last, box.bottom())};
 }
 
+QRect ChartView::plotArea() const
+{
+    return QRect(kLeftMargin, kTopMargin, qMax(0, width() - kLeftMargin - kRightMargin),
+                 qMax(0, height() - kTopMargin - kBottomMargin));
+}
+
 ChartView::Frame ChartView::currentFrame() const
 {
     Frame f;
-    f.plot = QRect(kLeftMargin, kTopMargin, qMax(0, width() - kLeftMargin - kRightMargin),
-                   qMax(0, height() - kTopMargin - kBottomMargin));
+    f.plot = plotArea();
     f.deviceWidth = qMax(1, qRound(f.plot.width() * devicePixelRatioF()));
     f.spanMs = qint64(m_spanMinutes) * 60000;
     const qint64 scaled = (m_paused ? m_pausedAt : now()) * f.deviceWidth;

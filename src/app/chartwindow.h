@@ -48,6 +48,8 @@ public:
     void setPaused(bool paused);
     bool isPaused() const { return m_paused; }
     void setRpmMin(qint32 rpmMin);
+    // Where the lanes stand in the widget, for a layer drawn over the plot (a recording's cursor).
+    QRect plotArea() const;
     void setLaneNames(const std::array<QString, 4> &names);
     // Something new to show at the right edge; it reaches the screen with the next refresh.
     void touch();

@@ -3,6 +3,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
@@ -54,6 +56,14 @@ bool QtDialogs::question(QWidget *parent, const QString &text, const QString &ti
 bool QtDialogs::confirm(QWidget *parent, const QString &text, const QString &title, const QString &details)
 {
     return makeQuestionBox(parent, text, title, details, true)->exec() == QMessageBox::Ok;
+}
+
+std::optional<QString> QtDialogs::textLine(QWidget *parent, const QString &label, const QString &title,
+                                           const QString &initial)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, title, label, QLineEdit::Normal, initial, &ok);
+    return ok ? std::optional<QString>(text) : std::nullopt;
 }
 
 QString QtDialogs::openFileName(QWidget *parent, const QString &folder, const QString &filter)

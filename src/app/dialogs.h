@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QMessageBox;
 class QUrl;
@@ -32,6 +33,9 @@ public:
     // A box with OK and Cancel for a step that cannot be undone: Cancel is the default button, so a
     // stray Enter keeps things as they are. True for OK. details, when given, is shown below the text.
     virtual bool confirm(QWidget *parent, const QString &text, const QString &title, const QString &details = {}) = 0;
+    // One line to type (a map's note), filled with initial; empty for Cancel.
+    virtual std::optional<QString> textLine(QWidget *parent, const QString &label, const QString &title,
+                                            const QString &initial = {}) = 0;
     // File dialogs; an empty result means Cancel. The save dialog appends defaultSuffix (without the
     // dot) to a name typed without one, before it asks whether to replace an existing file.
     virtual QString openFileName(QWidget *parent, const QString &folder, const QString &filter) = 0;
@@ -58,6 +62,8 @@ public:
     bool question(QWidget *parent, const QString &text, const QString &title,
                   const QString &details = {}, bool cancelIsDefault = false) override;
     bool confirm(QWidget *parent, const QString &text, const QString &title, const QString &details = {}) override;
+    std::optional<QString> textLine(QWidget *parent, const QString &label, const QString &title,
+                                    const QString &initial = {}) override;
     QString openFileName(QWidget *parent, const QString &folder, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &folder, const QString &filter,
                          const QString &defaultSuffix = {}) override;

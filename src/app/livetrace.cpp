@@ -2,8 +2,8 @@
 
 namespace oe {
 
-LiveTrace::LiveTrace(int capacity, int flashCapacity)
-    : m_samples(size_t(qMax(1, capacity))), m_flashes(size_t(qMax(1, flashCapacity)))
+LiveTrace::LiveTrace(int capacity, int flashCapacity, qint64 gapAfterMs)
+    : m_samples(size_t(qMax(1, capacity))), m_flashes(size_t(qMax(1, flashCapacity))), m_gapAfterMs(gapAfterMs)
 {
 }
 
@@ -12,7 +12,7 @@ void LiveTrace::append(TraceSample sample)
     if (m_count == 0)
         sample.gapBefore = false; // nothing before it to join or to break from
     else
-        sample.gapBefore = sample.gapBefore || m_gapPending || sample.ms - at(size() - 1).ms > kGapAfterMs;
+        sample.gapBefore = sample.gapBefore || m_gapPending || sample.ms - at(size() - 1).ms > m_gapAfterMs;
     m_gapPending = false;
     if (m_count < m_samples.size()) {
         m_samples[(m_first + m_count) % m_samples.size()] = sample;

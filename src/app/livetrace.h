@@ -29,7 +29,8 @@ public:
     // means at least one status request went unanswered or no poll ran.
     static constexpr qint64 kGapAfterMs = 1500;
 
-    explicit LiveTrace(int capacity = 2048, int flashCapacity = 2048);
+    // gapAfterMs: a recording thinned out for a long span has its own idea of a gap (markGap).
+    explicit LiveTrace(int capacity = 2048, int flashCapacity = 2048, qint64 gapAfterMs = kGapAfterMs);
 
     void append(TraceSample sample);
     // The poll lost its answer or the session ended: the next sample starts a new stretch.
@@ -51,6 +52,7 @@ private:
     size_t m_flashFirst = 0;
     size_t m_flashCount = 0;
     bool m_gapPending = false;
+    qint64 m_gapAfterMs = kGapAfterMs;
 };
 
 } // namespace oe

@@ -13,6 +13,7 @@
 #include "mappanel.h"
 #include "mapeditor.h"
 #include "maptools.h"
+#include "recordingtools.h"
 #include "readingspanel.h"
 #include "reconnectflow.h"
 #include "recorder.h"
@@ -127,6 +128,7 @@ void MainWindow::buildParts()
     m_context.recorder = new Recorder(m_context.session, this);
     m_tools = new ToolsMenu(m_context, menuBar());
     m_mapTools = new MapTools(m_context, m_tools->menuToolsTop);
+    m_recordings = new RecordingTools(m_context, m_tools->menuToolsTop);
     m_reconnect = new ReconnectFlow(m_context, m_connection->btnConnect, m_readings);
     m_connection->setReconnectFlow(m_reconnect);
 }
@@ -199,9 +201,10 @@ void MainWindow::wireParts()
     // Every way back to a tune, and the editor's map, goes through the map frame's one load.
     connect(m_connection, &ConnectionPanel::undoRequested, m_maps, &MapPanel::restoreWhenReady);
     connect(m_mapTools, &MapTools::loadFileRequested, m_maps, &MapPanel::loadFile);
-    connect(m_mapTools, &MapTools::loadValuesRequested, m_maps, [this](const ParameterSet &values) {
-        m_maps->loadValues(values);
-    });
+    connect(m_mapTools, &MapTools::loadValuesRequested, m_maps,
+            [this](const ParameterSet &values, const QString &, const MapOrigin &origin) {
+                m_maps->loadValues(values, {}, {}, origin);
+            });
 }
 
 void MainWindow::startUp()
@@ -254,6 +257,7 @@ void MainWindow::ApplyCaptions()
     m_info->applyCaptions();
     m_tools->applyCaptions();
     m_mapTools->applyCaptions();
+    m_recordings->applyCaptions();
 }
 
 void MainWindow::stopTimers()

@@ -16,6 +16,7 @@ class InfoMenu;
 class LanguageMenu;
 class MapPanel;
 class MapTools;
+class RecordingTools;
 class ReadingsPanel;
 class ReconnectFlow;
 class SerialPort;
@@ -58,6 +59,7 @@ public:
     SliderPanel &sliders() const { return *m_sliders; }
     ToolsMenu &tools() const { return *m_tools; }
     MapTools &mapTools() const { return *m_mapTools; }
+    RecordingTools &recordings() const { return *m_recordings; }
     LanguageMenu &language() const { return *m_language; }
     ReconnectFlow &reconnect() const { return *m_reconnect; }
 
@@ -84,6 +86,7 @@ private:
     SliderPanel *m_sliders = nullptr;
     ToolsMenu *m_tools = nullptr;
     MapTools *m_mapTools = nullptr;
+    RecordingTools *m_recordings = nullptr;
     LanguageMenu *m_language = nullptr;
     InfoMenu *m_info = nullptr;
     ReconnectFlow *m_reconnect = nullptr;

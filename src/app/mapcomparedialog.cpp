@@ -1,11 +1,14 @@
 #include "mapcomparedialog.h"
 
 #include "captiontable.h"
+#include "maptexts.h"
+#include "restorepointstep.h"
 #include "numbertexts.h"
 #include "session.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -20,10 +23,15 @@ MapCompareDialog::MapCompareDialog(Session *session, AppTexts texts, QWidget *pa
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_originLabel = new QLabel(this);
+    m_originLabel->setObjectName(QStringLiteral("CompareOrigin"));
+    m_originLabel->setWordWrap(true);
+    m_originLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_table);
+    layout->addWidget(m_originLabel);
     layout->addWidget(buttons);
     resize(560, 330);
     connect(session, &Session::parameterConfirmedChanged, this, &MapCompareDialog::refresh);
@@ -36,10 +44,11 @@ MapCompareDialog::MapCompareDialog(Session *session, AppTexts texts, QWidget *pa
     applyCaptions();
 }
 
-void MapCompareDialog::setValues(const ParameterSet &values, const QString &name)
+void MapCompareDialog::setValues(const ParameterSet &values, const QString &name, const MapOrigin &origin)
 {
     m_values = values;
     m_name = name;
+    m_origin = origin;
     applyCaptions();
 }
 
@@ -94,6 +103,13 @@ void MapCompareDialog::refresh()
         set(i, 2, known ? displayText(index, now) : QStringLiteral("---"));
         set(i, 3, known && now != file ? m_texts.caption(Caption::DiffersMark) : QString());
     }
+    QString origin = mapOriginText(m_origin, m_texts.table());
+    if (m_session) {
+        if (const QString other = otherFirmwareText(m_origin, controllerFirmwareText(*m_session), m_texts.table());
+            !other.isEmpty())
+            origin += QLatin1Char('\n') + other;
+    }
+    m_originLabel->setText(origin);
 }
 
 } // namespace oe

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "apptexts.h"
+#include "mapfile.h"
 #include "parameterset.h"
 
 #include <QDialog>
 #include <QPointer>
 
+class QLabel;
 class QTableWidget;
 
 namespace oe {
@@ -22,12 +24,15 @@ class MapCompareDialog : public QDialog
 public:
     MapCompareDialog(Session *session, AppTexts texts, QWidget *parent = nullptr);
 
-    void setValues(const ParameterSet &values, const QString &name);
+    // origin: where the map came from, shown below the table with a word when its firmware is not
+    // the controller's.
+    void setValues(const ParameterSet &values, const QString &name, const MapOrigin &origin = {});
     // Has the session read what it does not know and verify its first answers; false when not
     // connected. One such request at a time.
     bool settle();
     void applyCaptions();
     QTableWidget *table() const { return m_table; }
+    QLabel *originLabel() const { return m_originLabel; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -39,7 +44,9 @@ private:
     AppTexts m_texts;
     ParameterSet m_values;
     QString m_name;
+    MapOrigin m_origin;
     QTableWidget *m_table = nullptr;
+    QLabel *m_originLabel = nullptr;
     bool m_settling = false;
 };
 

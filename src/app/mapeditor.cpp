@@ -11,6 +11,7 @@
 #include "valuerule.h"
 #include "valuetexts.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <algorithm>
 #include <QCloseEvent>
@@ -72,13 +73,22 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
             if (m_settingTexts)
                 return;
             judgeFields();
-            bool changed = false;
-            for (int j = 0; j < kParameterCount; ++j)
-                changed = changed || m_fields[size_t(j)]->text().trimmed() != m_savedTexts[size_t(j)];
-            setModified(changed);
+            updateModified();
         });
     }
     grid->setColumnStretch(3, 1);
+    m_originLabel = new QLabel(this);
+    m_originLabel->setObjectName(QStringLiteral("MapEditorOrigin"));
+    m_originLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_noteName = new QLabel(this);
+    m_note = new QLineEdit(this);
+    m_note->setObjectName(QStringLiteral("MapEditorNote"));
+    m_note->setMaxLength(kMapNoteMaxLength);
+    m_noteName->setBuddy(m_note);
+    connect(m_note, &QLineEdit::textEdited, this, &MapEditor::updateModified);
+    auto *noteRow = new QHBoxLayout;
+    noteRow->addWidget(m_noteName);
+    noteRow->addWidget(m_note, 1);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("MapEditorStatus"));
     m_status->setWordWrap(true);
@@ -103,11 +113,11 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     connect(m_saveAs, &QPushButton::clicked, this, &MapEditor::saveAs);
     connect(m_compare, &QPushButton::clicked, this, [this] {
         if (m_ready)
-            emit compareRequested(values(), name());
+            emit compareRequested(values(), name(), origin());
     });
     connect(m_load, &QPushButton::clicked, this, [this] {
         if (m_ready)
-            emit loadRequested(values(), name());
+            emit loadRequested(values(), name(), origin());
     });
     auto *buttons = new QHBoxLayout;
     for (QPushButton *button : {m_open, m_save, m_saveAs})
@@ -117,6 +127,8 @@ MapEditor::MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidge
     buttons->addWidget(m_load);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(m_originLabel);
+    layout->addLayout(noteRow);
     layout->addWidget(m_status);
     layout->addStretch(1);
     layout->addLayout(buttons);
@@ -133,8 +145,9 @@ MapEditor::~MapEditor()
         field->disconnect(this);
 }
 
-void MapEditor::startFrom(const ParameterSet &values)
+void MapEditor::startFrom(const ParameterSet &values, const MapOrigin &origin)
 {
+    m_origin = origin;
     std::array<QString, kParameterCount> texts;
     for (int i = 0; i < kParameterCount; ++i)
         texts[size_t(i)] = plainNumberText(values[ParameterIndex(i)]);
@@ -144,12 +157,24 @@ void MapEditor::startFrom(const ParameterSet &values)
 
 void MapEditor::startEmpty()
 {
+    m_origin = {};
     m_path.clear();
     setTexts({});
 }
 
+void MapEditor::updateModified()
+{
+    bool changed = m_note->text() != m_savedNote;
+    for (int j = 0; j < kParameterCount; ++j)
+        changed = changed || m_fields[size_t(j)]->text().trimmed() != m_savedTexts[size_t(j)];
+    setModified(changed);
+}
+
 void MapEditor::setTexts(const std::array<QString, kParameterCount> &texts)
 {
+    m_note->setText(m_origin.note);
+    m_savedNote = m_origin.note;
+    showOrigin();
     m_savedTexts = texts;
     m_givenTexts = texts;
     m_settingTexts = true;
@@ -175,7 +200,7 @@ bool MapEditor::openFile(const QString &path)
     if (!map)
         return false;
     // A value the file holds beyond a slider stays as it is, said beside it.
-    startFrom(map->values);
+    startFrom(map->values, map->origin);
     m_path = path;
     setModified(false);
     return true;
@@ -185,17 +210,36 @@ bool MapEditor::saveTo(const QString &path)
 {
     if (!m_ready)
         return false; // a field empty or refused, or a pair crossed: no map to write
+    // The values keep the firmware they were made for; the time is this save's.
+    const MapOrigin saved = mapOrigin(m_origin.firmware, QDateTime::currentDateTime(), m_note->text());
     FileProblem problem;
-    if (!writeMapFile(path, toMapValues(values()), nullptr, &problem)) {
+    if (!writeMapFile(path, toMapValues(values()), nullptr, &problem, saved)) {
         tell(m_texts.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path) + QLatin1Char('\n')
              + fileProblemText(problem, m_texts.table()));
         return false;
     }
     m_path = path;
+    m_origin = saved;
+    m_savedNote = m_note->text();
+    showOrigin();
     for (int i = 0; i < kParameterCount; ++i)
         m_savedTexts[size_t(i)] = m_fields[size_t(i)]->text().trimmed();
     setModified(false);
     return true;
+}
+
+MapOrigin MapEditor::origin() const
+{
+    MapOrigin origin = m_origin;
+    origin.note = mapNoteText(m_note->text());
+    return origin;
+}
+
+void MapEditor::showOrigin()
+{
+    MapOrigin shown = m_origin;
+    shown.note.clear(); // the field below shows it
+    m_originLabel->setText(mapOriginText(shown, m_texts.table()));
 }
 
 bool MapEditor::save()
@@ -234,6 +278,8 @@ void MapEditor::applyCaptions()
     m_saveAs->setText(m_texts.caption(Caption::EditorSaveAs));
     m_compare->setText(m_texts.caption(Caption::EditorCompare));
     m_load->setText(m_texts.caption(Caption::EditorLoad));
+    m_noteName->setText(m_texts.caption(Caption::EditorNote));
+    showOrigin();
     setModified(m_modified);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apptexts.h"
+#include "mapfile.h"
 #include "parameterset.h"
 
 #include <QWidget>
@@ -32,8 +33,9 @@ public:
     MapEditor(QString mapsFolder, AppTexts texts, BoxQueue *boxes, QWidget *parent = nullptr);
     ~MapEditor() override;
 
-    // Starts a map from these values, not yet saved anywhere.
-    void startFrom(const ParameterSet &values);
+    // Starts a map from these values, not yet saved anywhere; origin: where they came from (the
+    // controller's firmware), kept when the map is saved.
+    void startFrom(const ParameterSet &values, const MapOrigin &origin = {});
     // Starts a map with every field empty, to be filled in.
     void startEmpty();
     // Reads a map file; a refused file is told and changes nothing. False then.
@@ -48,6 +50,8 @@ public:
     ParameterSet values() const;
     // Every field holds a value that stands and no pair is crossed: the map may be saved.
     bool ready() const { return m_ready; }
+    // Where the map came from, with the note as typed in the editor.
+    MapOrigin origin() const;
     QString filePath() const { return m_path; }
     bool modified() const { return m_modified; }
     // Compare and Load are offered while a controller is connected.
@@ -59,10 +63,12 @@ public:
     QLabel *status() const { return m_status; }
     QPushButton *compareButton() const { return m_compare; }
     QPushButton *loadButton() const { return m_load; }
+    QLineEdit *noteField() const { return m_note; }
+    QLabel *originLabel() const { return m_originLabel; }
 
 signals:
-    void compareRequested(const oe::ParameterSet &values, const QString &name);
-    void loadRequested(const oe::ParameterSet &values, const QString &name);
+    void compareRequested(const oe::ParameterSet &values, const QString &name, const oe::MapOrigin &origin);
+    void loadRequested(const oe::ParameterSet &values, const QString &name, const oe::MapOrigin &origin);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -74,6 +80,9 @@ private:
     // the buttons that need a whole map.
     void judgeFields();
     void updateButtons();
+    void showOrigin();
+    // Any field or the note differs from what was opened or last saved.
+    void updateModified();
     void setModified(bool modified);
     QString name() const;
     bool askOnUnsaved();
@@ -89,6 +98,8 @@ private:
     std::array<QString, kParameterCount> m_savedTexts{};
     std::array<QString, kParameterCount> m_givenTexts{};
     QString m_path;
+    MapOrigin m_origin; // as opened or started; the note field holds the note
+    QString m_savedNote;
     bool m_modified = false;
     bool m_ready = false;
     bool m_connected = false;
@@ -97,6 +108,8 @@ private:
     std::array<QLineEdit *, kParameterCount> m_fields{};
     std::array<QLabel *, kParameterCount> m_shown{};
     std::array<QLabel *, kParameterCount> m_notes{};
+    QLabel *m_originLabel = nullptr, *m_noteName = nullptr;
+    QLineEdit *m_note = nullptr;
     QLabel *m_status = nullptr;
     QPushButton *m_open = nullptr, *m_save = nullptr, *m_saveAs = nullptr, *m_compare = nullptr,
                 *m_load = nullptr;

@@ -29,6 +29,7 @@ std::optional<CheckedMap> readCheckedMap(const QString &path, const CaptionTable
     for (int i = 0; i < kParameterCount; ++i)
         checked.values[ParameterIndex(i)] = map.values[size_t(i)];
     checked.check = check;
+    checked.origin = map.origin;
     for (const MapKeyNote &note : map.keyNotes)
         checked.notes << mapKeyNoteText(note, captions);
     return checked;

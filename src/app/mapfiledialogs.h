@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapfile.h"
 #include "parameterset.h"
 #include "valuerule.h"
 
@@ -24,6 +25,7 @@ struct CheckedMap {
     ParameterSet values;
     MapCheck check;
     QStringList notes; // lines named otherwise than we name them, read by position
+    MapOrigin origin;  // where the file says it came from
 };
 
 // Reads and checks path; a file that is no map, or one whose pairs cross, is told through tell:

@@ -13,6 +13,7 @@
 #include "windowcontext.h"
 #include "windowlayout.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -138,25 +139,26 @@ void MapPanel::loadFile(const QString &path)
                                                          [this](const QString &text) { m_context.tell(text); });
     // Lines named otherwise than we name them are still read by position; the user sees how.
     if (map)
-        loadValues(map->values, map->notes, map->check);
+        loadValues(map->values, map->notes, map->check, map->origin);
 }
 
-void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, const MapCheck &check)
+void MapPanel::loadValues(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
+                          const MapOrigin &origin)
 {
     if (m_session.state() != Session::State::Connected || m_preparing)
         return;
     m_preparing = true;
     updateButtons();
     takeRestorePoint(&m_session, m_context.mapsFolder(), RestoreCause::Load, m_context.controller, this,
-                     [this, values, notes, check](const RestorePointOutcome &point) {
+                     [this, values, notes, check, origin](const RestorePointOutcome &point) {
                          m_preparing = false;
                          updateButtons();
-                         askAndLoad(values, notes, check, point);
+                         askAndLoad(values, notes, check, origin, point);
                      });
 }
 
 void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
-                          const RestorePointOutcome &point)
+                          const MapOrigin &origin, const RestorePointOutcome &point)
 {
     // A restore point of a load that does not happen overwrote nothing: it goes again.
     auto dropPoint = qScopeGuard([&point] {
@@ -189,8 +191,15 @@ void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, 
     QString details = changes.isEmpty() ? m_context.caption(Caption::MapNoChanges) : changes.join(QLatin1Char('\n'));
     if (!notes.isEmpty())
         details = notes.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + details;
-    const QString text = m_context.caption(Caption::MapQuestion) + QStringLiteral("\n\n")
-                         + restorePointText(point, m_context.captions, m_context.parameterName);
+    if (!origin.isEmpty())
+        details = mapOriginText(origin, m_context.captions) + QStringLiteral("\n\n") + details;
+    // Another firmware may number or scale its parameters otherwise: said in the text itself, not
+    // in the details a technician may never open.
+    const QString otherFirmware = otherFirmwareText(origin, controllerFirmwareText(m_session), m_context.captions);
+    QString text = m_context.caption(Caption::MapQuestion) + QStringLiteral("\n\n");
+    if (!otherFirmware.isEmpty())
+        text += otherFirmware + QStringLiteral("\n\n");
+    text += restorePointText(point, m_context.captions, m_context.parameterName);
     bool send = false;
     {
         BoxQueue::Scope scope(*m_context.boxes);
@@ -198,7 +207,8 @@ void MapPanel::askAndLoad(const ParameterSet &values, const QStringList &notes, 
         const QString title = m_context.caption(Caption::MessageTitle);
         // Without a restore point the tune would be gone for good, and a value no slider can set is
         // unusual enough: in both cases a stray Enter must not send.
-        send = point.written() ? dialogs.question(m_context.window, text, title, details, beyondSlider)
+        send = point.written() ? dialogs.question(m_context.window, text, title, details,
+                                                  beyondSlider || !otherFirmware.isEmpty())
                                : dialogs.confirm(m_context.window, text, title, details);
     }
     // Refused when the port went away while the question was open.
@@ -300,8 +310,17 @@ void MapPanel::onVerifiedForSave(const VerifiedValues &values)
                                       m_context.caption(Caption::MessageTitle), stillSaveable);
     if (path.isEmpty() || !stillSaveable())
         return;
+    std::optional<QString> typedNote;
+    {
+        BoxQueue::Scope scope(*m_context.boxes);
+        typedNote = m_context.boxes->dialogs().textLine(m_context.window, m_context.caption(Caption::NoteQuestion),
+                                                   m_context.caption(Caption::MessageTitle));
+    }
+    if (!typedNote || !stillSaveable())
+        return;
+    const MapOrigin origin = mapOrigin(controllerFirmwareText(m_session), QDateTime::currentDateTime(), *typedNote);
     FileProblem problem;
-    if (writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem))
+    if (writeMapFile(path, toMapValues(m_session.controllerValues()), nullptr, &problem, origin))
         emit note(fillPlaceholders(m_context.caption(Caption::MapSavedTo), {QDir::toNativeSeparators(path)}));
     else
         m_context.tell(m_context.caption(Caption::MapNotSaved) + QLatin1Char('\n') + QDir::toNativeSeparators(path)

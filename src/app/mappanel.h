@@ -34,7 +34,10 @@ public:
     // read first), the question shows the changes and the restore point, then the writes, the
     // read-back and the notice, which offers to undo the load. notes go before the changes.
     // check: what the value rule found in a file's values (rounded, beyond a slider), said per line.
-    void loadValues(const ParameterSet &values, const QStringList &notes = {}, const MapCheck &check = {});
+    // origin: where the map says it came from, shown in the question; a map from another firmware
+    // than the controller's says so there and makes Cancel the default.
+    void loadValues(const ParameterSet &values, const QStringList &notes = {}, const MapCheck &check = {},
+                    const MapOrigin &origin = {});
     // Loads a restore point as soon as no sequence runs (an Undo asked for while one does).
     void restoreWhenReady(const QString &path);
 
@@ -55,7 +58,7 @@ private:
     void onVerifiedForSave(const VerifiedValues &values);
     void onMapLoaded(const MapLoadResult &result);
     void askAndLoad(const ParameterSet &values, const QStringList &notes, const MapCheck &check,
-                    const RestorePointOutcome &point);
+                    const MapOrigin &origin, const RestorePointOutcome &point);
     // The map buttons take input while connected, no sequence running and nothing being prepared.
     void updateButtons();
     QString mapsFolder();

@@ -103,10 +103,13 @@ void MapTools::showEditor()
         m_editorOpening = false;
         if (m_editor->isVisible())
             return;
-        if (held.complete())
-            m_editor->startFrom(held.values);
-        else
+        if (held.complete()) {
+            MapOrigin origin;
+            origin.firmware = controllerFirmwareText(*m_context.session);
+            m_editor->startFrom(held.values, origin);
+        } else {
             m_editor->startEmpty();
+        }
         m_editor->show();
         m_editor->raise();
         m_editor->activateWindow();
@@ -124,12 +127,12 @@ void MapTools::compareWithFile()
     const std::optional<CheckedMap> map = readCheckedMap(path, m_context.captions, m_context.caption(Caption::MapInvalid),
                                                          [this](const QString &text) { m_context.tell(text); });
     if (map)
-        showCompare(map->values, QFileInfo(path).fileName());
+        showCompare(map->values, QFileInfo(path).fileName(), map->origin);
 }
 
-void MapTools::showCompare(const ParameterSet &values, const QString &name)
+void MapTools::showCompare(const ParameterSet &values, const QString &name, const MapOrigin &origin)
 {
-    m_compare->setValues(values, name);
+    m_compare->setValues(values, name, origin);
     m_compare->settle();
     m_compare->show();
     m_compare->raise();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapfile.h"
 #include "parameterset.h"
 
 #include <QObject>
@@ -36,13 +37,13 @@ public:
 
 signals:
     void loadFileRequested(const QString &path);
-    void loadValuesRequested(const oe::ParameterSet &values, const QString &name);
+    void loadValuesRequested(const oe::ParameterSet &values, const QString &name, const oe::MapOrigin &origin);
 
 private:
     void showRestore();
     void showEditor();
     void compareWithFile();
-    void showCompare(const ParameterSet &values, const QString &name);
+    void showCompare(const ParameterSet &values, const QString &name, const MapOrigin &origin);
 
     WindowContext &m_context;
     RestoreDialog *m_restore = nullptr;

@@ -19,7 +19,7 @@ namespace oe {
 namespace {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kValidRole = Qt::UserRole + 1;
-enum Column { TimeColumn, CauseColumn, PortColumn, FirmwareColumn, ChangesColumn, kColumnCount };
+enum Column { TimeColumn, CauseColumn, PortColumn, FirmwareColumn, NoteColumn, ChangesColumn, kColumnCount };
 } // namespace
 
 RestoreDialog::RestoreDialog(Session *session, QString mapsFolder, AppTexts texts, QWidget *parent)
@@ -65,7 +65,7 @@ void RestoreDialog::applyCaptions()
     setWindowTitle(m_texts.caption(Caption::RestoreTitle));
     m_list->setHeaderLabels({m_texts.caption(Caption::ColumnTime), m_texts.caption(Caption::ColumnCause),
                              m_texts.caption(Caption::ColumnPort), m_texts.caption(Caption::ColumnFirmware),
-                             m_texts.caption(Caption::ColumnChanges)});
+                             m_texts.caption(Caption::ColumnNote), m_texts.caption(Caption::ColumnChanges)});
     m_restore->setText(m_texts.caption(Caption::RestoreButton));
     refresh();
 }
@@ -98,6 +98,10 @@ void RestoreDialog::refresh()
             item->setText(ChangesColumn, mapErrorText(map.error, m_texts.table()));
             continue;
         }
+        // The file's own origin lines: its firmware where the name does not say, and the note.
+        if (point.origin.firmware.isEmpty())
+            item->setText(FirmwareColumn, map.origin.firmware);
+        item->setText(NoteColumn, map.origin.note);
         if (!connected) {
             item->setText(ChangesColumn, QStringLiteral("---"));
             continue;

@@ -30,6 +30,12 @@ MapValues toMapValues(const ParameterSet &set)
     return values;
 }
 
+QString controllerFirmwareText(const Session &session)
+{
+    const auto firmware = session.firmware();
+    return firmware ? firmwareVersionText(*firmware) : QString();
+}
+
 ParameterSet fromMapValues(const MapValues &values)
 {
     ParameterSet set;

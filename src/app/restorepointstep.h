@@ -37,6 +37,10 @@ void takeRestorePoint(Session *session, const QString &mapsFolder, RestoreCause 
 QString restorePointText(const RestorePointOutcome &outcome, const CaptionTable &captions,
                          const std::function<QString(ParameterIndex)> &parameterName);
 
+// The firmware the session's controller identified itself with ("1.3.7"), empty while not connected:
+// the origin every map written from the controller's values carries.
+QString controllerFirmwareText(const Session &session);
+
 // The session's values of a map, by index.
 MapValues toMapValues(const ParameterSet &set);
 ParameterSet fromMapValues(const MapValues &values);

@@ -169,6 +169,22 @@ enum Entry : int {
     EditorCompare = 277,
     EditorLoad = 278,
     EditorUnsaved = 279,  // question when the editor closes with unsaved changes
+    // Where a map came from (its lines 9 to 11)
+    OriginFirmware = 300,  // %1 the firmware the map was saved from
+    OriginSaved = 301,     // %1 when it was saved; follows OriginFirmware after a comma
+    OriginNote = 302,      // %1 the technician's note
+    OtherFirmware = 303,   // in the load question: %1 the map's firmware, %2 the controller's
+    NoteQuestion = 304,    // asked at Save: the note to keep in the map
+    ColumnNote = 305,      // the Restore list's column
+    EditorNote = 306,      // the editor's note field
+    NoOrigin = 307,        // a map that does not say where it came from
+    MapExtraOutOfRange = 308, // why a map was refused: %1 a line past the eighth, %2 its text
+    // A recording opened in the chart
+    OpenRecordingItem = 309,  // Tools menu
+    RecordingTitle = 310,     // the recording window's title, before the file's name
+    RecordingForeign = 311,   // %1 the file: not a recording of this program
+    RecordingCutShort = 312,  // %1 the file, %2 the first line not shown
+    RecordingNotRead = 313,   // %1 the file, %2 why
     ColumnPort = 320,     // the restore points window: the port the values were taken on
     ColumnFirmware = 321,
     CauseProgram = 322,   // a restore point of one controller of oe-cli's program

@@ -28,6 +28,7 @@ int mapErrorEntry(MapFileError::Kind kind)
     case Kind::NotANumber: return Caption::MapNotANumber;
     case Kind::OutOfRange: return Caption::MapOutOfRange;
     case Kind::CrossedPair: return Caption::MapCrossedPair;
+    case Kind::ExtraOutOfRange: return Caption::MapExtraOutOfRange;
     }
     return Caption::MapCannotRead;
 }
@@ -52,6 +53,15 @@ QString builtInMapCaption(int entry)
     case Caption::MapCrossedPair:
         return QStringLiteral("Line %1 is out of order with the line before it (%2): the sliders never allow this pair.");
     case Caption::MapKeyNote: return QStringLiteral("Line %1 is named '%2'; it is read as %3.");
+    case Caption::MapExtraOutOfRange:
+        return QStringLiteral("Line %1: '%2' reads as a number too large for a map file.");
+    case Caption::OriginFirmware: return QStringLiteral("Firmware %1");
+    case Caption::OriginSaved: return QStringLiteral("saved %1");
+    case Caption::OriginNote: return QStringLiteral("Note: %1");
+    case Caption::NoOrigin: return QStringLiteral("The file does not say where it came from.");
+    case Caption::OtherFirmware:
+        return QStringLiteral("This map was saved from firmware %1; this controller has firmware %2. Its values may mean "
+                              "something else here.");
     case Caption::FileNotFound: return QStringLiteral("The file or its folder does not exist.");
     case Caption::FileNoPermission: return QStringLiteral("Access to the file or its folder is denied.");
     case Caption::DiskFull: return QStringLiteral("The disk is full.");
@@ -79,6 +89,33 @@ QString fileProblemText(const FileProblem &problem, const CaptionTable &table)
     case FileFault::Other: break;
     }
     return problem.systemText;
+}
+
+QString mapOriginText(const MapOrigin &origin, const CaptionTable &table)
+{
+    if (origin.isEmpty())
+        return entryText(Caption::NoOrigin, table);
+    QStringList first;
+    if (!origin.firmware.isEmpty())
+        first << fillPlaceholders(entryText(Caption::OriginFirmware, table), {origin.firmware});
+    if (!origin.saved.isEmpty())
+        first << fillPlaceholders(entryText(Caption::OriginSaved, table), {origin.saved});
+    QStringList lines;
+    if (!first.isEmpty()) {
+        QString line = first.join(QStringLiteral(", "));
+        line[0] = line[0].toUpper(); // "saved …" opens the line when the firmware is not known
+        lines << line;
+    }
+    if (!origin.note.isEmpty())
+        lines << fillPlaceholders(entryText(Caption::OriginNote, table), {origin.note});
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString otherFirmwareText(const MapOrigin &origin, const QString &controllerFirmware, const CaptionTable &table)
+{
+    if (origin.firmware.isEmpty() || controllerFirmware.isEmpty() || origin.firmware == controllerFirmware)
+        return {};
+    return fillPlaceholders(entryText(Caption::OtherFirmware, table), {origin.firmware, controllerFirmware});
 }
 
 QString mapKeyNoteText(const MapKeyNote &note, const CaptionTable &table)

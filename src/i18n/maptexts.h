@@ -24,6 +24,14 @@ QString mapErrorText(const MapFileError &error, const CaptionTable &table);
 // for any other.
 QString fileProblemText(const FileProblem &problem, const CaptionTable &table);
 
+// Where a map came from, as its lines 9 to 11 say: "Firmware 1.3.7, saved 2026-12-08 07:01:39" and
+// "Note: …" on a line of its own; a sentence saying the file does not tell when it says nothing.
+QString mapOriginText(const MapOrigin &origin, const CaptionTable &table);
+
+// The warning that a map comes from another firmware than the controller's; empty when it does not
+// (or when either is not known).
+QString otherFirmwareText(const MapOrigin &origin, const QString &controllerFirmware, const CaptionTable &table);
+
 // "Line 3 is named 'Foo'; it is read as RpmMin."
 QString mapKeyNoteText(const MapKeyNote &note, const CaptionTable &table);
 

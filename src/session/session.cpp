@@ -82,6 +82,7 @@ void Session::connectTo(int comPort)
             return;
         }
         m_connected = true;
+        m_firmware = result.reply.version;
         m_version = result.reply.version;
         notify([comPort = m_comPort, version = result.reply.version](Session &session) {
             emit session.identified(comPort, version);
@@ -143,6 +144,7 @@ void Session::endSession(bool portLost)
     ++m_sessionId;
     m_endedByPortLoss = portLost;
     m_connected = false;
+    m_firmware.reset();
     m_pollHeld = false;
     m_missedAnswers = 0;
     m_lastMissed = -1;

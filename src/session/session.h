@@ -62,6 +62,8 @@ public:
     State state() const { return m_state; }
     // True once the controller has identified itself, until the session ends.
     bool Connected() const { return m_connected; }
+    // The firmware version the controller identified itself with, while Connected().
+    std::optional<std::array<quint8, 3>> firmware() const { return m_firmware; }
     RequestEngine *engine() const { return m_engine; }
     Clock *clock() const { return m_time; }
     // Valid when the connect-failed message is raised, and until the next connect starts.
@@ -268,6 +270,7 @@ private:
     IntervalTimer *m_statusTimer;
     State m_state = State::Idle;
     bool m_connected = false;
+    std::optional<std::array<quint8, 3>> m_firmware;
     bool m_pollHeld = false;
     int m_comPort = 0;
     // Counts sessions: a step that comes back after waiting checks it to learn whether the session it

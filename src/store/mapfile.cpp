@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 
 namespace oe {
 
@@ -35,6 +36,32 @@ bool isBlankOnly(const QString &line)
     return true;
 }
 
+const QLatin1String kFirmwareKey("Firmware");
+const QLatin1String kSavedKey("Saved");
+const QLatin1String kNoteKey("Note");
+const QString kSavedFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+bool readsAsLineNumber(QStringView text)
+{
+    return readLenientInteger(text, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()).has_value();
+}
+
+QString unquoted(const QString &text)
+{
+    return text.size() >= 2 && text.startsWith(u'"') && text.endsWith(u'"') ? text.mid(1, text.size() - 2) : text;
+}
+
+// What a line past the eighth says of the map's origin; other keys say nothing.
+void takeOriginLine(const QString &key, const QString &text, MapOrigin &origin)
+{
+    if (key.compare(kFirmwareKey, Qt::CaseInsensitive) == 0)
+        origin.firmware = unquoted(text);
+    else if (key.compare(kSavedKey, Qt::CaseInsensitive) == 0)
+        origin.saved = unquoted(text);
+    else if (key.compare(kNoteKey, Qt::CaseInsensitive) == 0)
+        origin.note = unquoted(text);
+}
+
 MapReadResult refused(MapFileError::Kind kind, int line, const QString &detail = QString(),
                       FileFault fault = FileFault::None)
 {
@@ -58,8 +85,8 @@ MapReadResult parseMap(QByteArrayView data)
         splitLines(QByteArray::fromRawData(data.data(), data.size()), kMapMaxLines + 1);
 
     MapReadResult result;
-    // The extra lines 9 to 11 are checked like the first eight although their values are never
-    // used: a file with a broken tail is more likely a damaged or wrong file than a map with notes.
+    // The extra lines 9 to 11 are checked too although their values are never used: a file with a
+    // broken tail is more likely a damaged or wrong file than a map with notes.
     for (int i = 0; i < lines.size(); ++i) {
         const int lineNumber = i + 1;
         if (lineNumber > kMapMaxLines)
@@ -76,19 +103,24 @@ MapReadResult parseMap(QByteArrayView data)
         if (end < 0)
             end = line.size();
         const QStringView value = QStringView(line).mid(equals + 1, end - equals - 1);
+        if (i >= kMapValueCount) {
+            // Read as every reader of the format reads it; what it says is kept, never sent.
+            if (!readsAsLineNumber(value))
+                return refused(MapFileError::Kind::ExtraOutOfRange, lineNumber, value.trimmed().toString());
+            takeOriginLine(line.left(equals).trimmed(), line.mid(equals + 1).trimmed(), result.origin);
+            continue;
+        }
         const std::optional<double> number = readCleanNumber(value);
         if (!number)
             return refused(MapFileError::Kind::NotANumber, lineNumber, value.trimmed().toString());
         const auto rounded = roundHalfEven(*number, kMapMinValue, kMapMaxValue);
         if (!rounded)
             return refused(MapFileError::Kind::OutOfRange, lineNumber, value.trimmed().toString());
-        if (i < kMapValueCount) {
-            result.values[size_t(i)] = qint32(*rounded);
-            result.valueTexts.append(value.trimmed().toString());
-            const QString key = line.left(equals).trimmed();
-            if (key.compare(QLatin1String(kKeys[size_t(i)]), Qt::CaseInsensitive) != 0)
-                result.keyNotes.append({lineNumber, key});
-        }
+        result.values[size_t(i)] = qint32(*rounded);
+        result.valueTexts.append(value.trimmed().toString());
+        const QString key = line.left(equals).trimmed();
+        if (key.compare(QLatin1String(kKeys[size_t(i)]), Qt::CaseInsensitive) != 0)
+            result.keyNotes.append({lineNumber, key});
     }
     if (lines.size() < kMapValueCount)
         return refused(MapFileError::Kind::TooFewLines, int(lines.size()));
@@ -112,7 +144,7 @@ MapReadResult readMapFile(const QString &path)
     return parseMap(data);
 }
 
-QByteArray formatMap(const MapValues &values)
+QByteArray formatMap(const MapValues &values, const MapOrigin &origin)
 {
     QByteArray out;
     for (int i = 0; i < kMapValueCount; ++i) {
@@ -121,12 +153,57 @@ QByteArray formatMap(const MapValues &values)
         out += QByteArray::number(values[size_t(i)]);
         out += "\r\n";
     }
+    // Each part passes through mapNoteText: whatever a caller hands in stays one ASCII line. A text
+    // that would not read as a number in range is quoted, which reads as 0.
+    const auto line = [&out](QLatin1String key, const QString &text, bool quoted) {
+        const QString clean = mapNoteText(text);
+        if (clean.isEmpty())
+            return;
+        quoted = quoted || !readsAsLineNumber(clean);
+        out += key.latin1();
+        out += '=';
+        out += (quoted ? QLatin1Char('"') + clean + QLatin1Char('"') : clean).toLatin1();
+        out += "\r\n";
+    };
+    line(kFirmwareKey, origin.firmware, false);
+    line(kSavedKey, origin.saved, false);
+    line(kNoteKey, origin.note, true);
     return out;
 }
 
-bool writeMapFile(const QString &path, const MapValues &values, QString *error, FileProblem *problem)
+bool writeMapFile(const QString &path, const MapValues &values, QString *error, FileProblem *problem,
+                  const MapOrigin &origin)
 {
-    return writeFileAtomically(path, formatMap(values), error, problem);
+    return writeFileAtomically(path, formatMap(values, origin), error, problem);
+}
+
+MapOrigin mapOrigin(const QString &firmware, const QDateTime &when, const QString &note)
+{
+    return {mapNoteText(firmware), when.isValid() ? when.toString(kSavedFormat) : QString(), mapNoteText(note)};
+}
+
+QString mapNoteText(const QString &typed)
+{
+    QString out;
+    // Decomposed, an accented letter is its plain letter and a mark the file cannot hold.
+    for (QChar c : typed.normalized(QString::NormalizationForm_KD)) {
+        if (c.category() == QChar::Mark_NonSpacing)
+            continue;
+        if (c.isSpace())
+            out += u' ';
+        else if (c.category() == QChar::Punctuation_Dash)
+            out += u'-';
+        else if (c.unicode() >= 0x20 && c.unicode() < 0x7f)
+            out += c;
+        else
+            out += u'?';
+    }
+    return out.simplified().left(kMapNoteMaxLength);
+}
+
+QString firmwareVersionText(const std::array<quint8, 3> &version)
+{
+    return QStringLiteral("%1.%2.%3").arg(version[0]).arg(version[1]).arg(version[2]);
 }
 
 QString mapFileKey(int index)

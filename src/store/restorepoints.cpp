@@ -152,7 +152,7 @@ RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause caus
             return result;
         }
         claim.close();
-        if (!writeMapFile(path, values, &result.error, &result.problem)) {
+        if (!writeMapFile(path, values, &result.error, &result.problem, mapOrigin(origin.firmware, when))) {
             QFile::remove(path);
             return result;
         }

@@ -37,7 +37,7 @@ struct RestorePointWrite {
 
 // Saves values as an ordinary map file
 // <folder>/<yyyyMMdd-HHmmss>-before-<load|reset|program>-<port>-<firmware>.map (port and firmware as
-// backupFileName keeps them), creating the folder. A name already taken is never overwritten: -2,
+// backupFileName keeps them), with the firmware and the time in its origin lines, creating the folder. A name already taken is never overwritten: -2,
 // -3 … go before ".map". Deletes nothing: the caller prunes once its action went through.
 RestorePointWrite writeRestorePoint(const QString &mapsFolder, RestoreCause cause, const MapValues &values,
                                     const QDateTime &when, const RestorePointOrigin &origin = {});

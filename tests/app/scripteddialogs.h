@@ -24,6 +24,8 @@ public:
     QList<bool> actionAnswers;     // true takes the offered action; OK when the list runs out
     QList<Shown> confirms;         // the boxes for steps that cannot be undone, kept apart from shown
     QList<bool> confirmAnswers;    // taken in order; OK when the list runs out
+    QStringList textLabels;        // the label of each one-line text asked
+    QList<std::optional<QString>> textAnswers; // taken in order; OK with the text as offered when the list runs out
     QStringList openAnswers;       // file names for the open dialog; Cancel when the list runs out
     QStringList saveAnswers;
     QStringList openedDocuments;   // local paths
@@ -63,6 +65,11 @@ public:
         if (onConfirm)
             onConfirm();
         return confirmAnswers.isEmpty() ? true : confirmAnswers.takeFirst();
+    }
+    std::optional<QString> textLine(QWidget *, const QString &label, const QString &, const QString &initial) override
+    {
+        textLabels.append(label);
+        return textAnswers.isEmpty() ? std::optional<QString>(initial) : textAnswers.takeFirst();
     }
     QString openFileName(QWidget *, const QString &folder, const QString &) override
     {

@@ -67,23 +67,31 @@ void TestMaps::loadSendsWhatTheFileHolds_data()
     QTest::addColumn<bool>("clampTinjMax"); // the controller stores at least 50 there
     QTest::addColumn<QString>("details");   // the question's list of changes; "" for entry 52
     QTest::addColumn<QString>("verdict");   // after notice 37: "" for entry 53, else the differing line
+    QTest::addColumn<QString>("origin");    // what the question says of the file's lines 9 to 11
+    QTest::addColumn<QString>("firmware");  // the file's firmware when it is not the controller's
     // Every frame of the load, as code * 100 + index: writes (2) then the read-back (1).
     QTest::addColumn<QList<int>>("frames");
-    QTest::newRow("identical") << kControllerMap << false << "" << "" << QList<int>{};
+    QTest::newRow("identical") << kControllerMap << false << "" << "" << "" << "" << QList<int>{};
+    QTest::newRow("saved from this firmware, with a note")
+        << kControllerMap + "Firmware=1.2.3\r\nSaved=2026-12-01 10:00:00\r\nNote=\"Monster, Rossi\"\r\n" << false << ""
+        << "" << "Firmware 1.2.3, salvata il 2026-12-01 10:00:00\nNota: Monster, Rossi" << "" << QList<int>{};
+    QTest::newRow("saved from another firmware")
+        << QByteArray(kControllerMap).replace("RpmMin=600", "RpmMin=700") + "Firmware=1.4.0\r\n" << false
+        << "Soglia RPM Inferiore: 600 → 700" << "" << "Firmware 1.4.0" << "1.4.0" << QList<int>{202, 102};
     QTest::newRow("edited, keys by position, blanks around, a decimal")
         << QByteArray(kControllerMap).replace("TinjMax=9000", "RpmMin= 1600 ").replace("RpmMultiplier=100", "x=12.5")
         << false
         << "La riga 5 si chiama 'RpmMin'; viene letta come TinjMax.\nLa riga 8 si chiama 'x'; viene letta come "
            "RpmMultiplier.\n\nTinj Max: 9000 → 1600\nMoltiplicatore RPM: 100% → 12% (12.5 → 12%: arrotondato "
            "all'intero; 12%: oltre il limite del cursore, 50%)"
-        << "" << QList<int>{204, 207, 104, 107};
+        << "" << "" << "" << QList<int>{204, 207, 104, 107};
     // Raising a pair past its upper bound writes the upper bound first; nothing crosses on the way.
     QTest::newRow("pair raised")
         << QByteArray(kControllerMap).replace("TinjMin=1500", "TinjMin=9500").replace("TinjMax=9000", "TinjMax=12000")
-        << false << "Tinj Min: 1500 → 9500\nTinj Max: 9000 → 12000" << "" << QList<int>{204, 203, 103, 104};
+        << false << "Tinj Min: 1500 → 9500\nTinj Max: 9000 → 12000" << "" << "" << "" << QList<int>{204, 203, 103, 104};
     QTest::newRow("controller clamps")
         << QByteArray(kControllerMap).replace("TinjMin=1500", "TinjMin=10").replace("TinjMax=9000", "TinjMax=14")
-        << true << "Tinj Min: 1500 → 10 (10: oltre il limite del cursore, 50)\nTinj Max: 9000 → 14 (14: oltre il limite del cursore, 50)" << "Tinj Max: 14 → 50"
+        << true << "Tinj Min: 1500 → 10 (10: oltre il limite del cursore, 50)\nTinj Max: 9000 → 14 (14: oltre il limite del cursore, 50)" << "Tinj Max: 14 → 50" << "" << ""
         // Lowered: the lower bound first. The clamped write is tried three times and stops the plan.
         << QList<int>{203, 204, 204, 204, 103, 104};
 }
@@ -95,6 +103,8 @@ void TestMaps::loadSendsWhatTheFileHolds()
     QFETCH(QString, details);
     QFETCH(QString, verdict);
     QFETCH(QList<int>, frames);
+    QFETCH(QString, origin);
+    QFETCH(QString, firmware);
     MapRig rig;
     QVERIFY(rig.start());
     if (clampTinjMax) {
@@ -115,13 +125,18 @@ void TestMaps::loadSendsWhatTheFileHolds()
     const QStringList points = restorePoints(rig.dir.path());
     QCOMPARE(points.size(), 1);
     QVERIFY2(points[0].endsWith("-before-load-COM7-1.2.3.map"), qPrintable(points[0])); // port and firmware
-    QCOMPARE(readFile(rig.dir.path() + "/Maps/Backups/" + points[0]), kControllerMap);
+    // ... and the firmware and its time after the eight lines.
+    QVERIFY(readFile(rig.dir.path() + "/Maps/Backups/" + points[0]).startsWith(kControllerMap + "Firmware=1.2.3\r\nSaved="));
     const QString pointLine = "\n\n" + rig.entry(250).arg(points[0]);
     QCOMPARE(rig.dialogs.shown.first().kind, QString("question"));
-    QCOMPARE(rig.dialogs.shown.first().text, rig.entry(36) + pointLine);
-    QCOMPARE(rig.dialogs.shown.first().details, details.isEmpty() ? rig.entry(52) : details);
-    // A value no slider can set makes Cancel the question's default.
-    QCOMPARE(rig.dialogs.shown.first().cancelIsDefault, details.contains("oltre il limite del cursore"));
+    const QString otherFirmware =
+        firmware.isEmpty() ? QString() : "\n\n" + rig.entry(303).replace("%1", firmware).replace("%2", "1.2.3");
+    QCOMPARE(rig.dialogs.shown.first().text, rig.entry(36) + otherFirmware + pointLine);
+    QCOMPARE(rig.dialogs.shown.first().details,
+             (origin.isEmpty() ? QString() : origin + "\n\n") + (details.isEmpty() ? rig.entry(52) : details));
+    // A value no slider can set, or a map from another firmware, makes Cancel the question's default.
+    QCOMPARE(rig.dialogs.shown.first().cancelIsDefault,
+             details.contains("oltre il limite del cursore") || !firmware.isEmpty());
     // Only what differs goes out, in the write plan's order; what was written or tried is read back.
     QList<int> sent;
     for (const QByteArray &frame : rig.port->writtenBytes())
@@ -362,8 +377,8 @@ void TestMaps::undoRestoresTheTune()
         QCOMPARE(list->topLevelItem(0)->text(1), rig.entry(261));
         QCOMPARE(list->topLevelItem(0)->text(2) + " " + list->topLevelItem(0)->text(3), QString("COM7 1.2.3"));
         // The values read back after the reset count once confirmed.
-        QTRY_VERIFY2(list->topLevelItem(0)->text(4).contains("Tinj Max: 50 → 9000"), qPrintable(list->topLevelItem(0)->text(4)));
-        QVERIFY(!list->topLevelItem(0)->text(4).contains(rig.entry(323))); // this controller's
+        QTRY_VERIFY2(list->topLevelItem(0)->text(5).contains("Tinj Max: 50 → 9000"), qPrintable(list->topLevelItem(0)->text(5)));
+        QVERIFY(!list->topLevelItem(0)->text(5).contains(rig.entry(323))); // this controller's
         list->setCurrentItem(list->topLevelItem(0));
         rig.w().findChild<QPushButton *>("RestoreButton")->click();
     }
@@ -411,6 +426,7 @@ void TestMaps::save()
     writeFile(maps + "/old.map", "old");
     rig.dialogs.saveAnswers << maps + "/" + name;
     rig.dialogs.questionAnswers << replace;
+    rig.dialogs.textAnswers << QString("Monster 900, Città");
     rig.w().maps().cmdSaveMap->click();
     QTRY_COMPARE(rig.dialogs.fileDialogFolders, QStringList{maps});
     QCOMPARE(rig.dialogs.saveSuffixes, QStringList{"map"});
@@ -427,7 +443,13 @@ void TestMaps::save()
         QCOMPARE(readFile(maps + "/old.map"), QByteArray("old"));
     } else {
         QVERIFY(rig.dialogs.shown.isEmpty());
-        QCOMPARE(readFile(maps + "/" + written), QByteArray(kControllerMap).replace("=1500", "=1234").replace("=100", "=150"));
+        // The eight values, then where they came from: the firmware, the time, the note typed.
+        const QByteArray saved = readFile(maps + "/" + written);
+        QVERIFY2(saved.startsWith(QByteArray(kControllerMap).replace("=1500", "=1234").replace("=100", "=150")
+                                  + "Firmware=1.2.3\r\nSaved=" + QDate::currentDate().toString(Qt::ISODate).toLatin1()),
+                 saved.constData());
+        QVERIFY2(saved.endsWith("\r\nNote=\"Monster 900, Citta\"\r\n"), saved.constData());
+        QCOMPARE(rig.dialogs.textLabels, QStringList{rig.entry(304)});
     }
     QVERIFY(rig.timer("Timer_StatusRequest")->enabled());
 }

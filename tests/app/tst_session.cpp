@@ -767,9 +767,9 @@ void TestSession::resetAsksFirst()
     const QString pointLine = rig.entry(250).arg(ok ? points[0] : QString());
     if (ok) {
         QVERIFY2(points[0].contains("-before-reset-COM"), qPrintable(points[0]));
-        QCOMPARE(readFile(rig.dir.path() + "/Maps/Backups/" + points[0]),
-                 QByteArray("MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=600\r\nTinjMin=1500\r\nTinjMax=9000\r\n"
-                            "MinLoadPumpPause=160\r\nMaxLoadPumpPause=80\r\nRpmMultiplier=100\r\n"));
+        QVERIFY(readFile(rig.dir.path() + "/Maps/Backups/" + points[0])
+                    .startsWith("MinPumpCycles=5\r\nMaxPumpCycles=15\r\nRpmMin=600\r\nTinjMin=1500\r\nTinjMax=9000\r\n"
+                                "MinLoadPumpPause=160\r\nMaxLoadPumpPause=80\r\nRpmMultiplier=100\r\nFirmware=1.2.3\r\n"));
         QCOMPARE(rig.dialogs.confirms[0].text, rig.entry(72) + "\n\n" + pointLine);
     }
     QCOMPARE(rig.dialogs.confirms[0].title, rig.entry(27));

@@ -4,6 +4,9 @@
 #include "mapfile.h"
 #include "maptools.h"
 #include "recorder.h"
+#include "recordingfile.h"
+#include "recordingtools.h"
+#include "recordingwindow.h"
 #include "testfiles.h"
 #include "tinydisk.h"
 #include "windowrig.h"
@@ -61,6 +64,7 @@ private slots:
     void readAgainSaysWhatChanged_data();
     void readAgainSaysWhatChanged();
     void compareWritesNothing();
+    void recordingOpensInTheChart();
     void editorMapLoadsAfterConnecting_data();
     void editorMapLoadsAfterConnecting();
     void editorStartsFromConfirmedValues();
@@ -237,6 +241,15 @@ void TestTools::recordingFollowsTheSession()
     if (controller != "silent")
         QVERIFY(lines[lines.size() - 2].contains(",reading,3210,")); // and after it
     QCOMPARE(lines.last().mid(lines.last().indexOf(',')).chopped(1), end);
+    // The chart reads back what the recorder wrote, whole, with its changes as marks.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const RecordingReadResult read = parseRecording(file.readAll());
+    QCOMPARE(read.status, RecordingReadResult::Status::Whole);
+    QCOMPARE(std::count_if(read.marks.cbegin(), read.marks.cend(),
+                           [](const RecordedMark &m) { return m.kind == RecordedMark::Kind::Change; }),
+             std::ptrdiff_t(changed.size()));
+    QCOMPARE(read.marks.back().kind, RecordedMark::Kind::End);
     QStringList texts;
     if (controller != "prompt")
         texts << rig.entry(29);
@@ -597,6 +610,45 @@ void TestTools::editorMapLoadsAfterConnecting_data()
     QTest::newRow("typed from the bottom") << true;
 }
 
+// A recording opens with no controller; the cursor shows a reading's exact values and the arrows
+// move it reading by reading; a file cut short says where it stops, and a foreign one is refused.
+void TestTools::recordingOpensInTheChart()
+{
+    Rig rig;
+    const QString path = rig.dir.filePath("ride.csv");
+    QByteArray data = Recorder::separatorLine() + Recorder::header();
+    const QDateTime start(QDate(2026, 12, 8), QTime(7, 0));
+    for (int i = 0; i < 240; ++i)
+        data += Recorder::readingLine(start.addMSecs(i * 500), 1000 + i, 2000, 5, 160);
+    writeFile(path, data + "2026-12-08T07:02:00.0"); // cut in its last line
+    rig.dialogs.openAnswers << path;
+    QAction *open = rig.w().findChild<QAction *>("menuTools_6");
+    QVERIFY(open && open->isEnabled());
+    open->trigger();
+    RecordingWindow *window = rig.w().recordings().window();
+    QVERIFY(window->isVisible());
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(312).replace("%1", "ride.csv").replace("%2", "243")});
+    QCOMPARE(window->cursor(), 0);
+    QTest::keyClick(window->cursorLayer(), Qt::Key_Right);
+    QTest::keyClick(window->cursorLayer(), Qt::Key_Right);
+    QCOMPARE(window->cursor(), 2);
+    QCOMPARE(window->cursorText(), QString("07:00:01.000   RPM 1002   TINJ 2000   PUMP 0.1 s   PAUSA 4 s"));
+    // Over the plot the pointer picks the nearest reading; End goes to the last, and the view follows.
+    const QPointF at(window->xOf(1600), 50);
+    QMouseEvent move(QEvent::MouseMove, at, window->cursorLayer()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(window->cursorLayer(), &move);
+    QCOMPARE(window->cursor(), 3);
+    QTest::keyClick(window->cursorLayer(), Qt::Key_End);
+    QCOMPARE(window->cursor(), 239);
+    QVERIFY(window->xOf(239 * 500) <= window->view()->plotArea().right() + 1);
+
+    writeFile(path, "MinPumpCycles=5\r\n");
+    rig.dialogs.shown.clear();
+    QVERIFY(!rig.w().recordings().open(path));
+    QCOMPARE(rig.dialogs.texts(), QStringList{rig.entry(311).replace("%1", "ride.csv")});
+}
+
 // A map prepared at the desk: the editor needs no controller, keeps what was typed whatever the
 // order, saves a file, and loads its values through the ordinary load once a controller is connected.
 void TestTools::editorMapLoadsAfterConnecting()
@@ -643,8 +695,15 @@ void TestTools::editorMapLoadsAfterConnecting()
     type(ParameterIndex::RpmMin, "650");
     QVERIFY(save->isEnabled());
     rig.dialogs.saveAnswers << rig.dir.filePath("desk");
+    // With no controller the map says no firmware; the note typed in the editor goes with it.
+    QCOMPARE(editor->originLabel()->text(), rig.entry(307));
+    editor->noteField()->setText("Monster 900");
     save->click();
-    QCOMPARE(readFile(rig.dir.filePath("desk.map")), formatMap(typed));
+    const QByteArray saved = readFile(rig.dir.filePath("desk.map"));
+    QVERIFY2(saved.startsWith(formatMap(typed) + "Saved=") && saved.endsWith("\r\nNote=\"Monster 900\"\r\n"),
+             saved.constData());
+    QVERIFY2(editor->originLabel()->text().contains(QDate::currentDate().toString(Qt::ISODate)),
+             qPrintable(editor->originLabel()->text()));
     QVERIFY(!editor->isWindowModified());
 
     QVERIFY(rig.connect());

@@ -144,10 +144,13 @@ void TestCli::saveThenLoadEditedFile()
     fx.sim().setParameter(7, 250);
     fx.sim().setParameter(4, 65535);
     const QString saved = fx.programFolder() + QStringLiteral("/bench.map");
-    const Run save = runCli(fx, {QStringLiteral("save"), saved});
+    const Run save = runCli(fx, {QStringLiteral("save"), saved, QStringLiteral("--note"), QStringLiteral("Monster 900, Rossi")});
     QVERIFY2(save.exitCode == 0, qPrintable(save.err));
     MapReadResult map = readMapFile(saved);
     QVERIFY(map.ok);
+    // Where it came from: the firmware the controller told, and the note as given.
+    QVERIFY2(!map.origin.firmware.isEmpty() && !map.origin.saved.isEmpty(), qPrintable(map.origin.firmware));
+    QCOMPARE(map.origin.note, QStringLiteral("Monster 900, Rossi"));
     for (int i = 0; i < kMapValueCount; ++i)
         QCOMPARE(map.values[size_t(i)], qint32(fx.sim().parameter(i)));
     QCOMPARE(map.values[7], 250);

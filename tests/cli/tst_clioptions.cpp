@@ -38,6 +38,8 @@ QString summary(const CliOptions &o)
         parts << QStringLiteral("log=") + o.logFile;
     if (o.noBackup)
         parts << QStringLiteral("no-backup");
+    if (!o.note.isEmpty())
+        parts << QStringLiteral("note=") + o.note;
     return parts.join(QLatin1Char(' '));
 }
 
@@ -72,6 +74,8 @@ void TestCliOptions::parse_data()
     QTest::newRow("backup to the default place") << "-p COM3 backup" << "backup COM3";
     QTest::newRow("program on several ports") << "program line.map -p COM3 -p /dev/ttyUSB1 --wait --log l.jsonl"
                                               << "program COM3 /dev/ttyUSB1 line.map wait log=l.jsonl";
+    QTest::newRow("save with a note") << "-p COM3 save a.map --note=Rossi" << "save COM3 a.map note=Rossi";
+    QTest::newRow("note not for load") << "-p COM3 load a.map --note x" << "error: --note is for save and backup";
     QTest::newRow("load without backup") << "-p COM3 load a.map --no-backup" << "load COM3 a.map no-backup";
 
     QTest::newRow("no command") << "-p COM3" << "error: no command";

@@ -59,6 +59,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 250; i <= 279; ++i)
         entries << i;
+    for (int i = 300; i <= 313; ++i) // where a map came from, a recording opened
+        entries << i;
     for (int i = 320; i <= 325; ++i) // restore points' origin, the editor's pairs and empty fields
         entries << i;
     for (int i = 400; i <= 424; ++i) // a lost port and its wait, the paused readings, keyed menus

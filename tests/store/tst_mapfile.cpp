@@ -105,6 +105,12 @@ void TestMapFile::parsing_data()
     loads("65535 outside slider", withLine(8, "RpmMultiplier=65535"), withValue(7, 65535));
     loads("nine lines", withLine(9, "Note=1"), kGoodValues);
     loads("eleven lines", withLine(11, "Note=1"), kGoodValues);
+    // Lines 9 to 11 are read as the format reads them: a number from the start, or 0.
+    loads("origin lines", join(kGoodLines + QList<QByteArray>{"Firmware=1.3.7", "Saved=2026-12-08 07:01:39",
+                                                              "Note=\"12345678901 Monster, Rossi\""}),
+          kGoodValues);
+    loads("text in extra line", withLine(10, "Extra=abc"), kGoodValues);
+    loads("70000 in extra line", withLine(9, "Extra=70000"), kGoodValues);
     loads("pump pair equal", withLine(2, "MaxPumpCycles=5"), withValue(1, 5));
     loads("tinj pair equal", withLine(4, "TinjMin=2000"), withValue(3, 2000));
     loads("pause pair equal", withLine(7, "MaxLoadPumpPause=800"), withValue(6, 800));
@@ -128,6 +134,9 @@ void TestMapFile::parsing_data()
     refused("65535.5 rounds past", withLine(4, "TinjMin=65535.5"), Kind::OutOfRange, 4, "65535.5");
     refused("past int32", withLine(4, "TinjMin=99999999999"), Kind::OutOfRange, 4, "99999999999");
     refused("bad extra line", withLine(10, "Note"), Kind::NoEquals, 10);
+    refused("blank extra line", withLine(9, "  "), Kind::BlankLine, 9);
+    refused("extra line past int32", withLine(9, "Note=12345678901 Monster"), Kind::ExtraOutOfRange, 9, "12345678901 Monster");
+    refused("extra line blanks skipped", withLine(11, "Note=1234 5678 901"), Kind::ExtraOutOfRange, 11, "1234 5678 901");
     refused("first fault wins", join(kGoodLines.first(5)).replace("Cycles=10", "Cycles=x"), Kind::NotANumber, 2, "x");
     refused("NUL byte", withLine(2, QByteArray("MaxPumpCycles=1\0" "0", 16)), Kind::NotText, 2);
     refused("binary", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), Kind::NotText, 1);
@@ -187,6 +196,19 @@ void TestMapFile::roundTrip()
     for (int i = 0; i < kMapValueCount; ++i)
         QVERIFY(lines[i].startsWith(mapFileKey(i).toLatin1() + '='));
     QCOMPARE(mapFileKey(kMapValueCount), QString());
+
+    // The origin: one ASCII line each, and what is written reads back as it was meant.
+    const MapOrigin origin = mapOrigin(firmwareVersionText({1, 3, 7}), QDateTime({2026, 12, 8}, {7, 1, 39}),
+                                       QStringLiteral("  99999999999 Città\r\nRossi\t€ "));
+    QCOMPARE(origin.note, QStringLiteral("99999999999 Citta Rossi ?"));
+    QVERIFY(formatMap(values, origin).endsWith("RpmMultiplier=65535\r\nFirmware=1.3.7\r\n"
+                                               "Saved=2026-12-08 07:01:39\r\nNote=\"99999999999 Citta Rossi ?\"\r\n"));
+    const MapReadResult withOrigin = parseMap(formatMap(values, origin));
+    QVERIFY(withOrigin.ok);
+    QCOMPARE(withOrigin.origin, origin);
+    // A firmware text no lenient reader could take as a number in range is quoted like the note.
+    QVERIFY(formatMap(values, {"99999999999", {}, {}}).endsWith("Firmware=\"99999999999\"\r\n"));
+    QCOMPARE(parseMap(formatMap(values, {"99999999999", {}, {}})).origin.firmware, QStringLiteral("99999999999"));
 }
 
 // A desktop with a comma as its decimal separator must not change what a map file means.

@@ -88,7 +88,7 @@ void TestRestorePoints::naming()
     QCOMPARE(listed.first().path, written.path); // the newest: the same second's highest number
     QCOMPARE(listed.first().cause, std::optional(cause));
     QCOMPARE(listed.first().origin.firmware, QStringLiteral("1.3.7"));
-    QCOMPARE(contents(written.path), formatMap(kValues));
+    QCOMPARE(contents(written.path), formatMap(kValues, mapOrigin("1.3.7", kWhen)));
     for (const QString &name : existing)
         QCOMPARE(contents(folder + '/' + name), QByteArray("user data\r\n"));
 }
