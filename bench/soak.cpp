@@ -90,9 +90,9 @@ public:
                 ++m_unconfirmed;
         });
         connect(&s, &Session::mapLoaded, this, [this](const oe::MapLoadResult &) { ++m_mapsDone; });
-        connect(&s, &Session::message, this, [this](int entry, int) {
-            if (entry == Session::kConnectFailedEntry || entry == Session::kWriteNotConfirmedEntry
-                || entry == Session::kPortLostEntry || entry == Session::kResetNotConfirmedEntry)
+        connect(&s, &Session::notice, this, [this](Session::Notice notice) {
+            if (notice == Session::Notice::ConnectFailed || notice == Session::Notice::WriteNotConfirmed
+                || notice == Session::Notice::PortLost || notice == Session::Notice::ResetNotConfirmed)
                 ++m_failures;
         });
     }

@@ -82,7 +82,7 @@ void CliRunner::start()
 
     m_json.insert(QStringLiteral("port"), m_options.port);
     m_session = makeSession(CliPort{m_options.port, m_options.comPort, m_options.device}, this);
-    connect(m_session, &Session::message, this, &CliRunner::onMessage);
+    connect(m_session, &Session::notice, this, &CliRunner::onNotice);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
         m_firstVersion = version;
     });
@@ -142,29 +142,29 @@ void CliRunner::onConnected()
     }
 }
 
-void CliRunner::onMessage(int textEntry, int)
+void CliRunner::onNotice(Session::Notice notice)
 {
     if (m_phase == Phase::Done)
         return;
-    switch (textEntry) {
-    case Session::kConnectFailedEntry: {
+    switch (notice) {
+    case Session::Notice::ConnectFailed: {
         const ConnectFailure &failure = m_session->lastConnectFailure();
         m_json.insert(QStringLiteral("connectFailure"), connectFailureJson(failure));
         finish(failure.kind == ConnectFailure::Kind::PortNotOpened ? CliExit::PortNotOpened : CliExit::NoAnswer,
                connectFailureText(failure, m_options.port, portText()));
         break;
     }
-    case Session::kPortLostEntry:
-        finish(CliExit::NoAnswer, caption(textEntry));
+    case Session::Notice::PortLost:
+        finish(CliExit::NoAnswer, caption(noticeEntry(notice)));
         break;
-    case Session::kWriteNotConfirmedEntry:
+    case Session::Notice::WriteNotConfirmed:
         break; // the plan's report names the write and what the controller holds
-    case Session::kResetNotConfirmedEntry:
+    case Session::Notice::ResetNotConfirmed:
         m_resetAcknowledged = false;
-        err(caption(textEntry));
+        err(caption(noticeEntry(notice)));
         break;
     default:
-        err(caption(textEntry));
+        err(caption(noticeEntry(notice)));
         break;
     }
 }
@@ -204,7 +204,7 @@ QString CliRunner::connectFailureText(const ConnectFailure &failure, const QStri
     }
     const QString device = failure.device.isEmpty() ? shown : failure.device;
     const QString why = fillPlaceholders(caption(Caption::NoIdentification), {device, {}});
-    return why.isEmpty() ? caption(Session::kConnectFailedEntry) : why;
+    return why.isEmpty() ? caption(Caption::ConnectFailed) : why;
 }
 
 void CliRunner::beginSteps(const QString &what, const QStringList &steps)

@@ -88,7 +88,7 @@ private:
     QJsonObject connectFailureJson(const ConnectFailure &failure) const;
     QString connectFailureText(const ConnectFailure &failure, const QString &port, const QString &shown) const;
     void onConnected();
-    void onMessage(int textEntry, int titleEntry);
+    void onNotice(Session::Notice notice);
     void onRequestStarted();
     void runInfo();
     void runSave();

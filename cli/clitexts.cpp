@@ -17,6 +17,19 @@ namespace oe {
 
 QString paramKey(ParameterIndex index) { return mapFileKey(int(index)); }
 
+int noticeEntry(Session::Notice notice)
+{
+    switch (notice) {
+    case Session::Notice::ConnectFailed: return Caption::ConnectFailed;
+    case Session::Notice::PortLost: return Caption::PortLost;
+    case Session::Notice::ResetNotConfirmed: return Caption::ResetNotConfirmed;
+    case Session::Notice::AfterReset: return Caption::AfterReset;
+    case Session::Notice::WriteNotConfirmed: return Caption::WriteNotConfirmed;
+    case Session::Notice::AnotherController: return Caption::AnotherController;
+    }
+    return Caption::ConnectFailed;
+}
+
 int connectFailureEntry(const ConnectFailure &failure)
 {
     if (failure.kind == ConnectFailure::Kind::NoAnswer)
@@ -88,11 +101,12 @@ QString CliRunner::caption(int entry) const
     // Without a language file the session's messages still have to say something.
     if (text.isEmpty()) {
         switch (entry) {
-        case Session::kConnectFailedEntry: return QStringLiteral("Connection failed: the controller does not answer.");
-        case Session::kResetNotConfirmedEntry: return QStringLiteral("The controller did not confirm the reset command.");
-        case Session::kWriteNotConfirmedEntry: return QStringLiteral("The controller did not confirm the new value.");
-        case Session::kAfterResetEntry: return QStringLiteral("The reset command was sent; the parameters are read again.");
-        case Session::kPortLostEntry: return QStringLiteral("Connection lost: the controller's port went away.");
+        case Caption::ConnectFailed: return QStringLiteral("Connection failed: the controller does not answer.");
+        case Caption::ResetNotConfirmed: return QStringLiteral("The controller did not confirm the reset command.");
+        case Caption::WriteNotConfirmed: return QStringLiteral("The controller did not confirm the new value.");
+        case Caption::AfterReset: return QStringLiteral("The reset command was sent; the parameters are read again.");
+        case Caption::PortLost: return QStringLiteral("Connection lost: the controller's port went away.");
+        case Caption::AnotherController: return QStringLiteral("Another controller on the line: values read again.");
         case Caption::MapQuestion: return QStringLiteral("Send the parameters of this map to the controller?");
         case Caption::MapInvalid: return QStringLiteral("The map file is not valid:");
         case Caption::MapNotSaved: return QStringLiteral("The map file could not be saved.");

@@ -14,6 +14,8 @@ namespace oe {
 QString paramKey(ParameterIndex index);
 // The window's caption for why a port did not open, or for a silent controller.
 int connectFailureEntry(const ConnectFailure &failure);
+// The caption that tells a session's notice.
+int noticeEntry(Session::Notice notice);
 const char *openErrorName(PortOpenError error);
 QString versionText(const std::array<quint8, 3> &v);
 // A moment for a JSON line: ISO 8601 with milliseconds and the offset from UTC.

@@ -3,6 +3,7 @@
 #include "clitexts.h"
 
 #include "maptexts.h"
+#include "writeplan.h"
 #include "numbertexts.h"
 #include "restorepoints.h"
 #include "valuerule.h"
@@ -341,7 +342,7 @@ void CliRunner::runReset()
         steps << QStringLiteral("read %1").arg(paramKey(ParameterIndex(i)));
     beginSteps(QStringLiteral("reset"), steps);
     if (!m_session->reset()) {
-        finish(CliExit::NoAnswer, caption(Session::kPortLostEntry));
+        finish(CliExit::NoAnswer, caption(Caption::PortLost));
         return;
     }
     if (!m_restorePoint.isEmpty())

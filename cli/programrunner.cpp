@@ -71,7 +71,7 @@ void ProgramUnit::start()
 {
     m_session = m_cli->makeSession(m_port, this);
     connect(m_session, &Session::stateChanged, this, &ProgramUnit::onStateChanged);
-    connect(m_session, &Session::message, this, [this](int textEntry, int) { onMessage(textEntry); });
+    connect(m_session, &Session::notice, this, &ProgramUnit::onNotice);
     connect(m_session, &Session::identified, this, [this](int, const std::array<quint8, 3> &version) {
         m_firstVersion = version;
     });
@@ -118,11 +118,11 @@ void ProgramUnit::onStateChanged(Session::State state)
     });
 }
 
-void ProgramUnit::onMessage(int textEntry)
+void ProgramUnit::onNotice(Session::Notice notice)
 {
     if (m_step == Step::Stopped)
         return;
-    if (textEntry == Session::kConnectFailedEntry) {
+    if (notice == Session::Notice::ConnectFailed) {
         const ConnectFailure &failure = m_session->lastConnectFailure();
         const bool notOpened = failure.kind == ConnectFailure::Kind::PortNotOpened;
         const QString why = m_cli->connectFailureWords(failure, m_port);
@@ -139,18 +139,18 @@ void ProgramUnit::onMessage(int textEntry)
                  notOpened ? CliExit::PortNotOpened : CliExit::NoAnswer, why);
         return;
     }
-    if (textEntry == Session::kPortLostEntry) {
+    if (notice == Session::Notice::PortLost) {
         if (m_step == Step::Present || (m_step == Step::Identifying && m_owner->waitMode())) {
             m_step = Step::Absent;
             retryLater(kRetryNotOpenedMs);
             return;
         }
-        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(textEntry));
+        unitDone(QStringLiteral("port-lost"), CliExit::NoAnswer, m_cli->caption(Caption::PortLost));
         return;
     }
-    if (textEntry == Session::kWriteNotConfirmedEntry)
+    if (notice == Session::Notice::WriteNotConfirmed)
         return; // the unit's line names the write and what the controller holds
-    m_cli->err(QStringLiteral("%1: %2").arg(name(), m_cli->caption(textEntry)));
+    m_cli->err(QStringLiteral("%1: %2").arg(name(), m_cli->caption(noticeEntry(notice))));
 }
 
 void ProgramUnit::onIdentified()

@@ -66,7 +66,7 @@ signals:
 private:
     void connectNow();
     void onStateChanged(Session::State state);
-    void onMessage(int textEntry);
+    void onNotice(Session::Notice notice);
     void onIdentified();
     void onReadBack();
     // What each write of the plan came to, in the run's words.

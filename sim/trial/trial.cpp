@@ -173,9 +173,13 @@ void Trial::attachPort(SimulatedPort *port)
 void Trial::watchSession(Session *session, bool window)
 {
     RequestEngine *engine = session->engine();
-    // oe-cli answers its own messages.
-    if (window)
-        QObject::connect(session, &Session::message, &m_timers, [this](int text, int title) { onMessage(text, title); });
+    // oe-cli answers its own notices; the line over the logo is no box.
+    if (window) {
+        QObject::connect(session, &Session::notice, &m_timers, [this](Session::Notice notice) {
+            if (notice != Session::Notice::AnotherController)
+                onMessage(int(notice), 0);
+        });
+    }
     QObject::connect(session, &Session::stateChanged, &m_timers, [this](Session::State state) {
         log("session state %1", qint64(state));
     });

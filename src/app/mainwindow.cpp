@@ -138,23 +138,30 @@ void MainWindow::wireParts()
 {
     Session *session = m_context.session;
     m_context.parameterName = [this](ParameterIndex index) { return m_sliders->parameterCaption(index); };
-    connect(session, &Session::message, this, [this](int textEntry, int titleEntry) {
-        if (textEntry == Session::kPortLostEntry) {
-            m_reconnect->portLost(m_connection->comPort(), m_sliders->takeUnsentValue());
-            return;
-        }
-        if (textEntry == Session::kConnectFailedEntry) {
+    connect(session, &Session::notice, this, [this](Session::Notice notice) {
+        switch (notice) {
+        case Session::Notice::ConnectFailed:
             // A connect of the wait for a lost port: it waits on, without a box.
             if (m_reconnect->takeConnectFailure())
                 return;
             m_connection->showConnectFailure();
             return;
-        }
-        if (textEntry == Session::kAfterResetEntry) {
+        case Session::Notice::AfterReset:
             m_connection->showAfterReset();
             return;
+        case Session::Notice::AnotherController:
+            m_readings->showNote(caption(Caption::AnotherController));
+            return;
+        case Session::Notice::PortLost:
+            m_reconnect->portLost(m_connection->comPort(), m_sliders->takeUnsentValue());
+            return;
+        case Session::Notice::ResetNotConfirmed:
+            m_boxes->showMessage(caption(Caption::ResetNotConfirmed), caption(Caption::MessageTitle));
+            return;
+        case Session::Notice::WriteNotConfirmed:
+            m_boxes->showMessage(caption(Caption::WriteNotConfirmed), caption(Caption::MessageTitle));
+            return;
         }
-        m_boxes->showMessage(caption(textEntry), titleEntry == Session::kNoTitle ? QString() : caption(titleEntry));
     });
     // The focus stays where the user put it: nothing here moves it (the poll once put it on CONNECT,
     // where a stray Space disconnected). Tab goes from the port list to CONNECT, RESET, the map

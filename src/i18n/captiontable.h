@@ -106,6 +106,7 @@ enum Entry : int {
     ReadUnanswered = 132,     // after Read: heads the list of parameters that got no answer
     BeyondSlider = 140,       // a parameter's tooltip: %1 the value held, %2 and %3 the slider's ends
     RereadAfterSilence = 141, // LinkStateLabel: unknown parameters are read again once the controller answers
+    AnotherController = 142,  // LinkStateLabel: after a silence another controller, or other values, answered
     // What the value rule made of a value (valuetexts.h): %1 the value given or written, %2 and %3
     // parameter names or values.
     ValueNotANumber = 160,    // %1 the text

@@ -1,6 +1,8 @@
 // The session's life and its exchanges: connect, end, messages, the status poll, the requests.
 #include "session.h"
 
+#include "reacquiresequence.h"
+
 #include <utility>
 
 namespace oe {
@@ -34,18 +36,22 @@ void Session::setState(State state)
         return;
     m_state = state;
     emit stateChanged(state);
+    updateRereadPending();
 }
 
 void Session::submit(const Request &request, std::function<void(const RequestResult &)> done)
 {
     const quint64 id = m_sessionId;
-    m_engine->submit(request, [this, id, done = std::move(done)](const RequestResult &result) {
+    m_engine->submit(request, [this, id, request, done = std::move(done)](const RequestResult &result) {
         if (id != m_sessionId)
             return;
+        countAnswer(request, result);
         if (done)
             done(result);
         if (id == m_sessionId)
             resumePollIfQuiet();
+        if (id == m_sessionId)
+            reacquireIfDue();
     });
 }
 
@@ -68,7 +74,7 @@ void Session::connectTo(int comPort)
         connectFailed(ConnectFailure::Kind::PortNotOpened, error);
         return;
     }
-    submit(Request::version(), [this, id](const RequestResult &result) {
+    submit(Request::version(), [this](const RequestResult &result) {
         if (!result.answered()) {
             // Bytes without a reply in them point at the line, not at a missing controller.
             m_lastFailure.bytesReceived = result.bytesReceived;
@@ -77,9 +83,10 @@ void Session::connectTo(int comPort)
         }
         m_connected = true;
         m_firmware = result.reply.version;
-        emit identified(m_comPort, result.reply.version);
-        if (id != m_sessionId)
-            return;
+        m_version = result.reply.version;
+        notify([comPort = m_comPort, version = result.reply.version](Session &session) {
+            emit session.identified(comPort, version);
+        });
         readAll([this] { setState(State::Connected); });
     });
 }
@@ -95,16 +102,16 @@ void Session::connectFailed(ConnectFailure::Kind kind, const QString &systemText
         m_lastFailure.openError = tried ? port->openError() : PortOpenError::NotFound;
     m_lastFailure.systemText = systemText;
     endSession();
-    postMessage(kConnectFailedEntry, kMessageTitleEntry);
+    postNotice(Notice::ConnectFailed);
 }
 
-void Session::postMessage(int textEntry, int titleEntry, std::function<void()> then)
+void Session::postNotice(Notice notice, std::function<void()> then)
 {
     const quint64 id = m_sessionId;
     ++m_messagesOpen;
     m_statusTimer->setEnabled(false);
-    QMetaObject::invokeMethod(this, [this, id, textEntry, titleEntry, then = std::move(then)] {
-        emit message(textEntry, titleEntry);
+    QMetaObject::invokeMethod(this, [this, id, notice, then = std::move(then)] {
+        emit this->notice(notice);
         --m_messagesOpen;
         if (id != m_sessionId)
             return;
@@ -112,6 +119,17 @@ void Session::postMessage(int textEntry, int titleEntry, std::function<void()> t
             then();
         if (id == m_sessionId)
             resumePollIfQuiet();
+    }, Qt::QueuedConnection);
+}
+
+void Session::notify(std::function<void(Session &)> tell)
+{
+    const quint64 id = m_sessionId;
+    ++m_notesPending;
+    QMetaObject::invokeMethod(this, [this, id, tell = std::move(tell)] {
+        --m_notesPending;
+        if (id == m_sessionId)
+            tell(*this);
     }, Qt::QueuedConnection);
 }
 
@@ -128,12 +146,17 @@ void Session::endSession(bool portLost)
     m_connected = false;
     m_firmware.reset();
     m_pollHeld = false;
-    m_missedPolls = 0;
-    m_rereadDue.reset();
+    m_missedAnswers = 0;
+    m_lastMissed = -1;
+    m_reacquireDue = false;
+    m_reacquireReading = false;
+    m_beforeSilence = {};
+    m_version.reset();
     m_lineQuality.clear();
     for (auto &waiting : m_afterWrite)
         waiting.clear();
     m_sharedReads = {};
+    m_sequenceScope.cancel();
     m_writesPending = {};
     m_reportedFailedPercent = 0;
     m_statusTimer->setEnabled(false);
@@ -154,7 +177,7 @@ void Session::onPortLost()
         return;
     }
     endSession(true);
-    postMessage(kPortLostEntry, kMessageTitleEntry);
+    postNotice(Notice::PortLost);
 }
 
 void Session::holdPoll(bool hold)
@@ -193,10 +216,11 @@ void Session::RequestVersionVerified(VersionAnswers answers, std::function<void(
 
 void Session::ReadParameter(quint8 index, std::function<void(bool)> then)
 {
-    submit(Request::read(index), [this, index, then, epoch = m_bookEpoch](const RequestResult &result) {
+    const quint64 epoch = isParameterIndex(index) ? epochOf(ParameterIndex(index)) : 0;
+    submit(Request::read(index), [this, index, then, epoch](const RequestResult &result) {
         // A flipped bit in a read answer can look like a value: the answer is verified by more reads
         // while the poll runs (see verifyNext).
-        if (isParameterIndex(index) && epoch == m_bookEpoch)
+        if (isParameterIndex(index) && epoch == epochOf(ParameterIndex(index)))
             learn(ParameterIndex(index), Learned::Answer,
                   result.answered() ? std::optional(result.reply.value) : std::nullopt);
         if (then)
@@ -209,7 +233,7 @@ void Session::WriteParameter(quint8 index, qint32 value, std::function<void(bool
     submit(Request::write(index, value), [this, then](const RequestResult &result) {
         // A value that does not fit the frame was never sent: nothing to confirm.
         if (result.outcome == RequestResult::Outcome::NotAnswered) {
-            postMessage(kWriteNotConfirmedEntry, kMessageTitleEntry, [then] { if (then) then(false); });
+            postNotice(Notice::WriteNotConfirmed, [then] { if (then) then(false); });
             return;
         }
         if (then)
@@ -230,9 +254,6 @@ void Session::RequestStatus(std::function<void(bool)> then)
     if (!m_connected)
         return;
     submit(Request::status(), [this, then](const RequestResult &result) {
-        // An answer counts in onStatusReceived, also one that came late for an earlier request.
-        if (!result.answered() && ++m_missedPolls >= kMissedPollsForSilence)
-            setAnswering(false);
         if (then)
             then(result.answered());
         verifyNext();
@@ -259,6 +280,42 @@ void Session::SendReset(std::function<void(bool)> then)
     });
 }
 
+void Session::countAnswer(const Request &request, const RequestResult &result)
+{
+    // Before the controller identified itself a silence is the connect's failure.
+    if (!m_connected || m_state == State::Connecting)
+        return;
+    const auto kind = request.kind;
+    const int which = int(kind) * 256 + request.index;
+    if (result.answered()) {
+        m_missedAnswers = 0;
+        m_lastMissed = -1;
+        setAnswering(true);
+        return;
+    }
+    // Every try ended without an answer: the requests of a sequence count as the poll's do, since the
+    // poll stays quiet while they run (noise in an answer's place counts as its absence). A write
+    // whose tries heard something may have been refused: that controller answered. The same request
+    // missed again tells about that request (a parameter the controller does not answer), not about
+    // a silence: a silent controller misses whatever is asked.
+    if (result.outcome != RequestResult::Outcome::NotAnswered
+        || (kind == Request::Kind::WriteParameter && result.bytesReceived))
+        return;
+    if (kind != Request::Kind::Status && std::exchange(m_lastMissed, which) == which)
+        return;
+    if (++m_missedAnswers >= kMissedPollsForSilence)
+        setAnswering(false);
+}
+
+void Session::reacquireIfDue()
+{
+    if (!m_reacquireDue || !m_answering || !pollMayRun())
+        return;
+    setState(State::Busy);
+    m_sequenceScope.cancel();
+    ReacquireSequence::start(*this, m_sequenceScope.token());
+}
+
 bool Session::pollMayRun() const
 {
     return m_state == State::Connected && !m_pollHeld && m_messagesOpen == 0 && !m_engine->busy();
@@ -280,13 +337,15 @@ void Session::onStatusReceived(const DecodedReply &reply)
 {
     if (m_state == State::Idle)
         return;
-    m_missedPolls = 0;
+    m_missedAnswers = 0;
+    m_lastMissed = -1;
     setAnswering(true);
     LiveRpm = reply.rpm;
     LiveTinj = reply.tinj;
     LivePump = reply.pump;
     LivePause = reply.pause;
-    emit liveReadingsChanged();
+    // A handler may open a box (a recording's full disk): never inside the engine's receive path.
+    notify([](Session &session) { emit session.liveReadingsChanged(); });
 }
 
 } // namespace oe

@@ -4,6 +4,8 @@
 #include "linequality.h"
 #include "parameterset.h"
 #include "parameterbook.h"
+#include "sequencetoken.h"
+#include "sessionresults.h"
 #include "requestengine.h"
 
 #include "clock.h"
@@ -17,62 +19,6 @@
 #include <optional>
 
 namespace oe {
-
-// What a map load sent and what the read-back found: the values as the controller reported them
-// (taken from the book when the read-back ends), which writes the controller confirmed, and which
-// reads got an answer at all.
-struct MapLoadResult {
-    ParameterSet sent;
-    ParameterSet readBack;
-    std::array<bool, kParameterCount> confirmed{};
-    std::array<bool, kParameterCount> answered{};
-};
-
-// How the session went about a value the technician chose (see Session::commitHeld).
-struct HeldCommit {
-    enum class Kind {
-        Writing,        // value is on its way to the controller
-        PartnerUnknown, // the partner could not be read: nothing was written
-        Cancelled,      // a sequence took over or the session ended before anything was written
-    };
-    Kind kind = Kind::Cancelled;
-    qint32 value = 0; // for Writing: the chosen value, held to its partner
-    bool held = false; // the partner moved it
-};
-
-// What the controller holds, each value confirmed: told twice alike or echoed (see
-// Session::verifiedValues). Only such values may leave the program, in a saved map or a restore point.
-struct VerifiedValues {
-    ParameterSet values; // an entry means something only where known
-    std::array<bool, kParameterCount> known{};
-    // All eight confirmed: a map may hold them.
-    bool complete() const;
-    QList<ParameterIndex> unknown() const;
-};
-
-// Why the last connect failed.
-struct ConnectFailure {
-    enum class Kind {
-        None,          // no connect has failed since the last one started
-        PortNotOpened, // the port could not be opened: openError and systemText say why
-        NoAnswer,      // the port opened, but no identification reply came
-    };
-    Kind kind = Kind::None;
-    int comPort = 0;
-    QString device;     // what the port leads to
-    PortOpenError openError = PortOpenError::None;
-    QString systemText; // the system's own words, for PortNotOpened
-    bool bytesReceived = false; // NoAnswer: bytes came, but none made a valid reply
-};
-
-// What reading the parameters again found: what the session knew before (the book's values, and
-// which it had), the values as the controller reported them, and which reads got an answer.
-struct RereadResult {
-    ParameterSet before;
-    std::array<bool, kParameterCount> knownBefore{};
-    ParameterSet readBack;
-    std::array<bool, kParameterCount> answered{};
-};
 
 // The session with the controller, without any widget: the connection state, the parameters as the
 // window holds them, the live readings, and every exchange the window asks for: connect, disconnect,
@@ -98,14 +44,16 @@ public:
     // Unanswered status requests in a row after which the controller counts as not answering.
     static constexpr int kMissedPollsForSilence = 2;
 
-    // Caption entries of the messages the session raises.
-    static constexpr int kConnectFailedEntry = 26;
-    static constexpr int kMessageTitleEntry = 27;
-    static constexpr int kResetNotConfirmedEntry = 28;
-    static constexpr int kWriteNotConfirmedEntry = 29;
-    static constexpr int kAfterResetEntry = 38;
-    static constexpr int kPortLostEntry = 39;
-    static constexpr int kNoTitle = -1;
+    // What the session tells the user; the window and oe-cli choose the words.
+    enum class Notice {
+        ConnectFailed,     // see lastConnectFailure()
+        PortLost,          // the session ended: its port went away
+        ResetNotConfirmed, // the reset command got no acknowledgement; the read-back follows all the same
+        AfterReset,        // a reset command went out; the read-back waits until this has been shown
+        WriteNotConfirmed, // a commit's write was not echoed; the read after it told what the controller holds
+        AnotherController, // after a silence another controller answered, or the same one with other values
+    };
+    Q_ENUM(Notice)
 
     // Takes ownership of the port. Time comes from clock (the steady clock when none is given).
     explicit Session(SerialPort *port, QObject *parent = nullptr, Clock *clock = nullptr);
@@ -124,6 +72,8 @@ public:
     // stateChanged reports Idle for it.
     bool endedByPortLoss() const { return m_endedByPortLoss; }
     IntervalTimer *statusTimer() const { return m_statusTimer; } // "Timer_StatusRequest"
+    // A notification or message is posted and not yet delivered.
+    bool telling() const { return m_notesPending > 0 || m_messagesOpen > 0; }
 
     // ---- What the controller holds, as far as this session knows: the book (see ParameterBook).
     //
@@ -147,8 +97,9 @@ public:
     // entry means something only while its parameter is known.
     ParameterSet controllerValues() const;
 
-    // False once kMissedPollsForSilence status requests in a row went unanswered, true again with the
-    // first status reply; true while no session is open. controllerAnsweringChanged reports changes.
+    // False once kMissedPollsForSilence requests in a row went unanswered (status requests, or others
+    // met by silence), true again with the next answer or status reply; true while no session is
+    // open. controllerAnsweringChanged reports changes.
     bool controllerAnswering() const { return m_answering; }
 
     // The sliders' working copy of the user's intent: what was last previewed or committed (a read
@@ -171,12 +122,9 @@ public:
     void previewParameter(ParameterIndex index, qint32 field);
     // Puts the working copy of a known parameter back to the controller's value (a preview given up).
     void revertPreview(ParameterIndex index);
-    // Reads the parameter unless it is known; then runs with whether it is known, unless the session
-    // ends first (from the event loop in either case). Refused (false) unless Connected.
-    bool readIfUnknown(ParameterIndex index, std::function<void(bool known)> then);
     // Stores the field and writes it to the controller; writeFinished follows. An echo confirms the
     // value. Without one the parameter is read once: its answer is what the controller holds, or the
-    // parameter is unknown; the message (entry 29) comes after that read. Refused unless Connected.
+    // parameter is unknown; the notice WriteNotConfirmed comes after that read. Refused unless Connected.
     bool commitParameter(ParameterIndex index, qint32 field);
     // A value the technician chose (a slider, the value editor, oe-cli set), held to its pair against
     // what the controller holds, then committed. A partner whose own write is on its way is waited
@@ -185,11 +133,12 @@ public:
     bool commitHeld(ParameterIndex index, qint32 wanted, std::function<void(const HeldCommit &)> decided);
     // Resets the controller, then reads the eight parameters back. Refused unless Connected.
     bool reset();
-    // Writes the eight values in index order (only those marked in write: oe-cli leaves out what the
-    // controller already holds), then reads all eight back; mapLoaded follows. Refused unless
-    // Connected.
-    using ParameterMask = std::array<bool, kParameterCount>;
-    bool loadMap(const ParameterSet &values, const ParameterMask &write = {true, true, true, true, true, true, true, true});
+    // Writes the values marked in write that differ from what the controller holds, in the write
+    // plan's order (every pair in order after each single write), after confirming what it holds;
+    // the first write not echoed as sent stops the plan. The parameters written or tried are read
+    // back; mapLoaded follows with what became of each. Refused unless Connected.
+    using ParameterMask = oe::ParameterMask;
+    bool loadMap(const ParameterSet &values, const ParameterMask &write = kAllParameters);
     // Reads the eight parameters again, as the connect does; readAgainFinished follows. Refused unless
     // Connected.
     bool readAgain();
@@ -219,7 +168,7 @@ public:
     // The exchanges themselves, queued behind whatever is on the wire. then runs with the outcome
     // unless the session ends first.
     // A read's answer is the parameter's value, to be verified; a read without one leaves it unknown.
-    // WriteParameter raises the message of entry 29 when the write is not confirmed; it leaves the
+    // WriteParameter raises the notice WriteNotConfirmed when the write is not confirmed; it leaves the
     // book as it was.
     void RequestVersion(std::function<void(bool)> then = {});
     // then gets the version when two answers agree (at most three requests), nullopt otherwise.
@@ -255,13 +204,17 @@ signals:
     void mapLoaded(const oe::MapLoadResult &result);
     // A read-again ended.
     void readAgainFinished(const oe::RereadResult &result);
-    // A message for the user: a caption entry as text and one as title (kNoTitle for none). Raised
+    // Something for the user (see Notice). Raised
     // from the event loop, never from inside the port's receive event (a port takes no receive event
     // while one is handled); the session waits for the handler to return before it goes on, and the
     // poll stays quiet meanwhile, so a modal box may be shown.
-    void message(int textEntry, int titleEntry);
+    void notice(oe::Session::Notice notice);
 
 private:
+    friend class MapLoadSequence;
+    friend class ReacquireSequence;
+    friend class ReadBackSequence;
+
     void setState(State state);
     void submit(const Request &request, std::function<void(const RequestResult &)> done);
     // Reads the eight parameters, each starting from unknown.
@@ -273,15 +226,23 @@ private:
     // Every change of the book goes through here, so its signals follow every change.
     void changeBook(ParameterIndex index, const std::function<void(ParameterBook &)> &change);
     void forgetAll();
-    void setRereadDue(ParameterIndex index, bool due);
     void updateRereadPending();
+    // The first parameter without a value and no write on its way.
+    std::optional<ParameterIndex> unknownToRead() const;
     // A commit of index decided against its partner's value in the book.
     void decideHeld(ParameterIndex index, qint32 wanted, quint64 id, std::function<void(const HeldCommit &)> decided);
     void setAnswering(bool answering);
+    // Counts an ended request towards a silence, or ends one.
+    void countAnswer(const Request &request, const RequestResult &result);
+    // Starts ReacquireSequence once the controller answers after a silence and the line is quiet.
+    void reacquireIfDue();
     // A write that raises no message: commits and map loads report in their own way.
     void writeQuietly(quint8 index, qint32 value, std::function<void(bool)> then);
-    // Raises message from the event loop, then runs then unless the session ended meanwhile.
-    void postMessage(int textEntry, int titleEntry, std::function<void()> then = {});
+    // Tells the window from the event loop, never from inside a receive or timer callback; nothing is
+    // told for a session that ended meanwhile.
+    void notify(std::function<void(Session &)> tell);
+    // Raises the notice from the event loop, then runs then unless the session ended meanwhile.
+    void postNotice(Notice notice, std::function<void()> then = {});
     void connectFailed(ConnectFailure::Kind kind, const QString &systemText = {});
     void endSession(bool portLost = false);
     // Connected, no sequence, no dialog or message holding it, nothing on the wire.
@@ -297,8 +258,12 @@ private:
     // A read of index learned as how; one already out for the same parameter, kind and book is joined,
     // not sent again (a Save waiting for confirmed values and a compare opened meanwhile want the same).
     void sharedRead(ParameterIndex index, Learned how, std::function<void()> then);
-    // One step of verifiedValues: read tried marks the parameters already read for it.
-    void settleNext(quint64 id, std::bitset<kParameterCount> readTried, std::function<void(const VerifiedValues &)> then);
+    // Brings the book to confirmed values where it can: waits for writes on their way, reads once each
+    // parameter without a value (while the controller answers; readTried marks those already read)
+    // and runs the verification reads due; then runs then. Stops early, running then, once goOn says no.
+    void settle(std::function<bool()> goOn, std::bitset<kParameterCount> readTried, std::function<void()> then);
+    // Forgets the parameters a sequence is about to change: no answer asked for before counts for them.
+    void forgetFor(const QList<ParameterIndex> &indices);
     void onPortLost();
 
     RequestEngine *m_engine;
@@ -312,13 +277,19 @@ private:
     // belongs to is still the one open.
     quint64 m_sessionId = 0;
     ParameterBook m_book;
-    // Counts forgetAll: a read asked for before the book was forgotten (a reset, a map load, a read
-    // again queued behind it) may be answered during that sequence, before the controller changed;
-    // its answer teaches nothing, the sequence's own reads tell.
-    quint64 m_bookEpoch = 0;
+    // Counts, per parameter, the times a sequence forgot it: a read or write asked for before (a
+    // reset, a map load, a read again queued behind it) may be answered during that sequence, before
+    // the controller changed; its answer teaches nothing, the sequence's own reads tell.
+    std::array<quint64, kParameterCount> m_bookEpoch{};
+    quint64 epochOf(ParameterIndex index) const { return m_bookEpoch[size_t(index)]; }
     bool m_answering = true;
-    std::bitset<kParameterCount> m_rereadDue;
     bool m_reportedRereadPending = false;
+    // A silence was counted: the controller is to identify itself and tell all eight again (see
+    // ReacquireSequence); what was confirmed before it, to tell another controller by its values.
+    bool m_reacquireDue = false;
+    bool m_reacquireReading = false; // the reads of that sequence are out
+    std::array<std::optional<qint32>, kParameterCount> m_beforeSilence{};
+    std::optional<Version> m_version; // as the controller last identified itself
     struct SharedRead {
         bool out = false;
         Learned how = Learned::Answer;
@@ -330,14 +301,16 @@ private:
     std::array<QList<std::function<void()>>, kParameterCount> m_afterWrite{};
     // Commits of each parameter on their way: an echo tells the value only when no later write follows.
     std::array<int, kParameterCount> m_writesPending{};
-    int m_missedPolls = 0;
-    // What the map load running sent, and which writes were confirmed.
-    MapLoadResult m_mapLoad;
+    int m_missedAnswers = 0;
+    int m_lastMissed = -1; // the last request missed other than a status request (kind and index)
+    // Ends the running sequence's steps when the session ends or another sequence takes over.
+    CancelSource m_sequenceScope;
     LineQuality m_lineQuality;
     int m_reportedFailedPercent = 0;
     Clock *m_time;
     // Messages posted or being shown: they hold the poll.
     int m_messagesOpen = 0;
+    int m_notesPending = 0;
     ConnectFailure m_lastFailure;
     bool m_endedByPortLoss = false;
 };

@@ -48,8 +48,6 @@ void Session::changeBook(ParameterIndex index, const std::function<void(Paramete
     const bool had = m_book.hasValue(index);
     const bool wasConfirmed = parameterConfirmed(index);
     change(m_book);
-    if (m_book.state(index) != ParameterBook::State::Unknown)
-        setRereadDue(index, false); // the controller told it, or a write decides it
     if (m_book.hasValue(index) != had)
         emit parameterKnownChanged(index, !had);
     if (parameterConfirmed(index) != wasConfirmed)
@@ -59,6 +57,13 @@ void Session::changeBook(ParameterIndex index, const std::function<void(Paramete
 
 void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> value)
 {
+    // After a silence only the reads of the controller that identified itself again count; a write
+    // that went out meanwhile leaves its parameter for those reads.
+    if (m_reacquireDue && !m_reacquireReading) {
+        if (m_book.state(index) == ParameterBook::State::Writing && m_writesPending[size_t(index)] == 0)
+            changeBook(index, [index](ParameterBook &book) { book.forget(index); });
+        return;
+    }
     // A read asked before a commit of the same parameter, answered while that write waits its turn:
     // the controller is about to change it; the write's echo (or the read after it) tells.
     if (how != Learned::Echo && m_writesPending[size_t(index)] > 0)
@@ -82,10 +87,6 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
         break;
     }
     case Learned::Echo:
-        // A reset or map load that started since has forgotten every value and may change this one
-        // after the echo: only its own read-back tells what the controller holds once it is through.
-        if (m_state == State::Busy)
-            break;
         changeBook(index, [&](ParameterBook &book) { book.echoed(index, *value); });
         break;
     }
@@ -93,29 +94,33 @@ void Session::learn(ParameterIndex index, Learned how, std::optional<qint32> val
 
 void Session::forgetAll()
 {
-    ++m_bookEpoch;
+    QList<ParameterIndex> all;
     for (int i = 0; i < kParameterCount; ++i)
-        changeBook(ParameterIndex(i), [i](ParameterBook &book) { book.forget(ParameterIndex(i)); });
-}
-
-void Session::setRereadDue(ParameterIndex index, bool due)
-{
-    m_rereadDue[size_t(index)] = due;
-    updateRereadPending();
+        all << ParameterIndex(i);
+    forgetFor(all);
 }
 
 void Session::setAnswering(bool answering)
 {
     if (std::exchange(m_answering, answering) == answering)
         return;
-    // What went unknown in the silence is read again once the controller answers. A sequence reads
-    // everything itself.
-    if (answering && m_connected && m_state == State::Connected) {
-        for (int i = 0; i < kParameterCount; ++i) {
-            const auto index = ParameterIndex(i);
-            if (m_book.state(index) == ParameterBook::State::Unknown)
-                m_rereadDue[size_t(i)] = true;
+    // After a silence the controller on the line may be another one, or the same one changed by hand:
+    // nothing the book holds counts until it has identified itself again and told all eight twice.
+    if (!answering && m_connected) {
+        // What the first silence found confirmed is what another controller is told apart from.
+        if (!std::exchange(m_reacquireDue, true)) {
+            for (int i = 0; i < kParameterCount; ++i) {
+                const auto index = ParameterIndex(i);
+                m_beforeSilence[size_t(i)] = parameterConfirmed(index) ? m_book.value(index) : std::nullopt;
+            }
         }
+        // A silence in the middle of knowing it afresh: that starts over once it answers.
+        if (m_reacquireReading) {
+            m_reacquireReading = false;
+            m_sequenceScope.cancel();
+            setState(State::Connected);
+        }
+        forgetAll();
     }
     emit controllerAnsweringChanged(answering);
     updateRereadPending();
@@ -125,13 +130,19 @@ bool Session::rereadPending() const
 {
     if (!m_connected || m_state == State::Idle)
         return false;
-    if (m_rereadDue.any())
+    if (m_reacquireDue)
         return true;
+    // A sequence reads everything itself; once it is over, what it left unknown is read again.
+    return m_state == State::Connected && unknownToRead().has_value();
+}
+
+std::optional<ParameterIndex> Session::unknownToRead() const
+{
     for (int i = 0; i < kParameterCount; ++i) {
-        if (!m_answering && m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown)
-            return true;
+        if (m_book.state(ParameterIndex(i)) == ParameterBook::State::Unknown)
+            return ParameterIndex(i);
     }
-    return false;
+    return std::nullopt;
 }
 
 void Session::updateRereadPending()
@@ -145,8 +156,6 @@ void Session::readAll(std::function<void()> then)
 {
     // From here only the answers of these reads say what the controller holds.
     forgetAll();
-    for (int i = 0; i < kParameterCount; ++i)
-        setRereadDue(ParameterIndex(i), false);
     for (quint8 index = 0; index < kParameterCount; ++index) {
         const bool last = index == kParameterCount - 1;
         ReadParameter(index, last ? [then](bool) { then(); } : std::function<void(bool)>());
@@ -162,23 +171,6 @@ void Session::revertPreview(ParameterIndex index)
 {
     if (const auto value = m_book.value(index))
         Parameters[index] = *value;
-}
-
-bool Session::readIfUnknown(ParameterIndex index, std::function<void(bool)> then)
-{
-    if (m_state != State::Connected)
-        return false;
-    const quint64 id = m_sessionId;
-    if (parameterKnown(index)) {
-        QMetaObject::invokeMethod(
-            this, [this, id, then] { if (id == m_sessionId && then) then(true); }, Qt::QueuedConnection);
-        return true;
-    }
-    ReadParameter(quint8(index), [this, index, then](bool) {
-        if (then)
-            then(parameterKnown(index));
-    });
-    return true;
 }
 
 bool Session::verifyNow(std::function<void()> then)
@@ -203,20 +195,31 @@ bool Session::verifiedValues(std::function<void(const VerifiedValues &)> then)
 {
     if (m_state != State::Connected)
         return false;
-    settleNext(m_sessionId, {}, std::move(then));
+    const quint64 id = m_sessionId;
+    // A sequence that took over verifies its own reads: the values are taken as they stand then.
+    settle([this] { return m_state == State::Connected; }, {}, [this, id, then = std::move(then)] {
+        VerifiedValues result;
+        for (int i = 0; i < kParameterCount; ++i) {
+            const auto index = ParameterIndex(i);
+            result.known[size_t(i)] = parameterConfirmed(index);
+            result.values[index] = m_book.value(index).value_or(0);
+        }
+        QMetaObject::invokeMethod(this, [this, id, then, result] { if (id == m_sessionId && then) then(result); },
+                                  Qt::QueuedConnection);
+    });
     return true;
 }
 
-void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
-                         std::function<void(const VerifiedValues &)> then)
+void Session::settle(std::function<bool()> goOn, std::bitset<kParameterCount> readTried, std::function<void()> then)
 {
-    if (id != m_sessionId)
-        return;
-    const auto again = [this, id, then](std::bitset<kParameterCount> tried) {
-        return [this, id, tried, then] { settleNext(id, tried, then); };
+    const quint64 id = m_sessionId;
+    const auto again = [this, id, goOn, then](std::bitset<kParameterCount> tried) {
+        return [this, id, goOn, tried, then] {
+            if (id == m_sessionId)
+                settle(goOn, tried, then);
+        };
     };
-    // A sequence that took over has forgotten everything and verifies its own reads.
-    if (m_state == State::Connected) {
+    if (goOn()) {
         for (int i = 0; i < kParameterCount; ++i) {
             if (m_book.state(ParameterIndex(i)) == ParameterBook::State::Writing) {
                 m_afterWrite[size_t(i)].append(again(readTried));
@@ -236,32 +239,35 @@ void Session::settleNext(quint64 id, std::bitset<kParameterCount> readTried,
             return;
         }
     }
-    VerifiedValues result;
-    for (int i = 0; i < kParameterCount; ++i) {
-        const auto index = ParameterIndex(i);
-        result.known[size_t(i)] = parameterConfirmed(index);
-        result.values[index] = m_book.value(index).value_or(0);
+    then();
+}
+
+void Session::forgetFor(const QList<ParameterIndex> &indices)
+{
+    for (ParameterIndex index : indices) {
+        ++m_bookEpoch[size_t(index)];
+        changeBook(index, [index](ParameterBook &book) { book.forget(index); });
     }
-    QMetaObject::invokeMethod(this, [this, id, then, result] { if (id == m_sessionId && then) then(result); },
-                              Qt::QueuedConnection);
 }
 
 void Session::verifyNext()
 {
     if (!pollMayRun())
         return;
+    if (m_reacquireDue) {
+        reacquireIfDue();
+        return;
+    }
     if (const std::optional<ParameterIndex> next = m_book.nextToVerify()) {
         verifyRead(*next, {});
         return;
     }
-    // Then, only while the controller answers, one read of each parameter the silence left unknown.
-    if (!m_answering || !m_rereadDue.any())
+    // Then, only while the controller answers, one read of a parameter left unknown: a read that went
+    // unanswered in a sequence or on its own is tried again by itself, one in each gap.
+    if (!m_answering)
         return;
-    int due = 0;
-    while (!m_rereadDue[size_t(due)])
-        ++due;
-    setRereadDue(ParameterIndex(due), false);
-    ReadParameter(quint8(due));
+    if (const std::optional<ParameterIndex> unknown = unknownToRead())
+        sharedRead(*unknown, Learned::Answer, {});
 }
 
 void Session::verifyRead(ParameterIndex index, std::function<void()> then)
@@ -272,7 +278,7 @@ void Session::verifyRead(ParameterIndex index, std::function<void()> then)
 void Session::sharedRead(ParameterIndex index, Learned how, std::function<void()> then)
 {
     SharedRead &read = m_sharedReads[size_t(index)];
-    if (read.out && read.how == how && read.epoch == m_bookEpoch) {
+    if (read.out && read.how == how && read.epoch == epochOf(index)) {
         if (then)
             read.waiting.append(std::move(then));
         return;
@@ -281,15 +287,15 @@ void Session::sharedRead(ParameterIndex index, Learned how, std::function<void()
     // own (not shared) and the earlier one's callers are still told when it ends.
     const bool shared = !read.out;
     if (shared)
-        read = SharedRead{true, how, m_bookEpoch, {}};
+        read = SharedRead{true, how, epochOf(index), {}};
     QList<std::function<void()>> own;
     if (then)
         (shared ? read.waiting : own).append(std::move(then));
-    submit(Request::read(quint8(index)), [this, index, how, shared, own, epoch = m_bookEpoch](const RequestResult &result) {
+    submit(Request::read(quint8(index)), [this, index, how, shared, own, epoch = epochOf(index)](const RequestResult &result) {
         // Ended before what it teaches is learned: a read asked for from there on goes out afresh.
         const QList<std::function<void()>> waiting =
             shared ? std::exchange(m_sharedReads[size_t(index)], SharedRead{}).waiting : own;
-        if (epoch == m_bookEpoch)
+        if (epoch == epochOf(index))
             learn(index, how, result.answered() ? std::optional(result.reply.value) : std::nullopt);
         for (const auto &next : waiting)
             next();

@@ -1,7 +1,12 @@
 // What the technician asks of the controller: commits held to their pair, reset, map load, read again.
 #include "session.h"
 
+#include "maploadsequence.h"
+#include "readbacksequence.h"
 #include "valuerule.h"
+#include "writeplan.h"
+
+#include <memory>
 
 #include <utility>
 
@@ -10,6 +15,22 @@ namespace oe {
 bool Session::commitParameter(ParameterIndex index, qint32 field)
 {
     if (m_state != State::Connected)
+        return false;
+    // The one write order, for a single write: judged against the partner the controller confirmed.
+    // The value's own entry counts as not held, so it goes out even when the book holds it already.
+    KnownValues held{};
+    ParameterSet wanted;
+    for (int i = 0; i < kParameterCount; ++i) {
+        const auto each = ParameterIndex(i);
+        if (each != index && parameterConfirmed(each))
+            held[size_t(i)] = m_book.value(each);
+        wanted[each] = held[size_t(i)].value_or(0);
+    }
+    wanted[index] = field;
+    ParameterMask only{};
+    only[size_t(index)] = true;
+    auto run = std::make_shared<WritePlanRun>(planWrites(held, wanted, only));
+    if (!run->plan().ok())
         return false;
     Parameters[index] = field;
     changeBook(index, [index](ParameterBook &book) { book.writeStarted(index); });
@@ -23,18 +44,24 @@ bool Session::commitParameter(ParameterIndex index, qint32 field)
             next();
     };
     ++m_writesPending[size_t(index)];
-    writeQuietly(quint8(index), field, [this, id, index, field, ended](bool confirmed) {
+    const quint64 epoch = epochOf(index);
+    writeQuietly(quint8(index), field, [this, id, index, field, ended, run, epoch](bool confirmed) {
+        run->echoed(confirmed ? std::optional(field) : std::nullopt);
         const bool last = --m_writesPending[size_t(index)] == 0;
         if (confirmed) {
-            if (last) // else the parameter stays being written: the later write tells its value
+            // A later write tells the value when one follows; a sequence that forgot the parameter
+            // since reads it itself.
+            if (last && epoch == epochOf(index))
                 learn(index, Learned::Echo, field);
+            // Told at once, as the echo is taken: what the controller holds is the value written
+            // until the next request goes out (the window only enables the slider again).
             emit writeFinished(index, true);
             ended();
             return;
         }
         // The controller may hold the new value, the old one or one it clamped: only a read tells.
         ReadParameter(quint8(index), [this, index, ended](bool) {
-            postMessage(kWriteNotConfirmedEntry, kMessageTitleEntry, [this, index, ended] {
+            postNotice(Notice::WriteNotConfirmed, [this, index, ended] {
                 emit writeFinished(index, false);
                 ended();
             });
@@ -115,19 +142,8 @@ bool Session::reset()
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    // Once the command is on the wire the controller may hold its defaults: nothing shown before is
-    // known any more, also while the message after the reset is up.
-    forgetAll();
-    SendReset([this](bool acknowledged) {
-        // Shown in every case; the read-back waits until the user has closed it.
-        const auto afterReset = [this] {
-            postMessage(kAfterResetEntry, kNoTitle, [this] { readAll([this] { setState(State::Connected); }); });
-        };
-        if (acknowledged)
-            afterReset();
-        else
-            postMessage(kResetNotConfirmedEntry, kMessageTitleEntry, afterReset);
-    });
+    m_sequenceScope.cancel();
+    ReadBackSequence::start(*this, m_sequenceScope.token(), ReadBackSequence::Kind::Reset);
     return true;
 }
 
@@ -136,24 +152,8 @@ bool Session::loadMap(const ParameterSet &values, const ParameterMask &write)
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    m_mapLoad = MapLoadResult{values, {}, {}, {}};
-    // Once the first write is on its way the controller may hold anything: only the read-back tells.
-    forgetAll();
-    // An unconfirmed write is no box of its own: the notice at the end lists what differs.
-    for (quint8 index = 0; index < kParameterCount; ++index) {
-        if (write[index])
-            writeQuietly(index, values[ParameterIndex(index)],
-                         [this, index](bool confirmed) { m_mapLoad.confirmed[index] = confirmed; });
-    }
-    readAll([this] {
-        for (int i = 0; i < kParameterCount; ++i) {
-            const auto index = ParameterIndex(i);
-            m_mapLoad.answered[size_t(i)] = m_book.hasValue(index);
-            m_mapLoad.readBack[index] = m_book.value(index).value_or(0);
-        }
-        setState(State::Connected);
-        emit mapLoaded(m_mapLoad);
-    });
+    m_sequenceScope.cancel();
+    MapLoadSequence::start(*this, m_sequenceScope.token(), values, write);
     return true;
 }
 
@@ -162,21 +162,8 @@ bool Session::readAgain()
     if (m_state != State::Connected)
         return false;
     setState(State::Busy);
-    RereadResult result;
-    for (int i = 0; i < kParameterCount; ++i) {
-        result.knownBefore[size_t(i)] = m_book.hasValue(ParameterIndex(i));
-        result.before[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
-    }
-    // Each parameter starts over from unknown: a read that goes unanswered leaves it unknown, since
-    // what was known before may not hold any more.
-    readAll([this, result]() mutable {
-        for (int i = 0; i < kParameterCount; ++i) {
-            result.answered[size_t(i)] = m_book.hasValue(ParameterIndex(i));
-            result.readBack[ParameterIndex(i)] = m_book.value(ParameterIndex(i)).value_or(0);
-        }
-        setState(State::Connected);
-        emit readAgainFinished(result);
-    });
+    m_sequenceScope.cancel();
+    ReadBackSequence::start(*this, m_sequenceScope.token(), ReadBackSequence::Kind::ReadAgain);
     return true;
 }
 

@@ -65,6 +65,10 @@ private slots:
     void lostReadBackLeavesParameterUnknown_data();
     void lostReadBackLeavesParameterUnknown();
     void silentControllerShownAsSuch();
+    void controllerKnownAfreshAfterSilence_data();
+    void controllerKnownAfreshAfterSilence();
+    void boxFromNotificationHandler_data();
+    void boxFromNotificationHandler();
     void accessibleTexts_data();
     void accessibleTexts();
     void resetAsksFirst_data();
@@ -484,8 +488,9 @@ void TestSession::lostReadBackLeavesParameterUnknown()
     QVERIFY(rig.dialogs.fileDialogFolders.size() == (sequence == "map" ? 1 : 0)); // no save dialog
 }
 
-// Two status requests in a row without an answer: the readings show "---", the lamp stops and a line
-// says so, without a box and without moving a control; the first answer brings everything back.
+// Two status requests in a row without an answer: the readings and the parameters show "---", the lamp
+// stops and a line says so, without a box and without moving a control; the first answer brings
+// everything back.
 void TestSession::silentControllerShownAsSuch()
 {
     Rig rig;
@@ -501,7 +506,9 @@ void TestSession::silentControllerShownAsSuch()
     rig.controller.silent = true;
     QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 1, 8000);
     QVERIFY(!line->isHidden());
-    QCOMPARE(line->text(), rig.entry(61));
+    // Whoever answers next may be another controller: no value counts until it is read again.
+    QCOMPARE(line->text(), rig.entry(61) + "\n" + rig.entry(141));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("---"));
     for (QLabel *label : {rig.w().readings().RpmLabel, rig.w().readings().TinjLabel, rig.w().readings().PumpLabel, rig.w().readings().PauseLabel})
         QCOMPARE(label->text(), QString("---"));
     QVERIFY(!rig.timer("TimerPausaLampeggio")->enabled());
@@ -524,10 +531,135 @@ void TestSession::silentControllerShownAsSuch()
     // The first answer brings the readings back, and the value read again by itself (its verification
     // and the line's quality are the session's: tests/session/tst_sessiontime).
     QTRY_COMPARE_WITH_TIMEOUT(rig.w().sliders().TinjMaxLabel->text(), QString("9000"), 10000);
-    QVERIFY(line->isHidden());
+    // The line goes once the controller identified itself and all eight are confirmed again.
+    QTRY_VERIFY_WITH_TIMEOUT(line->isHidden(), 8000);
     QCOMPARE(rig.w().readings().RpmLabel->text(), QString("1500"));
     QVERIFY(rig.timer("TimerPausaLampeggio")->enabled());
     QVERIFY(rig.dialogs.shown.isEmpty());
+}
+
+// The cable goes to another engine while the controller is silent: once one answers again it
+// identifies itself and all eight are confirmed afresh before any is shown; another firmware or other
+// values are told in the line over the logo. Confirmed and untouched since, nothing is read for a Save.
+void TestSession::controllerKnownAfreshAfterSilence_data()
+{
+    QTest::addColumn<bool>("otherFirmware");
+    QTest::addColumn<bool>("otherValues");
+    QTest::newRow("the same controller") << false << false;
+    QTest::newRow("other values") << false << true;
+    QTest::newRow("other firmware") << true << false;
+}
+
+void TestSession::controllerKnownAfreshAfterSilence()
+{
+    QFETCH(bool, otherFirmware);
+    QFETCH(bool, otherValues);
+    Rig rig;
+    QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
+    Session &session = rig.w().session();
+    QSignalSpy answering(&session, &Session::controllerAnsweringChanged);
+    QSignalSpy notices(&session, &Session::notice);
+    rig.controller.silent = true;
+    QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 1, 8000);
+    for (int i = 0; i < 8; ++i)
+        QVERIFY(!session.parameterKnown(ParameterIndex(i)));
+    if (otherValues)
+        rig.controller.params = {2, 10, 1000, 1500, 12000, 800, 200, 100};
+    if (otherFirmware)
+        rig.controller.version = {2, 0, 1};
+    const std::array<quint16, 8> held = rig.controller.params;
+    rig.port->clearWritten();
+    rig.controller.silent = false;
+    QTRY_COMPARE_WITH_TIMEOUT(answering.count(), 2, 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(session.allParametersKnown(), 10000);
+    QVERIFY(rig.waitQuiet());
+    // Asked who it is, and each of the eight told twice.
+    QList<int> reads(8, 0);
+    bool asked = false;
+    for (const QByteArray &frame : rig.port->writtenBytes()) {
+        asked |= frame[2] == 4;
+        if (frame[2] == 1)
+            ++reads[quint8(frame[3])];
+    }
+    QVERIFY(asked);
+    QCOMPARE(reads, QList<int>(8, 2));
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(session.controllerValue(ParameterIndex(i)), std::optional<qint32>(held[size_t(i)]));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString::number(held[4]));
+    QCOMPARE(rig.w().connection().Label9->text(), otherFirmware ? QString("Ver. 2.0.1") : QString("Ver. 1.2.3"));
+    const bool another = otherFirmware || otherValues;
+    QCOMPARE(notices.count(), another ? 1 : 0);
+    QLabel *line = rig.w().findChild<QLabel *>("LinkStateLabel");
+    QCOMPARE(!line->isHidden() && line->text() == rig.entry(142), another);
+    QVERIFY(rig.dialogs.shown.isEmpty());
+    // All eight confirmed: a Save sends nothing.
+    rig.port->clearWritten();
+    session.holdPoll(true);
+    std::optional<VerifiedValues> values;
+    QVERIFY(session.verifiedValues([&values](const VerifiedValues &v) { values = v; }));
+    QTRY_VERIFY(values.has_value());
+    QVERIFY(values->complete());
+    QCOMPARE(rig.port->written().size(), 0);
+}
+
+// A handler of what the session tells opens a box (a recording's full disk from the live readings, the
+// map load's notice): its nested event loop runs while the poll and a read go on, and nothing of the
+// request in flight is lost or taken for another's answer.
+void TestSession::boxFromNotificationHandler_data()
+{
+    QTest::addColumn<bool>("mapLoad");
+    QTest::newRow("live readings") << false;
+    QTest::newRow("map loaded") << true;
+}
+
+void TestSession::boxFromNotificationHandler()
+{
+    QFETCH(bool, mapLoad);
+    Rig rig;
+    QVERIFY(rig.connect());
+    QVERIFY(rig.verify());
+    Session &session = rig.w().session();
+    int opened = 0;
+    bool insideReceive = false;
+    std::optional<bool> readAnswered;
+    const auto box = [&] {
+        if (opened++)
+            return;
+        insideReceive = rig.port->inReceiveEvent();
+        // A late status reply comes in while the box is open, then a read is asked for.
+        QTimer::singleShot(50, &session, [&] { rig.port->deliver(hex("435503 05DC 0064 0019 0050")); });
+        QTimer::singleShot(100, &session, [&] { session.ReadParameter(4, [&](bool ok) { readAnswered = ok; }); });
+        QEventLoop modal;
+        QTimer::singleShot(1500, &modal, &QEventLoop::quit);
+        modal.exec();
+    };
+    // Every answer the session learns is the controller's: none taken from another request's reply.
+    QList<qint32> tinjMaxReads;
+    QObject::connect(&session, &Session::parameterRead, &session, [&](ParameterIndex index, qint32 value) {
+        if (index == ParameterIndex::TinjMax)
+            tinjMaxReads << value;
+    });
+    if (mapLoad) {
+        QObject::connect(&session, &Session::mapLoaded, &session, box);
+        ParameterSet values = session.controllerValues();
+        values[ParameterIndex::RpmMin] = 700;
+        QVERIFY(session.loadMap(values));
+    } else {
+        QObject::connect(&session, &Session::liveReadingsChanged, &session, box);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(opened > 0 && readAnswered.has_value(), 8000);
+    QVERIFY(!insideReceive);
+    QVERIFY(*readAnswered);
+    QVERIFY(rig.waitQuiet());
+    QTRY_VERIFY_WITH_TIMEOUT(session.parameterConfirmed(ParameterIndex::TinjMax), 5000);
+    QCOMPARE(session.controllerValue(ParameterIndex::TinjMax), std::optional<qint32>(9000));
+    QCOMPARE(session.controllerValue(ParameterIndex::RpmMin), std::optional<qint32>(mapLoad ? 700 : 600));
+    QCOMPARE(rig.w().sliders().TinjMaxLabel->text(), QString("9000"));
+    QVERIFY(!tinjMaxReads.isEmpty());
+    QCOMPARE(tinjMaxReads, QList<qint32>(tinjMaxReads.size(), 9000));
+    QVERIFY(!tinjMaxReads.isEmpty());
+    QCOMPARE(tinjMaxReads, QList<qint32>(tinjMaxReads.size(), 9000));
 }
 
 void TestSession::accessibleTexts_data()

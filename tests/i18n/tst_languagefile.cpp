@@ -52,7 +52,7 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 120; i <= 132; ++i)
         entries << i;
-    entries << 140 << 141;
+    entries << 140 << 141 << 142;
     for (int i = 160; i <= 167; ++i)
         entries << i;
     for (int i = 180; i <= 199; ++i)

@@ -12,6 +12,8 @@ class TestTrial : public QObject
 private slots:
     void regressionSeeds_data();
     void regressionSeeds();
+    void knownAfreshSeeds_data();
+    void knownAfreshSeeds();
     void aSeedIsOneRun();
 };
 
@@ -41,6 +43,7 @@ void TestTrial::regressionSeeds_data()
     QTest::newRow("a read asked before a map load, answered during it") << quint64(325914144552023ULL);
     QTest::newRow("a read asked before a commit of its parameter, answered before the write") << quint64(2087858990002991ULL);
     QTest::newRow("oe-cli set held a value to its partner, whose write went unanswered") << quint64(1708);
+    QTest::newRow("a commit's end told after the reset that followed it had gone out") << quint64(3146127100608638ULL);
 }
 
 void TestTrial::regressionSeeds()
@@ -66,6 +69,27 @@ void TestTrial::aSeedIsOneRun()
     QCOMPARE(again.faults, first.faults);
     options.seed = 45;
     QVERIFY(runTrial(options).figures.faults != first.faults);
+}
+
+// Seeds that broke an invariant with the controller swapped in a silence, progress and boxes from
+// handlers judged.
+void TestTrial::knownAfreshSeeds_data()
+{
+    QTest::addColumn<quint64>("seed");
+    QTest::newRow("a silence met by sequence requests only, never counted") << quint64(859956455669791ULL);
+    QTest::newRow("a commit's read-back ignored before identification, left writing") << quint64(1519986164105218ULL);
+    QTest::newRow("a swap while the values were being confirmed afresh") << quint64(2305369545113617ULL);
+}
+
+void TestTrial::knownAfreshSeeds()
+{
+    QFETCH(quint64, seed);
+    TrialOptions options;
+    options.seed = seed;
+    for (Check check : {Check::KnownAfresh, Check::ProgressUnknown, Check::BoxesFromHandlers})
+        options.checks.on[size_t(check)] = true;
+    const TrialOutcome outcome = runTrial(options);
+    QVERIFY2(outcome.ok, qPrintable(outcome.invariant + ": " + outcome.detail + "\n" + outcome.lastEvents.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestTrial)

@@ -54,6 +54,7 @@ public:
     QList<QByteArray> writtenBytes() const;
     void clearWritten() { m_written.clear(); }
     int writesWhileClosed() const { return m_writesWhileClosed; }
+    bool inReceiveEvent() const { return m_inReceiveEvent; }
     qint64 elapsedMs() const { return m_clock.elapsed(); }
     int openCount() const { return m_openCount; }
     int comPort() const { return m_comPort; }
