@@ -37,14 +37,14 @@ void CliRunner::listPorts()
                         const QString &description) {
         return QStringLiteral("%1 %2 %3 %4 %5").arg(port, -5).arg(device, -28).arg(present, -8).arg(access, -14).arg(description).trimmed();
     };
-    out(row(QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("PRESENT"), QStringLiteral("ACCESS"),
-            QStringLiteral("DESCRIPTION")));
+    out(row(caption(CliWord::PortsHeadPort), caption(CliWord::PortsHeadDevice), caption(CliWord::PortsHeadPresent),
+            caption(CliWord::PortsHeadAccess), caption(CliWord::PortsHeadDescription)));
     QStringList beyondGroup; // refused devices the dialout group cannot open
     bool groupHelps = false;
     for (const ComPortInfo &port : ports) {
-        QString state = port.present ? QStringLiteral("yes") : QStringLiteral("no");
-        if (port.dangling)
-            state = QStringLiteral("no (the link's target is gone)");
+        const QString state = caption(port.dangling ? CliWord::PortLinkGone
+                                      : port.present ? CliWord::PortPresent
+                                                     : CliWord::PortAbsent);
         const bool mayOpen = port.present && userMayOpen(port.device);
         QJsonObject json{{QStringLiteral("port"), QStringLiteral("COM%1").arg(port.comPort)},
                          {QStringLiteral("device"), port.device},
@@ -59,8 +59,7 @@ void CliRunner::listPorts()
             json.insert(QStringLiteral("dialoutHelps"), !access);
             groupHelps = groupHelps || !access;
             if (access)
-                beyondGroup << QStringLiteral("no permission on COM%1: %2 belongs to %3, mode %4; joining the dialout "
-                                              "group does not help, only its owner or an administrator can give access")
+                beyondGroup << caption(CliWord::PortsBeyondGroup)
                                    .arg(port.comPort)
                                    .arg(port.device, access->ownerAndGroup, access->mode);
         }
@@ -68,12 +67,12 @@ void CliRunner::listPorts()
         // A port this user may not open: the usual fix is the dialout group, said below the list
         // only where it opens the device.
         const QString access = !port.present ? QString()
-                               : mayOpen     ? QStringLiteral("ok")
-                                             : QStringLiteral("no permission");
+                               : mayOpen     ? caption(CliWord::PortMayOpen)
+                                             : caption(CliWord::PortNoPermission);
         out(row(QStringLiteral("COM%1").arg(port.comPort), port.device, state, access, port.description));
     }
     if (groupHelps)
-        out(QStringLiteral("no permission: add your user to the port's group (on Debian: sudo adduser $USER dialout), then log in again"));
+        out(caption(CliWord::PortsJoinGroup));
     for (const QString &line : std::as_const(beyondGroup))
         out(line);
     m_json.insert(QStringLiteral("ports"), list);
@@ -82,7 +81,7 @@ void CliRunner::listPorts()
     for (const SystemPort &adapter : unlinkedUsbAdapters(ports, system)) {
         adapters.append(QJsonObject{{QStringLiteral("device"), adapter.device},
                                     {QStringLiteral("description"), adapter.description}});
-        out(QStringLiteral("USB adapter without a ports/ link: %1 %2").arg(adapter.device, adapter.description).trimmed());
+        out(caption(CliWord::PortsUnlinkedAdapter).arg(adapter.device, adapter.description).trimmed());
     }
     m_json.insert(QStringLiteral("unlinkedAdapters"), adapters);
     finish(CliExit::Done);

@@ -71,6 +71,19 @@ QString cliWordFallback(int entry)
     case CliWord::OutsideRange: return QStringLiteral("%1; nothing sent (--allow-outside-range sends such values)");
     case CliWord::ByPosition: return QStringLiteral("%1 Nothing sent (--by-position takes the lines by their place).");
     case CliWord::UnitNotInLog: return QStringLiteral("%1: #%2 is not in the log %3: %4");
+    case CliWord::PortsHeadPort: return QStringLiteral("PORT");
+    case CliWord::PortsHeadDevice: return QStringLiteral("DEVICE");
+    case CliWord::PortsHeadPresent: return QStringLiteral("PRESENT");
+    case CliWord::PortsHeadAccess: return QStringLiteral("ACCESS");
+    case CliWord::PortsHeadDescription: return QStringLiteral("DESCRIPTION");
+    case CliWord::PortPresent: return QStringLiteral("yes");
+    case CliWord::PortAbsent: return QStringLiteral("no");
+    case CliWord::PortLinkGone: return QStringLiteral("no (the link's target is gone)");
+    case CliWord::PortMayOpen: return QStringLiteral("ok");
+    case CliWord::PortNoPermission: return QStringLiteral("no permission");
+    case CliWord::PortsJoinGroup: return QStringLiteral("no permission: add your user to the port's group (on Debian: sudo adduser $USER dialout), then log in again");
+    case CliWord::PortsBeyondGroup: return QStringLiteral("no permission on COM%1: %2 belongs to %3, mode %4; joining the dialout group does not help, only its owner or an administrator can give access");
+    case CliWord::PortsUnlinkedAdapter: return QStringLiteral("USB adapter without a ports/ link: %1 %2");
     default: return {};
     }
 }

@@ -74,6 +74,19 @@ enum Entry : int {
     OutsideRange = 293,       // %1 the values and why
     ByPosition = 294,         // %1 the lines and why
     UnitNotInLog = 295,       // %1 the port, %2 the unit, %3 the file, %4 why
+    PortsHeadPort = 330,      // ports: the list's heading
+    PortsHeadDevice = 331,
+    PortsHeadPresent = 332,
+    PortsHeadAccess = 333,
+    PortsHeadDescription = 334,
+    PortPresent = 335,        // ports: whether the device is there
+    PortAbsent = 336,
+    PortLinkGone = 337,
+    PortMayOpen = 338,        // ports: whether this user may open it
+    PortNoPermission = 339,
+    PortsJoinGroup = 340,
+    PortsBeyondGroup = 341,   // %1 the COM number, %2 the device, %3 its owner and group, %4 its mode
+    PortsUnlinkedAdapter = 342, // %1 the device, %2 its description
 };
 }
 

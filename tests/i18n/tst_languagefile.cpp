@@ -69,6 +69,8 @@ QList<int> usedEntries()
         entries << i;
     for (int i = 280; i <= 295; ++i) // oe-cli's program verdicts and stops
         entries << i;
+    for (int i = 330; i <= 342; ++i) // oe-cli's port list
+        entries << i;
     return entries;
 }
 
