@@ -692,6 +692,9 @@ void Trial::onStored(int index, const ControllerModel::Values &before)
     const size_t high = size_t(pair->second);
     if (before[low] > before[high] || after[low] <= after[high])
         return;
+    // A write the controller clamped or refused stored what nobody sent: no order of writes prevents it.
+    if (!m_controller->lastWriteStoredAsSent())
+        return;
     // Written against a partner value the line made: what the program believed was in order.
     const int partner = index == int(low) ? int(high) : int(low);
     const std::optional<qint32> believed = m_session->book().value(ParameterIndex(partner));
